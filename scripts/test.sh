@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds twice (warnings as errors; then with
+# AddressSanitizer and UndefinedBehaviorSanitizer), starts a private Xvfb
+# and runs every test in both builds.  Ends with CTest's summary; exits
+# non-zero when anything failed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/install-deps.sh" || exit 1
+
+"$root/scripts/build.sh" build-asan -DVX_SANITIZE=ON || { echo "sanitizer build failed"; exit 1; }
+"$root/scripts/build.sh" build || { echo "build failed"; exit 1; }
+
+# A private X server for the GUI tests; -displayfd picks a free display.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; rm -f "$fifo"' EXIT
+read -r -t 20 display <"$fifo" || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=":$display"
+
+# Tests must never touch the settings file of the real home directory.
+home=$(getent passwd "$(id -u)" | cut -d: -f6)
+before=$(md5sum "$home/.velorixrc" 2>/dev/null || echo none)
+
+mkdir -p "$root/artifacts"
+export VX_ARTIFACTS="$root/artifacts"
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+status=0
+echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
+(cd build-asan && ctest --output-on-failure -j 2) || status=1
+
+echo "=== tests ==="
+(cd build && ctest --output-on-failure -j 2) || status=1
+
+after=$(md5sum "$home/.velorixrc" 2>/dev/null || echo none)
+if [ "$before" != "$after" ]; then
+  echo "FAILED: a test changed $home/.velorixrc"
+  status=1
+fi
+exit $status

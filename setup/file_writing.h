@@ -1,0 +1,26 @@
+/*
+ * file_writing.h - writing templates to files: CreateFile and the
+ * compile-script writer.
+ */
+#ifndef VELORIX_SETUP_FILE_WRITING_H
+#define VELORIX_SETUP_FILE_WRITING_H
+
+#include <ncbi.h>
+#include <sys/types.h>
+
+// Mode of a nine-character permission string ("rw-r--r--" -> 0644).
+mode_t ModeFromPermissions(const char *permissions);
+
+// Writes lines (NULL-terminated) to name, each expanded through the settings
+// when expand is set, then applies permissions.  FALSE only when the file
+// cannot be opened (after "Cannot open file '%s'").  name may lie in ParBuf.
+Nlm_Boolean CreateFile(const char *name, const char *const *lines,
+                       const char *permissions, Nlm_Boolean expand);
+
+// Writes the compile script to path for shell style shellStyle (1-based
+// record of shells) with "#! " and shellPath as its first line.  FALSE when
+// the file cannot be opened (the caller reports it).
+Nlm_Boolean WriteCompileScript(const char *path, int shellStyle,
+                               const char *shellPath);
+
+#endif
