@@ -29,12 +29,26 @@ export VX_ARTIFACTS="$root/artifacts"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
+# Where the system allows it, the tests run in a private mount namespace in
+# which the home directory and /etc/ncbi are empty, so that not even a
+# faulty test can reach the user's settings file.
+isolated() {
+  if [ "${root#"$home"/}" != "$root" ] || ! unshare -m true 2>/dev/null; then
+    "$@"
+    return
+  fi
+  unshare -m --propagation private bash -c '
+    mount -t tmpfs tmpfs "$0" || exit 1
+    if [ -d /etc/ncbi ]; then mount -t tmpfs tmpfs /etc/ncbi || exit 1; fi
+    exec "$@"' "$home" "$@"
+}
+
 status=0
 echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
-(cd build-asan && ctest --output-on-failure -j 2) || status=1
+(cd build-asan && isolated ctest --output-on-failure -j 2) || status=1
 
 echo "=== tests ==="
-(cd build && ctest --output-on-failure -j 2) || status=1
+(cd build && isolated ctest --output-on-failure -j 2) || status=1
 
 after=$(md5sum "$home/.velorixrc" 2>/dev/null || echo none)
 if [ "$before" != "$after" ]; then
