@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool x11-utils imagemagick
+  xvfb xdotool x11-utils imagemagick xsel
   tcsh ksh python3 strace
 )
 
