@@ -1,0 +1,258 @@
+/*
+ * file_writing.cc - writing the built-in templates to files.
+ *
+ * CreateFile writes one template to one file, either line by line as it
+ * stands or with each line expanded through the settings (references,
+ * "~" and "`" resolved), and then gives the file its final permissions.
+ * The compile-script writer is the same expanding loop with a first line
+ * of its own, "#! " and the shell path from the form.
+ *
+ * Expanding a line means storing it as [TMP] TMP and reading it back; the
+ * [TMP] section is removed when the file is done.  Each expansion rewrites
+ * the settings file, which is cheap for the few dozen lines concerned.
+ *
+ * A file is first made owner read/write, so that a read-only file left by
+ * an earlier run can be rewritten, and gets its final permissions only
+ * after it is closed.  Only regular files have their permissions changed:
+ * a path that names a device (say /dev/null) is written to but never
+ * chmod-ed, since its permissions belong to the system.
+ */
+#include "file_writing.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "templates.h"
+#include "utility.h"
+#include "window.h"
+
+namespace {
+
+// Longest file name accepted: PATH_MAX less the terminating NUL.
+constexpr std::size_t kMaxNameLength = 4095;
+using NameBuffer = std::array<char, kMaxNameLength + 1>;
+
+// Longest template line that fits the settings buffer when expanded.
+constexpr std::size_t kMaxLineLength = VX_PARBUF_SIZE - 1;
+
+// The compile script's first line is "#! ", the shell path and a line
+// feed, and must fit the settings buffer with its NUL.
+constexpr char kShebang[] = "#! ";
+constexpr std::size_t kShebangLength = sizeof kShebang - 1;
+constexpr std::size_t kMaxShellPathLength = VX_PARBUF_SIZE - kShebangLength - 2;
+
+constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;  // 0600 while writing
+constexpr mode_t kScriptMode =                         // 0755, rwxr-xr-x
+    S_IRWXU | S_IRGRP | S_IXGRP | S_IROTH | S_IXOTH;
+
+constexpr char kScratchSection[] = "TMP";
+constexpr char kScratchKey[] = "TMP";
+
+// The settings file as the core library names it: ".velorixrc" in the
+// working or home directory, "velorixrc" in $NCBI.
+constexpr char kSettingsLocalName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsSharedName[] = VX_SETTINGS_BASE "rc";
+constexpr char kSettingsLocalPath[] = "./." VX_SETTINGS_BASE "rc";
+
+constexpr int kPermissionChars = 9;
+struct PermissionBit {
+  char letter;
+  mode_t bit;
+};
+constexpr std::array<PermissionBit, kPermissionChars> kPermissionBits = {{
+    {'r', S_IRUSR}, {'w', S_IWUSR}, {'x', S_IXUSR},
+    {'r', S_IRGRP}, {'w', S_IWGRP}, {'x', S_IXGRP},
+    {'r', S_IROTH}, {'w', S_IWOTH}, {'x', S_IXOTH},
+}};
+
+// Copies name into copy.  False, after a message, when it is too long.
+bool copyName(const char *name, NameBuffer &copy) {
+  if (name == nullptr) name = "";
+  const std::size_t length = strnlen(name, kMaxNameLength + 1);
+  if (length > kMaxNameLength) {
+    Nlm_Message(MSG_OK, "Cannot open file: its name is longer than %d characters",
+                static_cast<int>(kMaxNameLength));
+    return false;
+  }
+  std::memcpy(copy.data(), name, length);
+  copy[length] = '\0';
+  return true;
+}
+
+// chmod for regular files only; the result is of no use to anyone.
+void setMode(const char *path, mode_t mode) {
+  struct stat st;
+  if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+    (void)chmod(path, mode);
+  }
+}
+
+// Whether path is a file that the core library may hold parsed.
+bool isSettingsFile(const char *path) {
+  const char *slash = std::strrchr(path, '/');
+  const char *base = slash != nullptr ? slash + 1 : path;
+  if (std::strcmp(base, kSettingsLocalName) == 0 ||
+      std::strcmp(base, kSettingsSharedName) == 0) {
+    return true;
+  }
+  // Another name for the local settings file (a link to it).
+  struct stat written, local;
+  return stat(path, &written) == 0 && stat(kSettingsLocalPath, &local) == 0 &&
+         written.st_dev == local.st_dev && written.st_ino == local.st_ino;
+}
+
+// One output file opened with mode "wt" and closed when it goes out of
+// scope.  Write failures are sticky, so that a full disk found at the
+// final flush is reported like one found at a line.
+class OutputFile {
+ public:
+  explicit OutputFile(const char *path) : fp_(Nlm_FileOpen(path, "wt")) {}
+  ~OutputFile() {
+    if (fp_ != nullptr) Nlm_FileClose(fp_);
+  }
+  OutputFile(const OutputFile &) = delete;
+  OutputFile &operator=(const OutputFile &) = delete;
+
+  bool isOpen() const { return fp_ != nullptr; }
+
+  // Writes text and a line feed; false when the stream has failed.
+  bool writeLine(const char *text) {
+    if (std::fprintf(fp_, "%s\n", text) < 0) failed_ = true;
+    return !failed_;
+  }
+
+  // Flushes and closes; false when anything written was lost.
+  bool close() {
+    if (fp_ == nullptr) return !failed_;
+    if (std::fflush(fp_) != 0 || std::ferror(fp_) != 0) failed_ = true;
+    Nlm_FileClose(fp_);
+    fp_ = nullptr;
+    return !failed_;
+  }
+
+ private:
+  FILE *fp_;
+  bool failed_ = false;
+};
+
+// Expands one template line through [TMP] TMP.  Returns ParBuf holding the
+// expanded text, or nullptr when it cannot be expanded; the settings code
+// or this function has told the user why.
+const char *expandLine(const char *line, int number, const char *path) {
+  std::array<char, VX_PARBUF_SIZE> value{};
+  const std::size_t length = strnlen(line, kMaxLineLength + 1);
+  if (length > kMaxLineLength) {
+    Nlm_Message(MSG_OK,
+                "Line %d of file '%s' is longer than %d characters and cannot be expanded",
+                number, path, static_cast<int>(kMaxLineLength));
+    return nullptr;
+  }
+  std::memcpy(value.data(), line, length);
+  SetParam(kScratchSection, kScratchKey, value.data());
+  return GetParamString(kScratchSection, kScratchKey);
+}
+
+// Writes lines (up to their NULL entry) to out, each expanded when expand
+// is set; first is the number of the first line, for messages.  A line
+// whose expansion fails is written as an empty line, so that the file
+// keeps one line for each template line and a script never runs half a
+// command.  Stops at the first write failure, after "Cannot write file".
+// Returns false then.
+bool writeLines(OutputFile &out, const char *const *lines, bool expand, int first,
+                const char *path) {
+  int number = first;
+  for (const char *const *line = lines; *line != nullptr; ++line, ++number) {
+    const char *text = *line;
+    if (expand) {
+      text = expandLine(*line, number, path);
+      if (text == nullptr) text = "";
+    }
+    if (!out.writeLine(text)) {
+      Nlm_Message(MSG_OK, "Cannot write file '%s'", path);
+      return false;
+    }
+  }
+  return true;
+}
+
+void removeScratch() { SetParam(kScratchSection, nullptr, nullptr); }
+
+}  // namespace
+
+mode_t ModeFromPermissions(const char *permissions) {
+  mode_t mode = 0;
+  if (permissions == nullptr) return mode;
+  for (int i = 0; i < kPermissionChars && permissions[i] != '\0'; ++i) {
+    if (permissions[i] == kPermissionBits[i].letter) mode |= kPermissionBits[i].bit;
+  }
+  return mode;
+}
+
+Nlm_Boolean CreateFile(const char *name, const char *const *lines,
+                       const char *permissions, Nlm_Boolean expand) {
+  NameBuffer path;
+  if (!copyName(name, path)) return FALSE;
+
+  setMode(path.data(), kOwnerReadWrite);
+  OutputFile out(path.data());
+  if (!out.isOpen()) {
+    Nlm_Message(MSG_OK, "Cannot open file '%s'", path.data());
+    return FALSE;
+  }
+  bool written = true;
+  if (lines != nullptr) {
+    written = writeLines(out, lines, expand != FALSE, 1, path.data());
+  }
+  if (!out.close() && written) {
+    Nlm_Message(MSG_OK, "Cannot write file '%s'", path.data());
+  }
+  // The core library would otherwise write its old parsed copy over the
+  // file at the next change of a setting.
+  if (isSettingsFile(path.data())) SettingsReload();
+  if (expand) removeScratch();
+  if (permissions != nullptr) setMode(path.data(), ModeFromPermissions(permissions));
+  return TRUE;
+}
+
+Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *shellPath) {
+  NameBuffer script;
+  if (!copyName(path, script)) return FALSE;
+  if (shellStyle < 1 || shellStyle > kShellRecords || shells[shellStyle - 1].script == nullptr) {
+    Nlm_Message(MSG_OK, "Unknown shell style %d: the compile script cannot be written",
+                shellStyle);
+    return FALSE;
+  }
+  const char *const *lines = shells[shellStyle - 1].script;
+  if (shellPath == nullptr) shellPath = "";
+  if (std::strlen(shellPath) > kMaxShellPathLength) {
+    Nlm_Message(MSG_OK,
+                "The shell path is longer than %d characters: the compile script cannot be written",
+                static_cast<int>(kMaxShellPathLength));
+    return FALSE;
+  }
+
+  // Created first and made executable before a line is written.
+  setMode(script.data(), kOwnerReadWrite);
+  if (!OutputFile(script.data()).isOpen()) return FALSE;
+  setMode(script.data(), kScriptMode);
+  OutputFile out(script.data());
+  if (!out.isOpen()) return FALSE;
+
+  std::array<char, VX_PARBUF_SIZE> first{};
+  std::snprintf(first.data(), first.size(), "%s%s", kShebang, shellPath);
+  bool written = out.writeLine(first.data());
+  if (!written) {
+    Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
+  } else if (lines[0] != nullptr) {
+    // The template's first line is a placeholder for the one above.
+    written = writeLines(out, lines + 1, true, 2, script.data());
+  }
+  if (!out.close() && written) {
+    Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
+  }
+  removeScratch();
+  return TRUE;
+}
