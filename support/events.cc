@@ -1,0 +1,45 @@
+/*
+ * events.cc - running a shell command, and dispatching one GUI event.
+ *
+ * myProcessAnyEvent lets long work in the analysis program keep its
+ * windows alive: it handles one pending X event or timer and returns,
+ * never waiting when there is nothing to do.
+ */
+#include <cstdlib>
+
+#include <X11/Intrinsic.h>
+
+#include "utility.h"
+
+// The GUI layer's application context, declared in its internal header
+// vibincld.h.  That header cannot be compiled next to the public ones in
+// C++ (its Motif includes clash with the toolkit's VoidProc), so the one
+// declaration needed is repeated here.
+extern "C" XtAppContext Nlm_appContext;
+
+// The command's exit status is not looked at: callers judge success by
+// what it left on disk, which the follow-up function examines.
+extern "C" Nlm_Int2 ExecuteCommand(const char *command, void * /* unused */, VxFollowUp then) {
+  if (command != nullptr) {
+    // system's status is deliberately ignored (see above).
+    const int status = std::system(command);
+    static_cast<void>(status);
+  }
+  if (then == nullptr) return 0;
+  return static_cast<Nlm_Int2>(then());
+}
+
+extern "C" Nlm_Boolean myProcessAnyEvent(void) {
+  if (Nlm_appContext == nullptr) return FALSE;
+  const XtInputMask pending = XtAppPending(Nlm_appContext) & (XtIMXEvent | XtIMTimer);
+  if (pending == 0) return FALSE;
+  if ((pending & XtIMXEvent) == 0) {
+    // Only a timer is due.  XtAppNextEvent would run it and then block for
+    // an X event that may never come, so run just the timer.
+    XtAppProcessEvent(Nlm_appContext, XtIMTimer);
+    return TRUE;
+  }
+  XEvent event;
+  XtAppNextEvent(Nlm_appContext, &event);
+  return XtDispatchEvent(&event) ? TRUE : FALSE;
+}

@@ -1,0 +1,127 @@
+/*
+ * strings.cc - trimming, substituting and inserting text.
+ *
+ * StrSubstitute and StrInsert work on texts held in core-library memory
+ * blocks (Nlm_MemGet, Nlm_MemFree) and take over the block they are given:
+ * the caller keeps only the pointer they return.  Lengths are 16-bit counts
+ * in the library's interface, so no result grows beyond kMaxTextLength;
+ * a result that would is refused with a message and the text given back
+ * unchanged, as is one whose block cannot be allocated.
+ */
+#include <cstring>
+#include <string>
+
+#include "utility.h"
+
+namespace {
+
+// Longest text that a 16-bit signed length can describe.
+constexpr std::size_t kMaxTextLength = 32767;
+// The end-of-file character that some editors leave at the end of lines.
+constexpr char kSubstituteChar = 26;
+
+// True for the characters StrTrim removes: blank, tab, LF, CR and ^Z.
+bool IsTrimChar(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == kSubstituteChar;
+}
+
+// ASCII letters and digits only: the locale must not widen a whole word.
+bool IsAsciiAlnum(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// A new zero-filled block holding text; NULL (reported by the core
+// library) when no memory is left.
+Nlm_CharPtr NewBlock(const std::string &text) {
+  auto block = static_cast<Nlm_CharPtr>(Nlm_MemGet(text.size() + 1, MGET_CLEAR | MGET_ERRPOST));
+  if (block != nullptr) std::memcpy(block, text.data(), text.size());
+  return block;
+}
+
+void ReportTooLong(const char *operation) {
+  Nlm_Message(MSG_OK, "%s: texts longer than %d characters are not supported; the text has been left unchanged.", operation,
+              static_cast<int>(kMaxTextLength));
+}
+
+}  // namespace
+
+extern "C" Nlm_CharPtr StrTrim(Nlm_CharPtr text) {
+  if (text == nullptr) return text;
+  std::size_t first = 0;
+  while (text[first] != '\0' && IsTrimChar(text[first])) ++first;
+  if (text[first] == '\0') {
+    text[0] = '\0';
+    return text;
+  }
+  // text[first] is kept, so the backward scan stops there at the latest.
+  std::size_t last = first + std::strlen(text + first) - 1;
+  while (IsTrimChar(text[last])) --last;
+  const std::size_t kept = last - first + 1;
+  std::memmove(text, text + first, kept);
+  text[kept] = '\0';
+  return text;
+}
+
+extern "C" Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search, const char *replacement,
+                                     Nlm_Boolean wholeWord, Nlm_Int2Ptr count) {
+  if (count != nullptr) *count = 0;
+  // An empty search text would match everywhere without end; a missing
+  // one or a missing replacement is a caller's slip: leave the text alone.
+  if (str == nullptr || search == nullptr || replacement == nullptr || search[0] == '\0') return str;
+
+  const std::string text(str);
+  if (text.size() > kMaxTextLength) {
+    ReportTooLong("StrSubstitute");
+    return str;
+  }
+  const std::size_t searchLength = std::strlen(search);
+  std::string result;
+  std::size_t from = 0;
+  Nlm_Int2 replaced = 0;
+  for (std::size_t at = text.find(search, from); at != std::string::npos; at = text.find(search, from)) {
+    result.append(text, from, at - from);
+    from = at + searchLength;
+    // The character before an occurrence is the one in the text as
+    // changed so far, which may end a replacement.
+    if (wholeWord && !result.empty() && IsAsciiAlnum(result.back())) {
+      result.append(search);
+      continue;
+    }
+    result.append(replacement);
+    if (result.size() > kMaxTextLength) {
+      ReportTooLong("StrSubstitute");
+      return str;
+    }
+    ++replaced;
+  }
+  if (replaced == 0) return str;
+  result.append(text, from, std::string::npos);
+  if (result.size() > kMaxTextLength) {
+    ReportTooLong("StrSubstitute");
+    return str;
+  }
+
+  Nlm_CharPtr block = NewBlock(result);
+  if (block == nullptr) return str;
+  Nlm_MemFree(str);
+  if (count != nullptr) *count = replaced;
+  return block;
+}
+
+extern "C" Nlm_CharPtr StrInsert(Nlm_CharPtr str, Nlm_Int2 pos, const char *insertion) {
+  if (str == nullptr || insertion == nullptr) return str;
+  std::string text(str);
+  // A position outside the text puts the insertion at the nearer end
+  // rather than outside the block.
+  std::size_t at = pos < 0 ? 0 : static_cast<std::size_t>(pos);
+  if (at > text.size()) at = text.size();
+  text.insert(at, insertion);
+  if (text.size() > kMaxTextLength) {
+    ReportTooLong("StrInsert");
+    return str;
+  }
+  Nlm_CharPtr block = NewBlock(text);
+  if (block == nullptr) return str;
+  Nlm_MemFree(str);
+  return block;
+}
