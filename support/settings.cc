@@ -1,0 +1,513 @@
+/*
+ * settings.cc - the settings file ".velorixrc": reading values with
+ * $(Section.KEY) references expanded, "~" line breaks and "`" empty marks,
+ * checked printf-style values, storing values, and the messages of
+ * section KernelErrors.
+ *
+ * The file itself is parsed, kept in memory and rewritten by the core
+ * library (Nlm_GetAppParam, Nlm_SetAppParam).  What this file adds:
+ *
+ *  - expansion in place within a bounded buffer.  A reference is replaced
+ *    by the referenced value and the result scanned again from the same
+ *    place, so references in referenced values expand too.  A reference
+ *    that is undefined, loops back to a key it came from, nests too deep or
+ *    would make the text longer than the buffer stops the expansion with a
+ *    report; the text then ends just before the "." of that reference.
+ *  - formatting that never hands a value to printf: see format.cc.  A "%"
+ *    spliced in from a referenced value is literal (a product directory may
+ *    hold one), except in values of KernelErrors, whose message texts are
+ *    built from one another's directives.
+ *  - writes that are verified on disk, because the core library reports
+ *    success for a value it kept in memory but could not write.
+ */
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "format.h"
+#include "utility.h"
+
+extern "C" {
+Nlm_Char ParBuf[VX_PARBUF_SIZE];
+}
+
+namespace {
+
+constexpr const char *kBase = VX_SETTINGS_BASE;
+// The file name the core library makes of the base name.
+constexpr const char *kFileName = "." VX_SETTINGS_BASE "rc";
+constexpr std::size_t kBufSize = VX_PARBUF_SIZE;
+constexpr std::size_t kMaxText = kBufSize - 1;
+// The core library reads at most this many characters of one physical
+// line and takes the rest as a line of its own.
+constexpr std::size_t kMaxFileLine = 255;
+// References nested deeper than this are surely a mistake; a loop is
+// caught earlier by name.
+constexpr std::size_t kMaxReferenceDepth = 32;
+// A backstop for expansions that neither loop by name nor nest deeply
+// but go on splicing, say, empty values without end.
+constexpr int kMaxSubstitutions = 1000;
+// A message, and the undefined-reference report about that message's own
+// text; a report about the report is not shown.
+constexpr int kMaxNestedWarnings = 2;
+// Names quoted in a report are cut to this, so every report fits.
+constexpr int kShownName = 100;
+// Room for the plain-words explanation of a formatting problem.
+constexpr std::size_t kProblemSize = 200;
+constexpr const char *kMessageSection = "KernelErrors";
+constexpr const char *kUndefinedReference = "TRANSLN";
+// Shown in place of a section or key that the caller did not give (the
+// text being expanded is no settings value).
+constexpr const char *kNoSection = "(not a settings value)";
+constexpr const char *kNoKey = "(none)";
+
+using TextBuffer = std::array<char, kBufSize>;
+
+// Shows a report of our own in a message box.  format is always one of
+// the literals below, never a settings text.
+void Report(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void Report(const char *format, ...) {
+  TextBuffer text{};
+  va_list list;
+  va_start(list, format);
+  std::vsnprintf(text.data(), text.size(), format, list);
+  va_end(list);
+  Nlm_Message(MSG_OK, "%s", text.data());
+}
+
+const char *Shown(const char *name, const char *absent) { return name != nullptr ? name : absent; }
+
+bool SameName(const std::string &a, const char *b) { return b != nullptr && strcasecmp(a.c_str(), b) == 0; }
+
+void ReportNotFound(const char *section, const char *key) {
+  Report("Settings file '%s', section '%.*s', key '%.*s': not found", kBase, kShownName, Shown(section, kNoKey),
+         kShownName, Shown(key, kNoKey));
+}
+
+void ReportValueTooLong(const char *section, const char *key) {
+  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value is longer than %zu characters.", kBase,
+         kShownName, Shown(section, kNoKey), kShownName, Shown(key, kNoKey), kMaxText);
+}
+
+enum class Read { kFound, kMissing, kTooLong };
+
+// Reads [section] key into buf (size bytes) without expanding it.  A key
+// whose value is empty is missing, as the core library cannot tell the
+// two apart.  A value that does not fit is kTooLong and buf is untouched;
+// the probe buffer is one byte larger than any accepted value so that a
+// cut value is recognised instead of being taken for the whole.
+Read ReadValue(const char *section, const char *key, char *buf, std::size_t size, std::size_t *length = nullptr) {
+  // A null key would make the core library list the section's keys.
+  if (section == nullptr || key == nullptr || section[0] == '\0' || key[0] == '\0') return Read::kMissing;
+  std::array<char, kBufSize + 1> probe{};
+  const Nlm_Int2 got = Nlm_GetAppParam(kBase, section, key, "", probe.data(), static_cast<Nlm_Int2>(probe.size()));
+  if (got <= 0) return Read::kMissing;
+  const std::size_t n = std::strlen(probe.data());
+  if (n > kMaxText || n >= size) return Read::kTooLong;
+  std::memcpy(buf, probe.data(), n + 1);
+  if (length != nullptr) *length = n;
+  return Read::kFound;
+}
+
+// A key that is being expanded and the end (exclusive) of the text that
+// its value occupies in the buffer.
+struct ActiveReference {
+  std::string section;
+  std::string key;
+  std::size_t end;
+};
+
+// Doubles every "%" of value (length *length, in a buffer of size bytes)
+// so that formatting prints it as it is.  False when it would not fit.
+bool EscapePercent(char *value, std::size_t size, std::size_t *length) {
+  std::size_t percents = 0;
+  for (std::size_t i = 0; i < *length; ++i) percents += value[i] == '%';
+  if (percents == 0) return true;
+  if (*length + percents >= size) return false;
+  for (std::size_t from = *length, to = *length + percents; from > 0;) {
+    --from;
+    value[--to] = value[from];
+    if (value[from] == '%') value[--to] = '%';
+  }
+  *length += percents;
+  value[*length] = '\0';
+  return true;
+}
+
+// Reference expansion in place.  text holds at most size - 1 characters.
+// section and key name the text for reports and may be null.  With
+// forFormat, "%" in spliced values is doubled (see the file comment).
+bool ExpandReferences(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
+  std::size_t length = std::strlen(text);
+  std::size_t position = 0;
+  std::vector<ActiveReference> active;
+  int substitutions = 0;
+  const char *where = Shown(section, kNoSection);
+  for (;;) {
+    char *dollar = std::strchr(text + position, '$');
+    if (dollar == nullptr) return true;
+    const std::size_t start = static_cast<std::size_t>(dollar - text);
+    // "$(", a section name without ".", ".", a key without ")", ")".
+    char *dot = dollar[1] == '(' ? std::strchr(dollar + 2, '.') : nullptr;
+    char *close = dot != nullptr && dot != dollar + 2 ? std::strchr(dot + 1, ')') : nullptr;
+    if (close == nullptr || close == dot + 1) {
+      position = start + 1;
+      continue;
+    }
+    const std::string refSection(dollar + 2, dot);
+    const std::string refKey(dot + 1, close);
+    const std::size_t refEnd = static_cast<std::size_t>(close + 1 - text);
+    // Keys whose values lie wholly before this reference are done.
+    while (!active.empty() && active.back().end <= start) active.pop_back();
+
+    bool looped = false;
+    for (const ActiveReference &outer : active) {
+      looped = looped || (SameName(outer.section, refSection.c_str()) && SameName(outer.key, refKey.c_str()));
+    }
+    if (looped || active.size() >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions) {
+      *dot = '\0';
+      Report("Settings file '%s', section '%.*s', key '%.*s':\nthe reference $(%.*s.%.*s) %s.", kBase, kShownName,
+             where, kShownName, Shown(key, kNoKey), kShownName, refSection.c_str(), kShownName, refKey.c_str(),
+             looped ? "refers back to itself, directly or through other keys"
+                    : "is nested too deep or expands without end");
+      return false;
+    }
+
+    TextBuffer value{};
+    std::size_t valueLength = 0;
+    const Read read = ReadValue(refSection.c_str(), refKey.c_str(), value.data(), value.size(), &valueLength);
+    if (read != Read::kFound) {
+      *dot = '\0';
+      if (read == Read::kTooLong) {
+        ReportValueTooLong(refSection.c_str(), refKey.c_str());
+      } else if (section == nullptr && key == nullptr) {
+        // Text that is no settings value: name the failing reference.
+        const std::string reference = "$(" + refSection + "." + refKey + ")";
+        Warning(kUndefinedReference, kBase, where, reference.c_str());
+      } else {
+        Warning(kUndefinedReference, kBase, where, Shown(key, kNoKey));
+      }
+      return false;
+    }
+    RemoveEmptyChars(value.data());
+    valueLength = std::strlen(value.data());
+    const bool fits = (!forFormat || SameName(kMessageSection, refSection.c_str()) ||
+                       EscapePercent(value.data(), value.size(), &valueLength)) &&
+                      start + valueLength + (length - refEnd) <= size - 1;
+    if (!fits) {
+      *dot = '\0';
+      Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text would be longer than %zu characters "
+             "once $(%.*s.%.*s) is expanded.",
+             kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, refSection.c_str(),
+             kShownName, refKey.c_str());
+      return false;
+    }
+    std::memmove(text + start + valueLength, text + refEnd, length - refEnd + 1);
+    std::memcpy(text + start, value.data(), valueLength);
+    const std::size_t newLength = start + valueLength + (length - refEnd);
+    for (ActiveReference &outer : active) {
+      // An outer value that ended inside this reference now ends with
+      // the spliced value, which counts as coming from it.
+      outer.end = outer.end >= refEnd ? outer.end + valueLength - (refEnd - start) : start + valueLength;
+    }
+    active.push_back({refSection, refKey, start + valueLength});
+    length = newLength;
+    position = start;
+    ++substitutions;
+  }
+}
+
+// True when text (a buffer of size bytes) is terminated within it;
+// otherwise reports and returns false.
+bool FitsBuffer(const char *text, std::size_t size, const char *section, const char *key) {
+  if (text != nullptr && size > 0 && ::strnlen(text, size) < size) return true;
+  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text to expand does not fit its buffer.", kBase,
+         kShownName, Shown(section, kNoSection), kShownName, Shown(key, kNoKey));
+  return false;
+}
+
+bool TranslateFor(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
+  if (!FitsBuffer(text, size, section, key)) return false;
+  const bool resolved = ExpandReferences(text, size, section, key, forFormat);
+  for (char *p = text; *p != '\0'; ++p) {
+    if (*p == VX_LINE_BREAK_MARK) *p = '\n';
+  }
+  RemoveEmptyChars(text);
+  return resolved;
+}
+
+// ---- writing ----
+
+// The file that the core library reads and rewrites, found as it finds
+// it: the current directory, the home directory of the password database,
+// then the NCBI directory; with none of them, the home directory, where a
+// write creates it.
+std::string SettingsFilePath() {
+  auto exists = [](const std::string &path) { return access(path.c_str(), F_OK) == 0; };
+  const struct passwd *user = getpwuid(getuid());
+  const std::string home = user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+  const std::string homeFile = home + "/" + kFileName;
+  if (std::getenv("NCBI_DONT_USE_LOCAL_CONFIG") == nullptr) {
+    if (exists(kFileName)) return kFileName;
+    if (!home.empty() && exists(homeFile)) return homeFile;
+  }
+  const char *ncbi = std::getenv("NCBI");
+  const std::string ncbiDir = ncbi != nullptr ? ncbi : "/etc/ncbi";
+  for (const std::string &name : {ncbiDir + "/" + (kFileName + 1), ncbiDir + "/" + kFileName}) {
+    if (exists(name)) return name;
+  }
+  return homeFile;
+}
+
+// True when path (or, when it does not exist yet, its directory) may be
+// written.
+bool Writable(const std::string &path) {
+  if (access(path.c_str(), F_OK) == 0) return access(path.c_str(), W_OK) == 0;
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  return access(dir.c_str(), W_OK) == 0;
+}
+
+std::string Trimmed(const std::string &text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// What the file on disk says about [section] key: whether the section
+// and the key are there, and the key's value as written.  The first of
+// two equal sections or keys counts, as in the core library.
+struct OnDisk {
+  bool readable = false;
+  bool section = false;
+  bool key = false;
+  std::string value;
+};
+
+OnDisk LookOnDisk(const std::string &path, const char *section, const char *key) {
+  OnDisk found;
+  std::ifstream file(path);
+  if (!file) return found;
+  found.readable = true;
+  bool inSection = false;
+  bool sectionDone = false;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      const std::string name = line.substr(1, line.find(']') == std::string::npos ? std::string::npos : line.find(']') - 1);
+      if (inSection) sectionDone = true;
+      inSection = !sectionDone && SameName(name, section);
+      found.section = found.section || inSection;
+      continue;
+    }
+    if (!inSection || key == nullptr || found.key || line.empty() || line[0] == ';') continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos || !SameName(Trimmed(line.substr(0, equals)), key)) continue;
+    found.key = true;
+    found.value = line.substr(equals + 1);
+  }
+  return found;
+}
+
+void ReportNotWritten(const std::string &path, const char *section, const char *key) {
+  Report("Settings file '%.*s' could not be written:\nsection '%.*s', key '%.*s' was not stored.", kShownName,
+         path.c_str(), kShownName, section, kShownName, Shown(key, "(the whole section)"));
+}
+
+// Refuses names and values that the core library would store but could
+// not read back as they were.
+bool Storable(const char *section, const char *key, const char *value) {
+  if (section == nullptr || section[0] == '\0') {
+    Report("Settings file '%s': a value cannot be stored without a section name.", kBase);
+    return false;
+  }
+  if (std::strpbrk(section, "]\n") != nullptr || (key != nullptr && std::strpbrk(key, "=\n") != nullptr)) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\na section name may not hold \"]\" and a key may not "
+           "hold \"=\".",
+           kBase, kShownName, section, kShownName, Shown(key, kNoKey));
+    return false;
+  }
+  const std::size_t header = std::strlen(section) + 2;
+  const std::size_t line = key != nullptr && value != nullptr ? std::strlen(key) + 1 + std::strlen(value) : 0;
+  if (header > kMaxFileLine || line > kMaxFileLine) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe line would be longer than %zu characters and "
+           "would not read back whole; it was not stored.",
+           kBase, kShownName, section, kShownName, Shown(key, kNoKey), kMaxFileLine);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+void RemoveEmptyChars(Nlm_CharPtr text) {
+  if (text == nullptr) return;
+  char *to = text;
+  for (const char *from = text; *from != '\0'; ++from) {
+    if (*from != VX_EMPTY_MARK) *to++ = *from;
+  }
+  *to = '\0';
+}
+
+Nlm_Boolean TranslateRefSized(Nlm_CharPtr text, size_t size, const char *section, const char *key) {
+  if (!FitsBuffer(text, size, section, key)) return FALSE;
+  return ExpandReferences(text, size, section, key, false) ? TRUE : FALSE;
+}
+
+Nlm_Boolean TranslateRef(Nlm_CharPtr text, const char *section, const char *key) {
+  return TranslateRefSized(text, kBufSize, section, key);
+}
+
+Nlm_Boolean TranslateSized(Nlm_CharPtr text, size_t size, const char *section, const char *key) {
+  return TranslateFor(text, size, section, key, false) ? TRUE : FALSE;
+}
+
+Nlm_Boolean Translate(Nlm_CharPtr text, const char *section, const char *key) {
+  return TranslateSized(text, kBufSize, section, key);
+}
+
+Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args, int nargs) {
+  TextBuffer value{};
+  const Read read = ReadValue(section, key, value.data(), value.size());
+  if (read != Read::kFound) {
+    if (read == Read::kTooLong) {
+      ReportValueTooLong(section, key);
+    } else {
+      ReportNotFound(section, key);
+    }
+    return nullptr;
+  }
+  if (!TranslateFor(value.data(), value.size(), section, key, true)) return nullptr;
+  // Formatted apart from ParBuf: a string argument may lie in ParBuf.
+  TextBuffer result{};
+  std::array<char, kProblemSize> problem{};
+  if (!vx::FormatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(), problem.size())) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value cannot be used: %s.", kBase, kShownName,
+           section, kShownName, key, problem.data());
+    return nullptr;
+  }
+  std::memcpy(ParBuf, result.data(), result.size());
+  return ParBuf;
+}
+
+Nlm_CharPtr GetParamString(const char *section, const char *key) {
+  // The names may lie in ParBuf, which is about to be overwritten.
+  const std::string sectionName = Shown(section, "");
+  const std::string keyName = Shown(key, "");
+  const Read read = ReadValue(section, key, ParBuf, kBufSize);
+  if (read != Read::kFound) {
+    ParBuf[0] = '\0';
+    if (read == Read::kTooLong) {
+      ReportValueTooLong(sectionName.c_str(), keyName.c_str());
+    } else {
+      ReportNotFound(sectionName.c_str(), keyName.c_str());
+    }
+    return nullptr;
+  }
+  return TranslateFor(ParBuf, kBufSize, sectionName.c_str(), keyName.c_str(), false) ? ParBuf : nullptr;
+}
+
+Nlm_CharPtr GetParamAppend(const char *section, const char *key) {
+  const std::string sectionName = Shown(section, "");
+  const std::string keyName = Shown(key, "");
+  ParBuf[kBufSize - 1] = '\0';
+  const std::size_t held = std::strlen(ParBuf);
+  TextBuffer value{};
+  std::size_t length = 0;
+  const Read read = ReadValue(section, key, value.data(), value.size(), &length);
+  if (read == Read::kMissing) {
+    ReportNotFound(sectionName.c_str(), keyName.c_str());
+    return nullptr;
+  }
+  if (read == Read::kTooLong || held + length > kMaxText) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value does not fit after the %zu characters "
+           "already in the buffer (%zu at most).",
+           kBase, kShownName, sectionName.c_str(), kShownName, keyName.c_str(), held, kMaxText);
+    return nullptr;
+  }
+  std::memcpy(ParBuf + held, value.data(), length + 1);
+  return TranslateFor(ParBuf, kBufSize, sectionName.c_str(), keyName.c_str(), false) ? ParBuf : nullptr;
+}
+
+Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
+  if (key != nullptr && key[0] == '\0') key = nullptr;
+  if (value != nullptr) {
+    for (char *p = value; *p != '\0'; ++p) {
+      if (*p == '\n') *p = VX_LINE_BREAK_MARK;
+    }
+  }
+  if (!Storable(section, key, value)) return FALSE;
+  const std::string path = SettingsFilePath();
+  if (!Writable(path)) {
+    ReportNotWritten(path, section, key);
+    return FALSE;
+  }
+  if (!Nlm_SetAppParam(kBase, section, key, key != nullptr ? value : nullptr)) {
+    ReportNotWritten(path, section, key);
+    return FALSE;
+  }
+  // The core library says TRUE once its copy in memory changed, whether
+  // or not the file could be rewritten: look at the file itself.
+  const OnDisk disk = LookOnDisk(path, section, key);
+  bool stored = disk.readable;
+  if (key == nullptr) {
+    stored = stored && !disk.section;
+  } else if (value == nullptr) {
+    stored = stored && !disk.key;
+  } else {
+    stored = stored && disk.key && disk.value == value;
+  }
+  if (!stored) {
+    // The copy in memory now holds what the disk lacks; dropping it keeps
+    // later reads and writes true to the file.
+    Nlm_FreeConfigStruct();
+    ReportNotWritten(path, section, key);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+Nlm_Boolean WarningArgs(const char *key, const VxArg *args, int nargs) {
+  static int depth = 0;
+  if (key == nullptr || depth >= kMaxNestedWarnings) return TRUE;
+  struct Nesting {
+    Nesting() { ++depth; }
+    ~Nesting() { --depth; }
+  } nesting;
+  // Buffers of this call only: a report about this message's own text
+  // (TRANSLN) must not overwrite it.
+  TextBuffer format{};
+  const Read read = ReadValue(kMessageSection, key, format.data(), format.size());
+  if (read == Read::kTooLong) ReportValueTooLong(kMessageSection, key);
+  if (read != Read::kFound) return TRUE;
+  // After a failed expansion the report about it has been shown; the
+  // message itself is cut and is not shown.
+  if (!TranslateFor(format.data(), format.size(), kMessageSection, key, true)) return TRUE;
+  TextBuffer text{};
+  std::array<char, kProblemSize> problem{};
+  if (!vx::FormatChecked(text.data(), text.size(), format.data(), args, nargs, problem.data(), problem.size())) {
+    Report("Settings file '%s', section '%s', key '%.*s':\nthe message cannot be shown: %s.", kBase, kMessageSection,
+           kShownName, key, problem.data());
+    return TRUE;
+  }
+  Nlm_Message(MSG_OK, "%s", text.data());
+  return TRUE;
+}
+
+Nlm_Boolean GetConfigFilePath(void) { return access(kFileName, F_OK) == 0 ? TRUE : FALSE; }
+
+void SettingsReload(void) { Nlm_FreeConfigStruct(); }
+
+}  // extern "C"
