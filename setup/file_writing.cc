@@ -138,36 +138,56 @@ class OutputFile {
   bool failed_ = false;
 };
 
-// Expands one template line through [TMP] TMP.  Returns ParBuf holding the
-// expanded text, or nullptr when it cannot be expanded; the settings code
-// or this function has told the user why.
-const char *expandLine(const char *line, int number, const char *path) {
-  std::array<char, VX_PARBUF_SIZE> value{};
-  const std::size_t length = strnlen(line, kMaxLineLength + 1);
-  if (length > kMaxLineLength) {
-    Nlm_Message(MSG_OK,
-                "Line %d of file '%s' is longer than %d characters and cannot be expanded",
-                number, path, static_cast<int>(kMaxLineLength));
-    return nullptr;
-  }
-  std::memcpy(value.data(), line, length);
-  SetParam(kScratchSection, kScratchKey, value.data());
-  return GetParamString(kScratchSection, kScratchKey);
-}
+// The scratch key [TMP] TMP through which lines are expanded.  The
+// section is removed by remove(), or at the end of the scope, once a line
+// has been stored in it.
+class ScratchKey {
+ public:
+  ScratchKey() = default;
+  ~ScratchKey() { remove(); }
+  ScratchKey(const ScratchKey &) = delete;
+  ScratchKey &operator=(const ScratchKey &) = delete;
 
-// Writes lines (up to their NULL entry) to out, each expanded when expand
-// is set; first is the number of the first line, for messages.  A line
+  // Expands line.  Returns ParBuf holding the expanded text, or nullptr
+  // when it cannot be expanded; the settings code or this function has
+  // told the user why.  number and path name the line in the message.
+  const char *expand(const char *line, int number, const char *path) {
+    std::array<char, VX_PARBUF_SIZE> value{};
+    const std::size_t length = strnlen(line, kMaxLineLength + 1);
+    if (length > kMaxLineLength) {
+      Nlm_Message(MSG_OK,
+                  "Line %d of file '%s' is longer than %d characters and cannot be expanded",
+                  number, path, static_cast<int>(kMaxLineLength));
+      return nullptr;
+    }
+    std::memcpy(value.data(), line, length);
+    used_ = true;
+    SetParam(kScratchSection, kScratchKey, value.data());
+    return GetParamString(kScratchSection, kScratchKey);
+  }
+
+  void remove() {
+    if (used_) SetParam(kScratchSection, nullptr, nullptr);
+    used_ = false;
+  }
+
+ private:
+  bool used_ = false;
+};
+
+// Writes lines (up to their NULL entry) to out, each expanded through
+// scratch unless it is nullptr; first is the number of the first line, for messages.  A line
 // whose expansion fails is written as an empty line, so that the file
 // keeps one line for each template line and a script never runs half a
 // command.  Stops at the first write failure, after "Cannot write file".
 // Returns false then.
-bool writeLines(OutputFile &out, const char *const *lines, bool expand, int first,
+bool writeLines(OutputFile &out, const char *const *lines, ScratchKey *scratch, int first,
                 const char *path) {
   int number = first;
   for (const char *const *line = lines; *line != nullptr; ++line, ++number) {
     const char *text = *line;
-    if (expand) {
-      text = expandLine(*line, number, path);
+    if (scratch != nullptr) {
+      text = scratch->expand(*line, number, path);
       if (text == nullptr) text = "";
     }
     if (!out.writeLine(text)) {
@@ -177,8 +197,6 @@ bool writeLines(OutputFile &out, const char *const *lines, bool expand, int firs
   }
   return true;
 }
-
-void removeScratch() { SetParam(kScratchSection, nullptr, nullptr); }
 
 }  // namespace
 
@@ -202,9 +220,10 @@ Nlm_Boolean CreateFile(const char *name, const char *const *lines,
     Nlm_Message(MSG_OK, "Cannot open file '%s'", path.data());
     return FALSE;
   }
+  ScratchKey scratch;
   bool written = true;
   if (lines != nullptr) {
-    written = writeLines(out, lines, expand != FALSE, 1, path.data());
+    written = writeLines(out, lines, expand ? &scratch : nullptr, 1, path.data());
   }
   if (!out.close() && written) {
     Nlm_Message(MSG_OK, "Cannot write file '%s'", path.data());
@@ -212,7 +231,7 @@ Nlm_Boolean CreateFile(const char *name, const char *const *lines,
   // The core library would otherwise write its old parsed copy over the
   // file at the next change of a setting.
   if (isSettingsFile(path.data())) SettingsReload();
-  if (expand) removeScratch();
+  scratch.remove();
   if (permissions != nullptr) setMode(path.data(), ModeFromPermissions(permissions));
   return TRUE;
 }
@@ -241,6 +260,7 @@ Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *she
   OutputFile out(script.data());
   if (!out.isOpen()) return FALSE;
 
+  ScratchKey scratch;
   std::array<char, VX_PARBUF_SIZE> first{};
   std::snprintf(first.data(), first.size(), "%s%s", kShebang, shellPath);
   bool written = out.writeLine(first.data());
@@ -248,11 +268,11 @@ Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *she
     Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
   } else if (lines[0] != nullptr) {
     // The template's first line is a placeholder for the one above.
-    written = writeLines(out, lines + 1, true, 2, script.data());
+    written = writeLines(out, lines + 1, &scratch, 2, script.data());
   }
   if (!out.close() && written) {
     Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
   }
-  removeScratch();
+  scratch.remove();
   return TRUE;
 }

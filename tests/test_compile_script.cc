@@ -1,0 +1,397 @@
+/*
+ * test_compile_script.cc - the compile-script writer, and the scripts it
+ * writes run for real.
+ *
+ * Each test works in a fresh directory: the settings template is written
+ * there as ./.velorixrc and given the values that an installation stores,
+ * with a product directory "prod/" beside it.  The scripts are compared
+ * byte for byte with the expected expansion, then run the way the
+ * analysis program runs them (the command of [Compiler] MAKERHS) on the
+ * small model in tests/data, under tcsh for the csh style and under
+ * /bin/sh and ksh for the ksh style.  The shared library they build is
+ * loaded and called.
+ */
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "file_writing.h"
+#include "templates.h"
+#include "utility.h"
+
+// The core library's Message macro would rename GoogleTest's.
+#undef Message
+
+#ifndef VX_TEST_DATA
+#error "VX_TEST_DATA must name the tests/data directory"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr mode_t kModeMask = 07777;
+constexpr int kCshStyle = 1;
+constexpr int kKshStyle = 2;
+constexpr std::size_t kMaxShellPath = 495;
+constexpr std::size_t kCommandOutputSize = 4096;
+
+std::vector<std::string> gMessages;
+
+MsgAnswer LIBCALLBACK recordMessage(MsgKey, ErrSev, const char *, const char *text) {
+  gMessages.emplace_back(text != nullptr ? text : "");
+  return ANS_OK;
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFile(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+mode_t fileMode(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return static_cast<mode_t>(-1);
+  return st.st_mode & kModeMask;
+}
+
+std::string joinLines(const std::vector<std::string> &lines) {
+  std::string text;
+  for (const auto &line : lines) text += line + "\n";
+  return text;
+}
+
+// The path of a program as the shell finds it; empty when it is missing.
+std::string commandPath(const std::string &name) {
+  const std::string command = "command -v " + name;
+  FILE *pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::array<char, kCommandOutputSize> line{};
+  std::string path;
+  if (std::fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr) path = line.data();
+  pclose(pipe);
+  while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+  return path;
+}
+
+void store(const char *section, const char *key, const std::string &value) {
+  std::array<char, VX_PARBUF_SIZE> buffer{};
+  ASSERT_LT(value.size(), buffer.size());
+  std::memcpy(buffer.data(), value.data(), value.size());
+  ASSERT_TRUE(SetParam(section, key, buffer.data())) << section << "." << key;
+}
+
+// A shared library loaded for the length of a test.
+class Library {
+ public:
+  explicit Library(const std::string &path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+  ~Library() {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+  Library(const Library &) = delete;
+  Library &operator=(const Library &) = delete;
+  bool loaded() const { return handle_ != nullptr; }
+  template <typename F>
+  F function(const char *name) const {
+    return reinterpret_cast<F>(dlsym(handle_, name));
+  }
+
+ private:
+  void *handle_;
+};
+
+// The expected script after the first line, for the values stored by
+// CompileScriptTest with product directory kernel.
+std::vector<std::string> cshScript(const std::string &kernel) {
+  const std::string include = " -I" + kernel;
+  return {
+      "unset noclobber",
+      "cc -c -O2 -fPIC -o delete.o " + include + " $1.c >&ErrLog",
+      "cc -shared -Wl,-soname,$2.so -o $2.so delete.o -lc -lm >>&ErrLog",
+      "if ( $3 == 'y' ) then",
+      " if ( -r $2.so ) then",
+      "  if ( -r tmp_der ) then",
+      "   rm -f tmp_der tmp_fun.c tmp_fun1.h",
+      "  endif",
+      "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel + "autodif.o  -O2 -fPIC -lc -lm >&ErrLog1",
+      "  if ( -r tmp_der ) then",
+      "   tmp_der >>&ErrLog1",
+      "   if ( -r ./CompDiff ) then",
+      "     ./CompDiff",
+      "   endif",
+      "  endif",
+      "  cc -c -O2 -fPIC -o delete.o " + include + " $1.c >&ErrLog",
+      "  cc -shared -Wl,-soname,$2.so -o $2.so delete.o -lc -lm >>&ErrLog",
+      " endif",
+      "endif",
+      "rm -f delete.o",
+  };
+}
+
+std::vector<std::string> kshScript(const std::string &kernel) {
+  const std::string include = " -I" + kernel;
+  return {
+      "unset noclobber",
+      "cc -c -O2 -fPIC -o delete.o " + include + " $1.c >ErrLog 2>&1",
+      "cc -shared -Wl,-soname,$2.so -o $2.so delete.o -lc -lm >>ErrLog 2>&1",
+      "if [ $3 = 'y' ]; then",
+      " if [ -r $2.so ]; then",
+      "  if [ -r tmp_der ]; then",
+      "   rm -f tmp_der tmp_fun.c tmp_fun1.h",
+      "  fi",
+      "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel + "autodif.o  -O2 -fPIC -lc -lm >ErrLog1 2>&1",
+      "  if [ -r tmp_der ]; then",
+      "   tmp_der >>ErrLog1 2>&1",
+      "   if [ -r ./CompDiff ]; then",
+      "     ./CompDiff",
+      "   fi",
+      "  fi",
+      "  cc -c -O2 -fPIC -o delete.o " + include + " $1.c >ErrLog 2>&1",
+      "  cc -shared -Wl,-soname,$2.so -o $2.so delete.o -lc -lm >>ErrLog 2>&1",
+      " fi",
+      "fi",
+      "rm -f delete.o",
+  };
+}
+
+// A working directory with the settings an installation leaves, and the
+// product directory prod/ beside it.
+class CompileScriptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::current_path();
+    char name[] = "csXXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir_ = home_ / name;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    fs::create_directory("prod");
+    kernel_ = (dir_ / "prod").string() + "/";
+    gMessages.clear();
+    Nlm_SetMessageHook(recordMessage);
+
+    ASSERT_TRUE(CreateFile("./.velorixrc", SetData, "rw-r--r--", FALSE));
+    store("Paths", "KERNEL", kernel_);
+    store("Paths", "KERNELW", "./");
+    store("Compiler", "INCLUDE", " -I" + kernel_);
+    store("Compiler", "LIB", "-lc -lm");
+    store("Compiler", "CPPNAME", "c++");
+    store("Compiler", "CPPLIB", " -O2 -fPIC -lc -lm");
+    ASSERT_TRUE(gMessages.empty());
+  }
+  void TearDown() override {
+    SettingsReload();
+    Nlm_SetMessageHook(nullptr);
+    ASSERT_EQ(chdir(home_.c_str()), 0);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // Writes the compile script to the path of [Compiler] BATCH, which the
+  // writer receives in ParBuf as the installation hands it over.
+  bool writeScript(int style, const std::string &shellPath) {
+    if (GetParamString("Compiler", "BATCH") == nullptr) return false;
+    script_ = ParBuf;
+    return WriteCompileScript(ParBuf, style, shellPath.c_str()) != FALSE;
+  }
+
+  // Runs the script as [Compiler] MAKERHS says: the model's base name,
+  // the library's base name and y or n.  tmp_der is called by bare name in
+  // the script, so the current directory is put on the search path.
+  void runScript(const std::string &target, const char *diff) {
+    store("Compiler", "SOURCE", "model");
+    store("Compiler", "TARGET", target);
+    store("Compiler", "DIFF", diff);
+    ASSERT_NE(GetParamString("Compiler", "MAKERHS"), nullptr);
+    const std::string command = ParBuf;
+    ASSERT_EQ(command, kernel_ + "CompRhs model " + target + " " + diff);
+    const std::string line = "PATH=.:\"$PATH\" " + command + " >script.out 2>&1";
+    (void)std::system(line.c_str());
+  }
+
+  // The model and the system header that it includes from prod/.
+  void prepareModel() {
+    fs::copy_file(fs::path(VX_TEST_DATA) / "model.c", "model.c");
+    ASSERT_TRUE(CreateFile((kernel_ + "vel_sys.h").c_str(), IncludeRhs, "r--r--r--", TRUE));
+  }
+
+  // The derivative branch's inputs: the symbolic-differentiation object in
+  // prod/ (a stand-in), tmp_der.cc, leftovers of an earlier run, and an
+  // external differentiator that appends the generated code to the model.
+  void prepareDerivatives() {
+    writeFile(kernel_ + "autodif_stub.cc",
+              "extern \"C\" int velo_autodif_stub(void) { return 42; }\n");
+    const std::string compile =
+        "c++ -c -fPIC -o " + kernel_ + "autodif.o " + kernel_ + "autodif_stub.cc";
+    ASSERT_EQ(std::system(compile.c_str()), 0);
+    writeFile("tmp_der.cc",
+              "#include <cstdio>\n"
+              "extern \"C\" int velo_autodif_stub(void);\n"
+              "int main() {\n"
+              "  FILE *out = std::fopen(\"tmp_fun.c\", \"w\");\n"
+              "  std::fprintf(out, \"int velo_derived(void) { return %d; }\\n\", velo_autodif_stub());\n"
+              "  std::fclose(out);\n"
+              "  std::puts(\"tmp_der ran\");\n"
+              "  return 0;\n"
+              "}\n");
+    writeFile("tmp_der", "stale\n");
+    writeFile("tmp_fun1.h", "stale\n");
+    writeFile("CompDiff", "#!/bin/sh\ntouch compdiff_marker\ncat tmp_fun.c >>model.c\n");
+    fs::permissions("CompDiff", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  }
+
+  fs::path home_;
+  fs::path dir_;
+  std::string kernel_;
+  std::string script_;
+};
+
+TEST_F(CompileScriptTest, CshScriptText) {
+  ASSERT_TRUE(writeScript(kCshStyle, "/bin/tcsh -f"));
+  EXPECT_EQ(script_, kernel_ + "CompRhs");
+  EXPECT_EQ(readFile(script_), "#! /bin/tcsh -f\n" + joinLines(cshScript(kernel_)));
+  EXPECT_EQ(fileMode(script_), 0755u);
+  EXPECT_TRUE(gMessages.empty());
+  EXPECT_EQ(readFile(".velorixrc").find("[TMP]"), std::string::npos);
+}
+
+TEST_F(CompileScriptTest, KshScriptText) {
+  ASSERT_TRUE(writeScript(kKshStyle, "/bin/bash "));
+  EXPECT_EQ(readFile(script_), "#! /bin/bash \n" + joinLines(kshScript(kernel_)));
+  EXPECT_EQ(fileMode(script_), 0755u);
+  EXPECT_TRUE(gMessages.empty());
+  EXPECT_EQ(readFile(".velorixrc").find("[TMP]"), std::string::npos);
+}
+
+TEST_F(CompileScriptTest, FirstLineIsTheShellPathWhateverTheStyle) {
+  ASSERT_TRUE(writeScript(kCshStyle, "/bin/sh"));
+  const std::string text = readFile(script_);
+  EXPECT_EQ(text.substr(0, text.find('\n')), "#! /bin/sh");
+  // A read-only script left by an earlier run is replaced, executable.
+  ASSERT_EQ(chmod(script_.c_str(), 0444), 0);
+  ASSERT_TRUE(writeScript(kKshStyle, "/bin/ksh "));
+  EXPECT_EQ(readFile(script_), "#! /bin/ksh \n" + joinLines(kshScript(kernel_)));
+  EXPECT_EQ(fileMode(script_), 0755u);
+}
+
+TEST_F(CompileScriptTest, RefusesWhatItCannotWrite) {
+  for (int style : {0, 3, -1}) {
+    gMessages.clear();
+    EXPECT_FALSE(writeScript(style, "/bin/sh")) << style;
+    ASSERT_EQ(gMessages.size(), 1u) << style;
+    EXPECT_EQ(gMessages[0], "Unknown shell style " + std::to_string(style) +
+                                ": the compile script cannot be written");
+  }
+  EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
+
+  gMessages.clear();
+  const std::string tooLong = "/" + std::string(kMaxShellPath, 's');
+  EXPECT_FALSE(writeScript(kCshStyle, tooLong));
+  ASSERT_EQ(gMessages.size(), 1u);
+  EXPECT_EQ(gMessages[0],
+            "The shell path is longer than 495 characters: the compile script cannot be written");
+  EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
+
+  gMessages.clear();
+  const std::string longest = "/" + std::string(kMaxShellPath - 1, 's');
+  EXPECT_TRUE(writeScript(kCshStyle, longest));
+  const std::string text = readFile(script_);
+  EXPECT_EQ(text.substr(0, text.find('\n')), "#! " + longest);
+  EXPECT_TRUE(gMessages.empty());
+
+  // An unopenable path is left to the caller to report.
+  EXPECT_FALSE(WriteCompileScript("no_such_dir/CompRhs", kCshStyle, "/bin/sh"));
+  EXPECT_TRUE(gMessages.empty());
+}
+
+struct ShellCase {
+  const char *label;
+  const char *program;  // looked up with command -v; "/bin/sh" as it is
+  const char *options;  // what the shell path field adds
+  int style;
+};
+
+class CompileScriptRun : public CompileScriptTest,
+                         public ::testing::WithParamInterface<ShellCase> {
+ protected:
+  void SetUp() override {
+    CompileScriptTest::SetUp();
+    const ShellCase &shell = GetParam();
+    const std::string path =
+        shell.program[0] == '/' ? std::string(shell.program) : commandPath(shell.program);
+    if (path.empty()) GTEST_SKIP() << shell.program << " is not installed";
+    ASSERT_TRUE(writeScript(shell.style, path + shell.options));
+    prepareModel();
+  }
+};
+
+TEST_P(CompileScriptRun, BuildsTheModelLibrary) {
+  prepareDerivatives();  // present, but "n" must not touch them
+  const std::string target = std::string("model_") + GetParam().label;
+  runScript(target, "n");
+
+  Library library(fs::absolute(target + ".so").string());
+  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << readFile("ErrLog") << readFile("script.out");
+  auto value = library.function<double (*)(double)>("velo_model_value");
+  auto index = library.function<int (*)(void)>("velo_model_index");
+  auto truth = library.function<int (*)(void)>("velo_model_true");
+  ASSERT_NE(value, nullptr);
+  ASSERT_NE(index, nullptr);
+  ASSERT_NE(truth, nullptr);
+  EXPECT_DOUBLE_EQ(value(2.0), 13.0);
+  EXPECT_EQ(index(), 14);  // 1 + 2*3/2 + 3*4*5/6
+  EXPECT_EQ(truth(), 1);
+  EXPECT_EQ(library.function<int (*)(void)>("velo_derived"), nullptr);
+
+  EXPECT_FALSE(fs::exists("delete.o"));
+  EXPECT_TRUE(fs::exists("ErrLog"));
+  EXPECT_FALSE(fs::exists("compdiff_marker"));
+  EXPECT_EQ(readFile("tmp_der"), "stale\n");
+}
+
+TEST_P(CompileScriptRun, DerivativeBranchRebuildsTheLibrary) {
+  prepareDerivatives();
+  const std::string target = std::string("model_y_") + GetParam().label;
+  runScript(target, "y");
+
+  const std::string log = readFile("ErrLog1");
+  EXPECT_TRUE(fs::exists("compdiff_marker")) << log << readFile("script.out");
+  EXPECT_NE(log.find("tmp_der ran"), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists("tmp_fun1.h"));
+  EXPECT_NE(readFile("tmp_der"), "stale\n");
+  EXPECT_FALSE(fs::exists("delete.o"));
+
+  Library library(fs::absolute(target + ".so").string());
+  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << readFile("ErrLog");
+  auto derived = library.function<int (*)(void)>("velo_derived");
+  ASSERT_NE(derived, nullptr) << "the library was not rebuilt after the differentiator";
+  EXPECT_EQ(derived(), 42);
+  auto value = library.function<double (*)(double)>("velo_model_value");
+  ASSERT_NE(value, nullptr);
+  EXPECT_DOUBLE_EQ(value(2.0), 13.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shells, CompileScriptRun,
+                         ::testing::Values(ShellCase{"tcsh", "tcsh", " -f", kCshStyle},
+                                           ShellCase{"sh", "/bin/sh", " ", kKshStyle},
+                                           ShellCase{"ksh", "ksh", " ", kKshStyle}),
+                         [](const ::testing::TestParamInfo<ShellCase> &param) {
+                           return std::string(param.param.label);
+                         });
+
+}  // namespace
