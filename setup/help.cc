@@ -1,0 +1,122 @@
+/*
+ * help.cc - the field help windows opened from the Setup window's Help
+ * menu.
+ *
+ * Each choice of a Help item opens a new small window with one prompt per
+ * line of the item's text; any number may be open at once.  Closing one
+ * selects the window that was current when the most recent help window
+ * opened.  The open help windows are tracked so that the window to select
+ * is never one that has been closed meanwhile: in that case the Setup
+ * window is selected instead.
+ */
+#include "help.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "window.h"
+
+Nlm_WindoW msgPrevWin = nullptr;
+
+namespace {
+
+constexpr Nlm_Int2 kCentred = -50;
+// One column of prompts; the longest text has 16 lines.
+constexpr Nlm_Int2 kHelpRows = 100;
+// Shown instead of the text when no working copy of it can be made.
+const char *const kNoMemoryText = "There is not enough memory to show this help text.";
+
+// The Setup window, the parent of every Help item.
+Nlm_WindoW helpHome = nullptr;
+// Help windows that are open now.
+std::vector<Nlm_WindoW> openHelpWindows;
+
+bool IsOpenHelpWindow(Nlm_WindoW w) {
+  return std::find(openHelpWindows.begin(), openHelpWindows.end(), w) != openHelpWindows.end();
+}
+
+// w when it is the Setup window or an open help window, else the Setup
+// window: never a handle of a window that no longer exists.
+Nlm_WindoW LiveOrHome(Nlm_WindoW w) {
+  return (w != nullptr && (w == helpHome || IsOpenHelpWindow(w))) ? w : helpHome;
+}
+
+Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
+
+void AddLine(Nlm_GrouP group, const char *line) {
+  Nlm_StaticPrompt(group, Title(line), 0, 0, Nlm_systemFont, 'l');
+}
+
+struct MemFreer {
+  void operator()(char *block) const { Nlm_MemFree(block); }
+};
+
+// Builds and shows one help window for text.
+void helpMessage(const char *text) {
+  msgPrevWin = LiveOrHome(Nlm_CurrentWindow());
+  Nlm_WindoW window =
+      Nlm_FixedWindow(kCentred, kCentred, static_cast<Nlm_Int2>(-Nlm_stdCharWidth),
+                      static_cast<Nlm_Int2>(-Nlm_stdLineHeight), nullptr, msgCloseProc);
+  Nlm_GrouP group = Nlm_HiddenGroup(window, 0, kHelpRows, nullptr);
+
+  const std::size_t length = std::strlen(text);
+  std::unique_ptr<char, MemFreer> copy(
+      static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR | MGET_ERRPOST)));
+  if (copy) {
+    std::memcpy(copy.get(), text, length + 1);
+    // Each piece before a line feed, and the piece after the last, is one
+    // prompt; an empty piece shows as a blank line.
+    char *piece = copy.get();
+    for (char *feed = std::strchr(piece, '\n'); feed != nullptr;
+         feed = std::strchr(piece, '\n')) {
+      *feed = '\0';
+      AddLine(group, piece);
+      piece = feed + 1;
+    }
+    AddLine(group, piece);
+  } else {
+    AddLine(group, kNoMemoryText);
+  }
+  copy.reset();
+
+  // If the list cannot grow, the window still works; it just cannot be
+  // chosen as the one to select later.
+  try {
+    openHelpWindows.push_back(window);
+  } catch (...) {
+  }
+  Nlm_Show(window);
+}
+
+// The text of a Help item; the items are compared in this order, and the
+// first equal one decides.  NULL for any other item.
+const char *ChooseText(Nlm_IteM item) {
+  if (item == nullptr) return nullptr;
+  if (item == iKernel) return kDirectoryHelp;
+  if (item == iC) return kCCompilerHelp;
+  for (int i = 0; i < kAdjustRecords; ++i) {
+    if (item == Adjust[i].help) return Adjust[i].helpText;
+  }
+  if (item == iShell) return kShellHelp;
+  if (item == iCpp) return kCppCompilerHelp;
+  if (item == iInst) return kInstallationHelp;
+  return nullptr;
+}
+
+}  // namespace
+
+void HelpProc(Nlm_IteM item) {
+  if (helpHome == nullptr) helpHome = Nlm_ParentWindow(item);
+  const char *text = ChooseText(item);
+  if (text != nullptr) helpMessage(text);
+}
+
+void msgCloseProc(Nlm_WindoW w) {
+  openHelpWindows.erase(std::remove(openHelpWindows.begin(), openHelpWindows.end(), w),
+                        openHelpWindows.end());
+  Nlm_Remove(w);
+  msgPrevWin = LiveOrHome(msgPrevWin);
+  if (msgPrevWin != nullptr) Nlm_Select(msgPrevWin);
+}

@@ -1,0 +1,73 @@
+/*
+ * notice_preview.cc - the Registration group: the consent box for the
+ * voluntary installation notice and a preview of the notice's lines.
+ *
+ * The preview is made once at start-up, while the installation switch
+ * still shows User, so its version line carries "u"; it is not redone when
+ * the switch changes.
+ */
+#include "notice_preview.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "utility.h"
+#include "window.h"
+
+namespace {
+
+constexpr Nlm_Int2 kRegistrationRows = 10;  // one column of up to 10 rows
+constexpr Nlm_Int2 kPreviewRows = 20;       // one column of up to 20 lines
+constexpr char kFullMark = 'm';
+constexpr char kUserMark = 'u';
+constexpr Nlm_Int2 kFullValue = 1;  // the installation switch's "Full"
+
+const char *const kConsentLabel =
+    "I authorize the following e-mail message be sent to the authors:";
+const char *const kNoticeNote =
+    "This data will be used to notify you about new versions of Velorix";
+
+struct FileCloser {
+  void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+// Vibrant copies every title it is given but declares it writable.
+Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
+
+}  // namespace
+
+bool NoticeLine(char *line, char mark) {
+  StrTrim(line);
+  char *question = std::strchr(line, '?');
+  if (question != nullptr) *question = mark;
+  return line[0] != '\0';
+}
+
+void MakeNoticePreview(Nlm_WindoW window, Nlm_Int2 h, Nlm_Int2 v) {
+  // Exit statuses are not examined: only whether del3 can be read counts.
+  (void)std::system(kNoticeCommand);
+  std::unique_ptr<std::FILE, FileCloser> notice(std::fopen(kNoticeFile, "r"));
+  if (notice) {
+    gReg = Nlm_NormalGroup(window, 0, kRegistrationRows,
+                           Title("Registration"), nullptr, nullptr);
+    Nlm_SetGroupMargins(gReg, h, v);
+    Nlm_SetGroupSpacing(gReg, h, v);
+    bReg = Nlm_CheckBox(gReg, Title(kConsentLabel), nullptr);
+    Nlm_SetStatus(bReg, FALSE);
+
+    Nlm_GrouP preview = Nlm_HiddenGroup(gReg, 0, kPreviewRows, nullptr);
+    Nlm_SetGroupMargins(preview, static_cast<Nlm_Int2>(2 * h), 0);
+    Nlm_SetGroupSpacing(preview, 0, 0);
+    const char mark = Nlm_GetValue(gInst) == kFullValue ? kFullMark : kUserMark;
+    // A line longer than ParBuf holds is read, and shown, in pieces.
+    while (std::fgets(ParBuf, VX_PARBUF_SIZE, notice.get()) != nullptr) {
+      if (!NoticeLine(ParBuf, mark)) continue;
+      Nlm_StaticPrompt(preview, ParBuf, 0, 0, Nlm_systemFont, 'l');
+    }
+    Nlm_StaticPrompt(gReg, Title(kNoticeNote), 0, 0, nullptr, 'l');
+    notice.reset();
+  }
+  (void)std::system(kNoticeCleanupCommand);
+}

@@ -1,0 +1,123 @@
+/*
+ * window_actions.cc - the actions of the Setup window's controls: the
+ * installation switch, the shell style switch, the product directory
+ * check and "Cancel", and the switch-control entry points that the tool
+ * defines for the analysis program but never calls.
+ */
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "shell_detection.h"
+#include "utility.h"
+#include "window.h"
+
+namespace {
+
+constexpr Nlm_Int2 kFullValue = 1;  // the installation switch's "Full"
+// Characters that a directory path typed into the form may not hold.
+constexpr const char *kRefusedPathCharacters = " \\,";
+
+void SetEnabled(Nlm_Handle control, bool enabled) {
+  if (control == nullptr) return;  // not made yet, or never
+  if (enabled) {
+    Nlm_Enable(control);
+  } else {
+    Nlm_Disable(control);
+  }
+}
+
+void SetShown(Nlm_Handle control, bool shown) {
+  if (control == nullptr) return;
+  if (shown) {
+    Nlm_Show(control);
+  } else {
+    Nlm_Hide(control);
+  }
+}
+
+// Puts the working directory into the product directory field; says why
+// when it cannot, and leaves the field as the user had it.
+void FillProductDirectory() {
+  if (tKernel == nullptr) return;
+  if (getcwd(ParBuf, VX_PARBUF_SIZE) != nullptr) {
+    Nlm_SetTitle(tKernel, ParBuf);
+    return;
+  }
+  ParBuf[0] = '\0';
+  if (errno == ERANGE) {
+    Nlm_Message(MSG_OK,
+                "The path of the current directory is longer than %d characters.\n"
+                "Please type the VELORIX directory in.",
+                VX_PARBUF_SIZE - 1);
+  } else {
+    Nlm_Message(MSG_OK,
+                "The current directory cannot be read (%s).\n"
+                "Please type the VELORIX directory in.",
+                std::strerror(errno));
+  }
+}
+
+struct MemFreer {
+  void operator()(char *block) const { Nlm_MemFree(block); }
+};
+
+}  // namespace
+
+void InstActnProc(Nlm_GrouP g) {
+  const bool full = Nlm_GetValue(g) == kFullValue;
+  if (full) FillProductDirectory();
+  SetEnabled(gC, full);
+  SetEnabled(iC, full);
+  SetShown(gShellStyle, full);
+  SetEnabled(iShell, full);
+  SetShown(gShellPath, full);
+  SetEnabled(gCpp, full);
+  SetEnabled(iCpp, full);
+}
+
+void ShellStyleProc(Nlm_GrouP g) {
+  const int record = Nlm_GetValue(g) - 1;
+  if (record < 0 || record >= kShellRecords || tShellPath == nullptr) return;
+  std::string path;
+  if (!ShellPathText(std::getenv("SHELL"), shells[record].name, shells[record].options,
+                     &path)) {
+    Nlm_Message(MSG_OK,
+                "The value of SHELL and the shell options together are longer than %d "
+                "characters.\nPlease type the shell path in.",
+                static_cast<int>(kShellPathMax));
+  }
+  std::strncpy(ParBuf, path.c_str(), VX_PARBUF_SIZE - 1);
+  ParBuf[VX_PARBUF_SIZE - 1] = '\0';
+  Nlm_SetTitle(tShellPath, ParBuf);
+}
+
+// The whole text is checked, however long: a block sized to it is read, so
+// nothing is cut when the text is written back.
+void PathCheckProc(Nlm_TexT t) {
+  const std::size_t length = Nlm_TextLength(t);
+  std::unique_ptr<char, MemFreer> text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
+  if (!text) return;  // no memory: leave the field alone this time
+  Nlm_GetTitle(t, text.get(), length + 1);
+  const std::size_t position = std::strcspn(text.get(), kRefusedPathCharacters);
+  if (text.get()[position] == '\0') return;
+  Nlm_Beep();
+  char *refused = text.get() + position;
+  std::memmove(refused, refused + 1, std::strlen(refused + 1) + 1);
+  Nlm_SetTitle(t, text.get());
+}
+
+void CancelProc(Nlm_ButtoN) { Nlm_QuitProgram(); }
+
+extern "C" {
+Nlm_Handle SwitchCreate(void) { return nullptr; }
+int SwitchGetValue(void) { return 0; }
+int SwitchHeight(void) { return 0; }
+void SwitchSetValue(void) {}
+void SwitchSetMax(void) {}
+void SwitchSetParams(void) {}
+}
