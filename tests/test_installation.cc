@@ -1,0 +1,556 @@
+/*
+ * test_installation.cc - the installation procedure on its record, without
+ * a display: messages are caught through the core library's message hook.
+ *
+ * Each test builds a scratch tree of its own: a product directory holding
+ * a "velorix" file, a class description file and autodif sources, a
+ * working directory for User installations, and a directory beside them
+ * that nothing may touch.  The compiler is a stand-in script that logs its
+ * calls, except where the real c++ is the point.
+ */
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "installation.h"
+#include "templates.h"
+#include "utility.h"
+
+// The core library's short name for Nlm_Message hides GoogleTest's Message.
+#undef Message
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> gMessages;
+
+MsgAnswer LIBCALLBACK CatchMessage(MsgKey, ErrSev, const char *, const char *message) {
+  gMessages.emplace_back(message ? message : "");
+  return ANS_OK;
+}
+
+std::string ReadFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+mode_t Mode(const fs::path &path) {
+  struct stat s{};
+  if (stat(path.c_str(), &s) != 0) return 0;
+  return s.st_mode & 07777;
+}
+
+void SetTime(const fs::path &path, time_t when) {
+  struct utimbuf times{when, when};
+  ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
+}
+
+// The settings file as the analysis program will read it: "Section.KEY" to
+// the raw value, and the section names in order.
+struct SettingsFile {
+  std::map<std::string, std::string> values;
+  std::vector<std::string> sections;
+  bool Has(const std::string &name) const { return values.count(name) != 0; }
+  std::string operator[](const std::string &name) const {
+    auto found = values.find(name);
+    return found == values.end() ? "<missing>" : found->second;
+  }
+};
+
+SettingsFile ReadSettings(const fs::path &path) {
+  SettingsFile file;
+  std::istringstream in(ReadFile(path));
+  std::string line, section;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      section = line.substr(1, line.find(']') - 1);
+      file.sections.push_back(section);
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = section + "." + line.substr(0, eq);
+    if (!file.values.count(name)) file.values[name] = line.substr(eq + 1);
+  }
+  return file;
+}
+
+// Every regular file below root with its contents, for "nothing else
+// changed" checks.
+std::map<std::string, std::string> Snapshot(const fs::path &root) {
+  std::map<std::string, std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
+    else if (entry.is_directory()) files[entry.path().string() + "/"] = "";
+  }
+  return files;
+}
+
+const char kClassFile[] =
+    "! classes of the test product\n"
+    "&classes\n"
+    "Z z\n"
+    "&hierarchy\n"
+    "A b ! first entry\n"
+    "C d\n";
+
+class Installation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vx_install_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    product_ = root_ / "product";
+    work_ = root_ / "work";
+    aside_ = root_ / "aside";
+    bin_ = root_ / "bin";
+    for (const auto &dir : {product_, work_, aside_, bin_}) fs::create_directory(dir);
+    WriteFile(product_ / "velorix", "#!/bin/sh\n");
+    WriteFile(product_ / "classes.vel", kClassFile);
+    WriteFile(product_ / "autodif.cc", "int autodif_marker() { return 7; }\n");
+    WriteFile(aside_ / "untouched", "keep");
+    // A stand-in compiler: logs its arguments, then makes the -o target.
+    WriteFile(bin_ / "fakecc",
+              "#!/bin/sh\necho \"$@\" >>\"" + (root_ / "compiler.log").string() +
+                  "\"\nwhile [ $# -gt 0 ]; do\n  if [ \"$1\" = -o ]; then : >\"$2\"; fi\n"
+                  "  shift\ndone\n");
+    fs::permissions(bin_ / "fakecc", fs::perms::owner_all);
+    // A stand-in mail: records its arguments and what it reads.
+    WriteFile(bin_ / "mail", "#!/bin/sh\necho \"$@\" >\"" + (root_ / "mail.args").string() +
+                                 "\"\ncat >\"" + (root_ / "mail.body").string() + "\"\n");
+    fs::permissions(bin_ / "mail", fs::perms::owner_all);
+    oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (bin_.string() + ":" + oldPath_).c_str(), 1);
+    oldDir_ = fs::current_path();
+    gMessages.clear();
+    oldHook_ = Nlm_SetMessageHook(CatchMessage);
+  }
+
+  void TearDown() override {
+    Nlm_SetMessageHook(oldHook_);
+    fs::current_path(oldDir_);
+    setenv("PATH", oldPath_.c_str(), 1);
+    std::error_code ignored;
+    if (!std::getenv("VX_KEEP")) fs::remove_all(root_, ignored);
+  }
+
+  // The form as the window starts it, with the stand-in compiler.
+  InstallForm Form(bool full) const {
+    InstallForm form;
+    form.kernel = product_.string();
+    form.lib = "-lc -lm";
+    form.cppName = (bin_ / "fakecc").string();
+    form.cppOptions = " -O2 -fPIC -lc -lm";
+    form.tuning[0] = "lpr %s";
+    form.tuning[1] = "ghostview -a5 -magstep 0 %s";
+    form.tuning[2] = "maple -q <%s >tmp.mo";
+    form.full = full;
+    form.shellStyle = 2;
+    form.shellPath = "/bin/sh ";
+    return form;
+  }
+
+  InstallOutcome RunFull(const InstallForm &form) {
+    fs::current_path(product_);
+    return RunInstallation(form);
+  }
+  InstallOutcome RunUser(const InstallForm &form) {
+    fs::current_path(work_);
+    return RunInstallation(form);
+  }
+  std::string Kernel() const { return product_.string() + "/"; }
+  int Compiles() const {
+    std::istringstream log(ReadFile(root_ / "compiler.log"));
+    int count = 0;
+    for (std::string line; std::getline(log, line);) ++count;
+    return count;
+  }
+
+  fs::path root_, product_, work_, aside_, bin_, oldDir_;
+  std::string oldPath_;
+  MessageHook oldHook_ = nullptr;
+};
+
+// ---- stopping failures before anything is written ----------------------
+
+TEST_F(Installation, EmptyOrWrongProductDirectoryStopsWithoutWriting) {
+  const auto before = Snapshot(root_);
+  InstallForm form = Form(false);
+  form.kernel.clear();
+  EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
+  form.kernel = aside_.string();
+  EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
+  EXPECT_EQ(gMessages, (std::vector<std::string>{
+                           "Specify full path to the VELORIX's home directory",
+                           "The path you've specified does not contain VELORIX executable"}));
+  EXPECT_EQ(Snapshot(root_), before);
+}
+
+TEST_F(Installation, ADirectoryNamedVelorixPassesTheExistenceTest) {
+  fs::create_directory(aside_ / "velorix");
+  InstallForm form = Form(false);
+  form.kernel = aside_.string();
+  RunUser(form);
+  EXPECT_TRUE(fs::exists(work_ / ".velorixrc"));
+}
+
+TEST_F(Installation, OverlongTextsAreRefusedNotCut) {
+  const auto before = Snapshot(root_);
+  InstallForm form = Form(true);
+  form.kernel = std::string(kFieldLimit + 1, 'x');
+  EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
+  form = Form(true);
+  form.cppOptions = std::string(kCppOptionsLimit + 1, 'o');
+  EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
+  form = Form(true);
+  form.tuning[0] = std::string(300, 'p');  // fits the field, not a settings line
+  EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
+  form = Form(true);
+  form.kernel = "/tmp/a~b";
+  EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
+  ASSERT_EQ(gMessages.size(), 4u);
+  EXPECT_EQ(gMessages[0],
+            "The text of the field 'VELORIX directory' is longer than 16384 characters.\n"
+            "Please shorten it.");
+  EXPECT_EQ(gMessages[1],
+            "The text of the field 'C++ compiler: Options' is longer than 499 characters.\n"
+            "Please shorten it.");
+  EXPECT_EQ(gMessages[2],
+            "The text of the field 'Printer command' is too long for the settings file:\n"
+            "a settings line holds at most 255 characters.");
+  EXPECT_NE(gMessages[3].find("must not contain '~'"), std::string::npos);
+  EXPECT_EQ(Snapshot(root_), before);
+}
+
+TEST_F(Installation, OverlongCompileCommandStopsFullButNotUser) {
+  InstallForm form = Form(true);
+  form.cppName = std::string(240, 'c');
+  form.cppOptions = std::string(240, 'o');
+  EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
+  ASSERT_EQ(gMessages.size(), 1u);
+  EXPECT_NE(gMessages[0].find("would exceed 499 characters"), std::string::npos);
+  EXPECT_FALSE(fs::exists(product_ / ".velorixrc"));
+  form.full = false;
+  gMessages.clear();
+  WriteFile(product_ / "autodif.o", "");
+  EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
+  EXPECT_TRUE(gMessages.empty());
+}
+
+// ---- Full and User from end to end ---------------------------------------
+
+TEST_F(Installation, FullInstallationWithTheRealCompiler) {
+  InstallForm form = Form(true);
+  form.cppName = "c++";
+  form.include = "-I/usr/local/include";
+  form.tuning[0] = "  lpr  -P x %s \t";
+  form.tuning[1] = "   ";
+  WriteFile(product_ / "visuals.vpf", "old");
+  WriteFile(product_ / "palette.vpf", "old palette");
+  WriteFile(product_ / "vel_sys.h", "old header");
+  fs::permissions(product_ / "vel_sys.h", fs::perms::owner_read);
+  const auto asideBefore = Snapshot(aside_);
+
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_TRUE(gMessages.empty()) << gMessages.front();
+
+  const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
+  EXPECT_EQ(settings["Paths.KERNEL"], Kernel());
+  EXPECT_EQ(settings["Paths.KERNELW"], "./");
+  EXPECT_EQ(settings["Compiler.INCLUDE"], "-I/usr/local/include -I" + Kernel());
+  EXPECT_EQ(settings["Compiler.LIB"], "-lc -lm");
+  EXPECT_EQ(settings["Compiler.CPPNAME"], "c++");
+  EXPECT_EQ(settings["Compiler.CPPLIB"], " -O2 -fPIC -lc -lm");
+  EXPECT_EQ(settings["Visual.HCPRINTER"], "lpr  -P x %s");
+  EXPECT_EQ(settings["Visual.HCVIEWER"], "`");
+  EXPECT_EQ(settings["Compiler.EXTDIFF"], "maple -q <%s >tmp.mo");
+  EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "+");
+  EXPECT_EQ(settings["Currents.CLASSCUR"], "A");
+  EXPECT_EQ(settings["Files.CLASSFILECUR"], Kernel() + "b.vel");
+  EXPECT_EQ(std::count(settings.sections.begin(), settings.sections.end(), "TMP"), 0);
+  EXPECT_EQ(Mode(product_ / ".velorixrc"), 0644u);
+
+  EXPECT_EQ(ReadFile(product_ / "filenums.vpf"), "-");
+  EXPECT_EQ(Mode(product_ / "filenums.vpf"), 0644u);
+  EXPECT_EQ(Mode(product_ / "init.vpf"), 0444u);
+  std::string initText;
+  for (std::size_t i = 0; i < kInitLines; ++i) initText += std::string(init[i]) + "\n";
+  EXPECT_EQ(ReadFile(product_ / "init.vpf"), initText);
+  EXPECT_EQ(Mode(product_ / "CompRhs"), 0755u);
+  EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, 12), "#! /bin/sh \n");
+  EXPECT_EQ(Mode(product_ / "vel_sys.h"), 0444u);
+  EXPECT_EQ(ReadFile(product_ / "vel_sys.h").substr(0, 19), "#include <math.h>\n\n");
+  EXPECT_TRUE(fs::exists(product_ / "autodif.o"));
+  EXPECT_FALSE(fs::exists(product_ / "visuals.vpf"));
+  std::string palette;
+  for (std::size_t i = 0; i < kPaletteLines; ++i) palette += std::string(Palette[i]) + "\n";
+  EXPECT_EQ(ReadFile(product_ / "palette.vpf"), palette);
+  EXPECT_EQ(Mode(product_ / "palette.vpf"), 0644u);
+  EXPECT_FALSE(fs::exists(product_ / "del1"));
+  EXPECT_FALSE(fs::exists(root_ / "mail.args"));
+  EXPECT_EQ(Snapshot(aside_), asideBefore);
+}
+
+TEST_F(Installation, UserInstallationAgainstAFullOne) {
+  ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
+  const auto productBefore = Snapshot(product_);
+  InstallForm form = Form(false);
+  form.kernel = Kernel();  // typed with its "/": stored the same
+  form.shellPath = "/nonexistent/shell";
+  gMessages.clear();
+
+  ASSERT_EQ(RunUser(form), InstallOutcome::Ended);
+  EXPECT_TRUE(gMessages.empty());
+  EXPECT_EQ(Snapshot(product_), productBefore);
+  EXPECT_EQ(Compiles(), 1);  // the Full one's only
+  const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
+  EXPECT_EQ(settings["Paths.KERNEL"], Kernel());
+  EXPECT_EQ(settings["Paths.KERNELW"], "./");
+  EXPECT_EQ(settings["TMP.TMP"], "$(Paths.KERNEL)autodif$(Extensions.OBJ)");
+  EXPECT_EQ(settings.sections.back(), "TMP");
+  EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "+");
+  EXPECT_EQ(settings["Currents.CLASSCUR"], "A");
+  EXPECT_EQ(ReadFile(work_ / "filenums.vpf"), "-");
+  EXPECT_TRUE(fs::exists(work_ / "palette.vpf"));
+  for (const char *absent : {"init.vpf", "CompRhs", "vel_sys.h", "autodif.o"})
+    EXPECT_FALSE(fs::exists(work_ / absent)) << absent;
+}
+
+TEST_F(Installation, UserInstallationWithoutTheProductObject) {
+  ASSERT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
+  EXPECT_EQ(gMessages, std::vector<std::string>{
+                           "Could not run C++ compiler during the full installation.\n"
+                           "Symbolical differentiation feature will be disabled."});
+  const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
+  EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "-");
+  EXPECT_EQ(settings.sections.back(), "TMP");
+}
+
+TEST_F(Installation, CompilerThatMakesNoObject) {
+  InstallForm form = Form(true);
+  form.cppName = "false";
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_EQ(gMessages, std::vector<std::string>{
+                           "Cannot compile autodif.cc.\nSymbolical differentiation feature "
+                           "will be disabled.\nPlease check the name of C++ compiler\nand "
+                           "ensure it is accessable via the PATH variable"});
+  EXPECT_EQ(ReadSettings(product_ / ".velorixrc")["Libraries.AUTODIFOPT"], "-");
+}
+
+TEST_F(Installation, CompilesOnlyWhenTheObjectIsMissingOrOlder) {
+  const time_t base = time(nullptr) - 1000;
+  ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
+  EXPECT_EQ(Compiles(), 1);
+  const std::string command = ReadFile(root_ / "compiler.log");
+  EXPECT_EQ(command, "-c -o autodif.o autodif.cc -O2 -fPIC -lc -lm\n");
+
+  SetTime(product_ / "autodif.cc", base);
+  SetTime(product_ / "autodif.o", base);  // equal times: up to date
+  RunFull(Form(true));
+  EXPECT_EQ(Compiles(), 1);
+  SetTime(product_ / "autodif.cc", base + 1);
+  RunFull(Form(true));
+  EXPECT_EQ(Compiles(), 2);
+  SetTime(product_ / "autodif.o", base + 5);
+  SetTime(product_ / "autodif.cc", base);
+  WriteFile(product_ / "autodif.c", "");
+  SetTime(product_ / "autodif.c", base + 6);
+  RunFull(Form(true));
+  EXPECT_EQ(Compiles(), 3);
+}
+
+TEST_F(Installation, NamesFileIsKeptMovedOrCreated) {
+  // Kept byte for byte, mode included.
+  WriteFile(work_ / "filenums.vpf", "existing\nnames");
+  fs::permissions(work_ / "filenums.vpf", fs::perms::owner_read | fs::perms::owner_write);
+  WriteFile(work_ / "filenums.vel", "former");
+  RunUser(Form(false));
+  EXPECT_EQ(ReadFile(work_ / "filenums.vpf"), "existing\nnames");
+  EXPECT_EQ(Mode(work_ / "filenums.vpf"), 0600u);
+  EXPECT_EQ(ReadFile(work_ / "filenums.vel"), "former");
+
+  // Moved from its former name.
+  fs::remove(work_ / "filenums.vpf");
+  RunUser(Form(false));
+  EXPECT_EQ(ReadFile(work_ / "filenums.vpf"), "former");
+  EXPECT_FALSE(fs::exists(work_ / "filenums.vel"));
+
+  // Created with one byte and rw-r--r--, whatever the umask.
+  fs::remove(work_ / "filenums.vpf");
+  const mode_t oldMask = umask(077);
+  RunUser(Form(false));
+  umask(oldMask);
+  EXPECT_EQ(ReadFile(work_ / "filenums.vpf"), "-");
+  EXPECT_EQ(Mode(work_ / "filenums.vpf"), 0644u);
+}
+
+TEST_F(Installation, NamesFileThatCannotBeCreatedIsReported) {
+  // A dangling link: nothing may be created through it.
+  fs::create_symlink(root_ / "missing-dir" / "x", work_ / "filenums.vpf");
+  EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
+  EXPECT_EQ(std::count(gMessages.begin(), gMessages.end(),
+                       "Cannot create names file './filenums.vpf'"),
+            1);
+  EXPECT_FALSE(fs::exists(root_ / "missing-dir"));
+}
+
+TEST_F(Installation, TuningFieldsThatDoNotExistKeepTheTemplate) {
+  InstallForm form = Form(false);
+  form.tuning = {};
+  RunUser(form);
+  const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
+  EXPECT_EQ(settings["Visual.HCPRINTER"], "lpr %s");
+  EXPECT_EQ(settings["Visual.HCVIEWER"], "ghostview -a5 -magstep 0 %s");
+  EXPECT_EQ(settings["Compiler.EXTDIFF"].substr(0, 9), "maple -q ");
+}
+
+// ---- the class description file -----------------------------------------
+
+TEST_F(Installation, MissingClassFileStopsAndASecondPressCompletes) {
+  fs::remove(product_ / "classes.vel");
+  // The first press is a User installation without the product object:
+  // AUTODIFOPT "-" and a [TMP] section that the second press must not keep.
+  ASSERT_EQ(RunFull(Form(false)), InstallOutcome::Stopped);
+  ASSERT_EQ(gMessages.size(), 2u);
+  EXPECT_EQ(gMessages[1], "Cannot open class description file\n" + Kernel() + "classes.vel");
+  EXPECT_TRUE(fs::exists(product_ / "palette.vpf"));
+  EXPECT_EQ(ReadSettings(product_ / ".velorixrc")["Libraries.AUTODIFOPT"], "-");
+
+  InstallForm form = Form(true);
+  form.noticeBoxExists = form.noticeConsent = true;
+  WriteFile(product_ / "classes.vel", kClassFile);
+  gMessages.clear();
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_TRUE(gMessages.empty());
+  const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
+  EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "+");
+  EXPECT_FALSE(settings.Has("TMP.TMP"));
+  EXPECT_EQ(settings["Currents.CLASSCUR"], "A");
+  EXPECT_TRUE(fs::exists(root_ / "mail.args"));
+}
+
+TEST_F(Installation, HierarchyEntriesThatNameNoClassStoreNothing) {
+  for (const char *text : {"&hierarchy\n", "&hierarchy\nonlyone\n", "&hierarchy\n&other\nA b\n",
+                           "&classes\nA b\n"}) {
+    WriteFile(product_ / "classes.vel", text);
+    ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended) << text;
+    const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
+    EXPECT_EQ(settings["Currents.CLASSCUR"], "") << text;
+    EXPECT_EQ(settings["Files.CLASSFILECUR"], "$(Paths.KERNEL)%s$(Extensions.DESC)") << text;
+  }
+  EXPECT_TRUE(gMessages.empty());
+}
+
+TEST_F(Installation, ProductDirectoryHoldingPercentSigns) {
+  const fs::path odd = root_ / "50%sx%d";
+  fs::rename(product_, odd);
+  product_ = odd;
+  ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
+  EXPECT_TRUE(gMessages.empty()) << gMessages.front();
+  const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
+  EXPECT_EQ(settings["Paths.KERNEL"], Kernel());
+  EXPECT_EQ(settings["Compiler.INCLUDE"], " -I" + Kernel());
+  EXPECT_EQ(settings["Files.CLASSFILECUR"], Kernel() + "b.vel");
+  for (const char *made : {"init.vpf", "CompRhs", "vel_sys.h", "autodif.o", "filenums.vpf"})
+    EXPECT_TRUE(fs::exists(product_ / made)) << made;
+}
+
+// ---- compile script, notice and stopping file failures -----------------
+
+// Runs the installed compile script the way [Compiler] MAKERHS does and
+// loads the library that it builds.
+void CompileModelWith(const fs::path &kernel, const fs::path &dir) {
+  fs::copy_file(VX_TEST_DATA "/model.c", dir / "model.c");
+  const std::string command = "cd '" + dir.string() + "' && " + (kernel / "CompRhs").string() +
+                              " model libmodel n";
+  ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(dir / "ErrLog");
+  void *library = dlopen((dir / "libmodel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror() << "\n" << ReadFile(dir / "ErrLog");
+  dlclose(library);
+  EXPECT_FALSE(fs::exists(dir / "delete.o"));
+}
+
+TEST_F(Installation, TheInstalledCompileScriptBuildsAModel) {
+  InstallForm form = Form(true);
+  form.shellStyle = 1;
+  form.shellPath = "/usr/bin/tcsh -f";
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  fs::create_directory(root_ / "csh");
+  CompileModelWith(product_, root_ / "csh");
+
+  form.shellStyle = 2;
+  form.shellPath = "/bin/ksh ";
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  fs::create_directory(root_ / "ksh");
+  CompileModelWith(product_, root_ / "ksh");
+}
+
+TEST_F(Installation, NoticeIsSentOnlyWithConsent) {
+  InstallForm form = Form(true);
+  form.noticeBoxExists = true;
+  RunFull(form);
+  form.noticeBoxExists = false;
+  form.noticeConsent = true;
+  RunFull(form);
+  EXPECT_FALSE(fs::exists(root_ / "mail.args"));
+
+  form.noticeBoxExists = true;
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_EQ(ReadFile(root_ / "mail.args"), std::string(kNoticeRecipients) + "\n");
+  const std::string body = ReadFile(root_ / "mail.body");
+  EXPECT_EQ(body.substr(0, 27), "\nVELORIX 1.5m installed on\n");
+  EXPECT_GT(body.size(), 28u);  // uname -a follows
+  EXPECT_FALSE(fs::exists(product_ / "del1"));
+  EXPECT_FALSE(fs::exists(product_ / "del2"));
+
+  form.full = false;
+  ASSERT_EQ(RunUser(form), InstallOutcome::Ended);
+  EXPECT_EQ(ReadFile(root_ / "mail.body").substr(0, 27), "\nVELORIX 1.5u installed on\n");
+  EXPECT_FALSE(fs::exists(work_ / "del1"));
+}
+
+TEST_F(Installation, UnwritableSettingsFileStops) {
+  fs::create_directory(work_ / ".velorixrc");  // even root cannot open it for writing
+  EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
+  EXPECT_EQ(gMessages, (std::vector<std::string>{"Cannot open file './.velorixrc'",
+                                                 "Cannot open settings file './.velorixrc'"}));
+  EXPECT_FALSE(fs::exists(work_ / "filenums.vpf"));
+}
+
+TEST_F(Installation, UnwritableCompileScriptStopsAfterTheEarlierFiles) {
+  fs::create_directory(product_ / "CompRhs");
+  EXPECT_EQ(RunFull(Form(true)), InstallOutcome::Stopped);
+  EXPECT_EQ(gMessages, std::vector<std::string>{"Cannot open batch file for compiler '" +
+                                                Kernel() + "CompRhs'"});
+  EXPECT_TRUE(fs::exists(product_ / "filenums.vpf"));
+  EXPECT_TRUE(fs::exists(product_ / "init.vpf"));
+  EXPECT_FALSE(fs::exists(product_ / "vel_sys.h"));
+  EXPECT_FALSE(fs::exists(product_ / "palette.vpf"));
+}
+
+}  // namespace
