@@ -3,8 +3,10 @@
  *
  * Vibrant supplies the program's real main: it opens the X display, sets
  * the toolkit up and calls Nlm_Main, which builds the Setup window
- * (window.cc).  Our own main runs first only to say, in one clear line,
- * that no display is available, instead of the toolkit's terse message.
+ * (window.cc).  Our own main runs first: with options it runs the command
+ * line (unattended.cc) and never starts Vibrant, so that no display is
+ * needed; without options it says, in one clear line, that no display is
+ * available, instead of the toolkit's terse message.
  */
 #include <dlfcn.h>
 #include <cstdio>
@@ -12,6 +14,7 @@
 
 #include <X11/Xlib.h>
 
+#include "unattended.h"
 #include "window.h"
 
 namespace {
@@ -32,6 +35,7 @@ bool DisplayAvailable() {
 extern "C" Nlm_Int2 Nlm_Main(void) { return static_cast<Nlm_Int2>(RunSetupWindow()); }
 
 int main(int argc, char **argv) {
+  if (argc > 1) return RunCommandLine(argc, argv);
   if (!DisplayAvailable()) {
     const char *name = std::getenv("DISPLAY");
     std::fprintf(stderr,

@@ -1,0 +1,30 @@
+/*
+ * unattended.h - velorix-setup without a display: the form's values come
+ * from command-line options, messages go to standard error, and the exit
+ * status says how the installation went.
+ */
+#ifndef VELORIX_SETUP_UNATTENDED_H
+#define VELORIX_SETUP_UNATTENDED_H
+
+#include <string>
+
+#include "installation.h"
+
+// Exit statuses of the command-line mode.
+constexpr int kExitDone = 0;        // installed (messages may have been shown)
+constexpr int kExitStopped = 1;     // a message stopped the installation
+constexpr int kExitBadOptions = 2;  // the command line was not understood
+
+// The form as the Setup window starts it, switched to Full or User the
+// way the installation switch does it: Full puts the current directory
+// into the product directory.  Shell style and path come from SHELL and
+// "shells.vel"; the Tuning values from the settings template.  problem
+// receives a message from shell detection, if any.
+InstallForm InitialForm(bool full, std::string *problem);
+
+// Runs velorix-setup's command line (argc > 1): --help, or --unattended
+// with the form's values as options.  Needs no X display.  Returns the
+// exit status.
+int RunCommandLine(int argc, char **argv);
+
+#endif
