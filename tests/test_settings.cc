@@ -1,0 +1,431 @@
+/*
+ * test_settings.cc - reading, expanding, formatting and storing settings
+ * values through the support library, on the real core library.
+ *
+ * Every test writes the settings lines it needs into its own ./.velorixrc
+ * (see settings_fixture.h) and reads the message boxes through the core
+ * library's message hook.
+ */
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "settings_fixture.h"
+
+namespace {
+
+using vxtest::SettingsTest;
+
+// The report of an undefined reference as the template words it.
+constexpr const char *kTranslnLine =
+    "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains a reference to undefined value\n";
+
+std::string Translated(const char *section, const char *key, const char *reference) {
+  return std::string("Settings file 'velorix',\nsection '") + section + "',\nkey '" + key +
+         "'\ncontains a reference to undefined value" + (reference != nullptr ? reference : "");
+}
+
+std::string Or(const char *text) { return text != nullptr ? text : "(null)"; }
+
+// ---- plain reads and the not-found report ----
+
+TEST_F(SettingsTest, ReadsPlainValuesAndReportsMissingOrEmptyKeys) {
+  WriteSettings("[Paths]\nKERNEL=/opt/velorix/\nEMPTY=\nMARKED=`\n");
+  EXPECT_EQ(Or(GetParam("Paths", "KERNEL")), "/opt/velorix/");
+  EXPECT_EQ(Or(GetParamString("paths", "kernel")), "/opt/velorix/");
+  EXPECT_TRUE(Shown().empty());
+
+  // The empty mark alone is the empty text, not "not found".
+  EXPECT_EQ(Or(GetParamString("Paths", "MARKED")), "");
+  EXPECT_EQ(Or(GetParam("Paths", "MARKED")), "");
+  EXPECT_TRUE(Shown().empty());
+
+  std::strcpy(ParBuf, "kept");
+  EXPECT_EQ(GetParam("Paths", "EMPTY"), nullptr);
+  EXPECT_STREQ(ParBuf, "kept");
+  EXPECT_EQ(GetParam("Paths", "NOPE"), nullptr);
+  EXPECT_STREQ(ParBuf, "kept");
+  EXPECT_EQ(GetParamString("Paths", "NOPE"), nullptr);
+  EXPECT_STREQ(ParBuf, "");
+  ASSERT_EQ(Shown().size(), 3u);
+  EXPECT_EQ(Shown()[0], "Settings file 'velorix', section 'Paths', key 'EMPTY': not found");
+  EXPECT_EQ(Shown()[1], "Settings file 'velorix', section 'Paths', key 'NOPE': not found");
+  EXPECT_EQ(Shown()[2], Shown()[1]);
+}
+
+TEST_F(SettingsTest, ConfigFilePathTellsWhetherTheLocalFileExists) {
+  EXPECT_TRUE(GetConfigFilePath());
+  ASSERT_EQ(std::remove(".velorixrc"), 0);
+  EXPECT_FALSE(GetConfigFilePath());
+}
+
+// ---- reference expansion ----
+
+TEST_F(SettingsTest, ExpandsNestedReferencesInAnyLetterCase) {
+  WriteSettings(
+      "[Paths]\nKERNEL=/opt/velorix/\nINCLUDE=$(Paths.KERNEL)\n"
+      "[Files]\nNAMES1.2=names.v12\nHEADER=$(paths.include)sys.h and $(PATHS.Kernel)\n"
+      "DOTTED=<$(Files.NAMES1.2)>\n");
+  EXPECT_EQ(Or(GetParamString("Paths", "INCLUDE")), "/opt/velorix/");
+  EXPECT_EQ(Or(GetParamString("Files", "HEADER")), "/opt/velorix/sys.h and /opt/velorix/");
+  EXPECT_EQ(Or(GetParamString("Files", "DOTTED")), "<names.v12>");
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(SettingsTest, DollarsThatBeginNoCompleteReferenceStayAndExpansionGoesOn) {
+  WriteSettings(
+      "[Paths]\nKERNEL=K\n"
+      "[T]\nA=cost $5 $(Paths.KERNEL)\nB=$(Paths.KERNEL$(Paths.KERNEL)\n"
+      "C=$(.KERNEL) $(Paths.) $(Paths.KERNEL) end$\nD=$(Paths $(Paths.KERNEL)\n");
+  EXPECT_EQ(Or(GetParamString("T", "A")), "cost $5 K");
+  // No ")" after the first "$(": the key would run to the ")" of the
+  // second reference, "KERNEL$(Paths.KERNEL", which is defined nowhere.
+  EXPECT_EQ(GetParamString("T", "B"), nullptr);
+  EXPECT_EQ(Or(GetParamString("T", "C")), "$(.KERNEL) $(Paths.) K end$");
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(SettingsTest, DollarParenWithoutDotSwallowsALaterReference) {
+  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine + "[Paths]\nKERNEL=K\n[T]\nS=$(abc) then $(Paths.KERNEL)\n");
+  EXPECT_EQ(GetParamString("T", "S"), nullptr);
+  // The section name ran from "abc" to the first ".", so the text is cut
+  // right there.
+  EXPECT_STREQ(ParBuf, "$(abc) then $(Paths");
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0], Translated("T", "S", nullptr));
+}
+
+TEST_F(SettingsTest, UndefinedReferenceCutsTheTextAndStopsExpansion) {
+  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine +
+                "[Paths]\nKERNEL=K\n[T]\nONE=a$(Nowhere.KEY)b\nTWO=$(Paths.KERNEL)$(No.A)$(Paths.KERNEL)$(No.B)\n");
+  EXPECT_EQ(GetParamString("T", "ONE"), nullptr);
+  EXPECT_STREQ(ParBuf, "a$(Nowhere");
+  // Expanded up to the failure; later references neither expand nor report.
+  EXPECT_EQ(GetParamString("T", "TWO"), nullptr);
+  EXPECT_STREQ(ParBuf, "K$(No");
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_EQ(Shown()[0], Translated("T", "ONE", nullptr));
+  EXPECT_EQ(Shown()[1], Translated("T", "TWO", nullptr));
+
+  // GetParam fails the same way and leaves ParBuf alone.
+  std::strcpy(ParBuf, "kept");
+  EXPECT_EQ(GetParam("T", "ONE"), nullptr);
+  EXPECT_STREQ(ParBuf, "kept");
+}
+
+TEST_F(SettingsTest, UndefinedReferenceInTextOfNoKeyNamesTheReference) {
+  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine);
+  char text[VX_PARBUF_SIZE] = "x$(Paths.NOPE)y";
+  EXPECT_FALSE(Translate(text, nullptr, nullptr));
+  EXPECT_STREQ(text, "x$(Paths");
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0], Translated("(not a settings value)", "$(Paths.NOPE)", nullptr));
+}
+
+TEST_F(SettingsTest, WithoutTranslnTheFailureStaysButIsNotShown) {
+  WriteSettings("[T]\nA=$(No.KEY)\n");
+  EXPECT_EQ(GetParamString("T", "A"), nullptr);
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(SettingsTest, EmptyAndLineBreakMarks) {
+  WriteSettings(
+      "[Extensions]\nRUN=`\nC=.c\n"
+      "[Compiler]\nHEADER=#include \"velorix.h\"~\nLERRLINEI=Warning: %[^~]\n"
+      "SRC=a``b$(Extensions.RUN)c$(Extensions.C)~`\nMARKS=$(Compiler.SPLICE)\nSPLICE=x`~`y\n");
+  EXPECT_EQ(Or(GetParamString("Compiler", "HEADER")), "#include \"velorix.h\"\n");
+  EXPECT_EQ(Or(GetParamString("Compiler", "LERRLINEI")), "Warning: %[^\n]");
+  EXPECT_EQ(Or(GetParamString("Compiler", "SRC")), "abc.c\n");
+  EXPECT_EQ(Or(GetParamString("Compiler", "MARKS")), "x\ny");
+
+  // TranslateRef splices without the marks of the value but keeps those
+  // of the text itself.
+  char text[VX_PARBUF_SIZE] = "`$(Compiler.SPLICE)~";
+  EXPECT_TRUE(TranslateRef(text, "T", "T"));
+  EXPECT_STREQ(text, "`x~y~");
+  char marks[] = "``a`b``";
+  RemoveEmptyChars(marks);
+  EXPECT_STREQ(marks, "ab");
+}
+
+TEST_F(SettingsTest, InsertedValuesAreScannedAgainEachWithItsOwnSection) {
+  // The inserted value starts a reference that the rest of the text
+  // completes: the scan goes on at the "$" where the value began.
+  WriteSettings("[A]\nOPEN=$(B.\nK=$(A.OPEN)K)!\n[B]\nK=done\n");
+  EXPECT_EQ(Or(GetParamString("A", "K")), "done!");
+}
+
+// ---- cycles and lengths ----
+
+TEST_F(SettingsTest, ReferenceCyclesEndWithAReport) {
+  WriteSettings(
+      "[S]\nSELF=x$(S.SELF)\nA=a$(S.B)\nB=b$(s.a)\nLOOPEMPTY=$(S.LOOPEMPTY)\n"
+      "TWICE=$(S.LEAF)$(S.LEAF)$(S.LEAF)\nLEAF=l\n");
+  EXPECT_EQ(GetParamString("S", "SELF"), nullptr);
+  EXPECT_EQ(GetParamString("S", "A"), nullptr);
+  EXPECT_EQ(GetParamString("S", "LOOPEMPTY"), nullptr);
+  ASSERT_EQ(Shown().size(), 3u);
+  EXPECT_NE(Shown()[0].find("section 'S', key 'SELF'"), std::string::npos) << Shown()[0];
+  EXPECT_NE(Shown()[0].find("$(S.SELF) refers back to itself"), std::string::npos) << Shown()[0];
+  EXPECT_NE(Shown()[1].find("refers back to itself"), std::string::npos) << Shown()[1];
+  // The same key used side by side is no cycle.
+  EXPECT_EQ(Or(GetParamString("S", "TWICE")), "lll");
+  EXPECT_EQ(Shown().size(), 3u);
+}
+
+TEST_F(SettingsTest, OverlongExpansionIsRefusedNotWrittenPastTheBuffer) {
+  const std::string hundred(100, 'x');
+  WriteSettings("[L]\nH=" + hundred + "\nFIVE=$(L.H)$(L.H)$(L.H)$(L.H)$(L.H)\nFOUR=$(L.H)$(L.H)$(L.H)$(L.H)\n");
+  EXPECT_EQ(Or(GetParamString("L", "FOUR")), std::string(400, 'x'));
+  EXPECT_EQ(GetParamString("L", "FIVE"), nullptr);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_NE(Shown()[0].find("longer than 499 characters"), std::string::npos) << Shown()[0];
+
+  // A smaller buffer: the guard bytes behind it must stay untouched.
+  char small[40 + 8];
+  std::memset(small, '#', sizeof small);
+  std::strcpy(small, "<$(L.H)>");
+  EXPECT_FALSE(TranslateSized(small, 40, "L", "SMALL"));
+  EXPECT_EQ(std::string(small + 40, 8), std::string(8, '#'));
+  EXPECT_STREQ(small, "<$(L");
+}
+
+TEST_F(SettingsTest, ValuesLongerThanTheBufferAreRefused) {
+  WriteSettings("[L]\nSHORT=s\n");
+  // Only a value stored in memory can be this long; the file splits lines.
+  const std::string long_value(600, 'v');
+  ASSERT_TRUE(Nlm_SetAppParam("velorix", "L", "LONG", long_value.c_str()));
+  Shown().clear();
+  EXPECT_EQ(GetParam("L", "LONG"), nullptr);
+  EXPECT_EQ(GetParamString("L", "LONG"), nullptr);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_NE(Shown()[0].find("key 'LONG':\nthe value is longer than 499 characters"), std::string::npos);
+}
+
+// ---- GetParamAppend ----
+
+TEST_F(SettingsTest, AppendExpandsTheWholeBufferAndKeepsItOnFailure) {
+  WriteSettings("[Paths]\nINCLUDE=/opt/inc/\n[Compiler]\nHEADERF=velorix.h\nREF=$(Paths.INCLUDE)x\n");
+  ASSERT_NE(GetParam("Paths", "INCLUDE"), nullptr);
+  EXPECT_EQ(Or(GetParamAppend("Compiler", "HEADERF")), "/opt/inc/velorix.h");
+
+  // Text already in the buffer is expanded together with the value.
+  std::strcpy(ParBuf, "$(Paths.");
+  EXPECT_EQ(Or(GetParamAppend("Compiler", "HEADERF")), "$(Paths.velorix.h");
+  ParBuf[0] = '\0';
+  const std::string appended = Or(GetParamAppend("Compiler", "REF"));
+  EXPECT_EQ(appended, Or(GetParamString("Compiler", "REF")));
+
+  std::strcpy(ParBuf, "before");
+  EXPECT_EQ(GetParamAppend("Compiler", "NOPE"), nullptr);
+  EXPECT_STREQ(ParBuf, "before");
+
+  // Appending must not run past the buffer.
+  std::memset(ParBuf, 'p', VX_PARBUF_SIZE - 5);
+  ParBuf[VX_PARBUF_SIZE - 5] = '\0';
+  Shown().clear();
+  EXPECT_EQ(GetParamAppend("Compiler", "HEADERF"), nullptr);
+  EXPECT_EQ(std::strlen(ParBuf), VX_PARBUF_SIZE - 5u);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_NE(Shown()[0].find("does not fit"), std::string::npos);
+}
+
+// ---- formatting ----
+
+TEST_F(SettingsTest, PrintfStyleValuesFormatAsPrintfWould) {
+  WriteSettings(
+      "[Files]\nFORMAT=velo%04x\nPCT=100%% done\n"
+      "[Visual]\nWINPAR=w\nWINDEFA=#define %s ((double *)((char *)**($(Visual.WINPAR)+%i)+%u))~\n"
+      "[T]\nLONG=%08lx|%5.2f|%-4s|%c\n");
+  EXPECT_EQ(Or(GetParam("Files", "FORMAT", 26)), "velo001a");
+  EXPECT_EQ(Or(GetParamString("Files", "FORMAT")), "velo%04x");
+  EXPECT_EQ(Or(GetParam("Files", "PCT")), "100% done");
+  EXPECT_EQ(Or(GetParamString("Files", "PCT")), "100%% done");
+  EXPECT_EQ(Or(GetParam("Visual", "WINDEFA", "x", 3, 8u)), "#define x ((double *)((char *)**(w+3)+8))\n");
+  EXPECT_EQ(Or(GetParam("T", "LONG", 0xbeefL, 3.14159, "ab", 'z')), "0000beef| 3.14|ab  |z");
+  // Integers of any width fill any integer directive.
+  EXPECT_EQ(Or(GetParam("Files", "FORMAT", static_cast<unsigned char>(26))), "velo001a");
+  EXPECT_EQ(Or(GetParam("Files", "FORMAT", 26LL)), "velo001a");
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(SettingsTest, MismatchedDirectivesAreRefusedWithAReport) {
+  WriteSettings("[Files]\nFORMAT=velo%04x\nN=count%n\nSTAR=%*d\nTWO=%s and %s\nPOS=%1$s\n");
+  std::strcpy(ParBuf, "kept");
+  EXPECT_EQ(GetParam("Files", "FORMAT"), nullptr);
+  EXPECT_EQ(GetParam("Files", "FORMAT", "text"), nullptr);
+  EXPECT_EQ(GetParam("Files", "FORMAT", 1, 2), nullptr);
+  EXPECT_EQ(GetParam("Files", "N", 1), nullptr);
+  EXPECT_EQ(GetParam("Files", "STAR", 4, 1), nullptr);
+  EXPECT_EQ(GetParam("Files", "TWO", "one"), nullptr);
+  EXPECT_EQ(GetParam("Files", "POS", "one"), nullptr);
+  EXPECT_STREQ(ParBuf, "kept");
+  ASSERT_EQ(Shown().size(), 7u);
+  for (const std::string &shown : Shown()) {
+    EXPECT_EQ(shown.rfind("Settings file 'velorix', section 'Files', key '", 0), 0u) << shown;
+    EXPECT_NE(shown.find("the value cannot be used: "), std::string::npos) << shown;
+  }
+  EXPECT_NE(Shown()[1].find("needs an integer, but argument 1 is a string"), std::string::npos) << Shown()[1];
+  EXPECT_NE(Shown()[3].find("\"%n\" is not allowed"), std::string::npos) << Shown()[3];
+}
+
+TEST_F(SettingsTest, FormattedResultLongerThanTheBufferIsRefused) {
+  WriteSettings("[T]\nWIDE=%450d%100d\nFITS=%450d\n");
+  EXPECT_EQ(GetParam("T", "WIDE", 1, 2), nullptr);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_NE(Shown()[0].find("longer than 499 characters"), std::string::npos) << Shown()[0];
+  EXPECT_EQ(std::strlen(Or(GetParam("T", "FITS", 1)).c_str()), 450u);
+}
+
+TEST_F(SettingsTest, PercentFromAReferencedValueIsLiteral) {
+  WriteSettings(
+      "[Paths]\nKERNEL=/opt/50%off/\nINCLUDE=$(Paths.KERNEL)\n[Extensions]\nDESC=.vel\n"
+      "[Files]\nCLASSFILECUR=$(Paths.KERNEL)%s$(Extensions.DESC)\n");
+  EXPECT_EQ(Or(GetParam("Files", "CLASSFILECUR", "lorenz")), "/opt/50%off/lorenz.vel");
+  EXPECT_EQ(Or(GetParam("Paths", "INCLUDE")), "/opt/50%off/");
+  EXPECT_EQ(Or(GetParamString("Files", "CLASSFILECUR")), "/opt/50%off/%s.vel");
+  EXPECT_TRUE(Shown().empty());
+  // Read as a value of its own, the directory's "%" is a directive for
+  // which no argument was given: refused, naming the key.
+  EXPECT_EQ(GetParam("Paths", "KERNEL"), nullptr);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].rfind("Settings file 'velorix', section 'Paths', key 'KERNEL':", 0), 0u) << Shown()[0];
+}
+
+// ---- Warning ----
+
+TEST_F(SettingsTest, WarningShowsTheFormattedMessage) {
+  WriteSettings(
+      "[KernelErrors]\n_Read=cannot read %i bytes from %08lx\nDL_READ=DataLib '%s':~$(KernelErrors._Read)\n"
+      "_Open=cannot open file '%s'\nEMPTY=\nPLAIN=100%% sure~~\n");
+  EXPECT_TRUE(Warning("DL_READ", "lib", 12, 0x1fL));
+  EXPECT_TRUE(Warning("NOPE"));
+  EXPECT_TRUE(Warning("EMPTY"));
+  EXPECT_TRUE(Warning("PLAIN"));
+  // The argument is shown as it is, with no second formatting pass.
+  EXPECT_TRUE(Warning("_Open", "%s%n~"));
+  ASSERT_EQ(Shown().size(), 3u);
+  EXPECT_EQ(Shown()[0], "DataLib 'lib':\ncannot read 12 bytes from 0000001f");
+  EXPECT_EQ(Shown()[1], "100% sure\n\n");
+  EXPECT_EQ(Shown()[2], "cannot open file '%s%n~'");
+}
+
+TEST_F(SettingsTest, WarningWithBadDirectivesOrArgumentsIsReportedNotFormatted) {
+  WriteSettings("[KernelErrors]\n_Open=cannot open file '%s'\nBAD=%n\n");
+  EXPECT_TRUE(Warning("_Open"));
+  EXPECT_TRUE(Warning("_Open", 3));
+  EXPECT_TRUE(Warning("BAD", 1));
+  ASSERT_EQ(Shown().size(), 3u);
+  for (const std::string &shown : Shown()) {
+    EXPECT_EQ(shown.rfind("Settings file 'velorix', section 'KernelErrors', key '", 0), 0u) << shown;
+    EXPECT_NE(shown.find("the message cannot be shown"), std::string::npos) << shown;
+  }
+}
+
+TEST_F(SettingsTest, WarningWithAnUndefinedReferenceShowsOnlyTheReport) {
+  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine + "BROKEN=Oops: $(KernelErrors.MISSING) %s\n");
+  EXPECT_TRUE(Warning("BROKEN", "arg"));
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0], Translated("KernelErrors", "BROKEN", nullptr));
+}
+
+TEST_F(SettingsTest, BrokenUndefinedReferenceReportDoesNotRecurse) {
+  WriteSettings("[KernelErrors]\nTRANSLN=Bad: $(KernelErrors.ALSO_MISSING)\nBROKEN=$(No.Where)\n");
+  EXPECT_TRUE(Warning("BROKEN"));
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(GetParamString("KernelErrors", "BROKEN"), nullptr);
+  EXPECT_TRUE(Shown().empty());
+}
+
+// ---- SetParam ----
+
+TEST_F(SettingsTest, SetParamStoresLineBreaksAsMarksInTheCallersBuffer) {
+  char value[] = "line one\nline two\n";
+  EXPECT_TRUE(SetParam("Notes", "TEXT", value));
+  EXPECT_STREQ(value, "line one~line two~");
+  EXPECT_NE(FileText().find("TEXT=line one~line two~\n"), std::string::npos) << FileText();
+  EXPECT_EQ(Or(GetParamString("Notes", "TEXT")), "line one\nline two\n");
+
+  // References, "%" and empty marks are stored as they are.
+  char raw[] = "$(Paths.KERNEL)%s`";
+  EXPECT_TRUE(SetParam("Notes", "RAW", raw));
+  EXPECT_NE(FileText().find("RAW=$(Paths.KERNEL)%s`\n"), std::string::npos);
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(SettingsTest, ScratchKeyExpandsFreeTextAndIsRemovedAfterwards) {
+  char line[] = "cc -I$(Paths.KERNEL) -c";
+  ASSERT_TRUE(SetParam("TMP", "TMP", line));
+  EXPECT_EQ(Or(GetParamString("TMP", "TMP")), "cc -I/opt/velorix/ -c");
+  EXPECT_TRUE(SetParam("TMP", nullptr, nullptr));
+  EXPECT_EQ(FileText().find("[TMP]"), std::string::npos) << FileText();
+  EXPECT_EQ(GetParamString("TMP", "TMP"), nullptr);
+}
+
+TEST_F(SettingsTest, SetParamRefusesLinesThatWouldNotReadBack) {
+  const std::string before = FileText();
+  std::string value(255 - std::strlen("KEY="), 'v');
+  EXPECT_TRUE(SetParam("Long", "KEY", value.data()));
+  value += "v";
+  EXPECT_FALSE(SetParam("Long", "KEY2", value.data()));
+  char plain[] = "x";
+  EXPECT_FALSE(SetParam("Sec", "A=B", plain));
+  EXPECT_FALSE(SetParam("Se]c", "A", plain));
+  ASSERT_EQ(Shown().size(), 3u);
+  EXPECT_NE(Shown()[0].find("longer than 255 characters"), std::string::npos) << Shown()[0];
+  EXPECT_EQ(FileText().find("KEY2"), std::string::npos);
+  EXPECT_EQ(GetParamString("Long", "KEY2"), nullptr);
+  (void)before;
+}
+
+TEST_F(SettingsTest, StdioRewriteAndReloadIsNotUndoneByTheNextWrite) {
+  WriteSettings("[Old]\nA=old\n[Paths]\nKERNEL=/old/\n");
+  ASSERT_EQ(Or(GetParamString("Old", "A")), "old");
+  char first[] = "1";
+  ASSERT_TRUE(SetParam("Old", "B", first));
+
+  // Rewritten behind the core library's back, as the settings template is.
+  WriteSettings("[Paths]\nKERNEL=/new/\n");
+  EXPECT_EQ(Or(GetParamString("Paths", "KERNEL")), "/new/");
+  char second[] = "2";
+  ASSERT_TRUE(SetParam("Fresh", "C", second));
+  const std::string text = FileText();
+  EXPECT_EQ(text.find("old"), std::string::npos) << text;
+  EXPECT_EQ(text.find("/old/"), std::string::npos) << text;
+  EXPECT_NE(text.find("KERNEL=/new/"), std::string::npos) << text;
+  EXPECT_NE(text.find("C=2"), std::string::npos) << text;
+}
+
+TEST_F(SettingsTest, SetParamReportsAFileThatCouldNotBeWritten) {
+  ASSERT_EQ(Or(GetParamString("Paths", "KERNEL")), "/opt/velorix/");
+  // A file size limit makes the core library's rewrite fail part way even
+  // for root, who may write any file whatever its permissions.
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 16;
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  char value[] = "a value that does not fit in sixteen bytes";
+  const Nlm_Boolean stored = SetParam("Paths", "KERNEL2", value);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(stored);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0), 0u) << Shown()[0];
+  // Reads now follow the file, not a value that never reached it.
+  Shown().clear();
+  EXPECT_EQ(GetParamString("Paths", "KERNEL2"), nullptr);
+}
+
+TEST_F(SettingsTest, SetParamRefusesAReadOnlySettingsFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any file; covered by the file size limit test";
+  ASSERT_EQ(chmod(".velorixrc", 0444), 0);
+  char value[] = "v";
+  EXPECT_FALSE(SetParam("Paths", "KERNEL", value));
+  EXPECT_EQ(Or(GetParamString("Paths", "KERNEL")), "/opt/velorix/");
+}
+
+}  // namespace
