@@ -140,7 +140,9 @@ class OutputFile {
 
 // The scratch key [TMP] TMP through which lines are expanded.  The
 // section is removed by remove(), or at the end of the scope, once a line
-// has been stored in it.
+// has been stored in it.  When the settings file refuses the key, the
+// settings code has said so and the remaining lines are not tried: each
+// would only repeat the same messages.
 class ScratchKey {
  public:
   ScratchKey() = default;
@@ -160,9 +162,13 @@ class ScratchKey {
                   number, path, static_cast<int>(kMaxLineLength));
       return nullptr;
     }
+    if (refused_) return nullptr;
     std::memcpy(value.data(), line, length);
+    if (!SetParam(kScratchSection, kScratchKey, value.data())) {
+      refused_ = true;
+      return nullptr;
+    }
     used_ = true;
-    SetParam(kScratchSection, kScratchKey, value.data());
     return GetParamString(kScratchSection, kScratchKey);
   }
 
@@ -173,14 +179,15 @@ class ScratchKey {
 
  private:
   bool used_ = false;
+  bool refused_ = false;
 };
 
 // Writes lines (up to their NULL entry) to out, each expanded through
-// scratch unless it is nullptr; first is the number of the first line, for messages.  A line
-// whose expansion fails is written as an empty line, so that the file
-// keeps one line for each template line and a script never runs half a
-// command.  Stops at the first write failure, after "Cannot write file".
-// Returns false then.
+// scratch unless it is nullptr; first is the number of the first line,
+// for messages.  A line whose expansion fails is written as an empty line,
+// so that the file keeps one line for each template line and a script
+// never runs half a command.  Stops at the first write failure, after
+// "Cannot write file", and returns false then.
 bool writeLines(OutputFile &out, const char *const *lines, ScratchKey *scratch, int first,
                 const char *path) {
   int number = first;

@@ -328,6 +328,32 @@ TEST_F(FileWritingTest, ReadOnlyFileIsRewrittenByItsOwner) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+TEST_F(FileWritingTest, UnwritableSettingsAreReportedOnce) {
+  // As above, an ordinary user in a child process, for whom the settings
+  // file is read-only; the expansion cannot store its scratch key.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(dir_.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(".velorixrc", kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(chmod(".velorixrc", 0444), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (root && setuid(kNobody) != 0) _exit(10);
+    const char *const lines[] = {"a $(Compiler.LOGFILE)", "b", "c", nullptr};
+    if (!CreateFile("out", lines, "rw-r--r--", TRUE)) _exit(11);
+    if (readFile("out") != "\n\n\n") _exit(12);
+    if (fileMode("out") != 0644) _exit(13);
+    _exit(gMessages.size() == 1 ? 0 : 20 + static_cast<int>(std::min<std::size_t>(gMessages.size(), 9)));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readFile(".velorixrc"), kTestSettings);
+}
+
 TEST_F(FileWritingTest, UnopenableFileIsReported) {
   // The name goes into the message as text: its % signs stay as they are.
   const char *name = "no_such_dir/%s%n%d.vpf";
