@@ -209,12 +209,16 @@ Nlm_Int2 countSection(int column) {
 extern "C" {
 
 const char *descGetName(const char *name) {
+  if (name == nullptr) {
+    return nullptr;
+  }
   if (std::strchr(name, '/') != nullptr) {
     return name;
   }
   // Copied first: the name may itself lie in ParBuf.
   const std::string bare(name);
-  if (GetParam("Paths", "KERNEL") == nullptr) {
+  // Read unformatted: a "%" in the directory name is part of the name.
+  if (GetParamString("Paths", "KERNEL") == nullptr) {
     // Already reported as not found; guessing the current directory could
     // read somebody else's file of that name.
     return nullptr;
@@ -358,6 +362,9 @@ Nlm_CharPtr mGetLine(Nlm_CharPtr buf, Nlm_Int2 column) {
 }
 
 Nlm_Int4 FindLine(const char *text) {
+  if (text == nullptr) {
+    return kNoPosition;
+  }
   std::array<Nlm_Char, VX_LINE_SIZE> line{};
   while (nextLine(line.data(), line.size()) != nullptr) {
     if (std::strcmp(line.data(), text) == 0) {

@@ -124,6 +124,25 @@ TEST(DescriptorName, BareNamesLieInTheProductDirectory) {
   EXPECT_EQ(std::string(descGetName(ParBuf)), gKernel + "inc1.vel");
 }
 
+TEST(DescriptorName, PercentInTheProductDirectoryIsPartOfTheName) {
+  const std::string dir = gRoot + "/100%done/";
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  writeFile(dir + "pct.vel", "pct\n");
+  char value[VX_PARBUF_SIZE];
+  std::snprintf(value, sizeof value, "%s", dir.c_str());
+  ASSERT_TRUE(SetParam("Paths", "KERNEL", value));
+  gMessages.clear();
+  const bool opened = DescOpen("pct.vel");
+  std::snprintf(value, sizeof value, "%s", gKernel.c_str());
+  SetParam("Paths", "KERNEL", value);
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(gMessages.empty()) << gMessages[0];
+  char buf[VX_LINE_SIZE];
+  ASSERT_NE(GetLine(buf), nullptr);
+  EXPECT_STREQ(buf, "pct");
+  DescClose();
+}
+
 TEST(DescriptorName, PathLongerThanParBufIsRefused) {
   gMessages.clear();
   const std::string name(VX_PARBUF_SIZE - 5, 'n');
@@ -150,6 +169,12 @@ TEST_F(Descriptor, LongPhysicalLinesComeInPieces) {
   const std::string l349(VX_LINE_SIZE - 1, 'b');
   open("long.vel", l350 + "\n" + l349 + "\nend\n");
   EXPECT_EQ(rest(), (Lines{std::string(VX_LINE_SIZE - 1, 'a'), "a", l349, "end"}));
+
+  // A larger buffer is room for expansion; the pieces stay the same.
+  DescRewind();
+  std::vector<char> big(3 * VX_LINE_SIZE);
+  ASSERT_NE(GetLineSized(big.data(), big.size()), nullptr);
+  EXPECT_EQ(std::strlen(big.data()), VX_LINE_SIZE - 1u);
 }
 
 TEST_F(Descriptor, ReferencesAndMarksAreExpanded) {
