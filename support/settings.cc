@@ -56,7 +56,7 @@ constexpr std::size_t kMaxFileLine = 255;
 constexpr std::size_t kMaxReferenceDepth = 32;
 // A backstop for expansions that neither loop by name nor nest deeply
 // but go on splicing, say, empty values without end.
-constexpr int kMaxSubstitutions = 1000;
+constexpr int kMaxSubstitutions = 10000;
 // A message, and the undefined-reference report about that message's own
 // text; a report about the report is not shown.
 constexpr int kMaxNestedWarnings = 2;

@@ -7,6 +7,9 @@
  * library's message hook.
  */
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -162,17 +165,19 @@ TEST_F(SettingsTest, InsertedValuesAreScannedAgainEachWithItsOwnSection) {
 TEST_F(SettingsTest, ReferenceCyclesEndWithAReport) {
   WriteSettings(
       "[S]\nSELF=x$(S.SELF)\nA=a$(S.B)\nB=b$(s.a)\nLOOPEMPTY=$(S.LOOPEMPTY)\n"
-      "TWICE=$(S.LEAF)$(S.LEAF)$(S.LEAF)\nLEAF=l\n");
+      "TWICE=$(S.LEAF)$(S.LEAF)$(S.LEAF)\nLEAF=l\nOPEN=$(S.OPEN\nSTRADDLE=$(S.OPEN))\n");
   EXPECT_EQ(GetParamString("S", "SELF"), nullptr);
   EXPECT_EQ(GetParamString("S", "A"), nullptr);
   EXPECT_EQ(GetParamString("S", "LOOPEMPTY"), nullptr);
-  ASSERT_EQ(Shown().size(), 3u);
+  // The value ends inside the reference that it starts: still a loop.
+  EXPECT_EQ(GetParamString("S", "STRADDLE"), nullptr);
+  ASSERT_EQ(Shown().size(), 4u);
   EXPECT_NE(Shown()[0].find("section 'S', key 'SELF'"), std::string::npos) << Shown()[0];
   EXPECT_NE(Shown()[0].find("$(S.SELF) refers back to itself"), std::string::npos) << Shown()[0];
   EXPECT_NE(Shown()[1].find("refers back to itself"), std::string::npos) << Shown()[1];
   // The same key used side by side is no cycle.
   EXPECT_EQ(Or(GetParamString("S", "TWICE")), "lll");
-  EXPECT_EQ(Shown().size(), 3u);
+  EXPECT_EQ(Shown().size(), 4u);
 }
 
 TEST_F(SettingsTest, OverlongExpansionIsRefusedNotWrittenPastTheBuffer) {
@@ -421,11 +426,38 @@ TEST_F(SettingsTest, SetParamReportsAFileThatCouldNotBeWritten) {
 }
 
 TEST_F(SettingsTest, SetParamRefusesAReadOnlySettingsFile) {
-  if (geteuid() == 0) GTEST_SKIP() << "root may write any file; covered by the file size limit test";
+  ASSERT_EQ(Or(GetParamString("Paths", "KERNEL")), "/opt/velorix/");
+  const std::string before = FileText();
   ASSERT_EQ(chmod(".velorixrc", 0444), 0);
-  char value[] = "v";
-  EXPECT_FALSE(SetParam("Paths", "KERNEL", value));
-  EXPECT_EQ(Or(GetParamString("Paths", "KERNEL")), "/opt/velorix/");
+  // Returns a bit for each check that failed.
+  const auto refused = [&before]() {
+    int failed = 0;
+    char value[] = "changed";
+    Shown().clear();
+    if (SetParam("Paths", "KERNEL", value)) failed |= 1;
+    if (Shown().size() != 1 || Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0) != 0) failed |= 2;
+    if (Or(GetParamString("Paths", "KERNEL")) != "/opt/velorix/") failed |= 4;
+    if (FileText() != before) failed |= 8;
+    return failed;
+  };
+  if (geteuid() != 0) {
+    EXPECT_EQ(refused(), 0);
+    return;
+  }
+  // Root may write any file: try it as an unprivileged user in a child,
+  // which needs only to search the directory it starts in.
+  ASSERT_EQ(chmod(".", 0755), 0);
+  constexpr uid_t kNobody = 65534;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(64);
+    _exit(refused());
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "bits of the failed checks (64: could not drop privileges)";
 }
 
 }  // namespace
