@@ -109,6 +109,10 @@ void PathCheckProc(Nlm_TexT t) {
   char *refused = text.get() + position;
   std::memmove(refused, refused + 1, std::strlen(refused + 1) + 1);
   Nlm_SetTitle(t, text.get());
+  // Writing the text back moves the caret to the start; put it back where
+  // the refused character was, so that typing goes on in place.
+  const auto caret = static_cast<Nlm_Int4>(position);
+  Nlm_SelectText(t, caret, caret);
 }
 
 void CancelProc(Nlm_ButtoN) { Nlm_QuitProgram(); }

@@ -1,0 +1,541 @@
+"""Harness for the GUI tests of velorix-setup.
+
+Each test runs the real tool under a private X server and drives it the
+way a user would, with xdotool; it reads the screen back with xwininfo
+(window geometry and map state), xsel (the text of a field) and
+ImageMagick's import (screenshots).  There is no window manager, so a close
+box is imitated by tests/tools/xclose, which sends WM_DELETE_WINDOW.
+
+Typical use, inside a unittest.TestCase:
+
+    with harness.Session() as session:
+        session.start_setup(env={"SHELL": "/bin/tcsh"})
+        window = session.setup_window()
+        session.click(window.radio["Full"])
+        session.wait_until(lambda: session.read_text(window.kernel) == session.workdir,
+                           "the product directory field shows the working directory")
+        session.click(window.cancel)
+        session.wait_exit()
+
+What a Session gives:
+  * a private Xvfb (the server picks a free display number, -displayfd);
+  * a scratch working directory `workdir` holding an empty ./.velorixrc,
+    so that the core library never reaches the settings file of the home
+    directory; it is removed at the end unless VX_KEEP_GUI_DIRS is set;
+  * every process it started (Xvfb, the tool, xsel) killed in close(),
+    also when the test fails;
+  * waits on conditions with a timeout (wait_until), never fixed sleeps.
+
+The tool is $VX_BUILD/velorix-setup and xclose is $VX_BUILD/xclose, so a
+sanitizer build tests its own binary.  Under AddressSanitizer, leak
+detection is off unless ASAN_OPTIONS says otherwise (the toolkit keeps its
+memory until exit); assert_clean_exit() fails on any sanitizer report.
+Logs (the tool's output, Xvfb's) stay in `workdir`/logs while it lives.
+
+Controls are told apart by geometry (see SetupWindow): Vibrant puts every
+control of a window as a sibling X window of one form window, in creation
+order, and prompts, text fields, toggles and push buttons differ in height.
+"""
+
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+SETUP_TITLE = "velorix 1.5 setup"
+PROGRAM_NAME = "velorix-setup"
+SCREEN = "1280x1024x24"
+
+# Seconds to wait for a condition; generous, since a sanitizer build on a
+# loaded machine is several times slower than a plain one.
+TIMEOUT = float(os.environ.get("VX_GUI_TIMEOUT", "30"))
+POLL = 0.02
+
+# The Help menu's items, top to bottom, and the Tuning submenu's.
+HELP_ITEMS = ["VELORIX directory", "C compiler", "C++ compiler", "Tuning",
+              "Installation", "Shell"]
+TUNING_ITEMS = ["Printer command", "PostScript previewer",
+                "External differentiator"]
+
+_GEOMETRY = re.compile(
+    r"^(?P<indent>\s*)(?P<id>0x[0-9a-f]+) (?P<name>.*?): \((?P<cls>.*?)\)\s+"
+    r"(?P<w>\d+)x(?P<h>\d+)\+(?P<x>-?\d+)\+(?P<y>-?\d+)\s+"
+    r"\+(?P<ax>-?\d+)\+(?P<ay>-?\d+)\s*$")
+
+
+def build_dir():
+    """The build tree under test: $VX_BUILD, else ./build of the repository."""
+    build = os.environ.get("VX_BUILD")
+    if build:
+        return build
+    return os.path.join(source_dir(), "build")
+
+
+def source_dir():
+    """The repository: $VX_SOURCE, else two levels above this file."""
+    source = os.environ.get("VX_SOURCE")
+    if source:
+        return source
+    return os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def artifacts_dir():
+    """Where screenshots go: $VX_ARTIFACTS, else artifacts/ in the repository."""
+    path = os.environ.get("VX_ARTIFACTS") or os.path.join(source_dir(), "artifacts")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+class XWindow:
+    """One X window as xwininfo shows it: id, name, absolute geometry."""
+
+    def __init__(self, wid, name, cls, x, y, width, height):
+        self.id = wid
+        self.name = name
+        self.cls = cls
+        self.x = x
+        self.y = y
+        self.width = width
+        self.height = height
+        self.children = []
+
+    @property
+    def right(self):
+        return self.x + self.width
+
+    @property
+    def bottom(self):
+        return self.y + self.height
+
+    @property
+    def center(self):
+        return (self.x + self.width // 2, self.y + self.height // 2)
+
+    def leaves(self):
+        """Windows without children below this one, in listing order."""
+        if not self.children:
+            return [self]
+        found = []
+        for child in self.children:
+            found.extend(child.leaves())
+        return found
+
+    def __repr__(self):
+        return "XWindow(%s %r %dx%d+%d+%d)" % (self.id, self.name, self.width,
+                                             self.height, self.x, self.y)
+
+
+def is_frame_line(w):
+    """A normal group's frame: four windows one pixel wide or high."""
+    return w.width == 1 or w.height == 1
+
+
+class SetupWindow:
+    """The Setup window's controls, found in its X window tree.
+
+    Vibrant lists a window's controls in creation order.  Frame lines are
+    dropped; the rest fall into four kinds by height, smallest first:
+    prompts and group titles, text fields, toggles (radio buttons and the
+    check box), push buttons.  Hidden controls are listed too.
+
+    Attributes: kernel, include, lib, cpp_name, cpp_options, tuning (list),
+    shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
+    consent (the check box, or None); setup, cancel (buttons); prompts
+    (prompts and group titles); menu_title (the "Help" title of the menu
+    bar); top (the top-level window).
+    """
+
+    def __init__(self, top):
+        self.top = top
+        form, menubar = self._containers(top)
+        controls = [w for w in form.leaves() if not is_frame_line(w)]
+        heights = sorted({w.height for w in controls})
+        if len(heights) != 4:
+            raise AssertionError("expected four kinds of control in the Setup window, "
+                                 "got heights %s" % heights)
+        prompt_h, text_h, toggle_h, button_h = heights
+        self.prompts = [w for w in controls if w.height == prompt_h]
+        self.fields = [w for w in controls if w.height == text_h]
+        toggles = [w for w in controls if w.height == toggle_h]
+        buttons = sorted((w for w in controls if w.height == button_h), key=lambda w: w.x)
+        if len(self.fields) < 6 or len(toggles) < 4 or len(buttons) != 2:
+            raise AssertionError("unexpected Setup window: %d fields, %d toggles, "
+                                 "%d buttons" % (len(self.fields), len(toggles), len(buttons)))
+        (self.kernel, self.include, self.lib, self.cpp_name,
+         self.cpp_options) = self.fields[:5]
+        self.tuning = self.fields[5:-1]
+        self.shell_path = self.fields[-1]
+        self.radio = dict(zip(["Full", "User", "csh", "ksh"], toggles[:4]))
+        self.consent = toggles[4] if len(toggles) > 4 else None
+        self.setup, self.cancel = buttons
+        self.menu_title = menubar.leaves()[0]
+        self.form = form
+
+    @staticmethod
+    def _containers(top):
+        """The form window holding the controls and the menu bar."""
+        shell = top.children[0] if len(top.children) == 1 else top
+        parts = sorted(shell.children, key=lambda w: len(w.leaves()))
+        if len(parts) < 2:
+            raise AssertionError("the Setup window has no menu bar and form")
+        return parts[-1], parts[0]
+
+
+class Session:
+    """A private X server, a scratch directory and the tool under test."""
+
+    def __init__(self, screen=SCREEN):
+        self.workdir = os.path.realpath(tempfile.mkdtemp(prefix="vx-gui-"))
+        self.logdir = os.path.join(self.workdir, "logs")
+        os.makedirs(self.logdir)
+        with open(os.path.join(self.workdir, ".velorixrc"), "w"):
+            pass
+        self._processes = []
+        self.app = None
+        self._app_log = None
+        self.display = None
+        self._start_xvfb(screen)
+
+    # ---- life cycle -------------------------------------------------
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        """Kills everything this session started, then removes workdir."""
+        for proc in reversed(self._processes):
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                proc.wait()
+        self._processes = []
+        if os.environ.get("VX_KEEP_GUI_DIRS"):
+            print("kept", self.workdir)
+        else:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def _spawn(self, argv, **kwargs):
+        """Starts a process in its own process group, remembered for close()."""
+        proc = subprocess.Popen(argv, start_new_session=True, **kwargs)
+        self._processes.append(proc)
+        return proc
+
+    def _start_xvfb(self, screen):
+        # -noreset: otherwise the server resets whenever its last client
+        # leaves, and a client that connects meanwhile is refused.
+        read_end, write_end = os.pipe()
+        log = open(os.path.join(self.logdir, "xvfb.log"), "w")
+        try:
+            self._spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
+                         "-nolisten", "tcp", "-noreset"],
+                        pass_fds=(write_end,), stdout=log, stderr=log)
+        finally:
+            os.close(write_end)
+            log.close()
+        try:
+            number = b""
+            deadline = time.monotonic() + TIMEOUT
+            while not number.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                    raise AssertionError("Xvfb did not report its display")
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    raise AssertionError("Xvfb ended before reporting its display")
+                number += chunk
+        finally:
+            os.close(read_end)
+        self.display = ":" + number.decode().strip()
+
+    def env(self, extra=None):
+        """The environment for programs on this session's display."""
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        if extra:
+            for key, value in extra.items():
+                if value is None:
+                    env.pop(key, None)
+                else:
+                    env[key] = value
+        return env
+
+    def x(self, *argv, check=True):
+        """Runs an X client (xdotool, xwininfo, ...) and returns its output."""
+        result = subprocess.run(list(argv), env=self.env(), capture_output=True, text=True,
+                                timeout=TIMEOUT)
+        if check and result.returncode != 0:
+            raise AssertionError("%s failed: %s" % (" ".join(argv), result.stderr.strip()))
+        return result.stdout
+
+    # ---- the tool ---------------------------------------------------
+
+    def start_setup(self, env=None, cwd=None):
+        """Starts velorix-setup in cwd (default workdir) with env changes
+        (a value of None unsets a variable).  Returns the process."""
+        tool = os.path.join(build_dir(), PROGRAM_NAME)
+        if not os.access(tool, os.X_OK):
+            raise AssertionError("no tool at %s: build it first" % tool)
+        extra = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0")}
+        extra.update(env or {})
+        self._app_log = os.path.join(self.logdir, "velorix-setup.log")
+        log = open(self._app_log, "w")
+        try:
+            self.app = self._spawn([tool], cwd=cwd or self.workdir, env=self.env(extra),
+                                   stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        finally:
+            log.close()
+        return self.app
+
+    def app_output(self):
+        """What the tool wrote to standard output and standard error."""
+        if not self._app_log:
+            return ""
+        with open(self._app_log, errors="replace") as f:
+            return f.read()
+
+    def wait_exit(self, timeout=TIMEOUT):
+        """Waits for the tool to end; returns its exit status."""
+        try:
+            return self.app.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("velorix-setup did not end within %gs" % timeout)
+
+    def assert_clean_exit(self, timeout=TIMEOUT):
+        """The tool ended with status 0 and without a sanitizer report."""
+        status = self.wait_exit(timeout)
+        output = self.app_output()
+        for mark in ("AddressSanitizer", "runtime error:", "LeakSanitizer"):
+            if mark in output:
+                raise AssertionError("sanitizer report from velorix-setup:\n" + output)
+        if status != 0:
+            raise AssertionError("velorix-setup ended with status %s:\n%s" % (status, output))
+
+    def assert_running(self):
+        if self.app is None or self.app.poll() is not None:
+            raise AssertionError("velorix-setup is not running (status %s):\n%s"
+                                 % (self.app and self.app.returncode, self.app_output()))
+
+    # ---- waiting ----------------------------------------------------
+
+    def wait_until(self, predicate, what, timeout=TIMEOUT):
+        """Polls predicate until it returns a true value, which is returned.
+        Fails with 'what' after timeout seconds, or at once when the tool
+        has ended meanwhile (its output is shown)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if self.app is not None and self.app.poll() is not None:
+                raise AssertionError("velorix-setup ended (status %s) while waiting until %s"
+                                     ":\n%s" % (self.app.returncode, what, self.app_output()))
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out after %gs waiting until %s" % (timeout, what))
+            time.sleep(POLL)
+
+    # ---- windows ----------------------------------------------------
+
+    def top_levels(self):
+        """Children of the root window, front-most last."""
+        out = self.x("xwininfo", "-root", "-children")
+        return [w for w in _parse_windows(out) if w.id]
+
+    def tree(self, wid):
+        """The window wid with all its descendants (XWindow.children)."""
+        out = self.x("xwininfo", "-tree", "-id", wid)
+        lines = out.splitlines()
+        head = re.search(r"Window id: (0x[0-9a-f]+)", out)
+        root = XWindow(head.group(1), "", "", 0, 0, 0, 0)
+        stack = [(-1, root)]
+        for line in lines:
+            m = _GEOMETRY.match(line)
+            if not m:
+                continue
+            node = _window_from_match(m)
+            depth = len(m.group("indent"))
+            while stack[-1][0] >= depth:
+                stack.pop()
+            stack[-1][1].children.append(node)
+            stack.append((depth, node))
+        return root
+
+    def is_viewable(self, wid):
+        out = self.x("xwininfo", "-id", wid, check=False)
+        return "Map State: IsViewable" in out
+
+    def app_windows(self):
+        """The tool's viewable top-level windows other than menus."""
+        return [w for w in self.top_levels()
+                if PROGRAM_NAME in w.cls and self.is_viewable(w.id)]
+
+    def wait_window(self, title=SETUP_TITLE):
+        """Waits until a viewable top-level window of that title exists."""
+        def find():
+            for w in self.app_windows():
+                if w.name == title:
+                    return w
+            return None
+        return self.wait_until(find, "a window titled %r is shown" % title)
+
+    def setup_window(self):
+        """Waits for the Setup window and returns its controls."""
+        top = self.wait_window(SETUP_TITLE)
+        return SetupWindow(self.tree(top.id))
+
+    def help_windows(self):
+        """The open help windows: the tool's untitled top-level windows."""
+        return [w for w in self.app_windows()
+                if w.name not in (SETUP_TITLE, PROGRAM_NAME)]
+
+    def message_boxes(self):
+        """Open message boxes: top-level windows named after the program."""
+        return [w for w in self.app_windows() if w.name == PROGRAM_NAME]
+
+    def prompt_count(self, wid):
+        """Prompts of a help or message window: the leaves of its tree."""
+        return len(self.tree(wid).leaves())
+
+    def mapped(self, control):
+        """TRUE when the control is shown (its X window is viewable)."""
+        return self.is_viewable(control.id)
+
+    def close_window(self, wid):
+        """Asks a top-level window to close, as its close box would."""
+        xclose = os.path.join(build_dir(), "xclose")
+        result = subprocess.run([xclose, wid], env=self.env(), capture_output=True, text=True,
+                                timeout=TIMEOUT)
+        if result.returncode != 0:
+            raise AssertionError("xclose %s failed: %s" % (wid, result.stderr.strip()))
+
+    # ---- input ------------------------------------------------------
+
+    def click(self, target, button=1, repeat=1):
+        """Clicks the middle of an XWindow, or an (x, y) point."""
+        x, y = target.center if isinstance(target, XWindow) else target
+        self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+        self.x("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
+
+    def type_text(self, text):
+        """Types text where the keyboard focus is."""
+        self.x("xdotool", "type", "--delay", "40", "--", text)
+
+    def type_into(self, field, text):
+        """Puts the caret at the end of a text field and types text."""
+        self.click((field.right - 3, field.y + field.height // 2))
+        self.x("xdotool", "key", "End")
+        self.type_text(text)
+
+    def key(self, *keys):
+        self.x("xdotool", "key", "--delay", "40", *keys)
+
+    def read_text(self, field):
+        """The text of a text field, read back through the PRIMARY selection.
+
+        xsel first owns the selection with a sentinel; a triple click then
+        selects the field's whole line, so that the field owns it.  An
+        empty field selects nothing and leaves the sentinel: "" then.  The
+        field's text is left selected: click before typing into it again.
+        """
+        sentinel = "\x01vx-empty\x01"
+        owner = self._spawn(["xsel", "--nodetach", "-i", "-p"], env=self.env(),
+                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+        owner.stdin.write(sentinel.encode())
+        owner.stdin.close()
+        self.wait_until(lambda: self.x("xsel", "-o", "-p", check=False) == sentinel,
+                        "xsel owns the selection")
+        self.click(field, repeat=3)
+        # The selection changes hands when xsel ends; a field that took it
+        # answers with its text.
+        try:
+            owner.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            owner.kill()
+            owner.wait()
+            return ""
+        text = self.x("xsel", "-o", "-p", check=False)
+        return "" if text == sentinel else text
+
+    def paste_into(self, field, text):
+        """Pastes text into a field with the middle button, as from another
+        program's selection."""
+        owner = self._spawn(["xsel", "--nodetach", "-i", "-p"], env=self.env(),
+                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+        owner.stdin.write(text.encode())
+        owner.stdin.close()
+        self.wait_until(lambda: self.x("xsel", "-o", "-p", check=False) == text,
+                        "xsel owns the selection")
+        self.click((field.right - 3, field.y + field.height // 2), button=2)
+
+    # ---- menus ------------------------------------------------------
+
+    def _posted_menus(self):
+        return [w for w in self.top_levels()
+                if w.name == "(has no name)" and not w.cls and w.width > 20
+                and w.height > 20 and self.is_viewable(w.id)]
+
+    def _menu_items(self, menu):
+        # Items are listed bottom first: order them by position.
+        return sorted(self.tree(menu.id).leaves(), key=lambda w: w.y)
+
+    def choose(self, window, item, submenu_item=None):
+        """Chooses an item of the Setup window's Help menu by its label
+        (HELP_ITEMS), or an item of the Tuning submenu (TUNING_ITEMS).  A
+        disabled item is clicked all the same: the menu then closes without
+        any effect."""
+        before = {w.id for w in self._posted_menus()}
+        self.click(window.menu_title)
+        menu = self.wait_until(
+            lambda: [w for w in self._posted_menus() if w.id not in before],
+            "the Help menu is posted")[0]
+        items = self._menu_items(menu)
+        if len(items) != len(HELP_ITEMS):
+            raise AssertionError("the Help menu has %d items" % len(items))
+        target = items[HELP_ITEMS.index(item)]
+        if submenu_item is None:
+            self.click(target)
+        else:
+            shown = {w.id for w in self._posted_menus()}
+            self.click(target)
+            sub = self.wait_until(
+                lambda: [w for w in self._posted_menus() if w.id not in shown],
+                "the %s submenu is posted" % item)[0]
+            sub_items = self._menu_items(sub)
+            self.click(sub_items[TUNING_ITEMS.index(submenu_item)])
+        self.wait_until(lambda: not self._posted_menus(), "the menu is closed")
+
+    # ---- pictures ---------------------------------------------------
+
+    def screenshot(self, wid, name):
+        """Saves a PNG of window wid in the artifacts directory; returns its path."""
+        path = os.path.join(artifacts_dir(), name)
+        self.x("import", "-window", wid, path)
+        return path
+
+    def grab(self, wid):
+        """The window's pixels as raw RGB bytes, for comparing two moments."""
+        return subprocess.run(["import", "-window", wid, "rgb:-"], env=self.env(),
+                              capture_output=True, timeout=TIMEOUT, check=True).stdout
+
+
+def _window_from_match(m):
+    name = m.group("name")
+    if name.startswith('"') and name.endswith('"'):
+        name = name[1:-1]
+    return XWindow(m.group("id"), name, m.group("cls"), int(m.group("ax")), int(m.group("ay")),
+                   int(m.group("w")), int(m.group("h")))
+
+
+def _parse_windows(out):
+    return [_window_from_match(m) for m in map(_GEOMETRY.match, out.splitlines()) if m]

@@ -1,0 +1,173 @@
+/*
+ * test_shell_detection.cc - the shell style from SHELL and the shell list
+ * file, and the shell path text, without a display.
+ */
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "shell_detection.h"
+
+namespace {
+
+// A shell list file in a directory of its own, removed afterwards.
+class ShellListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vx-shells-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/shells.vel";
+  }
+  void TearDown() override {
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+  }
+  void Write(const std::string &text) {
+    std::ofstream out(path_, std::ios::binary);
+    out << text;
+  }
+  int Style(const char *shell) { return DetectShellStyle(path_.c_str(), shell).style; }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(ShellListTest, MatchingLineSetsTheStyleByItsLetter) {
+  Write("bash k\n");
+  EXPECT_EQ(Style("/usr/local/bin/bash"), kShellStyleKsh);
+  Write("tcsh c\n");
+  EXPECT_EQ(Style("/bin/tcsh"), kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, LastMatchingLineWins) {
+  Write("bash c\nbash k\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+  Write("bash k\nbash c\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, NameCaseCountsLetterCaseDoesNot) {
+  Write("Bash k\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+  Write("bash K\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+  Write("bash k\nbash C\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, UnknownLetterLeavesTheStyleAsItWas) {
+  Write("bash k\nbash x\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+  Write("bash x\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, CommentsAndIncompleteLinesAreSkipped) {
+  Write("# bash k\n"
+        "bash\n"           // no letter
+        "  \t\n"           // blank
+        "1bash k\n"        // does not start with a letter
+        "bash k trailing words\r\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+  Write("#bash k\nbash\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, LeadingBlanksAndTabsAreTrimmedBeforeTheLetterTest) {
+  Write("   \tbash\t\tk\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+}
+
+TEST_F(ShellListTest, BaseNameIsTheWholeValueWithoutSlash) {
+  Write("ksh k\n");
+  EXPECT_EQ(Style("ksh"), kShellStyleKsh);
+  // Only the part after the last slash counts.
+  EXPECT_EQ(Style("/opt/ksh/bin/zsh"), kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, NoFileOrNoShellGivesCsh) {
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);  // file not written
+  Write("bash k\n");
+  EXPECT_EQ(Style(nullptr), kShellStyleCsh);
+  EXPECT_EQ(DetectShellStyle(nullptr, "/bin/bash").style, kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, UnreadableFileGivesCsh) {
+  if (geteuid() == 0) {
+    // root reads any file; a directory in its place cannot be read as lines.
+    ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
+    EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+    rmdir(path_.c_str());
+  } else {
+    Write("bash k\n");
+    chmod(path_.c_str(), 0);
+    EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+  }
+}
+
+TEST_F(ShellListTest, OverlongBaseNameMatchesNothingAndIsReported) {
+  const std::string name(kShellBaseNameMax + 1, 'a');
+  Write(name + " k\n");
+  const ShellDetection result = DetectShellStyle(path_.c_str(), ("/bin/" + name).c_str());
+  EXPECT_EQ(result.style, kShellStyleCsh);
+  EXPECT_NE(result.problem.find("SHELL"), std::string::npos);
+
+  // A name of exactly the longest length is still looked up (and, being
+  // longer than any name word, matches none).
+  const std::string longest(kShellBaseNameMax, 'b');
+  Write(longest + " k\n");
+  const ShellDetection kept = DetectShellStyle(path_.c_str(), ("/bin/" + longest).c_str());
+  EXPECT_EQ(kept.style, kShellStyleCsh);
+}
+
+TEST_F(ShellListTest, OverlongNameWordSkipsItsLineAndIsReported) {
+  const std::string word(kShellNameWordMax + 1, 'w');
+  const std::string fits(kShellNameWordMax, 'f');
+  Write(word + " k\n" + fits + " k\n");
+  const ShellDetection tooLong = DetectShellStyle(path_.c_str(), ("/bin/" + word).c_str());
+  EXPECT_EQ(tooLong.style, kShellStyleCsh);
+  EXPECT_NE(tooLong.problem.find("shells.vel"), std::string::npos);
+
+  const ShellDetection longest = DetectShellStyle(path_.c_str(), ("/bin/" + fits).c_str());
+  EXPECT_EQ(longest.style, kShellStyleKsh);
+}
+
+TEST_F(ShellListTest, OverlongLineIsReadInPiecesWithoutOverrun) {
+  // One read takes at most 499 characters: the "bash k" after 499 letters
+  // comes as a line of its own.
+  Write(std::string(499, 'z') + "bash k\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+}
+
+TEST(ShellPathText, ShellValueFollowedByTheStyleOptions) {
+  std::string text;
+  EXPECT_TRUE(ShellPathText("/bin/tcsh", "csh", " -f", &text));
+  EXPECT_EQ(text, "/bin/tcsh -f");
+  EXPECT_TRUE(ShellPathText("/usr/local/bin/bash", "ksh", " ", &text));
+  EXPECT_EQ(text, "/usr/local/bin/bash ");
+}
+
+TEST(ShellPathText, UnsetOrEmptyShellUsesTheStylesShellInBin) {
+  std::string text;
+  EXPECT_TRUE(ShellPathText(nullptr, "csh", " -f", &text));
+  EXPECT_EQ(text, "/bin/csh -f");
+  EXPECT_TRUE(ShellPathText("", "ksh", " ", &text));
+  EXPECT_EQ(text, "/bin/ksh ");
+}
+
+TEST(ShellPathText, RefusesAResultLongerThanTheLimit) {
+  std::string text = "old";
+  const std::string fits(kShellPathMax - 3, '/');
+  EXPECT_TRUE(ShellPathText(fits.c_str(), "csh", " -f", &text));
+  EXPECT_EQ(text.size(), kShellPathMax);
+  const std::string over(kShellPathMax - 2, '/');
+  EXPECT_FALSE(ShellPathText(over.c_str(), "csh", " -f", &text));
+  EXPECT_TRUE(text.empty());
+}
+
+}  // namespace
