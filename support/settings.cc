@@ -284,12 +284,12 @@ std::string Trimmed(const std::string &text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// What the file on disk says about [section] key: whether the section
-// and the key are there, and the key's value as written.  The first of
-// two equal sections or keys counts, as in the core library.
+// What the file on disk says about [section] key: how often the section
+// header occurs, whether the key is there, and its value as written.  The
+// first of two equal sections or keys counts, as in the core library.
 struct OnDisk {
   bool readable = false;
-  bool section = false;
+  int sections = 0;
   bool key = false;
   std::string value;
 };
@@ -306,8 +306,9 @@ OnDisk LookOnDisk(const std::string &path, const char *section, const char *key)
     if (!line.empty() && line[0] == '[') {
       const std::string name = line.substr(1, line.find(']') == std::string::npos ? std::string::npos : line.find(']') - 1);
       if (inSection) sectionDone = true;
-      inSection = !sectionDone && SameName(name, section);
-      found.section = found.section || inSection;
+      const bool same = SameName(name, section);
+      found.sections += same ? 1 : 0;
+      inSection = !sectionDone && same;
       continue;
     }
     if (!inSection || key == nullptr || found.key || line.empty() || line[0] == ';') continue;
@@ -450,6 +451,8 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
   }
   if (!Storable(section, key, value)) return FALSE;
   const std::string path = SettingsFilePath();
+  // The core library removes only the first of two equal sections.
+  const int sectionsBefore = key == nullptr ? LookOnDisk(path, section, nullptr).sections : 0;
   if (!Writable(path)) {
     ReportNotWritten(path, section, key);
     return FALSE;
@@ -463,7 +466,7 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
   const OnDisk disk = LookOnDisk(path, section, key);
   bool stored = disk.readable;
   if (key == nullptr) {
-    stored = stored && !disk.section;
+    stored = stored && (disk.sections == 0 || disk.sections < sectionsBefore);
   } else if (value == nullptr) {
     stored = stored && !disk.key;
   } else {

@@ -235,6 +235,12 @@ TEST_F(SettingsTest, AppendExpandsTheWholeBufferAndKeepsItOnFailure) {
   EXPECT_EQ(std::strlen(ParBuf), VX_PARBUF_SIZE - 5u);
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_NE(Shown()[0].find("does not fit"), std::string::npos);
+
+  // The registry's use: a library name followed by the first of the two
+  // LIBLOAD texts.
+  WriteSettings("[KernelErrors]\nLIBLOAD=- cannot load.~\nLIBLOAD=- cannot load shared library\n");
+  std::strcpy(ParBuf, "libmodel.so ");
+  EXPECT_EQ(Or(GetParamAppend("KernelErrors", "LIBLOAD")), "libmodel.so - cannot load.\n");
 }
 
 // ---- formatting ----
@@ -353,6 +359,13 @@ TEST_F(SettingsTest, SetParamStoresLineBreaksAsMarksInTheCallersBuffer) {
   EXPECT_NE(FileText().find("TEXT=line one~line two~\n"), std::string::npos) << FileText();
   EXPECT_EQ(Or(GetParamString("Notes", "TEXT")), "line one\nline two\n");
 
+  // Outer blanks last until the file is read anew.
+  char padded[] = "  padded  ";
+  EXPECT_TRUE(SetParam("Notes", "PAD", padded));
+  EXPECT_EQ(Or(GetParamString("Notes", "PAD")), "  padded  ");
+  SettingsReload();
+  EXPECT_EQ(Or(GetParamString("Notes", "PAD")), "padded");
+
   // References, "%" and empty marks are stored as they are.
   char raw[] = "$(Paths.KERNEL)%s`";
   EXPECT_TRUE(SetParam("Notes", "RAW", raw));
@@ -367,6 +380,13 @@ TEST_F(SettingsTest, ScratchKeyExpandsFreeTextAndIsRemovedAfterwards) {
   EXPECT_TRUE(SetParam("TMP", nullptr, nullptr));
   EXPECT_EQ(FileText().find("[TMP]"), std::string::npos) << FileText();
   EXPECT_EQ(GetParamString("TMP", "TMP"), nullptr);
+
+  // Of two equal sections the core library removes the first only; that
+  // is a success, and the second one then takes its place.
+  WriteSettings("[TMP]\nTMP=1\n[A]\nX=1\n[tmp]\nTMP=2\n");
+  EXPECT_TRUE(SetParam("TMP", nullptr, nullptr));
+  EXPECT_EQ(Or(GetParamString("TMP", "TMP")), "2");
+  EXPECT_TRUE(Shown().empty());
 }
 
 TEST_F(SettingsTest, SetParamRefusesLinesThatWouldNotReadBack) {
