@@ -3,20 +3,24 @@
  *
  * The expected lines below are kept apart from the template on purpose and
  * typed from the documented file layout, so that a slip in either shows up
- * as a mismatch.  The second half writes the template to a settings file
- * and reads the keys that the installation and the analysis program depend
- * on through the support library.
+ * as a mismatch.  The second half installs the template as ./.velorixrc in
+ * a private directory and reads the keys that the installation and the
+ * analysis program depend on through the support library.
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "file_writing.h"
+#include "settings_fixture.h"
 #include "templates.h"
 
 namespace {
@@ -370,6 +374,172 @@ TEST(SettingsTemplate, NoUnintendedDuplicateKeys) {
       }
     }
   }
+}
+
+// ---- the template as a settings file, read through the support library ----
+
+constexpr const char *kKernel = "/opt/velorix/";
+constexpr const char *kKernelW = "/home/user/work/";
+// Longest text any settings read may give.
+constexpr std::size_t kMaxValue = VX_PARBUF_SIZE - 1;
+constexpr std::size_t kWrtLongLength = 438;
+
+std::string Or(const char *text) { return text != nullptr ? text : "(null)"; }
+
+std::vector<std::string> FileLines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string TemplateText() {
+  std::string text;
+  for (const auto &line : TemplateLines()) text += line + "\n";
+  return text;
+}
+
+class TemplateSettings : public vxtest::SettingsTest {
+ protected:
+  // The template as the installation writes it, then the two directories
+  // it stores at once.
+  void InstallTemplate() {
+    WriteSettings(TemplateText());
+    Store("Paths", "KERNEL", kKernel);
+    Store("Paths", "KERNELW", kKernelW);
+    Shown().clear();
+  }
+
+  static void Store(const char *section, const char *key, const std::string &value) {
+    std::vector<char> buf(value.begin(), value.end());
+    buf.push_back('\0');
+    ASSERT_TRUE(SetParam(section, key, buf.data())) << section << "." << key;
+  }
+};
+
+TEST_F(TemplateSettings, WrittenByCreateFileLineForLine) {
+  ASSERT_TRUE(CreateFile(".velorixrc", SetData, "rw-r--r--", FALSE));
+  const std::string text = FileText();
+  EXPECT_EQ(text, TemplateText());
+  const auto lines = FileLines(text);
+  ASSERT_EQ(lines.size(), kSetDataLines);
+  EXPECT_EQ(lines.front(), ";");
+  EXPECT_EQ(lines.back().rfind("SECONDCOPY=", 0), 0u);
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(TemplateSettings, PathsFollowTheProductDirectory) {
+  InstallTemplate();
+  EXPECT_EQ(Or(GetParam("Libraries", "AUTODIF")), std::string(kKernel) + "velodiff.so");
+  EXPECT_EQ(Or(GetParam("Files", "CLASSFILE")), std::string(kKernel) + "classes.vel");
+  EXPECT_EQ(Or(GetParam("Paths", "INCLUDE")), kKernel);
+  EXPECT_EQ(Or(GetParam("Files", "NAMES1.2")), std::string(kKernelW) + "filenums.vel");
+  EXPECT_EQ(Or(GetParam("Compiler", "BATCH")), std::string(kKernel) + "CompRhs");
+  EXPECT_EQ(Or(GetParam("Files", "CLASSFILECUR", "base")), std::string(kKernel) + "base.vel");
+  EXPECT_EQ(Or(GetParam("Files", "FORMAT", 26)), "velo001a");
+  EXPECT_EQ(Or(GetParam("Window_2DGraphic", "HARDCOPY")),
+            "hardcopy.ps 425.19685 340.15748 2 Times-Roman 10 2 2 1 f t f");
+  // Values stored as the empty mark read as the empty text.
+  EXPECT_EQ(Or(GetParam("Extensions", "RUN")), "");
+  EXPECT_EQ(Or(GetParam("Compiler", "RHSATTR")), "");
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(TemplateSettings, IncludeLinesEndInNewlines) {
+  InstallTemplate();
+  EXPECT_EQ(Or(GetParam("Compiler", "HEADER")), "#include \"vel_sys.h\"\n");
+  EXPECT_EQ(Or(GetParam("Visual", "INCLUDE")), "#include <stdio.h>\n#include \"tmp_win.h\"\n");
+  EXPECT_EQ(Or(GetParam("Compiler", "HEADERPAR")), "#include \"stagen1.h\"\n#include <stdio.h>\n");
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(TemplateSettings, CompileCommandNeedsItsSource) {
+  InstallTemplate();
+  EXPECT_EQ(GetParam("Compiler", "MAKERHS"), nullptr);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0],
+            "Settings file 'velorix',\nsection 'Compiler',\nkey 'MAKERHS'\n"
+            "contains a reference to undefined value");
+
+  Shown().clear();
+  Store("Compiler", "SOURCE", "model");
+  Store("Compiler", "TARGET", "libmodel");
+  EXPECT_EQ(Or(GetParam("Compiler", "MAKERHS")), std::string(kKernel) + "CompRhs model libmodel n");
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(TemplateSettings, MessageTexts) {
+  InstallTemplate();
+  EXPECT_EQ(Or(GetParamString("KernelErrors", "LIBLOAD")), "- cannot load.\n");
+  const std::string wrtlong = Or(GetParamString("KernelErrors", "ED_WRTLONG"));
+  EXPECT_EQ(wrtlong.size(), kWrtLongLength);
+  EXPECT_EQ(wrtlong.rfind("?yncThe text length is greater than 32767 characters.\n", 0), 0u);
+  EXPECT_EQ(Or(GetParamString("KernelErrors", "MENUMEM")), "CreateMenus:\ncannot allocate memory");
+  EXPECT_TRUE(Shown().empty());
+
+  // Every message, worded here or not, expands within the limit and
+  // without an undefined reference.
+  for (const auto &line : SectionLines("[KernelErrors]")) {
+    const std::string key = KeyOf(line);
+    const char *text = GetParamString("KernelErrors", key.c_str());
+    ASSERT_NE(text, nullptr) << key;
+    EXPECT_LE(std::strlen(text), kMaxValue) << key;
+    EXPECT_EQ(std::strchr(text, '~'), nullptr) << key;
+  }
+  EXPECT_TRUE(Shown().empty());
+}
+
+// Every key of the installed template reads, except the placeholders that
+// only the analysis program fills and the values built from them.
+TEST_F(TemplateSettings, EveryOtherKeyReads) {
+  InstallTemplate();
+  const std::set<std::string> unfilled = {
+      "Libraries.RHSLIB", "Libraries.WINLIB",    "Libraries.PARLIB", "Libraries.UDFLIB",
+      "Libraries.WINCLASSLIB", "Libraries.LIBNAME", "Compiler.SOURCE", "Compiler.TARGET",
+      "Compiler.CURERMSG", "Compiler.MAKERHS",   "Compiler.CERRLINEO",
+      // filled by the installation from the form
+      "Compiler.INCLUDE", "Compiler.LIB", "Compiler.CPPNAME", "Compiler.CPPLIB", "Currents.CLASSCUR"};
+  std::string section;
+  for (const auto &line : TemplateLines()) {
+    if (IsHeader(line)) {
+      section = line.substr(1, line.size() - 2);
+      continue;
+    }
+    if (line.front() == ';') continue;
+    const std::string name = section + "." + KeyOf(line);
+    Shown().clear();
+    const char *text = GetParamString(section.c_str(), KeyOf(line).c_str());
+    if (unfilled.count(name) != 0) {
+      EXPECT_EQ(text, nullptr) << name;
+      EXPECT_EQ(Shown().size(), 1u) << name;
+    } else {
+      EXPECT_NE(text, nullptr) << name;
+      EXPECT_TRUE(Shown().empty()) << name << ": " << (Shown().empty() ? "" : Shown()[0]);
+    }
+  }
+}
+
+TEST_F(TemplateSettings, CommentLinesSurviveARewrite) {
+  InstallTemplate();
+  Store("Currents", "CLASSCUR", "standard");
+  const auto lines = FileLines(FileText());
+  std::size_t headers = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (IsHeader(lines[i])) {
+      ++headers;
+      ASSERT_GT(i, 0u);
+      EXPECT_EQ(lines[i - 1], ";") << "before " << lines[i];
+    }
+    if (lines[i] == "LOCK=-") {
+      EXPECT_EQ(lines.at(i - 1), "; Set LOCK to - to run Velorix after a crash");
+    }
+    if (lines[i] == "STARTUP=0") {
+      EXPECT_EQ(lines.at(i - 1), "; Set STARTUP to 1 to run Velorix without active system after crash");
+    }
+  }
+  EXPECT_EQ(headers, kSectionCount);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "CLASSCUR=standard"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("KERNEL=") + kKernel), lines.end());
 }
 
 }  // namespace
