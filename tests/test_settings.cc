@@ -328,7 +328,10 @@ TEST_F(SettingsTest, WarningWithBadDirectivesOrArgumentsIsReportedNotFormatted) 
   EXPECT_TRUE(Warning("_Open"));
   EXPECT_TRUE(Warning("_Open", 3));
   EXPECT_TRUE(Warning("BAD", 1));
-  ASSERT_EQ(Shown().size(), 3u);
+  const std::string huge(VX_PARBUF_SIZE, 'h');
+  EXPECT_TRUE(Warning("_Open", huge.c_str()));
+  ASSERT_EQ(Shown().size(), 4u);
+  EXPECT_NE(Shown()[3].find("longer than 499 characters"), std::string::npos) << Shown()[3];
   for (const std::string &shown : Shown()) {
     EXPECT_EQ(shown.rfind("Settings file 'velorix', section 'KernelErrors', key '", 0), 0u) << shown;
     EXPECT_NE(shown.find("the message cannot be shown"), std::string::npos) << shown;
