@@ -328,8 +328,8 @@ TEST_F(SettingsTest, WarningWithBadDirectivesOrArgumentsIsReportedNotFormatted) 
   EXPECT_TRUE(Warning("_Open"));
   EXPECT_TRUE(Warning("_Open", 3));
   EXPECT_TRUE(Warning("BAD", 1));
-  const std::string huge(VX_PARBUF_SIZE, 'h');
-  EXPECT_TRUE(Warning("_Open", huge.c_str()));
+  const std::string overlong(VX_PARBUF_SIZE, 'h');
+  EXPECT_TRUE(Warning("_Open", overlong.c_str()));
   ASSERT_EQ(Shown().size(), 4u);
   EXPECT_NE(Shown()[3].find("longer than 499 characters"), std::string::npos) << Shown()[3];
   for (const std::string &shown : Shown()) {
