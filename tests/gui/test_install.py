@@ -1,0 +1,311 @@
+#!/usr/bin/env python3
+"""The installation through the real Setup window, driven with xdotool.
+
+A Full installation from a product directory and a User installation from
+another directory against it; the stopping failures (empty product
+directory, no velorix executable, no class description file, then a
+second press that completes) and a compiler that makes no object.  After
+each run the files are checked: contents, permissions, and what must not
+exist.  Each message box is compared, pixel for pixel, with the box that
+tests/tools/message_probe shows for the expected text, so the wording is
+checked exactly.  Most of the finer cases run faster, without a display,
+in tests/test_installation.cc.
+"""
+import ctypes
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import unittest
+
+import harness
+
+PROBE_NAME = "message_probe"
+MSG_NO_DIRECTORY = "Specify full path to the VELORIX's home directory"
+MSG_NO_EXECUTABLE = "The path you've specified does not contain VELORIX executable"
+MSG_COMPILE = ("Cannot compile autodif.cc.\nSymbolical differentiation feature will be "
+               "disabled.\nPlease check the name of C++ compiler\nand ensure it is accessable "
+               "via the PATH variable")
+MSG_CLASS_FILE = "Cannot open class description file\n%s"
+CLASS_FILE = "! test classes\n&classes\nZ z\n&hierarchy\nA b\nC d\n"
+SHELL = "/usr/bin/tcsh"
+INIT_LINES = 290
+PALETTE_LINES = 26
+
+
+def write(path, text, mode=None):
+    with open(path, "w") as f:
+        f.write(text)
+    if mode is not None:
+        os.chmod(path, mode)
+
+
+def read(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def mode(path):
+    return stat.S_IMODE(os.stat(path).st_mode)
+
+
+def settings(path):
+    """Section.KEY to raw value (the first of equal keys), and the section order."""
+    values, sections, section = {}, [], ""
+    for line in read(path).splitlines():
+        if line.startswith("["):
+            section = line[1:line.index("]")]
+            sections.append(section)
+        elif "=" in line and not line.startswith(";"):
+            key, value = line.split("=", 1)
+            values.setdefault(f"{section}.{key}", value)
+    return values, sections
+
+
+def snapshot(root, skip=()):
+    """Contents and modes of every file below root, except the skipped trees."""
+    state = {}
+    for top, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if os.path.join(top, d) not in skip]
+        for name in files:
+            path = os.path.join(top, name)
+            with open(path, "rb") as f:
+                state[path] = (f.read(), os.stat(path).st_mode)
+    return state
+
+
+def make_product(path, classes=True):
+    os.makedirs(path)
+    write(os.path.join(path, ".velorixrc"), "")  # the core library finds this one first
+    write(os.path.join(path, "velorix"), "#!/bin/sh\n", 0o755)
+    write(os.path.join(path, "autodif.cc"), "int autodif_marker() { return 7; }\n")
+    if classes:
+        write(os.path.join(path, "classes.vel"), CLASS_FILE)
+
+
+def make_workdir(path):
+    os.makedirs(path)
+    write(os.path.join(path, ".velorixrc"), "")
+
+
+class Installation(unittest.TestCase):
+    def setUp(self):
+        self.session = harness.Session()
+        self.root = self.session.workdir
+        # A stand-in mail that records how it was called.
+        self.bin = os.path.join(self.root, "bin")
+        os.makedirs(self.bin)
+        self.mail_record = os.path.join(self.root, "mail.args")
+        write(os.path.join(self.bin, "mail"),
+              '#!/bin/sh\necho "$@" >"%s"\ncat >"%s.body"\n' % (self.mail_record,
+                                                                self.mail_record), 0o755)
+        self.env = {"SHELL": SHELL, "PATH": self.bin + ":" + os.environ.get("PATH", "/usr/bin")}
+
+    def tearDown(self):
+        self.session.close()
+
+    # ---- driving the window ------------------------------------------
+
+    def start(self, cwd):
+        self.session.start_setup(env=self.env, cwd=cwd)
+        return self.session.setup_window()
+
+    def choose_full(self, window, product):
+        self.session.click(window.radio["Full"])
+        self.session.wait_until(lambda: self.session.read_text(window.kernel) == product,
+                                "the product directory field shows %s" % product)
+
+    def set_text(self, field, text):
+        """Replaces a field's text as a user would: select it all, type over it."""
+        s = self.session
+        s.click(field, repeat=3)
+        s.type_text(text)
+        s.wait_until(lambda: s.read_text(field) == text, "the field reads %r" % text)
+
+    def expect_message(self, text):
+        """Waits for the tool's message box, checks that it shows text, and
+        presses its OK button."""
+        s = self.session
+        box = s.wait_until(s.message_boxes, "a message box is shown")[0]
+        s.x("xdotool", "mousemove", "--sync", "1", "1")  # no focus highlight in either box
+        shown = s.grab(box.id)
+        probe = s._spawn([os.path.join(harness.build_dir(), PROBE_NAME)],
+                         env=s.env({"VX_MESSAGE_TEXT": text}),
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            reference = s.wait_until(
+                lambda: [w for w in s.top_levels()
+                         if w.name == PROBE_NAME and s.is_viewable(w.id)],
+                "the probe's message box is shown")[0]
+            expected = s.grab(reference.id)
+        finally:
+            probe.kill()
+            probe.wait()
+        if shown != expected:
+            s.screenshot(box.id, "install-message-%d.png" % os.getpid())
+        self.assertEqual(shown, expected, "the message box does not show %r" % text)
+        ok = max(s.tree(box.id).leaves(), key=lambda w: w.height)
+        s.click(ok)
+        s.wait_until(lambda: box.id not in [w.id for w in s.message_boxes()],
+                     "the message box is closed")
+
+    # ---- the tests -----------------------------------------------------
+
+    def test_full_then_user(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        user = os.path.join(self.root, "user")
+        make_product(product)
+        make_workdir(user)
+        write(os.path.join(product, "filenums.vpf"), "names\nkept", 0o600)
+        write(os.path.join(product, "palette.vpf"), "old palette")
+        write(os.path.join(product, "vel_sys.h"), "old header", 0o444)
+        write(os.path.join(product, "visuals.vpf"), "old visuals")
+        write(os.path.join(user, "visuals.vpf"), "old visuals")
+        outside = snapshot(self.root, skip=(product, user, s.logdir))
+
+        window = self.start(product)
+        self.choose_full(window, product)
+        s.click(window.setup)
+        s.assert_clean_exit()
+
+        values, sections = settings(os.path.join(product, ".velorixrc"))
+        kernel = product + "/"
+        self.assertEqual(values["Paths.KERNEL"], kernel)
+        self.assertEqual(values["Paths.KERNELW"], "./")
+        self.assertEqual(values["Compiler.INCLUDE"], " -I" + kernel)
+        self.assertEqual(values["Compiler.LIB"], "-lc -lm")
+        self.assertEqual(values["Compiler.CPPNAME"], "c++")
+        self.assertEqual(values["Compiler.CPPLIB"], " -O2 -fPIC -lc -lm")
+        self.assertEqual(values["Visual.HCPRINTER"], "lpr %s")
+        self.assertEqual(values["Currents.CLASSCUR"], "A")
+        self.assertEqual(values["Files.CLASSFILECUR"], kernel + "b.vel")
+        self.assertEqual(values["Libraries.AUTODIFOPT"], "+")
+        self.assertNotIn("TMP", sections)
+        self.assertEqual(mode(os.path.join(product, ".velorixrc")), 0o644)
+        self.assertEqual(read(os.path.join(product, "filenums.vpf")), "names\nkept")
+        self.assertEqual(mode(os.path.join(product, "filenums.vpf")), 0o600)
+        self.assertEqual(read(os.path.join(product, "init.vpf")).count("\n"), INIT_LINES)
+        self.assertEqual(mode(os.path.join(product, "init.vpf")), 0o444)
+        script = read(os.path.join(product, "CompRhs"))
+        self.assertEqual(script.splitlines()[0], "#! %s -f" % SHELL)
+        self.assertEqual(mode(os.path.join(product, "CompRhs")), 0o755)
+        header = read(os.path.join(product, "vel_sys.h"))
+        self.assertTrue(header.startswith("#include <math.h>\n\n"), header[:40])
+        self.assertEqual(mode(os.path.join(product, "vel_sys.h")), 0o444)
+        palette = read(os.path.join(product, "palette.vpf"))
+        self.assertEqual(palette.count("\n"), PALETTE_LINES)
+        self.assertTrue(palette.startswith("64  0   0\n"))
+        self.assertEqual(mode(os.path.join(product, "palette.vpf")), 0o644)
+        self.assertTrue(os.path.exists(os.path.join(product, "autodif.o")))
+        for gone in ("visuals.vpf", "del1", "del2", "del3"):
+            self.assertFalse(os.path.exists(os.path.join(product, gone)), gone)
+        self.assertFalse(os.path.exists(self.mail_record), "a notice was sent unasked")
+        self.compile_model(product, values)
+
+        # User installation from another directory, notice box ticked.
+        after_full = snapshot(product)
+        window = self.start(user)
+        s.type_into(window.kernel, product)
+        s.wait_until(lambda: s.read_text(window.kernel) == product, "the directory is typed")
+        self.assertIsNotNone(window.consent, "the notice consent box is missing")
+        s.click(window.consent)
+        s.click(window.setup)
+        s.assert_clean_exit()
+
+        values, sections = settings(os.path.join(user, ".velorixrc"))
+        self.assertEqual(values["Paths.KERNEL"], kernel)
+        self.assertEqual(values["Paths.KERNELW"], "./")
+        self.assertEqual(values["Libraries.AUTODIFOPT"], "+")
+        self.assertEqual(values["TMP.TMP"], "$(Paths.KERNEL)autodif$(Extensions.OBJ)")
+        self.assertEqual(sections[-1], "TMP")
+        self.assertEqual(values["Currents.CLASSCUR"], "A")
+        self.assertEqual(read(os.path.join(user, "filenums.vpf")), "-")
+        self.assertEqual(mode(os.path.join(user, "filenums.vpf")), 0o644)
+        self.assertEqual(read(os.path.join(user, "palette.vpf")), palette)
+        for absent in ("init.vpf", "CompRhs", "vel_sys.h", "autodif.o", "visuals.vpf", "del1",
+                       "del2"):
+            self.assertFalse(os.path.exists(os.path.join(user, absent)), absent)
+        self.assertEqual(snapshot(product), after_full, "the User installation changed the product")
+        self.assertEqual(read(self.mail_record).split(), ["velorix-install@velorix.org"])
+        self.assertEqual(read(self.mail_record + ".body").split("\n")[1],
+                         "VELORIX 1.5u installed on")
+        os.remove(self.mail_record)
+        os.remove(self.mail_record + ".body")
+        self.assertEqual(snapshot(self.root, skip=(product, user, s.logdir)), outside,
+                         "something was written outside the two directories")
+
+    def compile_model(self, product, values):
+        """Runs the compile script as [Compiler] MAKERHS does: script, source
+        base name, library base name, and n for no symbolic derivatives."""
+        model = os.path.join(self.root, "model")
+        os.makedirs(model)
+        shutil.copy(os.path.join(harness.source_dir(), "tests", "data", "model.c"), model)
+        self.assertEqual(values["Compiler.MAKERHS"],
+                         "$(Paths.KERNEL)CompRhs$(Extensions.RUN) $(Compiler.SOURCE) "
+                         "$(Compiler.TARGET) $(Compiler.DIFF)")
+        result = subprocess.run([os.path.join(product, "CompRhs"), "model", "libmodel", "n"],
+                                cwd=model, capture_output=True, text=True, timeout=120)
+        log = os.path.join(model, "ErrLog")
+        self.assertEqual(result.returncode, 0, result.stderr + (read(log) if os.path.exists(log)
+                                                                 else ""))
+        library = ctypes.CDLL(os.path.join(model, "libmodel.so"))
+        self.assertEqual(library.velo_model_true(), 1)
+        self.assertFalse(os.path.exists(os.path.join(model, "delete.o")))
+        shutil.rmtree(model)
+
+    def test_stopping_failures_return_to_the_form(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        empty = os.path.join(self.root, "empty")
+        make_product(product, classes=False)
+        os.makedirs(empty)
+
+        window = self.start(product)
+        s.click(window.setup)
+        self.expect_message(MSG_NO_DIRECTORY)
+        # The buttons work again: a second press gives the next message.
+        s.type_into(window.kernel, empty)
+        s.wait_until(lambda: s.read_text(window.kernel) == empty, "the directory is typed")
+        s.click(window.setup)
+        self.expect_message(MSG_NO_EXECUTABLE)
+        self.assertEqual(read(os.path.join(product, ".velorixrc")), "")
+        self.assertEqual(sorted(os.listdir(product)), [".velorixrc", "autodif.cc", "velorix"])
+
+        # Full without a class description file: everything else is done.
+        self.choose_full(window, product)
+        s.click(window.setup)
+        self.expect_message(MSG_CLASS_FILE % (product + "/classes.vel"))
+        s.assert_running()
+        for made in ("filenums.vpf", "init.vpf", "CompRhs", "vel_sys.h", "autodif.o",
+                     "palette.vpf"):
+            self.assertTrue(os.path.exists(os.path.join(product, made)), made)
+        values, _ = settings(os.path.join(product, ".velorixrc"))
+        self.assertEqual(values["Currents.CLASSCUR"], "")
+
+        write(os.path.join(product, "classes.vel"), CLASS_FILE)
+        s.click(window.setup)
+        s.assert_clean_exit()
+        values, _ = settings(os.path.join(product, ".velorixrc"))
+        self.assertEqual(values["Currents.CLASSCUR"], "A")
+        self.assertEqual(values["Files.CLASSFILECUR"], product + "/b.vel")
+
+    def test_compiler_that_makes_no_object(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        window = self.start(product)
+        self.choose_full(window, product)
+        self.set_text(window.cpp_name, "false")
+        s.click(window.setup)
+        self.expect_message(MSG_COMPILE)
+        s.assert_clean_exit()
+        values, _ = settings(os.path.join(product, ".velorixrc"))
+        self.assertEqual(values["Compiler.CPPNAME"], "false")
+        self.assertEqual(values["Libraries.AUTODIFOPT"], "-")
+        self.assertFalse(os.path.exists(os.path.join(product, "autodif.o")))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,238 @@
+#!/usr/bin/env python3
+"""velorix-setup --unattended and --dry-run, run as a user would run them.
+
+Most checks run the program with DISPLAY unset: the unattended mode must
+not need an X server.  The last check installs the same directory once
+through the real Setup window (under a private Xvfb) and once unattended,
+with the window's initial values in both, and compares every file byte for
+byte: both must start from the same defaults and write the same things.
+"""
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+
+BUILD = os.environ.get("VX_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+TOOL = os.path.abspath(os.path.join(BUILD, "velorix-setup"))
+RUN_TIMEOUT = 120
+
+failures = []
+
+
+def check(name, got, expected):
+    if got != expected:
+        failures.append(f"{name}:\n  got      {got!r}\n  expected {expected!r}")
+
+
+def make_product(path):
+    """A product directory: the executable, a class description file with a
+    hierarchy entry, and trivial autodif sources."""
+    os.makedirs(path)
+    write(os.path.join(path, "velorix"), "#!/bin/sh\n")
+    write(os.path.join(path, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
+    write(os.path.join(path, "autodif.cc"), "int autodif_marker() { return 7; }\n")
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def read(path, mode="r"):
+    with open(path, mode) as f:
+        return f.read()
+
+
+def snapshot(root):
+    """Every file and directory below root: contents, mode and mtime."""
+    state = {}
+    for top, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(top, name)
+            st = os.lstat(path)
+            data = read(path, "rb") if stat.S_ISREG(st.st_mode) else b""
+            state[os.path.relpath(path, root)] = (data, st.st_mode, st.st_mtime_ns)
+    return state
+
+
+def environment(**extra):
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env["SHELL"] = "/bin/sh"
+    env.update(extra)
+    return env
+
+
+def run(args, cwd, env=None):
+    return subprocess.run([TOOL] + args, cwd=cwd, env=env or environment(),
+                          capture_output=True, text=True, timeout=RUN_TIMEOUT)
+
+
+def settings(path):
+    values, section = {}, ""
+    for line in read(path).splitlines():
+        if line.startswith("["):
+            section = line[1:line.index("]")]
+        elif "=" in line and not line.startswith(";"):
+            key, value = line.split("=", 1)
+            values.setdefault(f"{section}.{key}", value)
+    return values
+
+
+def test_full_and_user(root):
+    product = os.path.join(root, "product")
+    work = os.path.join(root, "work")
+    make_product(product)
+    os.makedirs(work)
+
+    result = run(["--unattended", "--full", "--shell-style", "ksh", "--printer", "  lpr -Pq %s "],
+                 product)
+    check("Full: status", result.returncode, 0)
+    check("Full: messages", result.stderr, "")
+    values = settings(os.path.join(product, ".velorixrc"))
+    check("Full: KERNEL", values.get("Paths.KERNEL"), product + "/")
+    check("Full: KERNELW", values.get("Paths.KERNELW"), "./")
+    check("Full: CPPLIB", values.get("Compiler.CPPLIB"), " -O2 -fPIC -lc -lm")
+    check("Full: HCPRINTER", values.get("Visual.HCPRINTER"), "lpr -Pq %s")
+    check("Full: CLASSFILECUR", values.get("Files.CLASSFILECUR"), product + "/b.vel")
+    check("Full: no [TMP]", "TMP.TMP" in values, False)
+    check("Full: script line", read(os.path.join(product, "CompRhs")).splitlines()[0],
+          "#! /bin/sh ")
+    for name in ("init.vpf", "vel_sys.h", "autodif.o", "palette.vpf", "filenums.vpf"):
+        check(f"Full: {name} made", os.path.exists(os.path.join(product, name)), True)
+
+    result = run(["--unattended", "--kernel", product], work)
+    check("User: status", result.returncode, 0)
+    check("User: messages", result.stderr, "")
+    values = settings(os.path.join(work, ".velorixrc"))
+    check("User: TMP", values.get("TMP.TMP"), "$(Paths.KERNEL)autodif$(Extensions.OBJ)")
+    check("User: AUTODIFOPT", values.get("Libraries.AUTODIFOPT"), "+")
+    check("User: no script", os.path.exists(os.path.join(work, "CompRhs")), False)
+
+
+def test_messages_and_status(root):
+    product = os.path.join(root, "product")
+    work = os.path.join(root, "work")
+    make_product(product)
+    os.makedirs(work)
+
+    result = run(["--unattended"], work)
+    check("no directory: status", result.returncode, 1)
+    check("no directory: message", result.stderr,
+          "Specify full path to the VELORIX's home directory\n")
+    check("no directory: nothing written", os.listdir(work), [])
+
+    result = run(["--unattended", "--kernel", work], work)
+    check("no executable: status", result.returncode, 1)
+    check("no executable: message", result.stderr,
+          "The path you've specified does not contain VELORIX executable\n")
+
+    # Two messages that do not stop: one block each, status 0.
+    os.rename(os.path.join(product, "classes.vel"), os.path.join(product, "keep.vel"))
+    result = run(["--unattended", "--kernel", product], work)
+    check("no class file: status", result.returncode, 1)
+    check("no class file: messages", result.stderr,
+          "Could not run C++ compiler during the full installation.\n"
+          "Symbolical differentiation feature will be disabled.\n"
+          "\n"
+          "Cannot open class description file\n" + product + "/classes.vel\n")
+    os.rename(os.path.join(product, "keep.vel"), os.path.join(product, "classes.vel"))
+
+    result = run(["--unattended", "--full", "--cpp-name", "false"], product)
+    check("no compiler: status", result.returncode, 0)
+    check("no compiler: message", result.stderr,
+          "Cannot compile autodif.cc.\nSymbolical differentiation feature will be disabled.\n"
+          "Please check the name of C++ compiler\nand ensure it is accessable via the PATH "
+          "variable\n")
+
+    for args in (["--unattended", "--bogus"], ["--unattended", "--kernel"],
+                 ["--unattended", "--shell-style", "bash"], ["--kernel", product],
+                 ["--unattended", "--full", "--user"], ["--unattended", "--full=yes"],
+                 ["--unattended", "--kernel", "/a b"], ["stray"]):
+        result = run(args, work)
+        check(f"{args}: status", result.returncode, 2)
+        lines = result.stderr.splitlines()
+        check(f"{args}: one line", len(lines), 1)
+        check(f"{args}: names the program", result.stderr.startswith("velorix-setup: "), True)
+
+    result = run(["--help"], work)
+    check("--help: status", result.returncode, 0)
+    check("--help: lists --dry-run", "--dry-run" in result.stdout, True)
+
+
+def test_notice(root):
+    product = os.path.join(root, "product")
+    bindir = os.path.join(root, "bin")
+    make_product(product)
+    os.makedirs(bindir)
+    record = os.path.join(root, "mail.args")
+    write(os.path.join(bindir, "mail"), f'#!/bin/sh\necho "$@" >"{record}"\ncat >"{record}.body"\n')
+    os.chmod(os.path.join(bindir, "mail"), 0o755)
+    env = environment(PATH=bindir + ":" + os.environ.get("PATH", "/usr/bin:/bin"))
+
+    result = run(["--unattended", "--full"], product, env)
+    check("no consent: status", result.returncode, 0)
+    check("no consent: no mail", os.path.exists(record), False)
+    result = run(["--unattended", "--full", "--notify"], product, env)
+    check("consent: status", result.returncode, 0)
+    check("consent: mail sent", os.path.exists(record), True)
+    if os.path.exists(record):
+        check("consent: body", read(record + ".body").split("\n")[1], "VELORIX 1.5m installed on")
+
+
+def dry_run_scratch():
+    return {n for n in os.listdir(tempfile.gettempdir()) if n.startswith("velorix-dry-run-")}
+
+
+def test_dry_run(root):
+    product = os.path.join(root, "product")
+    work = os.path.join(root, "work")
+    make_product(product)
+    os.makedirs(work)
+    write(os.path.join(work, "visuals.vpf"), "old")
+
+    before = snapshot(root)
+    scratch_before = dry_run_scratch()
+    full = run(["--dry-run", "--full"], product)
+    user = run(["--dry-run", "--kernel", product], work)
+    check("dry run: nothing changed", snapshot(root), before)
+    check("dry run: no scratch left", dry_run_scratch() - scratch_before, set())
+    check("dry Full: status", full.returncode, 0)
+    for expected in ("write ./.velorixrc (rw-r--r--) from the settings template",
+                     f"store [Paths] KERNEL={product}/",
+                     f"write {product}/CompRhs (rwxr-xr-x)",
+                     "compile autodif.o: c++ -c -o autodif.o autodif.cc  -O2 -fPIC -lc -lm",
+                     "store [Currents] CLASSCUR=A"):
+        check(f"dry Full lists {expected!r}", expected in full.stdout, True)
+    check("dry User: status", user.returncode, 0)
+    check("dry User: says the object is missing", "Could not run C++ compiler" in user.stderr,
+          True)
+    check("dry User: removes visuals", "remove ./visuals.vpf" in user.stdout, True)
+    check("dry User: disables autodif",
+          "store [Libraries] AUTODIFOPT=-" in user.stdout, True)
+    check("dry User: no script", "CompRhs" in user.stdout, False)
+
+
+def main():
+    if not os.access(TOOL, os.X_OK):
+        print(f"{TOOL} is missing: build the velorix-setup target", file=sys.stderr)
+        return 1
+    for test in (test_full_and_user, test_messages_and_status, test_notice, test_dry_run):
+        root = tempfile.mkdtemp(prefix="vx_unattended_")
+        try:
+            test(root)
+        except Exception as error:  # report and go on with the next test
+            failures.append(f"{test.__name__}: {error!r}")
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+
+    for failure in failures:
+        print("FAILED:", failure)
+    if not failures:
+        print("unattended: all checks passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
