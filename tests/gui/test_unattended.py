@@ -214,11 +214,83 @@ def test_dry_run(root):
     check("dry User: no script", "CompRhs" in user.stdout, False)
 
 
+def installed_files(directory):
+    """Every file the installation leaves: name to (bytes, mode)."""
+    state = {}
+    for name in sorted(os.listdir(directory)):
+        path = os.path.join(directory, name)
+        if os.path.isfile(path):
+            state[name] = (read(path, "rb"), stat.S_IMODE(os.stat(path).st_mode))
+    return state
+
+
+def reset(directory, keep):
+    for name in os.listdir(directory):
+        if name not in keep:
+            os.remove(os.path.join(directory, name))
+    write(os.path.join(directory, ".velorixrc"), "")
+
+
+def test_same_as_the_window(root):
+    """Full and User, with the form's initial values, through the window and
+    unattended: the same files, byte for byte."""
+    import harness  # only this test needs a display
+
+    with harness.Session() as session:
+        product = os.path.join(session.workdir, "product")
+        user = os.path.join(session.workdir, "user")
+        make_product(product)
+        os.makedirs(user)
+        write(os.path.join(product, "shells.vel"), "# the shell list\ntcsh c\n")
+        sources = set(os.listdir(product)) | {".velorixrc"}
+        env = {"SHELL": "/usr/bin/tcsh"}
+
+        reset(product, sources)
+        session.start_setup(env=env, cwd=product)
+        window = session.setup_window()
+        session.click(window.radio["Full"])
+        session.wait_until(lambda: session.read_text(window.kernel) == product,
+                           "the product directory field shows the working directory")
+        session.click(window.setup)
+        session.assert_clean_exit()
+        by_window = installed_files(product)
+        check("window Full: wrote the script", "CompRhs" in by_window, True)
+
+        reset(product, sources)
+        result = run(["--unattended", "--full"], product, environment(**env))
+        check("same Full: status", result.returncode, 0)
+        check("same Full: messages", result.stderr, "")
+        by_option = installed_files(product)
+        check("same Full: file names", sorted(by_option), sorted(by_window))
+        for name in by_window:
+            check(f"same Full: {name}", by_option.get(name), by_window[name])
+
+        reset(user, set())
+        session.start_setup(env=env, cwd=user)
+        window = session.setup_window()
+        session.type_into(window.kernel, product)
+        session.wait_until(lambda: session.read_text(window.kernel) == product,
+                           "the product directory is typed")
+        session.click(window.setup)
+        session.assert_clean_exit()
+        by_window = installed_files(user)
+        check("window User: wrote the palette", "palette.vpf" in by_window, True)
+
+        reset(user, set())
+        result = run(["--unattended", "--kernel", product], user, environment(**env))
+        check("same User: status", result.returncode, 0)
+        by_option = installed_files(user)
+        check("same User: file names", sorted(by_option), sorted(by_window))
+        for name in by_window:
+            check(f"same User: {name}", by_option.get(name), by_window[name])
+
+
 def main():
     if not os.access(TOOL, os.X_OK):
         print(f"{TOOL} is missing: build the velorix-setup target", file=sys.stderr)
         return 1
-    for test in (test_full_and_user, test_messages_and_status, test_notice, test_dry_run):
+    for test in (test_full_and_user, test_messages_and_status, test_notice, test_dry_run,
+                 test_same_as_the_window):
         root = tempfile.mkdtemp(prefix="vx_unattended_")
         try:
             test(root)
