@@ -141,16 +141,13 @@ bool ReadSetting(const char *section, const char *key, std::string &out) {
   return true;
 }
 
-// Stores value under [section] key.  False after a message when the
-// settings file does not take it.
+// Stores value under [section] key.  False when the settings file does not
+// take it; SetParam has told the user why, and the installation stops,
+// since a setting it needs is missing.
 bool Store(const char *section, const char *key, const std::string &value) {
   if (gPlan != nullptr) Plan(std::string("store [") + section + "] " + key + "=" + value);
   std::string buffer = value;  // SetParam converts line feeds in place
-  if (SetParam(section, key, buffer.data())) return true;
-  Show(std::string("Cannot store [") + section + "] " + key +
-       " in the settings file '" + SettingsPath() +
-       "'.\nThe installation has been stopped.");
-  return false;
+  return SetParam(section, key, buffer.data()) != FALSE;
 }
 
 // Writes a template, or plans it.  CreateFile reports its own failures.
@@ -488,9 +485,12 @@ bool StoreCurrentClass() {
 
   std::string classFile;
   if (!ClassFilePath(words[1], classFile)) return false;
-  if (!CheckLine("CLASSCUR", words[0].size(), "class description file") ||
-      !CheckLine("CLASSFILECUR", classFile.size(), "class description file"))
-    return true;  // told; the class entry is not stored
+  if (std::strlen("CLASSCUR=") + words[0].size() > kSettingsLineLimit ||
+      std::strlen("CLASSFILECUR=") + classFile.size() > kSettingsLineLimit) {
+    Show("The class entry after " + std::string(kHierarchyLine) + " in\n" + path +
+         "\nis too long for the settings file.\nThe current class has not been stored.");
+    return true;
+  }
   return Store("Currents", "CLASSCUR", words[0]) &&
          Store("Files", "CLASSFILECUR", classFile);
 }

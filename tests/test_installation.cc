@@ -466,6 +466,18 @@ TEST_F(Installation, HierarchyEntriesThatNameNoClassStoreNothing) {
   EXPECT_TRUE(gMessages.empty());
 }
 
+TEST_F(Installation, OverlongClassEntryIsReportedAndNotStored) {
+  WriteFile(product_ / "classes.vel", "&hierarchy\n" + std::string(250, 'A') + " b\n");
+  ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
+  EXPECT_EQ(gMessages, std::vector<std::string>{
+                           "The class entry after &hierarchy in\n" + Kernel() +
+                           "classes.vel\nis too long for the settings file.\n"
+                           "The current class has not been stored."});
+  const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
+  EXPECT_EQ(settings["Currents.CLASSCUR"], "");
+  EXPECT_EQ(settings["Files.CLASSFILECUR"], "$(Paths.KERNEL)%s$(Extensions.DESC)");
+}
+
 TEST_F(Installation, ProductDirectoryHoldingPercentSigns) {
   const fs::path odd = root_ / "50%sx%d";
   fs::rename(product_, odd);
