@@ -30,7 +30,8 @@ The tool is $VX_BUILD/velorix-setup and xclose is $VX_BUILD/xclose, so a
 sanitizer build tests its own binary.  Under AddressSanitizer, leak
 detection is off unless ASAN_OPTIONS says otherwise (the toolkit keeps its
 memory until exit); assert_clean_exit() fails on any sanitizer report.
-Logs (the tool's output, Xvfb's) stay in `workdir`/logs while it lives.
+Logs (the tool's output, Xvfb's) are kept beside `workdir`, not in it, so
+that a listing of workdir shows only what the tool did.
 
 Controls are told apart by geometry (see SetupWindow): Vibrant puts every
 control of a window as a sibling X window of one form window, in creation
@@ -54,6 +55,9 @@ SCREEN = "1280x1024x24"
 # loaded machine is several times slower than a plain one.
 TIMEOUT = float(os.environ.get("VX_GUI_TIMEOUT", "30"))
 POLL = 0.02
+# Clicks closer together than this form one series for Motif (its
+# multiClickTime is 200 ms), with a margin.
+MULTI_CLICK_TIME = 0.35
 
 # The Help menu's items, top to bottom, and the Tuning submenu's.
 HELP_ITEMS = ["VELORIX directory", "C compiler", "C++ compiler", "Tuning",
@@ -189,12 +193,15 @@ class Session:
     """A private X server, a scratch directory and the tool under test."""
 
     def __init__(self, screen=SCREEN):
-        self.workdir = os.path.realpath(tempfile.mkdtemp(prefix="vx-gui-"))
-        self.logdir = os.path.join(self.workdir, "logs")
+        self._root = os.path.realpath(tempfile.mkdtemp(prefix="vx-gui-"))
+        self.workdir = os.path.join(self._root, "work")
+        self.logdir = os.path.join(self._root, "logs")
+        os.makedirs(self.workdir)
         os.makedirs(self.logdir)
         with open(os.path.join(self.workdir, ".velorixrc"), "w"):
             pass
         self._processes = []
+        self._last_click = 0.0
         self.app = None
         self._app_log = None
         self.display = None
@@ -210,7 +217,8 @@ class Session:
         return False
 
     def close(self):
-        """Kills everything this session started, then removes workdir."""
+        """Kills everything this session started, then removes workdir and
+        the logs."""
         for proc in reversed(self._processes):
             if proc.poll() is None:
                 try:
@@ -220,9 +228,9 @@ class Session:
                 proc.wait()
         self._processes = []
         if os.environ.get("VX_KEEP_GUI_DIRS"):
-            print("kept", self.workdir)
+            print("kept", self._root)
         else:
-            shutil.rmtree(self.workdir, ignore_errors=True)
+            shutil.rmtree(self._root, ignore_errors=True)
 
     def _spawn(self, argv, **kwargs):
         """Starts a process in its own process group, remembered for close()."""
@@ -352,10 +360,9 @@ class Session:
 
     def tree(self, wid):
         """The window wid with all its descendants (XWindow.children)."""
+        root = self.window_info(wid)
         out = self.x("xwininfo", "-tree", "-id", wid)
         lines = out.splitlines()
-        head = re.search(r"Window id: (0x[0-9a-f]+)", out)
-        root = XWindow(head.group(1), "", "", 0, 0, 0, 0)
         stack = [(-1, root)]
         for line in lines:
             m = _GEOMETRY.match(line)
@@ -368,6 +375,16 @@ class Session:
             stack[-1][1].children.append(node)
             stack.append((depth, node))
         return root
+
+    def window_info(self, wid):
+        """The window wid alone: name and absolute geometry."""
+        out = self.x("xwininfo", "-id", wid)
+
+        def field(label):
+            return int(re.search(r"%s:\s+(-?\d+)" % label, out).group(1))
+        head = re.search(r'Window id: (0x[0-9a-f]+) (?:"(.*)"|\(has no name\))', out)
+        return XWindow(head.group(1), head.group(2) or "", "", field("Absolute upper-left X"),
+                       field("Absolute upper-left Y"), field("Width"), field("Height"))
 
     def is_viewable(self, wid):
         out = self.x("xwininfo", "-id", wid, check=False)
@@ -424,6 +441,7 @@ class Session:
         x, y = target.center if isinstance(target, XWindow) else target
         self.x("xdotool", "mousemove", "--sync", str(x), str(y))
         self.x("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
+        self._last_click = time.monotonic()
 
     def type_text(self, text):
         """Types text where the keyboard focus is."""
@@ -441,8 +459,8 @@ class Session:
     def read_text(self, field):
         """The text of a text field, read back through the PRIMARY selection.
 
-        xsel first owns the selection with a sentinel; a triple click then
-        selects the field's whole line, so that the field owns it.  An
+        xsel first owns the selection with a sentinel; selecting the whole
+        text of the field then makes the field its owner.  An
         empty field selects nothing and leaves the sentinel: "" then.  The
         field's text is left selected: click before typing into it again.
         """
@@ -454,6 +472,15 @@ class Session:
         owner.stdin.close()
         self.wait_until(lambda: self.x("xsel", "-o", "-p", check=False) == sentinel,
                         "xsel owns the selection")
+        # A triple click selects the line.  Motif counts clicks that come
+        # within its multi-click time as one series, so let that time pass
+        # since the last click first; otherwise this could count as a
+        # double click and select a single word.  (Selecting from the
+        # keyboard is no way out: it acts on the focused field, which a
+        # click on a disabled field does not change.)
+        wait = self._last_click + MULTI_CLICK_TIME - time.monotonic()
+        if wait > 0:
+            time.sleep(wait)
         self.click(field, repeat=3)
         # The selection changes hands when xsel ends; a field that took it
         # answers with its text.
@@ -524,9 +551,22 @@ class Session:
         return path
 
     def grab(self, wid):
-        """The window's pixels as raw RGB bytes, for comparing two moments."""
-        return subprocess.run(["import", "-window", wid, "rgb:-"], env=self.env(),
+        """The window's pixels as raw RGB bytes, for comparing two moments.
+        Mind the blinking caret of the focused text field: compare the
+        pixels of other controls (control_pixels) rather than a whole
+        window."""
+        return subprocess.run(["import", "-window", wid, "-depth", "8", "rgb:-"], env=self.env(),
                               capture_output=True, timeout=TIMEOUT, check=True).stdout
+
+    def control_pixels(self, top, control):
+        """The RGB rows of control (an XWindow inside the top-level window
+        top), as a tuple of bytes objects."""
+        image = self.grab(top.id)
+        stride = top.width * 3
+        left = (control.x - top.x) * 3
+        first = control.y - top.y
+        return tuple(image[(first + i) * stride + left:(first + i) * stride + left
+                           + control.width * 3] for i in range(control.height))
 
 
 def _window_from_match(m):
