@@ -132,17 +132,23 @@ Nlm_CharPtr StrTrim(Nlm_CharPtr text);
 /* Replaces each occurrence of search in str (a Nlm_MemGet block, taken
  * over) by replacement; with wholeWord an occurrence right after an ASCII
  * letter or digit is skipped.  Returns the block holding the result (the
- * same one when nothing changed); *count, when given, the replacements. */
+ * same one when nothing changed); *count, when given, the replacements.
+ * An empty or NULL search or a NULL replacement changes nothing; a text or
+ * result longer than 32767 characters is refused with a message and str
+ * returned unchanged, as it is when no memory is left. */
 Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search,
                           const char *replacement, Nlm_Boolean wholeWord,
                           Nlm_Int2Ptr count);
 
 /* Returns a new block holding str with insertion put at position pos; the
- * block str is freed. */
+ * block str is freed.  A position outside the text inserts at the nearer
+ * end.  A NULL insertion, a result longer than 32767 characters (refused
+ * with a message) or a failed allocation return str unchanged. */
 Nlm_CharPtr StrInsert(Nlm_CharPtr str, Nlm_Int2 pos, const char *insertion);
 
 /* A new 4096-byte block with the working directory; the caller frees it
- * with Nlm_MemFree. */
+ * with Nlm_MemFree.  NULL, after a message, when the directory cannot be
+ * determined (removed, or a path longer than 4095 characters). */
 Nlm_CharPtr CurrentDirectory(void);
 
 /* Makes path the working directory; NULL does nothing. */
@@ -158,7 +164,8 @@ Nlm_Boolean myGetOutputFileName(Nlm_CharPtr name, size_t size,
 Nlm_Boolean TruncateFile(FILE *stream, long length);
 
 /* Runs command through the shell and waits for it, then returns the result
- * of then() cut to 16 bits.  unused is ignored. */
+ * of then() cut to 16 bits.  unused is ignored; a NULL command runs
+ * nothing, a NULL then gives 0. */
 typedef int (*VxFollowUp)(void);
 Nlm_Int2 ExecuteCommand(const char *command, void *unused, VxFollowUp then);
 
