@@ -9,6 +9,7 @@
  * unchanged, as is one whose block cannot be allocated.
  */
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "utility.h"
@@ -39,8 +40,45 @@ Nlm_CharPtr NewBlock(const std::string &text) {
 }
 
 void ReportTooLong(const char *operation) {
-  Nlm_Message(MSG_OK, "%s: texts longer than %d characters are not supported; the text has been left unchanged.", operation,
-              static_cast<int>(kMaxTextLength));
+  Nlm_Message(MSG_OK, "%s: texts longer than %d characters are not supported; the text has been left unchanged.",
+              operation, static_cast<int>(kMaxTextLength));
+}
+
+void ReportNoMemory(const char *operation) {
+  Nlm_Message(MSG_OK, "%s: not enough memory; the text has been left unchanged.", operation);
+}
+
+// The work of StrSubstitute on a text of at most kMaxTextLength; NULL when
+// nothing was replaced or the result is refused (reported).
+Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *replacement, bool wholeWord,
+                       Nlm_Int2 &replaced) {
+  const std::size_t searchLength = std::strlen(search);
+  std::string result;
+  std::size_t from = 0;
+  replaced = 0;
+  for (std::size_t at = text.find(search, from); at != std::string::npos; at = text.find(search, from)) {
+    result.append(text, from, at - from);
+    from = at + searchLength;
+    // The character before an occurrence is the one in the text as
+    // changed so far, which may end a replacement.
+    if (wholeWord && !result.empty() && IsAsciiAlnum(result.back())) {
+      result.append(search);
+      continue;
+    }
+    result.append(replacement);
+    ++replaced;
+    if (result.size() > kMaxTextLength) break;
+  }
+  if (replaced == 0) return nullptr;
+  result.append(text, from, std::string::npos);
+  if (result.size() > kMaxTextLength) {
+    ReportTooLong("StrSubstitute");
+    replaced = 0;
+    return nullptr;
+  }
+  Nlm_CharPtr block = NewBlock(result);
+  if (block == nullptr) replaced = 0;
+  return block;
 }
 
 }  // namespace
@@ -69,39 +107,18 @@ extern "C" Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search, const 
   // one or a missing replacement is a caller's slip: leave the text alone.
   if (str == nullptr || search == nullptr || replacement == nullptr || search[0] == '\0') return str;
 
-  const std::string text(str);
-  if (text.size() > kMaxTextLength) {
+  if (std::strlen(str) > kMaxTextLength) {
     ReportTooLong("StrSubstitute");
     return str;
   }
-  const std::size_t searchLength = std::strlen(search);
-  std::string result;
-  std::size_t from = 0;
   Nlm_Int2 replaced = 0;
-  for (std::size_t at = text.find(search, from); at != std::string::npos; at = text.find(search, from)) {
-    result.append(text, from, at - from);
-    from = at + searchLength;
-    // The character before an occurrence is the one in the text as
-    // changed so far, which may end a replacement.
-    if (wholeWord && !result.empty() && IsAsciiAlnum(result.back())) {
-      result.append(search);
-      continue;
-    }
-    result.append(replacement);
-    if (result.size() > kMaxTextLength) {
-      ReportTooLong("StrSubstitute");
-      return str;
-    }
-    ++replaced;
-  }
-  if (replaced == 0) return str;
-  result.append(text, from, std::string::npos);
-  if (result.size() > kMaxTextLength) {
-    ReportTooLong("StrSubstitute");
+  Nlm_CharPtr block = nullptr;
+  try {
+    block = Substitute(str, search, replacement, wholeWord != FALSE, replaced);
+  } catch (const std::bad_alloc &) {
+    ReportNoMemory("StrSubstitute");
     return str;
   }
-
-  Nlm_CharPtr block = NewBlock(result);
   if (block == nullptr) return str;
   Nlm_MemFree(str);
   if (count != nullptr) *count = replaced;
@@ -110,17 +127,23 @@ extern "C" Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search, const 
 
 extern "C" Nlm_CharPtr StrInsert(Nlm_CharPtr str, Nlm_Int2 pos, const char *insertion) {
   if (str == nullptr || insertion == nullptr) return str;
-  std::string text(str);
-  // A position outside the text puts the insertion at the nearer end
-  // rather than outside the block.
-  std::size_t at = pos < 0 ? 0 : static_cast<std::size_t>(pos);
-  if (at > text.size()) at = text.size();
-  text.insert(at, insertion);
-  if (text.size() > kMaxTextLength) {
+  const std::size_t length = std::strlen(str);
+  if (length + std::strlen(insertion) > kMaxTextLength) {
     ReportTooLong("StrInsert");
     return str;
   }
-  Nlm_CharPtr block = NewBlock(text);
+  // A position outside the text puts the insertion at the nearer end
+  // rather than outside the block.
+  std::size_t at = pos < 0 ? 0 : static_cast<std::size_t>(pos);
+  if (at > length) at = length;
+  Nlm_CharPtr block = nullptr;
+  try {
+    std::string text(str, length);
+    text.insert(at, insertion);
+    block = NewBlock(text);
+  } catch (const std::bad_alloc &) {
+    ReportNoMemory("StrInsert");
+  }
   if (block == nullptr) return str;
   Nlm_MemFree(str);
   return block;

@@ -143,6 +143,17 @@ TEST_F(HeapStrings, ResultBeyondSixteenBitLengthIsRefused) {
   EXPECT_EQ(g_messages.size(), 1u);
   Nlm_MemFree(result);
 
+  // A text already beyond the limit is refused as a whole.
+  g_messages.clear();
+  const std::string tooLong(kMaxTextLength + 1, 'z');
+  block = Block(tooLong);
+  result = StrSubstitute(block, "z", "", FALSE, &count);
+  EXPECT_EQ(result, block);
+  EXPECT_EQ(std::string(result), tooLong);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(g_messages.size(), 1u);
+  Nlm_MemFree(result);
+
   // Exactly at the limit is still fine.
   g_messages.clear();
   EXPECT_EQ(Substitute(std::string(kMaxTextLength - 2, 'b') + "c", "c", "dd", false, &count).size(), kMaxTextLength);
