@@ -4,7 +4,13 @@
  * myProcessAnyEvent lets long work in the analysis program keep its
  * windows alive: it handles one pending X event or timer and returns,
  * never waiting when there is nothing to do.
+ *
+ * Linking note: this file calls Xt directly.  With --as-needed linking a
+ * program that pulls it in gets Xt loaded before Motif, Xt's vendor shell
+ * wins, and Motif fails with "No realize class procedure defined"; such a
+ * program must keep Motif in its needed libraries (--no-as-needed).
  */
+#include <cstdio>
 #include <cstdlib>
 
 #include <X11/Intrinsic.h>
@@ -21,6 +27,8 @@ extern "C" XtAppContext Nlm_appContext;
 // what it left on disk, which the follow-up function examines.
 extern "C" Nlm_Int2 ExecuteCommand(const char *command, void * /* unused */, VxFollowUp then) {
   if (command != nullptr) {
+    // The command's output must follow, not precede, what we printed.
+    std::fflush(nullptr);
     // system's status is deliberately ignored (see above).
     const int status = std::system(command);
     static_cast<void>(status);
