@@ -28,6 +28,9 @@ MSG_COMPILE = ("Cannot compile autodif.cc.\nSymbolical differentiation feature w
                "disabled.\nPlease check the name of C++ compiler\nand ensure it is accessable "
                "via the PATH variable")
 MSG_CLASS_FILE = "Cannot open class description file\n%s"
+MSG_TOO_LONG = "The text of the field '%s' is longer than %d characters.\nPlease shorten it."
+FIELD_LIMIT = 16384
+PASTE_PIECE = 3000
 CLASS_FILE = "! test classes\n&classes\nZ z\n&hierarchy\nA b\nC d\n"
 SHELL = "/usr/bin/tcsh"
 INIT_LINES = 290
@@ -290,6 +293,32 @@ class Installation(unittest.TestCase):
         values, _ = settings(os.path.join(product, ".velorixrc"))
         self.assertEqual(values["Currents.CLASSCUR"], "A")
         self.assertEqual(values["Files.CLASSFILECUR"], product + "/b.vel")
+
+    def test_overlong_field_is_refused_not_cut(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        window = self.start(product)
+        self.choose_full(window, product)
+        # One selection pasted several times: the toolkit takes no larger
+        # selection at once (nor gives one, so the text is not read back).
+        # Each click lands one pixel further left, since xdotool's synced
+        # move waits for the pointer to move.
+        piece = "x" * PASTE_PIECE
+        owner = s._spawn(["xsel", "--nodetach", "-i", "-p"], env=s.env(),
+                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+        owner.stdin.write(piece.encode())
+        owner.stdin.close()
+        s.wait_until(lambda: s.x("xsel", "-o", "-p", check=False) == piece,
+                     "xsel owns the selection")
+        field = window.tuning[0]
+        for i in range(FIELD_LIMIT // PASTE_PIECE + 1):
+            s.click((field.right - 3 - i, field.y + field.height // 2), button=2)
+        s.click(window.setup)
+        self.expect_message(MSG_TOO_LONG % ("Printer command", FIELD_LIMIT))
+        s.assert_running()
+        self.assertEqual(read(os.path.join(product, ".velorixrc")), "")
 
     def test_compiler_that_makes_no_object(self):
         s = self.session
