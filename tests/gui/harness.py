@@ -418,6 +418,17 @@ class Session:
         """Open message boxes: top-level windows named after the program."""
         return [w for w in self.app_windows() if w.name == PROGRAM_NAME]
 
+    def dismiss_message(self, box):
+        """Presses the OK button of a message box (its tallest control) and
+        waits until the box is gone.  Returns the number of text lines the
+        box showed."""
+        leaves = self.tree(box.id).leaves()
+        ok = max(leaves, key=lambda w: w.height)
+        self.click(ok)
+        self.wait_until(lambda: box.id not in {b.id for b in self.message_boxes()},
+                        "the message box is dismissed")
+        return len(leaves) - 1
+
     def prompt_count(self, wid):
         """Prompts of a help or message window: the leaves of its tree."""
         return len(self.tree(wid).leaves())

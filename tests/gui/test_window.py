@@ -8,6 +8,7 @@ Run through ctest (VX_BUILD names the build under test) or directly:
 
 import hashlib
 import os
+import shutil
 import stat
 import sys
 import unittest
@@ -249,6 +250,46 @@ class NoticePreview(unittest.TestCase):
                     s.wait_until(lambda: s.mapped(w.shell_path), "Full is shown")
                     self.assertTrue(s.control_pixels(w.top, version)
                                     == s.control_pixels(w.top, uname))
+                s.click(w.cancel)
+                s.assert_clean_exit()
+
+
+class RefusedValues(unittest.TestCase):
+
+    def test_overlong_shell_value_is_refused_with_a_message(self):
+        with harness.Session() as s:
+            s.start_setup(env={"SHELL": "/" + "x" * 600})
+            box = s.wait_until(s.message_boxes, "a message box tells about SHELL")[0]
+            self.assertEqual(s.dismiss_message(box), 2)
+            w = s.setup_window()
+            s.click(w.radio["Full"])
+            s.wait_until(lambda: s.mapped(w.shell_path), "Full is shown")
+            self.assertEqual(s.read_text(w.shell_path), "")
+            s.click(w.cancel)
+            s.assert_clean_exit()
+
+    def test_unreadable_or_overlong_directory_keeps_the_field_with_a_message(self):
+        with harness.Session() as s:
+            # A path of more than 499 characters, and one removed after start.
+            deep = s.workdir
+            while len(deep) <= 520:
+                deep = os.path.join(deep, "d" * 100)
+            gone = os.path.join(s.workdir, "gone")
+            for directory in (deep, gone):
+                os.makedirs(directory)
+                with open(os.path.join(directory, ".velorixrc"), "w"):
+                    pass
+            for directory in (deep, gone):
+                s.start_setup(env={"SHELL": TCSH}, cwd=directory)
+                w = s.setup_window()
+                s.type_into(w.kernel, "/opt/velorix")
+                if directory == gone:
+                    shutil.rmtree(gone)
+                s.click(w.radio["Full"])
+                box = s.wait_until(s.message_boxes, "a message box tells about the directory")[0]
+                self.assertEqual(s.dismiss_message(box), 2)
+                self.assertTrue(s.mapped(w.shell_path))
+                self.assertEqual(s.read_text(w.kernel), "/opt/velorix")
                 s.click(w.cancel)
                 s.assert_clean_exit()
 
