@@ -142,12 +142,14 @@ class Installation(unittest.TestCase):
                          if w.name == PROBE_NAME and s.is_viewable(w.id)],
                 "the probe's message box is shown")[0]
             expected = s.grab(reference.id)
+            if shown != expected:
+                s.screenshot(reference.id, "install-message-expected.png")
         finally:
             probe.kill()
             probe.wait()
         if shown != expected:
-            s.screenshot(box.id, "install-message-%d.png" % os.getpid())
-        self.assertEqual(shown, expected, "the message box does not show %r" % text)
+            picture = s.screenshot(box.id, "install-message-shown.png")
+            self.fail("the message box does not show %r (see %s)" % (text, picture))
         ok = max(s.tree(box.id).leaves(), key=lambda w: w.height)
         s.click(ok)
         s.wait_until(lambda: box.id not in [w.id for w in s.message_boxes()],
