@@ -24,7 +24,9 @@ What a Session gives:
     directory; it is removed at the end unless VX_KEEP_GUI_DIRS is set;
   * every process it started (Xvfb, the tool, xsel) killed in close(),
     also when the test fails;
-  * waits on conditions with a timeout (wait_until), never fixed sleeps.
+  * waits on conditions with a timeout (wait_until), never fixed sleeps,
+    but for the pause that Motif's multi-click time asks before a triple
+    click (read_text).
 
 The tool is $VX_BUILD/velorix-setup and xclose is $VX_BUILD/xclose, so a
 sanitizer build tests its own binary.  Under AddressSanitizer, leak
@@ -472,8 +474,9 @@ class Session:
 
         xsel first owns the selection with a sentinel; selecting the whole
         text of the field then makes the field its owner.  An
-        empty field selects nothing and leaves the sentinel: "" then.  The
-        field's text is left selected: click before typing into it again.
+        empty or disabled field selects nothing and leaves the sentinel: ""
+        then, after a second.  The field's text is left selected: click
+        before typing into it again (type_into does).
         """
         sentinel = "\x01vx-empty\x01"
         owner = self._spawn(["xsel", "--nodetach", "-i", "-p"], env=self.env(),
