@@ -64,7 +64,8 @@ constexpr int kMaxNestedWarnings = 2;
 constexpr int kShownName = 100;
 // Room for the plain-words explanation of a formatting problem.
 constexpr std::size_t kProblemSize = 200;
-constexpr const char *kMessageSection = "KernelErrors";
+constexpr const char kMessageSection[] = "KernelErrors";
+constexpr std::size_t kMessageSectionLength = sizeof kMessageSection - 1;
 constexpr const char *kUndefinedReference = "TRANSLN";
 // Shown in place of a section or key that the caller did not give (the
 // text being expanded is no settings value).
@@ -104,127 +105,207 @@ enum class Read { kFound, kMissing, kTooLong };
 // Reads [section] key into buf (size bytes) without expanding it.  A key
 // whose value is empty is missing, as the core library cannot tell the
 // two apart.  A value that does not fit is kTooLong and buf is untouched;
-// the probe buffer is one byte larger than any accepted value so that a
-// cut value is recognised instead of being taken for the whole.
+// the read goes through a buffer one byte larger than any accepted value
+// so that a cut value is recognised instead of being taken for the whole.
+// A caller's buffer of that size is read into directly.  No buffer is
+// cleared first: the core library writes its default, "", before the value.
 Read ReadValue(const char *section, const char *key, char *buf, std::size_t size, std::size_t *length = nullptr) {
   // A null key would make the core library list the section's keys.
   if (section == nullptr || key == nullptr || section[0] == '\0' || key[0] == '\0') return Read::kMissing;
-  std::array<char, kBufSize + 1> probe{};
-  const Nlm_Int2 got = Nlm_GetAppParam(kBase, section, key, "", probe.data(), static_cast<Nlm_Int2>(probe.size()));
-  if (got <= 0) return Read::kMissing;
-  const std::size_t n = std::strlen(probe.data());
-  if (n > kMaxText || n >= size) return Read::kTooLong;
-  std::memcpy(buf, probe.data(), n + 1);
+  constexpr std::size_t kProbeSize = kBufSize + 1;
+  std::array<char, kProbeSize> probe;
+  char *target = size >= kProbeSize ? buf : probe.data();
+  target[0] = '\0';
+  const Nlm_Int2 got = Nlm_GetAppParam(kBase, section, key, "", target, static_cast<Nlm_Int2>(kProbeSize));
+  if (got <= 0) {
+    if (target == buf) buf[0] = '\0';
+    return Read::kMissing;
+  }
+  const std::size_t n = ::strnlen(target, kProbeSize);
+  if (n > kMaxText || n >= size) {
+    if (target == buf) buf[0] = '\0';
+    return Read::kTooLong;
+  }
+  if (target != buf) std::memcpy(buf, target, n + 1);
   if (length != nullptr) *length = n;
   return Read::kFound;
 }
 
 // A key that is being expanded and the end (exclusive) of the text that
-// its value occupies in the buffer.
+// its value occupies in the buffer.  Its names are kept, each followed by
+// a NUL, at names in the caller's name store: the text they came from is
+// overwritten by the splice.
 struct ActiveReference {
-  std::string section;
-  std::string key;
+  std::size_t names;
+  std::size_t sectionLength;
+  std::size_t keyLength;
   std::size_t end;
 };
 
-// Doubles every "%" of value (length *length, in a buffer of size bytes)
-// so that formatting prints it as it is.  False when it would not fit.
-bool EscapePercent(char *value, std::size_t size, std::size_t *length) {
+// Room for the names of every active reference: each pair of names came
+// from a text of at most kMaxText characters.
+constexpr std::size_t kNameStore = kMaxReferenceDepth * kBufSize;
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Case-blind equality of a kept name and a name of length n in text.  The
+// lengths and first letters settle most comparisons without a call.
+bool SameName(const char *kept, std::size_t keptLength, const char *name, std::size_t n) {
+  return keptLength == n && (n == 0 || AsciiLower(kept[0]) == AsciiLower(name[0])) &&
+         strncasecmp(kept, name, n) == 0;
+}
+
+// Removes the empty marks from value (length *length) and, with
+// doublePercent, doubles each "%" so that formatting prints it as it is;
+// value is a buffer of size bytes.  False when the result would not fit.
+// One pass finds both: spliced values are short.
+bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool doublePercent) {
+  std::size_t n = *length;
+  std::size_t marks = 0;
   std::size_t percents = 0;
-  for (std::size_t i = 0; i < *length; ++i) percents += value[i] == '%';
-  if (percents == 0) return true;
-  if (*length + percents >= size) return false;
-  for (std::size_t from = *length, to = *length + percents; from > 0;) {
-    --from;
-    value[--to] = value[from];
-    if (value[from] == '%') value[--to] = '%';
+  for (std::size_t i = 0; i < n; ++i) {
+    marks += value[i] == VX_EMPTY_MARK;
+    percents += value[i] == '%';
   }
-  *length += percents;
-  value[*length] = '\0';
+  if (marks > 0) {
+    RemoveEmptyChars(value);
+    n -= marks;
+  }
+  if (doublePercent && percents > 0) {
+    if (n + percents >= size) return false;
+    for (std::size_t from = n, to = n + percents; from > 0;) {
+      --from;
+      value[--to] = value[from];
+      if (value[from] == '%') value[--to] = '%';
+    }
+    n += percents;
+    value[n] = '\0';
+  }
+  *length = n;
   return true;
 }
 
 // Reference expansion in place.  text holds at most size - 1 characters.
 // section and key name the text for reports and may be null.  With
 // forFormat, "%" in spliced values is doubled (see the file comment).
+// Nothing is allocated or cleared: this runs for every value read and
+// every line of a description file.
 bool ExpandReferences(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
+  char *dollar = std::strchr(text, '$');
+  if (dollar == nullptr) return true;
   std::size_t length = std::strlen(text);
-  std::size_t position = 0;
-  std::vector<ActiveReference> active;
+  // Neither is cleared: only the entries below depth, and their names, are
+  // ever read.
+  std::array<ActiveReference, kMaxReferenceDepth> active;
+  std::array<char, kNameStore> names;
+  std::size_t depth = 0;
   int substitutions = 0;
   const char *where = Shown(section, kNoSection);
-  for (;;) {
-    char *dollar = std::strchr(text + position, '$');
-    if (dollar == nullptr) return true;
+  for (; dollar != nullptr; dollar = std::strchr(dollar, '$')) {
     const std::size_t start = static_cast<std::size_t>(dollar - text);
     // "$(", a section name without ".", ".", a key without ")", ")".
-    char *dot = dollar[1] == '(' ? std::strchr(dollar + 2, '.') : nullptr;
-    char *close = dot != nullptr && dot != dollar + 2 ? std::strchr(dot + 1, ')') : nullptr;
-    if (close == nullptr || close == dot + 1) {
-      position = start + 1;
+    // Names are short: a plain loop beats a library call here.
+    char *dot = nullptr;
+    char *close = nullptr;
+    if (dollar[1] == '(') {
+      dot = dollar + 2;
+      while (*dot != '\0' && *dot != '.') ++dot;
+      if (*dot == '.' && dot != dollar + 2) {
+        close = dot + 1;
+        while (*close != '\0' && *close != ')') ++close;
+      }
+    }
+    if (close == nullptr || *close != ')' || close == dot + 1) {
+      ++dollar;
       continue;
     }
-    const std::string refSection(dollar + 2, dot);
-    const std::string refKey(dot + 1, close);
+    const char *refSection = dollar + 2;
+    const std::size_t sectionLength = static_cast<std::size_t>(dot - refSection);
+    const char *refKey = dot + 1;
+    const std::size_t keyLength = static_cast<std::size_t>(close - refKey);
     const std::size_t refEnd = static_cast<std::size_t>(close + 1 - text);
     // Keys whose values lie wholly before this reference are done.
-    while (!active.empty() && active.back().end <= start) active.pop_back();
+    while (depth > 0 && active[depth - 1].end <= start) --depth;
 
     bool looped = false;
-    for (const ActiveReference &outer : active) {
-      looped = looped || (SameName(outer.section, refSection.c_str()) && SameName(outer.key, refKey.c_str()));
+    for (std::size_t i = 0; i < depth && !looped; ++i) {
+      const ActiveReference &outer = active[i];
+      const char *outerSection = names.data() + outer.names;
+      looped = SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
+               SameName(outerSection, outer.sectionLength, refSection, sectionLength);
     }
-    if (looped || active.size() >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions) {
+    if (looped || depth >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions) {
       *dot = '\0';
+      *close = '\0';
       Report("Settings file '%s', section '%.*s', key '%.*s':\nthe reference $(%.*s.%.*s) %s.", kBase, kShownName,
-             where, kShownName, Shown(key, kNoKey), kShownName, refSection.c_str(), kShownName, refKey.c_str(),
+             where, kShownName, Shown(key, kNoKey), kShownName, refSection, kShownName, refKey,
              looped ? "refers back to itself, directly or through other keys"
                     : "is nested too deep or expands without end");
       return false;
     }
 
-    TextBuffer value{};
+    // The slot above the active ones keeps the names for the lookup and,
+    // once the value is spliced in, for the loop test.  Names that do not
+    // fit a settings line, let alone the store, are surely undefined.
+    ActiveReference &slot = active[depth];
+    slot.names = depth == 0 ? 0 : active[depth - 1].names + active[depth - 1].sectionLength + active[depth - 1].keyLength + 2;
+    slot.sectionLength = sectionLength;
+    slot.keyLength = keyLength;
+    char *const slotSection = names.data() + slot.names;
+    char *const slotKey = slotSection + sectionLength + 1;
+    const bool storable = sectionLength + keyLength + 2 <= kBufSize;
+    if (storable) {
+      std::memcpy(slotSection, refSection, sectionLength);
+      slotSection[sectionLength] = '\0';
+      std::memcpy(slotKey, refKey, keyLength);
+      slotKey[keyLength] = '\0';
+    }
+    // One byte more than a value may have: ReadValue reads into it directly.
+    std::array<char, kBufSize + 1> value;
     std::size_t valueLength = 0;
-    const Read read = ReadValue(refSection.c_str(), refKey.c_str(), value.data(), value.size(), &valueLength);
+    const Read read =
+        storable ? ReadValue(slotSection, slotKey, value.data(), value.size(), &valueLength) : Read::kMissing;
     if (read != Read::kFound) {
       *dot = '\0';
       if (read == Read::kTooLong) {
-        ReportValueTooLong(refSection.c_str(), refKey.c_str());
+        ReportValueTooLong(slotSection, slotKey);
       } else if (section == nullptr && key == nullptr) {
         // Text that is no settings value: name the failing reference.
-        const std::string reference = "$(" + refSection + "." + refKey + ")";
+        const std::string reference =
+            "$(" + std::string(refSection, sectionLength) + "." + std::string(refKey, keyLength) + ")";
         Warning(kUndefinedReference, kBase, where, reference.c_str());
       } else {
         Warning(kUndefinedReference, kBase, where, Shown(key, kNoKey));
       }
       return false;
     }
-    RemoveEmptyChars(value.data());
-    valueLength = std::strlen(value.data());
-    const bool fits = (!forFormat || SameName(kMessageSection, refSection.c_str()) ||
-                       EscapePercent(value.data(), value.size(), &valueLength)) &&
+    const bool fits = CleanSplice(value.data(), kBufSize, &valueLength,
+                                  forFormat && !SameName(slotSection, sectionLength, kMessageSection, kMessageSectionLength)) &&
                       start + valueLength + (length - refEnd) <= size - 1;
     if (!fits) {
       *dot = '\0';
       Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text would be longer than %zu characters "
              "once $(%.*s.%.*s) is expanded.",
-             kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, refSection.c_str(),
-             kShownName, refKey.c_str());
+             kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, slotSection,
+             kShownName, slotKey);
       return false;
     }
     std::memmove(text + start + valueLength, text + refEnd, length - refEnd + 1);
     std::memcpy(text + start, value.data(), valueLength);
     const std::size_t newLength = start + valueLength + (length - refEnd);
-    for (ActiveReference &outer : active) {
+    for (std::size_t i = 0; i < depth; ++i) {
       // An outer value that ended inside this reference now ends with
       // the spliced value, which counts as coming from it.
+      ActiveReference &outer = active[i];
       outer.end = outer.end >= refEnd ? outer.end + valueLength - (refEnd - start) : start + valueLength;
     }
-    active.push_back({refSection, refKey, start + valueLength});
+    slot.end = start + valueLength;
+    ++depth;
     length = newLength;
-    position = start;
     ++substitutions;
+    // The search goes on at the start of the spliced value.
   }
+  return true;
 }
 
 // True when text (a buffer of size bytes) is terminated within it;
@@ -236,13 +317,19 @@ bool FitsBuffer(const char *text, std::size_t size, const char *section, const c
   return false;
 }
 
+constexpr char kMarks[] = {VX_LINE_BREAK_MARK, VX_EMPTY_MARK, '\0'};
+
 bool TranslateFor(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
   if (!FitsBuffer(text, size, section, key)) return false;
   const bool resolved = ExpandReferences(text, size, section, key, forFormat);
-  for (char *p = text; *p != '\0'; ++p) {
-    if (*p == VX_LINE_BREAK_MARK) *p = '\n';
+  // Most texts hold neither mark: one search finds whether either occurs.
+  char *mark = std::strpbrk(text, kMarks);
+  if (mark != nullptr) {
+    for (char *p = mark; *p != '\0'; ++p) {
+      if (*p == VX_LINE_BREAK_MARK) *p = '\n';
+    }
+    RemoveEmptyChars(mark);
   }
-  RemoveEmptyChars(text);
   return resolved;
 }
 
@@ -380,7 +467,9 @@ Nlm_Boolean Translate(Nlm_CharPtr text, const char *section, const char *key) {
 }
 
 Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args, int nargs) {
-  TextBuffer value{};
+  // Not cleared: each buffer is written before it is read.  One byte
+  // larger than a value may be, so that ReadValue reads into it directly.
+  std::array<char, kBufSize + 1> value;
   const Read read = ReadValue(section, key, value.data(), value.size());
   if (read != Read::kFound) {
     if (read == Read::kTooLong) {
@@ -390,16 +479,16 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
     }
     return nullptr;
   }
-  if (!TranslateFor(value.data(), value.size(), section, key, true)) return nullptr;
+  if (!TranslateFor(value.data(), kBufSize, section, key, true)) return nullptr;
   // Formatted apart from ParBuf: a string argument may lie in ParBuf.
-  TextBuffer result{};
-  std::array<char, kProblemSize> problem{};
+  TextBuffer result;
+  std::array<char, kProblemSize> problem;
   if (!vx::FormatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(), problem.size())) {
     Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value cannot be used: %s.", kBase, kShownName,
            section, kShownName, key, problem.data());
     return nullptr;
   }
-  std::memcpy(ParBuf, result.data(), result.size());
+  std::memcpy(ParBuf, result.data(), std::strlen(result.data()) + 1);
   return ParBuf;
 }
 
