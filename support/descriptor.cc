@@ -13,6 +13,7 @@
  * allocated per line.
  */
 #include "descriptor_internal.h"
+#include "strings_internal.h"
 #include "utility.h"
 
 #include <array>
@@ -30,6 +31,9 @@ constexpr int kMaxLevel = VX_DESC_LEVELS - 1;
 constexpr Nlm_Int4 kOffsetMask = VX_DESC_OFFSET_LIMIT - 1;
 constexpr Nlm_Int4 kNoPosition = -1;
 constexpr char kComment = '!';
+// The comment mark and what makes a line need expanding: a reference's
+// "$", the line-break mark and the empty mark.
+constexpr char kSpecials[] = {kComment, '$', VX_LINE_BREAK_MARK, VX_EMPTY_MARK, '\0'};
 constexpr char kSection = '&';
 constexpr char kColumn = '|';
 constexpr char kInclude[] = "&&";
@@ -73,7 +77,8 @@ void popLevel() {
 // True when line is an include line that is followed at the current level;
 // at the deepest level it is an ordinary line.
 bool followsInclude(const char *line) {
-  return std::strncmp(line, kInclude, kIncludeLength) == 0 && inl < kMaxLevel;
+  return line[0] == kInclude[0] && std::strncmp(line, kInclude, kIncludeLength) == 0 &&
+         inl < kMaxLevel;
 }
 
 // Opens the file named after the ampersands one level deeper; when it
@@ -322,21 +327,33 @@ Nlm_CharPtr getLine(Nlm_CharPtr buf, size_t size) {
     return nullptr;
   }
   const size_t limit = size < kPhysicalRead ? size : kPhysicalRead;
+  size_t length = 0;
+  bool expand = false;
   for (;;) {
     if (Nlm_FileGets(buf, limit, in[inl]) == nullptr) {
       return nullptr;
     }
-    if (char *comment = std::strchr(buf, kComment)) {
-      *comment = '\0';
+    // One search finds the comment, or the end of the line, and whether
+    // the text before it needs expanding; most lines have neither a
+    // reference nor a mark.
+    length = std::strcspn(buf, kSpecials);
+    expand = buf[length] != '\0' && buf[length] != kComment;
+    if (expand) {
+      const char *comment = std::strchr(buf + length, kComment);
+      length = comment != nullptr ? static_cast<size_t>(comment - buf)
+                                  : length + std::strlen(buf + length);
     }
-    StrTrim(buf);
-    if (buf[0] != '\0') {
+    buf[length] = '\0';
+    length = vx::TrimInPlace(buf, length);
+    if (length != 0) {
       break;
     }
   }
   // A reference that is undefined, or an expansion that does not fit, is
   // reported by the expansion; the line comes as it leaves it.
-  TranslateSized(buf, size, nullptr, nullptr);
+  if (expand) {
+    TranslateSized(buf, size, nullptr, nullptr);
+  }
   return buf;
 }
 

@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 
+#include "strings_internal.h"
 #include "utility.h"
 
 namespace {
@@ -83,20 +84,25 @@ Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *
 
 }  // namespace
 
-extern "C" Nlm_CharPtr StrTrim(Nlm_CharPtr text) {
-  if (text == nullptr) return text;
+std::size_t vx::TrimInPlace(char *text, std::size_t length) {
   std::size_t first = 0;
-  while (text[first] != '\0' && IsTrimChar(text[first])) ++first;
-  if (text[first] == '\0') {
+  while (first < length && IsTrimChar(text[first])) ++first;
+  if (first == length) {
     text[0] = '\0';
-    return text;
+    return 0;
   }
   // text[first] is kept, so the backward scan stops there at the latest.
-  std::size_t last = first + std::strlen(text + first) - 1;
+  std::size_t last = length - 1;
   while (IsTrimChar(text[last])) --last;
   const std::size_t kept = last - first + 1;
-  std::memmove(text, text + first, kept);
+  if (first > 0) std::memmove(text, text + first, kept);
   text[kept] = '\0';
+  return kept;
+}
+
+extern "C" Nlm_CharPtr StrTrim(Nlm_CharPtr text) {
+  if (text == nullptr) return text;
+  vx::TrimInPlace(text, std::strlen(text));
   return text;
 }
 
