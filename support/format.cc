@@ -179,14 +179,14 @@ bool KindFits(Conversion conversion, VxArgKind kind) {
   return false;
 }
 
-// snprintf of one checked directive.  spec is a copy of a directive that
+// snprintf of one checked directive.  piece is a copy of a directive that
 // ParseDirective accepted and the value has the C type that the directive
 // names, which is what makes a non-literal format safe here.
 template <typename T>
-int FormatOne(char *out, std::size_t size, const char *spec, T value) {
+int FormatOne(char *out, std::size_t size, const char *piece, T value) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  return std::snprintf(out, size, spec, value);
+  return std::snprintf(out, size, piece, value);
 #pragma GCC diagnostic pop
 }
 
@@ -195,46 +195,46 @@ unsigned long long IntegerBits(const VxArg &arg) {
   return arg.kind == VX_ARG_INT ? static_cast<unsigned long long>(arg.value.i) : arg.value.u;
 }
 
-int FormatInteger(char *out, std::size_t size, const char *spec, const Directive &directive, const VxArg &arg) {
+int FormatInteger(char *out, std::size_t size, const char *piece, const Directive &directive, const VxArg &arg) {
   const unsigned long long bits = IntegerBits(arg);
   using PtrDiffBits = std::make_unsigned_t<std::ptrdiff_t>;
-  if (directive.conversion == Conversion::kChar) return FormatOne(out, size, spec, static_cast<int>(bits));
+  if (directive.conversion == Conversion::kChar) return FormatOne(out, size, piece, static_cast<int>(bits));
   if (directive.conversion == Conversion::kSigned) {
     // Converting through the unsigned bits keeps the value's low-order bits
     // for every width, as a cast in the caller would.
     switch (directive.size) {
-      case Length::kChar: return FormatOne(out, size, spec, static_cast<int>(static_cast<signed char>(bits)));
-      case Length::kShort: return FormatOne(out, size, spec, static_cast<int>(static_cast<short>(bits)));
-      case Length::kLong: return FormatOne(out, size, spec, static_cast<long>(bits));
-      case Length::kLongLong: return FormatOne(out, size, spec, static_cast<long long>(bits));
-      case Length::kIntMax: return FormatOne(out, size, spec, static_cast<std::intmax_t>(bits));
-      case Length::kSize: return FormatOne(out, size, spec, static_cast<std::make_signed_t<std::size_t>>(bits));
-      case Length::kPtrDiff: return FormatOne(out, size, spec, static_cast<std::ptrdiff_t>(bits));
-      default: return FormatOne(out, size, spec, static_cast<int>(bits));
+      case Length::kChar: return FormatOne(out, size, piece, static_cast<int>(static_cast<signed char>(bits)));
+      case Length::kShort: return FormatOne(out, size, piece, static_cast<int>(static_cast<short>(bits)));
+      case Length::kLong: return FormatOne(out, size, piece, static_cast<long>(bits));
+      case Length::kLongLong: return FormatOne(out, size, piece, static_cast<long long>(bits));
+      case Length::kIntMax: return FormatOne(out, size, piece, static_cast<std::intmax_t>(bits));
+      case Length::kSize: return FormatOne(out, size, piece, static_cast<std::make_signed_t<std::size_t>>(bits));
+      case Length::kPtrDiff: return FormatOne(out, size, piece, static_cast<std::ptrdiff_t>(bits));
+      default: return FormatOne(out, size, piece, static_cast<int>(bits));
     }
   }
   switch (directive.size) {
-    case Length::kChar: return FormatOne(out, size, spec, static_cast<unsigned>(static_cast<unsigned char>(bits)));
-    case Length::kShort: return FormatOne(out, size, spec, static_cast<unsigned>(static_cast<unsigned short>(bits)));
-    case Length::kLong: return FormatOne(out, size, spec, static_cast<unsigned long>(bits));
-    case Length::kLongLong: return FormatOne(out, size, spec, bits);
-    case Length::kIntMax: return FormatOne(out, size, spec, static_cast<std::uintmax_t>(bits));
-    case Length::kSize: return FormatOne(out, size, spec, static_cast<std::size_t>(bits));
-    case Length::kPtrDiff: return FormatOne(out, size, spec, static_cast<PtrDiffBits>(bits));
-    default: return FormatOne(out, size, spec, static_cast<unsigned>(bits));
+    case Length::kChar: return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned char>(bits)));
+    case Length::kShort: return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned short>(bits)));
+    case Length::kLong: return FormatOne(out, size, piece, static_cast<unsigned long>(bits));
+    case Length::kLongLong: return FormatOne(out, size, piece, bits);
+    case Length::kIntMax: return FormatOne(out, size, piece, static_cast<std::uintmax_t>(bits));
+    case Length::kSize: return FormatOne(out, size, piece, static_cast<std::size_t>(bits));
+    case Length::kPtrDiff: return FormatOne(out, size, piece, static_cast<PtrDiffBits>(bits));
+    default: return FormatOne(out, size, piece, static_cast<unsigned>(bits));
   }
 }
 
-int FormatArgument(char *out, std::size_t size, const char *spec, const Directive &directive, const VxArg &arg) {
+int FormatArgument(char *out, std::size_t size, const char *piece, const Directive &directive, const VxArg &arg) {
   switch (directive.conversion) {
     case Conversion::kString:
-      return FormatOne(out, size, spec, arg.value.s != nullptr ? arg.value.s : kNullString);
+      return FormatOne(out, size, piece, arg.value.s != nullptr ? arg.value.s : kNullString);
     case Conversion::kPointer:
-      return FormatOne(out, size, spec, arg.kind == VX_ARG_STRING ? static_cast<const void *>(arg.value.s) : arg.value.p);
+      return FormatOne(out, size, piece, arg.kind == VX_ARG_STRING ? static_cast<const void *>(arg.value.s) : arg.value.p);
     case Conversion::kFloat:
-      if (directive.size == Length::kLongDouble) return FormatOne(out, size, spec, static_cast<long double>(arg.value.d));
-      return FormatOne(out, size, spec, arg.value.d);
-    default: return FormatInteger(out, size, spec, directive, arg);
+      if (directive.size == Length::kLongDouble) return FormatOne(out, size, piece, static_cast<long double>(arg.value.d));
+      return FormatOne(out, size, piece, arg.value.d);
+    default: return FormatInteger(out, size, piece, directive, arg);
   }
 }
 
@@ -272,12 +272,12 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
     Directive directive;
     if (!ParseDirective(p, directive, problem, problemSize)) return fail();
     // The directive alone, as a format of its own.
-    char spec[kShownDirective + kMaxFieldWidth] = {};
-    if (directive.length >= sizeof spec) {
+    char piece[kShownDirective + kMaxFieldWidth] = {};
+    if (directive.length >= sizeof piece) {
       Say(problem, problemSize, "a directive is too long");
       return fail();
     }
-    std::memcpy(spec, directive.begin, directive.length);
+    std::memcpy(piece, directive.begin, directive.length);
     const int shown = static_cast<int>(directive.length);
     if (next >= nargs) {
       Say(problem, problemSize, "\"%.*s\" is directive %d, but only %d argument%s given", shown, directive.begin,
@@ -291,7 +291,7 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
       return fail();
     }
     out[used] = '\0';
-    const int written = FormatArgument(out + used, outSize - used, spec, directive, arg);
+    const int written = FormatArgument(out + used, outSize - used, piece, directive, arg);
     if (written < 0) {
       Say(problem, problemSize, "\"%.*s\" could not be formatted", shown, directive.begin);
       return fail();
