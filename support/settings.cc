@@ -190,10 +190,11 @@ bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool double
 // forFormat, "%" in spliced values is doubled (see the file comment).
 // Nothing is allocated or cleared: this runs for every value read and
 // every line of a description file.
-bool ExpandReferences(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
-  char *dollar = std::strchr(text, '$');
+// length is that of text, which the caller has measured already.
+bool ExpandReferences(char *text, std::size_t length, std::size_t size, const char *section, const char *key,
+                      bool forFormat) {
+  char *dollar = static_cast<char *>(std::memchr(text, '$', length));
   if (dollar == nullptr) return true;
-  std::size_t length = std::strlen(text);
   // Neither is cleared: only the entries below depth, and their names, are
   // ever read.
   std::array<ActiveReference, kMaxReferenceDepth> active;
@@ -308,20 +309,26 @@ bool ExpandReferences(char *text, std::size_t size, const char *section, const c
   return true;
 }
 
-// True when text (a buffer of size bytes) is terminated within it;
-// otherwise reports and returns false.
-bool FitsBuffer(const char *text, std::size_t size, const char *section, const char *key) {
-  if (text != nullptr && size > 0 && ::strnlen(text, size) < size) return true;
+// The length of text (a buffer of size bytes) when it is terminated
+// within it; otherwise reports and returns kUnterminated.
+constexpr std::size_t kUnterminated = static_cast<std::size_t>(-1);
+
+std::size_t MeasureInBuffer(const char *text, std::size_t size, const char *section, const char *key) {
+  if (text != nullptr && size > 0) {
+    const std::size_t length = ::strnlen(text, size);
+    if (length < size) return length;
+  }
   Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text to expand does not fit its buffer.", kBase,
          kShownName, Shown(section, kNoSection), kShownName, Shown(key, kNoKey));
-  return false;
+  return kUnterminated;
 }
 
 constexpr char kMarks[] = {VX_LINE_BREAK_MARK, VX_EMPTY_MARK, '\0'};
 
 bool TranslateFor(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
-  if (!FitsBuffer(text, size, section, key)) return false;
-  const bool resolved = ExpandReferences(text, size, section, key, forFormat);
+  const std::size_t length = MeasureInBuffer(text, size, section, key);
+  if (length == kUnterminated) return false;
+  const bool resolved = ExpandReferences(text, length, size, section, key, forFormat);
   // Most texts hold neither mark: one search finds whether either occurs.
   char *mark = std::strpbrk(text, kMarks);
   if (mark != nullptr) {
@@ -450,8 +457,9 @@ void RemoveEmptyChars(Nlm_CharPtr text) {
 }
 
 Nlm_Boolean TranslateRefSized(Nlm_CharPtr text, size_t size, const char *section, const char *key) {
-  if (!FitsBuffer(text, size, section, key)) return FALSE;
-  return ExpandReferences(text, size, section, key, false) ? TRUE : FALSE;
+  const std::size_t length = MeasureInBuffer(text, size, section, key);
+  if (length == kUnterminated) return FALSE;
+  return ExpandReferences(text, length, size, section, key, false) ? TRUE : FALSE;
 }
 
 Nlm_Boolean TranslateRef(Nlm_CharPtr text, const char *section, const char *key) {
@@ -480,6 +488,11 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
     return nullptr;
   }
   if (!TranslateFor(value.data(), kBufSize, section, key, true)) return nullptr;
+  // Without arguments, a text without "%" is its own result.
+  if (nargs == 0 && std::strchr(value.data(), '%') == nullptr) {
+    std::memcpy(ParBuf, value.data(), std::strlen(value.data()) + 1);
+    return ParBuf;
+  }
   // Formatted apart from ParBuf: a string argument may lie in ParBuf.
   TextBuffer result;
   std::array<char, kProblemSize> problem;
