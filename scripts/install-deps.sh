@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick xsel
   tcsh ksh python3 strace
+  clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
 )
 
 missing=()

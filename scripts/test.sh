@@ -44,6 +44,10 @@ isolated() {
 }
 
 status=0
+# Each fuzz target a few seconds from its seed corpus; a crash fails the run.
+echo "=== fuzz targets (libFuzzer), ${FUZZ_SECONDS:-5} s each ==="
+isolated "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" || status=1
+
 echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
 (cd build-asan && isolated ctest --output-on-failure -j 2) || status=1
 

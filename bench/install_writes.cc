@@ -1,0 +1,109 @@
+/*
+ * install_writes.cc - counts how often a Full installation rewrites the
+ * settings file, and sets that beside the count its procedure implies.
+ *
+ *   install_writes PATH-TO-velorix-setup
+ *
+ * The core library rewrites the whole settings file at every change, so
+ * the procedure implies one rewrite per stored key, one per template line
+ * expanded through the scratch key [TMP] TMP, and one per removal of the
+ * [TMP] section, besides the one write of the settings template itself.
+ * The installation runs unattended under strace in a temporary product
+ * directory; every successful open of .velorixrc for writing is counted.
+ * Exit status 1 when the two counts differ.
+ */
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "templates.h"
+#include "window.h"
+
+namespace {
+
+// KERNEL, KERNELW, the C compiler's INCLUDE and LIB, the C++ compiler's
+// CPPNAME and CPPLIB.
+constexpr int kPathAndCompilerKeys = 6;
+// CLASSCUR and CLASSFILECUR, stored when "&hierarchy" names a class.
+constexpr int kClassKeys = 2;
+// The compile script and the system header are expanded; the
+// interface-strings file and the palette are written as they stand.
+constexpr int kExpandedFiles = 2;
+
+void Write(const std::filesystem::path &path, const std::string &text) {
+  std::ofstream(path) << text;
+}
+
+int Run(const std::string &tool) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "velorix-install-XXXXXX").string();
+  if (mkdtemp(&pattern[0]) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const fs::path dir = pattern;
+  Write(dir / "velorix", "#!/bin/sh\n");
+  Write(dir / "classes.vel", "&classes\nZ z\n&hierarchy\nA b\n");
+  Write(dir / "autodif.cc", "int autodif_marker() { return 7; }\n");
+  // Present before the tool starts, so that nothing can reach the home
+  // directory's settings file.
+  Write(dir / ".velorixrc", "");
+  const fs::path trace = dir / "trace.txt";
+  const std::string command = "cd '" + dir.string() + "' && env -u DISPLAY SHELL=/bin/sh strace -f -qq " +
+                              "-e trace=open,openat,creat -o '" + trace.string() + "' '" + tool +
+                              "' --unattended --full --kernel '" + dir.string() +
+                              "' --shell-style csh --cpp-name c++ --printer 'lpr %s' "
+                              "--previewer 'gv %s' --differentiator 'maple %s' >install.out 2>&1";
+  const int status = std::system(command.c_str());
+
+  int writes = 0;
+  std::ifstream lines(trace);
+  // A successful open of the settings file with O_WRONLY or O_RDWR.
+  const std::regex open(R"rx(open(at)?\(.*"(\./)?([^"]*/)?\.velorixrc".*O_(WRONLY|RDWR).*\) = [0-9]+)rx");
+  for (std::string line; std::getline(lines, line);) {
+    if (std::regex_search(line, open)) ++writes;
+  }
+  const bool compiled = fs::exists(dir / "autodif.o");
+  std::ifstream settingsFile(dir / ".velorixrc");
+  std::stringstream settings;
+  settings << settingsFile.rdbuf();
+  const bool classStored = settings.str().find("CLASSCUR=A") != std::string::npos;
+
+  const int storedKeys = kPathAndCompilerKeys + kAdjustRecords + (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
+  const int expandedLines = static_cast<int>(kCompileRhsLines - 1 + kIncludeRhsLines);
+  const int removals = kExpandedFiles;
+  const int templateWrite = 1;
+  const int implied = storedKeys + expandedLines + removals + templateWrite;
+
+  std::printf("installation exit status: %d%s\n", WEXITSTATUS(status),
+              compiled ? "" : " (autodif.o not compiled: AUTODIFOPT stored)");
+  std::printf("settings-file writes measured: %d\n", writes);
+  std::printf("settings-file writes implied:  %d = %d stored keys + %d expanded lines + %d [TMP] removals"
+              " + %d template write\n",
+              implied, storedKeys, expandedLines, removals, templateWrite);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  if (WEXITSTATUS(status) != 0 || writes == 0) {
+    std::printf("the installation did not run as expected\n");
+    return 1;
+  }
+  return writes == implied ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s PATH-TO-velorix-setup\n", argv[0]);
+    return 2;
+  }
+  return Run(std::filesystem::absolute(argv[1]).string());
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/python3
+"""Prints every benchmark figure of one scripts/bench.sh run beside its
+floor or peer, with the ratio and the target it is held to.
+
+  report.py BENCH_JSON PEER_FILE STARTUP_FILE INSTALL_FILE
+
+BENCH_JSON is Google Benchmark's JSON output; PEER_FILE holds
+"configparser_ns N"; STARTUP_FILE lines "bare MS" and "setup MS", one per
+run; INSTALL_FILE the output of bench_install_writes.  Figures of Google
+Benchmark are processor time, as is the peer's.  Exit status 1 when a
+target is missed.
+"""
+import json
+import re
+import statistics
+import sys
+
+
+def main():
+    bench_json, peer_file, startup_file, install_file = sys.argv[1:5]
+    with open(bench_json) as f:
+        runs = {b["name"]: b for b in json.load(f)["benchmarks"]}
+    missed = []
+
+    def ns(name):
+        b = runs[name]
+        if b.get("error_occurred"):
+            sys.exit(f"{name}: {b.get('error_message')}")
+        scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+        return b["cpu_time"] * scale
+
+    def verdict(ok, target):
+        if not ok:
+            missed.append(target)
+        return f"target {target}: {'met' if ok else 'MISSED'}"
+
+    print("\n=== Settings expansion: GetParam of a value with five nested references ===")
+    get = ns("BM_GetParamFiveReferences")
+    raw = ns("BM_SixRawLookups")
+    bare = ns("BM_BareSpliceLoop")
+    print(f"GetParam                     {get:10.1f} ns")
+    print(f"six raw Nlm_GetAppParam      {raw:10.1f} ns   GetParam / raw = {get / raw:.2f}x   "
+          + verdict(get / raw <= 1.5, "<= 1.5x"))
+    print(f"bare splice loop (no checks) {bare:10.1f} ns   bare / raw = {bare / raw:.2f}x   "
+          f"GetParam / bare = {get / bare:.2f}x")
+    with open(peer_file) as f:
+        peer = float(f.read().split()[1])
+    print(f"configparser (Python {sys.version.split()[0]}) {peer:10.1f} ns   "
+          f"GetParam is {peer / get:.1f}x faster   " + verdict(peer / get >= 40, ">= 40x faster"))
+
+    print("\n=== Description reader: 10 MiB of ordinary lines ===")
+    line = runs["BM_GetLineTenMiB"]["bytes_per_second"]
+    fgets = runs["BM_FgetsTenMiB"]["bytes_per_second"]
+    print(f"GetLine                      {line / 2**20:10.1f} MiB/s")
+    print(f"raw fgets loop               {fgets / 2**20:10.1f} MiB/s   GetLine / fgets = {line / fgets:.2f}x   "
+          + verdict(line / fgets >= 0.6, ">= 0.6x"))
+
+    print("\n=== Start-up: exec to the mapped window, under Xvfb ===")
+    times = {"bare": [], "setup": []}
+    with open(startup_file) as f:
+        for entry in f:
+            kind, ms = entry.split()
+            times[kind].append(float(ms))
+    setup = statistics.median(times["setup"])
+    window = statistics.median(times["bare"])
+    notice = ns("BM_NoticePreviewCommands") / 1e6
+    notice_wall = runs["BM_NoticePreviewCommands"]["real_time"]
+    print(f"Setup window (median of {len(times['setup'])}) {setup:8.1f} ms")
+    print(f"bare Vibrant window (median of {len(times['bare'])}) {window:8.1f} ms   Setup / bare = "
+          f"{setup / window:.2f}x   " + verdict(setup / window <= 1.2, "<= 1.2x"))
+    print(f"notice preview commands alone {notice_wall:7.1f} ms wall ({notice:.2f} ms in this process; "
+          f"the rest is in the shells): {notice_wall / max(setup - window, 1e-9) * 100:.0f}% of the "
+          f"difference of {setup - window:.1f} ms")
+
+    print("\n=== Installation: rewrites of the settings file by a Full installation ===")
+    with open(install_file) as f:
+        text = f.read()
+    print(text.rstrip())
+    measured = re.search(r"measured: (\d+)", text)
+    implied = re.search(r"implied: +(\d+)", text)
+    ok = measured is not None and implied is not None and measured.group(1) == implied.group(1)
+    print("measured = implied: " + verdict(ok, "no more writes than the procedure implies"))
+
+    print()
+    if missed:
+        print("Targets missed: " + "; ".join(missed))
+        return 1
+    print("Every target met.")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
