@@ -37,39 +37,55 @@ constexpr const char *kShellPathTooLong =
     "The value of SHELL and the shell options together are too long for the\n"
     "compile script's first line.  Give it with --shell-path.";
 
-constexpr const char *kUsage =
-    "Usage: velorix-setup                 open the Setup window (needs an X display)\n"
-    "       velorix-setup --unattended [OPTION]...\n"
-    "       velorix-setup --dry-run [OPTION]...\n"
-    "       velorix-setup --help\n"
-    "\n"
-    "Installs Velorix into the current directory without a display.  Every\n"
-    "option stands for a control of the Setup window; what is not given has\n"
-    "the value that the window starts with.\n"
-    "\n"
-    "  --unattended          install without the window\n"
-    "  --dry-run             print what would be written, removed, compiled and\n"
-    "                        stored, and change nothing (implies --unattended)\n"
-    "  --full | --user       installation kind (default: --user)\n"
-    "  --kernel DIR          VELORIX directory (default for --full: the current\n"
-    "                        directory; --user needs it)\n"
-    "  --include TEXT        C compiler include options (default: empty)\n"
-    "  --libs TEXT           C compiler libraries (default: \"-lc -lm\")\n"
-    "  --cpp-name TEXT       C++ compiler (default: \"c++\")\n"
-    "  --cpp-options TEXT    C++ compiler options (default: \" -O2 -fPIC -lc -lm\")\n"
-    "  --printer TEXT        printer command (default from the settings template)\n"
-    "  --previewer TEXT      PostScript previewer (default from the template)\n"
-    "  --differentiator TEXT external differentiator (default from the template)\n"
-    "  --shell-style csh|ksh style of the compile script (default: from SHELL\n"
-    "                        and shells.vel, as the window detects it)\n"
-    "  --shell-path TEXT     shell line of the compile script (default: SHELL and\n"
-    "                        the style's options)\n"
-    "  --notify              send the installation notice mail to the authors\n"
-    "  --help                print this text\n"
-    "\n"
-    "An option's value is the next argument or follows \"=\" (--kernel=/opt/velorix).\n"
-    "Messages go to standard error, one block each.  Exit status: 0 installed,\n"
-    "1 stopped by a message, 2 options not understood.\n";
+// The defaults that the usage text names come from form_defaults.h, so
+// that the text cannot go on naming a value the window no longer starts with.
+std::string Shown(const char *initial) {
+  return *initial == '\0' ? std::string("empty") : "\"" + std::string(initial) + "\"";
+}
+
+std::string Usage() {
+  return std::string(
+             "Usage: velorix-setup                 open the Setup window (needs an X display)\n"
+             "       velorix-setup --unattended [OPTION]...\n"
+             "       velorix-setup --dry-run [OPTION]...\n"
+             "       velorix-setup --help\n"
+             "\n"
+             "Installs Velorix into the current directory without a display.  Every\n"
+             "option stands for a control of the Setup window; what is not given has\n"
+             "the value that the window starts with.\n"
+             "\n"
+             "  --unattended          install without the window\n"
+             "  --dry-run             print what would be written, removed, compiled and\n"
+             "                        stored, and change nothing (implies --unattended)\n"
+             "  --full | --user       installation kind (default: --user)\n"
+             "  --kernel DIR          VELORIX directory (default for --full: the current\n"
+             "                        directory; --user needs it)\n"
+             "  --include TEXT        C compiler include options (default: ") +
+         Shown(kInitialInclude) +
+         ")\n"
+         "  --libs TEXT           C compiler libraries (default: " +
+         Shown(kInitialLibraries) +
+         ")\n"
+         "  --cpp-name TEXT       C++ compiler (default: " +
+         Shown(kInitialCppName) +
+         ")\n"
+         "  --cpp-options TEXT    C++ compiler options (default: " +
+         Shown(kInitialCppOptions) +
+         ")\n"
+         "  --printer TEXT        printer command (default from the settings template)\n"
+         "  --previewer TEXT      PostScript previewer (default from the template)\n"
+         "  --differentiator TEXT external differentiator (default from the template)\n"
+         "  --shell-style csh|ksh style of the compile script (default: from SHELL\n"
+         "                        and shells.vel, as the window detects it)\n"
+         "  --shell-path TEXT     shell line of the compile script (default: SHELL and\n"
+         "                        the style's options)\n"
+         "  --notify              send the installation notice mail to the authors\n"
+         "  --help                print this text\n"
+         "\n"
+         "An option's value is the next argument or follows \"=\" (--kernel=/opt/velorix).\n"
+         "Messages go to standard error, one block each.  Exit status: 0 installed,\n"
+         "1 stopped by a message, 2 options not understood.\n";
+}
 
 // Options that take a value; the Tuning ones name their Adjust record.
 struct ValueOption {
@@ -282,7 +298,7 @@ int RunCommandLine(int argc, char **argv) {
   std::string problem;
   if (!Parse(argc, argv, &line, &problem)) return BadOptions(problem);
   if (line.Has("--help")) {
-    std::fputs(kUsage, stdout);
+    std::fputs(Usage().c_str(), stdout);
     return kExitDone;
   }
   if (!line.Has("--unattended") && !line.Has("--dry-run"))

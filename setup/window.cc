@@ -11,6 +11,7 @@
  */
 #include <cstdlib>
 
+#include "form_defaults.h"
 #include "help.h"
 #include "notice_preview.h"
 #include "shell_detection.h"
@@ -150,17 +151,17 @@ int RunSetupWindow(void) {
 
   Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
   SetMarginsAndSpacing(directoryRow, s);
-  tKernel = Field(directoryRow, "VELORIX directory", "", PathCheckProc);
+  tKernel = Field(directoryRow, "VELORIX directory", kInitialKernel, PathCheckProc);
   iKernel = Nlm_CommandItem(help, Title("VELORIX directory"), HelpProc);
 
   gC = FormGroup(window, "C compiler", s);
-  tInclude = Field(gC, "Include", "");
-  tLib = Field(gC, "Libraries", "-lc -lm");
+  tInclude = Field(gC, "Include", kInitialInclude);
+  tLib = Field(gC, "Libraries", kInitialLibraries);
   iC = Nlm_CommandItem(help, Title("C compiler"), HelpProc);
 
   gCpp = FormGroup(window, "C++ compiler", s);
-  tCppName = Field(gCpp, "Name", "c++");
-  tCppLib = Field(gCpp, "Options", " -O2 -fPIC -lc -lm");
+  tCppName = Field(gCpp, "Name", kInitialCppName);
+  tCppLib = Field(gCpp, "Options", kInitialCppOptions);
   iCpp = Nlm_CommandItem(help, Title("C++ compiler"), HelpProc);
 
   gAdjust = FormGroup(window, "Tuning", s);
