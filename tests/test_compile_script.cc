@@ -19,6 +19,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -90,6 +91,19 @@ std::string commandPath(const std::string &name) {
   return path;
 }
 
+// A search path without its relative and empty entries, which would
+// stand for the current directory.
+std::string absoluteEntries(const std::string &path) {
+  std::string kept;
+  std::istringstream entries(path);
+  for (std::string entry; std::getline(entries, entry, ':');) {
+    if (entry.empty() || entry[0] != '/') continue;
+    if (!kept.empty()) kept += ':';
+    kept += entry;
+  }
+  return kept;
+}
+
 void store(const char *section, const char *key, const std::string &value) {
   std::array<char, VX_PARBUF_SIZE> buffer{};
   ASSERT_LT(value.size(), buffer.size());
@@ -131,7 +145,7 @@ std::vector<std::string> cshScript(const std::string &kernel) {
       "  endif",
       "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel + "autodif.o  -O2 -fPIC -lc -lm >&ErrLog1",
       "  if ( -r tmp_der ) then",
-      "   tmp_der >>&ErrLog1",
+      "   ./tmp_der >>&ErrLog1",
       "   if ( -r ./CompDiff ) then",
       "     ./CompDiff",
       "   endif",
@@ -157,7 +171,7 @@ std::vector<std::string> kshScript(const std::string &kernel) {
       "  fi",
       "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel + "autodif.o  -O2 -fPIC -lc -lm >ErrLog1 2>&1",
       "  if [ -r tmp_der ]; then",
-      "   tmp_der >>ErrLog1 2>&1",
+      "   ./tmp_der >>ErrLog1 2>&1",
       "   if [ -r ./CompDiff ]; then",
       "     ./CompDiff",
       "   fi",
@@ -211,8 +225,9 @@ class CompileScriptTest : public ::testing::Test {
   }
 
   // Runs the script as [Compiler] MAKERHS says: the model's base name,
-  // the library's base name and y or n.  tmp_der is called by bare name in
-  // the script, so the current directory is put on the search path.
+  // the library's base name and y or n.  The search path keeps only its
+  // absolute entries, so that the script must find the programs it builds
+  // in the current directory by their own path, as on most systems.
   void runScript(const std::string &target, const char *diff) {
     store("Compiler", "SOURCE", "model");
     store("Compiler", "TARGET", target);
@@ -220,8 +235,12 @@ class CompileScriptTest : public ::testing::Test {
     ASSERT_NE(GetParamString("Compiler", "MAKERHS"), nullptr);
     const std::string command = ParBuf;
     ASSERT_EQ(command, kernel_ + "CompRhs model " + target + " " + diff);
-    const std::string line = "PATH=.:\"$PATH\" " + command + " >script.out 2>&1";
+    const char *path = std::getenv("PATH");
+    const std::string saved = path != nullptr ? path : "";
+    ASSERT_EQ(setenv("PATH", absoluteEntries(saved).c_str(), 1), 0);
+    const std::string line = command + " >script.out 2>&1";
     (void)std::system(line.c_str());
+    ASSERT_EQ(setenv("PATH", saved.c_str(), 1), 0);
   }
 
   // The model and the system header that it includes from prod/.

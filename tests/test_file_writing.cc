@@ -149,7 +149,7 @@ const std::vector<std::string> kCshScriptLines = {
     "  endif",
     "  $(Compiler.CPPNAME)  -o tmp_der $(Compiler.INCLUDE) tmp_der$(Extensions.CPP) $(Paths.KERNEL)autodif$(Extensions.OBJ) $(Compiler.CPPLIB) >&$(Compiler.LOGFILE)1",
     "  if ( -r tmp_der ) then",
-    "   tmp_der >>&$(Compiler.LOGFILE)1",
+    "   ./tmp_der >>&$(Compiler.LOGFILE)1",
     "   if ( -r $(Compiler.EXTDIFFB) ) then",
     "     $(Compiler.EXTDIFFB)",
     "   endif",
@@ -172,7 +172,7 @@ const std::vector<std::string> kKshScriptLines = {
     "  fi",
     "  $(Compiler.CPPNAME)  -o tmp_der $(Compiler.INCLUDE) tmp_der$(Extensions.CPP) $(Paths.KERNEL)autodif$(Extensions.OBJ) $(Compiler.CPPLIB) >$(Compiler.LOGFILE)1 2>&1",
     "  if [ -r tmp_der ]; then",
-    "   tmp_der >>$(Compiler.LOGFILE)1 2>&1",
+    "   ./tmp_der >>$(Compiler.LOGFILE)1 2>&1",
     "   if [ -r $(Compiler.EXTDIFFB) ]; then",
     "     $(Compiler.EXTDIFFB)",
     "   fi",
@@ -253,9 +253,9 @@ TEST_F(FileWritingTest, UnexpandedLinesPassThroughUnchanged) {
 }
 
 TEST_F(FileWritingTest, ExpansionKeepsBlanksAndRemovesScratchSection) {
-  const char *const lines[] = {"   tmp_der >>&$(Compiler.LOGFILE)1", "`", "two~lines`", "50%", nullptr};
+  const char *const lines[] = {"   ./tmp_der >>&$(Compiler.LOGFILE)1", "`", "two~lines`", "50%", nullptr};
   ASSERT_TRUE(CreateFile("expanded", lines, "rw-r--r--", TRUE));
-  EXPECT_EQ(readFile("expanded"), "   tmp_der >>&ErrLog1\n\ntwo\nlines\n50%\n");
+  EXPECT_EQ(readFile("expanded"), "   ./tmp_der >>&ErrLog1\n\ntwo\nlines\n50%\n");
   EXPECT_TRUE(gMessages.empty());
   const std::string settings = lowerCase(readFile(".velorixrc"));
   EXPECT_EQ(settings.find("[tmp]"), std::string::npos) << settings;
