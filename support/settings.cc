@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -271,9 +272,10 @@ bool ExpandReferences(char *text, std::size_t length, std::size_t size, const ch
       if (read == Read::kTooLong) {
         ReportValueTooLong(slotSection, slotKey);
       } else if (section == nullptr && key == nullptr) {
-        // Text that is no settings value: name the failing reference.
-        const std::string reference =
-            "$(" + std::string(refSection, sectionLength) + "." + std::string(refKey, keyLength) + ")";
+        // Text that is no settings value: name the failing reference,
+        // its names cut as every quoted name is, so that the report fits.
+        const std::string reference = "$(" + std::string(refSection, std::min<std::size_t>(sectionLength, kShownName)) +
+                                      "." + std::string(refKey, std::min<std::size_t>(keyLength, kShownName)) + ")";
         Warning(kUndefinedReference, kBase, where, reference.c_str());
       } else {
         Warning(kUndefinedReference, kBase, where, Shown(key, kNoKey));
