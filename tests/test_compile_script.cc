@@ -22,17 +22,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "file_writing.h"
+#include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"
-
-// The core library's Message macro would rename GoogleTest's.
-#undef Message
 
 #ifndef VX_TEST_DATA
 #error "VX_TEST_DATA must name the tests/data directory"
@@ -41,42 +38,16 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vxtest::FileMode;
+using vxtest::JoinLines;
+using vxtest::Messages;
+using vxtest::ReadFile;
+using vxtest::WriteFile;
 
-constexpr mode_t kModeMask = 07777;
 constexpr int kCshStyle = 1;
 constexpr int kKshStyle = 2;
 constexpr std::size_t kMaxShellPath = 495;
 constexpr std::size_t kCommandOutputSize = 4096;
-
-std::vector<std::string> gMessages;
-
-MsgAnswer LIBCALLBACK recordMessage(MsgKey, ErrSev, const char *, const char *text) {
-  gMessages.emplace_back(text != nullptr ? text : "");
-  return ANS_OK;
-}
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeFile(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-mode_t fileMode(const std::string &path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return static_cast<mode_t>(-1);
-  return st.st_mode & kModeMask;
-}
-
-std::string joinLines(const std::vector<std::string> &lines) {
-  std::string text;
-  for (const auto &line : lines) text += line + "\n";
-  return text;
-}
 
 // The path of a program as the shell finds it; empty when it is missing.
 std::string commandPath(const std::string &name) {
@@ -186,18 +157,13 @@ std::vector<std::string> kshScript(const std::string &kernel) {
 
 // A working directory with the settings an installation leaves, and the
 // product directory prod/ beside it.
-class CompileScriptTest : public ::testing::Test {
+class CompileScriptTest : public vxtest::ScratchTest {
  protected:
+  CompileScriptTest() : ScratchTest("csXXXXXX") {}
   void SetUp() override {
-    home_ = fs::current_path();
-    char name[] = "csXXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir_ = home_ / name;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(ScratchTest::SetUp());
     fs::create_directory("prod");
     kernel_ = (dir_ / "prod").string() + "/";
-    gMessages.clear();
-    Nlm_SetMessageHook(recordMessage);
 
     ASSERT_TRUE(CreateFile("./.velorixrc", SetData, "rw-r--r--", FALSE));
     store("Paths", "KERNEL", kernel_);
@@ -206,14 +172,7 @@ class CompileScriptTest : public ::testing::Test {
     store("Compiler", "LIB", "-lc -lm");
     store("Compiler", "CPPNAME", "c++");
     store("Compiler", "CPPLIB", " -O2 -fPIC -lc -lm");
-    ASSERT_TRUE(gMessages.empty());
-  }
-  void TearDown() override {
-    SettingsReload();
-    Nlm_SetMessageHook(nullptr);
-    ASSERT_EQ(chdir(home_.c_str()), 0);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    ASSERT_TRUE(Messages().empty());
   }
 
   // Writes the compile script to the path of [Compiler] BATCH, which the
@@ -253,12 +212,12 @@ class CompileScriptTest : public ::testing::Test {
   // prod/ (a stand-in), tmp_der.cc, leftovers of an earlier run, and an
   // external differentiator that appends the generated code to the model.
   void prepareDerivatives() {
-    writeFile(kernel_ + "autodif_stub.cc",
+    WriteFile(kernel_ + "autodif_stub.cc",
               "extern \"C\" int velo_autodif_stub(void) { return 42; }\n");
     const std::string compile =
         "c++ -c -fPIC -o " + kernel_ + "autodif.o " + kernel_ + "autodif_stub.cc";
     ASSERT_EQ(std::system(compile.c_str()), 0);
-    writeFile("tmp_der.cc",
+    WriteFile("tmp_der.cc",
               "#include <cstdio>\n"
               "extern \"C\" int velo_autodif_stub(void);\n"
               "int main() {\n"
@@ -268,14 +227,12 @@ class CompileScriptTest : public ::testing::Test {
               "  std::puts(\"tmp_der ran\");\n"
               "  return 0;\n"
               "}\n");
-    writeFile("tmp_der", "stale\n");
-    writeFile("tmp_fun1.h", "stale\n");
-    writeFile("CompDiff", "#!/bin/sh\ntouch compdiff_marker\ncat tmp_fun.c >>model.c\n");
+    WriteFile("tmp_der", "stale\n");
+    WriteFile("tmp_fun1.h", "stale\n");
+    WriteFile("CompDiff", "#!/bin/sh\ntouch compdiff_marker\ncat tmp_fun.c >>model.c\n");
     fs::permissions("CompDiff", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
   }
 
-  fs::path home_;
-  fs::path dir_;
   std::string kernel_;
   std::string script_;
 };
@@ -283,59 +240,59 @@ class CompileScriptTest : public ::testing::Test {
 TEST_F(CompileScriptTest, CshScriptText) {
   ASSERT_TRUE(writeScript(kCshStyle, "/bin/tcsh -f"));
   EXPECT_EQ(script_, kernel_ + "CompRhs");
-  EXPECT_EQ(readFile(script_), "#! /bin/tcsh -f\n" + joinLines(cshScript(kernel_)));
-  EXPECT_EQ(fileMode(script_), 0755u);
-  EXPECT_TRUE(gMessages.empty());
-  EXPECT_EQ(readFile(".velorixrc").find("[TMP]"), std::string::npos);
+  EXPECT_EQ(ReadFile(script_), "#! /bin/tcsh -f\n" + JoinLines(cshScript(kernel_)));
+  EXPECT_EQ(FileMode(script_), 0755u);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(ReadFile(".velorixrc").find("[TMP]"), std::string::npos);
 }
 
 TEST_F(CompileScriptTest, KshScriptText) {
   ASSERT_TRUE(writeScript(kKshStyle, "/bin/bash "));
-  EXPECT_EQ(readFile(script_), "#! /bin/bash \n" + joinLines(kshScript(kernel_)));
-  EXPECT_EQ(fileMode(script_), 0755u);
-  EXPECT_TRUE(gMessages.empty());
-  EXPECT_EQ(readFile(".velorixrc").find("[TMP]"), std::string::npos);
+  EXPECT_EQ(ReadFile(script_), "#! /bin/bash \n" + JoinLines(kshScript(kernel_)));
+  EXPECT_EQ(FileMode(script_), 0755u);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(ReadFile(".velorixrc").find("[TMP]"), std::string::npos);
 }
 
 TEST_F(CompileScriptTest, FirstLineIsTheShellPathWhateverTheStyle) {
   ASSERT_TRUE(writeScript(kCshStyle, "/bin/sh"));
-  const std::string text = readFile(script_);
+  const std::string text = ReadFile(script_);
   EXPECT_EQ(text.substr(0, text.find('\n')), "#! /bin/sh");
   // A read-only script left by an earlier run is replaced, executable.
   ASSERT_EQ(chmod(script_.c_str(), 0444), 0);
   ASSERT_TRUE(writeScript(kKshStyle, "/bin/ksh "));
-  EXPECT_EQ(readFile(script_), "#! /bin/ksh \n" + joinLines(kshScript(kernel_)));
-  EXPECT_EQ(fileMode(script_), 0755u);
+  EXPECT_EQ(ReadFile(script_), "#! /bin/ksh \n" + JoinLines(kshScript(kernel_)));
+  EXPECT_EQ(FileMode(script_), 0755u);
 }
 
 TEST_F(CompileScriptTest, RefusesWhatItCannotWrite) {
   for (int style : {0, 3, -1}) {
-    gMessages.clear();
+    Messages().clear();
     EXPECT_FALSE(writeScript(style, "/bin/sh")) << style;
-    ASSERT_EQ(gMessages.size(), 1u) << style;
-    EXPECT_EQ(gMessages[0], "Unknown shell style " + std::to_string(style) +
+    ASSERT_EQ(Messages().size(), 1u) << style;
+    EXPECT_EQ(Messages()[0], "Unknown shell style " + std::to_string(style) +
                                 ": the compile script cannot be written");
   }
   EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
 
-  gMessages.clear();
+  Messages().clear();
   const std::string tooLong = "/" + std::string(kMaxShellPath, 's');
   EXPECT_FALSE(writeScript(kCshStyle, tooLong));
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_EQ(gMessages[0],
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0],
             "The shell path is longer than 495 characters: the compile script cannot be written");
   EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
 
-  gMessages.clear();
+  Messages().clear();
   const std::string longest = "/" + std::string(kMaxShellPath - 1, 's');
   EXPECT_TRUE(writeScript(kCshStyle, longest));
-  const std::string text = readFile(script_);
+  const std::string text = ReadFile(script_);
   EXPECT_EQ(text.substr(0, text.find('\n')), "#! " + longest);
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
 
   // An unopenable path is left to the caller to report.
   EXPECT_FALSE(WriteCompileScript("no_such_dir/CompRhs", kCshStyle, "/bin/sh"));
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 struct ShellCase {
@@ -365,7 +322,7 @@ TEST_P(CompileScriptRun, BuildsTheModelLibrary) {
   runScript(target, "n");
 
   Library library(fs::absolute(target + ".so").string());
-  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << readFile("ErrLog") << readFile("script.out");
+  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << ReadFile("ErrLog") << ReadFile("script.out");
   auto value = library.function<double (*)(double)>("velo_model_value");
   auto index = library.function<int (*)(void)>("velo_model_index");
   auto truth = library.function<int (*)(void)>("velo_model_true");
@@ -380,7 +337,7 @@ TEST_P(CompileScriptRun, BuildsTheModelLibrary) {
   EXPECT_FALSE(fs::exists("delete.o"));
   EXPECT_TRUE(fs::exists("ErrLog"));
   EXPECT_FALSE(fs::exists("compdiff_marker"));
-  EXPECT_EQ(readFile("tmp_der"), "stale\n");
+  EXPECT_EQ(ReadFile("tmp_der"), "stale\n");
 }
 
 TEST_P(CompileScriptRun, DerivativeBranchRebuildsTheLibrary) {
@@ -388,15 +345,15 @@ TEST_P(CompileScriptRun, DerivativeBranchRebuildsTheLibrary) {
   const std::string target = std::string("model_y_") + GetParam().label;
   runScript(target, "y");
 
-  const std::string log = readFile("ErrLog1");
-  EXPECT_TRUE(fs::exists("compdiff_marker")) << log << readFile("script.out");
+  const std::string log = ReadFile("ErrLog1");
+  EXPECT_TRUE(fs::exists("compdiff_marker")) << log << ReadFile("script.out");
   EXPECT_NE(log.find("tmp_der ran"), std::string::npos) << log;
   EXPECT_FALSE(fs::exists("tmp_fun1.h"));
-  EXPECT_NE(readFile("tmp_der"), "stale\n");
+  EXPECT_NE(ReadFile("tmp_der"), "stale\n");
   EXPECT_FALSE(fs::exists("delete.o"));
 
   Library library(fs::absolute(target + ".so").string());
-  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << readFile("ErrLog");
+  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << ReadFile("ErrLog");
   auto derived = library.function<int (*)(void)>("velo_derived");
   ASSERT_NE(derived, nullptr) << "the library was not rebuilt after the differentiator";
   EXPECT_EQ(derived(), 42);

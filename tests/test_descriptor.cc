@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,21 +21,14 @@
 #include <vector>
 
 #include "descriptor_internal.h"
+#include "settings_fixture.h"
 #include "utility.h"
-
-// The toolkit's short name for Nlm_Message hides GoogleTest's Message.
-#undef Message
 
 namespace {
 
 std::string gRoot;    // the private directory, also the working directory
 std::string gKernel;  // [Paths] KERNEL, ending in "/"
-std::vector<std::string> gMessages;
-
-MsgAnswer LIBCALLBACK catchMessage(MsgKey, ErrSev, const char *, const char *message) {
-  gMessages.emplace_back(message != nullptr ? message : "");
-  return ANS_OK;
-}
+std::vector<std::string> &gMessages = vxtest::Messages();
 
 void writeFile(const std::string &path, const std::string &text) {
   FILE *f = std::fopen(path.c_str(), "w");
@@ -51,12 +43,8 @@ const std::string kLongValue(200, 'L');
 class DescriptorEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    char pattern[] = "descXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ASSERT_EQ(chdir(pattern), 0);
-    char cwd[PATH_MAX];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    gRoot = cwd;
+    ASSERT_TRUE(directory_.Make("descXXXXXX", true));
+    gRoot = directory_.path().string();
     gKernel = gRoot + "/kernel/";
     ASSERT_EQ(mkdir(gKernel.c_str(), 0700), 0);
     ASSERT_EQ(mkdir((gRoot + "/other").c_str(), 0700), 0);
@@ -67,7 +55,7 @@ class DescriptorEnvironment : public ::testing::Environment {
                   "\n\n[KernelErrors]\n"
                   "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains "
                   "a reference to undefined value\n");
-    Nlm_SetMessageHook(catchMessage);
+    Nlm_SetMessageHook(vxtest::CaptureMessage);
 
     writeFile(gKernel + "inc1.vel", "one-a\none-b\n");
     writeFile(gRoot + "/other/inc2.vel", "two-a\n&&inc3.vel\ntwo-b\n");
@@ -77,9 +65,11 @@ class DescriptorEnvironment : public ::testing::Environment {
 
   void TearDown() override {
     DescClose();
-    std::error_code ignored;
-    std::filesystem::remove_all(gRoot, ignored);
+    directory_.Remove();
   }
+
+ private:
+  vxtest::ScratchDirectory directory_;
 };
 
 [[maybe_unused]] const auto *const kEnvironment =

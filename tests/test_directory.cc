@@ -10,24 +10,17 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "settings_fixture.h"
 #include "utility.h"
-// ncbi.h defines Message as Nlm_Message, which breaks GoogleTest's own.
-#undef Message
 
 namespace {
 
+using vxtest::Messages;
+
 constexpr std::size_t kDirectoryBlockSize = 4096;
-
-std::vector<std::string> g_messages;
-
-MsgAnswer LIBCALLBACK CatchMessage(MsgKey, ErrSev, const char *, const char *message) {
-  g_messages.emplace_back(message != nullptr ? message : "");
-  return ANS_OK;
-}
 
 std::string Cwd() {
   std::vector<char> buf(16 * kDirectoryBlockSize);
@@ -35,28 +28,17 @@ std::string Cwd() {
 }
 
 // A temporary directory, and the working directory to return to.
-class DirectoryTest : public ::testing::Test {
+class DirectoryTest : public vxtest::ScratchTest {
  protected:
+  DirectoryTest() : ScratchTest("/tmp/vx-directory-XXXXXX", false) {}
   void SetUp() override {
-    g_messages.clear();
-    previous_ = Nlm_SetMessageHook(CatchMessage);
-    start_ = Cwd();
-    char pattern[] = "/tmp/vx-directory-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    temp_ = pattern;
-  }
-  void TearDown() override {
-    ASSERT_EQ(chdir(start_.c_str()), 0);
-    const std::string command = "rm -rf '" + temp_ + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    Nlm_SetMessageHook(previous_);
+    ASSERT_NO_FATAL_FAILURE(ScratchTest::SetUp());
+    start_ = original_.string();
+    temp_ = dir_.string();
   }
 
   std::string start_;
   std::string temp_;
-
- private:
-  MessageHook previous_ = nullptr;
 };
 
 TEST_F(DirectoryTest, CurrentDirectoryAndChangeDirectory) {
@@ -77,7 +59,7 @@ TEST_F(DirectoryTest, CurrentDirectoryAndChangeDirectory) {
   EXPECT_EQ(Cwd(), temp_);
   ChangeDirectory((temp_ + "/missing").c_str());
   EXPECT_EQ(Cwd(), temp_);
-  EXPECT_TRUE(g_messages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(DirectoryTest, UndeterminableDirectoryIsReportedAsNull) {
@@ -86,7 +68,7 @@ TEST_F(DirectoryTest, UndeterminableDirectoryIsReportedAsNull) {
   ASSERT_EQ(chdir(gone.c_str()), 0);
   ASSERT_EQ(rmdir(gone.c_str()), 0);
   EXPECT_EQ(CurrentDirectory(), nullptr);
-  EXPECT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(Messages().size(), 1u);
 }
 
 TEST_F(DirectoryTest, PathLongerThanTheBlockIsReportedAsNull) {
@@ -99,7 +81,7 @@ TEST_F(DirectoryTest, PathLongerThanTheBlockIsReportedAsNull) {
     ASSERT_EQ(chdir(part.c_str()), 0);
   }
   EXPECT_EQ(CurrentDirectory(), nullptr);
-  EXPECT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(Messages().size(), 1u);
 }
 
 long FileSize(const std::string &path) {

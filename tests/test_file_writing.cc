@@ -19,56 +19,26 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "file_writing.h"
+#include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"
-
-// The core library's Message macro would rename GoogleTest's.
-#undef Message
 
 namespace {
 
 namespace fs = std::filesystem;
+using vxtest::FileMode;
+using vxtest::JoinLines;
+using vxtest::Messages;
+using vxtest::ReadFile;
+using vxtest::WriteFile;
 
-constexpr mode_t kModeMask = 07777;
 constexpr uid_t kNobody = 65534;
 // A limit on file size that the palette (about 300 bytes) exceeds.
 constexpr rlim_t kSmallFileLimit = 100;
-
-std::vector<std::string> gMessages;
-
-MsgAnswer LIBCALLBACK recordMessage(MsgKey, ErrSev, const char *, const char *text) {
-  gMessages.emplace_back(text != nullptr ? text : "");
-  return ANS_OK;
-}
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void writeFile(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-mode_t fileMode(const std::string &path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return static_cast<mode_t>(-1);
-  return st.st_mode & kModeMask;
-}
-
-std::string joinLines(const std::vector<std::string> &lines) {
-  std::string text;
-  for (const auto &line : lines) text += line + "\n";
-  return text;
-}
 
 std::string lowerCase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -86,29 +56,13 @@ constexpr char kTestSettings[] =
 
 // A fresh working directory with a small settings file, left again and
 // removed after the test.
-class FileWritingTest : public ::testing::Test {
+class FileWritingTest : public vxtest::SettingsTest {
  protected:
+  FileWritingTest() : SettingsTest("fwXXXXXX") {}
   void SetUp() override {
-    home_ = fs::current_path();
-    char name[] = "fwXXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir_ = home_ / name;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-    writeFile(".velorixrc", kTestSettings);
-    SettingsReload();
-    gMessages.clear();
-    Nlm_SetMessageHook(recordMessage);
+    ASSERT_NO_FATAL_FAILURE(SettingsTest::SetUp());
+    WriteSettings(kTestSettings);
   }
-  void TearDown() override {
-    SettingsReload();
-    Nlm_SetMessageHook(nullptr);
-    ASSERT_EQ(chdir(home_.c_str()), 0);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
-  fs::path home_;
-  fs::path dir_;
 };
 
 const std::vector<std::string> kPaletteText = {
@@ -204,23 +158,23 @@ TEST(PermissionStrings, TurnIntoModes) {
 TEST_F(FileWritingTest, AppliesPermissionStrings) {
   for (const char *permissions : {"rw-r--r--", "r--r--r--", "rwxr-xr-x"}) {
     ASSERT_TRUE(CreateFile("out", Palette, permissions, FALSE)) << permissions;
-    EXPECT_EQ(fileMode("out"), ModeFromPermissions(permissions)) << permissions;
+    EXPECT_EQ(FileMode("out"), ModeFromPermissions(permissions)) << permissions;
   }
-  EXPECT_EQ(fileMode("out"), 0755u);
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_EQ(FileMode("out"), 0755u);
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileWritingTest, PaletteIsWrittenByteForByte) {
   ASSERT_TRUE(CreateFile("palette.vpf", Palette, "rw-r--r--", FALSE));
-  EXPECT_EQ(readFile("palette.vpf"), joinLines(kPaletteText));
-  EXPECT_EQ(fileMode("palette.vpf"), 0644u);
+  EXPECT_EQ(ReadFile("palette.vpf"), JoinLines(kPaletteText));
+  EXPECT_EQ(FileMode("palette.vpf"), 0644u);
 }
 
 TEST_F(FileWritingTest, HeaderIsExpandedIntoEmptyLines) {
   ASSERT_TRUE(CreateFile("vel_sys.h", IncludeRhs, "r--r--r--", TRUE));
-  EXPECT_EQ(readFile("vel_sys.h"), joinLines(kHeaderText));
-  EXPECT_EQ(fileMode("vel_sys.h"), 0444u);
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_EQ(ReadFile("vel_sys.h"), JoinLines(kHeaderText));
+  EXPECT_EQ(FileMode("vel_sys.h"), 0444u);
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileWritingTest, CompileScriptTemplatesAsHeld) {
@@ -232,7 +186,7 @@ TEST_F(FileWritingTest, CompileScriptTemplatesAsHeld) {
   for (const Case &c : {Case{CompileRhs, "#! /bin/csh -f", &kCshScriptLines},
                         Case{CompileRhsKsh, "#! /bin/bash", &kKshScriptLines}}) {
     ASSERT_TRUE(CreateFile("script", c.lines, "rw-r--r--", FALSE));
-    const std::string text = readFile("script");
+    const std::string text = ReadFile("script");
     const std::size_t firstEnd = text.find('\n');
     ASSERT_NE(firstEnd, std::string::npos);
     const std::string first = text.substr(0, firstEnd);
@@ -241,23 +195,23 @@ TEST_F(FileWritingTest, CompileScriptTemplatesAsHeld) {
     EXPECT_EQ(first.compare(0, std::strlen(c.placeholder), c.placeholder), 0) << first;
     EXPECT_EQ(first.find_first_not_of(' ', std::strlen(c.placeholder)), std::string::npos)
         << first;
-    EXPECT_EQ(text.substr(firstEnd + 1), joinLines(*c.text));
+    EXPECT_EQ(text.substr(firstEnd + 1), JoinLines(*c.text));
   }
 }
 
 TEST_F(FileWritingTest, UnexpandedLinesPassThroughUnchanged) {
   const char *const lines[] = {";", "[Extensions]", "RUN=`", "A=x~y", "B=$(Paths.KERNEL)%s", nullptr};
   ASSERT_TRUE(CreateFile("raw", lines, "rw-r--r--", FALSE));
-  EXPECT_EQ(readFile("raw"), ";\n[Extensions]\nRUN=`\nA=x~y\nB=$(Paths.KERNEL)%s\n");
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_EQ(ReadFile("raw"), ";\n[Extensions]\nRUN=`\nA=x~y\nB=$(Paths.KERNEL)%s\n");
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileWritingTest, ExpansionKeepsBlanksAndRemovesScratchSection) {
   const char *const lines[] = {"   ./tmp_der >>&$(Compiler.LOGFILE)1", "`", "two~lines`", "50%", nullptr};
   ASSERT_TRUE(CreateFile("expanded", lines, "rw-r--r--", TRUE));
-  EXPECT_EQ(readFile("expanded"), "   ./tmp_der >>&ErrLog1\n\ntwo\nlines\n50%\n");
-  EXPECT_TRUE(gMessages.empty());
-  const std::string settings = lowerCase(readFile(".velorixrc"));
+  EXPECT_EQ(ReadFile("expanded"), "   ./tmp_der >>&ErrLog1\n\ntwo\nlines\n50%\n");
+  EXPECT_TRUE(Messages().empty());
+  const std::string settings = lowerCase(ReadFile(".velorixrc"));
   EXPECT_EQ(settings.find("[tmp]"), std::string::npos) << settings;
   EXPECT_NE(settings.find("logfile=errlog"), std::string::npos) << settings;
 }
@@ -266,21 +220,21 @@ TEST_F(FileWritingTest, FailedExpansionWritesAnEmptyLineAndGoesOn) {
   const std::string overlong(VX_PARBUF_SIZE + 100, 'x');
   const char *const lines[] = {"a", "x $(Nowhere.KEY) y", "b", overlong.c_str(), "c", nullptr};
   ASSERT_TRUE(CreateFile("partial", lines, "r--r--r--", TRUE));
-  EXPECT_EQ(readFile("partial"), "a\n\nb\n\nc\n");
-  EXPECT_EQ(fileMode("partial"), 0444u);
-  ASSERT_EQ(gMessages.size(), 2u);
-  EXPECT_NE(gMessages[0].find("contains a reference to undefined value"), std::string::npos)
-      << gMessages[0];
-  EXPECT_EQ(gMessages[1],
+  EXPECT_EQ(ReadFile("partial"), "a\n\nb\n\nc\n");
+  EXPECT_EQ(FileMode("partial"), 0444u);
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_NE(Messages()[0].find("contains a reference to undefined value"), std::string::npos)
+      << Messages()[0];
+  EXPECT_EQ(Messages()[1],
             "Line 4 of file 'partial' is longer than 499 characters and cannot be expanded");
-  EXPECT_EQ(lowerCase(readFile(".velorixrc")).find("[tmp]"), std::string::npos);
+  EXPECT_EQ(lowerCase(ReadFile(".velorixrc")).find("[tmp]"), std::string::npos);
 }
 
 TEST_F(FileWritingTest, NameMayLieInParBuf) {
   std::strcpy(ParBuf, "header_from_parbuf.h");
   ASSERT_TRUE(CreateFile(ParBuf, IncludeRhs, "r--r--r--", TRUE));
-  EXPECT_EQ(readFile("header_from_parbuf.h"), joinLines(kHeaderText));
-  EXPECT_EQ(fileMode("header_from_parbuf.h"), 0444u);
+  EXPECT_EQ(ReadFile("header_from_parbuf.h"), JoinLines(kHeaderText));
+  EXPECT_EQ(FileMode("header_from_parbuf.h"), 0444u);
   // Nothing else was created under a name that ParBuf held meanwhile.
   int files = 0;
   for (const auto &entry : fs::directory_iterator(".")) {
@@ -293,12 +247,12 @@ TEST_F(FileWritingTest, NameMayLieInParBuf) {
 TEST_F(FileWritingTest, EmptyTemplateGivesEmptyFileWithPermissions) {
   const char *const none[] = {nullptr};
   for (Nlm_Boolean expand : {FALSE, TRUE}) {
-    writeFile("empty", "old text\n");
+    WriteFile("empty", "old text\n");
     ASSERT_TRUE(CreateFile("empty", none, "r--r--r--", expand));
-    EXPECT_EQ(readFile("empty"), "");
-    EXPECT_EQ(fileMode("empty"), 0444u);
+    EXPECT_EQ(ReadFile("empty"), "");
+    EXPECT_EQ(FileMode("empty"), 0444u);
   }
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileWritingTest, ReadOnlyFileIsRewrittenByItsOwner) {
@@ -315,12 +269,12 @@ TEST_F(FileWritingTest, ReadOnlyFileIsRewrittenByItsOwner) {
     const char *const first[] = {"first", nullptr};
     const char *const second[] = {"second", nullptr};
     if (!CreateFile("ro", first, "r--r--r--", FALSE)) _exit(11);
-    if (fileMode("ro") != 0444) _exit(12);
+    if (FileMode("ro") != 0444) _exit(12);
     if (access("ro", W_OK) == 0) _exit(13);  // really read-only for us
     if (!CreateFile("ro", second, "r--r--r--", FALSE)) _exit(14);
-    if (readFile("ro") != "second\n") _exit(15);
-    if (fileMode("ro") != 0444) _exit(16);
-    _exit(gMessages.empty() ? 0 : 17);
+    if (ReadFile("ro") != "second\n") _exit(15);
+    if (FileMode("ro") != 0444) _exit(16);
+    _exit(Messages().empty() ? 0 : 17);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -343,51 +297,51 @@ TEST_F(FileWritingTest, UnwritableSettingsAreReportedOnce) {
     if (root && setuid(kNobody) != 0) _exit(10);
     const char *const lines[] = {"a $(Compiler.LOGFILE)", "b", "c", nullptr};
     if (!CreateFile("out", lines, "rw-r--r--", TRUE)) _exit(11);
-    if (readFile("out") != "\n\n\n") _exit(12);
-    if (fileMode("out") != 0644) _exit(13);
-    _exit(gMessages.size() == 1 ? 0 : 20 + static_cast<int>(std::min<std::size_t>(gMessages.size(), 9)));
+    if (ReadFile("out") != "\n\n\n") _exit(12);
+    if (FileMode("out") != 0644) _exit(13);
+    _exit(Messages().size() == 1 ? 0 : 20 + static_cast<int>(std::min<std::size_t>(Messages().size(), 9)));
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(readFile(".velorixrc"), kTestSettings);
+  EXPECT_EQ(ReadFile(".velorixrc"), kTestSettings);
 }
 
 TEST_F(FileWritingTest, UnopenableFileIsReported) {
   // The name goes into the message as text: its % signs stay as they are.
   const char *name = "no_such_dir/%s%n%d.vpf";
   EXPECT_FALSE(CreateFile(name, Palette, "rw-r--r--", FALSE));
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_EQ(gMessages[0], "Cannot open file 'no_such_dir/%s%n%d.vpf'");
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], "Cannot open file 'no_such_dir/%s%n%d.vpf'");
   EXPECT_FALSE(fs::exists("no_such_dir"));
 }
 
 TEST_F(FileWritingTest, OverlongNameIsRefused) {
   const std::string tooLong(4096, 'n');
   EXPECT_FALSE(CreateFile(tooLong.c_str(), Palette, "rw-r--r--", FALSE));
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_EQ(gMessages[0], "Cannot open file: its name is longer than 4095 characters");
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], "Cannot open file: its name is longer than 4095 characters");
 
   // The longest accepted name gets as far as the open, which the system
   // refuses for a name component this long.
-  gMessages.clear();
+  Messages().clear();
   const std::string longest(4095, 'n');
   EXPECT_FALSE(CreateFile(longest.c_str(), Palette, "rw-r--r--", FALSE));
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_EQ(gMessages[0], "Cannot open file '" + longest + "'");
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], "Cannot open file '" + longest + "'");
 }
 
 TEST_F(FileWritingTest, WriteFailureIsReportedAndNotFatal) {
-  const mode_t deviceMode = fileMode("/dev/full");
+  const mode_t deviceMode = FileMode("/dev/full");
   for (Nlm_Boolean expand : {FALSE, TRUE}) {
-    gMessages.clear();
+    Messages().clear();
     EXPECT_TRUE(CreateFile("/dev/full", Palette, "r--------", expand));
-    ASSERT_EQ(gMessages.size(), 1u);
-    EXPECT_EQ(gMessages[0], "Cannot write file '/dev/full'");
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0], "Cannot write file '/dev/full'");
   }
   // A device keeps its own permissions.
-  EXPECT_EQ(fileMode("/dev/full"), deviceMode);
+  EXPECT_EQ(FileMode("/dev/full"), deviceMode);
 }
 
 TEST_F(FileWritingTest, FileCutShortStillGetsItsPermissions) {
@@ -404,14 +358,14 @@ TEST_F(FileWritingTest, FileCutShortStillGetsItsPermissions) {
   signal(SIGXFSZ, oldHandler);
 
   EXPECT_TRUE(result);
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_EQ(gMessages[0], "Cannot write file 'cut.vpf'");
-  EXPECT_EQ(fileMode("cut.vpf"), 0444u);
-  EXPECT_LE(readFile("cut.vpf").size(), kSmallFileLimit);
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0], "Cannot write file 'cut.vpf'");
+  EXPECT_EQ(FileMode("cut.vpf"), 0444u);
+  EXPECT_LE(ReadFile("cut.vpf").size(), kSmallFileLimit);
 }
 
 TEST_F(FileWritingTest, SettingsTemplateReplacesTheCachedCopy) {
-  writeFile(".velorixrc", "[Paths]\nKERNEL=/old/\n[Stale]\nKEY=1\n");
+  WriteFile(".velorixrc", "[Paths]\nKERNEL=/old/\n[Stale]\nKEY=1\n");
   SettingsReload();
   ASSERT_NE(GetParamString("Paths", "KERNEL"), nullptr);
   ASSERT_STREQ(ParBuf, "/old/");
@@ -421,7 +375,7 @@ TEST_F(FileWritingTest, SettingsTemplateReplacesTheCachedCopy) {
   ASSERT_TRUE(SetParam("Paths", "KERNEL", older));
 
   ASSERT_TRUE(CreateFile("./.velorixrc", SetData, "rw-r--r--", FALSE));
-  EXPECT_EQ(fileMode(".velorixrc"), 0644u);
+  EXPECT_EQ(FileMode(".velorixrc"), 0644u);
   char kernel[] = "/new/";
   ASSERT_TRUE(SetParam("Paths", "KERNEL", kernel));
 
@@ -429,10 +383,10 @@ TEST_F(FileWritingTest, SettingsTemplateReplacesTheCachedCopy) {
   EXPECT_STREQ(ParBuf, ".c");
   ASSERT_NE(GetParam("Libraries", "AUTODIF"), nullptr);
   EXPECT_STREQ(ParBuf, "/new/velodiff.so");
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(GetParam("Stale", "KEY"), nullptr);
 
-  const std::string settings = readFile(".velorixrc");
+  const std::string settings = ReadFile(".velorixrc");
   EXPECT_NE(settings.find("KERNEL=/new/"), std::string::npos);
   EXPECT_NE(settings.find("[KernelErrors]"), std::string::npos);
   EXPECT_EQ(settings.find("[Stale]"), std::string::npos);

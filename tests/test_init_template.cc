@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,11 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"
-
-// The toolkit's short name for Nlm_Message hides GoogleTest's Message.
-#undef Message
 
 namespace {
 
@@ -208,21 +205,18 @@ bool gAllEndInLineFeed = true;
 class InitEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    char pattern[] = "initXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ASSERT_EQ(chdir(pattern), 0);
-    char cwd[PATH_MAX];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_TRUE(directory_.Make("initXXXXXX", true));
+    const std::string cwd = directory_.path().string();
     // The reader expands lines through the settings: a file must be here.
     FILE *rc = std::fopen(".velorixrc", "w");
     ASSERT_NE(rc, nullptr);
     std::fputs("[Paths]\nKERNEL=", rc);
-    std::fputs(cwd, rc);
+    std::fputs(cwd.c_str(), rc);
     std::fputs("/\n", rc);
     std::fclose(rc);
 
     // Written as the installation writes it: each line and a line feed.
-    gFile = std::string(cwd) + "/init.vpf";
+    gFile = cwd + "/init.vpf";
     FILE *f = std::fopen(gFile.c_str(), "w");
     ASSERT_NE(f, nullptr);
     for (const char *const *line = init; *line != nullptr; ++line) {
@@ -251,12 +245,11 @@ class InitEnvironment : public ::testing::Environment {
 
   void TearDown() override {
     DescClose();
-    char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd) != nullptr) {
-      std::error_code ignored;
-      std::filesystem::remove_all(cwd, ignored);
-    }
+    directory_.Remove();
   }
+
+ private:
+  vxtest::ScratchDirectory directory_;
 };
 
 [[maybe_unused]] const auto *const kEnvironment =

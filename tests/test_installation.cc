@@ -29,40 +29,18 @@
 #include <gtest/gtest.h>
 
 #include "installation.h"
+#include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"
-
-// The core library's short name for Nlm_Message hides GoogleTest's Message.
-#undef Message
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> gMessages;
-
-MsgAnswer LIBCALLBACK CatchMessage(MsgKey, ErrSev, const char *, const char *message) {
-  gMessages.emplace_back(message ? message : "");
-  return ANS_OK;
-}
-
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path &path, const std::string &text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-mode_t Mode(const fs::path &path) {
-  struct stat s{};
-  if (stat(path.c_str(), &s) != 0) return 0;
-  return s.st_mode & 07777;
-}
+using vxtest::FileMode;
+using vxtest::Messages;
+using vxtest::ReadFile;
+using vxtest::WriteFile;
 
 void SetTime(const fs::path &path, time_t when) {
   struct utimbuf times{when, when};
@@ -119,12 +97,14 @@ const char kClassFile[] =
     "A b ! first entry\n"
     "C d\n";
 
-class Installation : public ::testing::Test {
+// The scratch tree lies in /tmp and is not entered: each run enters the
+// directory that it installs.
+class Installation : public vxtest::ScratchTest {
  protected:
+  Installation() : ScratchTest("/tmp/vx_install_XXXXXX", false) {}
   void SetUp() override {
-    char pattern[] = "/tmp/vx_install_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    ASSERT_NO_FATAL_FAILURE(ScratchTest::SetUp());
+    root_ = dir_;
     product_ = root_ / "product";
     work_ = root_ / "work";
     aside_ = root_ / "aside";
@@ -146,17 +126,11 @@ class Installation : public ::testing::Test {
     fs::permissions(bin_ / "mail", fs::perms::owner_all);
     oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
     setenv("PATH", (bin_.string() + ":" + oldPath_).c_str(), 1);
-    oldDir_ = fs::current_path();
-    gMessages.clear();
-    oldHook_ = Nlm_SetMessageHook(CatchMessage);
   }
 
   void TearDown() override {
-    Nlm_SetMessageHook(oldHook_);
-    fs::current_path(oldDir_);
     setenv("PATH", oldPath_.c_str(), 1);
-    std::error_code ignored;
-    if (!std::getenv("VX_KEEP")) fs::remove_all(root_, ignored);
+    ScratchTest::TearDown();
   }
 
   // The form as the window starts it, with the stand-in compiler.
@@ -191,9 +165,8 @@ class Installation : public ::testing::Test {
     return count;
   }
 
-  fs::path root_, product_, work_, aside_, bin_, oldDir_;
+  fs::path root_, product_, work_, aside_, bin_;
   std::string oldPath_;
-  MessageHook oldHook_ = nullptr;
 };
 
 // ---- stopping failures before anything is written ----------------------
@@ -205,7 +178,7 @@ TEST_F(Installation, EmptyOrWrongProductDirectoryStopsWithoutWriting) {
   EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
   form.kernel = aside_.string();
   EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
-  EXPECT_EQ(gMessages, (std::vector<std::string>{
+  EXPECT_EQ(Messages(), (std::vector<std::string>{
                            "Specify full path to the VELORIX's home directory",
                            "The path you've specified does not contain VELORIX executable"}));
   EXPECT_EQ(Snapshot(root_), before);
@@ -233,17 +206,17 @@ TEST_F(Installation, OverlongTextsAreRefusedNotCut) {
   form = Form(true);
   form.kernel = "/tmp/a~b";
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
-  ASSERT_EQ(gMessages.size(), 4u);
-  EXPECT_EQ(gMessages[0],
+  ASSERT_EQ(Messages().size(), 4u);
+  EXPECT_EQ(Messages()[0],
             "The text of the field 'VELORIX directory' is longer than 16384 characters.\n"
             "Please shorten it.");
-  EXPECT_EQ(gMessages[1],
+  EXPECT_EQ(Messages()[1],
             "The text of the field 'C++ compiler: Options' is longer than 499 characters.\n"
             "Please shorten it.");
-  EXPECT_EQ(gMessages[2],
+  EXPECT_EQ(Messages()[2],
             "The text of the field 'Printer command' is too long for the settings file:\n"
             "a settings line holds at most 255 characters.");
-  EXPECT_NE(gMessages[3].find("must not contain '~'"), std::string::npos);
+  EXPECT_NE(Messages()[3].find("must not contain '~'"), std::string::npos);
   EXPECT_EQ(Snapshot(root_), before);
 }
 
@@ -252,14 +225,14 @@ TEST_F(Installation, OverlongCompileCommandStopsFullButNotUser) {
   form.cppName = std::string(240, 'c');
   form.cppOptions = std::string(240, 'o');
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_NE(gMessages[0].find("would exceed 499 characters"), std::string::npos);
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_NE(Messages()[0].find("would exceed 499 characters"), std::string::npos);
   EXPECT_FALSE(fs::exists(product_ / ".velorixrc"));
   form.full = false;
-  gMessages.clear();
+  Messages().clear();
   WriteFile(product_ / "autodif.o", "");
   EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 // ---- Full and User from end to end ---------------------------------------
@@ -277,7 +250,7 @@ TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   const auto asideBefore = Snapshot(aside_);
 
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
-  EXPECT_TRUE(gMessages.empty()) << gMessages.front();
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
 
   const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
   EXPECT_EQ(settings["Paths.KERNEL"], Kernel());
@@ -293,24 +266,24 @@ TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   EXPECT_EQ(settings["Currents.CLASSCUR"], "A");
   EXPECT_EQ(settings["Files.CLASSFILECUR"], Kernel() + "b.vel");
   EXPECT_EQ(std::count(settings.sections.begin(), settings.sections.end(), "TMP"), 0);
-  EXPECT_EQ(Mode(product_ / ".velorixrc"), 0644u);
+  EXPECT_EQ(FileMode(product_ / ".velorixrc"), 0644u);
 
   EXPECT_EQ(ReadFile(product_ / "filenums.vpf"), "-");
-  EXPECT_EQ(Mode(product_ / "filenums.vpf"), 0644u);
-  EXPECT_EQ(Mode(product_ / "init.vpf"), 0444u);
+  EXPECT_EQ(FileMode(product_ / "filenums.vpf"), 0644u);
+  EXPECT_EQ(FileMode(product_ / "init.vpf"), 0444u);
   std::string initText;
   for (std::size_t i = 0; i < kInitLines; ++i) initText += std::string(init[i]) + "\n";
   EXPECT_EQ(ReadFile(product_ / "init.vpf"), initText);
-  EXPECT_EQ(Mode(product_ / "CompRhs"), 0755u);
+  EXPECT_EQ(FileMode(product_ / "CompRhs"), 0755u);
   EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, 12), "#! /bin/sh \n");
-  EXPECT_EQ(Mode(product_ / "vel_sys.h"), 0444u);
+  EXPECT_EQ(FileMode(product_ / "vel_sys.h"), 0444u);
   EXPECT_EQ(ReadFile(product_ / "vel_sys.h").substr(0, 19), "#include <math.h>\n\n");
   EXPECT_TRUE(fs::exists(product_ / "autodif.o"));
   EXPECT_FALSE(fs::exists(product_ / "visuals.vpf"));
   std::string palette;
   for (std::size_t i = 0; i < kPaletteLines; ++i) palette += std::string(Palette[i]) + "\n";
   EXPECT_EQ(ReadFile(product_ / "palette.vpf"), palette);
-  EXPECT_EQ(Mode(product_ / "palette.vpf"), 0644u);
+  EXPECT_EQ(FileMode(product_ / "palette.vpf"), 0644u);
   EXPECT_FALSE(fs::exists(product_ / "del1"));
   EXPECT_FALSE(fs::exists(root_ / "mail.args"));
   EXPECT_EQ(Snapshot(aside_), asideBefore);
@@ -322,10 +295,10 @@ TEST_F(Installation, UserInstallationAgainstAFullOne) {
   InstallForm form = Form(false);
   form.kernel = Kernel();  // typed with its "/": stored the same
   form.shellPath = "/nonexistent/shell";
-  gMessages.clear();
+  Messages().clear();
 
   ASSERT_EQ(RunUser(form), InstallOutcome::Ended);
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(Snapshot(product_), productBefore);
   EXPECT_EQ(Compiles(), 1);  // the Full one's only
   const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
@@ -343,7 +316,7 @@ TEST_F(Installation, UserInstallationAgainstAFullOne) {
 
 TEST_F(Installation, UserInstallationWithoutTheProductObject) {
   ASSERT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
-  EXPECT_EQ(gMessages, std::vector<std::string>{
+  EXPECT_EQ(Messages(), std::vector<std::string>{
                            "Could not run C++ compiler during the full installation.\n"
                            "Symbolical differentiation feature will be disabled."});
   const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
@@ -355,7 +328,7 @@ TEST_F(Installation, CompilerThatMakesNoObject) {
   InstallForm form = Form(true);
   form.cppName = "false";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
-  EXPECT_EQ(gMessages, std::vector<std::string>{
+  EXPECT_EQ(Messages(), std::vector<std::string>{
                            "Cannot compile autodif.cc.\nSymbolical differentiation feature "
                            "will be disabled.\nPlease check the name of C++ compiler\nand "
                            "ensure it is accessable via the PATH variable"});
@@ -391,7 +364,7 @@ TEST_F(Installation, NamesFileIsKeptMovedOrCreated) {
   WriteFile(work_ / "filenums.vel", "former");
   RunUser(Form(false));
   EXPECT_EQ(ReadFile(work_ / "filenums.vpf"), "existing\nnames");
-  EXPECT_EQ(Mode(work_ / "filenums.vpf"), 0600u);
+  EXPECT_EQ(FileMode(work_ / "filenums.vpf"), 0600u);
   EXPECT_EQ(ReadFile(work_ / "filenums.vel"), "former");
 
   // Moved from its former name.
@@ -406,14 +379,14 @@ TEST_F(Installation, NamesFileIsKeptMovedOrCreated) {
   RunUser(Form(false));
   umask(oldMask);
   EXPECT_EQ(ReadFile(work_ / "filenums.vpf"), "-");
-  EXPECT_EQ(Mode(work_ / "filenums.vpf"), 0644u);
+  EXPECT_EQ(FileMode(work_ / "filenums.vpf"), 0644u);
 }
 
 TEST_F(Installation, NamesFileThatCannotBeCreatedIsReported) {
   // A dangling link: nothing may be created through it.
   fs::create_symlink(root_ / "missing-dir" / "x", work_ / "filenums.vpf");
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
-  EXPECT_EQ(std::count(gMessages.begin(), gMessages.end(),
+  EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
                        "Cannot create names file './filenums.vpf'"),
             1);
   EXPECT_FALSE(fs::exists(root_ / "missing-dir"));
@@ -436,17 +409,17 @@ TEST_F(Installation, MissingClassFileStopsAndASecondPressCompletes) {
   // The first press is a User installation without the product object:
   // AUTODIFOPT "-" and a [TMP] section that the second press must not keep.
   ASSERT_EQ(RunFull(Form(false)), InstallOutcome::Stopped);
-  ASSERT_EQ(gMessages.size(), 2u);
-  EXPECT_EQ(gMessages[1], "Cannot open class description file\n" + Kernel() + "classes.vel");
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_EQ(Messages()[1], "Cannot open class description file\n" + Kernel() + "classes.vel");
   EXPECT_TRUE(fs::exists(product_ / "palette.vpf"));
   EXPECT_EQ(ReadSettings(product_ / ".velorixrc")["Libraries.AUTODIFOPT"], "-");
 
   InstallForm form = Form(true);
   form.noticeBoxExists = form.noticeConsent = true;
   WriteFile(product_ / "classes.vel", kClassFile);
-  gMessages.clear();
+  Messages().clear();
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
   const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
   EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "+");
   EXPECT_FALSE(settings.Has("TMP.TMP"));
@@ -463,13 +436,13 @@ TEST_F(Installation, HierarchyEntriesThatNameNoClassStoreNothing) {
     EXPECT_EQ(settings["Currents.CLASSCUR"], "") << text;
     EXPECT_EQ(settings["Files.CLASSFILECUR"], "$(Paths.KERNEL)%s$(Extensions.DESC)") << text;
   }
-  EXPECT_TRUE(gMessages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(Installation, OverlongClassEntryIsReportedAndNotStored) {
   WriteFile(product_ / "classes.vel", "&hierarchy\n" + std::string(250, 'A') + " b\n");
   ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
-  EXPECT_EQ(gMessages, std::vector<std::string>{
+  EXPECT_EQ(Messages(), std::vector<std::string>{
                            "The class entry after &hierarchy in\n" + Kernel() +
                            "classes.vel\nis too long for the settings file.\n"
                            "The current class has not been stored."});
@@ -483,7 +456,7 @@ TEST_F(Installation, ProductDirectoryHoldingPercentSigns) {
   fs::rename(product_, odd);
   product_ = odd;
   ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
-  EXPECT_TRUE(gMessages.empty()) << gMessages.front();
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
   const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
   EXPECT_EQ(settings["Paths.KERNEL"], Kernel());
   EXPECT_EQ(settings["Compiler.INCLUDE"], " -I" + Kernel());
@@ -549,7 +522,7 @@ TEST_F(Installation, NoticeIsSentOnlyWithConsent) {
 TEST_F(Installation, UnwritableSettingsFileStops) {
   fs::create_directory(work_ / ".velorixrc");  // even root cannot open it for writing
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
-  EXPECT_EQ(gMessages, (std::vector<std::string>{"Cannot open file './.velorixrc'",
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Cannot open file './.velorixrc'",
                                                  "Cannot open settings file './.velorixrc'"}));
   EXPECT_FALSE(fs::exists(work_ / "filenums.vpf"));
 }
@@ -557,7 +530,7 @@ TEST_F(Installation, UnwritableSettingsFileStops) {
 TEST_F(Installation, UnwritableCompileScriptStopsAfterTheEarlierFiles) {
   fs::create_directory(product_ / "CompRhs");
   EXPECT_EQ(RunFull(Form(true)), InstallOutcome::Stopped);
-  EXPECT_EQ(gMessages, std::vector<std::string>{"Cannot open batch file for compiler '" +
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open batch file for compiler '" +
                                                 Kernel() + "CompRhs'"});
   EXPECT_TRUE(fs::exists(product_ / "filenums.vpf"));
   EXPECT_TRUE(fs::exists(product_ / "init.vpf"));

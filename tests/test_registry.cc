@@ -20,9 +20,7 @@
 #include <vector>
 
 #include "registry_internal.h"
-
-// The toolkit's short name clashes with GoogleTest's testing::Message.
-#undef Message
+#include "settings_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -30,12 +28,7 @@ namespace {
 
 constexpr int kPlainCopies = VX_LIBRARY_SLOTS + 1;
 
-std::vector<std::string> messages;
-
-MsgAnswer LIBCALLBACK catchMessage(MsgKey, ErrSev, const char *, const char *text) {
-  messages.emplace_back(text != nullptr ? text : "");
-  return ANS_OK;
-}
+std::vector<std::string> &messages = vxtest::Messages();
 
 // One call of an entry point of record.c.
 struct Event {
@@ -86,11 +79,8 @@ std::string plainKey(int i) {
 class RegistryEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    origin_ = fs::current_path();
-    char pattern[] = "registry-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    fs::current_path(pattern);
-    scratch = fs::current_path().string() + "/";
+    ASSERT_TRUE(directory_.Make("registry-XXXXXX", true));
+    scratch = directory_.path().string() + "/";
     fs::copy_file(VX_RECORD_LIB, recordPath());
     fs::copy_file(VX_PLAIN_LIB, plainPath());
     for (int i = 0; i < kPlainCopies; ++i) fs::copy_file(VX_PLAIN_LIB, plainCopy(i));
@@ -109,16 +99,15 @@ class RegistryEnvironment : public ::testing::Environment {
     rc.close();
     ASSERT_TRUE(rc);
     SettingsReload();
-    Nlm_SetMessageHook(catchMessage);
+    Nlm_SetMessageHook(vxtest::CaptureMessage);
   }
   void TearDown() override {
     LibraryUnlockAll();
-    fs::current_path(origin_);
-    fs::remove_all(scratch);
+    directory_.Remove();
   }
 
  private:
-  fs::path origin_;
+  vxtest::ScratchDirectory directory_;
 };
 
 const auto *environment = ::testing::AddGlobalTestEnvironment(new RegistryEnvironment);

@@ -12,20 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "settings_fixture.h"
 #include "utility.h"
-// ncbi.h defines Message as Nlm_Message, which breaks GoogleTest's own.
-#undef Message
 
 namespace {
 
+using vxtest::Messages;
+
 constexpr std::size_t kMaxTextLength = 32767;
-
-std::vector<std::string> g_messages;
-
-MsgAnswer LIBCALLBACK CatchMessage(MsgKey, ErrSev, const char *, const char *message) {
-  g_messages.emplace_back(message != nullptr ? message : "");
-  return ANS_OK;
-}
 
 // A core-library block holding text, as the operations expect.
 Nlm_CharPtr Block(const std::string &text) {
@@ -34,14 +28,8 @@ Nlm_CharPtr Block(const std::string &text) {
   return block;
 }
 
-class HeapStrings : public ::testing::Test {
+class HeapStrings : public vxtest::MessageTest {
  protected:
-  void SetUp() override {
-    g_messages.clear();
-    previous_ = Nlm_SetMessageHook(CatchMessage);
-  }
-  void TearDown() override { Nlm_SetMessageHook(previous_); }
-
   // Runs StrSubstitute on a fresh block; returns the text and the count.
   std::string Substitute(const std::string &text, const char *search, const char *replacement, bool wholeWord,
                          Nlm_Int2 *count) {
@@ -57,9 +45,6 @@ class HeapStrings : public ::testing::Test {
     Nlm_MemFree(result);
     return out;
   }
-
- private:
-  MessageHook previous_ = nullptr;
 };
 
 std::string Trim(std::string text) {
@@ -129,7 +114,7 @@ TEST_F(HeapStrings, NothingToDoReturnsTheSameBlock) {
   Nlm_Int2 count = -1;
   EXPECT_EQ(StrSubstitute(nullptr, "a", "b", FALSE, &count), nullptr);
   EXPECT_EQ(count, 0);
-  EXPECT_TRUE(g_messages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(HeapStrings, ResultBeyondSixteenBitLengthIsRefused) {
@@ -140,25 +125,25 @@ TEST_F(HeapStrings, ResultBeyondSixteenBitLengthIsRefused) {
   EXPECT_EQ(result, block);
   EXPECT_EQ(std::string(result), text);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(Messages().size(), 1u);
   Nlm_MemFree(result);
 
   // A text already beyond the limit is refused as a whole.
-  g_messages.clear();
+  Messages().clear();
   const std::string tooLong(kMaxTextLength + 1, 'z');
   block = Block(tooLong);
   result = StrSubstitute(block, "z", "", FALSE, &count);
   EXPECT_EQ(result, block);
   EXPECT_EQ(std::string(result), tooLong);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(Messages().size(), 1u);
   Nlm_MemFree(result);
 
   // Exactly at the limit is still fine.
-  g_messages.clear();
+  Messages().clear();
   EXPECT_EQ(Substitute(std::string(kMaxTextLength - 2, 'b') + "c", "c", "dd", false, &count).size(), kMaxTextLength);
   EXPECT_EQ(count, 1);
-  EXPECT_TRUE(g_messages.empty());
+  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(HeapStrings, InsertAtEitherEndAndInside) {
@@ -186,7 +171,7 @@ TEST_F(HeapStrings, InsertRefusals) {
   Nlm_CharPtr result = StrInsert(block, 1, big.c_str());
   EXPECT_EQ(result, block);
   EXPECT_STREQ(result, "abc");
-  EXPECT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(Messages().size(), 1u);
   Nlm_MemFree(result);
 }
 
