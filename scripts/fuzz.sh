@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz and runs each in turn, starting
-# from its seed corpus in fuzz/corpus/<target>.
+# from its seed corpus in fuzz/corpus/<target> (and with the dictionary
+# fuzz/dict/<target>.dict where there is one).
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
@@ -31,9 +32,11 @@ for target in "${targets[@]}"; do
   work="$build/corpus/$target"
   mkdir -p "$work"
   log="$build/$target.log"
+  dict=()
+  [ -f "$root/fuzz/dict/$target.dict" ] && dict=(-dict="$root/fuzz/dict/$target.dict")
   # Absolute paths: each target enters a private directory at start.
   nice "$build/$target" -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=4096 \
-    -print_final_stats=1 \
+    -print_final_stats=1 ${dict[@]+"${dict[@]}"} \
     -artifact_prefix="$build/crashes/$target-" "$work" "$root/fuzz/corpus/$target" >"$log" 2>&1
   rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{s+=$1} END {print s+0}')
