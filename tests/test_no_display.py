@@ -1,0 +1,45 @@
+"""Without an X display the tool says so in one line and exits non-zero,
+instead of printing the GUI toolkit's own message or a trace."""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = os.path.join(os.environ["VX_BUILD"], "velorix-setup")
+
+
+def run_without(display):
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    if display is not None:
+        env["DISPLAY"] = display
+    with tempfile.TemporaryDirectory() as work:
+        result = subprocess.run([TOOL], cwd=work, env=env, capture_output=True,
+                                text=True, timeout=30)
+        left = os.listdir(work)
+    return result, left
+
+
+class NoDisplay(unittest.TestCase):
+    def check(self, display, wording):
+        result, left = run_without(display)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, "")
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr)
+        self.assertIn("no X display available", lines[0])
+        self.assertIn(wording, lines[0])
+        self.assertNotIn("Vibrant", result.stderr)
+        self.assertEqual(left, [], "nothing may be written without a window")
+
+    def test_display_unset(self):
+        self.check(None, "DISPLAY is not set")
+
+    def test_display_that_cannot_be_opened(self):
+        # A display number that no server listens on.
+        self.check(":987", "':987' and cannot be opened")
+
+
+if __name__ == "__main__":
+    sys.exit(unittest.main())
