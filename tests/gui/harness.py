@@ -35,16 +35,25 @@ memory until exit); assert_clean_exit() fails on any sanitizer report.
 Logs (the tool's output, Xvfb's) are kept beside `workdir`, not in it, so
 that a listing of workdir shows only what the tool did.
 
+Tests that drive a program of their own rather than the tool use the
+pieces a Session is made of: XServer (a private Xvfb), wait_for (a
+condition awaited with a timeout), scratch_dir (a directory removed at
+the end), snapshot (a directory's state, for "nothing changed") and
+report (the summary of a script that collects failures).
+
 Controls are told apart by geometry (see SetupWindow): Vibrant puts every
 control of a window as a sibling X window of one form window, in creation
 order, and prompts, text fields, toggles and push buttons differ in height.
 """
 
+import contextlib
+import hashlib
 import os
 import re
 import select
 import shutil
 import signal
+import stat
 import subprocess
 import tempfile
 import time
@@ -94,6 +103,148 @@ def artifacts_dir():
     path = os.environ.get("VX_ARTIFACTS") or os.path.join(source_dir(), "artifacts")
     os.makedirs(path, exist_ok=True)
     return path
+
+
+def wait_for(predicate, what, timeout=TIMEOUT, abort=None):
+    """Polls predicate until it returns a true value, which is returned.
+    Fails with 'what' after timeout seconds; abort, when given, is called
+    on each round and may raise to stop the wait at once."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if abort is not None:
+            abort(what)
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %gs waiting until %s" % (timeout, what))
+        time.sleep(POLL)
+
+
+def kill(proc):
+    """Ends a process started in a session of its own, with its children."""
+    if proc.poll() is None:
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    proc.wait()
+
+
+def make_scratch_dir(prefix):
+    """A fresh directory for a test's files, by its real path."""
+    return os.path.realpath(tempfile.mkdtemp(prefix=prefix))
+
+
+def remove_scratch_dir(path):
+    """Removes a scratch directory, unless VX_KEEP_GUI_DIRS asks to keep it."""
+    if os.environ.get("VX_KEEP_GUI_DIRS"):
+        print("kept", path)
+    else:
+        shutil.rmtree(path, ignore_errors=True)
+
+
+@contextlib.contextmanager
+def scratch_dir(prefix):
+    """A fresh directory for the length of a with block."""
+    path = make_scratch_dir(prefix)
+    try:
+        yield path
+    finally:
+        remove_scratch_dir(path)
+
+
+def snapshot(root, skip=()):
+    """Every entry below root, by relative path, with its kind, permission
+    bits, size, modification time and a hash of a file's contents; the
+    trees named in skip are left out, themselves included."""
+    state = {}
+    for top, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if os.path.join(top, d) not in skip]
+        for name in dirs + files:
+            path = os.path.join(top, name)
+            if path in skip:
+                continue
+            info = os.lstat(path)
+            digest = ""
+            if stat.S_ISREG(info.st_mode):
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+            state[os.path.relpath(path, root)] = (
+                stat.S_IFMT(info.st_mode), stat.S_IMODE(info.st_mode), info.st_size,
+                info.st_mtime_ns, digest)
+    return state
+
+
+def report(failures, passed):
+    """Prints the collected failures, or passed when there are none; returns
+    the exit status of the script."""
+    for failure in failures:
+        print("FAILED:", failure)
+    if not failures:
+        print(passed)
+    return 1 if failures else 0
+
+
+def start_xvfb(screen=SCREEN, log=subprocess.DEVNULL):
+    """Starts a private Xvfb in a session of its own; returns the process
+    and its display (":N").  -displayfd lets the server pick a free display
+    number.  -noreset: otherwise the server resets whenever its last client
+    leaves, and a client that connects meanwhile is refused."""
+    read_end, write_end = os.pipe()
+    try:
+        proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
+                                 "-nolisten", "tcp", "-noreset"],
+                                start_new_session=True, pass_fds=(write_end,),
+                                stdout=log, stderr=log)
+    finally:
+        os.close(write_end)
+    try:
+        number = b""
+        deadline = time.monotonic() + TIMEOUT
+        while not number.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                raise AssertionError("Xvfb did not report its display")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise AssertionError("Xvfb ended before reporting its display")
+            number += chunk
+    except BaseException:
+        kill(proc)
+        raise
+    finally:
+        os.close(read_end)
+    return proc, ":" + number.decode().strip()
+
+
+class _Closing:
+    """A with block ends in close(), also when the block fails."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        raise NotImplementedError
+
+
+class XServer(_Closing):
+    """A private Xvfb for a program other than the tool; killed by close(),
+    or at the end of a with block."""
+
+    def __init__(self, screen=SCREEN):
+        self.process, self.display = start_xvfb(screen)
+
+    def close(self):
+        kill(self.process)
+
+    def env(self):
+        """The environment for programs on this display."""
+        return dict(os.environ, DISPLAY=self.display)
 
 
 class XWindow:
@@ -191,11 +342,11 @@ class SetupWindow:
         return parts[-1], parts[0]
 
 
-class Session:
+class Session(_Closing):
     """A private X server, a scratch directory and the tool under test."""
 
     def __init__(self, screen=SCREEN):
-        self._root = os.path.realpath(tempfile.mkdtemp(prefix="vx-gui-"))
+        self._root = make_scratch_dir("vx-gui-")
         self.workdir = os.path.join(self._root, "work")
         self.logdir = os.path.join(self._root, "logs")
         os.makedirs(self.workdir)
@@ -207,32 +358,21 @@ class Session:
         self.app = None
         self._app_log = None
         self.display = None
-        self._start_xvfb(screen)
+        try:
+            self._start_xvfb(screen)
+        except BaseException:
+            self.close()  # a with block is not entered: remove the directory here
+            raise
 
     # ---- life cycle -------------------------------------------------
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
 
     def close(self):
         """Kills everything this session started, then removes workdir and
         the logs."""
         for proc in reversed(self._processes):
-            if proc.poll() is None:
-                try:
-                    os.killpg(proc.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                proc.wait()
+            kill(proc)
         self._processes = []
-        if os.environ.get("VX_KEEP_GUI_DIRS"):
-            print("kept", self._root)
-        else:
-            shutil.rmtree(self._root, ignore_errors=True)
+        remove_scratch_dir(self._root)
 
     def _spawn(self, argv, **kwargs):
         """Starts a process in its own process group, remembered for close()."""
@@ -241,31 +381,9 @@ class Session:
         return proc
 
     def _start_xvfb(self, screen):
-        # -noreset: otherwise the server resets whenever its last client
-        # leaves, and a client that connects meanwhile is refused.
-        read_end, write_end = os.pipe()
-        log = open(os.path.join(self.logdir, "xvfb.log"), "w")
-        try:
-            self._spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
-                         "-nolisten", "tcp", "-noreset"],
-                        pass_fds=(write_end,), stdout=log, stderr=log)
-        finally:
-            os.close(write_end)
-            log.close()
-        try:
-            number = b""
-            deadline = time.monotonic() + TIMEOUT
-            while not number.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([read_end], [], [], left)[0]:
-                    raise AssertionError("Xvfb did not report its display")
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    raise AssertionError("Xvfb ended before reporting its display")
-                number += chunk
-        finally:
-            os.close(read_end)
-        self.display = ":" + number.decode().strip()
+        with open(os.path.join(self.logdir, "xvfb.log"), "w") as log:
+            proc, self.display = start_xvfb(screen, log)
+        self._processes.append(proc)
 
     def env(self, extra=None):
         """The environment for programs on this session's display."""
@@ -341,17 +459,11 @@ class Session:
         """Polls predicate until it returns a true value, which is returned.
         Fails with 'what' after timeout seconds, or at once when the tool
         has ended meanwhile (its output is shown)."""
-        deadline = time.monotonic() + timeout
-        while True:
-            value = predicate()
-            if value:
-                return value
+        def tool_ended(what):
             if self.app is not None and self.app.poll() is not None:
                 raise AssertionError("velorix-setup ended (status %s) while waiting until %s"
                                      ":\n%s" % (self.app.returncode, what, self.app_output()))
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out after %gs waiting until %s" % (timeout, what))
-            time.sleep(POLL)
+        return wait_for(predicate, what, timeout, abort=tool_ended)
 
     # ---- windows ----------------------------------------------------
 
@@ -479,13 +591,7 @@ class Session:
         before typing into it again (type_into does).
         """
         sentinel = "\x01vx-empty\x01"
-        owner = self._spawn(["xsel", "--nodetach", "-i", "-p"], env=self.env(),
-                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-        owner.stdin.write(sentinel.encode())
-        owner.stdin.close()
-        self.wait_until(lambda: self.x("xsel", "-o", "-p", check=False) == sentinel,
-                        "xsel owns the selection")
+        owner = self.own_selection(sentinel)
         # A triple click selects the line.  Motif counts clicks that come
         # within its multi-click time as one series, so let that time pass
         # since the last click first; otherwise this could count as a
@@ -510,6 +616,13 @@ class Session:
     def paste_into(self, field, text):
         """Pastes text into a field with the middle button, as from another
         program's selection."""
+        self.own_selection(text)
+        self.click((field.right - 3, field.y + field.height // 2), button=2)
+
+    def own_selection(self, text):
+        """Makes xsel the owner of the PRIMARY selection, holding text, and
+        returns its process; it ends when another client takes the
+        selection, or in close()."""
         owner = self._spawn(["xsel", "--nodetach", "-i", "-p"], env=self.env(),
                             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
@@ -517,7 +630,7 @@ class Session:
         owner.stdin.close()
         self.wait_until(lambda: self.x("xsel", "-o", "-p", check=False) == text,
                         "xsel owns the selection")
-        self.click((field.right - 3, field.y + field.height // 2), button=2)
+        return owner
 
     # ---- menus ------------------------------------------------------
 

@@ -13,21 +13,16 @@ each dialog must still be the one the probe started in.
 import os
 import queue
 import re
-import select
-import shutil
 import subprocess
 import sys
-import tempfile
 import threading
-import time
 
-BUILD = os.environ.get("VX_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-PROBE = os.path.join(BUILD, "dialog_probe")
+import harness
+
+PROBE = os.path.join(harness.build_dir(), "dialog_probe")
 DIALOG_NAME = "file_selection_popup"
-XVFB_START_TIMEOUT = 20
 LINE_TIMEOUT = 20
 WINDOW_TIMEOUT = 20
-POLL_INTERVAL = 0.05
 # A call with nothing to do must come back well within this.
 NO_WAIT_MS = 100.0
 # Offsets inside the dialog: the first row of a list lies this far below
@@ -47,23 +42,6 @@ failures = []
 def check(name, condition, detail=""):
     if not condition:
         failures.append(f"{name}: {detail}")
-
-
-def start_xvfb():
-    """A private X server; returns (process, display)."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        ready, _, _ = select.select([pipe], [], [], XVFB_START_TIMEOUT)
-        number = pipe.readline().strip() if ready else ""
-    if not number:
-        xvfb.kill()
-        xvfb.wait()
-        raise RuntimeError("Xvfb did not report a display")
-    return xvfb, ":" + number
 
 
 class Probe:
@@ -114,13 +92,9 @@ def xdotool(env, *args):
 
 def wait_for_dialog(env):
     """The id of the viewable file dialog window."""
-    deadline = time.monotonic() + WINDOW_TIMEOUT
-    while time.monotonic() < deadline:
-        found = xdotool(env, "search", "--onlyvisible", "--name", f"^{DIALOG_NAME}$").split()
-        if found:
-            return found[0]
-        time.sleep(POLL_INTERVAL)
-    raise RuntimeError("the file dialog did not appear")
+    return harness.wait_for(
+        lambda: xdotool(env, "search", "--onlyvisible", "--name", f"^{DIALOG_NAME}$").split(),
+        "the file dialog appears", WINDOW_TIMEOUT)[0]
 
 
 GEOMETRY = re.compile(r"^\s*(0x[0-9a-f]+) .*?(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s+\+(-?\d+)\+(-?\d+)\s*$")
@@ -202,13 +176,13 @@ def choose_in_subdirectory(env, window):
     xdotool(env, "key", "Down", "Down", "Return")
     # Wait until the Files list has changed and has settled (two equal
     # looks in a row), so that the click lands on a drawn name.
-    deadline = time.monotonic() + WINDOW_TIMEOUT
-    previous, current = before, list_signature(env, window, files)
-    while current == before or current != previous:
-        if time.monotonic() > deadline:
-            raise RuntimeError("the Files list did not fill after entering the directory")
-        time.sleep(POLL_INTERVAL)
-        previous, current = current, list_signature(env, window, files)
+    looks = [before]
+
+    def settled():
+        looks.append(list_signature(env, window, files))
+        return looks[-1] != before and looks[-1] == looks[-2]
+    harness.wait_for(settled, "the Files list has filled after entering the directory",
+                     WINDOW_TIMEOUT)
     click(env, window, files[0] + ROW_X_OFFSET, files[1] + FIRST_ROW_OFFSET)
     xdotool(env, "key", "Return")
     return True
@@ -287,27 +261,16 @@ def main():
     if not os.access(PROBE, os.X_OK):
         print(f"{PROBE} is missing: build the dialog_probe target", file=sys.stderr)
         return 1
-    work = tempfile.mkdtemp(prefix="vx-dialog-")
-    xvfb = None
     try:
-        os.mkdir(os.path.join(work, "other"))
-        with open(os.path.join(work, "other", "chosen.txt"), "w") as f:
-            f.write("chosen\n")
-        xvfb, display = start_xvfb()
-        run_cancel_and_events(display, work)
-        run_choose_elsewhere(display, work)
-    except (RuntimeError, subprocess.TimeoutExpired) as error:
+        with harness.scratch_dir("vx-dialog-") as work, harness.XServer() as server:
+            os.mkdir(os.path.join(work, "other"))
+            with open(os.path.join(work, "other", "chosen.txt"), "w") as f:
+                f.write("chosen\n")
+            run_cancel_and_events(server.display, work)
+            run_choose_elsewhere(server.display, work)
+    except (AssertionError, RuntimeError, subprocess.TimeoutExpired) as error:
         failures.append(str(error))
-    finally:
-        if xvfb is not None:
-            xvfb.kill()
-            xvfb.wait()
-        shutil.rmtree(work, ignore_errors=True)
-    for failure in failures:
-        print("FAIL:", failure, file=sys.stderr)
-    if not failures:
-        print("file dialog and event tests passed")
-    return 1 if failures else 0
+    return harness.report(failures, "file dialog and event tests passed")
 
 
 if __name__ == "__main__":

@@ -16,7 +16,6 @@ import os
 import shutil
 import stat
 import subprocess
-import sys
 import unittest
 
 import harness
@@ -64,18 +63,6 @@ def settings(path):
             key, value = line.split("=", 1)
             values.setdefault(f"{section}.{key}", value)
     return values, sections
-
-
-def snapshot(root, skip=()):
-    """Contents and modes of every file below root, except the skipped trees."""
-    state = {}
-    for top, dirs, files in os.walk(root):
-        dirs[:] = [d for d in dirs if os.path.join(top, d) not in skip]
-        for name in files:
-            path = os.path.join(top, name)
-            with open(path, "rb") as f:
-                state[path] = (f.read(), os.stat(path).st_mode)
-    return state
 
 
 def make_product(path, classes=True):
@@ -168,7 +155,7 @@ class Installation(unittest.TestCase):
         write(os.path.join(product, "vel_sys.h"), "old header", 0o444)
         write(os.path.join(product, "visuals.vpf"), "old visuals")
         write(os.path.join(user, "visuals.vpf"), "old visuals")
-        outside = snapshot(self.root, skip=(product, user, s.logdir))
+        outside = harness.snapshot(self.root, skip=(product, user, s.logdir))
 
         window = self.start(product)
         self.choose_full(window, product)
@@ -210,7 +197,7 @@ class Installation(unittest.TestCase):
         self.compile_model(product, values)
 
         # User installation from another directory, notice box ticked.
-        after_full = snapshot(product)
+        after_full = harness.snapshot(product)
         window = self.start(user)
         s.type_into(window.kernel, product)
         s.wait_until(lambda: s.read_text(window.kernel) == product, "the directory is typed")
@@ -232,13 +219,14 @@ class Installation(unittest.TestCase):
         for absent in ("init.vpf", "CompRhs", "vel_sys.h", "autodif.o", "visuals.vpf", "del1",
                        "del2"):
             self.assertFalse(os.path.exists(os.path.join(user, absent)), absent)
-        self.assertEqual(snapshot(product), after_full, "the User installation changed the product")
+        self.assertEqual(harness.snapshot(product), after_full,
+                         "the User installation changed the product")
         self.assertEqual(read(self.mail_record).split(), ["velorix-install@velorix.org"])
         self.assertEqual(read(self.mail_record + ".body").split("\n")[1],
                          "VELORIX 1.5u installed on")
         os.remove(self.mail_record)
         os.remove(self.mail_record + ".body")
-        self.assertEqual(snapshot(self.root, skip=(product, user, s.logdir)), outside,
+        self.assertEqual(harness.snapshot(self.root, skip=(product, user, s.logdir)), outside,
                          "something was written outside the two directories")
 
     def compile_model(self, product, values):
@@ -306,14 +294,7 @@ class Installation(unittest.TestCase):
         # selection at once (nor gives one, so the text is not read back).
         # Each click lands one pixel further left, since xdotool's synced
         # move waits for the pointer to move.
-        piece = "x" * PASTE_PIECE
-        owner = s._spawn(["xsel", "--nodetach", "-i", "-p"], env=s.env(),
-                         stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)
-        owner.stdin.write(piece.encode())
-        owner.stdin.close()
-        s.wait_until(lambda: s.x("xsel", "-o", "-p", check=False) == piece,
-                     "xsel owns the selection")
+        s.own_selection("x" * PASTE_PIECE)
         field = window.tuning[0]
         for i in range(FIELD_LIMIT // PASTE_PIECE + 1):
             s.click((field.right - 3 - i, field.y + field.height // 2), button=2)

@@ -8,15 +8,12 @@ the widest, measured directly.  Lines longer than the 998 characters read
 at once must still be measured whole.
 """
 import os
-import select
-import shutil
 import subprocess
 import sys
-import tempfile
 
-BUILD = os.environ.get("VX_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-PROBE = os.path.join(BUILD, "width_probe")
-XVFB_START_TIMEOUT = 20
+import harness
+
+PROBE = os.path.join(harness.build_dir(), "width_probe")
 PROBE_TIMEOUT = 60
 INT16_MAX = 32767
 
@@ -26,23 +23,6 @@ failures = []
 def check(name, got, expected):
     if got != expected:
         failures.append(f"{name}: got {got}, expected {expected}")
-
-
-def start_xvfb():
-    """A private X server; returns (process, display)."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as pipe:
-        ready, _, _ = select.select([pipe], [], [], XVFB_START_TIMEOUT)
-        number = pipe.readline().strip() if ready else ""
-    if not number:
-        xvfb.kill()
-        xvfb.wait()
-        raise RuntimeError("Xvfb did not report a display")
-    return xvfb, ":" + number
 
 
 def probe(display, args):
@@ -67,9 +47,7 @@ def main():
     if not os.access(PROBE, os.X_OK):
         print(f"{PROBE} is missing: build the width_probe target", file=sys.stderr)
         return 1
-    work = tempfile.mkdtemp(prefix="width")
-    xvfb = None
-    try:
+    with harness.scratch_dir("width") as work:
         mixed = "iW.m" * 625  # 2500 characters of unequal widths
         files = {
             "widest.txt": ("a\nwwww\n\nww\n", "wwww\n"),
@@ -89,11 +67,11 @@ def main():
         with open(os.path.join(work, "huge.txt"), "w") as f:
             f.write(huge + "\n")
 
-        xvfb, display = start_xvfb()
         names = list(files) + list(zero) + ["missing.txt", "huge.txt"]
         args = [os.path.join(work, n) for n in names]
         args += [text_arg(widest) for _, widest in files.values()]
-        widths = probe(display, args)
+        with harness.XServer() as server:
+            widths = probe(server.display, args)
         measured = dict(zip(names, widths[:len(names)]))
         direct = widths[len(names):]
 
@@ -105,17 +83,8 @@ def main():
             check(name, measured[name], 0)
         check("missing.txt", measured["missing.txt"], 0)
         check("huge.txt", measured["huge.txt"], INT16_MAX)
-    finally:
-        if xvfb is not None:
-            xvfb.kill()
-            xvfb.wait()
-        shutil.rmtree(work, ignore_errors=True)
 
-    for failure in failures:
-        print("FAILED:", failure)
-    if not failures:
-        print("text width: all checks passed")
-    return 1 if failures else 0
+    return harness.report(failures, "text width: all checks passed")
 
 
 if __name__ == "__main__":

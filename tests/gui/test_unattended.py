@@ -8,14 +8,14 @@ with the window's initial values in both, and compares every file byte for
 byte: both must start from the same defaults and write the same things.
 """
 import os
-import shutil
 import stat
 import subprocess
 import sys
 import tempfile
 
-BUILD = os.environ.get("VX_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
-TOOL = os.path.abspath(os.path.join(BUILD, "velorix-setup"))
+import harness
+
+TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
 RUN_TIMEOUT = 120
 
 failures = []
@@ -43,18 +43,6 @@ def write(path, text):
 def read(path, mode="r"):
     with open(path, mode) as f:
         return f.read()
-
-
-def snapshot(root):
-    """Every file and directory below root: contents, mode and mtime."""
-    state = {}
-    for top, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = os.path.join(top, name)
-            st = os.lstat(path)
-            data = read(path, "rb") if stat.S_ISREG(st.st_mode) else b""
-            state[os.path.relpath(path, root)] = (data, st.st_mode, st.st_mtime_ns)
-    return state
 
 
 def environment(**extra):
@@ -192,11 +180,11 @@ def test_dry_run(root):
     os.makedirs(work)
     write(os.path.join(work, "visuals.vpf"), "old")
 
-    before = snapshot(root)
+    before = harness.snapshot(root)
     scratch_before = dry_run_scratch()
     full = run(["--dry-run", "--full"], product)
     user = run(["--dry-run", "--kernel", product], work)
-    check("dry run: nothing changed", snapshot(root), before)
+    check("dry run: nothing changed", harness.snapshot(root), before)
     check("dry run: no scratch left", dry_run_scratch() - scratch_before, set())
     check("dry Full: status", full.returncode, 0)
     for expected in ("write ./.velorixrc (rw-r--r--) from the settings template",
@@ -234,8 +222,6 @@ def reset(directory, keep):
 def test_same_as_the_window(root):
     """Full and User, with the form's initial values, through the window and
     unattended: the same files, byte for byte."""
-    import harness  # only this test needs a display
-
     with harness.Session() as session:
         product = os.path.join(session.workdir, "product")
         user = os.path.join(session.workdir, "user")
@@ -291,19 +277,12 @@ def main():
         return 1
     for test in (test_full_and_user, test_messages_and_status, test_notice, test_dry_run,
                  test_same_as_the_window):
-        root = tempfile.mkdtemp(prefix="vx_unattended_")
-        try:
-            test(root)
-        except Exception as error:  # report and go on with the next test
-            failures.append(f"{test.__name__}: {error!r}")
-        finally:
-            shutil.rmtree(root, ignore_errors=True)
-
-    for failure in failures:
-        print("FAILED:", failure)
-    if not failures:
-        print("unattended: all checks passed")
-    return 1 if failures else 0
+        with harness.scratch_dir("vx_unattended_") as root:
+            try:
+                test(root)
+            except Exception as error:  # report and go on with the next test
+                failures.append(f"{test.__name__}: {error!r}")
+    return harness.report(failures, "unattended: all checks passed")
 
 
 if __name__ == "__main__":

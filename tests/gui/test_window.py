@@ -6,10 +6,8 @@ Run through ctest (VX_BUILD names the build under test) or directly:
     VX_BUILD=build python3 tests/gui/test_window.py
 """
 
-import hashlib
 import os
 import shutil
-import stat
 import sys
 import unittest
 
@@ -17,23 +15,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 TCSH = "/bin/tcsh"
-
-
-def listing(directory):
-    """Every entry below directory with its kind, mode, size and content hash."""
-    entries = {}
-    for base, dirs, files in os.walk(directory):
-        for name in dirs + files:
-            path = os.path.join(base, name)
-            info = os.lstat(path)
-            digest = ""
-            if stat.S_ISREG(info.st_mode):
-                with open(path, "rb") as f:
-                    digest = hashlib.sha256(f.read()).hexdigest()
-            entries[os.path.relpath(path, directory)] = (
-                stat.S_IFMT(info.st_mode), stat.S_IMODE(info.st_mode), info.st_size,
-                info.st_mtime_ns, digest)
-    return entries
 
 
 def fake_uname(session, line):
@@ -300,14 +281,14 @@ class Cancel(unittest.TestCase):
         with harness.Session() as s:
             with open(os.path.join(s.workdir, "shells.vel"), "w") as f:
                 f.write("tcsh c\n")
-            before = listing(s.workdir)
+            before = harness.snapshot(s.workdir)
             s.start_setup(env={"SHELL": TCSH})
             w = s.setup_window()
             s.click(w.radio["Full"])
             s.wait_until(lambda: s.mapped(w.shell_path), "Full is shown")
             s.click(w.cancel)
             s.assert_clean_exit()
-            self.assertEqual(listing(s.workdir), before)
+            self.assertEqual(harness.snapshot(s.workdir), before)
 
 
 class ButtonRow(unittest.TestCase):
