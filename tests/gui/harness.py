@@ -49,6 +49,7 @@ order, and prompts, text fields, toggles and push buttons differ in height.
 import contextlib
 import hashlib
 import os
+import pwd
 import re
 import select
 import shutil
@@ -407,18 +408,26 @@ class Session(_Closing):
 
     # ---- the tool ---------------------------------------------------
 
-    def start_setup(self, env=None, cwd=None):
+    def start_setup(self, env=None, cwd=None, user=None):
         """Starts velorix-setup in cwd (default workdir) with env changes
-        (a value of None unsets a variable).  Returns the process."""
+        (a value of None unsets a variable).  With user (root only), the
+        tool runs as that user, in the user's own group and no other; the
+        display needs no authorization, since Xvfb runs without -auth.
+        Returns the process."""
         tool = os.path.join(build_dir(), PROGRAM_NAME)
         if not os.access(tool, os.X_OK):
             raise AssertionError("no tool at %s: build it first" % tool)
+        argv = [tool]
+        if user is not None:
+            account = pwd.getpwnam(user)
+            argv = ["setpriv", "--reuid=%d" % account.pw_uid, "--regid=%d" % account.pw_gid,
+                    "--clear-groups"] + argv
         extra = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0")}
         extra.update(env or {})
         self._app_log = os.path.join(self.logdir, "velorix-setup.log")
         log = open(self._app_log, "w")
         try:
-            self.app = self._spawn([tool], cwd=cwd or self.workdir, env=self.env(extra),
+            self.app = self._spawn(argv, cwd=cwd or self.workdir, env=self.env(extra),
                                    stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         finally:
             log.close()

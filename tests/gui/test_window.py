@@ -235,6 +235,43 @@ class NoticePreview(unittest.TestCase):
                 s.assert_clean_exit()
 
 
+    def test_unwritable_directory_leaves_out_the_registration_group(self):
+        # The preview is read from del3, which the tool makes in its working
+        # directory.  Root may write anywhere, so the tool runs as nobody in
+        # a directory of root's with mode 755: readable, not writable.
+        if os.geteuid() != 0:
+            self.skipTest("running the tool as another user needs root")
+        with harness.Session() as s:
+            for directory in (os.path.dirname(s.workdir), s.workdir):
+                os.chmod(directory, 0o755)
+            before = harness.snapshot(s.workdir)
+            s.start_setup(env={"SHELL": TCSH, "HOME": s.workdir}, user="nobody")
+            w = s.setup_window()
+            self.assertEqual(s.message_boxes(), [])
+            self.assertIsNone(w.consent)
+            # Between the switch row and the buttons there is nothing: no
+            # group title, preview line or note.
+            switch_row = list(w.radio.values()) + [w.shell_path]
+            bottom = max(c.bottom for c in switch_row)
+            self.assertEqual([p for p in w.prompts if p.y >= bottom], [])
+            self.assertGreater(w.setup.y, bottom)
+
+            # The rest is the usual form, and works as usual.
+            self.assertEqual(len(w.tuning), 3)
+            self.assertEqual(s.read_text(w.kernel), "")
+            s.click(w.radio["Full"])
+            s.wait_until(lambda: s.mapped(w.shell_path), "Full is shown")
+            self.assertEqual(s.read_text(w.kernel), s.workdir)
+            self.assertEqual(s.read_text(w.lib), "-lc -lm")
+            self.assertEqual(s.read_text(w.cpp_name), "c++")
+            self.assertEqual(s.read_text(w.cpp_options), " -O2 -fPIC -lc -lm")
+            self.assertEqual(s.read_text(w.tuning[0]), "lpr %s")
+            self.assertEqual(s.read_text(w.shell_path), TCSH + " -f")
+            s.click(w.cancel)
+            s.assert_clean_exit()
+            self.assertEqual(harness.snapshot(s.workdir), before)
+
+
 class RefusedValues(unittest.TestCase):
 
     def test_overlong_shell_value_is_refused_with_a_message(self):
