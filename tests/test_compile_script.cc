@@ -362,6 +362,23 @@ TEST_P(CompileScriptRun, DerivativeBranchRebuildsTheLibrary) {
   EXPECT_DOUBLE_EQ(value(2.0), 13.0);
 }
 
+// What the analysis program does with the built model: it names the
+// library in [Libraries] and loads it through the registry.
+TEST_P(CompileScriptRun, RegistryLoadsTheBuiltLibraryByItsKey) {
+  const std::string target = std::string("model_lib_") + GetParam().label;
+  runScript(target, "n");
+  store("Libraries", "RHSLIB", "$(Paths.KERNELW)" + target + "$(Extensions.LIB)");
+
+  void *handle = LibraryLock("RHSLIB");
+  ASSERT_NE(handle, nullptr) << ParBuf << "\n" << ReadFile("ErrLog") << ReadFile("script.out");
+  auto index = reinterpret_cast<int (*)(void)>(LibraryFuncAddress(handle, "velo_model_index"));
+  ASSERT_NE(index, nullptr);
+  EXPECT_EQ(index(), 14);
+  EXPECT_EQ(LibraryFuncAddressCond(handle, "velo_derived"), nullptr);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(LibraryUnlock(handle), nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Shells, CompileScriptRun,
                          ::testing::Values(ShellCase{"tcsh", "tcsh", " -f", kCshStyle},
                                            ShellCase{"sh", "/bin/sh", " ", kKshStyle},
