@@ -314,6 +314,34 @@ TEST_F(Installation, UserInstallationAgainstAFullOne) {
     EXPECT_FALSE(fs::exists(work_ / absent)) << absent;
 }
 
+// Full from elsewhere: the installation-wide files go into the product
+// directory, the object is compiled and the working files are written here.
+TEST_F(Installation, FullInstallationFromAnotherDirectory) {
+  WriteFile(work_ / "autodif.cc", "int autodif_marker() { return 7; }\n");
+  WriteFile(work_ / "visuals.vpf", "old");
+  ASSERT_EQ(RunUser(Form(true)), InstallOutcome::Ended);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+
+  for (const char *made : {"init.vpf", "CompRhs", "vel_sys.h"}) {
+    EXPECT_TRUE(fs::exists(product_ / made)) << made;
+    EXPECT_FALSE(fs::exists(work_ / made)) << made;
+  }
+  for (const char *made : {".velorixrc", "filenums.vpf", "palette.vpf", "autodif.o"}) {
+    EXPECT_TRUE(fs::exists(work_ / made)) << made;
+    EXPECT_FALSE(fs::exists(product_ / made)) << made;
+  }
+  EXPECT_FALSE(fs::exists(work_ / "visuals.vpf"));
+  EXPECT_EQ(Compiles(), 1);
+  const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
+  EXPECT_EQ(settings["Paths.KERNEL"], Kernel());
+  EXPECT_EQ(settings["Paths.KERNELW"], "./");
+  EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "+");
+  EXPECT_FALSE(settings.Has("TMP.TMP"));
+  EXPECT_EQ(settings["Currents.CLASSCUR"], "A");
+  const std::string script = ReadFile(product_ / "CompRhs");
+  EXPECT_NE(script.find(" " + Kernel() + "autodif.o "), std::string::npos) << script;
+}
+
 TEST_F(Installation, UserInstallationWithoutTheProductObject) {
   ASSERT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
   EXPECT_EQ(Messages(), std::vector<std::string>{
