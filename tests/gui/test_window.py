@@ -8,7 +8,9 @@ Run through ctest (VX_BUILD names the build under test) or directly:
 
 import os
 import shutil
+import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -123,14 +125,33 @@ class InstallationSwitch(unittest.TestCase):
             s.assert_clean_exit()
 
 
+def watch_bells(session):
+    """Starts bell_watch on the session's display; returns a function that
+    gives the number of bells rung since."""
+    log = os.path.join(session.logdir, "bells.log")
+    with open(log, "w") as out:
+        session._spawn([os.path.join(harness.build_dir(), "bell_watch")], env=session.env(),
+                       stdout=out, stderr=subprocess.STDOUT)
+
+    def lines():
+        with open(log) as f:
+            return f.read().split()
+    session.wait_until(lambda: "ready" in lines(), "bell_watch listens")
+    return lambda: lines().count("bell")
+
+
 class DirectoryCheck(unittest.TestCase):
 
     def test_blank_backslash_and_comma_are_removed(self):
         with harness.Session() as s:
             s.start_setup(env={"SHELL": TCSH})
             w = s.setup_window()
+            bells = watch_bells(s)
             s.type_into(w.kernel, "/a b\\c,d")
             self.assertEqual(s.read_text(w.kernel), "/abcd")
+            # One beep for each refused character.
+            s.wait_until(lambda: bells() >= 3, "three beeps")
+            self.assertEqual(bells(), 3)
 
             # A pasted text loses only its first refused character; the
             # next change removes the second.
@@ -138,10 +159,13 @@ class DirectoryCheck(unittest.TestCase):
             self.assertEqual(s.read_text(w.kernel), "/abcd/x y")
             s.type_into(w.kernel, "z")
             self.assertEqual(s.read_text(w.kernel), "/abcd/xyz")
+            s.wait_until(lambda: bells() >= 5, "a beep for each removed blank")
 
-            # Other fields take these characters.
+            # Other fields take these characters, without a beep.
             s.type_into(w.tuning[0], " a,b\\")
             self.assertEqual(s.read_text(w.tuning[0]), "lpr %s a,b\\")
+            time.sleep(0.5)  # time for a stray beep to arrive
+            self.assertEqual(bells(), 5)
             s.click(w.cancel)
             s.assert_clean_exit()
 
