@@ -434,6 +434,17 @@ bool Storable(const char *section, const char *key, const char *value) {
            kBase, kShownName, section, kShownName, Shown(key, kNoKey));
     return false;
   }
+  // A key line that begins with "[" reads back as a section header, taking
+  // the keys after it along, and one that begins with ";" as a comment;
+  // outer blanks are cut on reading, so the key would not be found again.
+  const std::size_t keyLength = key != nullptr ? std::strlen(key) : 0;
+  if (keyLength > 0 && (key[0] == '[' || key[0] == ';' || key[0] == ' ' || key[0] == '\t' ||
+                        key[keyLength - 1] == ' ' || key[keyLength - 1] == '\t')) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\na key may not begin with \"[\" or \";\" nor begin or "
+           "end with a blank.",
+           kBase, kShownName, section, kShownName, key);
+    return false;
+  }
   const std::size_t header = std::strlen(section) + 2;
   const std::size_t line = key != nullptr && value != nullptr ? std::strlen(key) + 1 + std::strlen(value) : 0;
   if (header > kMaxFileLine || line > kMaxFileLine) {

@@ -411,6 +411,27 @@ TEST_F(SettingsTest, SetParamRefusesLinesThatWouldNotReadBack) {
   EXPECT_EQ(GetParamString("Long", "KEY2"), nullptr);
 }
 
+TEST_F(SettingsTest, SetParamRefusesKeysThatWouldReadBackAsSomethingElse) {
+  // "[K=x" would open a section that takes the keys after it, ";K=x" would
+  // be a comment, and " K " would read back as K.
+  WriteSettings("[S]\nA=1\n");
+  const std::string before = FileText();
+  for (const char *key : {"[K", ";K", " K", "K\t"}) {
+    char value[] = "x";
+    Shown().clear();
+    EXPECT_FALSE(SetParam("S", key, value)) << key;
+    ASSERT_EQ(Shown().size(), 1u) << key;
+    EXPECT_NE(Shown()[0].find("a key may not begin with"), std::string::npos) << Shown()[0];
+    EXPECT_EQ(FileText(), before) << key;
+  }
+  // Such characters inside a key are fine.
+  char value[] = "x";
+  EXPECT_TRUE(SetParam("S", "K[;] K", value));
+  SettingsReload();
+  EXPECT_EQ(Or(GetParamString("S", "K[;] K")), "x");
+  EXPECT_EQ(Or(GetParamString("S", "A")), "1");
+}
+
 TEST_F(SettingsTest, StdioRewriteAndReloadIsNotUndoneByTheNextWrite) {
   WriteSettings("[Old]\nA=old\n[Paths]\nKERNEL=/old/\n");
   ASSERT_EQ(Or(GetParamString("Old", "A")), "old");
