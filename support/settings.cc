@@ -573,6 +573,9 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
     return FALSE;
   }
   if (!Nlm_SetAppParam(kBase, section, key, key != nullptr ? value : nullptr)) {
+    // Removing a section that is not there changes nothing: no failure to
+    // tell the user about.
+    if (key == nullptr && sectionsBefore == 0) return FALSE;
     ReportNotWritten(path, section, key);
     return FALSE;
   }

@@ -390,6 +390,13 @@ TEST_F(SettingsTest, ScratchKeyExpandsFreeTextAndIsRemovedAfterwards) {
   EXPECT_TRUE(SetParam("TMP", nullptr, nullptr));
   EXPECT_EQ(Or(GetParamString("TMP", "TMP")), "2");
   EXPECT_TRUE(Shown().empty());
+
+  // Removing a section that is not there changes nothing and is no
+  // failure to report.
+  const std::string before = FileText();
+  EXPECT_FALSE(SetParam("NOSUCH", nullptr, nullptr));
+  EXPECT_TRUE(Shown().empty()) << Shown()[0];
+  EXPECT_EQ(FileText(), before);
 }
 
 TEST_F(SettingsTest, SetParamRefusesLinesThatWouldNotReadBack) {
