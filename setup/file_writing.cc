@@ -43,6 +43,7 @@ constexpr std::size_t kMaxLineLength = VX_PARBUF_SIZE - 1;
 constexpr char kShebang[] = "#! ";
 constexpr std::size_t kShebangLength = sizeof kShebang - 1;
 constexpr std::size_t kMaxShellPathLength = VX_PARBUF_SIZE - kShebangLength - 2;
+static_assert(kMaxShellPathLength == kShellPathLimit, "the installation checks this limit");
 
 constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;  // 0600 while writing
 constexpr mode_t kScriptMode =                         // 0755, rwxr-xr-x

@@ -8,6 +8,8 @@
 #include <ncbi.h>
 #include <sys/types.h>
 
+#include <cstddef>
+
 // Mode of a nine-character permission string ("rw-r--r--" -> 0644).
 mode_t ModeFromPermissions(const char *permissions);
 
@@ -16,6 +18,10 @@ mode_t ModeFromPermissions(const char *permissions);
 // cannot be opened (after "Cannot open file '%s'").  name may lie in ParBuf.
 Nlm_Boolean CreateFile(const char *name, const char *const *lines,
                        const char *permissions, Nlm_Boolean expand);
+
+// Longest shell path for the compile script's first line: "#! ", the path,
+// a line feed and the terminating NUL fit the 500-byte settings buffer.
+constexpr std::size_t kShellPathLimit = 495;
 
 // Writes the compile script to path for shell style shellStyle (1-based
 // record of shells) with "#! " and shellPath as its first line.  FALSE when

@@ -229,6 +229,9 @@ bool CheckForm(const InstallForm &form) {
            std::to_string(kCompileCommandLimit) + " characters.");
       return false;
     }
+    // The compile script's first line; refused here, before the files
+    // that come before the script are written.
+    if (!CheckLength(form.shellPath, kShellPathLimit, "Shell path")) return false;
     if (form.shellStyle < 1 || form.shellStyle > kShellRecords) {
       Show("Choose a shell style for the compile script.");
       return false;

@@ -235,6 +235,31 @@ TEST_F(Installation, OverlongCompileCommandStopsFullButNotUser) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// The compile script's first line must fit the settings buffer: a longer
+// shell path is refused before anything is written, not after the files
+// before the script, and not as an unopenable script.
+TEST_F(Installation, OverlongShellPathStopsFullBeforeWriting) {
+  const auto before = Snapshot(root_);
+  InstallForm form = Form(true);
+  form.shellPath = "/" + std::string(495, 's');
+  EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                           "The text of the field 'Shell path' is longer than 495 characters.\n"
+                           "Please shorten it."});
+  EXPECT_EQ(Snapshot(root_), before);
+
+  // The longest that fits is written; a User installation never uses it.
+  Messages().clear();
+  form.shellPath.pop_back();
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+  EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, form.shellPath.size() + 4),
+            "#! " + form.shellPath + "\n");
+  form.shellPath += "ss";
+  form.full = false;
+  EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
+}
+
 // ---- Full and User from end to end ---------------------------------------
 
 TEST_F(Installation, FullInstallationWithTheRealCompiler) {
