@@ -80,7 +80,8 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key,
                          const VxArg *args, int nargs);
 
 /* Reads [section] key and expands it without formatting ("%" stays).
- * Returns ParBuf or NULL (ParBuf then holds the empty text). */
+ * Returns ParBuf or NULL: after a missing key ParBuf holds the empty text,
+ * after an undefined reference the text cut before that reference's ".". */
 Nlm_CharPtr GetParamString(const char *section, const char *key);
 
 /* Appends the value of [section] key to the text already in ParBuf and
