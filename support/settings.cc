@@ -428,6 +428,14 @@ bool Storable(const char *section, const char *key, const char *value) {
     Report("Settings file '%s': a value cannot be stored without a section name.", kBase);
     return false;
   }
+  // Without a key the core library removes the whole section: only a
+  // caller that gives no value either asks for that.
+  if (key == nullptr && value != nullptr) {
+    Report("Settings file '%s', section '%.*s': a value cannot be stored without a key; the section was left as it "
+           "is.",
+           kBase, kShownName, section);
+    return false;
+  }
   if (std::strpbrk(section, "]\n") != nullptr || (key != nullptr && std::strpbrk(key, "=\n") != nullptr)) {
     Report("Settings file '%s', section '%.*s', key '%.*s':\na section name may not hold \"]\" and a key may not "
            "hold \"=\".",

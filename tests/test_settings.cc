@@ -391,6 +391,21 @@ TEST_F(SettingsTest, ScratchKeyExpandsFreeTextAndIsRemovedAfterwards) {
   EXPECT_EQ(Or(GetParamString("TMP", "TMP")), "2");
   EXPECT_TRUE(Shown().empty());
 
+  // A value without a key (null or empty) is refused: the core library
+  // would take it for the removal of the whole section.
+  WriteSettings("[Keep]\nA=1\nB=2\n");
+  const std::string kept = FileText();
+  for (const char *key : {static_cast<const char *>(nullptr), ""}) {
+    char value[] = "x";
+    Shown().clear();
+    EXPECT_FALSE(SetParam("Keep", key, value));
+    ASSERT_EQ(Shown().size(), 1u);
+    EXPECT_NE(Shown()[0].find("a value cannot be stored without a key"), std::string::npos) << Shown()[0];
+    EXPECT_EQ(FileText(), kept);
+    EXPECT_EQ(Or(GetParamString("Keep", "B")), "2");
+  }
+  Shown().clear();
+
   // Removing a section that is not there changes nothing and is no
   // failure to report.
   const std::string before = FileText();
