@@ -13,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include <unistd.h>
+
 #include "utility.h"
 #include "window.h"
 
@@ -69,5 +71,7 @@ void MakeNoticePreview(Nlm_WindoW window, Nlm_Int2 h, Nlm_Int2 v) {
     Nlm_StaticPrompt(gReg, Title(kNoticeNote), 0, 0, nullptr, 'l');
     notice.reset();
   }
-  (void)std::system(kNoticeCleanupCommand);
+  // Removed directly rather than by a second shell: that shell was the
+  // largest part of the start-up time, and a missing file needs no remark.
+  for (const char *name : kNoticeScratchFiles) (void)unlink(name);
 }

@@ -14,7 +14,8 @@
 constexpr const char *kNoticeCommand =
     "echo '\nVELORIX 1.5? installed on'>del1;uname -a>del2;cat del1 del2>del3";
 constexpr const char *kNoticeFile = "del3";
-constexpr const char *kNoticeCleanupCommand = "rm del1 del2 del3";
+// The scratch files, removed once the preview has been read.
+constexpr const char *kNoticeScratchFiles[] = {"del1", "del2", "del3"};
 
 // Trims line in place and replaces its first "?" by mark ("m" for a Full
 // installation, "u" for a User one).  FALSE when the line is then empty.
