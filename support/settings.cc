@@ -22,6 +22,9 @@
  */
 #include <pwd.h>
 #include <sys/stat.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +39,7 @@
 #include <vector>
 
 #include "format.h"
+#include "settings_internal.h"
 #include "utility.h"
 
 extern "C" {
@@ -122,7 +126,10 @@ Read ReadValue(const char *section, const char *key, char *buf, std::size_t size
     if (target == buf) buf[0] = '\0';
     return Read::kMissing;
   }
-  const std::size_t n = ::strnlen(target, kProbeSize);
+  // The core library returns the length it copied; strnlen backs that up
+  // should a value ever hold a NUL of its own.
+  std::size_t n = static_cast<std::size_t>(got);
+  if (n >= kProbeSize || target[n] != '\0') n = ::strnlen(target, kProbeSize);
   if (n > kMaxText || n >= size) {
     if (target == buf) buf[0] = '\0';
     return Read::kTooLong;
@@ -156,54 +163,180 @@ bool SameName(const char *kept, std::size_t keptLength, const char *name, std::s
          strncasecmp(kept, name, n) == 0;
 }
 
+// What CleanSplice looks for, one bit each.
+constexpr unsigned char kIsMark = 1;
+constexpr unsigned char kIsPercent = 2;
+constexpr unsigned char kIsDollar = 4;
+constexpr std::array<unsigned char, 256> kSpliceClasses = [] {
+  std::array<unsigned char, 256> classes{};
+  classes[static_cast<unsigned char>(VX_EMPTY_MARK)] = kIsMark;
+  classes['%'] = kIsPercent;
+  classes['$'] = kIsDollar;
+  return classes;
+}();
+
+constexpr std::size_t kNoDollar = static_cast<std::size_t>(-1);
+
+// The first c among the n characters at from, or null.  room is how many
+// bytes from on lie in the buffer: with sixteen of them, a short search
+// is one comparison instead of a library call.
+inline char *FindByte(char *from, std::size_t n, std::size_t room, char c) {
+#if defined(__SSE2__)
+  if (n <= 16 && room >= 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(c))));
+    bits &= n == 16 ? 0xFFFFu : (1u << n) - 1;
+    return bits != 0 ? from + __builtin_ctz(bits) : nullptr;
+  }
+#else
+  (void)room;
+#endif
+  return static_cast<char *>(std::memchr(from, c, n));
+}
+
 // Removes the empty marks from value (length *length) and, with
 // doublePercent, doubles each "%" so that formatting prints it as it is;
-// value is a buffer of size bytes.  False when the result would not fit.
-// One pass finds both: spliced values are short.
-bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool doublePercent) {
+// value is a buffer of size bytes.  *dollar is set to the offset of the
+// first "$" in the result, or kNoDollar.  False when the result would not
+// fit.  One pass finds all three: spliced values are short, and most hold
+// none of them.
+bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool doublePercent, std::size_t *dollar) {
   std::size_t n = *length;
   std::size_t marks = 0;
   std::size_t percents = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    marks += value[i] == VX_EMPTY_MARK;
-    percents += value[i] == '%';
+  std::size_t first = kNoDollar;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen characters at a time while they lie within the buffer; only
+  // the characters found are looked at one by one.
+  const __m128i mark = _mm_set1_epi8(VX_EMPTY_MARK);
+  const __m128i percent = _mm_set1_epi8('%');
+  const __m128i dollarChar = _mm_set1_epi8('$');
+  for (; i < n && i + 16 <= size; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(value + i));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, mark), _mm_cmpeq_epi8(chunk, percent)),
+                                      _mm_cmpeq_epi8(chunk, dollarChar));
+    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (n - i < 16) bits &= (1u << (n - i)) - 1;
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(bits));
+      const unsigned char kind = kSpliceClasses[static_cast<unsigned char>(value[at])];
+      marks += kind & kIsMark;
+      percents += (kind & kIsPercent) >> 1;
+      if ((kind & kIsDollar) != 0 && first == kNoDollar) first = at;
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    const unsigned char kind = kSpliceClasses[static_cast<unsigned char>(value[i])];
+    if (kind == 0) continue;
+    marks += kind & kIsMark;
+    percents += (kind & kIsPercent) >> 1;
+    if ((kind & kIsDollar) != 0 && first == kNoDollar) first = i;
   }
   if (marks > 0) {
     RemoveEmptyChars(value);
     n -= marks;
+    const char *found = static_cast<const char *>(std::memchr(value, '$', n));
+    first = found != nullptr ? static_cast<std::size_t>(found - value) : kNoDollar;
   }
   if (doublePercent && percents > 0) {
     if (n + percents >= size) return false;
+    std::size_t before = 0;  // "%" before the first "$" move it along
     for (std::size_t from = n, to = n + percents; from > 0;) {
       --from;
       value[--to] = value[from];
-      if (value[from] == '%') value[--to] = '%';
+      if (value[from] == '%') {
+        value[--to] = '%';
+        before += first != kNoDollar && from < first;
+      }
     }
+    if (first != kNoDollar) first += before;
     n += percents;
     value[n] = '\0';
   }
   *length = n;
+  *dollar = first;
   return true;
 }
 
-// Reference expansion in place.  text holds at most size - 1 characters.
-// section and key name the text for reports and may be null.  With
-// forFormat, "%" in spliced values is doubled (see the file comment).
-// Nothing is allocated or cleared: this runs for every value read and
-// every line of a description file.
-// length is that of text, which the caller has measured already.
-bool ExpandReferences(char *text, std::size_t length, std::size_t size, const char *section, const char *key,
-                      bool forFormat) {
-  char *dollar = static_cast<char *>(std::memchr(text, '$', length));
-  if (dollar == nullptr) return true;
-  // Neither is cleared: only the entries below depth, and their names, are
-  // ever read.
+// ---- reference expansion ----
+//
+// Two roads give the same result.  The splice loop below is the general
+// one: it works in place on the whole text.  The level walk after it is
+// the one taken for texts that fit a settings value: each value read is
+// kept in a buffer of its own while it is scanned, so that nothing is
+// moved, and its reference names serve the loop test where they lie.  The
+// walk hands over to the splice loop when a reference may run on past the
+// end of a value into the text after it, which only the splice loop sees.
+
+// The reports that stop an expansion.  where and key name the text being
+// expanded; the reference names are terminated strings.
+void ReportStop(const char *where, const char *key, const char *refSection, const char *refKey, bool looped) {
+  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe reference $(%.*s.%.*s) %s.", kBase, kShownName, where,
+         kShownName, Shown(key, kNoKey), kShownName, refSection, kShownName, refKey,
+         looped ? "refers back to itself, directly or through other keys" : "is nested too deep or expands without end");
+}
+
+void ReportUnread(Read read, const char *section, const char *key, const char *where, const char *refSection,
+                  std::size_t sectionLength, const char *refKey, std::size_t keyLength) {
+  if (read == Read::kTooLong) {
+    ReportValueTooLong(refSection, refKey);
+  } else if (section == nullptr && key == nullptr) {
+    // Text that is no settings value: name the failing reference, its
+    // names cut as every quoted name is, so that the report fits.
+    const std::string reference = "$(" + std::string(refSection, std::min<std::size_t>(sectionLength, kShownName)) +
+                                  "." + std::string(refKey, std::min<std::size_t>(keyLength, kShownName)) + ")";
+    Warning(kUndefinedReference, kBase, where, reference.c_str());
+  } else {
+    Warning(kUndefinedReference, kBase, where, Shown(key, kNoKey));
+  }
+}
+
+void ReportTooLongOnceExpanded(const char *where, const char *key, std::size_t size, const char *refSection,
+                               const char *refKey) {
+  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text would be longer than %zu characters "
+         "once $(%.*s.%.*s) is expanded.",
+         kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, refSection, kShownName,
+         refKey);
+}
+
+bool DoublesPercent(bool forFormat, const char *refSection, std::size_t sectionLength) {
+  return forFormat && !SameName(refSection, sectionLength, kMessageSection, kMessageSectionLength);
+}
+
+// The keys being expanded, outermost first, for the splice loop.  Neither
+// array is cleared: only the entries below depth, and their names, are
+// ever read.
+struct SpliceState {
   std::array<ActiveReference, kMaxReferenceDepth> active;
   std::array<char, kNameStore> names;
   std::size_t depth = 0;
   int substitutions = 0;
+};
+
+// Where the names of the slot at depth go in the name store.
+std::size_t NamesOffset(const SpliceState &state, std::size_t depth) {
+  if (depth == 0) return 0;
+  const ActiveReference &below = state.active[depth - 1];
+  return below.names + below.sectionLength + below.keyLength + 2;
+}
+
+// The splice loop.  text holds *textLength characters in a buffer of size
+// bytes; the search starts at dollar, with the keys in state active.  A
+// reference is replaced by its value and the search goes on at the start
+// of the value, so a reference may end in the text after it.
+bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
+                      bool forFormat, char *dollar, SpliceState &state) {
+  std::size_t length = *textLength;
+  std::size_t &depth = state.depth;
+  auto &active = state.active;
   const char *where = Shown(section, kNoSection);
-  for (; dollar != nullptr; dollar = std::strchr(dollar, '$')) {
+  // The next "$" at or after from.
+  auto nextDollar = [&](char *from) {
+    return static_cast<char *>(std::memchr(from, '$', length - static_cast<std::size_t>(from - text)));
+  };
+  while (dollar != nullptr) {
     const std::size_t start = static_cast<std::size_t>(dollar - text);
     // "$(", a section name without ".", ".", a key without ")", ")".
     // Names are short: a plain loop beats a library call here.
@@ -218,7 +351,7 @@ bool ExpandReferences(char *text, std::size_t length, std::size_t size, const ch
       }
     }
     if (close == nullptr || *close != ')' || close == dot + 1) {
-      ++dollar;
+      dollar = nextDollar(dollar + 1);
       continue;
     }
     const char *refSection = dollar + 2;
@@ -232,17 +365,16 @@ bool ExpandReferences(char *text, std::size_t length, std::size_t size, const ch
     bool looped = false;
     for (std::size_t i = 0; i < depth && !looped; ++i) {
       const ActiveReference &outer = active[i];
-      const char *outerSection = names.data() + outer.names;
-      looped = SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
+      const char *outerSection = state.names.data() + outer.names;
+      // The lengths settle most comparisons without a call.
+      looped = outer.keyLength == keyLength && outer.sectionLength == sectionLength &&
+               SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
                SameName(outerSection, outer.sectionLength, refSection, sectionLength);
     }
-    if (looped || depth >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions) {
+    if (looped || depth >= kMaxReferenceDepth || state.substitutions >= kMaxSubstitutions) {
       *dot = '\0';
       *close = '\0';
-      Report("Settings file '%s', section '%.*s', key '%.*s':\nthe reference $(%.*s.%.*s) %s.", kBase, kShownName,
-             where, kShownName, Shown(key, kNoKey), kShownName, refSection, kShownName, refKey,
-             looped ? "refers back to itself, directly or through other keys"
-                    : "is nested too deep or expands without end");
+      ReportStop(where, key, refSection, refKey, looped);
       return false;
     }
 
@@ -250,10 +382,10 @@ bool ExpandReferences(char *text, std::size_t length, std::size_t size, const ch
     // once the value is spliced in, for the loop test.  Names that do not
     // fit a settings line, let alone the store, are surely undefined.
     ActiveReference &slot = active[depth];
-    slot.names = depth == 0 ? 0 : active[depth - 1].names + active[depth - 1].sectionLength + active[depth - 1].keyLength + 2;
+    slot.names = NamesOffset(state, depth);
     slot.sectionLength = sectionLength;
     slot.keyLength = keyLength;
-    char *const slotSection = names.data() + slot.names;
+    char *const slotSection = state.names.data() + slot.names;
     char *const slotKey = slotSection + sectionLength + 1;
     const bool storable = sectionLength + keyLength + 2 <= kBufSize;
     if (storable) {
@@ -269,28 +401,17 @@ bool ExpandReferences(char *text, std::size_t length, std::size_t size, const ch
         storable ? ReadValue(slotSection, slotKey, value.data(), value.size(), &valueLength) : Read::kMissing;
     if (read != Read::kFound) {
       *dot = '\0';
-      if (read == Read::kTooLong) {
-        ReportValueTooLong(slotSection, slotKey);
-      } else if (section == nullptr && key == nullptr) {
-        // Text that is no settings value: name the failing reference,
-        // its names cut as every quoted name is, so that the report fits.
-        const std::string reference = "$(" + std::string(refSection, std::min<std::size_t>(sectionLength, kShownName)) +
-                                      "." + std::string(refKey, std::min<std::size_t>(keyLength, kShownName)) + ")";
-        Warning(kUndefinedReference, kBase, where, reference.c_str());
-      } else {
-        Warning(kUndefinedReference, kBase, where, Shown(key, kNoKey));
-      }
+      ReportUnread(read, section, key, where, storable ? slotSection : refSection, sectionLength,
+                   storable ? slotKey : refKey, keyLength);
       return false;
     }
+    std::size_t valueDollar = kNoDollar;
     const bool fits = CleanSplice(value.data(), kBufSize, &valueLength,
-                                  forFormat && !SameName(slotSection, sectionLength, kMessageSection, kMessageSectionLength)) &&
+                                  DoublesPercent(forFormat, slotSection, sectionLength), &valueDollar) &&
                       start + valueLength + (length - refEnd) <= size - 1;
     if (!fits) {
       *dot = '\0';
-      Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text would be longer than %zu characters "
-             "once $(%.*s.%.*s) is expanded.",
-             kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, slotSection,
-             kShownName, slotKey);
+      ReportTooLongOnceExpanded(where, key, size, slotSection, slotKey);
       return false;
     }
     std::memmove(text + start + valueLength, text + refEnd, length - refEnd + 1);
@@ -305,9 +426,211 @@ bool ExpandReferences(char *text, std::size_t length, std::size_t size, const ch
     slot.end = start + valueLength;
     ++depth;
     length = newLength;
-    ++substitutions;
-    // The search goes on at the start of the spliced value.
+    ++state.substitutions;
+    // The search goes on at the start of the spliced value: at its first
+    // "$", which CleanSplice found, or after it when it holds none.
+    dollar = valueDollar != kNoDollar ? text + start + valueDollar : nextDollar(text + start + valueLength);
   }
+  *textLength = length;
+  return true;
+}
+
+// A text, or a value being scanned, in the level walk.  Level 0 is the
+// text itself; level n > 0 is the value of the reference that level n - 1
+// is stopped at, whose names (terminated in place) are kept here.
+struct Level {
+  std::size_t length;  // of its text
+  std::size_t next;    // where its scan goes on once its reference is done
+  const char *section;
+  std::size_t sectionLength;
+  const char *key;
+  std::size_t keyLength;
+};
+
+constexpr std::size_t kLevelSize = kBufSize + 1;
+using LevelTexts = std::array<std::array<char, kLevelSize>, kMaxReferenceDepth + 1>;
+using Levels = std::array<Level, kMaxReferenceDepth + 1>;
+
+// Hands a level walk over to the splice loop: the text becomes what the
+// splice loop would hold at this point (the output, the rest of the
+// current level from its "$", the rest of each level below), and the
+// levels above 0 become its active keys.  Kept apart so that the walk's
+// common case does not carry the splice loop's stores.
+__attribute__((noinline)) bool HandOverToSplicing(char *text, std::size_t *textLength, std::size_t outLength,
+                                                  std::size_t size,
+                                                  const char *section, const char *key, bool forFormat,
+                                                  const LevelTexts &texts, const Levels &levels, std::size_t level,
+                                                  std::size_t dollarAt, int substitutions) {
+  SpliceState state;
+  std::size_t length = outLength;
+  // The rest of level l, from where its scan stands.
+  auto rest = [&](std::size_t l) { return l == level ? dollarAt : levels[l].next; };
+  for (std::size_t l = level + 1; l-- > 0;) {
+    const std::size_t from = rest(l);
+    std::memcpy(text + length, texts[l].data() + from, levels[l].length - from);
+    length += levels[l].length - from;
+  }
+  text[length] = '\0';
+  // The value of level l ends where the rests of it and every level above
+  // it end.
+  std::size_t end = outLength;
+  std::array<std::size_t, kMaxReferenceDepth + 1> ends;
+  for (std::size_t l = level + 1; l-- > 1;) {
+    end += levels[l].length - rest(l);
+    ends[l] = end;
+  }
+  for (std::size_t l = 1; l <= level; ++l) {
+    ActiveReference &slot = state.active[l - 1];
+    slot.names = NamesOffset(state, l - 1);
+    slot.sectionLength = levels[l].sectionLength;
+    slot.keyLength = levels[l].keyLength;
+    slot.end = ends[l];
+    char *names = state.names.data() + slot.names;
+    std::memcpy(names, levels[l].section, slot.sectionLength + 1);
+    std::memcpy(names + slot.sectionLength + 1, levels[l].key, slot.keyLength + 1);
+  }
+  state.depth = level;
+  state.substitutions = substitutions;
+  *textLength = length;
+  return SpliceReferences(text, textLength, size, section, key, forFormat, text + outLength, state);
+}
+
+// Reference expansion in place.  text holds at most size - 1 characters.
+// section and key name the text for reports and may be null.  With
+// forFormat, "%" in spliced values is doubled (see the file comment).
+// Nothing is allocated or cleared: this runs for every value read and
+// every line of a description file.
+// *textLength is that of text, which the caller has measured already; on
+// success it is set to the length of the result.  A reference that cannot
+// be expanded stops the expansion with a report; the text then ends just
+// before the "." of that reference.
+bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
+                      bool forFormat) {
+  const std::size_t length = *textLength;
+  char *first = static_cast<char *>(std::memchr(text, '$', length));
+  if (first == nullptr) return true;
+  if (length > kMaxText) {
+    SpliceState state;
+    return SpliceReferences(text, textLength, size, section, key, forFormat, first, state);
+  }
+  const char *where = Shown(section, kNoSection);
+  LevelTexts texts;
+  Levels levels;
+  // The text before the first "$" is output already; the rest is copied
+  // to level 0, as the output is written over it.
+  std::size_t out = static_cast<std::size_t>(first - text);
+  levels[0].length = length - out;
+  std::memcpy(texts[0].data(), first, levels[0].length);
+  std::size_t level = 0;
+  char *cur = texts[0].data();
+  std::size_t curLength = levels[0].length;
+  std::size_t pos = 0;
+  std::size_t dollarAt = 0;
+  // Characters still to scan in the levels below the current one.
+  std::size_t pending = 0;
+  int substitutions = 0;
+  // Writes the text cut before the "." of the reference at dollarAt.
+  auto cutBeforeDot = [&](std::size_t sectionLength) {
+    std::memcpy(text + out, cur + dollarAt, sectionLength + 2);
+    text[out + sectionLength + 2] = '\0';
+  };
+  for (;;) {
+    if (dollarAt == kNoDollar) {
+      std::memcpy(text + out, cur + pos, curLength - pos);
+      out += curLength - pos;
+      if (level == 0) break;
+      --level;
+      cur = texts[level].data();
+      curLength = levels[level].length;
+      pos = levels[level].next;
+      pending -= curLength - pos;
+      const char *found = FindByte(cur + pos, curLength - pos, kLevelSize - pos, '$');
+      dollarAt = found != nullptr ? static_cast<std::size_t>(found - cur) : kNoDollar;
+      continue;
+    }
+    if (dollarAt > pos) {
+      std::memcpy(text + out, cur + pos, dollarAt - pos);
+      out += dollarAt - pos;
+    }
+    // "$(", a section name without ".", ".", a key without ")", ")";
+    // complete within this level, or not known until the text after it.
+    char *const dollar = cur + dollarAt;
+    char *const end = cur + curLength;
+    char *dot = nullptr;
+    char *close = nullptr;
+    bool runsOn = dollar + 1 == end;
+    char *const bufferEnd = cur + kLevelSize;
+    if (!runsOn && dollar[1] == '(') {
+      dot = FindByte(dollar + 2, static_cast<std::size_t>(end - (dollar + 2)),
+                     static_cast<std::size_t>(bufferEnd - (dollar + 2)), '.');
+      runsOn = dot == nullptr;
+      if (!runsOn && dot != dollar + 2) {
+        close = FindByte(dot + 1, static_cast<std::size_t>(end - (dot + 1)), static_cast<std::size_t>(bufferEnd - (dot + 1)),
+                         ')');
+        runsOn = close == nullptr;
+      }
+    }
+    if (runsOn && pending > 0) {
+      return HandOverToSplicing(text, textLength, out, size, section, key, forFormat, texts, levels, level,
+                                dollarAt, substitutions);
+    }
+    if (runsOn || close == nullptr || close == dot + 1) {
+      text[out++] = '$';
+      pos = dollarAt + 1;
+      const char *found = FindByte(cur + pos, curLength - pos, kLevelSize - pos, '$');
+      dollarAt = found != nullptr ? static_cast<std::size_t>(found - cur) : kNoDollar;
+      continue;
+    }
+    const char *refSection = dollar + 2;
+    const std::size_t sectionLength = static_cast<std::size_t>(dot - refSection);
+    const char *refKey = dot + 1;
+    const std::size_t keyLength = static_cast<std::size_t>(close - refKey);
+    const std::size_t refEnd = static_cast<std::size_t>(close + 1 - cur);
+    // The names, terminated where they lie, are the lookup's arguments and
+    // stay there for the loop test while their value is scanned.
+    *dot = '\0';
+    *close = '\0';
+    bool looped = false;
+    for (std::size_t i = 1; i <= level && !looped; ++i) {
+      const Level &outer = levels[i];
+      looped = outer.keyLength == keyLength && outer.sectionLength == sectionLength &&
+               SameName(outer.key, outer.keyLength, refKey, keyLength) &&
+               SameName(outer.section, outer.sectionLength, refSection, sectionLength);
+    }
+    if (looped || level >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions) {
+      cutBeforeDot(sectionLength);
+      ReportStop(where, key, refSection, refKey, looped);
+      return false;
+    }
+    char *const value = texts[level + 1].data();
+    std::size_t valueLength = 0;
+    const Read read = ReadValue(refSection, refKey, value, kLevelSize, &valueLength);
+    if (read != Read::kFound) {
+      cutBeforeDot(sectionLength);
+      ReportUnread(read, section, key, where, refSection, sectionLength, refKey, keyLength);
+      return false;
+    }
+    std::size_t valueDollar = kNoDollar;
+    const bool fits = CleanSplice(value, kBufSize, &valueLength, DoublesPercent(forFormat, refSection, sectionLength),
+                                  &valueDollar) &&
+                      out + valueLength + (curLength - refEnd) + pending <= size - 1;
+    if (!fits) {
+      cutBeforeDot(sectionLength);
+      ReportTooLongOnceExpanded(where, key, size, refSection, refKey);
+      return false;
+    }
+    levels[level].next = refEnd;
+    pending += curLength - refEnd;
+    ++level;
+    levels[level] = Level{valueLength, 0, refSection, sectionLength, refKey, keyLength};
+    cur = value;
+    curLength = valueLength;
+    pos = 0;
+    dollarAt = valueDollar;
+    ++substitutions;
+  }
+  text[out] = '\0';
+  *textLength = out;
   return true;
 }
 
@@ -326,19 +649,25 @@ std::size_t MeasureInBuffer(const char *text, std::size_t size, const char *sect
 }
 
 constexpr char kMarks[] = {VX_LINE_BREAK_MARK, VX_EMPTY_MARK, '\0'};
+constexpr char kMarksOrPercent[] = {VX_LINE_BREAK_MARK, VX_EMPTY_MARK, '%', '\0'};
 
-bool TranslateFor(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
-  const std::size_t length = MeasureInBuffer(text, size, section, key);
-  if (length == kUnterminated) return false;
-  const bool resolved = ExpandReferences(text, length, size, section, key, forFormat);
+// Turns the line-break marks of text into line breaks and drops the empty
+// marks.
+void ApplyMarks(char *text) {
   // Most texts hold neither mark: one search finds whether either occurs.
   char *mark = std::strpbrk(text, kMarks);
-  if (mark != nullptr) {
-    for (char *p = mark; *p != '\0'; ++p) {
-      if (*p == VX_LINE_BREAK_MARK) *p = '\n';
-    }
-    RemoveEmptyChars(mark);
+  if (mark == nullptr) return;
+  for (char *p = mark; *p != '\0'; ++p) {
+    if (*p == VX_LINE_BREAK_MARK) *p = '\n';
   }
+  RemoveEmptyChars(mark);
+}
+
+bool TranslateFor(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
+  std::size_t length = MeasureInBuffer(text, size, section, key);
+  if (length == kUnterminated) return false;
+  const bool resolved = ExpandReferences(text, &length, size, section, key, forFormat);
+  ApplyMarks(text);
   return resolved;
 }
 
@@ -466,6 +795,23 @@ bool Storable(const char *section, const char *key, const char *value) {
 
 }  // namespace
 
+namespace vx {
+
+bool ExpandReferencesFast(char *text, std::size_t *length, std::size_t size, const char *section, const char *key,
+                          bool forFormat) {
+  return ExpandReferences(text, length, size, section, key, forFormat);
+}
+
+bool ExpandReferencesBySplicing(char *text, std::size_t *length, std::size_t size, const char *section,
+                                const char *key, bool forFormat) {
+  char *first = static_cast<char *>(std::memchr(text, '$', *length));
+  if (first == nullptr) return true;
+  SpliceState state;
+  return SpliceReferences(text, length, size, section, key, forFormat, first, state);
+}
+
+}  // namespace vx
+
 extern "C" {
 
 void RemoveEmptyChars(Nlm_CharPtr text) {
@@ -480,7 +826,8 @@ void RemoveEmptyChars(Nlm_CharPtr text) {
 Nlm_Boolean TranslateRefSized(Nlm_CharPtr text, size_t size, const char *section, const char *key) {
   const std::size_t length = MeasureInBuffer(text, size, section, key);
   if (length == kUnterminated) return FALSE;
-  return ExpandReferences(text, length, size, section, key, false) ? TRUE : FALSE;
+  std::size_t expanded = length;
+  return ExpandReferences(text, &expanded, size, section, key, false) ? TRUE : FALSE;
 }
 
 Nlm_Boolean TranslateRef(Nlm_CharPtr text, const char *section, const char *key) {
@@ -499,7 +846,8 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
   // Not cleared: each buffer is written before it is read.  One byte
   // larger than a value may be, so that ReadValue reads into it directly.
   std::array<char, kBufSize + 1> value;
-  const Read read = ReadValue(section, key, value.data(), value.size());
+  std::size_t length = 0;
+  const Read read = ReadValue(section, key, value.data(), value.size(), &length);
   if (read != Read::kFound) {
     if (read == Read::kTooLong) {
       ReportValueTooLong(section, key);
@@ -508,8 +856,14 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
     }
     return nullptr;
   }
-  if (!TranslateFor(value.data(), kBufSize, section, key, true)) return nullptr;
-  // Without arguments, a text without "%" is its own result.
+  if (!ExpandReferences(value.data(), &length, kBufSize, section, key, true)) return nullptr;
+  // Without arguments, a text without "%" or marks is its own result: one
+  // search settles that for most values.
+  if (nargs == 0 && std::strpbrk(value.data(), kMarksOrPercent) == nullptr) {
+    std::memcpy(ParBuf, value.data(), length + 1);
+    return ParBuf;
+  }
+  ApplyMarks(value.data());
   if (nargs == 0 && std::strchr(value.data(), '%') == nullptr) {
     std::memcpy(ParBuf, value.data(), std::strlen(value.data()) + 1);
     return ParBuf;
