@@ -1,8 +1,9 @@
 /*
  * bench_notice.cc - the shell commands that the Setup window runs at
  * start-up to make the notice preview (and the removal of its scratch
- * files), timed on their own, so that the
- * start-up figure can be split into the toolkit's part and theirs.
+ * files), timed on their own.  The window starts them first and builds
+ * its controls while they run, so this is the most they can add to the
+ * start-up.
  */
 #include <benchmark/benchmark.h>
 

@@ -13,7 +13,13 @@
 #include <cstring>
 #include <memory>
 
+#include <cerrno>
+
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 #include "utility.h"
 #include "window.h"
@@ -38,7 +44,38 @@ struct FileCloser {
 // Vibrant copies every title it is given but declares it writable.
 Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
 
+// The shell running the notice command, started by StartNoticeCommand;
+// 0 when none was started.
+pid_t noticeShell = 0;
+
+// Waits for the shell started early, or runs the command now.
+void FinishNoticeCommand() {
+  if (noticeShell <= 0) {
+    // Exit statuses are not examined: only whether del3 can be read counts.
+    (void)std::system(kNoticeCommand);
+    return;
+  }
+  int status = 0;
+  // ECHILD: the shell has been reaped already, so it has finished too.
+  while (waitpid(noticeShell, &status, 0) < 0 && errno == EINTR) {
+  }
+  noticeShell = 0;
+}
+
 }  // namespace
+
+void StartNoticeCommand() {
+  if (noticeShell > 0) return;
+  // What we printed so far comes before anything the shell prints.
+  std::fflush(nullptr);
+  char shell[] = "sh";
+  char option[] = "-c";
+  char command[sizeof kNoticeText];
+  std::memcpy(command, kNoticeText, sizeof command);
+  char *argv[] = {shell, option, command, nullptr};
+  pid_t pid = 0;
+  noticeShell = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0 ? pid : 0;
+}
 
 bool NoticeLine(char *line, char mark) {
   StrTrim(line);
@@ -48,8 +85,7 @@ bool NoticeLine(char *line, char mark) {
 }
 
 void MakeNoticePreview(Nlm_WindoW window, Nlm_Int2 h, Nlm_Int2 v) {
-  // Exit statuses are not examined: only whether del3 can be read counts.
-  (void)std::system(kNoticeCommand);
+  FinishNoticeCommand();
   std::unique_ptr<std::FILE, FileCloser> notice(std::fopen(kNoticeFile, "r"));
   if (notice) {
     gReg = Nlm_NormalGroup(window, 0, kRegistrationRows,

@@ -11,8 +11,9 @@
 // Writes the notice's text to del3 (an empty line, the version line with
 // "?" for the installation kind, and the host's uname -a), by way of the
 // scratch files del1 and del2.  The line feed inside the quotes is real.
-constexpr const char *kNoticeCommand =
+constexpr const char kNoticeText[] =
     "echo '\nVELORIX 1.5? installed on'>del1;uname -a>del2;cat del1 del2>del3";
+constexpr const char *kNoticeCommand = kNoticeText;
 constexpr const char *kNoticeFile = "del3";
 // The scratch files, removed once the preview has been read.
 constexpr const char *kNoticeScratchFiles[] = {"del1", "del2", "del3"};
@@ -21,7 +22,14 @@ constexpr const char *kNoticeScratchFiles[] = {"del1", "del2", "del3"};
 // installation, "u" for a User one).  FALSE when the line is then empty.
 bool NoticeLine(char *line, char mark);
 
-// Runs the notice command and, when del3 can be read, adds to window the
+// Starts the notice command in a shell of its own, so that it runs while
+// the window is being built; MakeNoticePreview waits for it.  Without it
+// (or when the shell cannot be started) MakeNoticePreview runs the
+// command itself.
+void StartNoticeCommand();
+
+// Runs the notice command, or waits for the one started by
+// StartNoticeCommand, and, when del3 can be read, adds to window the
 // Registration group (gReg) with the consent box (bReg, cleared) and one
 // prompt per non-empty notice line; otherwise gReg and bReg stay NULL.
 // The scratch files are removed either way.  h and v are the half
