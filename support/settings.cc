@@ -782,6 +782,14 @@ bool Storable(const char *section, const char *key, const char *value) {
            kBase, kShownName, section, kShownName, key);
     return false;
   }
+  // The core library ends a line at a carriage return as it reads, so a
+  // value holding one would come back cut.
+  if (value != nullptr && std::strchr(value, '\r') != nullptr) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\na value may not hold a carriage return, which "
+           "would not read back; it was not stored.",
+           kBase, kShownName, section, kShownName, Shown(key, kNoKey));
+    return false;
+  }
   const std::size_t header = std::strlen(section) + 2;
   const std::size_t line = key != nullptr && value != nullptr ? std::strlen(key) + 1 + std::strlen(value) : 0;
   if (header > kMaxFileLine || line > kMaxFileLine) {

@@ -90,6 +90,9 @@ Nlm_CharPtr GetParamAppend(const char *section, const char *key);
 
 /* Stores value under [section] key; newlines in value become "~" in the
  * caller's buffer.  A NULL key and value remove the whole section.
+ * Names or values that would not read back as stored (a line over 255
+ * characters, "=" in a key, "]" in a section, a carriage return in a
+ * value, ...) are refused with a message.
  * Returns TRUE only when the settings file on disk holds the change. */
 Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value);
 

@@ -427,8 +427,15 @@ TEST_F(SettingsTest, SetParamRefusesLinesThatWouldNotReadBack) {
   EXPECT_FALSE(SetParam("Sec", "A=B", plain));
   EXPECT_FALSE(SetParam("Se]c", "A", plain));
   EXPECT_FALSE(SetParam(nullptr, "A", plain));
-  ASSERT_EQ(Shown().size(), 4u);
+  // The core library ends a line at a carriage return, at the end of a
+  // value or inside it.
+  char carriageReturn[] = "dos\r";
+  EXPECT_FALSE(SetParam("Sec", "CR", carriageReturn));
+  char inside[] = "a\rb";
+  EXPECT_FALSE(SetParam("Sec", "CR", inside));
+  ASSERT_EQ(Shown().size(), 6u);
   EXPECT_NE(Shown()[0].find("longer than 255 characters"), std::string::npos) << Shown()[0];
+  EXPECT_NE(Shown()[4].find("may not hold a carriage return"), std::string::npos) << Shown()[4];
   EXPECT_EQ(FileText(), before);
   EXPECT_EQ(GetParamString("Long", "KEY2"), nullptr);
 }

@@ -63,6 +63,12 @@ TEST_F(SettingsTest, ToolkitLosesOuterBlanksOnlyWhenReadingTheFile) {
   EXPECT_EQ(Get("S", "KEY"), Read(6, "padded"));
 }
 
+TEST_F(SettingsTest, ToolkitEndsALineAtACarriageReturn) {
+  WriteSettings("[S]\r\nCRLF=dos\r\nINSIDE=a\rb\n");
+  EXPECT_EQ(Get("S", "CRLF"), Read(3, "dos"));
+  EXPECT_EQ(Get("S", "INSIDE"), Read(1, "a"));
+}
+
 TEST_F(SettingsTest, ToolkitKeepsCommentsInFrontOfTheirLinesAndDropsLinesBeforeTheFirstSection) {
   WriteSettings(
       "stray=1\n; about paths\n[Paths]\n; about kernel\nKERNEL=/k/\n\n\nINCLUDE=/i/\n"
