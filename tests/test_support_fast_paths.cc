@@ -92,12 +92,13 @@ TEST_F(SettingsTest, ReaderLinesMatchThePlainDefinition) {
 
 // Values that make the two expansion roads part: references completed by
 // the text after a value, loops, depth, "%" and marks coming in, values
-// too long for a small buffer, names in any case.
+// too long for a small buffer and results longer than a settings value,
+// names in any case.
 std::string TwoRoadSettings() {
   std::string settings =
       "[S]\nP=$(S.\nQ=K)tail\nK=kv\nD=$\nO=(S.K)x\nL=$(S.L)\nM=$(S.N)\nN=$(s.m)\nPC=50%x\nMK=a`b\n"
       "LB=x~y\nE=`\nW=$(S.K)$(S.K)\nX=$(s.k)\nU=$(No.Such)\nHALF=$(S.P)\nOPEN=$(S\nDOTTED=$(S.K).$(\n"
-      "LONG=" + std::string(200, 'l') + "\n";
+      "LONG=" + std::string(200, 'l') + "\nLONG2=$(S.LONG)$(S.LONG)\n";
   for (int i = 0; i < 40; ++i) settings += "DEEP" + std::to_string(i) + "=$(S.DEEP" + std::to_string(i + 1) + ")d\n";
   settings += "DEEP40=bottom\n[KernelErrors]\nKP=100%\nTRANSLN=Settings file '%s',~section '%s',~key '%s'~contains "
               "a reference to undefined value\n";
@@ -130,18 +131,19 @@ TEST_F(SettingsTest, BothExpansionRoadsAgree) {
   WriteSettings(TwoRoadSettings());
   const char *const pieces[] = {
       "$(S.P)", "$(S.Q)", "K)",        "$(S.K)",   "$(S.D)",    "(S.K)",   "$(S.O)",    "$(S.L)",
-      "$(S.M)", "$(S.PC)", "$(S.MK)",  "$(S.LB)",  "$(S.E)",    "$(S.LONG)", "$(S.DEEP0)", "$(S.DEEP12)",
+      "$(S.M)", "$(S.PC)", "$(S.MK)",  "$(S.LB)",  "$(S.E)",    "$(S.LONG)", "$(S.DEEP0)", "$(S.DEEP12)", "$(S.LONG2)",
       "$(S.W)", "$(S.X)",  "$(S.U)",   "$(KernelErrors.KP)", "$(S.HALF)", "$(S.OPEN)", "$(S.DOTTED)",
       "$",      "(",       ")",        ".",        "S",         "x",       "%",         "`",
       "$(",     "$(S",     "$(S.",     ".K)",      "$()",       "$(.K)",   "$(S.)",
   };
   std::mt19937 random(7121226);
   int compared = 0;
+  int longResults = 0;  // longer than any settings value
   for (int i = 0; i < 3000; ++i) {
     std::string input;
     const int count = 1 + static_cast<int>(random() % 6);
     for (int j = 0; j < count; ++j) input += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-    for (const std::size_t size : {std::size_t{VX_PARBUF_SIZE}, std::size_t{48}}) {
+    for (const std::size_t size : {std::size_t{VX_PARBUF_SIZE}, std::size_t{48}, std::size_t{2048}}) {
       if (input.size() >= size) continue;
       for (const bool forFormat : {false, true}) {
         const char *section = i % 3 == 0 ? nullptr : "Test";
@@ -152,10 +154,12 @@ TEST_F(SettingsTest, BothExpansionRoadsAgree) {
         EXPECT_EQ(walked.text, spliced.text) << "input: '" << input << "' size " << size;
         EXPECT_EQ(walked.reports, spliced.reports) << "input: '" << input << "' size " << size;
         ++compared;
+        longResults += walked.resolved && walked.text.size() >= VX_PARBUF_SIZE;
       }
     }
   }
-  EXPECT_GT(compared, 8000);
+  EXPECT_GT(compared, 14000);
+  EXPECT_GT(longResults, 10);
 }
 
 TEST_F(SettingsTest, AReferenceMayEndInTheTextAfterAValue) {
