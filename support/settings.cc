@@ -114,7 +114,7 @@ enum class Read { kFound, kMissing, kTooLong };
 // so that a cut value is recognised instead of being taken for the whole.
 // A caller's buffer of that size is read into directly.  No buffer is
 // cleared first: the core library writes its default, "", before the value.
-Read ReadValue(const char *section, const char *key, char *buf, std::size_t size, std::size_t *length = nullptr) {
+inline Read ReadValue(const char *section, const char *key, char *buf, std::size_t size, std::size_t *length = nullptr) {
   // A null key would make the core library list the section's keys.
   if (section == nullptr || key == nullptr || section[0] == '\0' || key[0] == '\0') return Read::kMissing;
   constexpr std::size_t kProbeSize = kBufSize + 1;
@@ -158,7 +158,7 @@ char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A
 
 // Case-blind equality of a kept name and a name of length n in text.  The
 // lengths and first letters settle most comparisons without a call.
-bool SameName(const char *kept, std::size_t keptLength, const char *name, std::size_t n) {
+inline bool SameName(const char *kept, std::size_t keptLength, const char *name, std::size_t n) {
   return keptLength == n && (n == 0 || AsciiLower(kept[0]) == AsciiLower(name[0])) &&
          strncasecmp(kept, name, n) == 0;
 }
