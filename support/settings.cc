@@ -366,9 +366,7 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
     for (std::size_t i = 0; i < depth && !looped; ++i) {
       const ActiveReference &outer = active[i];
       const char *outerSection = state.names.data() + outer.names;
-      // The lengths settle most comparisons without a call.
-      looped = outer.keyLength == keyLength && outer.sectionLength == sectionLength &&
-               SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
+      looped = SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
                SameName(outerSection, outer.sectionLength, refSection, sectionLength);
     }
     if (looped || depth >= kMaxReferenceDepth || state.substitutions >= kMaxSubstitutions) {
@@ -435,6 +433,15 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
   return true;
 }
 
+// The splice loop over the whole text, from its first "$".
+bool ExpandBySplicing(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
+                      bool forFormat) {
+  char *first = static_cast<char *>(std::memchr(text, '$', *textLength));
+  if (first == nullptr) return true;
+  SpliceState state;
+  return SpliceReferences(text, textLength, size, section, key, forFormat, first, state);
+}
+
 // A text, or a value being scanned, in the level walk.  Level 0 is the
 // text itself; level n > 0 is the value of the reference that level n - 1
 // is stopped at, whose names (terminated in place) are kept here.
@@ -457,8 +464,7 @@ using Levels = std::array<Level, kMaxReferenceDepth + 1>;
 // levels above 0 become its active keys.  Kept apart so that the walk's
 // common case does not carry the splice loop's stores.
 __attribute__((noinline)) bool HandOverToSplicing(char *text, std::size_t *textLength, std::size_t outLength,
-                                                  std::size_t size,
-                                                  const char *section, const char *key, bool forFormat,
+                                                  std::size_t size, const char *section, const char *key, bool forFormat,
                                                   const LevelTexts &texts, const Levels &levels, std::size_t level,
                                                   std::size_t dollarAt, int substitutions) {
   SpliceState state;
@@ -507,12 +513,9 @@ __attribute__((noinline)) bool HandOverToSplicing(char *text, std::size_t *textL
 bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
                       bool forFormat) {
   const std::size_t length = *textLength;
+  if (length > kMaxText) return ExpandBySplicing(text, textLength, size, section, key, forFormat);
   char *first = static_cast<char *>(std::memchr(text, '$', length));
   if (first == nullptr) return true;
-  if (length > kMaxText) {
-    SpliceState state;
-    return SpliceReferences(text, textLength, size, section, key, forFormat, first, state);
-  }
   const char *where = Shown(section, kNoSection);
   LevelTexts texts;
   Levels levels;
@@ -565,8 +568,8 @@ bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, con
                      static_cast<std::size_t>(bufferEnd - (dollar + 2)), '.');
       runsOn = dot == nullptr;
       if (!runsOn && dot != dollar + 2) {
-        close = FindByte(dot + 1, static_cast<std::size_t>(end - (dot + 1)), static_cast<std::size_t>(bufferEnd - (dot + 1)),
-                         ')');
+        close = FindByte(dot + 1, static_cast<std::size_t>(end - (dot + 1)),
+                         static_cast<std::size_t>(bufferEnd - (dot + 1)), ')');
         runsOn = close == nullptr;
       }
     }
@@ -593,8 +596,7 @@ bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, con
     bool looped = false;
     for (std::size_t i = 1; i <= level && !looped; ++i) {
       const Level &outer = levels[i];
-      looped = outer.keyLength == keyLength && outer.sectionLength == sectionLength &&
-               SameName(outer.key, outer.keyLength, refKey, keyLength) &&
+      looped = SameName(outer.key, outer.keyLength, refKey, keyLength) &&
                SameName(outer.section, outer.sectionLength, refSection, sectionLength);
     }
     if (looped || level >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions) {
@@ -812,10 +814,7 @@ bool ExpandReferencesFast(char *text, std::size_t *length, std::size_t size, con
 
 bool ExpandReferencesBySplicing(char *text, std::size_t *length, std::size_t size, const char *section,
                                 const char *key, bool forFormat) {
-  char *first = static_cast<char *>(std::memchr(text, '$', *length));
-  if (first == nullptr) return true;
-  SpliceState state;
-  return SpliceReferences(text, length, size, section, key, forFormat, first, state);
+  return ExpandBySplicing(text, length, size, section, key, forFormat);
 }
 
 }  // namespace vx
@@ -872,10 +871,6 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
     return ParBuf;
   }
   ApplyMarks(value.data());
-  if (nargs == 0 && std::strchr(value.data(), '%') == nullptr) {
-    std::memcpy(ParBuf, value.data(), std::strlen(value.data()) + 1);
-    return ParBuf;
-  }
   // Formatted apart from ParBuf: a string argument may lie in ParBuf.
   TextBuffer result;
   std::array<char, kProblemSize> problem;
