@@ -70,8 +70,8 @@ void StartNoticeCommand() {
   std::fflush(nullptr);
   char shell[] = "sh";
   char option[] = "-c";
-  char command[sizeof kNoticeText];
-  std::memcpy(command, kNoticeText, sizeof command);
+  char command[sizeof kNoticeCommand];
+  std::memcpy(command, kNoticeCommand, sizeof command);
   char *argv[] = {shell, option, command, nullptr};
   pid_t pid = 0;
   noticeShell = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0 ? pid : 0;

@@ -11,9 +11,8 @@
 // Writes the notice's text to del3 (an empty line, the version line with
 // "?" for the installation kind, and the host's uname -a), by way of the
 // scratch files del1 and del2.  The line feed inside the quotes is real.
-constexpr const char kNoticeText[] =
+constexpr const char kNoticeCommand[] =
     "echo '\nVELORIX 1.5? installed on'>del1;uname -a>del2;cat del1 del2>del3";
-constexpr const char *kNoticeCommand = kNoticeText;
 constexpr const char *kNoticeFile = "del3";
 // The scratch files, removed once the preview has been read.
 constexpr const char *kNoticeScratchFiles[] = {"del1", "del2", "del3"};
