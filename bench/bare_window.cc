@@ -62,7 +62,8 @@ extern "C" Nlm_Int2 Nlm_Main(void) {
   Spaced(tuning, h, v);
   Nlm_MenU tuningMenu = Nlm_SubMenu(help, Title("Tuning"));
   Nlm_TexT tuned[3];
-  const char *const labels[3] = {"Printer command", "PostScript previewer", "External differentiator"};
+  const char *const labels[3] = {"Printer command", "PostScript previewer",
+                                 "External differentiator"};
   const char *const values[3] = {"lpr %s", "ghostview -a5 -magstep 0 %s", "maple -q <%s >tmp.mo"};
   for (int i = 0; i < 3; ++i) {
     tuned[i] = Field(tuning, labels[i], values[i]);
@@ -91,18 +92,19 @@ extern "C" Nlm_Int2 Nlm_Main(void) {
 
   Nlm_GrouP reg = Nlm_NormalGroup(window, 0, 10, Title("Registration"), nullptr, nullptr);
   Spaced(reg, h, v);
-  Nlm_ButtoN consent =
-      Nlm_CheckBox(reg, Title("I authorize the following e-mail message be sent to the authors:"), nullptr);
+  Nlm_ButtoN consent = Nlm_CheckBox(
+      reg, Title("I authorize the following e-mail message be sent to the authors:"), nullptr);
   Nlm_SetStatus(consent, FALSE);
   Nlm_GrouP preview = Nlm_HiddenGroup(reg, 0, 20, nullptr);
   Nlm_SetGroupMargins(preview, static_cast<Nlm_Int2>(2 * h), 0);
   Nlm_SetGroupSpacing(preview, 0, 0);
   Nlm_StaticPrompt(preview, Title("VELORIX 1.5u installed on"), 0, 0, Nlm_systemFont, 'l');
-  Nlm_StaticPrompt(preview,
-                   Title("Linux host 6.1.0-28-amd64 #1 SMP PREEMPT_DYNAMIC Debian 6.1.119-1 x86_64 GNU/Linux"),
-                   0, 0, Nlm_systemFont, 'l');
-  Nlm_StaticPrompt(reg, Title("This data will be used to notify you about new versions of Velorix"), 0, 0,
-                   nullptr, 'l');
+  Nlm_StaticPrompt(
+      preview,
+      Title("Linux host 6.1.0-28-amd64 #1 SMP PREEMPT_DYNAMIC Debian 6.1.119-1 x86_64 GNU/Linux"),
+      0, 0, Nlm_systemFont, 'l');
+  Nlm_StaticPrompt(reg, Title("This data will be used to notify you about new versions of Velorix"),
+                   0, 0, nullptr, 'l');
 
   Nlm_RecT r;
   Nlm_GetPosition(row, &r);
@@ -117,8 +119,9 @@ extern "C" Nlm_Int2 Nlm_Main(void) {
   Nlm_PushButton(buttons, Title("Cancel"), nullptr);
 
   for (int i = 0; i < 3; ++i) {
-    Nlm_AlignObjects(ALIGN_JUSTIFY, static_cast<Nlm_Handle>(kernel), static_cast<Nlm_Handle>(include),
-                     static_cast<Nlm_Handle>(lib), static_cast<Nlm_Handle>(cppName), static_cast<Nlm_Handle>(cppLib),
+    Nlm_AlignObjects(ALIGN_JUSTIFY, static_cast<Nlm_Handle>(kernel),
+                     static_cast<Nlm_Handle>(include), static_cast<Nlm_Handle>(lib),
+                     static_cast<Nlm_Handle>(cppName), static_cast<Nlm_Handle>(cppLib),
                      static_cast<Nlm_Handle>(tuned[i]), static_cast<Nlm_Handle>(nullptr));
   }
   Nlm_AlignObjects(ALIGN_RIGHT, static_cast<Nlm_Handle>(kernel), static_cast<Nlm_Handle>(shellPath),

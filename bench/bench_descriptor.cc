@@ -24,16 +24,15 @@ constexpr std::size_t kMainBytes = 10u << 20;
 constexpr int kReferenceEvery = 100;
 constexpr int kIncludeEvery = 1000;
 constexpr int kSectionEvery = 50;
-constexpr const char *kIncluded =
-    "! included by the main file\n"
-    "Fold | LP | 1\n"
-    "Branch point | BP | 1 ! trailing comment\n"
-    "Neutral saddle | NS | 2\n"
-    "$(Paths.KERNEL)include.dat | data\n";
+constexpr const char *kIncluded = "! included by the main file\n"
+                                  "Fold | LP | 1\n"
+                                  "Branch point | BP | 1 ! trailing comment\n"
+                                  "Neutral saddle | NS | 2\n"
+                                  "$(Paths.KERNEL)include.dat | data\n";
 
 struct Files {
-  std::string main;      // path of the main file
-  std::string flat;      // path of the file of the same bytes, includes inlined
+  std::string main;       // path of the main file
+  std::string flat;       // path of the file of the same bytes, includes inlined
   std::size_t bytes = 0;  // bytes GetLine reads, included files counted
   std::size_t lines = 0;  // logical lines GetLine gives
 };
@@ -86,7 +85,8 @@ void BM_GetLineTenMiB(benchmark::State &state) {
       return;
     }
     lines = 0;
-    while (GetLine(line.data()) != nullptr) ++lines;
+    while (GetLine(line.data()) != nullptr)
+      ++lines;
     DescClose();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * files.bytes));
@@ -106,7 +106,8 @@ void BM_FgetsTenMiB(benchmark::State &state) {
       return;
     }
     lines = 0;
-    while (std::fgets(line.data(), static_cast<int>(line.size()), file) != nullptr) ++lines;
+    while (std::fgets(line.data(), static_cast<int>(line.size()), file) != nullptr)
+      ++lines;
     std::fclose(file);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * files.bytes));

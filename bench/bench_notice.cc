@@ -20,7 +20,8 @@ void BM_NoticePreviewCommands(benchmark::State &state) {
   vxbench::PrivateDirectory();
   for (auto _ : state) {
     benchmark::DoNotOptimize(std::system(kNoticeCommand));
-    for (const char *name : kNoticeScratchFiles) benchmark::DoNotOptimize(unlink(name));
+    for (const char *name : kNoticeScratchFiles)
+      benchmark::DoNotOptimize(unlink(name));
   }
 }
 BENCHMARK(BM_NoticePreviewCommands)->Unit(benchmark::kMillisecond);

@@ -30,13 +30,12 @@ std::string ChainSettings() {
     if (line == "KERNEL=") continue;
     text += line + "\n";
     if (line == "[Paths]") {
-      text +=
-          "KERNEL=/opt/velorix/\n"
-          "A=$(Paths.KERNEL)a\n"
-          "B=$(Paths.A)b\n"
-          "C=$(Paths.B)c\n"
-          "D=$(Paths.C)d\n"
-          "E=$(Paths.D)e\n";
+      text += "KERNEL=/opt/velorix/\n"
+              "A=$(Paths.KERNEL)a\n"
+              "B=$(Paths.A)b\n"
+              "C=$(Paths.B)c\n"
+              "D=$(Paths.C)d\n"
+              "E=$(Paths.D)e\n";
     }
   }
   return text;
@@ -68,8 +67,8 @@ void BM_SixRawLookups(benchmark::State &state) {
   std::array<char, VX_PARBUF_SIZE> buf{};
   for (auto _ : state) {
     for (const char *key : kChain) {
-      benchmark::DoNotOptimize(
-          Nlm_GetAppParam(VX_SETTINGS_BASE, "Paths", key, "", buf.data(), static_cast<Nlm_Int2>(buf.size())));
+      benchmark::DoNotOptimize(Nlm_GetAppParam(VX_SETTINGS_BASE, "Paths", key, "", buf.data(),
+                                               static_cast<Nlm_Int2>(buf.size())));
     }
     benchmark::ClobberMemory();
   }
@@ -88,9 +87,11 @@ void BM_BareSpliceLoop(benchmark::State &state) {
   std::array<char, VX_PARBUF_SIZE> section{};
   std::array<char, VX_PARBUF_SIZE> key{};
   for (auto _ : state) {
-    Nlm_GetAppParam(VX_SETTINGS_BASE, "Paths", "E", "", text.data(), static_cast<Nlm_Int2>(text.size()));
+    Nlm_GetAppParam(VX_SETTINGS_BASE, "Paths", "E", "", text.data(),
+                    static_cast<Nlm_Int2>(text.size()));
     std::size_t length = std::strlen(text.data());
-    for (char *dollar = std::strchr(text.data(), '$'); dollar != nullptr; dollar = std::strchr(dollar, '$')) {
+    for (char *dollar = std::strchr(text.data(), '$'); dollar != nullptr;
+         dollar = std::strchr(dollar, '$')) {
       char *dot = std::strchr(dollar, '.');
       char *close = std::strchr(dot, ')');
       std::memcpy(section.data(), dollar + 2, static_cast<std::size_t>(dot - dollar - 2));
@@ -109,7 +110,8 @@ void BM_BareSpliceLoop(benchmark::State &state) {
     benchmark::DoNotOptimize(text.data());
     benchmark::ClobberMemory();
   }
-  if (std::strcmp(text.data(), kExpected) != 0) state.SkipWithError("the bare loop expanded wrongly");
+  if (std::strcmp(text.data(), kExpected) != 0)
+    state.SkipWithError("the bare loop expanded wrongly");
 }
 BENCHMARK(BM_BareSpliceLoop);
 

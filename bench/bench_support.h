@@ -48,7 +48,8 @@ inline void WriteFile(const std::string &path, const std::string &text) {
 // exit) holding an empty ./.velorixrc, and installs the message counter.
 inline const std::string &PrivateDirectory() {
   static const std::string dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velorix-bench-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velorix-bench-XXXXXX").string();
     if (mkdtemp(&pattern[0]) == nullptr || chdir(pattern.c_str()) != 0) {
       std::perror("private bench directory");
       std::exit(1);

@@ -44,9 +44,12 @@ bool OpensSettingsForWriting(const std::string &line) {
   const std::size_t name = line.find(".velorixrc\"");
   if (line.find("open") == std::string::npos || name == std::string::npos) return false;
   if (name > 0 && line[name - 1] != '"' && line[name - 1] != '/') return false;
-  if (line.find("O_WRONLY", name) == std::string::npos && line.find("O_RDWR", name) == std::string::npos) return false;
+  if (line.find("O_WRONLY", name) == std::string::npos &&
+      line.find("O_RDWR", name) == std::string::npos)
+    return false;
   const std::size_t result = line.rfind(") = ");
-  return result != std::string::npos && result + 4 < line.size() && std::isdigit(static_cast<unsigned char>(line[result + 4]));
+  return result != std::string::npos && result + 4 < line.size() &&
+         std::isdigit(static_cast<unsigned char>(line[result + 4]));
 }
 
 void Write(const std::filesystem::path &path, const std::string &text) {
@@ -68,7 +71,8 @@ int Run(const std::string &tool) {
   // directory's settings file.
   Write(dir / ".velorixrc", "");
   const fs::path trace = dir / "trace.txt";
-  const std::string command = "cd '" + dir.string() + "' && env -u DISPLAY SHELL=/bin/sh strace -f -qq " +
+  const std::string command = "cd '" + dir.string() +
+                              "' && env -u DISPLAY SHELL=/bin/sh strace -f -qq " +
                               "-e trace=open,openat,creat -o '" + trace.string() + "' '" + tool +
                               "' --unattended --full --kernel '" + dir.string() +
                               "' --shell-style csh --cpp-name c++ --printer 'lpr %s' "
@@ -86,7 +90,8 @@ int Run(const std::string &tool) {
   settings << settingsFile.rdbuf();
   const bool classStored = settings.str().find("CLASSCUR=A") != std::string::npos;
 
-  const int storedKeys = kPathAndCompilerKeys + kAdjustRecords + (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
+  const int storedKeys =
+      kPathAndCompilerKeys + kAdjustRecords + (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
   const int expandedLines = static_cast<int>(kCompileRhsLines - 1 + kIncludeRhsLines);
   const int removals = kExpandedFiles;
   const int templateWrite = 1;
@@ -95,9 +100,10 @@ int Run(const std::string &tool) {
   std::printf("installation exit status: %d%s\n", WEXITSTATUS(status),
               compiled ? "" : " (autodif.o not compiled: AUTODIFOPT stored)");
   std::printf("settings-file writes measured: %d\n", writes);
-  std::printf("settings-file writes implied:  %d = %d stored keys + %d expanded lines + %d [TMP] removals"
-              " + %d template write\n",
-              implied, storedKeys, expandedLines, removals, templateWrite);
+  std::printf(
+      "settings-file writes implied:  %d = %d stored keys + %d expanded lines + %d [TMP] removals"
+      " + %d template write\n",
+      implied, storedKeys, expandedLines, removals, templateWrite);
   std::error_code ignored;
   fs::remove_all(dir, ignored);
   if (WEXITSTATUS(status) != 0 || writes == 0) {

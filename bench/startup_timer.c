@@ -123,8 +123,7 @@ int main(int argc, char **argv) {
     printf("run %d: %.1f ms\n", run + 1, times[run]);
   }
   qsort(times, (size_t)runs, sizeof times[0], compare);
-  const double median =
-      runs % 2 ? times[runs / 2] : (times[runs / 2 - 1] + times[runs / 2]) / 2;
+  const double median = runs % 2 ? times[runs / 2] : (times[runs / 2 - 1] + times[runs / 2]) / 2;
   printf("median_ms %.2f\n", median);
   XCloseDisplay(display);
   return 0;

@@ -7,6 +7,7 @@
 #include "templates.h"
 
 int main() {
-  for (std::size_t i = 0; i < kSetDataLines && SetData[i] != nullptr; ++i) std::printf("%s\n", SetData[i]);
+  for (std::size_t i = 0; i < kSetDataLines && SetData[i] != nullptr; ++i)
+    std::printf("%s\n", SetData[i]);
   return 0;
 }

@@ -29,7 +29,8 @@ constexpr int kMaxIncludes = 8;
 int CountIncludes(const std::vector<std::string> &parts) {
   int count = 0;
   for (const std::string &part : parts) {
-    for (std::size_t at = part.find("&&"); at != std::string::npos; at = part.find("&&", at + 2)) ++count;
+    for (std::size_t at = part.find("&&"); at != std::string::npos; at = part.find("&&", at + 2))
+      ++count;
   }
   return count;
 }
@@ -43,10 +44,11 @@ void CheckLine(const char *line, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vxfuzz::Setup();
-  vxfuzz::WriteFile(".velorixrc", "[Paths]\nKERNEL=" + vxfuzz::PrivateDirectory() +
-                                      "/\n[A]\nB=bee\nC=$(A.B)/see~\nE=`\n[KernelErrors]\n"
-                                      "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains a reference "
-                                      "to undefined value\n");
+  vxfuzz::WriteFile(".velorixrc",
+                    "[Paths]\nKERNEL=" + vxfuzz::PrivateDirectory() +
+                        "/\n[A]\nB=bee\nC=$(A.B)/see~\nE=`\n[KernelErrors]\n"
+                        "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains a reference "
+                        "to undefined value\n");
   SettingsReload();
   return 0;
 }
@@ -73,9 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (kept >= 0 && DescSeek(kept) == 0) GetLine(line);
 
   DescRewind();
-  for (int n = 0; n < kMaxLines && mGetLine(line, column) != nullptr; ++n) CheckLine(line, sizeof line);
+  for (int n = 0; n < kMaxLines && mGetLine(line, column) != nullptr; ++n)
+    CheckLine(line, sizeof line);
   DescRewind();
-  for (int n = 0; n < kMaxLines && GetLineSized(wide, sizeof wide) != nullptr; ++n) CheckLine(wide, sizeof wide);
+  for (int n = 0; n < kMaxLines && GetLineSized(wide, sizeof wide) != nullptr; ++n)
+    CheckLine(wide, sizeof wide);
   DescRewind();
   for (int n = 0; n < kMaxLines && GetLineSized(narrow, sizeof narrow) != nullptr; ++n) {
     CheckLine(narrow, sizeof narrow);

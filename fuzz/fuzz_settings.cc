@@ -61,8 +61,9 @@ Expansion ExpandBy(bool fast, const std::string &input, size_t size, bool forFor
   size_t length = input.size();
   Reports().clear();
   Nlm_SetMessageHook(KeepReport);
-  const bool resolved = fast ? vx::ExpandReferencesFast(buf.data(), &length, size, "Fuzz", "TEXT", forFormat)
-                             : vx::ExpandReferencesBySplicing(buf.data(), &length, size, "Fuzz", "TEXT", forFormat);
+  const bool resolved =
+      fast ? vx::ExpandReferencesFast(buf.data(), &length, size, "Fuzz", "TEXT", forFormat)
+           : vx::ExpandReferencesBySplicing(buf.data(), &length, size, "Fuzz", "TEXT", forFormat);
   Nlm_SetMessageHook(vxfuzz::DropMessage);
   if (strnlen(buf.data(), size) >= size) std::abort();
   return Expansion{resolved, buf.data(), resolved ? length : 0, Reports()};
@@ -74,8 +75,9 @@ void CompareRoads(const std::string &input) {
     for (const bool forFormat : {false, true}) {
       const Expansion walked = ExpandBy(true, input, size, forFormat);
       const Expansion spliced = ExpandBy(false, input, size, forFormat);
-      if (walked.resolved != spliced.resolved || walked.text != spliced.text || walked.reports != spliced.reports ||
-          walked.length != spliced.length || (walked.resolved && walked.length != walked.text.size())) {
+      if (walked.resolved != spliced.resolved || walked.text != spliced.text ||
+          walked.reports != spliced.reports || walked.length != spliced.length ||
+          (walked.resolved && walked.length != walked.text.size())) {
         std::abort();
       }
     }

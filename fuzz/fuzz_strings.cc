@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string text = part[0].c_str();
 
   Nlm_Int2 count = -1;
-  Nlm_CharPtr str = StrSubstitute(Block(text), part[1].c_str(), part[2].c_str(), wholeWord ? TRUE : FALSE, &count);
+  Nlm_CharPtr str = StrSubstitute(Block(text), part[1].c_str(), part[2].c_str(),
+                                  wholeWord ? TRUE : FALSE, &count);
   if (str == nullptr || count < 0) std::abort();
   if (count == 0 && std::strcmp(str, text.c_str()) != 0) std::abort();
   // Without whole-word matching the result is every occurrence, left to

@@ -26,7 +26,9 @@
 
 namespace vxfuzz {
 
-inline MsgAnswer LIBCALLBACK DropMessage(MsgKey, ErrSev, const char *, const char *) { return ANS_OK; }
+inline MsgAnswer LIBCALLBACK DropMessage(MsgKey, ErrSev, const char *, const char *) {
+  return ANS_OK;
+}
 
 // Writes text to path with plain stdio; aborts when it cannot, since a
 // harness that silently worked on a stale file would test nothing.

@@ -64,9 +64,15 @@ struct PermissionBit {
   mode_t bit;
 };
 constexpr std::array<PermissionBit, kPermissionChars> kPermissionBits = {{
-    {'r', S_IRUSR}, {'w', S_IWUSR}, {'x', S_IXUSR},
-    {'r', S_IRGRP}, {'w', S_IWGRP}, {'x', S_IXGRP},
-    {'r', S_IROTH}, {'w', S_IWOTH}, {'x', S_IXOTH},
+    {'r', S_IRUSR},
+    {'w', S_IWUSR},
+    {'x', S_IXUSR},
+    {'r', S_IRGRP},
+    {'w', S_IWGRP},
+    {'x', S_IXGRP},
+    {'r', S_IROTH},
+    {'w', S_IWOTH},
+    {'x', S_IXOTH},
 }};
 
 // Copies name into copy.  False, after a message, when it is too long.
@@ -95,8 +101,7 @@ void setMode(const char *path, mode_t mode) {
 bool isSettingsFile(const char *path) {
   const char *slash = std::strrchr(path, '/');
   const char *base = slash != nullptr ? slash + 1 : path;
-  if (std::strcmp(base, kSettingsLocalName) == 0 ||
-      std::strcmp(base, kSettingsSharedName) == 0) {
+  if (std::strcmp(base, kSettingsLocalName) == 0 || std::strcmp(base, kSettingsSharedName) == 0) {
     return true;
   }
   // Another name for the local settings file (a link to it).
@@ -217,8 +222,8 @@ mode_t ModeFromPermissions(const char *permissions) {
   return mode;
 }
 
-Nlm_Boolean CreateFile(const char *name, const char *const *lines,
-                       const char *permissions, Nlm_Boolean expand) {
+Nlm_Boolean CreateFile(const char *name, const char *const *lines, const char *permissions,
+                       Nlm_Boolean expand) {
   NameBuffer path;
   if (!copyName(name, path)) return FALSE;
 
@@ -248,8 +253,7 @@ Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *she
   NameBuffer script;
   if (!copyName(path, script)) return FALSE;
   if (shellStyle < 1 || shellStyle > kShellRecords || shells[shellStyle - 1].script == nullptr) {
-    Nlm_Message(MSG_OK, "Unknown shell style %d: the compile script cannot be written",
-                shellStyle);
+    Nlm_Message(MSG_OK, "Unknown shell style %d: the compile script cannot be written", shellStyle);
     return FALSE;
   }
   const char *const *lines = shells[shellStyle - 1].script;

@@ -16,8 +16,8 @@ mode_t ModeFromPermissions(const char *permissions);
 // Writes lines (NULL-terminated) to name, each expanded through the settings
 // when expand is set, then applies permissions.  FALSE only when the file
 // cannot be opened (after "Cannot open file '%s'").  name may lie in ParBuf.
-Nlm_Boolean CreateFile(const char *name, const char *const *lines,
-                       const char *permissions, Nlm_Boolean expand);
+Nlm_Boolean CreateFile(const char *name, const char *const *lines, const char *permissions,
+                       Nlm_Boolean expand);
 
 // Longest shell path for the compile script's first line: "#! ", the path,
 // a line feed and the terminating NUL fit the 500-byte settings buffer.
@@ -26,7 +26,6 @@ constexpr std::size_t kShellPathLimit = 495;
 // Writes the compile script to path for shell style shellStyle (1-based
 // record of shells) with "#! " and shellPath as its first line.  FALSE when
 // the file cannot be opened (the caller reports it).
-Nlm_Boolean WriteCompileScript(const char *path, int shellStyle,
-                               const char *shellPath);
+Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *shellPath);
 
 #endif

@@ -69,8 +69,7 @@ void helpMessage(const char *text) {
     // Each piece before a line feed, and the piece after the last, is one
     // prompt; an empty piece shows as a blank line.
     char *piece = copy.get();
-    for (char *feed = std::strchr(piece, '\n'); feed != nullptr;
-         feed = std::strchr(piece, '\n')) {
+    for (char *feed = std::strchr(piece, '\n'); feed != nullptr; feed = std::strchr(piece, '\n')) {
       *feed = '\0';
       AddLine(group, piece);
       piece = feed + 1;

@@ -47,18 +47,16 @@ const char *const kCppCompilerHelp =
     "If there is no C++ compiler available, leave these fields unchanged.\n"
     "In such a case Velorix disables the 'symbolical differentiation' feature.";
 
-const char *const kPrinterHelp =
-    "The Printer command input field specifies the command\n"
-    "used by Velorix to print hardcopy files.\n"
-    "The printer should be capable of printing PostScript files.\n"
-    "\n"
-    "If there is no printer available, set this field to blank.";
+const char *const kPrinterHelp = "The Printer command input field specifies the command\n"
+                                 "used by Velorix to print hardcopy files.\n"
+                                 "The printer should be capable of printing PostScript files.\n"
+                                 "\n"
+                                 "If there is no printer available, set this field to blank.";
 
-const char *const kPreviewerHelp =
-    "The Postscript previewer input field specifies the command\n"
-    "used by Velorix to visualize hardcopy files.\n"
-    "\n"
-    "If there is no previewer, set this field to blank.";
+const char *const kPreviewerHelp = "The Postscript previewer input field specifies the command\n"
+                                   "used by Velorix to visualize hardcopy files.\n"
+                                   "\n"
+                                   "If there is no previewer, set this field to blank.";
 
 const char *const kDifferentiatorHelp =
     "The External differentiator input field specifies commands\n"

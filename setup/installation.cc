@@ -67,8 +67,7 @@ constexpr char kHierarchyLine[] = "&hierarchy";
 constexpr char kSectionMark = '&';
 
 constexpr char kMsgNoDirectory[] = "Specify full path to the VELORIX's home directory";
-constexpr char kMsgNoExecutable[] =
-    "The path you've specified does not contain VELORIX executable";
+constexpr char kMsgNoExecutable[] = "The path you've specified does not contain VELORIX executable";
 constexpr char kMsgCompileFailed[] =
     "Cannot compile autodif.cc.\nSymbolical differentiation feature will be "
     "disabled.\nPlease check the name of C++ compiler\nand ensure it is "
@@ -94,9 +93,7 @@ void Show(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str()); }
 
 void Plan(const std::string &line) { gPlan->lines.push_back(line); }
 
-std::string SettingsPath() {
-  return std::string(kSettingsDirectory) + "/" + kSettingsName;
-}
+std::string SettingsPath() { return std::string(kSettingsDirectory) + "/" + kSettingsName; }
 
 // The directory with "/" appended unless it already ends in one.
 std::string WithSlash(const std::string &directory) {
@@ -111,9 +108,7 @@ std::string Resolve(const std::string &path) {
   return WithSlash(gPlan->workDir) + path;
 }
 
-bool Exists(const std::string &path) {
-  return access(Resolve(path).c_str(), F_OK) == 0;
-}
+bool Exists(const std::string &path) { return access(Resolve(path).c_str(), F_OK) == 0; }
 
 // True when source was modified strictly later than object; a source whose
 // time cannot be read is not newer.
@@ -125,8 +120,8 @@ bool Newer(const char *source, const char *object) {
 }
 
 void ShowMissingKey(const char *section, const char *key) {
-  Show("The settings file '" + SettingsPath() + "' has no usable value for [" +
-       section + "] " + key + ".\nThe installation has been stopped.");
+  Show("The settings file '" + SettingsPath() + "' has no usable value for [" + section + "] " +
+       key + ".\nThe installation has been stopped.");
 }
 
 // Reads [section] key expanded but not formatted (paths may hold "%").
@@ -151,8 +146,8 @@ bool Store(const char *section, const char *key, const std::string &value) {
 }
 
 // Writes a template, or plans it.  CreateFile reports its own failures.
-void WriteTemplate(const std::string &path, const char *const *lines,
-                   const char *permissions, bool expand, const char *what) {
+void WriteTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                   bool expand, const char *what) {
   if (gPlan != nullptr) {
     Plan("write " + path + " (" + permissions + ") from the " + what);
     return;
@@ -195,8 +190,7 @@ bool CheckForm(const InstallForm &form) {
       !CheckLength(form.cppOptions, kCppOptionsLimit, "C++ compiler: Options"))
     return false;
   for (int i = 0; i < kAdjustRecords; ++i) {
-    if (form.tuning[i] && !CheckLength(*form.tuning[i], kFieldLimit, Adjust[i].label))
-      return false;
+    if (form.tuning[i] && !CheckLength(*form.tuning[i], kFieldLimit, Adjust[i].label)) return false;
   }
   // The settings file has no way to hold these literally in a path: "~"
   // reads back as a line break, "`" vanishes, "$(" starts a reference.
@@ -209,8 +203,7 @@ bool CheckForm(const InstallForm &form) {
   const std::string kernel = WithSlash(form.kernel);
   // INCLUDE is the include field, " -I" and the product directory.
   if (!CheckLine("KERNEL", kernel.size(), "VELORIX directory") ||
-      !CheckLine("INCLUDE", form.include.size() + 3 + kernel.size(),
-                 "C compiler: Include") ||
+      !CheckLine("INCLUDE", form.include.size() + 3 + kernel.size(), "C compiler: Include") ||
       !CheckLine("LIB", form.lib.size(), "C compiler: Libraries") ||
       !CheckLine("CPPNAME", form.cppName.size(), "C++ compiler: Name") ||
       !CheckLine("CPPLIB", form.cppOptions.size(), "C++ compiler: Options"))
@@ -246,8 +239,8 @@ bool CheckForm(const InstallForm &form) {
 // parsed before, or its next write would bring the old values back.
 bool WriteSettingsFile() {
   const std::string path = SettingsPath();
-  if (gPlan != nullptr) Plan("write " + path + " (" + kSettingsPermissions +
-                             ") from the settings template");
+  if (gPlan != nullptr)
+    Plan("write " + path + " (" + kSettingsPermissions + ") from the settings template");
   if (!CreateFile(path.c_str(), SetData, kSettingsPermissions, FALSE)) {
     Show("Cannot open settings file '" + path + "'");
     return false;
@@ -263,24 +256,21 @@ bool StorePathsAndCompiler(const InstallForm &form) {
   std::string kernel;
   if (!ReadSetting("Paths", "KERNEL", kernel)) return false;
   if (!Store("Compiler", "INCLUDE", form.include + " -I" + kernel) ||
-      !Store("Compiler", "LIB", form.lib) ||
-      !Store("Compiler", "CPPNAME", form.cppName) ||
+      !Store("Compiler", "LIB", form.lib) || !Store("Compiler", "CPPNAME", form.cppName) ||
       !Store("Compiler", "CPPLIB", form.cppOptions))
     return false;
   // Only a Full installation runs it; CheckForm has made sure it fits then.
-  const int length = std::snprintf(CompAutodif, sizeof CompAutodif,
-                                   "%s -c -o autodif.o autodif.cc %s",
-                                   form.cppName.c_str(), form.cppOptions.c_str());
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof CompAutodif)
-    CompAutodif[0] = '\0';
+  const int length =
+      std::snprintf(CompAutodif, sizeof CompAutodif, "%s -c -o autodif.o autodif.cc %s",
+                    form.cppName.c_str(), form.cppOptions.c_str());
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof CompAutodif) CompAutodif[0] = '\0';
   return true;
 }
 
 bool StoreTuning(const InstallForm &form) {
   for (int i = 0; i < kAdjustRecords; ++i) {
     if (!form.tuning[i]) continue;
-    if (!Store(Adjust[i].section, Adjust[i].key, TrimmedTuning(*form.tuning[i])))
-      return false;
+    if (!Store(Adjust[i].section, Adjust[i].key, TrimmedTuning(*form.tuning[i]))) return false;
   }
   return true;
 }
@@ -335,11 +325,9 @@ bool WriteProductFiles(const InstallForm &form) {
 
   if (!ReadSetting("Compiler", "BATCH", path)) return false;
   if (gPlan != nullptr) {
-    Plan("write " + path + " (rwxr-xr-x), the " +
-         shells[form.shellStyle - 1].name + " compile script, first line \"#! " +
-         form.shellPath + "\"");
-  } else if (!WriteCompileScript(path.c_str(), form.shellStyle,
-                                 form.shellPath.c_str())) {
+    Plan("write " + path + " (rwxr-xr-x), the " + shells[form.shellStyle - 1].name +
+         " compile script, first line \"#! " + form.shellPath + "\"");
+  } else if (!WriteCompileScript(path.c_str(), form.shellStyle, form.shellPath.c_str())) {
     Show("Cannot open batch file for compiler '" + path + "'");
     return false;
   }
@@ -380,8 +368,7 @@ bool CompileAutodif() {
 // The reference stays in [TMP] TMP.
 bool CheckProductObject() {
   std::string path;
-  if (!Store("TMP", "TMP", kProductObject) || !ReadSetting("TMP", "TMP", path))
-    return false;
+  if (!Store("TMP", "TMP", kProductObject) || !ReadSetting("TMP", "TMP", path)) return false;
   if (Exists(path)) return true;
   Show(kMsgNoProductObject);
   return Store("Libraries", "AUTODIFOPT", kDisabledOption);
@@ -404,9 +391,11 @@ std::vector<std::string> Words(const char *line) {
   std::vector<std::string> words;
   const char *p = line;
   while (*p != '\0') {
-    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p)))
+      ++p;
     const char *start = p;
-    while (*p != '\0' && !std::isspace(static_cast<unsigned char>(*p))) ++p;
+    while (*p != '\0' && !std::isspace(static_cast<unsigned char>(*p)))
+      ++p;
     if (p > start) words.emplace_back(start, p);
   }
   return words;
@@ -445,8 +434,7 @@ bool ClassFilePath(const std::string &base, std::string &out) {
     if (pattern[i] != '%') continue;
     if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
       ++i;
-    } else if (i + 1 < pattern.size() && pattern[i + 1] == 's' &&
-               directive == std::string::npos) {
+    } else if (i + 1 < pattern.size() && pattern[i + 1] == 's' && directive == std::string::npos) {
       directive = i++;
     } else {
       other = true;
@@ -494,8 +482,7 @@ bool StoreCurrentClass() {
          "\nis too long for the settings file.\nThe current class has not been stored.");
     return true;
   }
-  return Store("Currents", "CLASSCUR", words[0]) &&
-         Store("Files", "CLASSFILECUR", classFile);
+  return Store("Currents", "CLASSCUR", words[0]) && Store("Files", "CLASSFILECUR", classFile);
 }
 
 void SendNotice(const InstallForm &form) {
@@ -537,8 +524,7 @@ InstallOutcome RunInstallation(const InstallForm &form, InstallPlan *plan) {
   } else if (!CheckProductObject()) {
     return InstallOutcome::Stopped;
   }
-  if (!RemoveVisualsAndWritePalette() || !StoreCurrentClass())
-    return InstallOutcome::Stopped;
+  if (!RemoveVisualsAndWritePalette() || !StoreCurrentClass()) return InstallOutcome::Stopped;
   SendNotice(form);
   return InstallOutcome::Ended;
 }

@@ -38,9 +38,9 @@ struct InstallForm {
   std::string cppOptions;  // C++ options field
   // One entry per Adjust record; empty when that Tuning field does not exist.
   std::array<std::optional<std::string>, kAdjustRecords> tuning;
-  bool full = false;       // installation switch shows Full
-  int shellStyle = 1;      // 1-based shells record (csh, ksh)
-  std::string shellPath;   // shell path field
+  bool full = false;      // installation switch shows Full
+  int shellStyle = 1;     // 1-based shells record (csh, ksh)
+  std::string shellPath;  // shell path field
   bool noticeBoxExists = false;
   bool noticeConsent = false;
 };
@@ -62,8 +62,7 @@ struct InstallPlan {
 // Runs the installation for form.  With plan, nothing outside the current
 // directory's settings file is changed: the caller runs a dry run from a
 // scratch directory and plan collects what would be done.
-InstallOutcome RunInstallation(const InstallForm &form,
-                               InstallPlan *plan = nullptr);
+InstallOutcome RunInstallation(const InstallForm &form, InstallPlan *plan = nullptr);
 
 // The installation notice command for a Full (m) or User (u) installation.
 std::string NoticeCommand(bool full);

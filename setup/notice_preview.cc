@@ -88,8 +88,7 @@ void MakeNoticePreview(Nlm_WindoW window, Nlm_Int2 h, Nlm_Int2 v) {
   FinishNoticeCommand();
   std::unique_ptr<std::FILE, FileCloser> notice(std::fopen(kNoticeFile, "r"));
   if (notice) {
-    gReg = Nlm_NormalGroup(window, 0, kRegistrationRows,
-                           Title("Registration"), nullptr, nullptr);
+    gReg = Nlm_NormalGroup(window, 0, kRegistrationRows, Title("Registration"), nullptr, nullptr);
     Nlm_SetGroupMargins(gReg, h, v);
     Nlm_SetGroupSpacing(gReg, h, v);
     bReg = Nlm_CheckBox(gReg, Title(kConsentLabel), nullptr);
@@ -109,5 +108,6 @@ void MakeNoticePreview(Nlm_WindoW window, Nlm_Int2 h, Nlm_Int2 v) {
   }
   // Removed directly rather than by a second shell: that shell was the
   // largest part of the start-up time, and a missing file needs no remark.
-  for (const char *name : kNoticeScratchFiles) (void)unlink(name);
+  for (const char *name : kNoticeScratchFiles)
+    (void)unlink(name);
 }

@@ -34,9 +34,11 @@ const char *BaseName(const char *path) {
 // character after it.  FALSE when the line holds no such character.
 bool SplitLine(const char *line, std::string *word, char *letter) {
   const char *end = line;
-  while (*end != '\0' && !IsScanBlank(*end)) ++end;
+  while (*end != '\0' && !IsScanBlank(*end))
+    ++end;
   const char *after = end;
-  while (*after != '\0' && IsScanBlank(*after)) ++after;
+  while (*after != '\0' && IsScanBlank(*after))
+    ++after;
   if (end == line || *after == '\0') return false;
   word->assign(line, static_cast<std::size_t>(end - line));
   *letter = *after;
@@ -72,8 +74,7 @@ ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
     if (word.size() > kShellNameWordMax) {
       if (result.problem.empty()) {
         result.problem = std::string("A shell's name in ") + listPath + " is longer than " +
-                         std::to_string(kShellNameWordMax) +
-                         " characters; that line is ignored.";
+                         std::to_string(kShellNameWordMax) + " characters; that line is ignored.";
       }
       continue;
     }

@@ -41,7 +41,7 @@ ShellDetection DetectShellStyle(const char *listPath, const char *shellValue);
 // The shell path field's text: shellValue followed by options; when SHELL
 // is unset or empty, kDefaultShellDirectory and defaultName stand for it.  FALSE,
 // with *text empty, when the result would exceed kShellPathMax characters.
-bool ShellPathText(const char *shellValue, const char *defaultName,
-                   const char *options, std::string *text);
+bool ShellPathText(const char *shellValue, const char *defaultName, const char *options,
+                   std::string *text);
 
 #endif

@@ -10,11 +10,11 @@
 
 #include <cstddef>
 
-constexpr std::size_t kSetDataLines = 215;      // settings file
-constexpr std::size_t kInitLines = 290;         // interface-strings file
-constexpr std::size_t kCompileRhsLines = 21;    // compile script, placeholder first
-constexpr std::size_t kIncludeRhsLines = 13;    // system header
-constexpr std::size_t kPaletteLines = 26;       // palette file
+constexpr std::size_t kSetDataLines = 215;    // settings file
+constexpr std::size_t kInitLines = 290;       // interface-strings file
+constexpr std::size_t kCompileRhsLines = 21;  // compile script, placeholder first
+constexpr std::size_t kIncludeRhsLines = 13;  // system header
+constexpr std::size_t kPaletteLines = 26;     // palette file
 
 extern const char *const SetData[kSetDataLines + 1];
 extern const char *const init[kInitLines + 1];

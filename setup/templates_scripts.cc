@@ -89,6 +89,7 @@ const char *const IncludeRhs[kIncludeRhsLines + 1] = {
 
 // The palette: one colour a line, red, green and blue from 0 to 255, the
 // first two left-aligned in four columns.
+// clang-format off
 const char *const Palette[kPaletteLines + 1] = {
     "64  0   0",
     "128 0   0",
@@ -118,3 +119,4 @@ const char *const Palette[kPaletteLines + 1] = {
     "0   0   0",
     nullptr,
 };
+// clang-format on

@@ -93,10 +93,9 @@ struct ValueOption {
   int tuning;  // index into Adjust, or -1
 };
 constexpr ValueOption kValueOptions[] = {
-    {"--kernel", -1},       {"--include", -1},     {"--libs", -1},
-    {"--cpp-name", -1},     {"--cpp-options", -1}, {"--printer", 0},
-    {"--previewer", 1},     {"--differentiator", 2}, {"--shell-style", -1},
-    {"--shell-path", -1},
+    {"--kernel", -1},      {"--include", -1},    {"--libs", -1},     {"--cpp-name", -1},
+    {"--cpp-options", -1}, {"--printer", 0},     {"--previewer", 1}, {"--differentiator", 2},
+    {"--shell-style", -1}, {"--shell-path", -1},
 };
 constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--full",
                                         "--user",       "--notify",  "--help"};
@@ -165,8 +164,8 @@ bool Parse(int argc, char **argv, CommandLine *line, std::string *problem) {
       }
     }
     if (!known) {
-      *problem = (arg.compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") +
-                 arg + "'";
+      *problem =
+          (arg.compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
       return false;
     }
   }
@@ -246,12 +245,11 @@ InstallOutcome DryRun(const InstallForm &form) {
   InstallPlan plan;
   plan.workDir = WorkingDirectory();
   const char *tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" +
-                        kScratchPattern;
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + kScratchPattern;
   std::vector<char> scratch(pattern.begin(), pattern.end());
   scratch.push_back('\0');
-  if (plan.workDir.empty() || mkdtemp(scratch.data()) == nullptr ||
-      chdir(scratch.data()) != 0) {
+  if (plan.workDir.empty() || mkdtemp(scratch.data()) == nullptr || chdir(scratch.data()) != 0) {
     Nlm_Message(MSG_OK, "%s", "Cannot make a scratch directory for the dry run.");
     return InstallOutcome::Stopped;
   }
@@ -260,7 +258,8 @@ InstallOutcome DryRun(const InstallForm &form) {
   std::error_code ignored;
   std::filesystem::remove_all(scratch.data(), ignored);
   if (!back) std::fprintf(stderr, "%s: cannot return to %s\n", kProgram, plan.workDir.c_str());
-  for (const std::string &entry : plan.lines) std::printf("%s\n", entry.c_str());
+  for (const std::string &entry : plan.lines)
+    std::printf("%s\n", entry.c_str());
   if (outcome == InstallOutcome::Ended) std::printf("end\n");
   return outcome;
 }
@@ -287,8 +286,8 @@ InstallForm InitialForm(bool full, std::string *problem) {
   if (problem != nullptr) *problem = detected.problem;
   form.shellStyle = detected.style;
   const ShellRecord &record = shells[form.shellStyle - 1];
-  if (!ShellPathText(shell, record.name, record.options, &form.shellPath) &&
-      problem != nullptr && problem->empty())
+  if (!ShellPathText(shell, record.name, record.options, &form.shellPath) && problem != nullptr &&
+      problem->empty())
     *problem = kShellPathTooLong;
   return form;
 }
@@ -307,8 +306,7 @@ int RunCommandLine(int argc, char **argv) {
   Nlm_SetMessageHook(PrintMessage);
   InstallForm form;
   if (!FormFromOptions(line, &form, &problem)) return BadOptions(problem);
-  const InstallOutcome outcome =
-      line.Has("--dry-run") ? DryRun(form) : RunInstallation(form);
+  const InstallOutcome outcome = line.Has("--dry-run") ? DryRun(form) : RunInstallation(form);
   std::fflush(stdout);
   return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
 }

@@ -27,13 +27,13 @@ const char *const kWindowTitle = "velorix 1.5 setup";
 constexpr Nlm_Int2 kCentred = -50;
 // Negative size: sized to fit its contents with 10-pixel margins.
 constexpr Nlm_Int2 kFitWithMargin = -10;
-constexpr Nlm_Int2 kFieldChars = 25;      // width of the form's text fields
-constexpr Nlm_Int2 kShellPathChars = 1;   // widened by the alignment
-constexpr Nlm_Int2 kFormColumns = 2;      // prompt and field
+constexpr Nlm_Int2 kFieldChars = 25;     // width of the form's text fields
+constexpr Nlm_Int2 kShellPathChars = 1;  // widened by the alignment
+constexpr Nlm_Int2 kFormColumns = 2;     // prompt and field
 constexpr Nlm_Int2 kSwitchRowColumns = 5;
 constexpr Nlm_Int2 kButtonRowColumns = 3;
-constexpr int kButtonGaps = 3;            // before, between and after the buttons
-constexpr Nlm_Int2 kUserValue = 2;        // the installation switch's "User"
+constexpr int kButtonGaps = 3;      // before, between and after the buttons
+constexpr Nlm_Int2 kUserValue = 2;  // the installation switch's "User"
 constexpr Nlm_Int2 kFullValue = 1;
 
 struct Spacing {
@@ -72,8 +72,7 @@ void MakeTuningFields() {
   for (int i = 0; i < kAdjustRecords; ++i) {
     AdjustRecord &record = Adjust[i];
     record.field = nullptr;
-    for (const char *value :
-         TemplateValues(SetData, kSetDataLines, record.section, record.key)) {
+    for (const char *value : TemplateValues(SetData, kSetDataLines, record.section, record.key)) {
       FieldPrompt(gAdjust, record.label);
       record.field = Nlm_DialogText(gAdjust, Title(value), kFieldChars, nullptr);
       record.help = Nlm_CommandItem(mAdjust, Title(record.label), HelpProc);
@@ -174,8 +173,7 @@ int RunSetupWindow(void) {
   Nlm_GrouP switchRow = Nlm_HiddenGroup(window, kSwitchRowColumns, 0, nullptr);
   Nlm_SetGroupSpacing(switchRow, s.h, s.v);
 
-  gInst = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Installation"), nullptr,
-                          InstActnProc);
+  gInst = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Installation"), nullptr, InstActnProc);
   SetMarginsAndSpacing(gInst, s);
   iInst = Nlm_CommandItem(help, Title("Installation"), HelpProc);
   Nlm_RadioButton(gInst, Title("Full"));
@@ -183,13 +181,13 @@ int RunSetupWindow(void) {
   Nlm_SetValue(gInst, kUserValue);
   InstActnProc(gInst);
 
-  gShellStyle = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell style"), nullptr,
-                                ShellStyleProc);
+  gShellStyle =
+      Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell style"), nullptr, ShellStyleProc);
   SetMarginsAndSpacing(gShellStyle, s);
-  for (int i = 0; i < kShellRecords; ++i) Nlm_RadioButton(gShellStyle, Title(shells[i].name));
+  for (int i = 0; i < kShellRecords; ++i)
+    Nlm_RadioButton(gShellStyle, Title(shells[i].name));
 
-  gShellPath = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell path"), nullptr,
-                               nullptr);
+  gShellPath = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell path"), nullptr, nullptr);
   Nlm_SetGroupMargins(gShellPath, s.h, s.v);
   tShellPath = Nlm_DialogText(gShellPath, Title(""), kShellPathChars, nullptr);
   iShell = Nlm_CommandItem(help, Title("Shell"), HelpProc);

@@ -16,12 +16,12 @@ constexpr int kShellRecords = 2;   // shell styles
 
 // One Tuning setting: a field of the Tuning group and its Help item.
 struct AdjustRecord {
-  const char *label;    // prompt and Help item label
-  const char *section;  // settings section, without brackets
-  const char *key;      // settings key
-  Nlm_TexT field;       // set at start-up; NULL when the template lacks the key
-  Nlm_IteM help;        // Help item, set with the field
-  const char *helpText; // shown by HelpProc
+  const char *label;     // prompt and Help item label
+  const char *section;   // settings section, without brackets
+  const char *key;       // settings key
+  Nlm_TexT field;        // set at start-up; NULL when the template lacks the key
+  Nlm_IteM help;         // Help item, set with the field
+  const char *helpText;  // shown by HelpProc
 };
 extern AdjustRecord Adjust[kAdjustRecords + 1];  // ends with an all-NULL record
 

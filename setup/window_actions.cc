@@ -84,8 +84,7 @@ void ShellStyleProc(Nlm_GrouP g) {
   const int record = Nlm_GetValue(g) - 1;
   if (record < 0 || record >= kShellRecords || tShellPath == nullptr) return;
   std::string path;
-  if (!ShellPathText(std::getenv("SHELL"), shells[record].name, shells[record].options,
-                     &path)) {
+  if (!ShellPathText(std::getenv("SHELL"), shells[record].name, shells[record].options, &path)) {
     Nlm_Message(MSG_OK,
                 "The value of SHELL and the shell options together are longer than %d "
                 "characters.\nPlease type the shell path in.",

@@ -197,8 +197,7 @@ Nlm_Int2 countSection(int column) {
   std::array<Nlm_Char, VX_LINE_SIZE> line{};
   Nlm_Int2 count = 0;
   while (nextLine(line.data(), line.size()) != nullptr && line[0] != kSection) {
-    if (column != kAnyColumn &&
-        *selectColumn(line.data(), static_cast<Nlm_Int2>(column)) == '\0') {
+    if (column != kAnyColumn && *selectColumn(line.data(), static_cast<Nlm_Int2>(column)) == '\0') {
       continue;
     }
     if (count < SHRT_MAX) {
@@ -296,8 +295,7 @@ Nlm_Int4 descTell(void) {
                 inPath[inl].c_str(), offset, VX_DESC_OFFSET_LIMIT - 1);
     return kNoPosition;
   }
-  return (static_cast<Nlm_Int4>(inl) << VX_DESC_LEVEL_SHIFT) |
-         static_cast<Nlm_Int4>(offset);
+  return (static_cast<Nlm_Int4>(inl) << VX_DESC_LEVEL_SHIFT) | static_cast<Nlm_Int4>(offset);
 }
 
 int DescSeek(Nlm_Int4 position) {
@@ -357,9 +355,7 @@ Nlm_CharPtr getLine(Nlm_CharPtr buf, size_t size) {
   return buf;
 }
 
-Nlm_CharPtr GetLineSized(Nlm_CharPtr buf, size_t size) {
-  return nextLine(buf, size);
-}
+Nlm_CharPtr GetLineSized(Nlm_CharPtr buf, size_t size) { return nextLine(buf, size); }
 
 Nlm_CharPtr GetLine(Nlm_CharPtr buf) { return nextLine(buf, VX_LINE_SIZE); }
 

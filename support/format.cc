@@ -43,11 +43,16 @@ struct Directive {
 
 const char *KindName(VxArgKind kind) {
   switch (kind) {
-    case VX_ARG_INT: return "a signed integer";
-    case VX_ARG_UINT: return "an unsigned integer";
-    case VX_ARG_DOUBLE: return "a floating-point number";
-    case VX_ARG_STRING: return "a string";
-    case VX_ARG_POINTER: return "a pointer";
+    case VX_ARG_INT:
+      return "a signed integer";
+    case VX_ARG_UINT:
+      return "an unsigned integer";
+    case VX_ARG_DOUBLE:
+      return "a floating-point number";
+    case VX_ARG_STRING:
+      return "a string";
+    case VX_ARG_POINTER:
+      return "a pointer";
   }
   return "an argument of unknown kind";
 }
@@ -56,16 +61,21 @@ const char *ConversionNeeds(Conversion conversion) {
   switch (conversion) {
     case Conversion::kSigned:
     case Conversion::kUnsigned:
-    case Conversion::kChar: return "an integer";
-    case Conversion::kString: return "a string";
-    case Conversion::kPointer: return "a pointer";
-    case Conversion::kFloat: return "a floating-point number";
+    case Conversion::kChar:
+      return "an integer";
+    case Conversion::kString:
+      return "a string";
+    case Conversion::kPointer:
+      return "a pointer";
+    case Conversion::kFloat:
+      return "a floating-point number";
   }
   return "an argument";
 }
 
 // Writes a problem report; never longer than problemSize - 1.
-void Say(char *problem, std::size_t problemSize, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void Say(char *problem, std::size_t problemSize, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
 void Say(char *problem, std::size_t problemSize, const char *format, ...) {
   if (problem == nullptr || problemSize == 0) return;
   va_list list;
@@ -91,7 +101,8 @@ bool ReadField(const char *&p) {
 // Parses the directive that begins with the "%" at text.  On success fills
 // directive; otherwise writes the problem and returns false.  "%%" is not
 // handled here.
-bool ParseDirective(const char *text, Directive &directive, char *problem, std::size_t problemSize) {
+bool ParseDirective(const char *text, Directive &directive, char *problem,
+                    std::size_t problemSize) {
   const char *p = text + 1;
   directive.begin = text;
   auto quote = [&](const char *what) {
@@ -99,7 +110,8 @@ bool ParseDirective(const char *text, Directive &directive, char *problem, std::
     Say(problem, problemSize, "\"%.*s\": %s", shown, text, what);
     return false;
   };
-  while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) ++p;
+  while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
+    ++p;
   if (*p == '*') return quote("a \"*\" width is not allowed");
   const char *widthStart = p;
   if (!ReadField(p)) return quote("the width is too large");
@@ -126,26 +138,57 @@ bool ParseDirective(const char *text, Directive &directive, char *problem, std::
         directive.size = Length::kLongLong;
       }
       break;
-    case 'q': ++p; directive.size = Length::kLongLong; break;
-    case 'j': ++p; directive.size = Length::kIntMax; break;
-    case 'z': ++p; directive.size = Length::kSize; break;
-    case 't': ++p; directive.size = Length::kPtrDiff; break;
-    case 'L': ++p; directive.size = Length::kLongDouble; break;
-    default: break;
+    case 'q':
+      ++p;
+      directive.size = Length::kLongLong;
+      break;
+    case 'j':
+      ++p;
+      directive.size = Length::kIntMax;
+      break;
+    case 'z':
+      ++p;
+      directive.size = Length::kSize;
+      break;
+    case 't':
+      ++p;
+      directive.size = Length::kPtrDiff;
+      break;
+    case 'L':
+      ++p;
+      directive.size = Length::kLongDouble;
+      break;
+    default:
+      break;
   }
   const bool intLength = directive.size != Length::kLongDouble;
   const bool plain = directive.size == Length::kNone;
   bool lengthFits = true;
   switch (*p) {
     case 'd':
-    case 'i': directive.conversion = Conversion::kSigned; lengthFits = intLength; break;
+    case 'i':
+      directive.conversion = Conversion::kSigned;
+      lengthFits = intLength;
+      break;
     case 'o':
     case 'u':
     case 'x':
-    case 'X': directive.conversion = Conversion::kUnsigned; lengthFits = intLength; break;
-    case 'c': directive.conversion = Conversion::kChar; lengthFits = plain; break;
-    case 's': directive.conversion = Conversion::kString; lengthFits = plain; break;
-    case 'p': directive.conversion = Conversion::kPointer; lengthFits = plain; break;
+    case 'X':
+      directive.conversion = Conversion::kUnsigned;
+      lengthFits = intLength;
+      break;
+    case 'c':
+      directive.conversion = Conversion::kChar;
+      lengthFits = plain;
+      break;
+    case 's':
+      directive.conversion = Conversion::kString;
+      lengthFits = plain;
+      break;
+    case 'p':
+      directive.conversion = Conversion::kPointer;
+      lengthFits = plain;
+      break;
     case 'e':
     case 'E':
     case 'f':
@@ -155,11 +198,15 @@ bool ParseDirective(const char *text, Directive &directive, char *problem, std::
     case 'a':
     case 'A':
       directive.conversion = Conversion::kFloat;
-      lengthFits = plain || directive.size == Length::kLong || directive.size == Length::kLongDouble;
+      lengthFits =
+          plain || directive.size == Length::kLong || directive.size == Length::kLongDouble;
       break;
-    case 'n': return quote("\"%n\" is not allowed");
-    case '\0': return quote("the directive is incomplete");
-    default: return quote("this is no printf directive (write \"%%\" for a percent sign)");
+    case 'n':
+      return quote("\"%n\" is not allowed");
+    case '\0':
+      return quote("the directive is incomplete");
+    default:
+      return quote("this is no printf directive (write \"%%\" for a percent sign)");
   }
   if (!lengthFits) return quote("this length does not go with this conversion");
   directive.length = static_cast<std::size_t>(p + 1 - text);
@@ -171,10 +218,14 @@ bool KindFits(Conversion conversion, VxArgKind kind) {
   switch (conversion) {
     case Conversion::kSigned:
     case Conversion::kUnsigned:
-    case Conversion::kChar: return kind == VX_ARG_INT || kind == VX_ARG_UINT;
-    case Conversion::kString: return kind == VX_ARG_STRING;
-    case Conversion::kPointer: return kind == VX_ARG_POINTER || kind == VX_ARG_STRING;
-    case Conversion::kFloat: return kind == VX_ARG_DOUBLE;
+    case Conversion::kChar:
+      return kind == VX_ARG_INT || kind == VX_ARG_UINT;
+    case Conversion::kString:
+      return kind == VX_ARG_STRING;
+    case Conversion::kPointer:
+      return kind == VX_ARG_POINTER || kind == VX_ARG_STRING;
+    case Conversion::kFloat:
+      return kind == VX_ARG_DOUBLE;
   }
   return false;
 }
@@ -195,53 +246,76 @@ unsigned long long IntegerBits(const VxArg &arg) {
   return arg.kind == VX_ARG_INT ? static_cast<unsigned long long>(arg.value.i) : arg.value.u;
 }
 
-int FormatInteger(char *out, std::size_t size, const char *piece, const Directive &directive, const VxArg &arg) {
+int FormatInteger(char *out, std::size_t size, const char *piece, const Directive &directive,
+                  const VxArg &arg) {
   const unsigned long long bits = IntegerBits(arg);
   using PtrDiffBits = std::make_unsigned_t<std::ptrdiff_t>;
-  if (directive.conversion == Conversion::kChar) return FormatOne(out, size, piece, static_cast<int>(bits));
+  if (directive.conversion == Conversion::kChar)
+    return FormatOne(out, size, piece, static_cast<int>(bits));
   if (directive.conversion == Conversion::kSigned) {
     // Converting through the unsigned bits keeps the value's low-order bits
     // for every width, as a cast in the caller would.
     switch (directive.size) {
-      case Length::kChar: return FormatOne(out, size, piece, static_cast<int>(static_cast<signed char>(bits)));
-      case Length::kShort: return FormatOne(out, size, piece, static_cast<int>(static_cast<short>(bits)));
-      case Length::kLong: return FormatOne(out, size, piece, static_cast<long>(bits));
-      case Length::kLongLong: return FormatOne(out, size, piece, static_cast<long long>(bits));
-      case Length::kIntMax: return FormatOne(out, size, piece, static_cast<std::intmax_t>(bits));
-      case Length::kSize: return FormatOne(out, size, piece, static_cast<std::make_signed_t<std::size_t>>(bits));
-      case Length::kPtrDiff: return FormatOne(out, size, piece, static_cast<std::ptrdiff_t>(bits));
-      default: return FormatOne(out, size, piece, static_cast<int>(bits));
+      case Length::kChar:
+        return FormatOne(out, size, piece, static_cast<int>(static_cast<signed char>(bits)));
+      case Length::kShort:
+        return FormatOne(out, size, piece, static_cast<int>(static_cast<short>(bits)));
+      case Length::kLong:
+        return FormatOne(out, size, piece, static_cast<long>(bits));
+      case Length::kLongLong:
+        return FormatOne(out, size, piece, static_cast<long long>(bits));
+      case Length::kIntMax:
+        return FormatOne(out, size, piece, static_cast<std::intmax_t>(bits));
+      case Length::kSize:
+        return FormatOne(out, size, piece, static_cast<std::make_signed_t<std::size_t>>(bits));
+      case Length::kPtrDiff:
+        return FormatOne(out, size, piece, static_cast<std::ptrdiff_t>(bits));
+      default:
+        return FormatOne(out, size, piece, static_cast<int>(bits));
     }
   }
   switch (directive.size) {
-    case Length::kChar: return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned char>(bits)));
-    case Length::kShort: return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned short>(bits)));
-    case Length::kLong: return FormatOne(out, size, piece, static_cast<unsigned long>(bits));
-    case Length::kLongLong: return FormatOne(out, size, piece, bits);
-    case Length::kIntMax: return FormatOne(out, size, piece, static_cast<std::uintmax_t>(bits));
-    case Length::kSize: return FormatOne(out, size, piece, static_cast<std::size_t>(bits));
-    case Length::kPtrDiff: return FormatOne(out, size, piece, static_cast<PtrDiffBits>(bits));
-    default: return FormatOne(out, size, piece, static_cast<unsigned>(bits));
+    case Length::kChar:
+      return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned char>(bits)));
+    case Length::kShort:
+      return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned short>(bits)));
+    case Length::kLong:
+      return FormatOne(out, size, piece, static_cast<unsigned long>(bits));
+    case Length::kLongLong:
+      return FormatOne(out, size, piece, bits);
+    case Length::kIntMax:
+      return FormatOne(out, size, piece, static_cast<std::uintmax_t>(bits));
+    case Length::kSize:
+      return FormatOne(out, size, piece, static_cast<std::size_t>(bits));
+    case Length::kPtrDiff:
+      return FormatOne(out, size, piece, static_cast<PtrDiffBits>(bits));
+    default:
+      return FormatOne(out, size, piece, static_cast<unsigned>(bits));
   }
 }
 
-int FormatArgument(char *out, std::size_t size, const char *piece, const Directive &directive, const VxArg &arg) {
+int FormatArgument(char *out, std::size_t size, const char *piece, const Directive &directive,
+                   const VxArg &arg) {
   switch (directive.conversion) {
     case Conversion::kString:
       return FormatOne(out, size, piece, arg.value.s != nullptr ? arg.value.s : kNullString);
     case Conversion::kPointer:
-      return FormatOne(out, size, piece, arg.kind == VX_ARG_STRING ? static_cast<const void *>(arg.value.s) : arg.value.p);
+      return FormatOne(
+          out, size, piece,
+          arg.kind == VX_ARG_STRING ? static_cast<const void *>(arg.value.s) : arg.value.p);
     case Conversion::kFloat:
-      if (directive.size == Length::kLongDouble) return FormatOne(out, size, piece, static_cast<long double>(arg.value.d));
+      if (directive.size == Length::kLongDouble)
+        return FormatOne(out, size, piece, static_cast<long double>(arg.value.d));
       return FormatOne(out, size, piece, arg.value.d);
-    default: return FormatInteger(out, size, piece, directive, arg);
+    default:
+      return FormatInteger(out, size, piece, directive, arg);
   }
 }
 
 }  // namespace
 
-bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs, char *problem,
-                   std::size_t problemSize) {
+bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs,
+                   char *problem, std::size_t problemSize) {
   if (problem != nullptr && problemSize > 0) problem[0] = '\0';
   if (out == nullptr || outSize == 0) return false;
   out[0] = '\0';
@@ -280,8 +354,8 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
     std::memcpy(piece, directive.begin, directive.length);
     const int shown = static_cast<int>(directive.length);
     if (next >= nargs) {
-      Say(problem, problemSize, "\"%.*s\" is directive %d, but only %d argument%s given", shown, directive.begin,
-          next + 1, nargs, nargs == 1 ? " is" : "s are");
+      Say(problem, problemSize, "\"%.*s\" is directive %d, but only %d argument%s given", shown,
+          directive.begin, next + 1, nargs, nargs == 1 ? " is" : "s are");
       return fail();
     }
     const VxArg &arg = args[next];
@@ -302,8 +376,8 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
     p += directive.length;
   }
   if (next < nargs) {
-    Say(problem, problemSize, "%d argument%s given, but the text has %d directive%s", nargs, nargs == 1 ? " is" : "s are",
-        next, next == 1 ? "" : "s");
+    Say(problem, problemSize, "%d argument%s given, but the text has %d directive%s", nargs,
+        nargs == 1 ? " is" : "s are", next, next == 1 ? "" : "s");
     return fail();
   }
   out[used] = '\0';

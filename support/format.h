@@ -26,9 +26,8 @@ constexpr int kMaxFieldWidth = VX_PARBUF_SIZE - 1;
 // directive that does not match its argument, too few or too many
 // arguments, a "%n", a "*" width or precision, a positional argument, an
 // unknown conversion, or a result that would not fit in out.
-bool FormatChecked(char *out, std::size_t outSize, const char *format,
-                   const VxArg *args, int nargs, char *problem,
-                   std::size_t problemSize);
+bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs,
+                   char *problem, std::size_t problemSize);
 
 }  // namespace vx
 

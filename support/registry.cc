@@ -116,9 +116,7 @@ VxRegistryAlloc registrySetAllocator(VxRegistryAlloc alloc) {
   return previous;
 }
 
-const char *my_LibraryLoadError(void) {
-  return loadError.empty() ? nullptr : loadError.c_str();
-}
+const char *my_LibraryLoadError(void) { return loadError.empty() ? nullptr : loadError.c_str(); }
 
 void *my_LibraryLock(const char *pathArg) {
   loadError.clear();
@@ -257,7 +255,8 @@ void LibraryUnlockAll(void) {
     VxLibrarySlot &slot = Libs[i];
     if (slot.name == nullptr || slot.count <= 0) continue;
     void *handle = slot.handle;
-    while (slot.handle == handle && slot.count > 1) releaseSlot(i);
+    while (slot.handle == handle && slot.count > 1)
+      releaseSlot(i);
     if (auto term = reinterpret_cast<VeloITermFunc>(LibraryFuncAddressCond(handle, "_VeloITerm"))) {
       term();
     }

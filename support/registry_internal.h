@@ -24,9 +24,9 @@ typedef struct VxLibrarySlot {
 
 /* One deferred release, a zero-filled block of the allocator below. */
 struct VxUnlockRequest {
-  VxUnlockRequest *next;      /* the next older request, or NULL */
-  VxUnlockCallback callback;  /* called before the release, or NULL */
-  void *handle;               /* the library to release */
+  VxUnlockRequest *next;     /* the next older request, or NULL */
+  VxUnlockCallback callback; /* called before the release, or NULL */
+  void *handle;              /* the library to release */
 };
 
 extern VxLibrarySlot Libs[VX_LIBRARY_SLOTS];

@@ -93,16 +93,19 @@ void Report(const char *format, ...) {
 
 const char *Shown(const char *name, const char *absent) { return name != nullptr ? name : absent; }
 
-bool SameName(const std::string &a, const char *b) { return b != nullptr && strcasecmp(a.c_str(), b) == 0; }
+bool SameName(const std::string &a, const char *b) {
+  return b != nullptr && strcasecmp(a.c_str(), b) == 0;
+}
 
 void ReportNotFound(const char *section, const char *key) {
-  Report("Settings file '%s', section '%.*s', key '%.*s': not found", kBase, kShownName, Shown(section, kNoKey),
-         kShownName, Shown(key, kNoKey));
+  Report("Settings file '%s', section '%.*s', key '%.*s': not found", kBase, kShownName,
+         Shown(section, kNoKey), kShownName, Shown(key, kNoKey));
 }
 
 void ReportValueTooLong(const char *section, const char *key) {
-  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value is longer than %zu characters.", kBase,
-         kShownName, Shown(section, kNoKey), kShownName, Shown(key, kNoKey), kMaxText);
+  Report(
+      "Settings file '%s', section '%.*s', key '%.*s':\nthe value is longer than %zu characters.",
+      kBase, kShownName, Shown(section, kNoKey), kShownName, Shown(key, kNoKey), kMaxText);
 }
 
 enum class Read { kFound, kMissing, kTooLong };
@@ -114,14 +117,17 @@ enum class Read { kFound, kMissing, kTooLong };
 // so that a cut value is recognised instead of being taken for the whole.
 // A caller's buffer of that size is read into directly.  No buffer is
 // cleared first: the core library writes its default, "", before the value.
-inline Read ReadValue(const char *section, const char *key, char *buf, std::size_t size, std::size_t *length = nullptr) {
+inline Read ReadValue(const char *section, const char *key, char *buf, std::size_t size,
+                      std::size_t *length = nullptr) {
   // A null key would make the core library list the section's keys.
-  if (section == nullptr || key == nullptr || section[0] == '\0' || key[0] == '\0') return Read::kMissing;
+  if (section == nullptr || key == nullptr || section[0] == '\0' || key[0] == '\0')
+    return Read::kMissing;
   constexpr std::size_t kProbeSize = kBufSize + 1;
   std::array<char, kProbeSize> probe;
   char *target = size >= kProbeSize ? buf : probe.data();
   target[0] = '\0';
-  const Nlm_Int2 got = Nlm_GetAppParam(kBase, section, key, "", target, static_cast<Nlm_Int2>(kProbeSize));
+  const Nlm_Int2 got =
+      Nlm_GetAppParam(kBase, section, key, "", target, static_cast<Nlm_Int2>(kProbeSize));
   if (got <= 0) {
     if (target == buf) buf[0] = '\0';
     return Read::kMissing;
@@ -184,7 +190,8 @@ inline char *FindByte(char *from, std::size_t n, std::size_t room, char c) {
 #if defined(__SSE2__)
   if (n <= 16 && room >= 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
-    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(c))));
+    unsigned bits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(c))));
     bits &= n == 16 ? 0xFFFFu : (1u << n) - 1;
     return bits != 0 ? from + __builtin_ctz(bits) : nullptr;
   }
@@ -200,7 +207,8 @@ inline char *FindByte(char *from, std::size_t n, std::size_t room, char c) {
 // first "$" in the result, or kNoDollar.  False when the result would not
 // fit.  One pass finds all three: spliced values are short, and most hold
 // none of them.
-bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool doublePercent, std::size_t *dollar) {
+bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool doublePercent,
+                 std::size_t *dollar) {
   std::size_t n = *length;
   std::size_t marks = 0;
   std::size_t percents = 0;
@@ -214,8 +222,9 @@ bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool double
   const __m128i dollarChar = _mm_set1_epi8('$');
   for (; i < n && i + 16 <= size; i += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(value + i));
-    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, mark), _mm_cmpeq_epi8(chunk, percent)),
-                                      _mm_cmpeq_epi8(chunk, dollarChar));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, mark), _mm_cmpeq_epi8(chunk, percent)),
+                     _mm_cmpeq_epi8(chunk, dollarChar));
     unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(hits));
     if (n - i < 16) bits &= (1u << (n - i)) - 1;
     for (; bits != 0; bits &= bits - 1) {
@@ -272,33 +281,39 @@ bool CleanSplice(char *value, std::size_t size, std::size_t *length, bool double
 
 // The reports that stop an expansion.  where and key name the text being
 // expanded; the reference names are terminated strings.
-void ReportStop(const char *where, const char *key, const char *refSection, const char *refKey, bool looped) {
-  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe reference $(%.*s.%.*s) %s.", kBase, kShownName, where,
-         kShownName, Shown(key, kNoKey), kShownName, refSection, kShownName, refKey,
-         looped ? "refers back to itself, directly or through other keys" : "is nested too deep or expands without end");
+void ReportStop(const char *where, const char *key, const char *refSection, const char *refKey,
+                bool looped) {
+  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe reference $(%.*s.%.*s) %s.", kBase,
+         kShownName, where, kShownName, Shown(key, kNoKey), kShownName, refSection, kShownName,
+         refKey,
+         looped ? "refers back to itself, directly or through other keys"
+                : "is nested too deep or expands without end");
 }
 
-void ReportUnread(Read read, const char *section, const char *key, const char *where, const char *refSection,
-                  std::size_t sectionLength, const char *refKey, std::size_t keyLength) {
+void ReportUnread(Read read, const char *section, const char *key, const char *where,
+                  const char *refSection, std::size_t sectionLength, const char *refKey,
+                  std::size_t keyLength) {
   if (read == Read::kTooLong) {
     ReportValueTooLong(refSection, refKey);
   } else if (section == nullptr && key == nullptr) {
     // Text that is no settings value: name the failing reference, its
     // names cut as every quoted name is, so that the report fits.
-    const std::string reference = "$(" + std::string(refSection, std::min<std::size_t>(sectionLength, kShownName)) +
-                                  "." + std::string(refKey, std::min<std::size_t>(keyLength, kShownName)) + ")";
+    const std::string reference =
+        "$(" + std::string(refSection, std::min<std::size_t>(sectionLength, kShownName)) + "." +
+        std::string(refKey, std::min<std::size_t>(keyLength, kShownName)) + ")";
     Warning(kUndefinedReference, kBase, where, reference.c_str());
   } else {
     Warning(kUndefinedReference, kBase, where, Shown(key, kNoKey));
   }
 }
 
-void ReportTooLongOnceExpanded(const char *where, const char *key, std::size_t size, const char *refSection,
-                               const char *refKey) {
-  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text would be longer than %zu characters "
-         "once $(%.*s.%.*s) is expanded.",
-         kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, refSection, kShownName,
-         refKey);
+void ReportTooLongOnceExpanded(const char *where, const char *key, std::size_t size,
+                               const char *refSection, const char *refKey) {
+  Report(
+      "Settings file '%s', section '%.*s', key '%.*s':\nthe text would be longer than %zu characters "
+      "once $(%.*s.%.*s) is expanded.",
+      kBase, kShownName, where, kShownName, Shown(key, kNoKey), size - 1, kShownName, refSection,
+      kShownName, refKey);
 }
 
 bool DoublesPercent(bool forFormat, const char *refSection, std::size_t sectionLength) {
@@ -326,15 +341,16 @@ std::size_t NamesOffset(const SpliceState &state, std::size_t depth) {
 // bytes; the search starts at dollar, with the keys in state active.  A
 // reference is replaced by its value and the search goes on at the start
 // of the value, so a reference may end in the text after it.
-bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
-                      bool forFormat, char *dollar, SpliceState &state) {
+bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, const char *section,
+                      const char *key, bool forFormat, char *dollar, SpliceState &state) {
   std::size_t length = *textLength;
   std::size_t &depth = state.depth;
   auto &active = state.active;
   const char *where = Shown(section, kNoSection);
   // The next "$" at or after from.
   auto nextDollar = [&](char *from) {
-    return static_cast<char *>(std::memchr(from, '$', length - static_cast<std::size_t>(from - text)));
+    return static_cast<char *>(
+        std::memchr(from, '$', length - static_cast<std::size_t>(from - text)));
   };
   while (dollar != nullptr) {
     const std::size_t start = static_cast<std::size_t>(dollar - text);
@@ -344,10 +360,12 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
     char *close = nullptr;
     if (dollar[1] == '(') {
       dot = dollar + 2;
-      while (*dot != '\0' && *dot != '.') ++dot;
+      while (*dot != '\0' && *dot != '.')
+        ++dot;
       if (*dot == '.' && dot != dollar + 2) {
         close = dot + 1;
-        while (*close != '\0' && *close != ')') ++close;
+        while (*close != '\0' && *close != ')')
+          ++close;
       }
     }
     if (close == nullptr || *close != ')' || close == dot + 1) {
@@ -360,14 +378,16 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
     const std::size_t keyLength = static_cast<std::size_t>(close - refKey);
     const std::size_t refEnd = static_cast<std::size_t>(close + 1 - text);
     // Keys whose values lie wholly before this reference are done.
-    while (depth > 0 && active[depth - 1].end <= start) --depth;
+    while (depth > 0 && active[depth - 1].end <= start)
+      --depth;
 
     bool looped = false;
     for (std::size_t i = 0; i < depth && !looped; ++i) {
       const ActiveReference &outer = active[i];
       const char *outerSection = state.names.data() + outer.names;
-      looped = SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
-               SameName(outerSection, outer.sectionLength, refSection, sectionLength);
+      looped =
+          SameName(outerSection + outer.sectionLength + 1, outer.keyLength, refKey, keyLength) &&
+          SameName(outerSection, outer.sectionLength, refSection, sectionLength);
     }
     if (looped || depth >= kMaxReferenceDepth || state.substitutions >= kMaxSubstitutions) {
       *dot = '\0';
@@ -396,7 +416,8 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
     std::array<char, kBufSize + 1> value;
     std::size_t valueLength = 0;
     const Read read =
-        storable ? ReadValue(slotSection, slotKey, value.data(), value.size(), &valueLength) : Read::kMissing;
+        storable ? ReadValue(slotSection, slotKey, value.data(), value.size(), &valueLength)
+                 : Read::kMissing;
     if (read != Read::kFound) {
       *dot = '\0';
       ReportUnread(read, section, key, where, storable ? slotSection : refSection, sectionLength,
@@ -404,9 +425,10 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
       return false;
     }
     std::size_t valueDollar = kNoDollar;
-    const bool fits = CleanSplice(value.data(), kBufSize, &valueLength,
-                                  DoublesPercent(forFormat, slotSection, sectionLength), &valueDollar) &&
-                      start + valueLength + (length - refEnd) <= size - 1;
+    const bool fits =
+        CleanSplice(value.data(), kBufSize, &valueLength,
+                    DoublesPercent(forFormat, slotSection, sectionLength), &valueDollar) &&
+        start + valueLength + (length - refEnd) <= size - 1;
     if (!fits) {
       *dot = '\0';
       ReportTooLongOnceExpanded(where, key, size, slotSection, slotKey);
@@ -419,7 +441,8 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
       // An outer value that ended inside this reference now ends with
       // the spliced value, which counts as coming from it.
       ActiveReference &outer = active[i];
-      outer.end = outer.end >= refEnd ? outer.end + valueLength - (refEnd - start) : start + valueLength;
+      outer.end =
+          outer.end >= refEnd ? outer.end + valueLength - (refEnd - start) : start + valueLength;
     }
     slot.end = start + valueLength;
     ++depth;
@@ -427,15 +450,16 @@ bool SpliceReferences(char *text, std::size_t *textLength, std::size_t size, con
     ++state.substitutions;
     // The search goes on at the start of the spliced value: at its first
     // "$", which CleanSplice found, or after it when it holds none.
-    dollar = valueDollar != kNoDollar ? text + start + valueDollar : nextDollar(text + start + valueLength);
+    dollar = valueDollar != kNoDollar ? text + start + valueDollar
+                                      : nextDollar(text + start + valueLength);
   }
   *textLength = length;
   return true;
 }
 
 // The splice loop over the whole text, from its first "$".
-bool ExpandBySplicing(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
-                      bool forFormat) {
+bool ExpandBySplicing(char *text, std::size_t *textLength, std::size_t size, const char *section,
+                      const char *key, bool forFormat) {
   char *first = static_cast<char *>(std::memchr(text, '$', *textLength));
   if (first == nullptr) return true;
   SpliceState state;
@@ -463,9 +487,11 @@ using Levels = std::array<Level, kMaxReferenceDepth + 1>;
 // current level from its "$", the rest of each level below), and the
 // levels above 0 become its active keys.  Kept apart so that the walk's
 // common case does not carry the splice loop's stores.
-__attribute__((noinline)) bool HandOverToSplicing(char *text, std::size_t *textLength, std::size_t outLength,
-                                                  std::size_t size, const char *section, const char *key, bool forFormat,
-                                                  const LevelTexts &texts, const Levels &levels, std::size_t level,
+__attribute__((noinline)) bool HandOverToSplicing(char *text, std::size_t *textLength,
+                                                  std::size_t outLength, std::size_t size,
+                                                  const char *section, const char *key,
+                                                  bool forFormat, const LevelTexts &texts,
+                                                  const Levels &levels, std::size_t level,
                                                   std::size_t dollarAt, int substitutions) {
   SpliceState state;
   std::size_t length = outLength;
@@ -510,8 +536,8 @@ __attribute__((noinline)) bool HandOverToSplicing(char *text, std::size_t *textL
 // success it is set to the length of the result.  A reference that cannot
 // be expanded stops the expansion with a report; the text then ends just
 // before the "." of that reference.
-bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, const char *section, const char *key,
-                      bool forFormat) {
+bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, const char *section,
+                      const char *key, bool forFormat) {
   const std::size_t length = *textLength;
   if (length > kMaxText) return ExpandBySplicing(text, textLength, size, section, key, forFormat);
   char *first = static_cast<char *>(std::memchr(text, '$', length));
@@ -574,8 +600,8 @@ bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, con
       }
     }
     if (runsOn && pending > 0) {
-      return HandOverToSplicing(text, textLength, out, size, section, key, forFormat, texts, levels, level,
-                                dollarAt, substitutions);
+      return HandOverToSplicing(text, textLength, out, size, section, key, forFormat, texts, levels,
+                                level, dollarAt, substitutions);
     }
     if (runsOn || close == nullptr || close == dot + 1) {
       text[out++] = '$';
@@ -613,9 +639,10 @@ bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, con
       return false;
     }
     std::size_t valueDollar = kNoDollar;
-    const bool fits = CleanSplice(value, kBufSize, &valueLength, DoublesPercent(forFormat, refSection, sectionLength),
-                                  &valueDollar) &&
-                      out + valueLength + (curLength - refEnd) + pending <= size - 1;
+    const bool fits =
+        CleanSplice(value, kBufSize, &valueLength,
+                    DoublesPercent(forFormat, refSection, sectionLength), &valueDollar) &&
+        out + valueLength + (curLength - refEnd) + pending <= size - 1;
     if (!fits) {
       cutBeforeDot(sectionLength);
       ReportTooLongOnceExpanded(where, key, size, refSection, refKey);
@@ -640,13 +667,15 @@ bool ExpandReferences(char *text, std::size_t *textLength, std::size_t size, con
 // within it; otherwise reports and returns kUnterminated.
 constexpr std::size_t kUnterminated = static_cast<std::size_t>(-1);
 
-std::size_t MeasureInBuffer(const char *text, std::size_t size, const char *section, const char *key) {
+std::size_t MeasureInBuffer(const char *text, std::size_t size, const char *section,
+                            const char *key) {
   if (text != nullptr && size > 0) {
     const std::size_t length = ::strnlen(text, size);
     if (length < size) return length;
   }
-  Report("Settings file '%s', section '%.*s', key '%.*s':\nthe text to expand does not fit its buffer.", kBase,
-         kShownName, Shown(section, kNoSection), kShownName, Shown(key, kNoKey));
+  Report(
+      "Settings file '%s', section '%.*s', key '%.*s':\nthe text to expand does not fit its buffer.",
+      kBase, kShownName, Shown(section, kNoSection), kShownName, Shown(key, kNoKey));
   return kUnterminated;
 }
 
@@ -665,7 +694,8 @@ void ApplyMarks(char *text) {
   RemoveEmptyChars(mark);
 }
 
-bool TranslateFor(char *text, std::size_t size, const char *section, const char *key, bool forFormat) {
+bool TranslateFor(char *text, std::size_t size, const char *section, const char *key,
+                  bool forFormat) {
   std::size_t length = MeasureInBuffer(text, size, section, key);
   if (length == kUnterminated) return false;
   const bool resolved = ExpandReferences(text, &length, size, section, key, forFormat);
@@ -731,7 +761,8 @@ OnDisk LookOnDisk(const std::string &path, const char *section, const char *key)
   for (std::string line; std::getline(file, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line[0] == '[') {
-      const std::string name = line.substr(1, line.find(']') == std::string::npos ? std::string::npos : line.find(']') - 1);
+      const std::string name = line.substr(
+          1, line.find(']') == std::string::npos ? std::string::npos : line.find(']') - 1);
       if (inSection) sectionDone = true;
       const bool same = SameName(name, section);
       found.sections += same ? 1 : 0;
@@ -748,8 +779,9 @@ OnDisk LookOnDisk(const std::string &path, const char *section, const char *key)
 }
 
 void ReportNotWritten(const std::string &path, const char *section, const char *key) {
-  Report("Settings file '%.*s' could not be written:\nsection '%.*s', key '%.*s' was not stored.", kShownName,
-         path.c_str(), kShownName, section, kShownName, Shown(key, "(the whole section)"));
+  Report("Settings file '%.*s' could not be written:\nsection '%.*s', key '%.*s' was not stored.",
+         kShownName, path.c_str(), kShownName, section, kShownName,
+         Shown(key, "(the whole section)"));
 }
 
 // Refuses names and values that the core library would store but could
@@ -762,15 +794,18 @@ bool Storable(const char *section, const char *key, const char *value) {
   // Without a key the core library removes the whole section: only a
   // caller that gives no value either asks for that.
   if (key == nullptr && value != nullptr) {
-    Report("Settings file '%s', section '%.*s': a value cannot be stored without a key; the section was left as it "
-           "is.",
-           kBase, kShownName, section);
+    Report(
+        "Settings file '%s', section '%.*s': a value cannot be stored without a key; the section was left as it "
+        "is.",
+        kBase, kShownName, section);
     return false;
   }
-  if (std::strpbrk(section, "]\n") != nullptr || (key != nullptr && std::strpbrk(key, "=\n") != nullptr)) {
-    Report("Settings file '%s', section '%.*s', key '%.*s':\na section name may not hold \"]\" and a key may not "
-           "hold \"=\".",
-           kBase, kShownName, section, kShownName, Shown(key, kNoKey));
+  if (std::strpbrk(section, "]\n") != nullptr ||
+      (key != nullptr && std::strpbrk(key, "=\n") != nullptr)) {
+    Report(
+        "Settings file '%s', section '%.*s', key '%.*s':\na section name may not hold \"]\" and a key may not "
+        "hold \"=\".",
+        kBase, kShownName, section, kShownName, Shown(key, kNoKey));
     return false;
   }
   // A key line that begins with "[" reads back as a section header, taking
@@ -779,25 +814,29 @@ bool Storable(const char *section, const char *key, const char *value) {
   const std::size_t keyLength = key != nullptr ? std::strlen(key) : 0;
   if (keyLength > 0 && (key[0] == '[' || key[0] == ';' || key[0] == ' ' || key[0] == '\t' ||
                         key[keyLength - 1] == ' ' || key[keyLength - 1] == '\t')) {
-    Report("Settings file '%s', section '%.*s', key '%.*s':\na key may not begin with \"[\" or \";\" nor begin or "
-           "end with a blank.",
-           kBase, kShownName, section, kShownName, key);
+    Report(
+        "Settings file '%s', section '%.*s', key '%.*s':\na key may not begin with \"[\" or \";\" nor begin or "
+        "end with a blank.",
+        kBase, kShownName, section, kShownName, key);
     return false;
   }
   // The core library ends a line at a carriage return as it reads, so a
   // value holding one would come back cut.
   if (value != nullptr && std::strchr(value, '\r') != nullptr) {
-    Report("Settings file '%s', section '%.*s', key '%.*s':\na value may not hold a carriage return, which "
-           "would not read back; it was not stored.",
-           kBase, kShownName, section, kShownName, Shown(key, kNoKey));
+    Report(
+        "Settings file '%s', section '%.*s', key '%.*s':\na value may not hold a carriage return, which "
+        "would not read back; it was not stored.",
+        kBase, kShownName, section, kShownName, Shown(key, kNoKey));
     return false;
   }
   const std::size_t header = std::strlen(section) + 2;
-  const std::size_t line = key != nullptr && value != nullptr ? std::strlen(key) + 1 + std::strlen(value) : 0;
+  const std::size_t line =
+      key != nullptr && value != nullptr ? std::strlen(key) + 1 + std::strlen(value) : 0;
   if (header > kMaxFileLine || line > kMaxFileLine) {
-    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe line would be longer than %zu characters and "
-           "would not read back whole; it was not stored.",
-           kBase, kShownName, section, kShownName, Shown(key, kNoKey), kMaxFileLine);
+    Report(
+        "Settings file '%s', section '%.*s', key '%.*s':\nthe line would be longer than %zu characters and "
+        "would not read back whole; it was not stored.",
+        kBase, kShownName, section, kShownName, Shown(key, kNoKey), kMaxFileLine);
     return false;
   }
   return true;
@@ -807,13 +846,13 @@ bool Storable(const char *section, const char *key, const char *value) {
 
 namespace vx {
 
-bool ExpandReferencesFast(char *text, std::size_t *length, std::size_t size, const char *section, const char *key,
-                          bool forFormat) {
+bool ExpandReferencesFast(char *text, std::size_t *length, std::size_t size, const char *section,
+                          const char *key, bool forFormat) {
   return ExpandReferences(text, length, size, section, key, forFormat);
 }
 
-bool ExpandReferencesBySplicing(char *text, std::size_t *length, std::size_t size, const char *section,
-                                const char *key, bool forFormat) {
+bool ExpandReferencesBySplicing(char *text, std::size_t *length, std::size_t size,
+                                const char *section, const char *key, bool forFormat) {
   return ExpandBySplicing(text, length, size, section, key, forFormat);
 }
 
@@ -874,9 +913,10 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
   // Formatted apart from ParBuf: a string argument may lie in ParBuf.
   TextBuffer result;
   std::array<char, kProblemSize> problem;
-  if (!vx::FormatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(), problem.size())) {
-    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value cannot be used: %s.", kBase, kShownName,
-           section, kShownName, key, problem.data());
+  if (!vx::FormatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(),
+                         problem.size())) {
+    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value cannot be used: %s.", kBase,
+           kShownName, section, kShownName, key, problem.data());
     return nullptr;
   }
   std::memcpy(ParBuf, result.data(), std::strlen(result.data()) + 1);
@@ -897,7 +937,8 @@ Nlm_CharPtr GetParamString(const char *section, const char *key) {
     }
     return nullptr;
   }
-  return TranslateFor(ParBuf, kBufSize, sectionName.c_str(), keyName.c_str(), false) ? ParBuf : nullptr;
+  return TranslateFor(ParBuf, kBufSize, sectionName.c_str(), keyName.c_str(), false) ? ParBuf
+                                                                                     : nullptr;
 }
 
 Nlm_CharPtr GetParamAppend(const char *section, const char *key) {
@@ -913,13 +954,15 @@ Nlm_CharPtr GetParamAppend(const char *section, const char *key) {
     return nullptr;
   }
   if (read == Read::kTooLong || held + length > kMaxText) {
-    Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value does not fit after the %zu characters "
-           "already in the buffer (%zu at most).",
-           kBase, kShownName, sectionName.c_str(), kShownName, keyName.c_str(), held, kMaxText);
+    Report(
+        "Settings file '%s', section '%.*s', key '%.*s':\nthe value does not fit after the %zu characters "
+        "already in the buffer (%zu at most).",
+        kBase, kShownName, sectionName.c_str(), kShownName, keyName.c_str(), held, kMaxText);
     return nullptr;
   }
   std::memcpy(ParBuf + held, value.data(), length + 1);
-  return TranslateFor(ParBuf, kBufSize, sectionName.c_str(), keyName.c_str(), false) ? ParBuf : nullptr;
+  return TranslateFor(ParBuf, kBufSize, sectionName.c_str(), keyName.c_str(), false) ? ParBuf
+                                                                                     : nullptr;
 }
 
 Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
@@ -983,9 +1026,10 @@ Nlm_Boolean WarningArgs(const char *key, const VxArg *args, int nargs) {
   if (!TranslateFor(format.data(), format.size(), kMessageSection, key, true)) return TRUE;
   TextBuffer text{};
   std::array<char, kProblemSize> problem{};
-  if (!vx::FormatChecked(text.data(), text.size(), format.data(), args, nargs, problem.data(), problem.size())) {
-    Report("Settings file '%s', section '%s', key '%.*s':\nthe message cannot be shown: %s.", kBase, kMessageSection,
-           kShownName, key, problem.data());
+  if (!vx::FormatChecked(text.data(), text.size(), format.data(), args, nargs, problem.data(),
+                         problem.size())) {
+    Report("Settings file '%s', section '%s', key '%.*s':\nthe message cannot be shown: %s.", kBase,
+           kMessageSection, kShownName, key, problem.data());
     return TRUE;
   }
   Nlm_Message(MSG_OK, "%s", text.data());

@@ -16,12 +16,12 @@ namespace vx {
 
 // What every caller gets: the level walk for texts that fit a settings
 // value, handing over to the splice loop when it must.
-bool ExpandReferencesFast(char *text, std::size_t *length, std::size_t size, const char *section, const char *key,
-                          bool forFormat);
+bool ExpandReferencesFast(char *text, std::size_t *length, std::size_t size, const char *section,
+                          const char *key, bool forFormat);
 
 // The splice loop alone.
-bool ExpandReferencesBySplicing(char *text, std::size_t *length, std::size_t size, const char *section,
-                                const char *key, bool forFormat);
+bool ExpandReferencesBySplicing(char *text, std::size_t *length, std::size_t size,
+                                const char *section, const char *key, bool forFormat);
 
 }  // namespace vx
 

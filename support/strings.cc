@@ -41,8 +41,10 @@ Nlm_CharPtr NewBlock(const std::string &text) {
 }
 
 void ReportTooLong(const char *operation) {
-  Nlm_Message(MSG_OK, "%s: texts longer than %d characters are not supported; the text has been left unchanged.",
-              operation, static_cast<int>(kMaxTextLength));
+  Nlm_Message(
+      MSG_OK,
+      "%s: texts longer than %d characters are not supported; the text has been left unchanged.",
+      operation, static_cast<int>(kMaxTextLength));
 }
 
 void ReportNoMemory(const char *operation) {
@@ -51,13 +53,14 @@ void ReportNoMemory(const char *operation) {
 
 // The work of StrSubstitute on a text of at most kMaxTextLength; NULL when
 // nothing was replaced or the result is refused (reported).
-Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *replacement, bool wholeWord,
-                       Nlm_Int2 &replaced) {
+Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *replacement,
+                       bool wholeWord, Nlm_Int2 &replaced) {
   const std::size_t searchLength = std::strlen(search);
   std::string result;
   std::size_t from = 0;
   replaced = 0;
-  for (std::size_t at = text.find(search, from); at != std::string::npos; at = text.find(search, from)) {
+  for (std::size_t at = text.find(search, from); at != std::string::npos;
+       at = text.find(search, from)) {
     result.append(text, from, at - from);
     from = at + searchLength;
     // The character before an occurrence is the one in the text as
@@ -86,14 +89,16 @@ Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *
 
 std::size_t vx::TrimInPlace(char *text, std::size_t length) {
   std::size_t first = 0;
-  while (first < length && IsTrimChar(text[first])) ++first;
+  while (first < length && IsTrimChar(text[first]))
+    ++first;
   if (first == length) {
     text[0] = '\0';
     return 0;
   }
   // text[first] is kept, so the backward scan stops there at the latest.
   std::size_t last = length - 1;
-  while (IsTrimChar(text[last])) --last;
+  while (IsTrimChar(text[last]))
+    --last;
   const std::size_t kept = last - first + 1;
   if (first > 0) std::memmove(text, text + first, kept);
   text[kept] = '\0';
@@ -111,7 +116,8 @@ extern "C" Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search, const 
   if (count != nullptr) *count = 0;
   // An empty search text would match everywhere without end; a missing
   // one or a missing replacement is a caller's slip: leave the text alone.
-  if (str == nullptr || search == nullptr || replacement == nullptr || search[0] == '\0') return str;
+  if (str == nullptr || search == nullptr || replacement == nullptr || search[0] == '\0')
+    return str;
 
   if (std::strlen(str) > kMaxTextLength) {
     ReportTooLong("StrSubstitute");

@@ -53,11 +53,11 @@ extern Nlm_Char ParBuf[VX_PARBUF_SIZE];
 /* One argument for a printf-style value, tagged with its kind so that the
  * value's directives can be checked against what the caller supplied. */
 typedef enum VxArgKind {
-  VX_ARG_INT,     /* any signed integer (char, short, int, long, long long) */
-  VX_ARG_UINT,    /* any unsigned integer */
-  VX_ARG_DOUBLE,  /* float or double */
-  VX_ARG_STRING,  /* const char *, may be NULL (printed as "(null)") */
-  VX_ARG_POINTER  /* any other pointer */
+  VX_ARG_INT,    /* any signed integer (char, short, int, long, long long) */
+  VX_ARG_UINT,   /* any unsigned integer */
+  VX_ARG_DOUBLE, /* float or double */
+  VX_ARG_STRING, /* const char *, may be NULL (printed as "(null)") */
+  VX_ARG_POINTER /* any other pointer */
 } VxArgKind;
 
 typedef struct VxArg {
@@ -76,8 +76,7 @@ typedef struct VxArg {
  * empty, a reference is undefined, or the value's directives do not match
  * the arguments.  C callers use the GetParam macro, C++ callers the
  * GetParam template below; both build the argument list for them. */
-Nlm_CharPtr GetParamArgs(const char *section, const char *key,
-                         const VxArg *args, int nargs);
+Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args, int nargs);
 
 /* Reads [section] key and expands it without formatting ("%" stays).
  * Returns ParBuf or NULL: after a missing key ParBuf holds the empty text,
@@ -103,12 +102,10 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value);
 Nlm_Boolean Translate(Nlm_CharPtr text, const char *section, const char *key);
 /* As Translate for a buffer of size bytes; a result that would not fit is
  * refused with a report and FALSE, never written past the buffer. */
-Nlm_Boolean TranslateSized(Nlm_CharPtr text, size_t size, const char *section,
-                           const char *key);
+Nlm_Boolean TranslateSized(Nlm_CharPtr text, size_t size, const char *section, const char *key);
 /* Expands references only (no "~", no "`"); buffer of VX_PARBUF_SIZE. */
 Nlm_Boolean TranslateRef(Nlm_CharPtr text, const char *section, const char *key);
-Nlm_Boolean TranslateRefSized(Nlm_CharPtr text, size_t size,
-                              const char *section, const char *key);
+Nlm_Boolean TranslateRefSized(Nlm_CharPtr text, size_t size, const char *section, const char *key);
 
 /* Removes every empty mark from text, in place. */
 void RemoveEmptyChars(Nlm_CharPtr text);
@@ -140,9 +137,8 @@ Nlm_CharPtr StrTrim(Nlm_CharPtr text);
  * An empty or NULL search or a NULL replacement changes nothing; a text or
  * result longer than 32767 characters is refused with a message and str
  * returned unchanged, as it is when no memory is left. */
-Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search,
-                          const char *replacement, Nlm_Boolean wholeWord,
-                          Nlm_Int2Ptr count);
+Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search, const char *replacement,
+                          Nlm_Boolean wholeWord, Nlm_Int2Ptr count);
 
 /* Returns a new block holding str with insertion put at position pos; the
  * block str is freed.  A position outside the text inserts at the nearer
@@ -159,10 +155,8 @@ Nlm_CharPtr CurrentDirectory(void);
 void ChangeDirectory(const char *path);
 
 /* The GUI file dialogs, keeping the working directory unchanged. */
-Nlm_Boolean myGetInputFileName(Nlm_CharPtr name, size_t size,
-                               Nlm_CharPtr extType);
-Nlm_Boolean myGetOutputFileName(Nlm_CharPtr name, size_t size,
-                                Nlm_CharPtr proposed);
+Nlm_Boolean myGetInputFileName(Nlm_CharPtr name, size_t size, Nlm_CharPtr extType);
+Nlm_Boolean myGetOutputFileName(Nlm_CharPtr name, size_t size, Nlm_CharPtr proposed);
 
 /* Truncates the file under stream to length bytes; TRUE on success. */
 Nlm_Boolean TruncateFile(FILE *stream, long length);
@@ -244,22 +238,47 @@ void LibraryUnlockAll(void);
 
 /* C++ callers: GetParam(section, key, args...) and Warning(key, args...)
  * with the argument kinds taken from the argument types. */
-inline VxArg VxMakeArg(long long v) { VxArg a; a.kind = VX_ARG_INT; a.value.i = v; return a; }
+inline VxArg VxMakeArg(long long v) {
+  VxArg a;
+  a.kind = VX_ARG_INT;
+  a.value.i = v;
+  return a;
+}
 inline VxArg VxMakeArg(int v) { return VxMakeArg(static_cast<long long>(v)); }
 inline VxArg VxMakeArg(long v) { return VxMakeArg(static_cast<long long>(v)); }
 inline VxArg VxMakeArg(short v) { return VxMakeArg(static_cast<long long>(v)); }
 inline VxArg VxMakeArg(signed char v) { return VxMakeArg(static_cast<long long>(v)); }
 inline VxArg VxMakeArg(char v) { return VxMakeArg(static_cast<long long>(v)); }
 inline VxArg VxMakeArg(bool v) { return VxMakeArg(static_cast<long long>(v)); }
-inline VxArg VxMakeArg(unsigned long long v) { VxArg a; a.kind = VX_ARG_UINT; a.value.u = v; return a; }
+inline VxArg VxMakeArg(unsigned long long v) {
+  VxArg a;
+  a.kind = VX_ARG_UINT;
+  a.value.u = v;
+  return a;
+}
 inline VxArg VxMakeArg(unsigned long v) { return VxMakeArg(static_cast<unsigned long long>(v)); }
 inline VxArg VxMakeArg(unsigned int v) { return VxMakeArg(static_cast<unsigned long long>(v)); }
 inline VxArg VxMakeArg(unsigned short v) { return VxMakeArg(static_cast<unsigned long long>(v)); }
 inline VxArg VxMakeArg(unsigned char v) { return VxMakeArg(static_cast<unsigned long long>(v)); }
-inline VxArg VxMakeArg(double v) { VxArg a; a.kind = VX_ARG_DOUBLE; a.value.d = v; return a; }
+inline VxArg VxMakeArg(double v) {
+  VxArg a;
+  a.kind = VX_ARG_DOUBLE;
+  a.value.d = v;
+  return a;
+}
 inline VxArg VxMakeArg(float v) { return VxMakeArg(static_cast<double>(v)); }
-inline VxArg VxMakeArg(const char *v) { VxArg a; a.kind = VX_ARG_STRING; a.value.s = v; return a; }
-inline VxArg VxMakeArg(const void *v) { VxArg a; a.kind = VX_ARG_POINTER; a.value.p = v; return a; }
+inline VxArg VxMakeArg(const char *v) {
+  VxArg a;
+  a.kind = VX_ARG_STRING;
+  a.value.s = v;
+  return a;
+}
+inline VxArg VxMakeArg(const void *v) {
+  VxArg a;
+  a.kind = VX_ARG_POINTER;
+  a.value.p = v;
+  return a;
+}
 
 template <typename... A>
 inline Nlm_CharPtr GetParam(const char *section, const char *key, A... args) {
@@ -283,13 +302,39 @@ inline Nlm_Boolean Warning(const char *key, A... args) {
 
 #else /* C callers: C11 _Generic picks the kind of each argument. */
 
-static inline VxArg VxArgInt(long long v) { VxArg a; a.kind = VX_ARG_INT; a.value.i = v; return a; }
-static inline VxArg VxArgUint(unsigned long long v) { VxArg a; a.kind = VX_ARG_UINT; a.value.u = v; return a; }
-static inline VxArg VxArgDouble(double v) { VxArg a; a.kind = VX_ARG_DOUBLE; a.value.d = v; return a; }
-static inline VxArg VxArgString(const char *v) { VxArg a; a.kind = VX_ARG_STRING; a.value.s = v; return a; }
-static inline VxArg VxArgPointer(const void *v) { VxArg a; a.kind = VX_ARG_POINTER; a.value.p = v; return a; }
+static inline VxArg VxArgInt(long long v) {
+  VxArg a;
+  a.kind = VX_ARG_INT;
+  a.value.i = v;
+  return a;
+}
+static inline VxArg VxArgUint(unsigned long long v) {
+  VxArg a;
+  a.kind = VX_ARG_UINT;
+  a.value.u = v;
+  return a;
+}
+static inline VxArg VxArgDouble(double v) {
+  VxArg a;
+  a.kind = VX_ARG_DOUBLE;
+  a.value.d = v;
+  return a;
+}
+static inline VxArg VxArgString(const char *v) {
+  VxArg a;
+  a.kind = VX_ARG_STRING;
+  a.value.s = v;
+  return a;
+}
+static inline VxArg VxArgPointer(const void *v) {
+  VxArg a;
+  a.kind = VX_ARG_POINTER;
+  a.value.p = v;
+  return a;
+}
 
-#define VX_ARG(x) _Generic((x), \
+#define VX_ARG(x) \
+  _Generic((x), \
     char: VxArgInt, signed char: VxArgInt, short: VxArgInt, int: VxArgInt, \
     long: VxArgInt, long long: VxArgInt, \
     unsigned char: VxArgUint, unsigned short: VxArgUint, unsigned int: VxArgUint, \
@@ -308,8 +353,7 @@ static inline VxArg VxArgPointer(const void *v) { VxArg a; a.kind = VX_ARG_POINT
 #define VX_GP_2(s, k) GetParamArgs(s, k, NULL, 0)
 #define VX_GP_3(s, k, a) GetParamArgs(s, k, (VxArg[]){VX_ARG(a)}, 1)
 #define VX_GP_4(s, k, a, b) GetParamArgs(s, k, (VxArg[]){VX_ARG(a), VX_ARG(b)}, 2)
-#define VX_GP_5(s, k, a, b, c) \
-  GetParamArgs(s, k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c)}, 3)
+#define VX_GP_5(s, k, a, b, c) GetParamArgs(s, k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c)}, 3)
 #define VX_GP_6(s, k, a, b, c, d) \
   GetParamArgs(s, k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c), VX_ARG(d)}, 4)
 #define VX_GP_7(s, k, a, b, c, d, e) \
@@ -329,8 +373,10 @@ static inline VxArg VxArgPointer(const void *v) { VxArg a; a.kind = VX_ARG_POINT
   WarningArgs(k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c), VX_ARG(d), VX_ARG(e)}, 5)
 #define VX_WA_7(k, a, b, c, d, e, f) \
   WarningArgs(k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c), VX_ARG(d), VX_ARG(e), VX_ARG(f)}, 6)
-#define VX_WA_8(k, a, b, c, d, e, f, g) \
-  WarningArgs(k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c), VX_ARG(d), VX_ARG(e), VX_ARG(f), VX_ARG(g)}, 7)
+#define VX_WA_8(k, a, b, c, d, e, f, g)                                                          \
+  WarningArgs(                                                                                   \
+      k, (VxArg[]){VX_ARG(a), VX_ARG(b), VX_ARG(c), VX_ARG(d), VX_ARG(e), VX_ARG(f), VX_ARG(g)}, \
+      7)
 
 #endif /* __cplusplus */
 

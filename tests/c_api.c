@@ -21,7 +21,8 @@ static char shown[SHOWN_SIZE];
 static int shownCount;
 static int failures;
 
-static MsgAnswer LIBCALLBACK capture(MsgKey key, ErrSev sev, const char *caption, const char *message) {
+static MsgAnswer LIBCALLBACK capture(MsgKey key, ErrSev sev, const char *caption,
+                                     const char *message) {
   (void)key;
   (void)sev;
   (void)caption;
@@ -57,13 +58,14 @@ int main(void) {
     perror("scratch directory");
     return 1;
   }
-  if (!writeFile(".velorixrc",
-                 "[Paths]\nKERNEL=/opt/velorix/\n"
-                 "[Files]\nFORMAT=velo%04x\n"
-                 "[Libraries]\nFORMAT=$(Paths.KERNEL)%s$(Extensions.LIB)\n"
-                 "[Extensions]\nLIB=.so\n"
-                 "[KernelErrors]\n"
-                 "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains a reference to undefined value\n") ||
+  if (!writeFile(
+          ".velorixrc",
+          "[Paths]\nKERNEL=/opt/velorix/\n"
+          "[Files]\nFORMAT=velo%04x\n"
+          "[Libraries]\nFORMAT=$(Paths.KERNEL)%s$(Extensions.LIB)\n"
+          "[Extensions]\nLIB=.so\n"
+          "[KernelErrors]\n"
+          "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains a reference to undefined value\n") ||
       !writeFile("classes.vel", "&hierarchy\nvelorix lorenz\n")) {
     perror("settings file");
     return 1;
@@ -80,7 +82,8 @@ int main(void) {
 
   shownCount = 0;
   check(Warning("TRANSLN", "a", "b", "c") == TRUE, "Warning result", NULL);
-  checkText(shown, "Settings file 'a',\nsection 'b',\nkey 'c'\ncontains a reference to undefined value",
+  checkText(shown,
+            "Settings file 'a',\nsection 'b',\nkey 'c'\ncontains a reference to undefined value",
             "Warning text");
   check(shownCount == 1, "Warning shows one message", shown);
 

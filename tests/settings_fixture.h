@@ -64,7 +64,8 @@ inline mode_t FileMode(const std::filesystem::path &path) {
 // Lines as a file holds them: each one ended by a line feed.
 inline std::string JoinLines(const std::vector<std::string> &lines) {
   std::string text;
-  for (const auto &line : lines) text += line + "\n";
+  for (const auto &line : lines)
+    text += line + "\n";
   return text;
 }
 

@@ -58,7 +58,8 @@ std::string commandPath(const std::string &name) {
   std::string path;
   if (std::fgets(line.data(), static_cast<int>(line.size()), pipe) != nullptr) path = line.data();
   pclose(pipe);
-  while (!path.empty() && (path.back() == '\n' || path.back() == ' ')) path.pop_back();
+  while (!path.empty() && (path.back() == '\n' || path.back() == ' '))
+    path.pop_back();
   return path;
 }
 
@@ -85,7 +86,8 @@ void store(const char *section, const char *key, const std::string &value) {
 // A shared library loaded for the length of a test.
 class Library {
  public:
-  explicit Library(const std::string &path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+  explicit Library(const std::string &path)
+      : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
   ~Library() {
     if (handle_ != nullptr) dlclose(handle_);
   }
@@ -114,7 +116,8 @@ std::vector<std::string> cshScript(const std::string &kernel) {
       "  if ( -r tmp_der ) then",
       "   rm -f tmp_der tmp_fun.c tmp_fun1.h",
       "  endif",
-      "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel + "autodif.o  -O2 -fPIC -lc -lm >&ErrLog1",
+      "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel +
+          "autodif.o  -O2 -fPIC -lc -lm >&ErrLog1",
       "  if ( -r tmp_der ) then",
       "   ./tmp_der >>&ErrLog1",
       "   if ( -r ./CompDiff ) then",
@@ -140,7 +143,8 @@ std::vector<std::string> kshScript(const std::string &kernel) {
       "  if [ -r tmp_der ]; then",
       "   rm -f tmp_der tmp_fun.c tmp_fun1.h",
       "  fi",
-      "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel + "autodif.o  -O2 -fPIC -lc -lm >ErrLog1 2>&1",
+      "  c++  -o tmp_der " + include + " tmp_der.cc " + kernel +
+          "autodif.o  -O2 -fPIC -lc -lm >ErrLog1 2>&1",
       "  if [ -r tmp_der ]; then",
       "   ./tmp_der >>ErrLog1 2>&1",
       "   if [ -r ./CompDiff ]; then",
@@ -217,20 +221,22 @@ class CompileScriptTest : public vxtest::ScratchTest {
     const std::string compile =
         "c++ -c -fPIC -o " + kernel_ + "autodif.o " + kernel_ + "autodif_stub.cc";
     ASSERT_EQ(std::system(compile.c_str()), 0);
-    WriteFile("tmp_der.cc",
-              "#include <cstdio>\n"
-              "extern \"C\" int velo_autodif_stub(void);\n"
-              "int main() {\n"
-              "  FILE *out = std::fopen(\"tmp_fun.c\", \"w\");\n"
-              "  std::fprintf(out, \"int velo_derived(void) { return %d; }\\n\", velo_autodif_stub());\n"
-              "  std::fclose(out);\n"
-              "  std::puts(\"tmp_der ran\");\n"
-              "  return 0;\n"
-              "}\n");
+    WriteFile(
+        "tmp_der.cc",
+        "#include <cstdio>\n"
+        "extern \"C\" int velo_autodif_stub(void);\n"
+        "int main() {\n"
+        "  FILE *out = std::fopen(\"tmp_fun.c\", \"w\");\n"
+        "  std::fprintf(out, \"int velo_derived(void) { return %d; }\\n\", velo_autodif_stub());\n"
+        "  std::fclose(out);\n"
+        "  std::puts(\"tmp_der ran\");\n"
+        "  return 0;\n"
+        "}\n");
     WriteFile("tmp_der", "stale\n");
     WriteFile("tmp_fun1.h", "stale\n");
     WriteFile("CompDiff", "#!/bin/sh\ntouch compdiff_marker\ncat tmp_fun.c >>model.c\n");
-    fs::permissions("CompDiff", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions("CompDiff",
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
   }
 
   std::string kernel_;
@@ -271,7 +277,7 @@ TEST_F(CompileScriptTest, RefusesWhatItCannotWrite) {
     EXPECT_FALSE(writeScript(style, "/bin/sh")) << style;
     ASSERT_EQ(Messages().size(), 1u) << style;
     EXPECT_EQ(Messages()[0], "Unknown shell style " + std::to_string(style) +
-                                ": the compile script cannot be written");
+                                 ": the compile script cannot be written");
   }
   EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
 
@@ -302,8 +308,7 @@ struct ShellCase {
   int style;
 };
 
-class CompileScriptRun : public CompileScriptTest,
-                         public ::testing::WithParamInterface<ShellCase> {
+class CompileScriptRun : public CompileScriptTest, public ::testing::WithParamInterface<ShellCase> {
  protected:
   void SetUp() override {
     CompileScriptTest::SetUp();
@@ -322,7 +327,8 @@ TEST_P(CompileScriptRun, BuildsTheModelLibrary) {
   runScript(target, "n");
 
   Library library(fs::absolute(target + ".so").string());
-  ASSERT_TRUE(library.loaded()) << dlerror() << "\n" << ReadFile("ErrLog") << ReadFile("script.out");
+  ASSERT_TRUE(library.loaded()) << dlerror() << "\n"
+                                << ReadFile("ErrLog") << ReadFile("script.out");
   auto value = library.function<double (*)(double)>("velo_model_value");
   auto index = library.function<int (*)(void)>("velo_model_index");
   auto truth = library.function<int (*)(void)>("velo_model_true");

@@ -49,12 +49,11 @@ class DescriptorEnvironment : public ::testing::Environment {
     ASSERT_EQ(mkdir(gKernel.c_str(), 0700), 0);
     ASSERT_EQ(mkdir((gRoot + "/other").c_str(), 0700), 0);
     // The settings file must exist here before the first settings call.
-    writeFile(".velorixrc",
-              "[Paths]\nKERNEL=" + gKernel +
-                  "\n\n[Test]\nWORD=expanded\nLONG=" + kLongValue +
-                  "\n\n[KernelErrors]\n"
-                  "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains "
-                  "a reference to undefined value\n");
+    writeFile(".velorixrc", "[Paths]\nKERNEL=" + gKernel +
+                                "\n\n[Test]\nWORD=expanded\nLONG=" + kLongValue +
+                                "\n\n[KernelErrors]\n"
+                                "TRANSLN=Settings file '%s',~section '%s',~key '%s'~contains "
+                                "a reference to undefined value\n");
     Nlm_SetMessageHook(vxtest::CaptureMessage);
 
     writeFile(gKernel + "inc1.vel", "one-a\none-b\n");
@@ -143,13 +142,12 @@ TEST(DescriptorName, PathLongerThanParBufIsRefused) {
 }
 
 TEST_F(Descriptor, CommentsBlanksAndEmptyMarks) {
-  open("blank.vel",
-       "  text with blank ! and a comment\n"
-       "! only a comment\n"
-       "   \t \n"
-       "\n"
-       "`\n"
-       "\x1a last\r\n");
+  open("blank.vel", "  text with blank ! and a comment\n"
+                    "! only a comment\n"
+                    "   \t \n"
+                    "\n"
+                    "`\n"
+                    "\x1a last\r\n");
   EXPECT_EQ(rest(), (Lines{"text with blank", "", "last"}));
   EXPECT_TRUE(DescEof());
 }
@@ -210,14 +208,16 @@ TEST_F(Descriptor, IncludesAreFollowedTwoLevelsDeep) {
        "first\n"
        "&&inc1.vel\n"  // bare name: the product directory
        "after1\n"
-       "&&" + gRoot + "/other/inc2.vel\n"  // a path: used unchanged
-       "after2\n"
-       "&& inc1.vel\n"  // the blank is part of the name: no such file
-       "&&missing.vel\n"
-       "last\n");
+       "&&" +
+           gRoot +
+           "/other/inc2.vel\n"  // a path: used unchanged
+           "after2\n"
+           "&& inc1.vel\n"  // the blank is part of the name: no such file
+           "&&missing.vel\n"
+           "last\n");
   // inc2 includes inc3 (level 2), whose own include line is a plain line.
-  EXPECT_EQ(rest(), (Lines{"first", "one-a", "one-b", "after1", "two-a", "three-a",
-                           "&&inc1.vel", "three-b", "two-b", "after2", "last"}));
+  EXPECT_EQ(rest(), (Lines{"first", "one-a", "one-b", "after1", "two-a", "three-a", "&&inc1.vel",
+                           "three-b", "two-b", "after2", "last"}));
   EXPECT_TRUE(DescEof());
   EXPECT_EQ(descLevel(), 0);
 }

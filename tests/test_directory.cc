@@ -137,7 +137,8 @@ TEST_F(DirectoryTest, ExecuteCommandCutsTheResultToSixteenBits) {
   const struct {
     int result;
     Nlm_Int2 expected;
-  } cases[] = {{7, 7}, {-1, -1}, {32767, 32767}, {32768, -32768}, {40000, -25536}, {70000, 4464}, {0x12345, 0x2345}};
+  } cases[] = {{7, 7},          {-1, -1},      {32767, 32767},   {32768, -32768},
+               {40000, -25536}, {70000, 4464}, {0x12345, 0x2345}};
   for (const auto &c : cases) {
     g_result = c.result;
     EXPECT_EQ(ExecuteCommand("true", nullptr, ReturnResult), c.expected) << c.result;

@@ -66,12 +66,11 @@ class FileWritingTest : public vxtest::SettingsTest {
 };
 
 const std::vector<std::string> kPaletteText = {
-    "64  0   0",   "128 0   0",   "255 0   0",   "255 255 128", "255 255 0",
-    "255 128 0",   "128 255 0",   "128 128 0",   "0   64  0",   "0   128 0",
-    "0   255 0",   "0   255 255", "0   128 128", "0   64  64",  "0   0   255",
-    "0   0   160", "0   0   128", "0   0   64",  "64  0   64",  "128 0   128",
-    "255 0   255", "255 255 255", "192 192 192", "128 128 128", "64  64  64",
-    "0   0   0",
+    "64  0   0",   "128 0   0",   "255 0   0",   "255 255 128", "255 255 0",   "255 128 0",
+    "128 255 0",   "128 128 0",   "0   64  0",   "0   128 0",   "0   255 0",   "0   255 255",
+    "0   128 128", "0   64  64",  "0   0   255", "0   0   160", "0   0   128", "0   0   64",
+    "64  0   64",  "128 0   128", "255 0   255", "255 255 255", "192 192 192", "128 128 128",
+    "64  64  64",  "0   0   0",
 };
 
 // The system header as written: the empty marks have become empty lines.
@@ -193,21 +192,22 @@ TEST_F(FileWritingTest, CompileScriptTemplatesAsHeld) {
     // The placeholder is followed by trailing blanks only.
     ASSERT_GT(first.size(), std::strlen(c.placeholder));
     EXPECT_EQ(first.compare(0, std::strlen(c.placeholder), c.placeholder), 0) << first;
-    EXPECT_EQ(first.find_first_not_of(' ', std::strlen(c.placeholder)), std::string::npos)
-        << first;
+    EXPECT_EQ(first.find_first_not_of(' ', std::strlen(c.placeholder)), std::string::npos) << first;
     EXPECT_EQ(text.substr(firstEnd + 1), JoinLines(*c.text));
   }
 }
 
 TEST_F(FileWritingTest, UnexpandedLinesPassThroughUnchanged) {
-  const char *const lines[] = {";", "[Extensions]", "RUN=`", "A=x~y", "B=$(Paths.KERNEL)%s", nullptr};
+  const char *const lines[] = {";",     "[Extensions]",        "RUN=`",
+                               "A=x~y", "B=$(Paths.KERNEL)%s", nullptr};
   ASSERT_TRUE(CreateFile("raw", lines, "rw-r--r--", FALSE));
   EXPECT_EQ(ReadFile("raw"), ";\n[Extensions]\nRUN=`\nA=x~y\nB=$(Paths.KERNEL)%s\n");
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileWritingTest, ExpansionKeepsBlanksAndRemovesScratchSection) {
-  const char *const lines[] = {"   ./tmp_der >>&$(Compiler.LOGFILE)1", "`", "two~lines`", "50%", nullptr};
+  const char *const lines[] = {"   ./tmp_der >>&$(Compiler.LOGFILE)1", "`", "two~lines`", "50%",
+                               nullptr};
   ASSERT_TRUE(CreateFile("expanded", lines, "rw-r--r--", TRUE));
   EXPECT_EQ(ReadFile("expanded"), "   ./tmp_der >>&ErrLog1\n\ntwo\nlines\n50%\n");
   EXPECT_TRUE(Messages().empty());
@@ -299,7 +299,9 @@ TEST_F(FileWritingTest, UnwritableSettingsAreReportedOnce) {
     if (!CreateFile("out", lines, "rw-r--r--", TRUE)) _exit(11);
     if (ReadFile("out") != "\n\n\n") _exit(12);
     if (FileMode("out") != 0644) _exit(13);
-    _exit(Messages().size() == 1 ? 0 : 20 + static_cast<int>(std::min<std::size_t>(Messages().size(), 9)));
+    _exit(Messages().size() == 1
+              ? 0
+              : 20 + static_cast<int>(std::min<std::size_t>(Messages().size(), 9)));
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

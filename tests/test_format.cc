@@ -34,10 +34,11 @@ struct Outcome {
 Outcome Format(const char *format, const std::vector<VxArg> &args, std::size_t size = kOut) {
   std::vector<char> out(size + 8, '#');
   char problem[kProblem] = {};
-  const bool ok = vx::FormatChecked(out.data(), size, format, args.data(), static_cast<int>(args.size()), problem,
-                                    sizeof problem);
+  const bool ok = vx::FormatChecked(out.data(), size, format, args.data(),
+                                    static_cast<int>(args.size()), problem, sizeof problem);
   // Nothing may be written behind the buffer.
-  for (std::size_t i = size; i < out.size(); ++i) EXPECT_EQ(out[i], '#') << "byte " << i << " of " << format;
+  for (std::size_t i = size; i < out.size(); ++i)
+    EXPECT_EQ(out[i], '#') << "byte " << i << " of " << format;
   return {ok, out.data(), problem};
 }
 
@@ -63,7 +64,8 @@ TEST(FormatChecked, GivesWhatPrintfGives) {
   EXPECT_EQ(Format("%%d", {}).text, "%d");
   EXPECT_EQ(Format("plain", {}).text, "plain");
   EXPECT_EQ(Format("", {}).text, "");
-  EXPECT_EQ(Format("%08lx|%i|%s|%u", Args(0xbeefL, -7, "str", 42u)).text, Printf("%08lx|%i|%s|%u", 0xbeefL, -7, "str", 42u));
+  EXPECT_EQ(Format("%08lx|%i|%s|%u", Args(0xbeefL, -7, "str", 42u)).text,
+            Printf("%08lx|%i|%s|%u", 0xbeefL, -7, "str", 42u));
   EXPECT_EQ(Format("%-6.2f|%+e|%G|%a", Args(3.14159, 1.5, 1e-10, 0.5)).text,
             Printf("%-6.2f|%+e|%G|%a", 3.14159, 1.5, 1e-10, 0.5));
   EXPECT_EQ(Format("%Lf", Args(2.5)).text, "2.500000");
@@ -108,7 +110,8 @@ TEST(FormatChecked, RefusesArgumentsThatDoNotMatch) {
     const Outcome outcome = Format(c.format, c.args);
     EXPECT_FALSE(outcome.ok) << c.format;
     EXPECT_EQ(outcome.text, "") << c.format;
-    EXPECT_NE(outcome.problem.find(c.reason), std::string::npos) << c.format << ": " << outcome.problem;
+    EXPECT_NE(outcome.problem.find(c.reason), std::string::npos)
+        << c.format << ": " << outcome.problem;
   }
 }
 
@@ -136,7 +139,8 @@ TEST(FormatChecked, RefusesDirectivesThatPrintfWouldMisuse) {
   for (const auto &c : cases) {
     const Outcome outcome = Format(c.format, c.args);
     EXPECT_FALSE(outcome.ok) << c.format;
-    EXPECT_NE(outcome.problem.find(c.reason), std::string::npos) << c.format << ": " << outcome.problem;
+    EXPECT_NE(outcome.problem.find(c.reason), std::string::npos)
+        << c.format << ": " << outcome.problem;
   }
   EXPECT_EQ(target, 0);
 }

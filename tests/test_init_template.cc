@@ -33,18 +33,21 @@ struct Section {
   size_t count;
 };
 
+// clang-format off
 const std::vector<Section> kSections = {
     {"&archive", 1},  {"&curve", 52},  {"&datalib", 23},  {"&diagram", 14},
     {"&dialog", 25},  {"&function", 34}, {"&mainwnd", 58}, {"&param", 5},
     {"&point", 9},    {"&visual", 4},  {"&userfunc", 13}, {"&markers", 27},
     {"&psfonts", 12},
 };
+// clang-format on
 
 const std::string kListLine = "LIST=38 20 ! listwidth listheight ! don't increase 38 - VGA!";
 const std::string kEditWindowLine =
     "EDITWINDOW=38 20 ! textwidth textheight ! don't increase 38 - VGA!";
 
 // Sections given line for line.
+// clang-format off
 const std::map<std::string, Lines> kFullSections = {
     {"&archive", {"SELARCH_C=Waiting for Archives selection"}},
     {"&datalib",
@@ -115,6 +118,7 @@ const std::map<std::string, Lines> kFullSections = {
       "Helvetica-Oblique", "Helvetica-Bold", "Helvetica-BoldOblique", "Courier",
       "Courier-Oblique", "Courier-Bold", "Courier-BoldOblique"}},
 };
+// clang-format on
 
 // Sections given by key, with their fixed lines by number (from 1).
 struct KeyedSection {
@@ -122,6 +126,7 @@ struct KeyedSection {
   std::map<size_t, std::string> fixed;
 };
 
+// clang-format off
 const std::map<std::string, KeyedSection> kKeyedSections = {
     {"&curve",
      {{"ARCH_W",      "IPOINT_W",    "PAUSE_W",     "SELCURV_C",   "REDRAW_C",    "STA_C",
@@ -197,9 +202,10 @@ const std::map<std::string, KeyedSection> kKeyedSections = {
        {57, "HELPAB_I=About VELORIX"},
        {58, "CREATE_M=Open{"}}}},
 };
+// clang-format on
 
-std::string gFile;   // the written interface-strings file
-Lines gRaw;          // its physical lines, line feeds removed
+std::string gFile;  // the written interface-strings file
+Lines gRaw;         // its physical lines, line feeds removed
 bool gAllEndInLineFeed = true;
 
 class InitEnvironment : public ::testing::Environment {

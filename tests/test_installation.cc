@@ -43,7 +43,9 @@ using vxtest::ReadFile;
 using vxtest::WriteFile;
 
 void SetTime(const fs::path &path, time_t when) {
-  struct utimbuf times{when, when};
+  struct utimbuf times {
+    when, when
+  };
   ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
 }
 
@@ -83,19 +85,20 @@ SettingsFile ReadSettings(const fs::path &path) {
 std::map<std::string, std::string> Snapshot(const fs::path &root) {
   std::map<std::string, std::string> files;
   for (const auto &entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
-    else if (entry.is_directory()) files[entry.path().string() + "/"] = "";
+    if (entry.is_regular_file())
+      files[entry.path().string()] = ReadFile(entry.path());
+    else if (entry.is_directory())
+      files[entry.path().string() + "/"] = "";
   }
   return files;
 }
 
-const char kClassFile[] =
-    "! classes of the test product\n"
-    "&classes\n"
-    "Z z\n"
-    "&hierarchy\n"
-    "A b ! first entry\n"
-    "C d\n";
+const char kClassFile[] = "! classes of the test product\n"
+                          "&classes\n"
+                          "Z z\n"
+                          "&hierarchy\n"
+                          "A b ! first entry\n"
+                          "C d\n";
 
 // The scratch tree lies in /tmp and is not entered: each run enters the
 // directory that it installs.
@@ -109,7 +112,8 @@ class Installation : public vxtest::ScratchTest {
     work_ = root_ / "work";
     aside_ = root_ / "aside";
     bin_ = root_ / "bin";
-    for (const auto &dir : {product_, work_, aside_, bin_}) fs::create_directory(dir);
+    for (const auto &dir : {product_, work_, aside_, bin_})
+      fs::create_directory(dir);
     WriteFile(product_ / "velorix", "#!/bin/sh\n");
     WriteFile(product_ / "classes.vel", kClassFile);
     WriteFile(product_ / "autodif.cc", "int autodif_marker() { return 7; }\n");
@@ -161,7 +165,8 @@ class Installation : public vxtest::ScratchTest {
   int Compiles() const {
     std::istringstream log(ReadFile(root_ / "compiler.log"));
     int count = 0;
-    for (std::string line; std::getline(log, line);) ++count;
+    for (std::string line; std::getline(log, line);)
+      ++count;
     return count;
   }
 
@@ -179,8 +184,8 @@ TEST_F(Installation, EmptyOrWrongProductDirectoryStopsWithoutWriting) {
   form.kernel = aside_.string();
   EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), (std::vector<std::string>{
-                           "Specify full path to the VELORIX's home directory",
-                           "The path you've specified does not contain VELORIX executable"}));
+                            "Specify full path to the VELORIX's home directory",
+                            "The path you've specified does not contain VELORIX executable"}));
   EXPECT_EQ(Snapshot(root_), before);
 }
 
@@ -244,8 +249,8 @@ TEST_F(Installation, OverlongShellPathStopsFullBeforeWriting) {
   form.shellPath = "/" + std::string(495, 's');
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), std::vector<std::string>{
-                           "The text of the field 'Shell path' is longer than 495 characters.\n"
-                           "Please shorten it."});
+                            "The text of the field 'Shell path' is longer than 495 characters.\n"
+                            "Please shorten it."});
   EXPECT_EQ(Snapshot(root_), before);
 
   // The longest that fits is written; a User installation never uses it.
@@ -297,7 +302,8 @@ TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   EXPECT_EQ(FileMode(product_ / "filenums.vpf"), 0644u);
   EXPECT_EQ(FileMode(product_ / "init.vpf"), 0444u);
   std::string initText;
-  for (std::size_t i = 0; i < kInitLines; ++i) initText += std::string(init[i]) + "\n";
+  for (std::size_t i = 0; i < kInitLines; ++i)
+    initText += std::string(init[i]) + "\n";
   EXPECT_EQ(ReadFile(product_ / "init.vpf"), initText);
   EXPECT_EQ(FileMode(product_ / "CompRhs"), 0755u);
   EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, 12), "#! /bin/sh \n");
@@ -306,7 +312,8 @@ TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   EXPECT_TRUE(fs::exists(product_ / "autodif.o"));
   EXPECT_FALSE(fs::exists(product_ / "visuals.vpf"));
   std::string palette;
-  for (std::size_t i = 0; i < kPaletteLines; ++i) palette += std::string(Palette[i]) + "\n";
+  for (std::size_t i = 0; i < kPaletteLines; ++i)
+    palette += std::string(Palette[i]) + "\n";
   EXPECT_EQ(ReadFile(product_ / "palette.vpf"), palette);
   EXPECT_EQ(FileMode(product_ / "palette.vpf"), 0644u);
   EXPECT_FALSE(fs::exists(product_ / "del1"));
@@ -369,9 +376,9 @@ TEST_F(Installation, FullInstallationFromAnotherDirectory) {
 
 TEST_F(Installation, UserInstallationWithoutTheProductObject) {
   ASSERT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
-  EXPECT_EQ(Messages(), std::vector<std::string>{
-                           "Could not run C++ compiler during the full installation.\n"
-                           "Symbolical differentiation feature will be disabled."});
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Could not run C++ compiler during the full installation.\n"
+                                     "Symbolical differentiation feature will be disabled."});
   const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
   EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "-");
   EXPECT_EQ(settings.sections.back(), "TMP");
@@ -382,9 +389,9 @@ TEST_F(Installation, CompilerThatMakesNoObject) {
   form.cppName = "false";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   EXPECT_EQ(Messages(), std::vector<std::string>{
-                           "Cannot compile autodif.cc.\nSymbolical differentiation feature "
-                           "will be disabled.\nPlease check the name of C++ compiler\nand "
-                           "ensure it is accessable via the PATH variable"});
+                            "Cannot compile autodif.cc.\nSymbolical differentiation feature "
+                            "will be disabled.\nPlease check the name of C++ compiler\nand "
+                            "ensure it is accessable via the PATH variable"});
   EXPECT_EQ(ReadSettings(product_ / ".velorixrc")["Libraries.AUTODIFOPT"], "-");
 }
 
@@ -439,9 +446,9 @@ TEST_F(Installation, NamesFileThatCannotBeCreatedIsReported) {
   // A dangling link: nothing may be created through it.
   fs::create_symlink(root_ / "missing-dir" / "x", work_ / "filenums.vpf");
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
-  EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
-                       "Cannot create names file './filenums.vpf'"),
-            1);
+  EXPECT_EQ(
+      std::count(Messages().begin(), Messages().end(), "Cannot create names file './filenums.vpf'"),
+      1);
   EXPECT_FALSE(fs::exists(root_ / "missing-dir"));
 }
 
@@ -481,8 +488,8 @@ TEST_F(Installation, MissingClassFileStopsAndASecondPressCompletes) {
 }
 
 TEST_F(Installation, HierarchyEntriesThatNameNoClassStoreNothing) {
-  for (const char *text : {"&hierarchy\n", "&hierarchy\nonlyone\n", "&hierarchy\n&other\nA b\n",
-                           "&classes\nA b\n"}) {
+  for (const char *text :
+       {"&hierarchy\n", "&hierarchy\nonlyone\n", "&hierarchy\n&other\nA b\n", "&classes\nA b\n"}) {
     WriteFile(product_ / "classes.vel", text);
     ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended) << text;
     const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
@@ -495,10 +502,10 @@ TEST_F(Installation, HierarchyEntriesThatNameNoClassStoreNothing) {
 TEST_F(Installation, OverlongClassEntryIsReportedAndNotStored) {
   WriteFile(product_ / "classes.vel", "&hierarchy\n" + std::string(250, 'A') + " b\n");
   ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
-  EXPECT_EQ(Messages(), std::vector<std::string>{
-                           "The class entry after &hierarchy in\n" + Kernel() +
-                           "classes.vel\nis too long for the settings file.\n"
-                           "The current class has not been stored."});
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"The class entry after &hierarchy in\n" + Kernel() +
+                                     "classes.vel\nis too long for the settings file.\n"
+                                     "The current class has not been stored."});
   const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
   EXPECT_EQ(settings["Currents.CLASSCUR"], "");
   EXPECT_EQ(settings["Files.CLASSFILECUR"], "$(Paths.KERNEL)%s$(Extensions.DESC)");
@@ -524,8 +531,8 @@ TEST_F(Installation, ProductDirectoryHoldingPercentSigns) {
 // loads the library that it builds.
 void CompileModelWith(const fs::path &kernel, const fs::path &dir) {
   fs::copy_file(VX_TEST_DATA "/model.c", dir / "model.c");
-  const std::string command = "cd '" + dir.string() + "' && " + (kernel / "CompRhs").string() +
-                              " model libmodel n";
+  const std::string command =
+      "cd '" + dir.string() + "' && " + (kernel / "CompRhs").string() + " model libmodel n";
   ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(dir / "ErrLog");
   void *library = dlopen((dir / "libmodel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror() << "\n" << ReadFile(dir / "ErrLog");
@@ -576,7 +583,7 @@ TEST_F(Installation, UnwritableSettingsFileStops) {
   fs::create_directory(work_ / ".velorixrc");  // even root cannot open it for writing
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Cannot open file './.velorixrc'",
-                                                 "Cannot open settings file './.velorixrc'"}));
+                                                  "Cannot open settings file './.velorixrc'"}));
   EXPECT_FALSE(fs::exists(work_ / "filenums.vpf"));
 }
 
@@ -584,7 +591,7 @@ TEST_F(Installation, UnwritableCompileScriptStopsAfterTheEarlierFiles) {
   fs::create_directory(product_ / "CompRhs");
   EXPECT_EQ(RunFull(Form(true)), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open batch file for compiler '" +
-                                                Kernel() + "CompRhs'"});
+                                                 Kernel() + "CompRhs'"});
   EXPECT_TRUE(fs::exists(product_ / "filenums.vpf"));
   EXPECT_TRUE(fs::exists(product_ / "init.vpf"));
   EXPECT_FALSE(fs::exists(product_ / "vel_sys.h"));

@@ -32,10 +32,10 @@ std::vector<std::string> &messages = vxtest::Messages();
 
 // One call of an entry point of record.c.
 struct Event {
-  std::string what;      // "init", "iinit" or "iterm"
-  std::string file;      // the loaded file that made the call
-  void *table;           // the table it received
-  void *handle;          // the handle it received (iinit)
+  std::string what;                              // "init", "iinit" or "iterm"
+  std::string file;                              // the loaded file that made the call
+  void *table;                                   // the table it received
+  void *handle;                                  // the handle it received (iinit)
   std::array<int32_t, VX_LIBRARY_SLOTS> counts;  // the slot counts then
 };
 std::vector<Event> events;
@@ -44,7 +44,8 @@ extern "C" void recordEvent(const char *what, const void *self, void *table, voi
   Dl_info info{};
   dladdr(self, &info);
   Event e{what, info.dli_fname != nullptr ? info.dli_fname : "", table, handle, {}};
-  for (int i = 0; i < VX_LIBRARY_SLOTS; ++i) e.counts[i] = Libs[i].count;
+  for (int i = 0; i < VX_LIBRARY_SLOTS; ++i)
+    e.counts[i] = Libs[i].count;
   events.push_back(e);
 }
 
@@ -57,7 +58,8 @@ bool isLoaded(const std::string &path) {
 
 int slotsInUse() {
   int n = 0;
-  for (const VxLibrarySlot &slot : Libs) n += slot.name != nullptr;
+  for (const VxLibrarySlot &slot : Libs)
+    n += slot.name != nullptr;
   return n;
 }
 
@@ -83,7 +85,8 @@ class RegistryEnvironment : public ::testing::Environment {
     scratch = directory_.path().string() + "/";
     fs::copy_file(VX_RECORD_LIB, recordPath());
     fs::copy_file(VX_PLAIN_LIB, plainPath());
-    for (int i = 0; i < kPlainCopies; ++i) fs::copy_file(VX_PLAIN_LIB, plainCopy(i));
+    for (int i = 0; i < kPlainCopies; ++i)
+      fs::copy_file(VX_PLAIN_LIB, plainCopy(i));
 
     std::ofstream rc(".velorixrc");
     rc << "[Libraries]\n"
@@ -92,7 +95,8 @@ class RegistryEnvironment : public ::testing::Environment {
        << "PLAIN=" << plainPath() << "\n"
        << "MISSING=" << scratch << "missing%%s.so\n"
        << "EMPTY=`\n";
-    for (int i = 0; i < kPlainCopies; ++i) rc << plainKey(i) << "=" << plainCopy(i) << "\n";
+    for (int i = 0; i < kPlainCopies; ++i)
+      rc << plainKey(i) << "=" << plainCopy(i) << "\n";
     rc << "\n[KernelErrors]\n"
        << "LIBLOAD=- cannot load.~\n"
        << "LIBLOAD=- cannot load shared library\n";
@@ -209,7 +213,8 @@ TEST_F(Registry, TwentyFirstLibraryIsRefusedWhileATwentiethLocksAgain) {
 
   LibraryUnlockAll();
   EXPECT_EQ(slotsInUse(), 0);
-  for (int i = 0; i < VX_LIBRARY_SLOTS; ++i) EXPECT_FALSE(isLoaded(plainCopy(i))) << i;
+  for (int i = 0; i < VX_LIBRARY_SLOTS; ++i)
+    EXPECT_FALSE(isLoaded(plainCopy(i))) << i;
   // The registry is usable again after releasing everything.
   EXPECT_NE(LibraryLock(plainKey(VX_LIBRARY_SLOTS).c_str()), nullptr);
   EXPECT_EQ(Libs[0].count, 1);
@@ -304,7 +309,8 @@ class Deferred : public Registry {
   }
   // Locks RECORD times times; its handle also goes into LibHandles.
   void lockRecord(int times) {
-    for (int i = 0; i < times; ++i) requested = LibraryLock("RECORD");
+    for (int i = 0; i < times; ++i)
+      requested = LibraryLock("RECORD");
     ASSERT_NE(requested, nullptr);
     ASSERT_EQ(Libs[0].count, times);
     LibHandles[0] = requested;

@@ -67,10 +67,9 @@ TEST_F(SettingsTest, ConfigFilePathTellsWhetherTheLocalFileExists) {
 // ---- reference expansion ----
 
 TEST_F(SettingsTest, ExpandsNestedReferencesInAnyLetterCase) {
-  WriteSettings(
-      "[Paths]\nKERNEL=/opt/velorix/\nINCLUDE=$(Paths.KERNEL)\n"
-      "[Files]\nNAMES1.2=names.v12\nHEADER=$(paths.include)sys.h and $(PATHS.Kernel)\n"
-      "DOTTED=<$(Files.NAMES1.2)>\n");
+  WriteSettings("[Paths]\nKERNEL=/opt/velorix/\nINCLUDE=$(Paths.KERNEL)\n"
+                "[Files]\nNAMES1.2=names.v12\nHEADER=$(paths.include)sys.h and $(PATHS.Kernel)\n"
+                "DOTTED=<$(Files.NAMES1.2)>\n");
   EXPECT_EQ(Or(GetParamString("Paths", "INCLUDE")), "/opt/velorix/");
   EXPECT_EQ(Or(GetParamString("Files", "HEADER")), "/opt/velorix/sys.h and /opt/velorix/");
   EXPECT_EQ(Or(GetParamString("Files", "DOTTED")), "<names.v12>");
@@ -78,10 +77,9 @@ TEST_F(SettingsTest, ExpandsNestedReferencesInAnyLetterCase) {
 }
 
 TEST_F(SettingsTest, DollarsThatBeginNoCompleteReferenceStayAndExpansionGoesOn) {
-  WriteSettings(
-      "[Paths]\nKERNEL=K\n"
-      "[T]\nA=cost $5 $(Paths.KERNEL)\nB=$(Paths.KERNEL$(Paths.KERNEL)\n"
-      "C=$(.KERNEL) $(Paths.) $(Paths.KERNEL) end$\nD=$(Paths $(Paths.KERNEL)\n");
+  WriteSettings("[Paths]\nKERNEL=K\n"
+                "[T]\nA=cost $5 $(Paths.KERNEL)\nB=$(Paths.KERNEL$(Paths.KERNEL)\n"
+                "C=$(.KERNEL) $(Paths.) $(Paths.KERNEL) end$\nD=$(Paths $(Paths.KERNEL)\n");
   EXPECT_EQ(Or(GetParamString("T", "A")), "cost $5 K");
   // No ")" after the first "$(": the key would run to the ")" of the
   // second reference, "KERNEL$(Paths.KERNEL", which is defined nowhere.
@@ -91,7 +89,8 @@ TEST_F(SettingsTest, DollarsThatBeginNoCompleteReferenceStayAndExpansionGoesOn) 
 }
 
 TEST_F(SettingsTest, DollarParenWithoutDotSwallowsALaterReference) {
-  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine + "[Paths]\nKERNEL=K\n[T]\nS=$(abc) then $(Paths.KERNEL)\n");
+  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine +
+                "[Paths]\nKERNEL=K\n[T]\nS=$(abc) then $(Paths.KERNEL)\n");
   EXPECT_EQ(GetParamString("T", "S"), nullptr);
   // The section name ran from "abc" to the first ".", so the text is cut
   // right there.
@@ -101,8 +100,9 @@ TEST_F(SettingsTest, DollarParenWithoutDotSwallowsALaterReference) {
 }
 
 TEST_F(SettingsTest, UndefinedReferenceCutsTheTextAndStopsExpansion) {
-  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine +
-                "[Paths]\nKERNEL=K\n[T]\nONE=a$(Nowhere.KEY)b\nTWO=$(Paths.KERNEL)$(No.A)$(Paths.KERNEL)$(No.B)\n");
+  WriteSettings(
+      std::string("[KernelErrors]\n") + kTranslnLine +
+      "[Paths]\nKERNEL=K\n[T]\nONE=a$(Nowhere.KEY)b\nTWO=$(Paths.KERNEL)$(No.A)$(Paths.KERNEL)$(No.B)\n");
   EXPECT_EQ(GetParamString("T", "ONE"), nullptr);
   EXPECT_STREQ(ParBuf, "a$(Nowhere");
   // Expanded up to the failure; later references neither expand nor report.
@@ -163,9 +163,8 @@ TEST_F(SettingsTest, InsertedValuesAreScannedAgainEachWithItsOwnSection) {
 // ---- cycles and lengths ----
 
 TEST_F(SettingsTest, ReferenceCyclesEndWithAReport) {
-  WriteSettings(
-      "[S]\nSELF=x$(S.SELF)\nA=a$(S.B)\nB=b$(s.a)\nLOOPEMPTY=$(S.LOOPEMPTY)\n"
-      "TWICE=$(S.LEAF)$(S.LEAF)$(S.LEAF)\nLEAF=l\nOPEN=$(S.OPEN\nSTRADDLE=$(S.OPEN))\n");
+  WriteSettings("[S]\nSELF=x$(S.SELF)\nA=a$(S.B)\nB=b$(s.a)\nLOOPEMPTY=$(S.LOOPEMPTY)\n"
+                "TWICE=$(S.LEAF)$(S.LEAF)$(S.LEAF)\nLEAF=l\nOPEN=$(S.OPEN\nSTRADDLE=$(S.OPEN))\n");
   EXPECT_EQ(GetParamString("S", "SELF"), nullptr);
   EXPECT_EQ(GetParamString("S", "A"), nullptr);
   EXPECT_EQ(GetParamString("S", "LOOPEMPTY"), nullptr);
@@ -182,7 +181,8 @@ TEST_F(SettingsTest, ReferenceCyclesEndWithAReport) {
 
 TEST_F(SettingsTest, OverlongExpansionIsRefusedNotWrittenPastTheBuffer) {
   const std::string hundred(100, 'x');
-  WriteSettings("[L]\nH=" + hundred + "\nFIVE=$(L.H)$(L.H)$(L.H)$(L.H)$(L.H)\nFOUR=$(L.H)$(L.H)$(L.H)$(L.H)\n");
+  WriteSettings("[L]\nH=" + hundred +
+                "\nFIVE=$(L.H)$(L.H)$(L.H)$(L.H)$(L.H)\nFOUR=$(L.H)$(L.H)$(L.H)$(L.H)\n");
   EXPECT_EQ(Or(GetParamString("L", "FOUR")), std::string(400, 'x'));
   EXPECT_EQ(GetParamString("L", "FIVE"), nullptr);
   ASSERT_EQ(Shown().size(), 1u);
@@ -206,13 +206,15 @@ TEST_F(SettingsTest, ValuesLongerThanTheBufferAreRefused) {
   EXPECT_EQ(GetParam("L", "LONG"), nullptr);
   EXPECT_EQ(GetParamString("L", "LONG"), nullptr);
   ASSERT_EQ(Shown().size(), 2u);
-  EXPECT_NE(Shown()[0].find("key 'LONG':\nthe value is longer than 499 characters"), std::string::npos);
+  EXPECT_NE(Shown()[0].find("key 'LONG':\nthe value is longer than 499 characters"),
+            std::string::npos);
 }
 
 // ---- GetParamAppend ----
 
 TEST_F(SettingsTest, AppendExpandsTheWholeBufferAndKeepsItOnFailure) {
-  WriteSettings("[Paths]\nINCLUDE=/opt/inc/\n[Compiler]\nHEADERF=velorix.h\nREF=$(Paths.INCLUDE)x\n");
+  WriteSettings(
+      "[Paths]\nINCLUDE=/opt/inc/\n[Compiler]\nHEADERF=velorix.h\nREF=$(Paths.INCLUDE)x\n");
   ASSERT_NE(GetParam("Paths", "INCLUDE"), nullptr);
   EXPECT_EQ(Or(GetParamAppend("Compiler", "HEADERF")), "/opt/inc/velorix.h");
 
@@ -254,7 +256,8 @@ TEST_F(SettingsTest, PrintfStyleValuesFormatAsPrintfWould) {
   EXPECT_EQ(Or(GetParamString("Files", "FORMAT")), "velo%04x");
   EXPECT_EQ(Or(GetParam("Files", "PCT")), "100% done");
   EXPECT_EQ(Or(GetParamString("Files", "PCT")), "100%% done");
-  EXPECT_EQ(Or(GetParam("Visual", "WINDEFA", "x", 3, 8u)), "#define x ((double *)((char *)**(w+3)+8))\n");
+  EXPECT_EQ(Or(GetParam("Visual", "WINDEFA", "x", 3, 8u)),
+            "#define x ((double *)((char *)**(w+3)+8))\n");
   EXPECT_EQ(Or(GetParam("T", "LONG", 0xbeefL, 3.14159, "ab", 'z')), "0000beef| 3.14|ab  |z");
   // Integers of any width fill any integer directive.
   EXPECT_EQ(Or(GetParam("Files", "FORMAT", static_cast<unsigned char>(26))), "velo001a");
@@ -278,7 +281,8 @@ TEST_F(SettingsTest, MismatchedDirectivesAreRefusedWithAReport) {
     EXPECT_EQ(shown.rfind("Settings file 'velorix', section 'Files', key '", 0), 0u) << shown;
     EXPECT_NE(shown.find("the value cannot be used: "), std::string::npos) << shown;
   }
-  EXPECT_NE(Shown()[1].find("needs an integer, but argument 1 is a string"), std::string::npos) << Shown()[1];
+  EXPECT_NE(Shown()[1].find("needs an integer, but argument 1 is a string"), std::string::npos)
+      << Shown()[1];
   EXPECT_NE(Shown()[3].find("\"%n\" is not allowed"), std::string::npos) << Shown()[3];
 }
 
@@ -291,9 +295,8 @@ TEST_F(SettingsTest, FormattedResultLongerThanTheBufferIsRefused) {
 }
 
 TEST_F(SettingsTest, PercentFromAReferencedValueIsLiteral) {
-  WriteSettings(
-      "[Paths]\nKERNEL=/opt/50%off/\nINCLUDE=$(Paths.KERNEL)\n[Extensions]\nDESC=.vel\n"
-      "[Files]\nCLASSFILECUR=$(Paths.KERNEL)%s$(Extensions.DESC)\n");
+  WriteSettings("[Paths]\nKERNEL=/opt/50%off/\nINCLUDE=$(Paths.KERNEL)\n[Extensions]\nDESC=.vel\n"
+                "[Files]\nCLASSFILECUR=$(Paths.KERNEL)%s$(Extensions.DESC)\n");
   EXPECT_EQ(Or(GetParam("Files", "CLASSFILECUR", "lorenz")), "/opt/50%off/lorenz.vel");
   EXPECT_EQ(Or(GetParam("Paths", "INCLUDE")), "/opt/50%off/");
   EXPECT_EQ(Or(GetParamString("Files", "CLASSFILECUR")), "/opt/50%off/%s.vel");
@@ -302,7 +305,8 @@ TEST_F(SettingsTest, PercentFromAReferencedValueIsLiteral) {
   // which no argument was given: refused, naming the key.
   EXPECT_EQ(GetParam("Paths", "KERNEL"), nullptr);
   ASSERT_EQ(Shown().size(), 1u);
-  EXPECT_EQ(Shown()[0].rfind("Settings file 'velorix', section 'Paths', key 'KERNEL':", 0), 0u) << Shown()[0];
+  EXPECT_EQ(Shown()[0].rfind("Settings file 'velorix', section 'Paths', key 'KERNEL':", 0), 0u)
+      << Shown()[0];
 }
 
 // ---- Warning ----
@@ -333,13 +337,15 @@ TEST_F(SettingsTest, WarningWithBadDirectivesOrArgumentsIsReportedNotFormatted) 
   ASSERT_EQ(Shown().size(), 4u);
   EXPECT_NE(Shown()[3].find("longer than 499 characters"), std::string::npos) << Shown()[3];
   for (const std::string &shown : Shown()) {
-    EXPECT_EQ(shown.rfind("Settings file 'velorix', section 'KernelErrors', key '", 0), 0u) << shown;
+    EXPECT_EQ(shown.rfind("Settings file 'velorix', section 'KernelErrors', key '", 0), 0u)
+        << shown;
     EXPECT_NE(shown.find("the message cannot be shown"), std::string::npos) << shown;
   }
 }
 
 TEST_F(SettingsTest, WarningWithAnUndefinedReferenceShowsOnlyTheReport) {
-  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine + "BROKEN=Oops: $(KernelErrors.MISSING) %s\n");
+  WriteSettings(std::string("[KernelErrors]\n") + kTranslnLine +
+                "BROKEN=Oops: $(KernelErrors.MISSING) %s\n");
   EXPECT_TRUE(Warning("BROKEN", "arg"));
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_EQ(Shown()[0], Translated("KernelErrors", "BROKEN", nullptr));
@@ -400,7 +406,8 @@ TEST_F(SettingsTest, ScratchKeyExpandsFreeTextAndIsRemovedAfterwards) {
     Shown().clear();
     EXPECT_FALSE(SetParam("Keep", key, value));
     ASSERT_EQ(Shown().size(), 1u);
-    EXPECT_NE(Shown()[0].find("a value cannot be stored without a key"), std::string::npos) << Shown()[0];
+    EXPECT_NE(Shown()[0].find("a value cannot be stored without a key"), std::string::npos)
+        << Shown()[0];
     EXPECT_EQ(FileText(), kept);
     EXPECT_EQ(Or(GetParamString("Keep", "B")), "2");
   }
@@ -495,7 +502,8 @@ TEST_F(SettingsTest, SetParamReportsAFileThatCouldNotBeWritten) {
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(stored);
   ASSERT_EQ(Shown().size(), 1u);
-  EXPECT_EQ(Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0), 0u) << Shown()[0];
+  EXPECT_EQ(Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0), 0u)
+      << Shown()[0];
   // Reads now follow the file, not a value that never reached it.
   Shown().clear();
   EXPECT_EQ(GetParamString("Paths", "KERNEL2"), nullptr);
@@ -511,7 +519,9 @@ TEST_F(SettingsTest, SetParamRefusesAReadOnlySettingsFile) {
     char value[] = "changed";
     Shown().clear();
     if (SetParam("Paths", "KERNEL", value)) failed |= 1;
-    if (Shown().size() != 1 || Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0) != 0) failed |= 2;
+    if (Shown().size() != 1 ||
+        Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0) != 0)
+      failed |= 2;
     if (Or(GetParamString("Paths", "KERNEL")) != "/opt/velorix/") failed |= 4;
     if (FileText() != before) failed |= 8;
     return failed;

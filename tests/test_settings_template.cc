@@ -206,15 +206,17 @@ const std::vector<Section> kSections = {
 };
 
 const std::array<const char *, kKernelErrorCount> kKernelErrorKeys = {
-    "_NoMemory", "_Open", "_IoError", "_Tell", "_Seek", "_Read", "_Write", "LIBLOAD", "LIBLOAD",
-    "FUNCADR", "TRANSLN", "MENUMEM", "DL_READ", "DL_WRITE", "DL_SEEK", "DL_TELL", "ED_MEM",
-    "ED_VARS", "ED_VARREP", "ED_LEN1", "ED_LEN2", "ED_TEXTLONG", "ED_WRTLONG", "CT_OPEN", "CT_REF",
-    "CT_TYPE", "CT_INVAL", "CT_TFN", "CT_TFM", "CT_PFN", "CT_TFC", "CT_SWITCH", "CT_CONT",
-    "CT_UNSUPP", "CT_FLT", "VI_CLASS", "VI_OPEN", "VI_WRITE", "VI_MANY", "VI_PAL", "VI_PARBUF",
-    "VI_WFE", "VI_EXPAND", "VI_EMPTY", "PA_OPEN", "PA_NODIAG", "PA_ERRMSG", "AD_ERR", "AD_UD",
-    "AD_DF", "HC_OPEN", "UT_EMPTY", "UT_DUPLICATE", "UF_MANY", "UF_NO", "DT_STR", "DT_COMPCL",
-    "FU_NO", "RHS_NO", "IF_NOT", "IF_CLASS", "IF_VERSION", "ID_CREATE", "ID_FILE", "EC_NOPOINT",
-    "SECONDCOPY",
+    "_NoMemory", "_Open",      "_IoError",  "_Tell",       "_Seek",        "_Read",
+    "_Write",    "LIBLOAD",    "LIBLOAD",   "FUNCADR",     "TRANSLN",      "MENUMEM",
+    "DL_READ",   "DL_WRITE",   "DL_SEEK",   "DL_TELL",     "ED_MEM",       "ED_VARS",
+    "ED_VARREP", "ED_LEN1",    "ED_LEN2",   "ED_TEXTLONG", "ED_WRTLONG",   "CT_OPEN",
+    "CT_REF",    "CT_TYPE",    "CT_INVAL",  "CT_TFN",      "CT_TFM",       "CT_PFN",
+    "CT_TFC",    "CT_SWITCH",  "CT_CONT",   "CT_UNSUPP",   "CT_FLT",       "VI_CLASS",
+    "VI_OPEN",   "VI_WRITE",   "VI_MANY",   "VI_PAL",      "VI_PARBUF",    "VI_WFE",
+    "VI_EXPAND", "VI_EMPTY",   "PA_OPEN",   "PA_NODIAG",   "PA_ERRMSG",    "AD_ERR",
+    "AD_UD",     "AD_DF",      "HC_OPEN",   "UT_EMPTY",    "UT_DUPLICATE", "UF_MANY",
+    "UF_NO",     "DT_STR",     "DT_COMPCL", "FU_NO",       "RHS_NO",       "IF_NOT",
+    "IF_CLASS",  "IF_VERSION", "ID_CREATE", "ID_FILE",     "EC_NOPOINT",   "SECONDCOPY",
 };
 
 // The texts that other messages refer to or that the library shows.
@@ -242,13 +244,16 @@ const std::vector<const char *> kKernelErrorTexts = {
 
 std::vector<std::string> TemplateLines() {
   std::vector<std::string> lines;
-  for (std::size_t i = 0; i < kSetDataLines && SetData[i] != nullptr; ++i) lines.emplace_back(SetData[i]);
+  for (std::size_t i = 0; i < kSetDataLines && SetData[i] != nullptr; ++i)
+    lines.emplace_back(SetData[i]);
   return lines;
 }
 
 std::string KeyOf(const std::string &line) { return line.substr(0, line.find('=')); }
 
-bool IsHeader(const std::string &line) { return line.size() > 2 && line.front() == '[' && line.back() == ']'; }
+bool IsHeader(const std::string &line) {
+  return line.size() > 2 && line.front() == '[' && line.back() == ']';
+}
 
 // Lines of section header, without the ";" line that introduces the next one.
 std::vector<std::string> SectionLines(const std::string &header) {
@@ -266,7 +271,8 @@ std::vector<std::string> SectionLines(const std::string &header) {
 }
 
 TEST(SettingsTemplate, TableShape) {
-  for (std::size_t i = 0; i < kSetDataLines; ++i) ASSERT_NE(SetData[i], nullptr) << "line " << i;
+  for (std::size_t i = 0; i < kSetDataLines; ++i)
+    ASSERT_NE(SetData[i], nullptr) << "line " << i;
   EXPECT_EQ(SetData[kSetDataLines], nullptr);
 
   std::size_t separators = 0, headers = 0, comments = 0, keys = 0;
@@ -289,7 +295,8 @@ TEST(SettingsTemplate, TableShape) {
   EXPECT_EQ(comments, kTextComments);
   EXPECT_EQ(keys, kKeyLines);
   EXPECT_STREQ(SetData[0], ";");
-  EXPECT_EQ(std::strncmp(SetData[kSetDataLines - 1], "SECONDCOPY=", 11), 0) << SetData[kSetDataLines - 1];
+  EXPECT_EQ(std::strncmp(SetData[kSetDataLines - 1], "SECONDCOPY=", 11), 0)
+      << SetData[kSetDataLines - 1];
 }
 
 TEST(SettingsTemplate, SectionsInOrderEachAfterItsSeparator) {
@@ -302,7 +309,8 @@ TEST(SettingsTemplate, SectionsInOrderEachAfterItsSeparator) {
     EXPECT_EQ(lines[i - 1], ";") << "before " << lines[i];
   }
   ASSERT_EQ(headers.size(), kSections.size());
-  for (std::size_t i = 0; i < headers.size(); ++i) EXPECT_EQ(headers[i], kSections[i].header);
+  for (std::size_t i = 0; i < headers.size(); ++i)
+    EXPECT_EQ(headers[i], kSections[i].header);
 }
 
 TEST(SettingsTemplate, LinesOfEachSection) {
@@ -310,14 +318,16 @@ TEST(SettingsTemplate, LinesOfEachSection) {
     if (section.lines.empty()) continue;
     const auto got = SectionLines(section.header);
     ASSERT_EQ(got.size(), section.lines.size()) << section.header;
-    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], section.lines[i]) << section.header << " line " << i;
+    for (std::size_t i = 0; i < got.size(); ++i)
+      EXPECT_EQ(got[i], section.lines[i]) << section.header << " line " << i;
   }
 }
 
 TEST(SettingsTemplate, KernelErrorsKeysAndFixedTexts) {
   const auto got = SectionLines("[KernelErrors]");
   ASSERT_EQ(got.size(), kKernelErrorCount);
-  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(KeyOf(got[i]), kKernelErrorKeys[i]) << "entry " << i;
+  for (std::size_t i = 0; i < got.size(); ++i)
+    EXPECT_EQ(KeyOf(got[i]), kKernelErrorKeys[i]) << "entry " << i;
 
   // Each fixed text must stand at the next position of its key; the two
   // LIBLOAD lines are matched in order.
@@ -325,14 +335,16 @@ TEST(SettingsTemplate, KernelErrorsKeysAndFixedTexts) {
   for (const std::string fixed : kKernelErrorTexts) {
     const auto key = KeyOf(fixed);
     std::size_t at = from;
-    while (at < got.size() && KeyOf(got[at]) != key) ++at;
+    while (at < got.size() && KeyOf(got[at]) != key)
+      ++at;
     ASSERT_LT(at, got.size()) << fixed;
     EXPECT_EQ(got[at], fixed);
     from = at + 1;
   }
 
   // The texts worded freely still have to be messages: not empty.
-  for (const auto &line : got) EXPECT_GT(line.size(), KeyOf(line).size() + 1) << line;
+  for (const auto &line : got)
+    EXPECT_GT(line.size(), KeyOf(line).size() + 1) << line;
 }
 
 // Every $(Section.KEY) reference names a key the template itself defines,
@@ -391,13 +403,15 @@ std::string Or(const char *text) { return text != nullptr ? text : "(null)"; }
 std::vector<std::string> FileLines(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
   return lines;
 }
 
 std::string TemplateText() {
   std::string text;
-  for (const auto &line : TemplateLines()) text += line + "\n";
+  for (const auto &line : TemplateLines())
+    text += line + "\n";
   return text;
 }
 
@@ -459,9 +473,8 @@ TEST_F(TemplateSettings, CompileCommandNeedsItsSource) {
   InstallTemplate();
   EXPECT_EQ(GetParam("Compiler", "MAKERHS"), nullptr);
   ASSERT_EQ(Shown().size(), 1u);
-  EXPECT_EQ(Shown()[0],
-            "Settings file 'velorix',\nsection 'Compiler',\nkey 'MAKERHS'\n"
-            "contains a reference to undefined value");
+  EXPECT_EQ(Shown()[0], "Settings file 'velorix',\nsection 'Compiler',\nkey 'MAKERHS'\n"
+                        "contains a reference to undefined value");
 
   Shown().clear();
   Store("Compiler", "SOURCE", "model");
@@ -496,11 +509,12 @@ TEST_F(TemplateSettings, MessageTexts) {
 TEST_F(TemplateSettings, EveryOtherKeyReads) {
   InstallTemplate();
   const std::set<std::string> unfilled = {
-      "Libraries.RHSLIB", "Libraries.WINLIB",    "Libraries.PARLIB", "Libraries.UDFLIB",
+      "Libraries.RHSLIB", "Libraries.WINLIB", "Libraries.PARLIB", "Libraries.UDFLIB",
       "Libraries.WINCLASSLIB", "Libraries.LIBNAME", "Compiler.SOURCE", "Compiler.TARGET",
-      "Compiler.CURERMSG", "Compiler.MAKERHS",   "Compiler.CERRLINEO",
+      "Compiler.CURERMSG", "Compiler.MAKERHS", "Compiler.CERRLINEO",
       // filled by the installation from the form
-      "Compiler.INCLUDE", "Compiler.LIB", "Compiler.CPPNAME", "Compiler.CPPLIB", "Currents.CLASSCUR"};
+      "Compiler.INCLUDE", "Compiler.LIB", "Compiler.CPPNAME", "Compiler.CPPLIB",
+      "Currents.CLASSCUR"};
   std::string section;
   for (const auto &line : TemplateLines()) {
     if (IsHeader(line)) {
@@ -536,7 +550,8 @@ TEST_F(TemplateSettings, CommentLinesSurviveARewrite) {
       EXPECT_EQ(lines.at(i - 1), "; Set LOCK to - to run Velorix after a crash");
     }
     if (lines[i] == "STARTUP=0") {
-      EXPECT_EQ(lines.at(i - 1), "; Set STARTUP to 1 to run Velorix without active system after crash");
+      EXPECT_EQ(lines.at(i - 1),
+                "; Set STARTUP to 1 to run Velorix without active system after crash");
     }
   }
   EXPECT_EQ(headers, kSectionCount);

@@ -69,9 +69,9 @@ TEST_F(ShellListTest, UnknownLetterLeavesTheStyleAsItWas) {
 
 TEST_F(ShellListTest, CommentsAndIncompleteLinesAreSkipped) {
   Write("# bash k\n"
-        "bash\n"           // no letter
-        "  \t\n"           // blank
-        "1bash k\n"        // does not start with a letter
+        "bash\n"     // no letter
+        "  \t\n"     // blank
+        "1bash k\n"  // does not start with a letter
         "bash k trailing words\r\n");
   EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
   Write("#bash k\nbash\n");

@@ -31,9 +31,10 @@ Nlm_CharPtr Block(const std::string &text) {
 class HeapStrings : public vxtest::MessageTest {
  protected:
   // Runs StrSubstitute on a fresh block; returns the text and the count.
-  std::string Substitute(const std::string &text, const char *search, const char *replacement, bool wholeWord,
-                         Nlm_Int2 *count) {
-    Nlm_CharPtr result = StrSubstitute(Block(text), search, replacement, wholeWord ? TRUE : FALSE, count);
+  std::string Substitute(const std::string &text, const char *search, const char *replacement,
+                         bool wholeWord, Nlm_Int2 *count) {
+    Nlm_CharPtr result =
+        StrSubstitute(Block(text), search, replacement, wholeWord ? TRUE : FALSE, count);
     std::string out = result != nullptr ? result : "<null>";
     Nlm_MemFree(result);
     return out;
@@ -64,7 +65,10 @@ TEST(StrTrim, RemovesTheTrimSetAtBothEndsOnly) {
   EXPECT_EQ(Trim("x  "), "x");
   // Inner trim-set characters and other control characters stay.
   EXPECT_EQ(Trim("a \t\n b"), "a \t\n b");
-  EXPECT_EQ(Trim("\x0b" "a\x0c"), "\x0b" "a\x0c");
+  EXPECT_EQ(Trim("\x0b"
+                 "a\x0c"),
+            "\x0b"
+            "a\x0c");
   EXPECT_EQ(StrTrim(nullptr), nullptr);
 }
 
@@ -75,7 +79,10 @@ TEST_F(HeapStrings, WholeWordSkipsOccurrencesAfterLetterOrDigit) {
   EXPECT_EQ(Substitute("abc 1abc abcd", "abc", "x", false, &count), "x 1x xd");
   EXPECT_EQ(count, 3);
   // The underscore is not a letter; non-ASCII bytes are not letters either.
-  EXPECT_EQ(Substitute("_abc zabc \xe9" "abc", "abc", "x", true, &count), "_x zabc \xe9x");
+  EXPECT_EQ(Substitute("_abc zabc \xe9"
+                       "abc",
+                       "abc", "x", true, &count),
+            "_x zabc \xe9x");
   EXPECT_EQ(count, 2);
   // The character before an occurrence is judged in the text as changed:
   // the first b became "-", so the second one follows a non-letter.
@@ -141,7 +148,8 @@ TEST_F(HeapStrings, ResultBeyondSixteenBitLengthIsRefused) {
 
   // Exactly at the limit is still fine.
   Messages().clear();
-  EXPECT_EQ(Substitute(std::string(kMaxTextLength - 2, 'b') + "c", "c", "dd", false, &count).size(), kMaxTextLength);
+  EXPECT_EQ(Substitute(std::string(kMaxTextLength - 2, 'b') + "c", "c", "dd", false, &count).size(),
+            kMaxTextLength);
   EXPECT_EQ(count, 1);
   EXPECT_TRUE(Messages().empty());
 }
@@ -149,7 +157,8 @@ TEST_F(HeapStrings, ResultBeyondSixteenBitLengthIsRefused) {
 TEST_F(HeapStrings, InsertAtEitherEndAndInside) {
   EXPECT_EQ(Insert("world", 0, "hello "), "hello world");
   EXPECT_EQ(Insert("hello", 5, " world"), "hello world");
-  EXPECT_EQ(Insert("held", 2, "l"), "hell" "d");
+  EXPECT_EQ(Insert("held", 2, "l"), "hell"
+                                    "d");
   EXPECT_EQ(Insert("", 0, "x"), "x");
   EXPECT_EQ(Insert("abc", 1, ""), "abc");
 }

@@ -65,18 +65,41 @@ TEST_F(SettingsTest, ReaderLinesMatchThePlainDefinition) {
   // Lines with the comment mark, references, both marks and blanks in
   // every order, hand-picked first, then random ones of those pieces.
   std::vector<std::string> lines = {
-      "a $(Test.WORD) ! c~d`e",      "x ~ y ! $(No.Such)",       "  ! $(Test.WORD) only a comment",
-      "`$(Test.MARKED)` ! `",        "$(Test.WORD)",              "tail $",
-      "$(Test.WORD)!",               "~!~",                       "\t a|b | c \t",
-      "$(Test.NOSUCH) x ! y",        "q`!$(Test.WORD)",           "$(",
+      "a $(Test.WORD) ! c~d`e",
+      "x ~ y ! $(No.Such)",
+      "  ! $(Test.WORD) only a comment",
+      "`$(Test.MARKED)` ! `",
+      "$(Test.WORD)",
+      "tail $",
+      "$(Test.WORD)!",
+      "~!~",
+      "\t a|b | c \t",
+      "$(Test.NOSUCH) x ! y",
+      "q`!$(Test.WORD)",
+      "$(",
   };
-  const char *const pieces[] = {"a", " ", "\t", "!", "$", "(", ")", ".", "~", "`", "$(Test.WORD)",
-                                "$(Test.MARKED)", "$(Paths.B)", "$(No.Such)", "|", "\x1a"};
+  const char *const pieces[] = {"a",
+                                " ",
+                                "\t",
+                                "!",
+                                "$",
+                                "(",
+                                ")",
+                                ".",
+                                "~",
+                                "`",
+                                "$(Test.WORD)",
+                                "$(Test.MARKED)",
+                                "$(Paths.B)",
+                                "$(No.Such)",
+                                "|",
+                                "\x1a"};
   std::mt19937 random(20261207);
   for (int i = 0; i < 400; ++i) {
     std::string line;
     const int count = static_cast<int>(random() % 8);
-    for (int j = 0; j < count; ++j) line += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    for (int j = 0; j < count; ++j)
+      line += pieces[random() % (sizeof pieces / sizeof pieces[0])];
     lines.push_back(line);
   }
   for (const std::string &line : lines) {
@@ -98,10 +121,13 @@ std::string TwoRoadSettings() {
   std::string settings =
       "[S]\nP=$(S.\nQ=K)tail\nK=kv\nD=$\nO=(S.K)x\nL=$(S.L)\nM=$(S.N)\nN=$(s.m)\nPC=50%x\nMK=a`b\n"
       "LB=x~y\nE=`\nW=$(S.K)$(S.K)\nX=$(s.k)\nU=$(No.Such)\nHALF=$(S.P)\nOPEN=$(S\nDOTTED=$(S.K).$(\n"
-      "LONG=" + std::string(200, 'l') + "\nLONG2=$(S.LONG)$(S.LONG)\n";
-  for (int i = 0; i < 40; ++i) settings += "DEEP" + std::to_string(i) + "=$(S.DEEP" + std::to_string(i + 1) + ")d\n";
-  settings += "DEEP40=bottom\n[KernelErrors]\nKP=100%\nTRANSLN=Settings file '%s',~section '%s',~key '%s'~contains "
-              "a reference to undefined value\n";
+      "LONG=" +
+      std::string(200, 'l') + "\nLONG2=$(S.LONG)$(S.LONG)\n";
+  for (int i = 0; i < 40; ++i)
+    settings += "DEEP" + std::to_string(i) + "=$(S.DEEP" + std::to_string(i + 1) + ")d\n";
+  settings +=
+      "DEEP40=bottom\n[KernelErrors]\nKP=100%\nTRANSLN=Settings file '%s',~section '%s',~key '%s'~contains "
+      "a reference to undefined value\n";
   return settings;
 }
 
@@ -111,14 +137,15 @@ struct Expansion {
   std::vector<std::string> reports;
 };
 
-Expansion ExpandBy(bool fast, const std::string &input, std::size_t size, bool forFormat, const char *section,
-                   const char *key) {
+Expansion ExpandBy(bool fast, const std::string &input, std::size_t size, bool forFormat,
+                   const char *section, const char *key) {
   std::vector<char> buf(size, '\0');
   std::memcpy(buf.data(), input.c_str(), input.size() + 1);
   std::size_t length = input.size();
   vxtest::Messages().clear();
-  const bool resolved = fast ? vx::ExpandReferencesFast(buf.data(), &length, size, section, key, forFormat)
-                             : vx::ExpandReferencesBySplicing(buf.data(), &length, size, section, key, forFormat);
+  const bool resolved =
+      fast ? vx::ExpandReferencesFast(buf.data(), &length, size, section, key, forFormat)
+           : vx::ExpandReferencesBySplicing(buf.data(), &length, size, section, key, forFormat);
   Expansion result{resolved, buf.data(), vxtest::Messages()};
   // The length given back is that of the text.
   if (resolved) {
@@ -130,11 +157,19 @@ Expansion ExpandBy(bool fast, const std::string &input, std::size_t size, bool f
 TEST_F(SettingsTest, BothExpansionRoadsAgree) {
   WriteSettings(TwoRoadSettings());
   const char *const pieces[] = {
-      "$(S.P)", "$(S.Q)", "K)",        "$(S.K)",   "$(S.D)",    "(S.K)",   "$(S.O)",    "$(S.L)",
-      "$(S.M)", "$(S.PC)", "$(S.MK)",  "$(S.LB)",  "$(S.E)",    "$(S.LONG)", "$(S.DEEP0)", "$(S.DEEP12)", "$(S.LONG2)",
-      "$(S.W)", "$(S.X)",  "$(S.U)",   "$(KernelErrors.KP)", "$(S.HALF)", "$(S.OPEN)", "$(S.DOTTED)",
-      "$",      "(",       ")",        ".",        "S",         "x",       "%",         "`",
-      "$(",     "$(S",     "$(S.",     ".K)",      "$()",       "$(.K)",   "$(S.)",
+      "$(S.P)",      "$(S.Q)",     "K)",
+      "$(S.K)",      "$(S.D)",     "(S.K)",
+      "$(S.O)",      "$(S.L)",     "$(S.M)",
+      "$(S.PC)",     "$(S.MK)",    "$(S.LB)",
+      "$(S.E)",      "$(S.LONG)",  "$(S.DEEP0)",
+      "$(S.DEEP12)", "$(S.LONG2)", "$(S.W)",
+      "$(S.X)",      "$(S.U)",     "$(KernelErrors.KP)",
+      "$(S.HALF)",   "$(S.OPEN)",  "$(S.DOTTED)",
+      "$",           "(",          ")",
+      ".",           "S",          "x",
+      "%",           "`",          "$(",
+      "$(S",         "$(S.",       ".K)",
+      "$()",         "$(.K)",      "$(S.)",
   };
   std::mt19937 random(7121226);
   int compared = 0;
@@ -142,8 +177,10 @@ TEST_F(SettingsTest, BothExpansionRoadsAgree) {
   for (int i = 0; i < 3000; ++i) {
     std::string input;
     const int count = 1 + static_cast<int>(random() % 6);
-    for (int j = 0; j < count; ++j) input += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-    for (const std::size_t size : {std::size_t{VX_PARBUF_SIZE}, std::size_t{48}, std::size_t{2048}}) {
+    for (int j = 0; j < count; ++j)
+      input += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    for (const std::size_t size :
+         {std::size_t{VX_PARBUF_SIZE}, std::size_t{48}, std::size_t{2048}}) {
       if (input.size() >= size) continue;
       for (const bool forFormat : {false, true}) {
         const char *section = i % 3 == 0 ? nullptr : "Test";
@@ -218,8 +255,8 @@ TEST_F(SettingsTest, NamesTooLongForAnySettingsLineAreUndefined) {
   std::string chain = "[Long]\n";
   const std::string name(100, 'n');
   for (int i = 0; i < 20; ++i) {
-    chain += name + std::to_string(i) + "=" + (i < 19 ? "$(Long." + name + std::to_string(i + 1) + ")" : "end") +
-             "\n";
+    chain += name + std::to_string(i) + "=" +
+             (i < 19 ? "$(Long." + name + std::to_string(i + 1) + ")" : "end") + "\n";
   }
   WriteSettings(std::string(kSettings) + chain);
   std::string start = "$(Long." + name + "0)";

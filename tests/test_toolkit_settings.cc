@@ -70,13 +70,11 @@ TEST_F(SettingsTest, ToolkitEndsALineAtACarriageReturn) {
 }
 
 TEST_F(SettingsTest, ToolkitKeepsCommentsInFrontOfTheirLinesAndDropsLinesBeforeTheFirstSection) {
-  WriteSettings(
-      "stray=1\n; about paths\n[Paths]\n; about kernel\nKERNEL=/k/\n\n\nINCLUDE=/i/\n"
-      "[Files]\nA=1\n; at the end\n");
+  WriteSettings("stray=1\n; about paths\n[Paths]\n; about kernel\nKERNEL=/k/\n\n\nINCLUDE=/i/\n"
+                "[Files]\nA=1\n; at the end\n");
   ASSERT_TRUE(Nlm_SetAppParam(kBase, "Files", "B", "2"));
-  EXPECT_EQ(FileText(),
-            "; about paths\n[Paths]\n; about kernel\nKERNEL=/k/\nINCLUDE=/i/\n\n"
-            "[Files]\nA=1\nB=2\n\n; at the end\n");
+  EXPECT_EQ(FileText(), "; about paths\n[Paths]\n; about kernel\nKERNEL=/k/\nINCLUDE=/i/\n\n"
+                        "[Files]\nA=1\nB=2\n\n; at the end\n");
 }
 
 TEST_F(SettingsTest, ToolkitRemovesASectionForANullOrEmptyKeyButKeepsItsComments) {
@@ -140,7 +138,8 @@ TEST_F(SettingsTest, ToolkitReportsSuccessForAWriteThatFailed) {
   small.rlim_cur = 8;
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Nlm_Boolean result = Nlm_SetAppParam(kBase, "Paths", "OTHER", "a value longer than the limit");
+  const Nlm_Boolean result =
+      Nlm_SetAppParam(kBase, "Paths", "OTHER", "a value longer than the limit");
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_TRUE(result);

@@ -28,14 +28,14 @@ std::vector<std::string> Values(const std::vector<const char *> &lines, const ch
 }
 
 TEST(TemplateValues, KeyMustBeFollowedByEqualsSign) {
-  const std::vector<const char *> lines = {"[Compiler]", "EXTDIFFB=b", "EXTDIFF =x",
-                                           "EXTDIFF=a"};
+  const std::vector<const char *> lines = {"[Compiler]", "EXTDIFFB=b", "EXTDIFF =x", "EXTDIFF=a"};
   EXPECT_EQ(Values(lines, "Compiler", "EXTDIFF"), std::vector<std::string>{"a"});
 }
 
 TEST(TemplateValues, SectionIsComparedByteForByteInBrackets) {
-  const std::vector<const char *> lines = {"[visual]", "HCPRINTER=lower",  "[Visual] ",
-                                           "HCPRINTER=blank", "[Visual]", "HCPRINTER=lpr %s"};
+  const std::vector<const char *> lines = {"[visual]",  "HCPRINTER=lower",
+                                           "[Visual] ", "HCPRINTER=blank",
+                                           "[Visual]",  "HCPRINTER=lpr %s"};
   EXPECT_EQ(Values(lines, "Visual", "HCPRINTER"), std::vector<std::string>{"lpr %s"});
 }
 

@@ -51,7 +51,8 @@ void MoveDirectory(XtPointer, XtIntervalId *) {
 }
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 void PrintCwd() {
@@ -79,7 +80,8 @@ void Events() {
   usleep(20000);
   start = std::chrono::steady_clock::now();
   const Nlm_Boolean handled = myProcessAnyEvent();
-  std::printf("timer %d %d %.3f\n", handled ? 1 : 0, g_timerFired ? 1 : 0, MillisecondsSince(start));
+  std::printf("timer %d %d %.3f\n", handled ? 1 : 0, g_timerFired ? 1 : 0,
+              MillisecondsSince(start));
   std::fflush(stdout);
 }
 
