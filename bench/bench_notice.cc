@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "bench_support.h"
-#include "notice_preview.h"
+#include "notice.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "templates.h"
-#include "window.h"
+#include "form_tables.h"
 
 namespace {
 

@@ -15,7 +15,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh" || exit 1
 build="$root/build-bench"
-cmake -S "$root" -B "$build" >/dev/null || { echo "configure failed"; exit 1; }
+cmake -S "$root" -B "$build" -DVX_BUILD_BENCH=ON -DVX_BUILD_TESTS=OFF >/dev/null || { echo "configure failed"; exit 1; }
 cmake --build "$build" -j "$(nproc)" --target velorix-bench bench_bare_window bench_startup_timer \
   bench_install_writes bench_write_template velorix-setup >/dev/null || { echo "build failed"; exit 1; }
 

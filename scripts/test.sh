@@ -47,6 +47,12 @@ status=0
 # Each fuzz target a few seconds from its seed corpus; a crash fails the run.
 echo "=== fuzz targets (libFuzzer), ${FUZZ_SECONDS:-5} s each ==="
 isolated "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" || status=1
+# The fuzz targets hold the code that needs no display: no GUI library may
+# come in with it.
+if ldd "$root"/build-fuzz/fuzz_* | grep -E "libX|libvibrant|libXm"; then
+  echo "FAILED: a fuzz target links a GUI library"
+  status=1
+fi
 
 echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
 (cd build-asan && isolated ctest --output-on-failure -j 2) || status=1

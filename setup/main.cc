@@ -13,9 +13,10 @@
 #include <cstdlib>
 
 #include <X11/Xlib.h>
+#include <ncbi.h>
 
 #include "unattended.h"
-#include "window.h"
+#include "run_window.h"
 
 namespace {
 

@@ -25,13 +25,12 @@
 #include "templates.h"
 #include "tuning_fields.h"
 #include "utility.h"
-#include "window.h"
+#include "actions.h"
+#include "form_tables.h"
 
 namespace {
 
 constexpr const char *kProgram = "velorix-setup";
-// Characters that the product directory field refuses as they are typed.
-constexpr const char *kRefusedPathCharacters = " \\,";
 constexpr const char *kScratchPattern = "velorix-dry-run-XXXXXX";
 constexpr const char *kShellPathTooLong =
     "The value of SHELL and the shell options together are too long for the\n"
@@ -242,23 +241,23 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines go to standard output.
 InstallOutcome DryRun(const InstallForm &form) {
-  InstallPlan plan;
-  plan.workDir = WorkingDirectory();
+  const std::string workDir = WorkingDirectory();
+  PlanActions plan(workDir);
   const char *tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + kScratchPattern;
   std::vector<char> scratch(pattern.begin(), pattern.end());
   scratch.push_back('\0');
-  if (plan.workDir.empty() || mkdtemp(scratch.data()) == nullptr || chdir(scratch.data()) != 0) {
+  if (workDir.empty() || mkdtemp(scratch.data()) == nullptr || chdir(scratch.data()) != 0) {
     Nlm_Message(MSG_OK, "%s", "Cannot make a scratch directory for the dry run.");
     return InstallOutcome::Stopped;
   }
-  const InstallOutcome outcome = RunInstallation(form, &plan);
-  const bool back = chdir(plan.workDir.c_str()) == 0;
+  const InstallOutcome outcome = RunInstallation(form, plan);
+  const bool back = chdir(workDir.c_str()) == 0;
   std::error_code ignored;
   std::filesystem::remove_all(scratch.data(), ignored);
-  if (!back) std::fprintf(stderr, "%s: cannot return to %s\n", kProgram, plan.workDir.c_str());
-  for (const std::string &entry : plan.lines)
+  if (!back) std::fprintf(stderr, "%s: cannot return to %s\n", kProgram, workDir.c_str());
+  for (const std::string &entry : plan.lines())
     std::printf("%s\n", entry.c_str());
   if (outcome == InstallOutcome::Ended) std::printf("end\n");
   return outcome;

@@ -1,17 +1,10 @@
 /*
- * directory.cc - the working directory, the file dialogs and truncation.
- *
- * The GUI layer's file dialogs may leave the process in the directory the
- * user browsed to, which would move every relative path of the program
- * (the settings file among them).  The wrappers here put the working
- * directory back, whatever the dialog did.
+ * directory.cc - the working directory and truncation.
  */
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-#include <vibrant.h>
 
 #include "utility.h"
 
@@ -19,22 +12,6 @@ namespace {
 
 // Size of the block CurrentDirectory returns: a path and its NUL.
 constexpr std::size_t kDirectoryBlockSize = 4096;
-
-// Remembers the working directory for as long as it lives and makes it
-// the working directory again when it goes.
-class DirectoryKeeper {
- public:
-  DirectoryKeeper() : saved_(CurrentDirectory()) {}
-  ~DirectoryKeeper() {
-    ChangeDirectory(saved_);
-    Nlm_MemFree(saved_);
-  }
-  DirectoryKeeper(const DirectoryKeeper &) = delete;
-  DirectoryKeeper &operator=(const DirectoryKeeper &) = delete;
-
- private:
-  Nlm_CharPtr saved_;
-};
 
 }  // namespace
 
@@ -57,18 +34,6 @@ extern "C" void ChangeDirectory(const char *path) {
   // Callers restore a directory they were just in; a failure leaves them
   // where they are, which is all they could do about it.
   if (chdir(path) != 0) return;
-}
-
-extern "C" Nlm_Boolean myGetInputFileName(Nlm_CharPtr name, size_t size, Nlm_CharPtr extType) {
-  if (name == nullptr || size == 0) return FALSE;
-  DirectoryKeeper keep;
-  return Nlm_GetInputFileName(name, size, extType, nullptr);
-}
-
-extern "C" Nlm_Boolean myGetOutputFileName(Nlm_CharPtr name, size_t size, Nlm_CharPtr proposed) {
-  if (name == nullptr || size == 0) return FALSE;
-  DirectoryKeeper keep;
-  return Nlm_GetOutputFileName(name, size, proposed);
 }
 
 // The stream is not flushed: a caller that wrote through it flushes first.

@@ -1,5 +1,5 @@
 /*
- * events.cc - running a shell command, and dispatching one GUI event.
+ * events.cc - dispatching one GUI event.
  *
  * myProcessAnyEvent lets long work in the analysis program keep its
  * windows alive: it handles one pending X event or timer and returns,
@@ -10,9 +10,6 @@
  * wins, and Motif fails with "No realize class procedure defined"; such a
  * program must keep Motif in its needed libraries (--no-as-needed).
  */
-#include <cstdio>
-#include <cstdlib>
-
 #include <X11/Intrinsic.h>
 
 #include "utility.h"
@@ -22,20 +19,6 @@
 // C++ (its Motif includes clash with the toolkit's VoidProc), so the one
 // declaration needed is repeated here.
 extern "C" XtAppContext Nlm_appContext;
-
-// The command's exit status is not looked at: callers judge success by
-// what it left on disk, which the follow-up function examines.
-extern "C" Nlm_Int2 ExecuteCommand(const char *command, void * /* unused */, VxFollowUp then) {
-  if (command != nullptr) {
-    // The command's output must follow, not precede, what we printed.
-    std::fflush(nullptr);
-    // system's status is deliberately ignored (see above).
-    const int status = std::system(command);
-    static_cast<void>(status);
-  }
-  if (then == nullptr) return 0;
-  return static_cast<Nlm_Int2>(then());
-}
 
 extern "C" Nlm_Boolean myProcessAnyEvent(void) {
   if (Nlm_appContext == nullptr) return FALSE;

@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include "installation.h"
+#include "notice.h"
 #include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"

@@ -9,7 +9,7 @@
 
 #include "templates.h"
 #include "tuning_fields.h"
-#include "window.h"
+#include "form_tables.h"
 
 // The toolkit's short name for Nlm_Message would rename gtest's Message.
 #undef Message

@@ -5,7 +5,7 @@
  * as a blank line.  The texts are shown as they are, never used as a
  * printf format (the differentiator text holds a "%s" of its own).
  */
-#include "help.h"
+#include "form_tables.h"
 
 const char *const kDirectoryHelp =
     "Velorix directory input field specifies the directory that contains\n"

@@ -18,39 +18,41 @@ namespace {
 // reaches the procedure over-long and is refused there, never cut here.
 constexpr std::size_t kReadLimit = kFieldLimit + 1;
 
-std::string ReadField(Nlm_TexT field) {
+std::string readField(Nlm_TexT field) {
   if (field == nullptr) return {};
   std::vector<char> buffer(kReadLimit + 1, '\0');
   Nlm_GetTitle(field, buffer.data(), buffer.size());
   return std::string(buffer.data(), strnlen(buffer.data(), kReadLimit));
 }
 
-InstallForm ReadForm() {
+InstallForm readForm() {
+  const SetupControls &c = Controls();
   InstallForm form;
-  form.kernel = ReadField(tKernel);
-  form.include = ReadField(tInclude);
-  form.lib = ReadField(tLib);
-  form.cppName = ReadField(tCppName);
-  form.cppOptions = ReadField(tCppLib);
+  form.kernel = readField(c.tKernel);
+  form.include = readField(c.tInclude);
+  form.lib = readField(c.tLib);
+  form.cppName = readField(c.tCppName);
+  form.cppOptions = readField(c.tCppLib);
   for (int i = 0; i < kAdjustRecords; ++i) {
-    if (Adjust[i].field != nullptr) form.tuning[i] = ReadField(Adjust[i].field);
+    if (c.adjustField[i] != nullptr) form.tuning[i] = readField(c.adjustField[i]);
   }
-  form.full = gInst != nullptr && Nlm_GetValue(gInst) == 1;
-  form.shellStyle = gShellStyle != nullptr ? Nlm_GetValue(gShellStyle) : 1;
-  form.shellPath = ReadField(tShellPath);
-  form.noticeBoxExists = bReg != nullptr;
-  form.noticeConsent = bReg != nullptr && Nlm_GetStatus(bReg);
+  form.full = c.gInst != nullptr && Nlm_GetValue(c.gInst) == kFullValue;
+  form.shellStyle = c.gShellStyle != nullptr ? Nlm_GetValue(c.gShellStyle) : 1;
+  form.shellPath = readField(c.tShellPath);
+  form.noticeBoxExists = c.bReg != nullptr;
+  form.noticeConsent = c.bReg != nullptr && Nlm_GetStatus(c.bReg);
   return form;
 }
 
 }  // namespace
 
 void SetupProc(Nlm_ButtoN /*button*/) {
+  Nlm_GrouP buttons = Controls().gTerm;
   // Neither "Setup" nor "Cancel" may be pressed while the work runs.
-  Nlm_Disable(gTerm);
-  if (RunInstallation(ReadForm()) == InstallOutcome::Ended) {
+  Nlm_Disable(buttons);
+  if (RunInstallation(readForm()) == InstallOutcome::Ended) {
     Nlm_QuitProgram();
     return;
   }
-  Nlm_Enable(gTerm);
+  Nlm_Enable(buttons);
 }

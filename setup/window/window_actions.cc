@@ -6,6 +6,7 @@
  */
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +19,7 @@
 
 namespace {
 
-constexpr Nlm_Int2 kFullValue = 1;  // the installation switch's "Full"
-// Characters that a directory path typed into the form may not hold.
-constexpr const char *kRefusedPathCharacters = " \\,";
-
-void SetEnabled(Nlm_Handle control, bool enabled) {
+void setEnabled(Nlm_Handle control, bool enabled) {
   if (control == nullptr) return;  // not made yet, or never
   if (enabled) {
     Nlm_Enable(control);
@@ -31,7 +28,7 @@ void SetEnabled(Nlm_Handle control, bool enabled) {
   }
 }
 
-void SetShown(Nlm_Handle control, bool shown) {
+void setShown(Nlm_Handle control, bool shown) {
   if (control == nullptr) return;
   if (shown) {
     Nlm_Show(control);
@@ -42,13 +39,14 @@ void SetShown(Nlm_Handle control, bool shown) {
 
 // Puts the working directory into the product directory field; says why
 // when it cannot, and leaves the field as the user had it.
-void FillProductDirectory() {
-  if (tKernel == nullptr) return;
-  if (getcwd(ParBuf, VX_PARBUF_SIZE) != nullptr) {
-    Nlm_SetTitle(tKernel, ParBuf);
+void fillProductDirectory() {
+  Nlm_TexT field = Controls().tKernel;
+  if (field == nullptr) return;
+  std::array<char, VX_PARBUF_SIZE> directory;
+  if (getcwd(directory.data(), directory.size()) != nullptr) {
+    Nlm_SetTitle(field, directory.data());
     return;
   }
-  ParBuf[0] = '\0';
   if (errno == ERANGE) {
     Nlm_Message(MSG_OK,
                 "The path of the current directory is longer than %d characters.\n"
@@ -62,27 +60,25 @@ void FillProductDirectory() {
   }
 }
 
-struct MemFreer {
-  void operator()(char *block) const { Nlm_MemFree(block); }
-};
-
 }  // namespace
 
 void InstActnProc(Nlm_GrouP g) {
+  const SetupControls &c = Controls();
   const bool full = Nlm_GetValue(g) == kFullValue;
-  if (full) FillProductDirectory();
-  SetEnabled(gC, full);
-  SetEnabled(iC, full);
-  SetShown(gShellStyle, full);
-  SetEnabled(iShell, full);
-  SetShown(gShellPath, full);
-  SetEnabled(gCpp, full);
-  SetEnabled(iCpp, full);
+  if (full) fillProductDirectory();
+  setEnabled(c.gC, full);
+  setEnabled(c.iC, full);
+  setShown(c.gShellStyle, full);
+  setEnabled(c.iShell, full);
+  setShown(c.gShellPath, full);
+  setEnabled(c.gCpp, full);
+  setEnabled(c.iCpp, full);
 }
 
 void ShellStyleProc(Nlm_GrouP g) {
   const int record = Nlm_GetValue(g) - 1;
-  if (record < 0 || record >= kShellRecords || tShellPath == nullptr) return;
+  Nlm_TexT field = Controls().tShellPath;
+  if (record < 0 || record >= kShellRecords || field == nullptr) return;
   std::string path;
   if (!ShellPathText(std::getenv("SHELL"), shells[record].name, shells[record].options, &path)) {
     Nlm_Message(MSG_OK,
@@ -90,9 +86,7 @@ void ShellStyleProc(Nlm_GrouP g) {
                 "characters.\nPlease type the shell path in.",
                 static_cast<int>(kShellPathMax));
   }
-  std::strncpy(ParBuf, path.c_str(), VX_PARBUF_SIZE - 1);
-  ParBuf[VX_PARBUF_SIZE - 1] = '\0';
-  Nlm_SetTitle(tShellPath, ParBuf);
+  Nlm_SetTitle(field, Title(path.c_str()));
 }
 
 // The whole text is checked, however long: a block sized to it is read, so

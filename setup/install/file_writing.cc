@@ -27,7 +27,7 @@
 
 #include "templates.h"
 #include "utility.h"
-#include "window.h"
+#include "form_tables.h"
 
 namespace {
 

@@ -43,15 +43,9 @@ Nlm_WindoW LiveOrHome(Nlm_WindoW w) {
   return (w != nullptr && (w == helpHome || IsOpenHelpWindow(w))) ? w : helpHome;
 }
 
-Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
-
 void AddLine(Nlm_GrouP group, const char *line) {
   Nlm_StaticPrompt(group, Title(line), 0, 0, Nlm_systemFont, 'l');
 }
-
-struct MemFreer {
-  void operator()(char *block) const { Nlm_MemFree(block); }
-};
 
 // Builds and shows one help window for text.
 void helpMessage(const char *text) {
@@ -92,15 +86,16 @@ void helpMessage(const char *text) {
 // The text of a Help item; the items are compared in this order, and the
 // first equal one decides.  NULL for any other item.
 const char *ChooseText(Nlm_IteM item) {
+  const SetupControls &c = Controls();
   if (item == nullptr) return nullptr;
-  if (item == iKernel) return kDirectoryHelp;
-  if (item == iC) return kCCompilerHelp;
+  if (item == c.iKernel) return kDirectoryHelp;
+  if (item == c.iC) return kCCompilerHelp;
   for (int i = 0; i < kAdjustRecords; ++i) {
-    if (item == Adjust[i].help) return Adjust[i].helpText;
+    if (item == c.adjustHelp[i]) return Adjust[i].helpText;
   }
-  if (item == iShell) return kShellHelp;
-  if (item == iCpp) return kCppCompilerHelp;
-  if (item == iInst) return kInstallationHelp;
+  if (item == c.iShell) return kShellHelp;
+  if (item == c.iCpp) return kCppCompilerHelp;
+  if (item == c.iInst) return kInstallationHelp;
   return nullptr;
 }
 

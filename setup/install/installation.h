@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "window.h"
+#include "form_tables.h"
+
+class Actions;
 
 // Longest text accepted from a form field.
 constexpr std::size_t kFieldLimit = 16384;
@@ -50,24 +52,11 @@ enum class InstallOutcome {
   Ended     // done; the caller ends the program
 };
 
-// What a dry run reports instead of doing it: one line per file written,
-// removed, renamed or compiled and per setting stored, in procedure order.
-struct InstallPlan {
-  // The directory the installation is meant for.  A dry run keeps its
-  // scratch settings file elsewhere, so relative paths are looked up here.
-  std::string workDir;
-  std::vector<std::string> lines;
-};
+// Runs the installation for form, each step carried out by actions
+// (actions.h): RealActions installs, PlanActions only lists.
+InstallOutcome RunInstallation(const InstallForm &form, Actions &actions);
 
-// Runs the installation for form.  With plan, nothing outside the current
-// directory's settings file is changed: the caller runs a dry run from a
-// scratch directory and plan collects what would be done.
-InstallOutcome RunInstallation(const InstallForm &form, InstallPlan *plan = nullptr);
-
-// The installation notice command for a Full (m) or User (u) installation.
-std::string NoticeCommand(bool full);
-
-// Recipients of the installation notice, separated by blanks.
-extern const char *const kNoticeRecipients;
+// Runs the installation for form with RealActions.
+InstallOutcome RunInstallation(const InstallForm &form);
 
 #endif

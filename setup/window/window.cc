@@ -33,67 +33,62 @@ constexpr Nlm_Int2 kFormColumns = 2;     // prompt and field
 constexpr Nlm_Int2 kSwitchRowColumns = 5;
 constexpr Nlm_Int2 kButtonRowColumns = 3;
 constexpr int kButtonGaps = 3;      // before, between and after the buttons
-constexpr Nlm_Int2 kUserValue = 2;  // the installation switch's "User"
-constexpr Nlm_Int2 kFullValue = 1;
 
 struct Spacing {
   Nlm_Int2 h;  // half the standard character width
   Nlm_Int2 v;  // half the standard font height
 };
 
-// Vibrant copies every title it is given but declares it writable.
-Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
-
-void SetMarginsAndSpacing(Nlm_GrouP group, Spacing s) {
+void setMarginsAndSpacing(Nlm_GrouP group, Spacing s) {
   Nlm_SetGroupMargins(group, s.h, s.v);
   Nlm_SetGroupSpacing(group, s.h, s.v);
 }
 
 // A field's label, as high as a dialog text so that the two line up.
-void FieldPrompt(Nlm_GrouP group, const char *label) {
+void fieldPrompt(Nlm_GrouP group, const char *label) {
   Nlm_StaticPrompt(group, Title(label), 0, Nlm_dialogTextHeight, Nlm_systemFont, 'l');
 }
 
-Nlm_TexT Field(Nlm_GrouP group, const char *label, const char *initial,
+Nlm_TexT field(Nlm_GrouP group, const char *label, const char *initial,
                Nlm_TxtActnProc action = nullptr) {
-  FieldPrompt(group, label);
+  fieldPrompt(group, label);
   return Nlm_DialogText(group, Title(initial), kFieldChars, action);
 }
 
-Nlm_GrouP FormGroup(Nlm_WindoW window, const char *title, Spacing s) {
+Nlm_GrouP formGroup(Nlm_WindoW window, const char *title, Spacing s) {
   Nlm_GrouP group = Nlm_NormalGroup(window, kFormColumns, 0, Title(title), nullptr, nullptr);
-  SetMarginsAndSpacing(group, s);
+  setMarginsAndSpacing(group, s);
   return group;
 }
 
 // One field and one Help item per Adjust record whose key the settings
 // template holds in the record's section.
-void MakeTuningFields() {
+void makeTuningFields(SetupControls &c) {
   for (int i = 0; i < kAdjustRecords; ++i) {
-    AdjustRecord &record = Adjust[i];
-    record.field = nullptr;
+    const AdjustRecord &record = Adjust[i];
+    c.adjustField[i] = nullptr;
     for (const char *value : TemplateValues(SetData, kSetDataLines, record.section, record.key)) {
-      FieldPrompt(gAdjust, record.label);
-      record.field = Nlm_DialogText(gAdjust, Title(value), kFieldChars, nullptr);
-      record.help = Nlm_CommandItem(mAdjust, Title(record.label), HelpProc);
+      fieldPrompt(c.gAdjust, record.label);
+      c.adjustField[i] = Nlm_DialogText(c.gAdjust, Title(value), kFieldChars, nullptr);
+      c.adjustHelp[i] = Nlm_CommandItem(c.mAdjust, Title(record.label), HelpProc);
     }
   }
 }
 
 // Detects the shell style, selects it and fills the shell path field.
-void ApplyShellDetection() {
+void applyShellDetection(const SetupControls &c) {
   const ShellDetection detected = DetectShellStyle(kShellListFile, std::getenv("SHELL"));
   if (!detected.problem.empty()) Nlm_Message(MSG_OK, "%s", detected.problem.c_str());
-  Nlm_SetValue(gShellStyle, static_cast<Nlm_Int2>(detected.style));
-  ShellStyleProc(gShellStyle);
-  if (Nlm_GetValue(gInst) != kFullValue) {
-    Nlm_Hide(gShellStyle);
-    Nlm_Hide(gShellPath);
+  Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(detected.style));
+  ShellStyleProc(c.gShellStyle);
+  if (Nlm_GetValue(c.gInst) != kFullValue) {
+    Nlm_Hide(c.gShellStyle);
+    Nlm_Hide(c.gShellPath);
   }
 }
 
 // Width of a button with this title, measured by making it and removing it.
-Nlm_Int2 ButtonWidth(Nlm_GrouP row, const char *title) {
+Nlm_Int2 buttonWidth(Nlm_GrouP row, const char *title) {
   Nlm_ButtoN probe = Nlm_PushButton(row, Title(title), nullptr);
   Nlm_RecT r;
   Nlm_GetPosition(probe, &r);
@@ -103,45 +98,52 @@ Nlm_Int2 ButtonWidth(Nlm_GrouP row, const char *title) {
 
 // The button row spreads "Setup" and "Cancel" over the directory row's
 // width, with equal gaps before, between and after them.
-void MakeButtonRow(Nlm_WindoW window, Nlm_GrouP directoryRow, Spacing s) {
+void makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP directoryRow, Spacing s) {
   Nlm_RecT r;
   Nlm_GetPosition(directoryRow, &r);
   int room = r.right - r.left;
-  gTerm = Nlm_HiddenGroup(window, kButtonRowColumns, 0, nullptr);
-  room -= ButtonWidth(gTerm, "Setup");
-  room -= ButtonWidth(gTerm, "Cancel");
+  c.gTerm = Nlm_HiddenGroup(window, kButtonRowColumns, 0, nullptr);
+  room -= buttonWidth(c.gTerm, "Setup");
+  room -= buttonWidth(c.gTerm, "Cancel");
   // Integer division truncates toward zero; a row narrower than the two
   // buttons (never with these widths) gets no gaps rather than negative ones.
   const Nlm_Int2 gap = static_cast<Nlm_Int2>(room > 0 ? room / kButtonGaps : 0);
-  Nlm_SetGroupMargins(gTerm, gap, s.v);
-  Nlm_SetGroupSpacing(gTerm, gap, s.v);
-  Nlm_PushButton(gTerm, Title("Setup"), SetupProc);
-  Nlm_PushButton(gTerm, Title("Cancel"), CancelProc);
+  Nlm_SetGroupMargins(c.gTerm, gap, s.v);
+  Nlm_SetGroupSpacing(c.gTerm, gap, s.v);
+  Nlm_PushButton(c.gTerm, Title("Setup"), SetupProc);
+  Nlm_PushButton(c.gTerm, Title("Cancel"), CancelProc);
 }
 
 // Each list ends at its first NULL handle, so a missing Tuning field or
 // consent box simply shortens it.
-void AlignControls() {
+void alignControls(const SetupControls &c) {
   for (int i = 0; i < kAdjustRecords; ++i) {
-    Nlm_AlignObjects(ALIGN_JUSTIFY, static_cast<Nlm_Handle>(tKernel),
-                     static_cast<Nlm_Handle>(tInclude), static_cast<Nlm_Handle>(tLib),
-                     static_cast<Nlm_Handle>(tCppName), static_cast<Nlm_Handle>(tCppLib),
-                     static_cast<Nlm_Handle>(Adjust[i].field), static_cast<Nlm_Handle>(nullptr));
+    Nlm_AlignObjects(ALIGN_JUSTIFY, static_cast<Nlm_Handle>(c.tKernel),
+                     static_cast<Nlm_Handle>(c.tInclude), static_cast<Nlm_Handle>(c.tLib),
+                     static_cast<Nlm_Handle>(c.tCppName), static_cast<Nlm_Handle>(c.tCppLib),
+                     static_cast<Nlm_Handle>(c.adjustField[i]), static_cast<Nlm_Handle>(nullptr));
   }
-  Nlm_AlignObjects(ALIGN_RIGHT, static_cast<Nlm_Handle>(tKernel),
-                   static_cast<Nlm_Handle>(tShellPath), static_cast<Nlm_Handle>(bReg),
+  Nlm_AlignObjects(ALIGN_RIGHT, static_cast<Nlm_Handle>(c.tKernel),
+                   static_cast<Nlm_Handle>(c.tShellPath), static_cast<Nlm_Handle>(c.bReg),
                    static_cast<Nlm_Handle>(nullptr));
-  Nlm_AlignObjects(ALIGN_LOWER, static_cast<Nlm_Handle>(gInst),
-                   static_cast<Nlm_Handle>(gShellStyle), static_cast<Nlm_Handle>(gShellPath),
+  Nlm_AlignObjects(ALIGN_LOWER, static_cast<Nlm_Handle>(c.gInst),
+                   static_cast<Nlm_Handle>(c.gShellStyle), static_cast<Nlm_Handle>(c.gShellPath),
                    static_cast<Nlm_Handle>(nullptr));
 }
 
 }  // namespace
 
+SetupControls &Controls() {
+  static SetupControls controls;
+  return controls;
+}
+
 int RunSetupWindow(void) {
+  SetupControls &c = Controls();
   // The notice's shell runs while the controls before the Registration
   // group are made: it is the slowest part of the start-up.
-  StartNoticeCommand();
+  NoticePreviewCommand notice;
+  notice.start();
   const Spacing s{static_cast<Nlm_Int2>(Nlm_stdCharWidth >> 1),
                   static_cast<Nlm_Int2>(Nlm_stdFontHeight >> 1)};
 
@@ -152,51 +154,52 @@ int RunSetupWindow(void) {
   Nlm_MenU help = Nlm_PulldownMenu(window, Title("Help"));
 
   Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
-  SetMarginsAndSpacing(directoryRow, s);
-  tKernel = Field(directoryRow, "VELORIX directory", kInitialKernel, PathCheckProc);
-  iKernel = Nlm_CommandItem(help, Title("VELORIX directory"), HelpProc);
+  setMarginsAndSpacing(directoryRow, s);
+  c.tKernel = field(directoryRow, "VELORIX directory", kInitialKernel, PathCheckProc);
+  c.iKernel = Nlm_CommandItem(help, Title("VELORIX directory"), HelpProc);
 
-  gC = FormGroup(window, "C compiler", s);
-  tInclude = Field(gC, "Include", kInitialInclude);
-  tLib = Field(gC, "Libraries", kInitialLibraries);
-  iC = Nlm_CommandItem(help, Title("C compiler"), HelpProc);
+  c.gC = formGroup(window, "C compiler", s);
+  c.tInclude = field(c.gC, "Include", kInitialInclude);
+  c.tLib = field(c.gC, "Libraries", kInitialLibraries);
+  c.iC = Nlm_CommandItem(help, Title("C compiler"), HelpProc);
 
-  gCpp = FormGroup(window, "C++ compiler", s);
-  tCppName = Field(gCpp, "Name", kInitialCppName);
-  tCppLib = Field(gCpp, "Options", kInitialCppOptions);
-  iCpp = Nlm_CommandItem(help, Title("C++ compiler"), HelpProc);
+  c.gCpp = formGroup(window, "C++ compiler", s);
+  c.tCppName = field(c.gCpp, "Name", kInitialCppName);
+  c.tCppLib = field(c.gCpp, "Options", kInitialCppOptions);
+  c.iCpp = Nlm_CommandItem(help, Title("C++ compiler"), HelpProc);
 
-  gAdjust = FormGroup(window, "Tuning", s);
-  mAdjust = Nlm_SubMenu(help, Title("Tuning"));
-  MakeTuningFields();
+  c.gAdjust = formGroup(window, "Tuning", s);
+  c.mAdjust = Nlm_SubMenu(help, Title("Tuning"));
+  makeTuningFields(c);
 
   Nlm_GrouP switchRow = Nlm_HiddenGroup(window, kSwitchRowColumns, 0, nullptr);
   Nlm_SetGroupSpacing(switchRow, s.h, s.v);
 
-  gInst = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Installation"), nullptr, InstActnProc);
-  SetMarginsAndSpacing(gInst, s);
-  iInst = Nlm_CommandItem(help, Title("Installation"), HelpProc);
-  Nlm_RadioButton(gInst, Title("Full"));
-  Nlm_RadioButton(gInst, Title("User"));
-  Nlm_SetValue(gInst, kUserValue);
-  InstActnProc(gInst);
+  c.gInst =
+      Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Installation"), nullptr, InstActnProc);
+  setMarginsAndSpacing(c.gInst, s);
+  c.iInst = Nlm_CommandItem(help, Title("Installation"), HelpProc);
+  Nlm_RadioButton(c.gInst, Title("Full"));
+  Nlm_RadioButton(c.gInst, Title("User"));
+  Nlm_SetValue(c.gInst, kUserValue);
+  InstActnProc(c.gInst);
 
-  gShellStyle =
+  c.gShellStyle =
       Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell style"), nullptr, ShellStyleProc);
-  SetMarginsAndSpacing(gShellStyle, s);
+  setMarginsAndSpacing(c.gShellStyle, s);
   for (int i = 0; i < kShellRecords; ++i)
-    Nlm_RadioButton(gShellStyle, Title(shells[i].name));
+    Nlm_RadioButton(c.gShellStyle, Title(shells[i].name));
 
-  gShellPath = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell path"), nullptr, nullptr);
-  Nlm_SetGroupMargins(gShellPath, s.h, s.v);
-  tShellPath = Nlm_DialogText(gShellPath, Title(""), kShellPathChars, nullptr);
-  iShell = Nlm_CommandItem(help, Title("Shell"), HelpProc);
+  c.gShellPath = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell path"), nullptr, nullptr);
+  Nlm_SetGroupMargins(c.gShellPath, s.h, s.v);
+  c.tShellPath = Nlm_DialogText(c.gShellPath, Title(""), kShellPathChars, nullptr);
+  c.iShell = Nlm_CommandItem(help, Title("Shell"), HelpProc);
 
-  ApplyShellDetection();
-  MakeNoticePreview(window, s.h, s.v);
-  InstActnProc(gInst);  // now every control it switches exists
-  MakeButtonRow(window, directoryRow, s);
-  AlignControls();
+  applyShellDetection(c);
+  MakeNoticePreview(c, notice, window, s.h, s.v);
+  InstActnProc(c.gInst);  // now every control it switches exists
+  makeButtonRow(c, window, directoryRow, s);
+  alignControls(c);
 
   Nlm_Show(window);
   Nlm_ProcessEvents();

@@ -1,0 +1,18 @@
+# The sources of each library, shared by the main build and the fuzz
+# build.  VX_ROOT is the top of the source tree.
+#
+#   VX_SUPPORT_CORE_SOURCES  the support library without a display
+#   VX_SUPPORT_GUI_SOURCES   its parts that need Vibrant or Xt
+#   VX_INSTALL_SOURCES       the installation core of the setup tool
+#   VX_WINDOW_SOURCES        the Setup window and its help windows
+include_guard(GLOBAL)
+
+set(VX_SUPPORT_GUI_SOURCES
+  ${VX_ROOT}/support/events.cc
+  ${VX_ROOT}/support/file_dialogs.cc
+  ${VX_ROOT}/support/text_width.cc)
+file(GLOB VX_SUPPORT_CORE_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/support/*.cc)
+list(REMOVE_ITEM VX_SUPPORT_CORE_SOURCES ${VX_SUPPORT_GUI_SOURCES})
+
+file(GLOB VX_INSTALL_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/install/*.cc)
+file(GLOB VX_WINDOW_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/window/*.cc)

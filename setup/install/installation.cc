@@ -1,0 +1,449 @@
+/*
+ * installation.cc - the installation procedure behind "Setup".
+ *
+ * RunInstallation takes the form's values and does, in this order: checks
+ * the product directory, writes the settings file from its template and
+ * stores the form's values in it, makes sure the names file exists, writes
+ * the installation-wide files and compiles the symbolic-differentiation
+ * object (Full) or looks for that object in the product directory (User),
+ * removes the visuals file, writes the palette file, records the current
+ * class and, with the user's consent, sends the installation notice.
+ *
+ * A failure that makes the rest meaningless shows a message and returns
+ * Stopped; nothing done before it is undone, and the next run starts again
+ * from the settings template.  Every other failure shows a message and the
+ * procedure goes on.  Paths come from the settings file just written and
+ * are read with GetParamString: a product directory may hold "%", which
+ * must stay literal, so no path is ever used as a printf format.
+ */
+#include "installation.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "actions.h"
+#include "file_writing.h"
+#include "form_tables.h"
+#include "notice.h"
+#include "templates.h"
+#include "utility.h"
+
+namespace {
+
+constexpr char kSettingsDirectory[] = ".";
+constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kProductExecutable[] = "velorix";
+constexpr char kNamesFileContent[] = "-";
+constexpr char kEmptyMarkText[] = "`";
+constexpr char kDisabledOption[] = "-";
+constexpr char kAutodifObject[] = "autodif.o";
+constexpr char kAutodifC[] = "autodif.c";
+constexpr char kAutodifCpp[] = "autodif.cc";
+constexpr char kProductObject[] = "$(Paths.KERNEL)autodif$(Extensions.OBJ)";
+constexpr char kHierarchyLine[] = "&hierarchy";
+constexpr char kSectionMark = '&';
+
+constexpr char kMsgNoDirectory[] = "Specify full path to the VELORIX's home directory";
+constexpr char kMsgNoExecutable[] = "The path you've specified does not contain VELORIX executable";
+constexpr char kMsgCompileFailed[] =
+    "Cannot compile autodif.cc.\nSymbolical differentiation feature will be "
+    "disabled.\nPlease check the name of C++ compiler\nand ensure it is "
+    "accessable via the PATH variable";
+constexpr char kMsgNoProductObject[] =
+    "Could not run C++ compiler during the full installation.\nSymbolical "
+    "differentiation feature will be disabled.";
+
+// Every message of the procedure: a modal box with OK.  The text is never
+// a format.
+void show(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str()); }
+
+std::string settingsPath() { return std::string(kSettingsDirectory) + "/" + kSettingsName; }
+
+std::string compileCommand(const InstallForm &form) {
+  return form.cppName + " -c -o " + kAutodifObject + " " + kAutodifCpp + " " + form.cppOptions;
+}
+
+// ---- checks before anything is written --------------------------------
+
+bool checkLength(const std::string &text, std::size_t limit, const char *field) {
+  if (text.size() <= limit) return true;
+  show(std::string("The text of the field '") + field + "' is longer than " +
+       std::to_string(limit) + " characters.\nPlease shorten it.");
+  return false;
+}
+
+// A stored value must leave its settings line within the line limit.
+bool checkLine(const char *key, std::size_t valueLength, const char *field) {
+  if (std::strlen(key) + 1 + valueLength <= kSettingsLineLimit) return true;
+  show(std::string("The text of the field '") + field +
+       "' is too long for the settings file:\na settings line holds at most " +
+       std::to_string(kSettingsLineLimit) + " characters.");
+  return false;
+}
+
+std::string trimmedTuning(const std::string &text) {
+  std::string buffer = text;
+  StrTrim(buffer.data());
+  buffer.resize(std::strlen(buffer.c_str()));
+  return buffer.empty() ? std::string(kEmptyMarkText) : buffer;
+}
+
+// Refuses, before anything is written, every text that would be cut, would
+// overflow a buffer or would break the settings file.
+bool checkForm(const InstallForm &form) {
+  if (!checkLength(form.kernel, kFieldLimit, "VELORIX directory") ||
+      !checkLength(form.include, kFieldLimit, "C compiler: Include") ||
+      !checkLength(form.lib, kFieldLimit, "C compiler: Libraries") ||
+      !checkLength(form.cppName, kFieldLimit, "C++ compiler: Name") ||
+      !checkLength(form.cppOptions, kCppOptionsLimit, "C++ compiler: Options"))
+    return false;
+  for (int i = 0; i < kAdjustRecords; ++i) {
+    if (form.tuning[i] && !checkLength(*form.tuning[i], kFieldLimit, Adjust[i].label)) return false;
+  }
+  // The settings file has no way to hold these literally in a path: "~"
+  // reads back as a line break, "`" vanishes, "$(" starts a reference.
+  if (form.kernel.find_first_of("~`") != std::string::npos ||
+      form.kernel.find("$(") != std::string::npos) {
+    show("The VELORIX directory must not contain '~', '`' or '$(':\n"
+         "the settings file cannot hold them in a path.");
+    return false;
+  }
+  const std::string kernel = WithSlash(form.kernel);
+  // INCLUDE is the include field, " -I" and the product directory.
+  if (!checkLine("KERNEL", kernel.size(), "VELORIX directory") ||
+      !checkLine("INCLUDE", form.include.size() + 3 + kernel.size(), "C compiler: Include") ||
+      !checkLine("LIB", form.lib.size(), "C compiler: Libraries") ||
+      !checkLine("CPPNAME", form.cppName.size(), "C++ compiler: Name") ||
+      !checkLine("CPPLIB", form.cppOptions.size(), "C++ compiler: Options"))
+    return false;
+  for (int i = 0; i < kAdjustRecords; ++i) {
+    if (form.tuning[i] &&
+        !checkLine(Adjust[i].key, trimmedTuning(*form.tuning[i]).size(), Adjust[i].label))
+      return false;
+  }
+  if (form.full) {
+    if (compileCommand(form).size() > kCompileCommandLimit) {
+      show("The C++ compiler name and options are too long:\nthe command that "
+           "compiles autodif.cc would exceed " +
+           std::to_string(kCompileCommandLimit) + " characters.");
+      return false;
+    }
+    // The compile script's first line; refused here, before the files
+    // that come before the script are written.
+    if (!checkLength(form.shellPath, kShellPathLimit, "Shell path")) return false;
+    if (form.shellStyle < 1 || form.shellStyle > kShellRecords) {
+      show("Choose a shell style for the compile script.");
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> words(const char *line) {
+  std::vector<std::string> found;
+  const char *p = line;
+  while (*p != '\0') {
+    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p)))
+      ++p;
+    const char *start = p;
+    while (*p != '\0' && !std::isspace(static_cast<unsigned char>(*p)))
+      ++p;
+    if (p > start) found.emplace_back(start, p);
+  }
+  return found;
+}
+
+// Expands a piece of the CLASSFILECUR pattern: "%%" is one "%", references
+// are replaced.  False after a message.
+bool expandPatternPiece(const std::string &piece, std::string &out) {
+  std::string text;
+  for (std::size_t i = 0; i < piece.size(); ++i) {
+    text += piece[i];
+    if (piece[i] == '%' && i + 1 < piece.size() && piece[i + 1] == '%') ++i;
+  }
+  char buffer[VX_PARBUF_SIZE];
+  if (text.size() >= sizeof buffer) return false;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  if (!TranslateSized(buffer, sizeof buffer, "Files", "CLASSFILECUR")) return false;
+  out = buffer;
+  return true;
+}
+
+// ---- the steps ----------------------------------------------------------
+
+// One run of the procedure: the form, and the actions that carry the
+// steps out.
+class Procedure {
+ public:
+  Procedure(const InstallForm &form, Actions &actions) : form_(form), act_(actions) {}
+
+  InstallOutcome run();
+
+ private:
+  bool exists(const std::string &path) const {
+    return access(act_.resolve(path).c_str(), F_OK) == 0;
+  }
+  bool newer(const char *source, const char *object) const;
+  void showMissingKey(const char *section, const char *key) const;
+  bool readSetting(const char *section, const char *key, std::string &out) const;
+  // False when the settings file does not take the value; SetParam has
+  // told the user why, and the installation stops, since a setting it
+  // needs is missing.
+  bool store(const char *section, const char *key, const std::string &value) {
+    return act_.store(section, key, value);
+  }
+
+  bool writeSettingsFile();
+  bool storePathsAndCompiler();
+  bool storeTuning();
+  bool ensureNamesFile();
+  bool writeProductFiles();
+  bool compileAutodif();
+  bool checkProductObject();
+  bool removeVisualsAndWritePalette();
+  bool classFilePath(const std::string &base, std::string &out) const;
+  bool storeCurrentClass();
+  void sendNotice();
+
+  const InstallForm &form_;
+  Actions &act_;
+};
+
+// True when source was modified strictly later than object; a source whose
+// time cannot be read is not newer.
+bool Procedure::newer(const char *source, const char *object) const {
+  struct stat s, o;
+  if (stat(act_.resolve(source).c_str(), &s) != 0) return false;
+  if (stat(act_.resolve(object).c_str(), &o) != 0) return true;
+  return difftime(s.st_mtime, o.st_mtime) > 0;
+}
+
+void Procedure::showMissingKey(const char *section, const char *key) const {
+  show("The settings file '" + settingsPath() + "' has no usable value for [" + section + "] " +
+       key + ".\nThe installation has been stopped.");
+}
+
+// Reads [section] key expanded but not formatted (paths may hold "%").
+// False after a message when the key is missing or does not expand.
+bool Procedure::readSetting(const char *section, const char *key, std::string &out) const {
+  const char *value = GetParamString(section, key);
+  if (value == nullptr) {
+    showMissingKey(section, key);
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+bool Procedure::writeSettingsFile() {
+  const std::string path = settingsPath();
+  if (act_.writeSettingsFile(path, kSettingsPermissions)) return true;
+  show("Cannot open settings file '" + path + "'");
+  return false;
+}
+
+bool Procedure::storePathsAndCompiler() {
+  if (!store("Paths", "KERNEL", WithSlash(form_.kernel)) ||
+      !store("Paths", "KERNELW", WithSlash(kSettingsDirectory)))
+    return false;
+  std::string kernel;
+  if (!readSetting("Paths", "KERNEL", kernel)) return false;
+  return store("Compiler", "INCLUDE", form_.include + " -I" + kernel) &&
+         store("Compiler", "LIB", form_.lib) && store("Compiler", "CPPNAME", form_.cppName) &&
+         store("Compiler", "CPPLIB", form_.cppOptions);
+}
+
+bool Procedure::storeTuning() {
+  for (int i = 0; i < kAdjustRecords; ++i) {
+    if (!form_.tuning[i]) continue;
+    if (!store(Adjust[i].section, Adjust[i].key, trimmedTuning(*form_.tuning[i]))) return false;
+  }
+  return true;
+}
+
+// A new names file holds one "-"; an existing one, or the one of an
+// earlier version renamed, is kept.
+bool Procedure::ensureNamesFile() {
+  std::string names;
+  if (!readSetting("Files", "NAMES", names)) return false;
+  bool present = exists(names);
+  if (!present) {
+    std::string former;
+    if (!readSetting("Files", "NAMES1.2", former)) return false;
+    if (exists(former)) present = act_.renameFile(former, names);
+  }
+  if (!present) act_.createFile(names, kNamesFileContent, kNamesPermissions, "names file");
+  return true;
+}
+
+// Interface-strings file, compile script and system header, all in the
+// product directory.  Only an unwritable compile script stops.
+bool Procedure::writeProductFiles() {
+  std::string path;
+  if (!readSetting("Files", "INITFILE", path)) return false;
+  act_.writeTemplate(path, init, kReadOnlyPermissions, false, "interface-strings template");
+
+  if (!readSetting("Compiler", "BATCH", path)) return false;
+  if (!act_.writeCompileScript(path, form_.shellStyle, form_.shellPath)) {
+    show("Cannot open batch file for compiler '" + path + "'");
+    return false;
+  }
+
+  // The header lies in [Paths] INCLUDE, not in [Compiler] INCLUDE; the
+  // file name is appended before the whole is expanded.
+  if (!readSetting("Paths", "INCLUDE", path)) return false;
+  if (GetParamAppend("Compiler", "HEADERF") == nullptr) {
+    showMissingKey("Compiler", "HEADERF");
+    return false;
+  }
+  path = ParBuf;
+  act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true, "system header template");
+  return true;
+}
+
+// Compiles autodif.o in the current directory when it is missing or older
+// than one of its sources ("autodif.c" is compared first).
+bool Procedure::compileAutodif() {
+  const bool needed = !exists(kAutodifObject) || newer(kAutodifC, kAutodifObject) ||
+                      newer(kAutodifCpp, kAutodifObject);
+  if (!needed) return true;
+  const std::string disable = std::string("store [Libraries] AUTODIFOPT=") + kDisabledOption;
+  if (act_.compile(compileCommand(form_), kAutodifObject, disable)) return true;
+  show(kMsgCompileFailed);
+  return store("Libraries", "AUTODIFOPT", kDisabledOption);
+}
+
+// A User installation links against the object that the Full one made.
+// The reference stays in [TMP] TMP.
+bool Procedure::checkProductObject() {
+  std::string path;
+  if (!store("TMP", "TMP", kProductObject) || !readSetting("TMP", "TMP", path)) return false;
+  if (exists(path)) return true;
+  show(kMsgNoProductObject);
+  return store("Libraries", "AUTODIFOPT", kDisabledOption);
+}
+
+bool Procedure::removeVisualsAndWritePalette() {
+  std::string path;
+  if (!readSetting("Files", "VN", path)) return false;
+  act_.removeFile(path);
+  if (!readSetting("Files", "PALETTE", path)) return false;
+  act_.writeTemplate(path, Palette, kPalettePermissions, false, "palette template");
+  return true;
+}
+
+// [Files] CLASSFILECUR with its one "%s" taken by base.  The pattern's own
+// text is split at that directive before the references are expanded, so
+// that a "%" in the product directory stays literal.
+bool Procedure::classFilePath(const std::string &base, std::string &out) const {
+  char raw[VX_PARBUF_SIZE];
+  if (Nlm_GetAppParam(VX_SETTINGS_BASE, "Files", "CLASSFILECUR", "", raw,
+                      static_cast<Nlm_Int2>(sizeof raw)) == 0) {
+    showMissingKey("Files", "CLASSFILECUR");
+    return false;
+  }
+  const std::string pattern = raw;
+  std::size_t directive = std::string::npos;
+  bool other = false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '%') continue;
+    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      ++i;
+    } else if (i + 1 < pattern.size() && pattern[i + 1] == 's' && directive == std::string::npos) {
+      directive = i++;
+    } else {
+      other = true;
+    }
+  }
+  if (directive == std::string::npos || other) {
+    show("The value of [Files] CLASSFILECUR in the settings file '" + settingsPath() +
+         "' is not a path pattern with one %s.\nThe installation has been stopped.");
+    return false;
+  }
+  std::string head, tail;
+  if (!expandPatternPiece(pattern.substr(0, directive), head) ||
+      !expandPatternPiece(pattern.substr(directive + 2), tail)) {
+    showMissingKey("Files", "CLASSFILECUR");
+    return false;
+  }
+  out = head + base + tail;
+  return true;
+}
+
+// The first entry of "&hierarchy" names the current class and, second,
+// the base name of its description file.  An entry with fewer than two
+// words, or none at all, stores nothing: the two keys belong together.
+bool Procedure::storeCurrentClass() {
+  std::string path;
+  if (!readSetting("Files", "CLASSFILE", path)) return false;
+  if (!DescOpen(act_.resolve(path).c_str())) {
+    DescClose();
+    show("Cannot open class description file\n" + path);
+    return false;
+  }
+  std::vector<std::string> entry;
+  if (FindLine(kHierarchyLine) != -1) {
+    std::array<char, VX_PARBUF_SIZE> line;
+    const char *text = GetLineSized(line.data(), line.size());
+    if (text != nullptr && text[0] != kSectionMark) entry = words(text);
+  }
+  DescClose();
+  if (entry.size() < 2) return true;
+
+  std::string classFile;
+  if (!classFilePath(entry[1], classFile)) return false;
+  if (std::strlen("CLASSCUR=") + entry[0].size() > kSettingsLineLimit ||
+      std::strlen("CLASSFILECUR=") + classFile.size() > kSettingsLineLimit) {
+    show("The class entry after " + std::string(kHierarchyLine) + " in\n" + path +
+         "\nis too long for the settings file.\nThe current class has not been stored.");
+    return true;
+  }
+  return store("Currents", "CLASSCUR", entry[0]) && store("Files", "CLASSFILECUR", classFile);
+}
+
+void Procedure::sendNotice() {
+  if (!form_.noticeBoxExists || !form_.noticeConsent) return;
+  act_.sendNotice(NoticeCommand(form_.full));
+}
+
+InstallOutcome Procedure::run() {
+  if (form_.kernel.empty()) {
+    show(kMsgNoDirectory);
+    return InstallOutcome::Stopped;
+  }
+  if (!checkForm(form_)) return InstallOutcome::Stopped;
+  if (!exists(WithSlash(form_.kernel) + kProductExecutable)) {
+    show(kMsgNoExecutable);
+    return InstallOutcome::Stopped;
+  }
+  if (!writeSettingsFile() || !storePathsAndCompiler() || !storeTuning() || !ensureNamesFile())
+    return InstallOutcome::Stopped;
+  if (form_.full) {
+    if (!writeProductFiles() || !compileAutodif()) return InstallOutcome::Stopped;
+  } else if (!checkProductObject()) {
+    return InstallOutcome::Stopped;
+  }
+  if (!removeVisualsAndWritePalette() || !storeCurrentClass()) return InstallOutcome::Stopped;
+  sendNotice();
+  return InstallOutcome::Ended;
+}
+
+}  // namespace
+
+InstallOutcome RunInstallation(const InstallForm &form, Actions &actions) {
+  return Procedure(form, actions).run();
+}
+
+InstallOutcome RunInstallation(const InstallForm &form) {
+  RealActions actions;
+  return RunInstallation(form, actions);
+}

@@ -1,0 +1,42 @@
+/*
+ * notice_preview.cc - the Registration group: the consent box for the
+ * voluntary installation notice and a preview of the notice's lines.
+ *
+ * The preview is made once at start-up, while the installation switch
+ * still shows User, so its version line carries "u"; it is not redone when
+ * the switch changes.
+ */
+#include "notice_preview.h"
+
+namespace {
+
+constexpr Nlm_Int2 kRegistrationRows = 10;  // one column of up to 10 rows
+constexpr Nlm_Int2 kPreviewRows = 20;       // one column of up to 20 lines
+constexpr char kFullMark = 'm';
+constexpr char kUserMark = 'u';
+
+const char *const kConsentLabel =
+    "I authorize the following e-mail message be sent to the authors:";
+const char *const kNoticeNote =
+    "This data will be used to notify you about new versions of Velorix";
+
+}  // namespace
+
+void MakeNoticePreview(SetupControls &c, NoticePreviewCommand &command, Nlm_WindoW window,
+                       Nlm_Int2 h, Nlm_Int2 v) {
+  const char mark = Nlm_GetValue(c.gInst) == kFullValue ? kFullMark : kUserMark;
+  const auto lines = command.finish(mark);
+  if (!lines) return;
+  c.gReg = Nlm_NormalGroup(window, 0, kRegistrationRows, Title("Registration"), nullptr, nullptr);
+  Nlm_SetGroupMargins(c.gReg, h, v);
+  Nlm_SetGroupSpacing(c.gReg, h, v);
+  c.bReg = Nlm_CheckBox(c.gReg, Title(kConsentLabel), nullptr);
+  Nlm_SetStatus(c.bReg, FALSE);
+
+  Nlm_GrouP preview = Nlm_HiddenGroup(c.gReg, 0, kPreviewRows, nullptr);
+  Nlm_SetGroupMargins(preview, static_cast<Nlm_Int2>(2 * h), 0);
+  Nlm_SetGroupSpacing(preview, 0, 0);
+  for (const std::string &line : *lines)
+    Nlm_StaticPrompt(preview, Title(line.c_str()), 0, 0, Nlm_systemFont, 'l');
+  Nlm_StaticPrompt(c.gReg, Title(kNoticeNote), 0, 0, nullptr, 'l');
+}

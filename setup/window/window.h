@@ -1,0 +1,65 @@
+/*
+ * window.h - the Setup window: the handles of its controls and their
+ * actions.
+ *
+ * Handles are NULL until start-up makes their controls, and stay NULL for
+ * a control that is not made (a Tuning field whose key the template lacks,
+ * the Registration group when the notice preview cannot be read).
+ */
+#ifndef VELORIX_SETUP_WINDOW_H
+#define VELORIX_SETUP_WINDOW_H
+
+#include <vibrant.h>
+
+#include <array>
+
+#include "form_tables.h"
+#include "run_window.h"
+
+// Every control of the Setup window that another part reads.  The letter
+// before each name tells its kind: g group, t text field, i Help item,
+// b check box, m menu.
+struct SetupControls {
+  Nlm_TexT tKernel = nullptr, tInclude = nullptr, tLib = nullptr, tCppName = nullptr,
+           tCppLib = nullptr, tShellPath = nullptr;
+  Nlm_GrouP gC = nullptr, gCpp = nullptr, gInst = nullptr, gShellStyle = nullptr,
+            gShellPath = nullptr, gAdjust = nullptr, gReg = nullptr, gTerm = nullptr;
+  Nlm_IteM iKernel = nullptr, iC = nullptr, iCpp = nullptr, iInst = nullptr, iShell = nullptr;
+  Nlm_ButtoN bReg = nullptr;
+  Nlm_MenU mAdjust = nullptr;
+  // Per Adjust record: its Tuning field and Help item, NULL when the
+  // settings template lacks its key.
+  std::array<Nlm_TexT, kAdjustRecords> adjustField{};
+  std::array<Nlm_IteM, kAdjustRecords> adjustHelp{};
+};
+
+// The controls of the one Setup window of the run.
+SetupControls &Controls();
+
+void InstActnProc(Nlm_GrouP g);
+void ShellStyleProc(Nlm_GrouP g);
+void PathCheckProc(Nlm_TexT t);
+void CancelProc(Nlm_ButtoN b);
+void SetupProc(Nlm_ButtoN b);
+
+
+// Frees a block of the core library's memory functions.
+struct MemFreer {
+  void operator()(char *block) const { Nlm_MemFree(block); }
+};
+
+// Vibrant copies every title it is given but declares it writable.
+inline Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
+
+// Never called by the tool; part of the interface shared with the analysis
+// program's switch controls.
+extern "C" {
+Nlm_Handle SwitchCreate(void);
+int SwitchGetValue(void);
+int SwitchHeight(void);
+void SwitchSetValue(void);
+void SwitchSetMax(void);
+void SwitchSetParams(void);
+}
+
+#endif
