@@ -44,6 +44,8 @@ std::string WithSlash(const std::string &directory) {
   return directory + "/";
 }
 
+void Actions::show(const std::string &text, const MessageSubject &) { ::show(text); }
+
 // ---- RealActions ----------------------------------------------------------
 
 bool RealActions::writeSettingsFile(const std::string &path, const char *permissions) {
@@ -73,14 +75,15 @@ void RealActions::createFile(const std::string &path, const std::string &content
   if (fd < 0) {
     // An existing file is left alone; a dangling link is not one.
     if (errno == EEXIST && exists(path)) return;
-    show(std::string("Cannot create ") + what + " '" + path + "'");
+    this->show(std::string("Cannot create ") + what + " '" + path + "'", {path});
     return;
   }
   const bool written =
       write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
   const bool closed = close(fd) == 0;
   chmod(path.c_str(), mode);
-  if (!written || !closed) show(std::string("Cannot write ") + what + " '" + path + "'");
+  if (!written || !closed)
+    this->show(std::string("Cannot write ") + what + " '" + path + "'", {path});
 }
 
 bool RealActions::renameFile(const std::string &from, const std::string &to) {

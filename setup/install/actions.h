@@ -17,9 +17,22 @@
 #include <string>
 #include <vector>
 
+// What a message is about, for a reader who cannot see the form: the
+// path that was tested, if any, and the label of the form field that sets
+// it (as the procedure names fields: "VELORIX directory", "C compiler:
+// Include", a Tuning label, ...), if any.
+struct MessageSubject {
+  std::string path;
+  const char *field = nullptr;
+};
+
 class Actions {
  public:
   virtual ~Actions() = default;
+
+  // Shows a message of the procedure and waits until it is dismissed: a
+  // modal box with OK.  The text is never a format.
+  virtual void show(const std::string &text, const MessageSubject &about = {});
 
   // Where path lies for the file system: a plan runs from a scratch
   // directory, so its relative paths belong to the planned directory.
@@ -64,6 +77,51 @@ class Actions {
 
   // Sends the installation notice by running command through the shell.
   virtual void sendNotice(const std::string &command) = 0;
+};
+
+// Hands every action to another Actions object: the base of objects that
+// add to what one does (say, one that records each action).
+class ForwardingActions : public Actions {
+ public:
+  explicit ForwardingActions(Actions &inner) : inner_(inner) {}
+
+  void show(const std::string &text, const MessageSubject &about) override {
+    inner_.show(text, about);
+  }
+  std::string resolve(const std::string &path) const override { return inner_.resolve(path); }
+  bool writeSettingsFile(const std::string &path, const char *permissions) override {
+    return inner_.writeSettingsFile(path, permissions);
+  }
+  bool store(const char *section, const char *key, const std::string &value) override {
+    return inner_.store(section, key, value);
+  }
+  void writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                     bool expand, const char *what) override {
+    inner_.writeTemplate(path, lines, permissions, expand, what);
+  }
+  bool writeCompileScript(const std::string &path, int shellStyle,
+                          const std::string &shellPath) override {
+    return inner_.writeCompileScript(path, shellStyle, shellPath);
+  }
+  void createFile(const std::string &path, const std::string &content, const char *permissions,
+                  const char *what) override {
+    inner_.createFile(path, content, permissions, what);
+  }
+  bool renameFile(const std::string &from, const std::string &to) override {
+    return inner_.renameFile(from, to);
+  }
+  void removeFile(const std::string &path) override { inner_.removeFile(path); }
+  bool compile(const std::string &command, const std::string &target,
+               const std::string &onFailure) override {
+    return inner_.compile(command, target, onFailure);
+  }
+  void sendNotice(const std::string &command) override { inner_.sendNotice(command); }
+
+ protected:
+  Actions &inner() { return inner_; }
+
+ private:
+  Actions &inner_;
 };
 
 // Does it all, in the current directory.

@@ -17,6 +17,16 @@ constexpr int kShellRecords = 2;   // shell styles
 constexpr int kFullValue = 1;
 constexpr int kUserValue = 2;
 
+// The names by which messages refer to the form's fields; a Tuning field
+// goes by its Adjust label.
+constexpr const char *kFieldKernel = "VELORIX directory";
+constexpr const char *kFieldInclude = "C compiler: Include";
+constexpr const char *kFieldLibraries = "C compiler: Libraries";
+constexpr const char *kFieldCppName = "C++ compiler: Name";
+constexpr const char *kFieldCppOptions = "C++ compiler: Options";
+constexpr const char *kFieldShellStyle = "Shell style";
+constexpr const char *kFieldShellPath = "Shell path";
+
 // One Tuning setting: a field of the Tuning group and its Help item.
 struct AdjustRecord {
   const char *label;     // prompt and Help item label

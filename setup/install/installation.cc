@@ -62,10 +62,6 @@ constexpr char kMsgNoProductObject[] =
     "Could not run C++ compiler during the full installation.\nSymbolical "
     "differentiation feature will be disabled.";
 
-// Every message of the procedure: a modal box with OK.  The text is never
-// a format.
-void show(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str()); }
-
 std::string settingsPath() { return std::string(kSettingsDirectory) + "/" + kSettingsName; }
 
 std::string compileCommand(const InstallForm &form) {
@@ -74,19 +70,21 @@ std::string compileCommand(const InstallForm &form) {
 
 // ---- checks before anything is written --------------------------------
 
-bool checkLength(const std::string &text, std::size_t limit, const char *field) {
+bool checkLength(Actions &act, const std::string &text, std::size_t limit, const char *field) {
   if (text.size() <= limit) return true;
-  show(std::string("The text of the field '") + field + "' is longer than " +
-       std::to_string(limit) + " characters.\nPlease shorten it.");
+  act.show(std::string("The text of the field '") + field + "' is longer than " +
+               std::to_string(limit) + " characters.\nPlease shorten it.",
+           {"", field});
   return false;
 }
 
 // A stored value must leave its settings line within the line limit.
-bool checkLine(const char *key, std::size_t valueLength, const char *field) {
+bool checkLine(Actions &act, const char *key, std::size_t valueLength, const char *field) {
   if (std::strlen(key) + 1 + valueLength <= kSettingsLineLimit) return true;
-  show(std::string("The text of the field '") + field +
-       "' is too long for the settings file:\na settings line holds at most " +
-       std::to_string(kSettingsLineLimit) + " characters.");
+  act.show(std::string("The text of the field '") + field +
+               "' is too long for the settings file:\na settings line holds at most " +
+               std::to_string(kSettingsLineLimit) + " characters.",
+           {"", field});
   return false;
 }
 
@@ -99,49 +97,52 @@ std::string trimmedTuning(const std::string &text) {
 
 // Refuses, before anything is written, every text that would be cut, would
 // overflow a buffer or would break the settings file.
-bool checkForm(const InstallForm &form) {
-  if (!checkLength(form.kernel, kFieldLimit, "VELORIX directory") ||
-      !checkLength(form.include, kFieldLimit, "C compiler: Include") ||
-      !checkLength(form.lib, kFieldLimit, "C compiler: Libraries") ||
-      !checkLength(form.cppName, kFieldLimit, "C++ compiler: Name") ||
-      !checkLength(form.cppOptions, kCppOptionsLimit, "C++ compiler: Options"))
+bool checkForm(Actions &act, const InstallForm &form) {
+  if (!checkLength(act, form.kernel, kFieldLimit, kFieldKernel) ||
+      !checkLength(act, form.include, kFieldLimit, kFieldInclude) ||
+      !checkLength(act, form.lib, kFieldLimit, kFieldLibraries) ||
+      !checkLength(act, form.cppName, kFieldLimit, kFieldCppName) ||
+      !checkLength(act, form.cppOptions, kCppOptionsLimit, kFieldCppOptions))
     return false;
   for (int i = 0; i < kAdjustRecords; ++i) {
-    if (form.tuning[i] && !checkLength(*form.tuning[i], kFieldLimit, Adjust[i].label)) return false;
+    if (form.tuning[i] && !checkLength(act, *form.tuning[i], kFieldLimit, Adjust[i].label))
+      return false;
   }
   // The settings file has no way to hold these literally in a path: "~"
   // reads back as a line break, "`" vanishes, "$(" starts a reference.
   if (form.kernel.find_first_of("~`") != std::string::npos ||
       form.kernel.find("$(") != std::string::npos) {
-    show("The VELORIX directory must not contain '~', '`' or '$(':\n"
-         "the settings file cannot hold them in a path.");
+    act.show("The VELORIX directory must not contain '~', '`' or '$(':\n"
+             "the settings file cannot hold them in a path.",
+             {"", kFieldKernel});
     return false;
   }
   const std::string kernel = WithSlash(form.kernel);
   // INCLUDE is the include field, " -I" and the product directory.
-  if (!checkLine("KERNEL", kernel.size(), "VELORIX directory") ||
-      !checkLine("INCLUDE", form.include.size() + 3 + kernel.size(), "C compiler: Include") ||
-      !checkLine("LIB", form.lib.size(), "C compiler: Libraries") ||
-      !checkLine("CPPNAME", form.cppName.size(), "C++ compiler: Name") ||
-      !checkLine("CPPLIB", form.cppOptions.size(), "C++ compiler: Options"))
+  if (!checkLine(act, "KERNEL", kernel.size(), kFieldKernel) ||
+      !checkLine(act, "INCLUDE", form.include.size() + 3 + kernel.size(), kFieldInclude) ||
+      !checkLine(act, "LIB", form.lib.size(), kFieldLibraries) ||
+      !checkLine(act, "CPPNAME", form.cppName.size(), kFieldCppName) ||
+      !checkLine(act, "CPPLIB", form.cppOptions.size(), kFieldCppOptions))
     return false;
   for (int i = 0; i < kAdjustRecords; ++i) {
     if (form.tuning[i] &&
-        !checkLine(Adjust[i].key, trimmedTuning(*form.tuning[i]).size(), Adjust[i].label))
+        !checkLine(act, Adjust[i].key, trimmedTuning(*form.tuning[i]).size(), Adjust[i].label))
       return false;
   }
   if (form.full) {
     if (compileCommand(form).size() > kCompileCommandLimit) {
-      show("The C++ compiler name and options are too long:\nthe command that "
-           "compiles autodif.cc would exceed " +
-           std::to_string(kCompileCommandLimit) + " characters.");
+      act.show("The C++ compiler name and options are too long:\nthe command that compiles "
+               "autodif.cc would exceed " +
+                   std::to_string(kCompileCommandLimit) + " characters.",
+               {"", kFieldCppOptions});
       return false;
     }
     // The compile script's first line; refused here, before the files
     // that come before the script are written.
-    if (!checkLength(form.shellPath, kShellPathLimit, "Shell path")) return false;
+    if (!checkLength(act, form.shellPath, kShellPathLimit, kFieldShellPath)) return false;
     if (form.shellStyle < 1 || form.shellStyle > kShellRecords) {
-      show("Choose a shell style for the compile script.");
+      act.show("Choose a shell style for the compile script.", {"", kFieldShellStyle});
       return false;
     }
   }
@@ -228,8 +229,9 @@ bool Procedure::newer(const char *source, const char *object) const {
 }
 
 void Procedure::showMissingKey(const char *section, const char *key) const {
-  show("The settings file '" + settingsPath() + "' has no usable value for [" + section + "] " +
-       key + ".\nThe installation has been stopped.");
+  act_.show("The settings file '" + settingsPath() + "' has no usable value for [" + section +
+                "] " + key + ".\nThe installation has been stopped.",
+            {settingsPath()});
 }
 
 // Reads [section] key expanded but not formatted (paths may hold "%").
@@ -247,7 +249,7 @@ bool Procedure::readSetting(const char *section, const char *key, std::string &o
 bool Procedure::writeSettingsFile() {
   const std::string path = settingsPath();
   if (act_.writeSettingsFile(path, kSettingsPermissions)) return true;
-  show("Cannot open settings file '" + path + "'");
+  act_.show("Cannot open settings file '" + path + "'", {path});
   return false;
 }
 
@@ -294,7 +296,7 @@ bool Procedure::writeProductFiles() {
 
   if (!readSetting("Compiler", "BATCH", path)) return false;
   if (!act_.writeCompileScript(path, form_.shellStyle, form_.shellPath)) {
-    show("Cannot open batch file for compiler '" + path + "'");
+    act_.show("Cannot open batch file for compiler '" + path + "'", {path, kFieldKernel});
     return false;
   }
 
@@ -318,7 +320,7 @@ bool Procedure::compileAutodif() {
   if (!needed) return true;
   const std::string disable = std::string("store [Libraries] AUTODIFOPT=") + kDisabledOption;
   if (act_.compile(compileCommand(form_), kAutodifObject, disable)) return true;
-  show(kMsgCompileFailed);
+  act_.show(kMsgCompileFailed, {act_.resolve(kAutodifObject), kFieldCppName});
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -328,7 +330,7 @@ bool Procedure::checkProductObject() {
   std::string path;
   if (!store("TMP", "TMP", kProductObject) || !readSetting("TMP", "TMP", path)) return false;
   if (exists(path)) return true;
-  show(kMsgNoProductObject);
+  act_.show(kMsgNoProductObject, {path, kFieldKernel});
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -365,8 +367,9 @@ bool Procedure::classFilePath(const std::string &base, std::string &out) const {
     }
   }
   if (directive == std::string::npos || other) {
-    show("The value of [Files] CLASSFILECUR in the settings file '" + settingsPath() +
-         "' is not a path pattern with one %s.\nThe installation has been stopped.");
+    act_.show("The value of [Files] CLASSFILECUR in the settings file '" + settingsPath() +
+                  "' is not a path pattern with one %s.\nThe installation has been stopped.",
+              {settingsPath()});
     return false;
   }
   std::string head, tail;
@@ -387,7 +390,7 @@ bool Procedure::storeCurrentClass() {
   if (!readSetting("Files", "CLASSFILE", path)) return false;
   if (!DescOpen(act_.resolve(path).c_str())) {
     DescClose();
-    show("Cannot open class description file\n" + path);
+    act_.show("Cannot open class description file\n" + path, {path, kFieldKernel});
     return false;
   }
   std::vector<std::string> entry;
@@ -403,8 +406,9 @@ bool Procedure::storeCurrentClass() {
   if (!classFilePath(entry[1], classFile)) return false;
   if (std::strlen("CLASSCUR=") + entry[0].size() > kSettingsLineLimit ||
       std::strlen("CLASSFILECUR=") + classFile.size() > kSettingsLineLimit) {
-    show("The class entry after " + std::string(kHierarchyLine) + " in\n" + path +
-         "\nis too long for the settings file.\nThe current class has not been stored.");
+    act_.show("The class entry after " + std::string(kHierarchyLine) + " in\n" + path +
+                  "\nis too long for the settings file.\nThe current class has not been stored.",
+              {path});
     return true;
   }
   return store("Currents", "CLASSCUR", entry[0]) && store("Files", "CLASSFILECUR", classFile);
@@ -417,12 +421,13 @@ void Procedure::sendNotice() {
 
 InstallOutcome Procedure::run() {
   if (form_.kernel.empty()) {
-    show(kMsgNoDirectory);
+    act_.show(kMsgNoDirectory, {"", kFieldKernel});
     return InstallOutcome::Stopped;
   }
-  if (!checkForm(form_)) return InstallOutcome::Stopped;
-  if (!exists(WithSlash(form_.kernel) + kProductExecutable)) {
-    show(kMsgNoExecutable);
+  if (!checkForm(act_, form_)) return InstallOutcome::Stopped;
+  const std::string executable = WithSlash(form_.kernel) + kProductExecutable;
+  if (!exists(executable)) {
+    act_.show(kMsgNoExecutable, {act_.resolve(executable), kFieldKernel});
     return InstallOutcome::Stopped;
   }
   if (!writeSettingsFile() || !storePathsAndCompiler() || !storeTuning() || !ensureNamesFile())
