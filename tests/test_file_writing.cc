@@ -346,7 +346,12 @@ TEST_F(FileWritingTest, WriteFailureIsReportedAndNotFatal) {
   EXPECT_EQ(FileMode("/dev/full"), deviceMode);
 }
 
-TEST_F(FileWritingTest, FileCutShortStillGetsItsPermissions) {
+// A file that cannot be written whole is never left cut under its name:
+// an old file keeps its text and mode, a new one does not appear, and no
+// temporary file stays behind.
+TEST_F(FileWritingTest, FileCutShortLeavesTheOldFileOrNone) {
+  WriteFile("cut.vpf", "old\n");
+  ASSERT_EQ(chmod("cut.vpf", 0640), 0);
   // A regular file that cannot grow past a limit: the writes fail (EFBIG)
   // instead of raising SIGXFSZ.
   struct rlimit saved;
@@ -355,15 +360,62 @@ TEST_F(FileWritingTest, FileCutShortStillGetsItsPermissions) {
   small.rlim_cur = kSmallFileLimit;
   void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Nlm_Boolean result = CreateFile("cut.vpf", Palette, "r--r--r--", FALSE);
+  const Nlm_Boolean replaced = CreateFile("cut.vpf", Palette, "r--r--r--", FALSE);
+  const WriteResult fresh = WriteTemplateFile("new.vpf", Palette, "r--r--r--", false);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, oldHandler);
 
-  EXPECT_TRUE(result);
-  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(replaced);  // it could be opened
+  EXPECT_EQ(fresh, WriteResult::kNotWritten);
+  ASSERT_EQ(Messages().size(), 2u);
   EXPECT_EQ(Messages()[0], "Cannot write file 'cut.vpf'");
-  EXPECT_EQ(FileMode("cut.vpf"), 0444u);
-  EXPECT_LE(ReadFile("cut.vpf").size(), kSmallFileLimit);
+  EXPECT_EQ(Messages()[1], "Cannot write file 'new.vpf'");
+  EXPECT_EQ(ReadFile("cut.vpf"), "old\n");
+  EXPECT_EQ(FileMode("cut.vpf"), 0640u);
+  EXPECT_FALSE(fs::exists("new.vpf"));
+  std::vector<std::string> left;
+  for (const auto &entry : fs::directory_iterator(".")) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".velorixrc", "cut.vpf"}));
+}
+
+// A file reached through a link: the link stays, the file behind it gets
+// the text, and its mode is never widened (a private file stays private).
+// A link to a device, a dangling link and a directory are refused.
+TEST_F(FileWritingTest, LinksAreWrittenThroughWithoutWideningAndOddTargetsRefused) {
+  WriteFile("private", "secret\n");
+  ASSERT_EQ(chmod("private", 0600), 0);
+  fs::create_symlink("private", "palette.vpf");
+  EXPECT_TRUE(CreateFile("palette.vpf", Palette, "rw-r--r--", FALSE));
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_TRUE(fs::is_symlink("palette.vpf"));
+  EXPECT_EQ(ReadFile("private").substr(0, 9), "64  0   0");
+  EXPECT_EQ(FileMode("private"), 0600u);
+
+  fs::create_symlink("/dev/full", "full.vpf");
+  fs::create_symlink("nowhere/none", "dangling.vpf");
+  fs::create_directory("dir.vpf");
+  for (const char *name : {"full.vpf", "dangling.vpf", "dir.vpf"}) {
+    Messages().clear();
+    EXPECT_EQ(WriteTemplateFile(name, Palette, "rw-r--r--", false), WriteResult::kNotOpened)
+        << name;
+    ASSERT_EQ(Messages().size(), 1u) << name;
+    EXPECT_EQ(Messages()[0], std::string("Cannot open file '") + name + "'");
+  }
+  EXPECT_TRUE(fs::is_symlink("full.vpf"));
+  EXPECT_FALSE(fs::exists("nowhere"));
+}
+
+// What a killed run leaves beside a file is cleared the next time the
+// file is written; other files that merely look alike are not touched.
+TEST_F(FileWritingTest, TemporaryFilesOfAKilledRunAreRemoved) {
+  WriteFile(".palette.vpf.vx-AbC123", "half a file");
+  WriteFile(".palette.vpf.vx-keep", "not ours: the name is too short");
+  WriteFile("palette.vpf.vx-AbC123", "not ours: no leading dot");
+  EXPECT_EQ(WriteTemplateFile("palette.vpf", Palette, "rw-r--r--", false), WriteResult::kWritten);
+  EXPECT_FALSE(fs::exists(".palette.vpf.vx-AbC123"));
+  EXPECT_TRUE(fs::exists(".palette.vpf.vx-keep"));
+  EXPECT_TRUE(fs::exists("palette.vpf.vx-AbC123"));
 }
 
 TEST_F(FileWritingTest, SettingsTemplateReplacesTheCachedCopy) {

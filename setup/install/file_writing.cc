@@ -11,11 +11,12 @@
  * [TMP] section is removed when the file is done.  Each expansion rewrites
  * the settings file, which is cheap for the few dozen lines concerned.
  *
- * A file is first made owner read/write, so that a read-only file left by
- * an earlier run can be rewritten, and gets its final permissions only
- * after it is closed.  Only regular files have their permissions changed:
- * a path that names a device (say /dev/null) is written to but never
- * chmod-ed, since its permissions belong to the system.
+ * A file is written whole under a temporary name beside it, gets its final
+ * permissions and only then replaces the old one (atomic_file.h), so a
+ * read-only file left by an earlier run is replaced as well, and a full
+ * disk or a killed run never leaves half a file behind.  A path that names
+ * a device (say /dev/null) is written to as it is and never chmod-ed,
+ * since its permissions belong to the system.
  */
 #include "file_writing.h"
 
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "atomic_file.h"
 #include "templates.h"
 #include "utility.h"
 #include "form_tables.h"
@@ -45,8 +47,7 @@ constexpr std::size_t kShebangLength = sizeof kShebang - 1;
 constexpr std::size_t kMaxShellPathLength = VX_PARBUF_SIZE - kShebangLength - 2;
 static_assert(kMaxShellPathLength == kShellPathLimit, "the installation checks this limit");
 
-constexpr mode_t kOwnerReadWrite = S_IRUSR | S_IWUSR;  // 0600 while writing
-constexpr mode_t kScriptMode =                         // 0755, rwxr-xr-x
+constexpr mode_t kScriptMode =  // 0755, rwxr-xr-x
     S_IRWXU | S_IRGRP | S_IXGRP | S_IROTH | S_IXOTH;
 
 constexpr char kScratchSection[] = "TMP";
@@ -89,12 +90,12 @@ bool copyName(const char *name, NameBuffer &copy) {
   return true;
 }
 
-// chmod for regular files only; the result is of no use to anyone.
-void setMode(const char *path, mode_t mode) {
-  struct stat st;
-  if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) {
-    (void)chmod(path, mode);
-  }
+// The mode a new file gets without a permission string: what fopen
+// would give it under the process's umask.
+mode_t defaultMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
 }
 
 // Whether path is a file that the core library may hold parsed.
@@ -110,37 +111,35 @@ bool isSettingsFile(const char *path) {
          written.st_dev == local.st_dev && written.st_ino == local.st_ino;
 }
 
-// One output file opened with mode "wt" and closed when it goes out of
-// scope.  Write failures are sticky, so that a full disk found at the
-// final flush is reported like one found at a line.
+// One output file, written whole or not at all (atomic_file.h), with the
+// line-by-line interface the writers need.  Write failures are sticky, so
+// that a full disk found at the final flush is reported like one found at
+// a line.
 class OutputFile {
  public:
-  explicit OutputFile(const char *path) : fp_(Nlm_FileOpen(path, "wt")) {}
-  ~OutputFile() {
-    if (fp_ != nullptr) Nlm_FileClose(fp_);
-  }
-  OutputFile(const OutputFile &) = delete;
-  OutputFile &operator=(const OutputFile &) = delete;
+  explicit OutputFile(const char *path) : file_(path) { open_ = file_.open(); }
 
-  bool isOpen() const { return fp_ != nullptr; }
+  bool isOpen() const { return open_; }
 
   // Writes text and a line feed; false when the stream has failed.
   bool writeLine(const char *text) {
-    if (std::fprintf(fp_, "%s\n", text) < 0) failed_ = true;
+    if (std::fprintf(file_.stream(), "%s\n", text) < 0) failed_ = true;
     return !failed_;
   }
 
-  // Flushes and closes; false when anything written was lost.
-  bool close() {
-    if (fp_ == nullptr) return !failed_;
-    if (std::fflush(fp_) != 0 || std::ferror(fp_) != 0) failed_ = true;
-    Nlm_FileClose(fp_);
-    fp_ = nullptr;
-    return !failed_;
+  // Puts the file into place with mode; false, with the final name
+  // untouched, when anything written was lost.
+  bool close(mode_t mode) {
+    if (failed_) {
+      file_.discard();
+      return false;
+    }
+    return file_.commit(mode);
   }
 
  private:
-  FILE *fp_;
+  AtomicFile file_;
+  bool open_ = false;
   bool failed_ = false;
 };
 
@@ -162,6 +161,7 @@ class ScratchKey {
   const char *expand(const char *line, int number, const char *path) {
     std::array<char, VX_PARBUF_SIZE> value{};
     const std::size_t length = strnlen(line, kMaxLineLength + 1);
+    lost_ = true;  // until the line has come back
     if (length > kMaxLineLength) {
       Nlm_Message(MSG_OK,
                   "Line %d of file '%s' is longer than %d characters and cannot be expanded",
@@ -175,8 +175,14 @@ class ScratchKey {
       return nullptr;
     }
     used_ = true;
-    return GetParamString(kScratchSection, kScratchKey);
+    const char *text = GetParamString(kScratchSection, kScratchKey);
+    if (text != nullptr) lost_ = false;
+    anyLost_ = anyLost_ || lost_;
+    return text;
   }
+
+  // Whether a line could not be expanded (and was written empty).
+  bool anyLost() const { return anyLost_ || lost_; }
 
   void remove() {
     if (used_) SetParam(kScratchSection, nullptr, nullptr);
@@ -186,6 +192,8 @@ class ScratchKey {
  private:
   bool used_ = false;
   bool refused_ = false;
+  bool lost_ = false;
+  bool anyLost_ = false;
 };
 
 // Writes lines (up to their NULL entry) to out, each expanded through
@@ -222,39 +230,47 @@ mode_t ModeFromPermissions(const char *permissions) {
   return mode;
 }
 
-Nlm_Boolean CreateFile(const char *name, const char *const *lines, const char *permissions,
-                       Nlm_Boolean expand) {
+WriteResult WriteTemplateFile(const char *name, const char *const *lines, const char *permissions,
+                              bool expand) {
   NameBuffer path;
-  if (!copyName(name, path)) return FALSE;
+  if (!copyName(name, path)) return WriteResult::kNotOpened;
 
-  setMode(path.data(), kOwnerReadWrite);
   OutputFile out(path.data());
   if (!out.isOpen()) {
     Nlm_Message(MSG_OK, "Cannot open file '%s'", path.data());
-    return FALSE;
+    return WriteResult::kNotOpened;
   }
   ScratchKey scratch;
   bool written = true;
   if (lines != nullptr) {
     written = writeLines(out, lines, expand ? &scratch : nullptr, 1, path.data());
   }
-  if (!out.close() && written) {
-    Nlm_Message(MSG_OK, "Cannot write file '%s'", path.data());
+  const mode_t mode = permissions != nullptr ? ModeFromPermissions(permissions) : defaultMode();
+  if (!out.close(mode)) {
+    if (written) Nlm_Message(MSG_OK, "Cannot write file '%s'", path.data());
+    written = false;
   }
   // The core library would otherwise write its old parsed copy over the
   // file at the next change of a setting.
-  if (isSettingsFile(path.data())) SettingsReload();
+  if (written && isSettingsFile(path.data())) SettingsReload();
   scratch.remove();
-  if (permissions != nullptr) setMode(path.data(), ModeFromPermissions(permissions));
-  return TRUE;
+  if (!written) return WriteResult::kNotWritten;
+  return scratch.anyLost() ? WriteResult::kLinesLost : WriteResult::kWritten;
 }
 
-Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *shellPath) {
+Nlm_Boolean CreateFile(const char *name, const char *const *lines, const char *permissions,
+                       Nlm_Boolean expand) {
+  return WriteTemplateFile(name, lines, permissions, expand != FALSE) != WriteResult::kNotOpened
+             ? TRUE
+             : FALSE;
+}
+
+WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char *shellPath) {
   NameBuffer script;
-  if (!copyName(path, script)) return FALSE;
+  if (!copyName(path, script)) return WriteResult::kNotOpened;
   if (shellStyle < 1 || shellStyle > kShellRecords || shells[shellStyle - 1].script == nullptr) {
     Nlm_Message(MSG_OK, "Unknown shell style %d: the compile script cannot be written", shellStyle);
-    return FALSE;
+    return WriteResult::kNotOpened;
   }
   const char *const *lines = shells[shellStyle - 1].script;
   if (shellPath == nullptr) shellPath = "";
@@ -262,15 +278,11 @@ Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *she
     Nlm_Message(MSG_OK,
                 "The shell path is longer than %d characters: the compile script cannot be written",
                 static_cast<int>(kMaxShellPathLength));
-    return FALSE;
+    return WriteResult::kNotOpened;
   }
 
-  // Created first and made executable before a line is written.
-  setMode(script.data(), kOwnerReadWrite);
-  if (!OutputFile(script.data()).isOpen()) return FALSE;
-  setMode(script.data(), kScriptMode);
   OutputFile out(script.data());
-  if (!out.isOpen()) return FALSE;
+  if (!out.isOpen()) return WriteResult::kNotOpened;
 
   ScratchKey scratch;
   std::array<char, VX_PARBUF_SIZE> first{};
@@ -282,9 +294,16 @@ Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *she
     // The template's first line is a placeholder for the one above.
     written = writeLines(out, lines + 1, &scratch, 2, script.data());
   }
-  if (!out.close() && written) {
-    Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
+  if (!out.close(kScriptMode)) {
+    if (written) Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
+    written = false;
   }
   scratch.remove();
-  return TRUE;
+  if (!written) return WriteResult::kNotWritten;
+  return scratch.anyLost() ? WriteResult::kLinesLost : WriteResult::kWritten;
+}
+
+Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *shellPath) {
+  return WriteCompileScriptFile(path, shellStyle, shellPath) != WriteResult::kNotOpened ? TRUE
+                                                                                        : FALSE;
 }
