@@ -31,7 +31,6 @@
 namespace {
 
 constexpr const char *kProgram = "velorix-setup";
-constexpr const char *kScratchPattern = "velorix-dry-run-XXXXXX";
 constexpr const char *kShellPathTooLong =
     "The value of SHELL and the shell options together are too long for the\n"
     "compile script's first line.  Give it with --shell-path.";
@@ -200,8 +199,11 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
     if (found != line.values.end()) *target = found->second;
   };
   value("--kernel", &form->kernel);
-  if (form->kernel.find_first_of(kRefusedPathCharacters) != std::string::npos) {
-    *problem = "--kernel may not hold a blank, a backslash or a comma";
+  if (FindRefusedPathCharacter(form->kernel) != std::string::npos) {
+    *problem =
+        std::string("--kernel may not hold a blank, a backslash, a comma, a control character "
+                    "or any of ") +
+        kShellSpecialCharacters;
     return false;
   }
   value("--include", &form->include);
@@ -241,24 +243,9 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines go to standard output.
 InstallOutcome DryRun(const InstallForm &form) {
-  const std::string workDir = WorkingDirectory();
-  PlanActions plan(workDir);
-  const char *tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + kScratchPattern;
-  std::vector<char> scratch(pattern.begin(), pattern.end());
-  scratch.push_back('\0');
-  if (workDir.empty() || mkdtemp(scratch.data()) == nullptr || chdir(scratch.data()) != 0) {
-    Nlm_Message(MSG_OK, "%s", "Cannot make a scratch directory for the dry run.");
-    return InstallOutcome::Stopped;
-  }
+  PlanActions plan;
   const InstallOutcome outcome = RunInstallation(form, plan);
-  const bool back = chdir(workDir.c_str()) == 0;
-  std::error_code ignored;
-  std::filesystem::remove_all(scratch.data(), ignored);
-  if (!back) std::fprintf(stderr, "%s: cannot return to %s\n", kProgram, workDir.c_str());
-  for (const std::string &entry : plan.lines())
-    std::printf("%s\n", entry.c_str());
+  for (const std::string &entry : plan.lines()) std::printf("%s\n", entry.c_str());
   if (outcome == InstallOutcome::Ended) std::printf("end\n");
   return outcome;
 }

@@ -3,14 +3,25 @@
  */
 #include "actions.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
 
+#include "atomic_file.h"
 #include "file_writing.h"
 #include "form_tables.h"
 #include "templates.h"
@@ -18,11 +29,36 @@
 
 namespace {
 
-// Every message of the procedure: a modal box with OK.  The text is never
-// a format.
-void show(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str()); }
+constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
+// The scratch directory of a real run lies in the installed directory, so
+// that one left by a killed run is found and removed by the next.
+constexpr char kRunScratchPrefix[] = ".velorix-setup.vx-";
+constexpr char kPlanScratchName[] = "velorix-dry-run-";
+constexpr char kRandomPart[] = "XXXXXX";
+constexpr char kNoticeScratchName[] = "velorix-notice-";
+constexpr char kMailCommand[] = "mail";
+// Numbered backups beyond this are not made: the last one is replaced.
+constexpr int kMaxBackups = 99;
+constexpr auto kLockPoll = std::chrono::milliseconds(100);
+
+void showText(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str()); }
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+// The whole file, or nothing when it cannot be read.
+std::optional<std::string> readWhole(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return text.str();
+}
+
+std::string temporaryDirectory() {
+  const char *tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
 
 bool storeSetting(const char *section, const char *key, const std::string &value) {
   std::string buffer = value;  // SetParam converts line feeds in place
@@ -30,25 +66,242 @@ bool storeSetting(const char *section, const char *key, const std::string &value
 }
 
 bool writeSettingsTemplate(const std::string &path, const char *permissions) {
-  if (!CreateFile(path.c_str(), SetData, permissions, FALSE)) return false;
+  if (WriteTemplateFile(path.c_str(), SetData, permissions, false) != WriteResult::kWritten)
+    return false;
   // The core library must forget the copy it parsed before, or its next
   // write would bring the old values back.
   SettingsReload();
   return true;
 }
 
+// Runs command through /bin/sh in directory and waits for it.  The exit
+// status is returned as the shell gives it; -1 when no shell could run.
+int runIn(const std::string &directory, const std::string &command) {
+  // What we printed so far comes before anything the command prints.
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+// Whether an executable named name is found on PATH.
+bool onPath(const char *name) {
+  const char *path = std::getenv("PATH");
+  std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return true;
+  }
+  return false;
+}
+
+// A name for the backup of the settings file at path that holds content:
+// path.bak, unless that holds something else; then path.bak.1, .2 and so
+// on, so that no earlier backup is ever lost.  An existing backup with
+// the same content is reused.
+std::string backupName(const std::string &path, const std::string &content) {
+  const std::string first = path + kSettingsBackupSuffix;
+  for (int n = 0; n <= kMaxBackups; ++n) {
+    const std::string name = n == 0 ? first : first + "." + std::to_string(n);
+    if (!exists(name)) return name;
+    const auto held = readWhole(name);
+    if (held && *held == content) return name;
+  }
+  return first + "." + std::to_string(kMaxBackups);
+}
+
 }  // namespace
+
+void Actions::show(const std::string &text, const MessageSubject &) { showText(text); }
 
 std::string WithSlash(const std::string &directory) {
   if (!directory.empty() && directory.back() == '/') return directory;
   return directory + "/";
 }
 
-void Actions::show(const std::string &text, const MessageSubject &) { ::show(text); }
+// ---- ScratchActions -------------------------------------------------------
+
+ScratchActions::ScratchActions(std::string pattern) : pattern_(std::move(pattern)) {
+  std::error_code error;
+  workDir_ = std::filesystem::current_path(error).string();
+}
+
+ScratchActions::~ScratchActions() { leaveScratch(); }
+
+std::string ScratchActions::resolve(const std::string &path) const {
+  if (path.empty() || path[0] == '/') return path;
+  return WithSlash(workDir_) + path;
+}
+
+bool ScratchActions::enterScratch() {
+  std::string name = pattern_;
+  if (workDir_.empty() || mkdtemp(name.data()) == nullptr) {
+    show("Cannot make a scratch directory for the settings file ('" + pattern_ +
+             "'): " + std::strerror(errno) + ".",
+         {pattern_});
+    return false;
+  }
+  scratch_ = name;
+  // The core library keeps the settings file it read last; the one in the
+  // scratch directory is another.
+  SettingsReload();
+  if (chdir(scratch_.c_str()) != 0) {
+    show("Cannot enter the scratch directory '" + scratch_ + "'.", {scratch_});
+    leaveScratch();
+    return false;
+  }
+  return true;
+}
+
+void ScratchActions::leaveScratch() {
+  if (scratch_.empty()) return;
+  SettingsReload();
+  if (chdir(workDir_.c_str()) != 0) {
+    show("Cannot return to the directory '" + workDir_ + "'.", {workDir_});
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch_, ignored);
+  scratch_.clear();
+}
+
+std::string ScratchActions::scratchSettings() const { return scratch_ + "/" + kSettingsName; }
 
 // ---- RealActions ----------------------------------------------------------
 
+RealActions::RealActions() : ScratchActions("") {
+  pattern_ = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
+}
+
+RealActions::~RealActions() {
+  leaveScratch();
+  unlock();
+}
+
+bool RealActions::lock() {
+  const std::string path = WithSlash(workDir_) + kLockFileName;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
+  for (;;) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      show("Cannot create the lock file '" + path + "': " + std::strerror(errno) +
+               ".\nThe installation has been stopped.",
+           {path});
+      return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // The holder before us removes the file as it ends: a lock on a
+      // file that is no longer there keeps nobody out.
+      struct stat held, named;
+      if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        lockFd_ = fd;
+        return true;
+      }
+      close(fd);
+      continue;
+    }
+    close(fd);
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(kLockPoll);
+  }
+  show("Another installation is running in the directory '" + workDir_ +
+           "'.\nPlease wait until it has ended, and try again.",
+       {workDir_});
+  return false;
+}
+
+void RealActions::unlock() {
+  if (lockFd_ < 0) return;
+  (void)unlink((WithSlash(workDir_) + kLockFileName).c_str());
+  close(lockFd_);
+  lockFd_ = -1;
+}
+
+bool RealActions::begin() {
+  if (!lock()) return false;
+  // What a killed run left: its scratch directory.  Ours alone hold this
+  // name, and the lock keeps every other run of ours out.
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(workDir_, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == std::strlen(kRunScratchPrefix) + std::strlen(kRandomPart) &&
+        name.compare(0, std::strlen(kRunScratchPrefix), kRunScratchPrefix) == 0 &&
+        entry.is_directory(error) && !entry.is_symlink(error)) {
+      std::error_code ignored;
+      std::filesystem::remove_all(entry.path(), ignored);
+    }
+  }
+  if (enterScratch()) return true;
+  unlock();
+  return false;
+}
+
+bool RealActions::end(bool keepSettings) {
+  const bool installed = !keepSettings || installSettings();
+  leaveScratch();
+  unlock();
+  return installed;
+}
+
+// Puts the settings file built in the scratch directory in place in one
+// step, after keeping the one it replaces.
+bool RealActions::installSettings() {
+  const std::string shown = std::string("./") + kSettingsName;
+  const std::string final = WithSlash(workDir_) + kSettingsName;
+  const auto content = readWhole(scratchSettings());
+  if (!content) {
+    show("Cannot read the new settings file '" + scratchSettings() + "'.", {scratchSettings()});
+    return false;
+  }
+  const mode_t mode = ModeFromPermissions(kSettingsPermissions);
+  const auto old = readWhole(final);
+  struct stat st;
+  if (old && *old == *content && stat(final.c_str(), &st) == 0 && (st.st_mode & 07777) == mode)
+    return true;  // nothing would change
+  if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) && *old != *content) {
+    const std::string backup = backupName(final, *old);
+    AtomicFile copy(backup);
+    if (!copy.open() || std::fwrite(old->data(), 1, old->size(), copy.stream()) != old->size() ||
+        !copy.commit(st.st_mode & 0666)) {
+      show("Cannot keep the settings file '" + shown + "' as '" + backup + "' (" + copy.problem() +
+               ").\nThe new settings have not been stored.",
+           {backup});
+      return false;
+    }
+  }
+  AtomicFile settings(final);
+  if (!settings.open() ||
+      std::fwrite(content->data(), 1, content->size(), settings.stream()) != content->size() ||
+      !settings.commit(mode)) {
+    show("Cannot write file '" + shown + "'", {final});
+    return false;
+  }
+  return true;
+}
+
 bool RealActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  // The installed directory's settings file is replaced at the end: find
+  // out now, before anything is written, whether it can be.
+  const std::string final = WithSlash(workDir_) + kSettingsName;
+  AtomicFile probe(final);
+  if (!probe.open()) {
+    show("Cannot open file '" + path + "'", {final});
+    return false;
+  }
+  probe.discard();
   return writeSettingsTemplate(path, permissions);
 }
 
@@ -56,62 +309,127 @@ bool RealActions::store(const char *section, const char *key, const std::string 
   return storeSetting(section, key, value);
 }
 
-void RealActions::writeTemplate(const std::string &path, const char *const *lines,
+bool RealActions::writeTemplate(const std::string &path, const char *const *lines,
                                 const char *permissions, bool expand, const char *) {
-  CreateFile(path.c_str(), lines, permissions, expand ? TRUE : FALSE);
+  return WriteTemplateFile(resolve(path).c_str(), lines, permissions, expand, path.c_str()) ==
+         WriteResult::kWritten;
 }
 
 bool RealActions::writeCompileScript(const std::string &path, int shellStyle,
-                                     const std::string &shellPath) {
-  return WriteCompileScript(path.c_str(), shellStyle, shellPath.c_str()) != FALSE;
+                                     const std::string &shellPath, bool &opened) {
+  const WriteResult result =
+      WriteCompileScriptFile(resolve(path).c_str(), shellStyle, shellPath.c_str(), path.c_str());
+  opened = result != WriteResult::kNotOpened;
+  return result == WriteResult::kWritten;
 }
 
-void RealActions::createFile(const std::string &path, const std::string &content,
+bool RealActions::createFile(const std::string &path, const std::string &content,
                              const char *permissions, const char *what) {
-  const mode_t mode = ModeFromPermissions(permissions);
-  // O_EXCL: an existing file is never emptied, even one that appeared
-  // since the caller looked.
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
-  if (fd < 0) {
-    // An existing file is left alone; a dangling link is not one.
-    if (errno == EEXIST && exists(path)) return;
-    this->show(std::string("Cannot create ") + what + " '" + path + "'", {path});
-    return;
+  const std::string target = resolve(path);
+  struct stat st;
+  if (lstat(target.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      show(std::string("Cannot create ") + what + " '" + path +
+               "': a directory of that name is in the way",
+           {target});
+      return false;
+    }
+    // An existing file is kept as it is; a dangling link is not one.
+    if (exists(target)) return true;
   }
-  const bool written =
-      write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  const bool closed = close(fd) == 0;
-  chmod(path.c_str(), mode);
-  if (!written || !closed)
-    this->show(std::string("Cannot write ") + what + " '" + path + "'", {path});
+  // Written whole beside the name and then linked to it: the name never
+  // shows half a file, and a file that appeared meanwhile is kept.
+  const std::string temporary = TemporaryNameBeside(target);
+  const mode_t mode = ModeFromPermissions(permissions);
+  (void)unlink(temporary.c_str());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) {
+    show(std::string("Cannot create ") + what + " '" + path + "'", {target});
+    return false;
+  }
+  bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  written = fchmod(fd, mode) == 0 && fsync(fd) == 0 && written;
+  written = close(fd) == 0 && written;
+  bool placed = false;
+  if (written) placed = link(temporary.c_str(), target.c_str()) == 0 || exists(target);
+  (void)unlink(temporary.c_str());
+  if (placed) return true;
+  show(std::string(written ? "Cannot create " : "Cannot write ") + what + " '" + path + "'",
+       {target});
+  return false;
 }
 
 bool RealActions::renameFile(const std::string &from, const std::string &to) {
-  std::rename(from.c_str(), to.c_str());
-  return exists(to);
+  std::rename(resolve(from).c_str(), resolve(to).c_str());
+  return exists(resolve(to));
 }
 
-void RealActions::removeFile(const std::string &path) { unlink(path.c_str()); }
+void RealActions::removeFile(const std::string &path) { unlink(resolve(path).c_str()); }
 
-bool RealActions::compile(const std::string &command, const std::string &target,
+bool RealActions::compile(const CommandFor &command, const std::string &target,
                           const std::string &) {
+  const std::string final = resolve(target);
+  RemoveStaleTemporaries(final);
+  // The compiler writes under a temporary name: a run killed meanwhile
+  // leaves no object that a later run would take for a good one.
+  const std::string output = TemporaryNameBeside(target);
+  const std::string made = resolve(output);
+  (void)unlink(made.c_str());
   // The exit status says nothing reliable across compilers; the object
   // left on disk does.
-  const int ignored = std::system(command.c_str());
-  (void)ignored;
-  return exists(target);
+  (void)runIn(workDir_, command(output));
+  if (!exists(made)) return false;
+  const int fd = open(made.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool synced = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  if (synced && std::rename(made.c_str(), final.c_str()) == 0) return true;
+  (void)unlink(made.c_str());
+  show("Cannot write file '" + target + "'", {final});
+  return false;
 }
 
-void RealActions::sendNotice(const std::string &command) {
-  const int ignored = std::system(command.c_str());
-  (void)ignored;
+bool RealActions::sendNotice(const std::string &command) {
+  if (!onPath(kMailCommand)) {
+    show("The installation notice was not sent: no mail command was found.");
+    return false;
+  }
+  // The notice's scratch files are made in a directory of its own, never
+  // beside the user's files.
+  std::string directory = temporaryDirectory() + "/" + kNoticeScratchName + kRandomPart;
+  if (mkdtemp(directory.data()) == nullptr) {
+    show("The installation notice was not sent: no scratch directory could be made.");
+    return false;
+  }
+  const int status = runIn(directory, command);
+  std::error_code ignored;
+  std::filesystem::remove_all(directory, ignored);
+  if (status == -1) {
+    show("The installation notice was not sent: the shell could not be started.");
+    return false;
+  }
+  return true;
 }
 
 // ---- PlanActions ----------------------------------------------------------
 
-std::string PlanActions::resolve(const std::string &path) const {
-  if (path.empty() || path[0] == '/') return path;
-  return WithSlash(workDir_) + path;
+PlanActions::PlanActions()
+    : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart) {}
+
+bool PlanActions::begin() { return enterScratch(); }
+
+bool PlanActions::end(bool keepSettings) {
+  if (keepSettings) {
+    const std::string final = WithSlash(workDir_) + kSettingsName;
+    const auto old = readWhole(final);
+    const auto content = readWhole(scratchSettings());
+    if (old && content && *old != *content) {
+      const std::string backup = backupName(final, *old);
+      add(std::string("keep ./") + kSettingsName + " as ./" +
+          backup.substr(WithSlash(workDir_).size()));
+    }
+  }
+  leaveScratch();
+  return true;
 }
 
 bool PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
@@ -125,21 +443,24 @@ bool PlanActions::store(const char *section, const char *key, const std::string 
   return storeSetting(section, key, value);
 }
 
-void PlanActions::writeTemplate(const std::string &path, const char *const *,
+bool PlanActions::writeTemplate(const std::string &path, const char *const *,
                                 const char *permissions, bool, const char *what) {
   add("write " + path + " (" + permissions + ") from the " + what);
-}
-
-bool PlanActions::writeCompileScript(const std::string &path, int shellStyle,
-                                     const std::string &shellPath) {
-  add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
-      " compile script, first line \"#! " + shellPath + "\"");
   return true;
 }
 
-void PlanActions::createFile(const std::string &path, const std::string &content,
+bool PlanActions::writeCompileScript(const std::string &path, int shellStyle,
+                                     const std::string &shellPath, bool &opened) {
+  add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
+      " compile script, first line \"#! " + shellPath + "\"");
+  opened = true;
+  return true;
+}
+
+bool PlanActions::createFile(const std::string &path, const std::string &content,
                              const char *permissions, const char *) {
   add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
+  return true;
 }
 
 bool PlanActions::renameFile(const std::string &from, const std::string &to) {
@@ -151,13 +472,14 @@ void PlanActions::removeFile(const std::string &path) {
   if (exists(resolve(path))) add("remove " + path);
 }
 
-bool PlanActions::compile(const std::string &command, const std::string &target,
+bool PlanActions::compile(const CommandFor &command, const std::string &target,
                           const std::string &onFailure) {
-  add("compile " + target + ": " + command);
+  add("compile " + target + ": " + command(target));
   add("  should " + target + " still be missing: " + onFailure);
   return true;
 }
 
-void PlanActions::sendNotice(const std::string &command) {
+bool PlanActions::sendNotice(const std::string &command) {
   add("send the installation notice: " + command);
+  return true;
 }

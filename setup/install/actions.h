@@ -4,16 +4,23 @@
  *
  * The steps (installation.cc) decide what is to be done; an Actions object
  * does it.  RealActions writes, removes, renames and runs; PlanActions
- * only lists what it would do, for a dry run.  Both keep the settings
- * file real: the steps read back what they store, so a plan runs against
- * a scratch copy of it in a directory of its own.
+ * only lists what it would do, for a dry run.
+ *
+ * Both build the settings file in a scratch directory of their own, which
+ * is the working directory while a run lasts (the core library finds the
+ * settings file there): the steps read back what they store, so even a
+ * plan needs a real one.  Paths of the installed directory are therefore
+ * resolved against it (resolve()).  At the end RealActions puts the
+ * settings file into the installed directory in one step, keeping the one
+ * it replaces as a backup; a plan throws it away.
  *
  * Every action shows its own messages, as the procedure always has; the
- * result says whether the step may go on.
+ * result says whether it did what it was asked to.
  */
 #ifndef VELORIX_SETUP_ACTIONS_H
 #define VELORIX_SETUP_ACTIONS_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +33,9 @@ struct MessageSubject {
   const char *field = nullptr;
 };
 
+// The compile command for a given output file name.
+using CommandFor = std::function<std::string(const std::string &output)>;
+
 class Actions {
  public:
   virtual ~Actions() = default;
@@ -34,9 +44,20 @@ class Actions {
   // modal box with OK.  The text is never a format.
   virtual void show(const std::string &text, const MessageSubject &about = {});
 
-  // Where path lies for the file system: a plan runs from a scratch
-  // directory, so its relative paths belong to the planned directory.
-  virtual std::string resolve(const std::string &path) const { return path; }
+  // Where path lies for the file system: relative paths belong to the
+  // installed directory, not to the scratch directory of the settings.
+  virtual std::string resolve(const std::string &path) const = 0;
+
+  // Called once the form has passed its checks, before anything is
+  // written: takes what the run needs (a lock, the scratch directory) and
+  // enters the scratch directory.  False after a message.
+  virtual bool begin() = 0;
+
+  // Called at the end of every run that began.  keepSettings: the settings
+  // file built in the scratch directory is complete and is to replace the
+  // installed directory's own.  Leaves the scratch directory.  False,
+  // after a message, when the settings file could not be put in place.
+  virtual bool end(bool keepSettings) = 0;
 
   // Writes the settings template to path and makes the core library read
   // it anew.  False when the file cannot be written.
@@ -48,19 +69,22 @@ class Actions {
 
   // Writes a template (NULL-terminated lines), each line expanded through
   // the settings when expand is set, and applies permissions; what names
-  // the template for a plan.  Failures are reported by the writer.
-  virtual void writeTemplate(const std::string &path, const char *const *lines,
+  // the template for a plan.  False, after the writer's message, when the
+  // file is not complete in place.
+  virtual bool writeTemplate(const std::string &path, const char *const *lines,
                              const char *permissions, bool expand, const char *what) = 0;
 
   // Writes the compile script of shell style shellStyle (1-based record of
-  // shells) with "#! " and shellPath as its first line.  False when it
-  // cannot be opened; the caller reports that.
+  // shells) with "#! " and shellPath as its first line.  opened is false
+  // when it could not be opened (the caller reports that); the result is
+  // false unless the script is complete in place.
   virtual bool writeCompileScript(const std::string &path, int shellStyle,
-                                  const std::string &shellPath) = 0;
+                                  const std::string &shellPath, bool &opened) = 0;
 
   // Makes a new file holding content with the mode of permissions; an
-  // existing file is left as it is.
-  virtual void createFile(const std::string &path, const std::string &content,
+  // existing file is left as it is.  False, after a message naming what,
+  // when no complete file is there afterwards.
+  virtual bool createFile(const std::string &path, const std::string &content,
                           const char *permissions, const char *what) = 0;
 
   // Renames from to to; true when to exists afterwards.
@@ -69,14 +93,17 @@ class Actions {
   // Removes path when it exists.
   virtual void removeFile(const std::string &path) = 0;
 
-  // Runs command through the shell to make target; true when target
-  // exists afterwards.  onFailure describes, for a plan, what the steps
-  // do should target still be missing.
-  virtual bool compile(const std::string &command, const std::string &target,
+  // Runs command(output) through the shell in the installed directory to
+  // make target; output is a temporary name that is renamed to target
+  // once the command has left it.  True when target was made.  onFailure
+  // describes, for a plan, what the steps do should target still be
+  // missing.
+  virtual bool compile(const CommandFor &command, const std::string &target,
                        const std::string &onFailure) = 0;
 
   // Sends the installation notice by running command through the shell.
-  virtual void sendNotice(const std::string &command) = 0;
+  // False, after a message, when it could not be sent.
+  virtual bool sendNotice(const std::string &command) = 0;
 };
 
 // Hands every action to another Actions object: the base of objects that
@@ -89,33 +116,35 @@ class ForwardingActions : public Actions {
     inner_.show(text, about);
   }
   std::string resolve(const std::string &path) const override { return inner_.resolve(path); }
+  bool begin() override { return inner_.begin(); }
+  bool end(bool keepSettings) override { return inner_.end(keepSettings); }
   bool writeSettingsFile(const std::string &path, const char *permissions) override {
     return inner_.writeSettingsFile(path, permissions);
   }
   bool store(const char *section, const char *key, const std::string &value) override {
     return inner_.store(section, key, value);
   }
-  void writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                      bool expand, const char *what) override {
-    inner_.writeTemplate(path, lines, permissions, expand, what);
+    return inner_.writeTemplate(path, lines, permissions, expand, what);
   }
-  bool writeCompileScript(const std::string &path, int shellStyle,
-                          const std::string &shellPath) override {
-    return inner_.writeCompileScript(path, shellStyle, shellPath);
+  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
+                          bool &opened) override {
+    return inner_.writeCompileScript(path, shellStyle, shellPath, opened);
   }
-  void createFile(const std::string &path, const std::string &content, const char *permissions,
+  bool createFile(const std::string &path, const std::string &content, const char *permissions,
                   const char *what) override {
-    inner_.createFile(path, content, permissions, what);
+    return inner_.createFile(path, content, permissions, what);
   }
   bool renameFile(const std::string &from, const std::string &to) override {
     return inner_.renameFile(from, to);
   }
   void removeFile(const std::string &path) override { inner_.removeFile(path); }
-  bool compile(const std::string &command, const std::string &target,
+  bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override {
     return inner_.compile(command, target, onFailure);
   }
-  void sendNotice(const std::string &command) override { inner_.sendNotice(command); }
+  bool sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
 
  protected:
   Actions &inner() { return inner_; }
@@ -124,57 +153,103 @@ class ForwardingActions : public Actions {
   Actions &inner_;
 };
 
-// Does it all, in the current directory.
-class RealActions : public Actions {
+// What both kinds of run share: the installed directory (the working
+// directory when the object is made) and the scratch directory of the
+// settings file.
+class ScratchActions : public Actions {
  public:
+  std::string resolve(const std::string &path) const override;
+  const std::string &workDir() const { return workDir_; }
+
+ protected:
+  // pattern: the scratch directory's path, ending in XXXXXX.
+  explicit ScratchActions(std::string pattern);
+  ~ScratchActions() override;
+
+  // Makes the scratch directory and enters it; false after a message.
+  bool enterScratch();
+  // Leaves the scratch directory and removes it.
+  void leaveScratch();
+  // The settings file built in the scratch directory.
+  std::string scratchSettings() const;
+
+  std::string workDir_;
+  std::string pattern_;
+  std::string scratch_;
+};
+
+// Does it all.  Only one installation at a time runs in a directory: a
+// second one waits a few seconds for the first and then gives up.
+class RealActions : public ScratchActions {
+ public:
+  RealActions();
+  ~RealActions() override;
+
+  bool begin() override;
+  bool end(bool keepSettings) override;
   bool writeSettingsFile(const std::string &path, const char *permissions) override;
   bool store(const char *section, const char *key, const std::string &value) override;
-  void writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                      bool expand, const char *what) override;
-  bool writeCompileScript(const std::string &path, int shellStyle,
-                          const std::string &shellPath) override;
-  void createFile(const std::string &path, const std::string &content, const char *permissions,
+  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
+                          bool &opened) override;
+  bool createFile(const std::string &path, const std::string &content, const char *permissions,
                   const char *what) override;
   bool renameFile(const std::string &from, const std::string &to) override;
   void removeFile(const std::string &path) override;
-  bool compile(const std::string &command, const std::string &target,
+  bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override;
-  void sendNotice(const std::string &command) override;
+  bool sendNotice(const std::string &command) override;
+
+ private:
+  bool lock();
+  void unlock();
+  bool installSettings();
+
+  int lockFd_ = -1;
 };
 
 // Lists, one line each in procedure order, every file written, removed,
-// renamed or compiled and every setting stored, and changes nothing but
-// the scratch settings file in the current directory.  workDir is the
-// directory the installation is meant for.
-class PlanActions : public Actions {
+// renamed or compiled and every setting stored, and changes nothing
+// outside its scratch directory.
+class PlanActions : public ScratchActions {
  public:
-  explicit PlanActions(std::string workDir) : workDir_(std::move(workDir)) {}
+  PlanActions();
 
   const std::vector<std::string> &lines() const { return lines_; }
 
-  std::string resolve(const std::string &path) const override;
+  bool begin() override;
+  bool end(bool keepSettings) override;
   bool writeSettingsFile(const std::string &path, const char *permissions) override;
   bool store(const char *section, const char *key, const std::string &value) override;
-  void writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                      bool expand, const char *what) override;
-  bool writeCompileScript(const std::string &path, int shellStyle,
-                          const std::string &shellPath) override;
-  void createFile(const std::string &path, const std::string &content, const char *permissions,
+  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
+                          bool &opened) override;
+  bool createFile(const std::string &path, const std::string &content, const char *permissions,
                   const char *what) override;
   bool renameFile(const std::string &from, const std::string &to) override;
   void removeFile(const std::string &path) override;
-  bool compile(const std::string &command, const std::string &target,
+  bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override;
-  void sendNotice(const std::string &command) override;
+  bool sendNotice(const std::string &command) override;
 
  private:
   void add(const std::string &line) { lines_.push_back(line); }
 
-  std::string workDir_;
   std::vector<std::string> lines_;
 };
 
 // The directory with "/" appended unless it already ends in one.
 std::string WithSlash(const std::string &directory);
+
+// The settings file of a directory, and where the one it replaces is kept.
+constexpr char kSettingsBackupSuffix[] = ".bak";
+
+// The lock file that keeps two installations out of one directory.
+constexpr char kLockFileName[] = ".velorix-setup.lock";
+
+// How long a second installation waits for the first.
+constexpr int kLockWaitMilliseconds = 5000;
 
 #endif

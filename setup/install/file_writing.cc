@@ -231,23 +231,24 @@ mode_t ModeFromPermissions(const char *permissions) {
 }
 
 WriteResult WriteTemplateFile(const char *name, const char *const *lines, const char *permissions,
-                              bool expand) {
-  NameBuffer path;
-  if (!copyName(name, path)) return WriteResult::kNotOpened;
+                              bool expand, const char *shownAs) {
+  NameBuffer path, shown;
+  if (!copyName(name, path) || !copyName(shownAs != nullptr ? shownAs : name, shown))
+    return WriteResult::kNotOpened;
 
   OutputFile out(path.data());
   if (!out.isOpen()) {
-    Nlm_Message(MSG_OK, "Cannot open file '%s'", path.data());
+    Nlm_Message(MSG_OK, "Cannot open file '%s'", shown.data());
     return WriteResult::kNotOpened;
   }
   ScratchKey scratch;
   bool written = true;
   if (lines != nullptr) {
-    written = writeLines(out, lines, expand ? &scratch : nullptr, 1, path.data());
+    written = writeLines(out, lines, expand ? &scratch : nullptr, 1, shown.data());
   }
   const mode_t mode = permissions != nullptr ? ModeFromPermissions(permissions) : defaultMode();
   if (!out.close(mode)) {
-    if (written) Nlm_Message(MSG_OK, "Cannot write file '%s'", path.data());
+    if (written) Nlm_Message(MSG_OK, "Cannot write file '%s'", shown.data());
     written = false;
   }
   // The core library would otherwise write its old parsed copy over the
@@ -265,9 +266,11 @@ Nlm_Boolean CreateFile(const char *name, const char *const *lines, const char *p
              : FALSE;
 }
 
-WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char *shellPath) {
-  NameBuffer script;
-  if (!copyName(path, script)) return WriteResult::kNotOpened;
+WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char *shellPath,
+                                   const char *shownAs) {
+  NameBuffer script, shown;
+  if (!copyName(path, script) || !copyName(shownAs != nullptr ? shownAs : path, shown))
+    return WriteResult::kNotOpened;
   if (shellStyle < 1 || shellStyle > kShellRecords || shells[shellStyle - 1].script == nullptr) {
     Nlm_Message(MSG_OK, "Unknown shell style %d: the compile script cannot be written", shellStyle);
     return WriteResult::kNotOpened;
@@ -289,13 +292,13 @@ WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char 
   std::snprintf(first.data(), first.size(), "%s%s", kShebang, shellPath);
   bool written = out.writeLine(first.data());
   if (!written) {
-    Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
+    Nlm_Message(MSG_OK, "Cannot write file '%s'", shown.data());
   } else if (lines[0] != nullptr) {
     // The template's first line is a placeholder for the one above.
-    written = writeLines(out, lines + 1, &scratch, 2, script.data());
+    written = writeLines(out, lines + 1, &scratch, 2, shown.data());
   }
   if (!out.close(kScriptMode)) {
-    if (written) Nlm_Message(MSG_OK, "Cannot write file '%s'", script.data());
+    if (written) Nlm_Message(MSG_OK, "Cannot write file '%s'", shown.data());
     written = false;
   }
   scratch.remove();

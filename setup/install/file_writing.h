@@ -24,8 +24,9 @@ enum class WriteResult {
 // Writes lines (NULL-terminated) to name, each expanded through the
 // settings when expand is set, whole or not at all (atomic_file.h), with
 // the mode of permissions (0600 when NULL).  Every failure is reported.
+// Messages name the file shownAs when it is given.
 WriteResult WriteTemplateFile(const char *name, const char *const *lines, const char *permissions,
-                              bool expand);
+                              bool expand, const char *shownAs = nullptr);
 
 // Writes lines (NULL-terminated) to name, each expanded through the settings
 // when expand is set, then applies permissions.  FALSE only when the file
@@ -43,6 +44,7 @@ constexpr std::size_t kShellPathLimit = 495;
 Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *shellPath);
 
 // The same, telling how it went; mode 0755.
-WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char *shellPath);
+WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char *shellPath,
+                                   const char *shownAs = nullptr);
 
 #endif

@@ -10,6 +10,8 @@
 #ifndef VELORIX_SETUP_FORM_TABLES_H
 #define VELORIX_SETUP_FORM_TABLES_H
 
+#include <string>
+
 constexpr int kAdjustRecords = 3;  // Tuning settings
 constexpr int kShellRecords = 2;   // shell styles
 
@@ -64,7 +66,30 @@ constexpr char kScriptPermissions[] = "rwxr-xr-x";  // compile script
 constexpr char kNamesPermissions[] = "rw-r--r--";
 
 // Characters that the product directory may not hold: the window refuses
-// them as they are typed, the command line refuses them in --kernel.
-constexpr const char *kRefusedPathCharacters = " \\,";
+// them as they are typed, the command line refuses them in --kernel, and
+// the installation refuses a form that holds one.  Besides blanks,
+// backslashes and commas, every character that the generated scripts'
+// shells would interpret, and the control characters.
+constexpr const char *kShellSpecialCharacters = ";&|<>()'\"*?[]#!{}$";
+constexpr const char *kRefusedPathCharacters = " \\,;&|<>()'\"*?[]#!{}$";
+
+// Whether the product directory may not hold c.
+constexpr bool IsRefusedPathCharacter(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if (u < 0x20 || u == 0x7f) return true;
+  for (const char *p = kRefusedPathCharacters; *p != '\0'; ++p) {
+    if (*p == c) return true;
+  }
+  return false;
+}
+
+// The position of the first character of text that the product directory
+// may not hold, or std::string::npos.
+inline std::size_t FindRefusedPathCharacter(const std::string &text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsRefusedPathCharacter(text[i])) return i;
+  }
+  return std::string::npos;
+}
 
 #endif

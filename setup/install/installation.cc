@@ -43,6 +43,10 @@ constexpr char kSettingsDirectory[] = ".";
 constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
 constexpr char kProductExecutable[] = "velorix";
 constexpr char kNamesFileContent[] = "-";
+// An expanded line is read back into the settings buffer.
+constexpr std::size_t kExpandedLineLimit = VX_PARBUF_SIZE - 1;
+// Room to measure a line that expands to more than that.
+constexpr std::size_t kMeasureSize = 8 * VX_PARBUF_SIZE;
 constexpr char kEmptyMarkText[] = "`";
 constexpr char kDisabledOption[] = "-";
 constexpr char kAutodifObject[] = "autodif.o";
@@ -64,8 +68,9 @@ constexpr char kMsgNoProductObject[] =
 
 std::string settingsPath() { return std::string(kSettingsDirectory) + "/" + kSettingsName; }
 
-std::string compileCommand(const InstallForm &form) {
-  return form.cppName + " -c -o " + kAutodifObject + " " + kAutodifCpp + " " + form.cppOptions;
+// The command that compiles autodif.cc into output.
+std::string compileCommand(const InstallForm &form, const std::string &output = kAutodifObject) {
+  return form.cppName + " -c -o " + output + " " + kAutodifCpp + " " + form.cppOptions;
 }
 
 // ---- checks before anything is written --------------------------------
@@ -117,6 +122,25 @@ bool checkForm(Actions &act, const InstallForm &form) {
              {"", kFieldKernel});
     return false;
   }
+  // The product directory is written into the compile script as it
+  // stands: a character its shell would interpret would run as a command.
+  if (FindRefusedPathCharacter(form.kernel) != std::string::npos) {
+    act.show(std::string("The VELORIX directory must not contain blanks, backslashes, commas,\n"
+                         "control characters or any of ") +
+                 kShellSpecialCharacters + ":\nthe compile script's shell would interpret them.",
+             {"", kFieldKernel});
+    return false;
+  }
+  // "~" is the settings file's line break: it would split a script line.
+  for (const auto &[text, field] :
+       {std::pair{&form.include, kFieldInclude}, std::pair{&form.lib, kFieldLibraries}}) {
+    if (text->find(VX_LINE_BREAK_MARK) == std::string::npos) continue;
+    act.show(std::string("The text of the field '") + field +
+                 "' must not contain '~':\nthe settings file reads it as a line break, which "
+                 "would split the compile script's line.",
+             {"", field});
+    return false;
+  }
   const std::string kernel = WithSlash(form.kernel);
   // INCLUDE is the include field, " -I" and the product directory.
   if (!checkLine(act, "KERNEL", kernel.size(), kFieldKernel) ||
@@ -141,6 +165,12 @@ bool checkForm(Actions &act, const InstallForm &form) {
     // The compile script's first line; refused here, before the files
     // that come before the script are written.
     if (!checkLength(act, form.shellPath, kShellPathLimit, kFieldShellPath)) return false;
+    if (form.shellPath.find_first_not_of(" \t") == std::string::npos) {
+      act.show(std::string("The text of the field '") + kFieldShellPath +
+                   "' is empty:\nthe compile script's first line needs the path of a shell.",
+               {"", kFieldShellPath});
+      return false;
+    }
     if (form.shellStyle < 1 || form.shellStyle > kShellRecords) {
       act.show("Choose a shell style for the compile script.", {"", kFieldShellStyle});
       return false;
@@ -200,10 +230,18 @@ class Procedure {
   // told the user why, and the installation stops, since a setting it
   // needs is missing.
   bool store(const char *section, const char *key, const std::string &value) {
-    return act_.store(section, key, value);
+    if (act_.store(section, key, value)) return true;
+    settingsSound_ = false;
+    return false;
   }
+  // Notes how a write went: the procedure goes on after a file that was
+  // not written, as it always has, but does not end as if all was well.
+  void wrote(bool complete) { failed_ = failed_ || !complete; }
 
+  InstallOutcome steps();
   bool writeSettingsFile();
+  bool checkGeneratedLines();
+  const char *longestField(const char *line) const;
   bool storePathsAndCompiler();
   bool storeTuning();
   bool ensureNamesFile();
@@ -217,6 +255,10 @@ class Procedure {
 
   const InstallForm &form_;
   Actions &act_;
+  bool settingsWritten_ = false;  // the template is in the scratch settings file
+  bool settingsSound_ = true;     // and every value was stored in it
+  bool refused_ = false;          // the form was refused: nothing is to be kept
+  bool failed_ = false;           // a file was not written whole
 };
 
 // True when source was modified strictly later than object; a source whose
@@ -248,7 +290,10 @@ bool Procedure::readSetting(const char *section, const char *key, std::string &o
 
 bool Procedure::writeSettingsFile() {
   const std::string path = settingsPath();
-  if (act_.writeSettingsFile(path, kSettingsPermissions)) return true;
+  if (act_.writeSettingsFile(path, kSettingsPermissions)) {
+    settingsWritten_ = true;
+    return true;
+  }
   act_.show("Cannot open settings file '" + path + "'", {path});
   return false;
 }
@@ -283,7 +328,7 @@ bool Procedure::ensureNamesFile() {
     if (!readSetting("Files", "NAMES1.2", former)) return false;
     if (exists(former)) present = act_.renameFile(former, names);
   }
-  if (!present) act_.createFile(names, kNamesFileContent, kNamesPermissions, "names file");
+  if (!present) wrote(act_.createFile(names, kNamesFileContent, kNamesPermissions, "names file"));
   return true;
 }
 
@@ -292,10 +337,12 @@ bool Procedure::ensureNamesFile() {
 bool Procedure::writeProductFiles() {
   std::string path;
   if (!readSetting("Files", "INITFILE", path)) return false;
-  act_.writeTemplate(path, init, kReadOnlyPermissions, false, "interface-strings template");
+  wrote(act_.writeTemplate(path, init, kReadOnlyPermissions, false, "interface-strings template"));
 
   if (!readSetting("Compiler", "BATCH", path)) return false;
-  if (!act_.writeCompileScript(path, form_.shellStyle, form_.shellPath)) {
+  bool opened = false;
+  wrote(act_.writeCompileScript(path, form_.shellStyle, form_.shellPath, opened));
+  if (!opened) {
     act_.show("Cannot open batch file for compiler '" + path + "'", {path, kFieldKernel});
     return false;
   }
@@ -308,8 +355,64 @@ bool Procedure::writeProductFiles() {
     return false;
   }
   path = ParBuf;
-  act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true, "system header template");
+  wrote(act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true, "system header template"));
   return true;
+}
+
+// Every line of the compile script must fit the expansion buffer once the
+// form's values are in it; a longer one would be written empty.  Refused
+// before anything is written, naming the field that makes it long.
+bool Procedure::checkGeneratedLines() {
+  const char *const *lines = shells[form_.shellStyle - 1].script;
+  // Quiet: a reference that does not expand is reported when the script
+  // is written.
+  const MessageHook previous = Nlm_SetMessageHook(
+      [](MsgKey, ErrSev, const char *, const char *) -> MsgAnswer { return ANS_OK; });
+  int tooLong = 0;
+  for (int i = 1; lines[0] != nullptr && lines[i] != nullptr && tooLong == 0; ++i) {
+    std::vector<char> text(kMeasureSize, '\0');
+    std::strncpy(text.data(), lines[i], text.size() - 1);
+    if (TranslateSized(text.data(), text.size(), nullptr, nullptr) &&
+        std::strlen(text.data()) > kExpandedLineLimit)
+      tooLong = i + 1;
+  }
+  Nlm_SetMessageHook(previous);
+  if (tooLong == 0) return true;
+  const char *field = longestField(lines[tooLong - 1]);
+  act_.show("Line " + std::to_string(tooLong) + " of the compile script would be longer than " +
+                std::to_string(kExpandedLineLimit) +
+                " characters with the values of the form.\nPlease shorten the field '" + field +
+                "'.",
+            {"", field});
+  refused_ = true;
+  return false;
+}
+
+// The form field with the longest value among those whose settings line
+// uses; the product directory when none does.
+const char *Procedure::longestField(const char *line) const {
+  struct Use {
+    const char *reference;
+    const char *field;
+    std::size_t length;
+  };
+  const Use uses[] = {
+      {"$(Paths.KERNEL)", kFieldKernel, form_.kernel.size()},
+      {"$(Compiler.INCLUDE)", kFieldKernel, form_.kernel.size()},
+      {"$(Compiler.INCLUDE)", kFieldInclude, form_.include.size()},
+      {"$(Compiler.LIB)", kFieldLibraries, form_.lib.size()},
+      {"$(Compiler.CPPNAME)", kFieldCppName, form_.cppName.size()},
+      {"$(Compiler.CPPLIB)", kFieldCppOptions, form_.cppOptions.size()},
+  };
+  const char *field = kFieldKernel;
+  std::size_t longest = 0;
+  for (const Use &use : uses) {
+    if (std::strstr(line, use.reference) != nullptr && use.length > longest) {
+      field = use.field;
+      longest = use.length;
+    }
+  }
+  return field;
 }
 
 // Compiles autodif.o in the current directory when it is missing or older
@@ -319,7 +422,10 @@ bool Procedure::compileAutodif() {
                       newer(kAutodifCpp, kAutodifObject);
   if (!needed) return true;
   const std::string disable = std::string("store [Libraries] AUTODIFOPT=") + kDisabledOption;
-  if (act_.compile(compileCommand(form_), kAutodifObject, disable)) return true;
+  const CommandFor command = [this](const std::string &output) {
+    return compileCommand(form_, output);
+  };
+  if (act_.compile(command, kAutodifObject, disable)) return true;
   act_.show(kMsgCompileFailed, {act_.resolve(kAutodifObject), kFieldCppName});
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
@@ -339,7 +445,7 @@ bool Procedure::removeVisualsAndWritePalette() {
   if (!readSetting("Files", "VN", path)) return false;
   act_.removeFile(path);
   if (!readSetting("Files", "PALETTE", path)) return false;
-  act_.writeTemplate(path, Palette, kPalettePermissions, false, "palette template");
+  wrote(act_.writeTemplate(path, Palette, kPalettePermissions, false, "palette template"));
   return true;
 }
 
@@ -414,9 +520,11 @@ bool Procedure::storeCurrentClass() {
   return store("Currents", "CLASSCUR", entry[0]) && store("Files", "CLASSFILECUR", classFile);
 }
 
+// A notice that cannot be sent has been reported; the installation itself
+// is done all the same.
 void Procedure::sendNotice() {
   if (!form_.noticeBoxExists || !form_.noticeConsent) return;
-  act_.sendNotice(NoticeCommand(form_.full));
+  (void)act_.sendNotice(NoticeCommand(form_.full));
 }
 
 InstallOutcome Procedure::run() {
@@ -430,15 +538,28 @@ InstallOutcome Procedure::run() {
     act_.show(kMsgNoExecutable, {act_.resolve(executable), kFieldKernel});
     return InstallOutcome::Stopped;
   }
-  if (!writeSettingsFile() || !storePathsAndCompiler() || !storeTuning() || !ensureNamesFile())
+  if (!act_.begin()) return InstallOutcome::Stopped;
+  InstallOutcome outcome = steps();
+  // The settings file goes into the directory when it is whole, also
+  // after a step that stopped the procedure (what was done stays done),
+  // but not when the form was refused.
+  if (!act_.end(settingsWritten_ && settingsSound_ && !refused_)) outcome = InstallOutcome::Stopped;
+  if (failed_) outcome = InstallOutcome::Stopped;
+  if (outcome == InstallOutcome::Ended) sendNotice();
+  return outcome;
+}
+
+InstallOutcome Procedure::steps() {
+  if (!writeSettingsFile() || !storePathsAndCompiler() || !storeTuning())
     return InstallOutcome::Stopped;
+  if (form_.full && !checkGeneratedLines()) return InstallOutcome::Stopped;
+  if (!ensureNamesFile()) return InstallOutcome::Stopped;
   if (form_.full) {
     if (!writeProductFiles() || !compileAutodif()) return InstallOutcome::Stopped;
   } else if (!checkProductObject()) {
     return InstallOutcome::Stopped;
   }
   if (!removeVisualsAndWritePalette() || !storeCurrentClass()) return InstallOutcome::Stopped;
-  sendNotice();
   return InstallOutcome::Ended;
 }
 

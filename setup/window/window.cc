@@ -32,7 +32,7 @@ constexpr Nlm_Int2 kShellPathChars = 1;  // widened by the alignment
 constexpr Nlm_Int2 kFormColumns = 2;     // prompt and field
 constexpr Nlm_Int2 kSwitchRowColumns = 5;
 constexpr Nlm_Int2 kButtonRowColumns = 3;
-constexpr int kButtonGaps = 3;      // before, between and after the buttons
+constexpr int kButtonGaps = 3;  // before, between and after the buttons
 
 struct Spacing {
   Nlm_Int2 h;  // half the standard character width

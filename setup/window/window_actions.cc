@@ -96,7 +96,9 @@ void PathCheckProc(Nlm_TexT t) {
   std::unique_ptr<char, MemFreer> text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
   if (!text) return;  // no memory: leave the field alone this time
   Nlm_GetTitle(t, text.get(), length + 1);
-  const std::size_t position = std::strcspn(text.get(), kRefusedPathCharacters);
+  std::size_t position = 0;
+  while (text.get()[position] != '\0' && !IsRefusedPathCharacter(text.get()[position]))
+    ++position;
   if (text.get()[position] == '\0') return;
   Nlm_Beep();
   char *refused = text.get() + position;
