@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "utility.h"
@@ -50,10 +51,22 @@ bool NoticeLine(char *line, char mark) {
   return line[0] != '\0';
 }
 
-NoticePreviewCommand::~NoticePreviewCommand() { wait(); }
+NoticePreviewCommand::~NoticePreviewCommand() {
+  wait();
+  removeDirectory();
+}
 
 void NoticePreviewCommand::start() {
   if (shell_ > 0) return;
+  // The scratch files are made in a directory of their own, never beside
+  // the user's files.
+  if (directory_.empty()) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/velorix-notice-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    directory_ = pattern;
+  }
   // What we printed so far comes before anything the shell prints.
   std::fflush(nullptr);
   char shell[] = "sh";
@@ -61,8 +74,13 @@ void NoticePreviewCommand::start() {
   char command[sizeof kNoticeCommand];
   std::memcpy(command, kNoticeCommand, sizeof command);
   char *argv[] = {shell, option, command, nullptr};
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return;
   pid_t pid = 0;
-  shell_ = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0 ? pid : 0;
+  if (posix_spawn_file_actions_addchdir_np(&actions, directory_.c_str()) == 0 &&
+      posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ) == 0)
+    shell_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
 }
 
 void NoticePreviewCommand::wait() {
@@ -74,15 +92,22 @@ void NoticePreviewCommand::wait() {
   shell_ = 0;
 }
 
+void NoticePreviewCommand::removeDirectory() {
+  if (directory_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(directory_, ignored);
+  directory_.clear();
+}
+
 std::optional<std::vector<std::string>> NoticePreviewCommand::finish(char mark) {
-  if (shell_ > 0) {
-    wait();
-  } else {
-    // Exit statuses are not examined: only whether del3 can be read counts.
-    (void)std::system(kNoticeCommand);
-  }
+  // Without a shell started early, the command runs now.  Exit statuses
+  // are not examined: only whether the notice can be read counts.
+  if (shell_ <= 0) start();
+  wait();
   std::optional<std::vector<std::string>> lines;
-  std::unique_ptr<std::FILE, FileCloser> notice(std::fopen(kNoticeFile, "r"));
+  if (directory_.empty()) return lines;
+  std::unique_ptr<std::FILE, FileCloser> notice(
+      std::fopen((directory_ + "/" + kNoticeFile).c_str(), "r"));
   if (notice) {
     lines.emplace();
     // A line longer than the buffer is read, and shown, in pieces.
@@ -92,9 +117,6 @@ std::optional<std::vector<std::string>> NoticePreviewCommand::finish(char mark) 
     }
   }
   notice.reset();
-  // Removed directly rather than by a second shell: that shell was the
-  // largest part of the start-up time, and a missing file needs no remark.
-  for (const char *name : kNoticeScratchFiles)
-    (void)unlink(name);
+  removeDirectory();
   return lines;
 }

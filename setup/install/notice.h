@@ -20,10 +20,12 @@ std::string NoticeCommand(bool full);
 // Writes the notice's text to del3 (an empty line, the version line with
 // "?" for the installation kind, and the host's uname -a), by way of the
 // scratch files del1 and del2.  The line feed inside the quotes is real.
+// It runs in a scratch directory of its own.
 constexpr const char kNoticeCommand[] =
     "echo '\nVELORIX 1.5? installed on'>del1;uname -a>del2;cat del1 del2>del3";
 constexpr const char *kNoticeFile = "del3";
-// The scratch files, removed once the preview has been read.
+// The scratch files, removed with their directory once the preview has
+// been read.
 constexpr const char *kNoticeScratchFiles[] = {"del1", "del2", "del3"};
 
 // Trims line in place and replaces its first "?" by mark ("m" for a Full
@@ -39,7 +41,8 @@ class NoticePreviewCommand {
   NoticePreviewCommand(const NoticePreviewCommand &) = delete;
   NoticePreviewCommand &operator=(const NoticePreviewCommand &) = delete;
 
-  // Starts the command; when the shell cannot be started, finish runs it.
+  // Starts the command in a new scratch directory; when that or the shell
+  // cannot be made, finish tries once more.
   void start();
 
   // Waits for the command (or runs it now), and returns the non-empty
@@ -49,8 +52,10 @@ class NoticePreviewCommand {
 
  private:
   void wait();
+  void removeDirectory();
 
   pid_t shell_ = 0;
+  std::string directory_;
 };
 
 #endif

@@ -222,15 +222,24 @@ class NoticePreview(unittest.TestCase):
         return sorted((p for p in w.prompts
                        if w.consent.bottom <= p.y < w.setup.y), key=lambda p: p.y)
 
-    def test_scratch_files_are_replaced_and_removed(self):
+    def test_users_files_named_like_scratch_files_are_left_alone(self):
+        # The preview's scratch files del1, del2 and del3 are made in a
+        # directory of their own: the user's files of those names, here
+        # and in TMPDIR, stay as they were, and nothing is left behind.
         with harness.Session() as s:
-            for name in ("del1", "del2", "del3"):
-                with open(os.path.join(s.workdir, name), "w") as f:
-                    f.write("old %s\n" % name)
-            s.start_setup(env={"SHELL": TCSH})
+            tmp = os.path.join(s.workdir, "tmp")
+            os.mkdir(tmp)
+            for directory in (s.workdir, tmp):
+                for name in ("del1", "del2", "del3"):
+                    with open(os.path.join(directory, name), "w") as f:
+                        f.write("old %s\n" % name)
+            s.start_setup(env={"SHELL": TCSH, "TMPDIR": tmp})
             w = s.setup_window()
-            for name in ("del1", "del2", "del3"):
-                self.assertFalse(os.path.exists(os.path.join(s.workdir, name)), name)
+            for directory in (s.workdir, tmp):
+                for name in ("del1", "del2", "del3"):
+                    with open(os.path.join(directory, name)) as f:
+                        self.assertEqual(f.read(), "old %s\n" % name, name)
+            self.assertEqual(sorted(os.listdir(tmp)), ["del1", "del2", "del3"])
             # The empty first line is skipped: the version line, the uname
             # line and the note.
             self.assertEqual(len(self.preview_prompts(w)), 3)
@@ -259,17 +268,19 @@ class NoticePreview(unittest.TestCase):
                 s.assert_clean_exit()
 
 
-    def test_unwritable_directory_leaves_out_the_registration_group(self):
-        # The preview is read from del3, which the tool makes in its working
-        # directory.  Root may write anywhere, so the tool runs as nobody in
-        # a directory of root's with mode 755: readable, not writable.
+    def test_unwritable_scratch_directory_leaves_out_the_registration_group(self):
+        # The preview is read from del3, which the tool makes in a scratch
+        # directory in TMPDIR.  Root may write anywhere, so the tool runs as
+        # nobody with TMPDIR (and its working directory) a directory of
+        # root's with mode 755: readable, not writable.
         if os.geteuid() != 0:
             self.skipTest("running the tool as another user needs root")
         with harness.Session() as s:
             for directory in (os.path.dirname(s.workdir), s.workdir):
                 os.chmod(directory, 0o755)
             before = harness.snapshot(s.workdir)
-            s.start_setup(env={"SHELL": TCSH, "HOME": s.workdir}, user="nobody")
+            s.start_setup(env={"SHELL": TCSH, "HOME": s.workdir, "TMPDIR": s.workdir},
+                          user="nobody")
             w = s.setup_window()
             self.assertEqual(s.message_boxes(), [])
             self.assertIsNone(w.consent)
