@@ -30,6 +30,7 @@
 
 #include "installation.h"
 #include "notice.h"
+#include "installation_fixture.h"
 #include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"
@@ -39,141 +40,15 @@ namespace fs = std::filesystem;
 namespace {
 
 using vxtest::FileMode;
+using vxtest::Installation;
+using vxtest::kClassFile;
 using vxtest::Messages;
 using vxtest::ReadFile;
+using vxtest::ReadSettings;
+using vxtest::SetTime;
+using vxtest::SettingsFile;
+using vxtest::Snapshot;
 using vxtest::WriteFile;
-
-void SetTime(const fs::path &path, time_t when) {
-  struct utimbuf times {
-    when, when
-  };
-  ASSERT_EQ(utime(path.c_str(), &times), 0) << path;
-}
-
-// The settings file as the analysis program will read it: "Section.KEY" to
-// the raw value, and the section names in order.
-struct SettingsFile {
-  std::map<std::string, std::string> values;
-  std::vector<std::string> sections;
-  bool Has(const std::string &name) const { return values.count(name) != 0; }
-  std::string operator[](const std::string &name) const {
-    auto found = values.find(name);
-    return found == values.end() ? "<missing>" : found->second;
-  }
-};
-
-SettingsFile ReadSettings(const fs::path &path) {
-  SettingsFile file;
-  std::istringstream in(ReadFile(path));
-  std::string line, section;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      section = line.substr(1, line.find(']') - 1);
-      file.sections.push_back(section);
-      continue;
-    }
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string name = section + "." + line.substr(0, eq);
-    if (!file.values.count(name)) file.values[name] = line.substr(eq + 1);
-  }
-  return file;
-}
-
-// Every regular file below root with its contents, for "nothing else
-// changed" checks.
-std::map<std::string, std::string> Snapshot(const fs::path &root) {
-  std::map<std::string, std::string> files;
-  for (const auto &entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file())
-      files[entry.path().string()] = ReadFile(entry.path());
-    else if (entry.is_directory())
-      files[entry.path().string() + "/"] = "";
-  }
-  return files;
-}
-
-const char kClassFile[] = "! classes of the test product\n"
-                          "&classes\n"
-                          "Z z\n"
-                          "&hierarchy\n"
-                          "A b ! first entry\n"
-                          "C d\n";
-
-// The scratch tree lies in /tmp and is not entered: each run enters the
-// directory that it installs.
-class Installation : public vxtest::ScratchTest {
- protected:
-  Installation() : ScratchTest("/tmp/vx_install_XXXXXX", false) {}
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(ScratchTest::SetUp());
-    root_ = dir_;
-    product_ = root_ / "product";
-    work_ = root_ / "work";
-    aside_ = root_ / "aside";
-    bin_ = root_ / "bin";
-    for (const auto &dir : {product_, work_, aside_, bin_})
-      fs::create_directory(dir);
-    WriteFile(product_ / "velorix", "#!/bin/sh\n");
-    WriteFile(product_ / "classes.vel", kClassFile);
-    WriteFile(product_ / "autodif.cc", "int autodif_marker() { return 7; }\n");
-    WriteFile(aside_ / "untouched", "keep");
-    // A stand-in compiler: logs its arguments, then makes the -o target.
-    WriteFile(bin_ / "fakecc",
-              "#!/bin/sh\necho \"$@\" >>\"" + (root_ / "compiler.log").string() +
-                  "\"\nwhile [ $# -gt 0 ]; do\n  if [ \"$1\" = -o ]; then : >\"$2\"; fi\n"
-                  "  shift\ndone\n");
-    fs::permissions(bin_ / "fakecc", fs::perms::owner_all);
-    // A stand-in mail: records its arguments and what it reads.
-    WriteFile(bin_ / "mail", "#!/bin/sh\necho \"$@\" >\"" + (root_ / "mail.args").string() +
-                                 "\"\ncat >\"" + (root_ / "mail.body").string() + "\"\n");
-    fs::permissions(bin_ / "mail", fs::perms::owner_all);
-    oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    setenv("PATH", (bin_.string() + ":" + oldPath_).c_str(), 1);
-  }
-
-  void TearDown() override {
-    setenv("PATH", oldPath_.c_str(), 1);
-    ScratchTest::TearDown();
-  }
-
-  // The form as the window starts it, with the stand-in compiler.
-  InstallForm Form(bool full) const {
-    InstallForm form;
-    form.kernel = product_.string();
-    form.lib = "-lc -lm";
-    form.cppName = (bin_ / "fakecc").string();
-    form.cppOptions = " -O2 -fPIC -lc -lm";
-    form.tuning[0] = "lpr %s";
-    form.tuning[1] = "ghostview -a5 -magstep 0 %s";
-    form.tuning[2] = "maple -q <%s >tmp.mo";
-    form.full = full;
-    form.shellStyle = 2;
-    form.shellPath = "/bin/sh ";
-    return form;
-  }
-
-  InstallOutcome RunFull(const InstallForm &form) {
-    fs::current_path(product_);
-    return RunInstallation(form);
-  }
-  InstallOutcome RunUser(const InstallForm &form) {
-    fs::current_path(work_);
-    return RunInstallation(form);
-  }
-  std::string Kernel() const { return product_.string() + "/"; }
-  int Compiles() const {
-    std::istringstream log(ReadFile(root_ / "compiler.log"));
-    int count = 0;
-    for (std::string line; std::getline(log, line);)
-      ++count;
-    return count;
-  }
-
-  fs::path root_, product_, work_, aside_, bin_;
-  std::string oldPath_;
-};
 
 // ---- stopping failures before anything is written ----------------------
 

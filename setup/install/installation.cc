@@ -322,7 +322,9 @@ bool Procedure::storeTuning() {
 bool Procedure::ensureNamesFile() {
   std::string names;
   if (!readSetting("Files", "NAMES", names)) return false;
-  bool present = exists(names);
+  // A directory of that name is no names file: createFile says so.
+  struct stat st;
+  bool present = stat(act_.resolve(names).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   if (!present) {
     std::string former;
     if (!readSetting("Files", "NAMES1.2", former)) return false;
