@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,9 +18,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "atomic_file.h"
 #include "file_writing.h"
@@ -120,6 +123,61 @@ std::string backupName(const std::string &path, const std::string &content) {
     if (held && *held == content) return name;
   }
   return first + "." + std::to_string(kMaxBackups);
+}
+
+// A settings file's values by "section.key" (names in lower case, as the
+// core library compares them without regard to case; the first of two
+// equal keys counts), trimmed as the core library reads them.
+using SettingsValues = std::map<std::string, std::string>;
+
+std::string lowered(std::string text) {
+  for (char &c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string trimmed(const std::string &text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+void addLine(SettingsValues &values, std::string &section, const std::string &line) {
+  if (line.empty() || line[0] == ';') return;
+  if (line[0] == '[') {
+    const std::size_t close = line.find(']');
+    section = lowered(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return;
+  }
+  const std::size_t equals = line.find('=');
+  if (section.empty() || equals == std::string::npos) return;
+  values.emplace(section + "." + lowered(trimmed(line.substr(0, equals))),
+                 trimmed(line.substr(equals + 1)));
+}
+
+// Whether the settings file at path is whole: it ends with a line feed and
+// holds every value of the template and every value stored since, as they
+// were stored.  The core library rewrites the whole file at each change
+// and says nothing when a full disk cuts it short.
+bool settingsComplete(const std::string &path, const SettingsValues &stored) {
+  const auto text = readWhole(path);
+  if (!text || text->empty() || text->back() != '\n') return false;
+  SettingsValues expected;
+  std::string section;
+  for (std::size_t i = 0; SetData[i] != nullptr; ++i)
+    addLine(expected, section, SetData[i]);
+  for (const auto &[name, value] : stored)
+    expected[name] = value;
+  SettingsValues held;
+  section.clear();
+  std::istringstream lines(*text);
+  for (std::string line; std::getline(lines, line);)
+    addLine(held, section, line);
+  for (const auto &[name, value] : expected) {
+    const auto found = held.find(name);
+    if (found == held.end() || found->second != value) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -232,17 +290,24 @@ void RealActions::unlock() {
 
 bool RealActions::begin() {
   if (!lock()) return false;
-  // What a killed run left: its scratch directory.  Ours alone hold this
-  // name, and the lock keeps every other run of ours out.
+  // What a killed run left: its scratch directory, and the temporary
+  // files beside the files it wrote here.  Ours alone hold these names,
+  // and the lock keeps every other run of ours out.
   std::error_code error;
+  std::vector<std::filesystem::path> stale;
   for (const auto &entry : std::filesystem::directory_iterator(workDir_, error)) {
     const std::string name = entry.path().filename().string();
     if (name.size() == std::strlen(kRunScratchPrefix) + std::strlen(kRandomPart) &&
         name.compare(0, std::strlen(kRunScratchPrefix), kRunScratchPrefix) == 0 &&
         entry.is_directory(error) && !entry.is_symlink(error)) {
-      std::error_code ignored;
-      std::filesystem::remove_all(entry.path(), ignored);
+      stale.push_back(entry.path());
+    } else if (IsTemporaryName(name) && entry.is_regular_file(error) && !entry.is_symlink(error)) {
+      stale.push_back(entry.path());
     }
+  }
+  for (const auto &path : stale) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
   }
   if (enterScratch()) return true;
   unlock();
@@ -264,6 +329,13 @@ bool RealActions::installSettings() {
   const auto content = readWhole(scratchSettings());
   if (!content) {
     show("Cannot read the new settings file '" + scratchSettings() + "'.", {scratchSettings()});
+    return false;
+  }
+  if (!settingsComplete(scratchSettings(), stored_)) {
+    show("The settings file '" + shown +
+             "' could not be written whole (is the disk full?).\nThe directory keeps the settings "
+             "it had.",
+         {final});
     return false;
   }
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
@@ -306,7 +378,14 @@ bool RealActions::writeSettingsFile(const std::string &path, const char *permiss
 }
 
 bool RealActions::store(const char *section, const char *key, const std::string &value) {
-  return storeSetting(section, key, value);
+  if (!storeSetting(section, key, value)) return false;
+  // As the file holds it: line feeds become line-break marks.
+  std::string held = value;
+  for (char &c : held) {
+    if (c == '\n') c = VX_LINE_BREAK_MARK;
+  }
+  stored_[lowered(section) + "." + lowered(key)] = trimmed(held);
+  return true;
 }
 
 bool RealActions::writeTemplate(const std::string &path, const char *const *lines,
@@ -375,10 +454,14 @@ bool RealActions::compile(const CommandFor &command, const std::string &target,
   const std::string output = TemporaryNameBeside(target);
   const std::string made = resolve(output);
   (void)unlink(made.c_str());
-  // The exit status says nothing reliable across compilers; the object
-  // left on disk does.
-  (void)runIn(workDir_, command(output));
-  if (!exists(made)) return false;
+  // An object is taken only when the compiler left one and said it
+  // succeeded: one that failed half-way (a full disk) may leave a piece.
+  const int status = runIn(workDir_, command(output));
+  const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!succeeded || !exists(made)) {
+    (void)unlink(made.c_str());
+    return false;
+  }
   const int fd = open(made.c_str(), O_RDONLY | O_CLOEXEC);
   const bool synced = fd >= 0 && fsync(fd) == 0;
   if (fd >= 0) close(fd);

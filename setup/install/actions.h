@@ -21,6 +21,7 @@
 #define VELORIX_SETUP_ACTIONS_H
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,9 @@ class RealActions : public ScratchActions {
   bool installSettings();
 
   int lockFd_ = -1;
+  // Every value stored, by lower-case "section.key": what the settings
+  // file must hold before it goes into place.
+  std::map<std::string, std::string> stored_;
 };
 
 // Lists, one line each in procedure order, every file written, removed,

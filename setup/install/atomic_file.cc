@@ -66,6 +66,12 @@ void RemoveStaleTemporaries(const std::string &path) {
   }
 }
 
+bool IsTemporaryName(const std::string &name) {
+  const std::size_t mark = name.rfind(kTemporaryMark);
+  return name.size() > 1 && name[0] == '.' && mark != std::string::npos && mark > 1 &&
+         name.size() == mark + std::strlen(kTemporaryMark) + kRandomChars;
+}
+
 std::string TemporaryNameBeside(const std::string &path) {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   unsigned long n = static_cast<unsigned long>(getpid());

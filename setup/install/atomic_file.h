@@ -73,6 +73,9 @@ class AtomicFile {
 // Removes what a killed run may have left beside path: ".NAME.vx-XXXXXX".
 void RemoveStaleTemporaries(const std::string &path);
 
+// Whether a file name (without directory) is that of such a temporary file.
+bool IsTemporaryName(const std::string &name);
+
 // The name of a temporary file beside path, for a writer that cannot take
 // an open stream (a compiler's -o): ".NAME.vx-" and six characters made
 // from the process id.  Nothing is created.

@@ -542,10 +542,13 @@ InstallOutcome Procedure::run() {
   }
   if (!act_.begin()) return InstallOutcome::Stopped;
   InstallOutcome outcome = steps();
-  // The settings file goes into the directory when it is whole, also
-  // after a step that stopped the procedure (what was done stays done),
-  // but not when the form was refused.
-  if (!act_.end(settingsWritten_ && settingsSound_ && !refused_)) outcome = InstallOutcome::Stopped;
+  // The settings file goes into the directory when every step has run
+  // and it is whole.  After a step that stopped the procedure, the
+  // directory keeps the settings it had: the files written before the
+  // stop are what any run writes, but settings half-way through are not
+  // what the analysis program may start from.
+  const bool keep = outcome == InstallOutcome::Ended && settingsWritten_ && settingsSound_;
+  if (!act_.end(keep)) outcome = InstallOutcome::Stopped;
   if (failed_) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;

@@ -274,8 +274,8 @@ class Installation(unittest.TestCase):
         for made in ("filenums.vpf", "init.vpf", "CompRhs", "vel_sys.h", "autodif.o",
                      "palette.vpf"):
             self.assertTrue(os.path.exists(os.path.join(product, made)), made)
-        values, _ = settings(os.path.join(product, ".velorixrc"))
-        self.assertEqual(values["Currents.CLASSCUR"], "")
+        # A stopped run leaves the settings the directory had.
+        self.assertEqual(read(os.path.join(product, ".velorixrc")), "")
 
         write(os.path.join(product, "classes.vel"), CLASS_FILE)
         s.click(window.setup)

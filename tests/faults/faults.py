@@ -1,0 +1,492 @@
+#!/usr/bin/env python3
+"""Fault injection: velorix-setup --unattended --full under a full disk, a
+device that refuses writes, kills at every write, two runs at once, and the
+inputs that once broke it.
+
+Each case asserts: no hang, no exit status 0 over a result that differs
+from a clean run, no file of the user's lost, and a re-run (with the fault
+gone) that leaves exactly what a clean run leaves, byte for byte and mode
+for mode.
+
+Needs root for the small tmpfs that fills up (it runs in a private mount
+namespace: scripts/test.sh gives it one, scripts/faults.sh makes its own)
+and strace for the kills.  Prints the figures of the run; exit status 1 when
+any case failed, 77 when it cannot run here.
+
+  faults.py [--quick]     --quick: every fourth kill point and fill level
+"""
+import os
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
+import harness  # noqa: E402
+
+TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
+RUN_TIMEOUT = 60          # seconds; a run that takes longer has hung
+SKIP = 77                 # CTest's skip status for this test
+PAGE = 4096               # tmpfs counts whole pages
+# The syscalls that change files: the kill sweep stops the run at each of
+# their invocations in turn.
+MUTATIONS = ("write", "pwrite64", "writev", "rename", "renameat", "renameat2", "link",
+             "linkat", "unlink", "unlinkat", "fsync", "fchmod", "chmod", "ftruncate",
+             "mkdir", "rmdir", "flock")
+
+USER_SETTINGS = "[Mine]\nKEY=the user's own\n"
+# A compile that fails is reported and turns symbolic differentiation off;
+# the rest of the installation stands (exit status 0).
+COMPILE_FAILED = "Cannot compile autodif.cc."
+USER_NAMES = "alpha\nbeta\n"
+
+figures = {"fill levels tried": 0, "kill points tried": 0, "false successes": 0,
+           "user files lost": 0, "re-runs that differ from a clean run": 0, "hangs": 0,
+           "cases": 0}
+failures = []
+
+
+def fail(case, what):
+    failures.append(f"{case}: {what}")
+
+
+# ---- the product directory and the tool -----------------------------------
+
+def write(path, text, mode=None):
+    with open(path, "w") as f:
+        f.write(text)
+    if mode is not None:
+        os.chmod(path, mode)
+
+
+def make_product(path, bin_dir, user_files):
+    """A product directory.  With user_files it also holds what a user may
+    have there already: settings of their own, a names file, and files
+    named like the notice's scratch files."""
+    os.makedirs(path)
+    write(os.path.join(path, "velorix"), "#!/bin/sh\n", 0o755)
+    write(os.path.join(path, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
+    write(os.path.join(path, "autodif.cc"), "int autodif_marker() { return 7; }\n")
+    if user_files:
+        write(os.path.join(path, ".velorixrc"), USER_SETTINGS, 0o600)
+        write(os.path.join(path, "filenums.vpf"), USER_NAMES)
+        for name in ("del1", "del2", "del3"):
+            write(os.path.join(path, name), f"the user's {name}\n")
+
+
+def make_bin(path):
+    """A stand-in compiler that writes a 40 KiB object in pieces (so that a
+    kill can fall inside it), and a mail command that reads the notice."""
+    os.makedirs(path)
+    write(os.path.join(path, "fakecc"),
+          "#!/bin/sh\n"
+          "out=\n"
+          "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
+          "i=0\n"
+          "while [ $i -lt 10 ]; do\n"
+          "  head -c 4096 /dev/zero | tr '\\0' o >>\"$out\" || exit 1\n"
+          "  i=$((i+1))\n"
+          # Told to, it dies half-way with its whole process group.
+          "  if [ $i = 5 ] && [ -e \"$0.kill\" ]; then kill -KILL 0; fi\n"
+          "done\n",
+          0o755)
+    write(os.path.join(path, "mail"), "#!/bin/sh\ncat >/dev/null\n", 0o755)
+
+
+def environment(bin_dir):
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env["SHELL"] = "/bin/sh"
+    env["PATH"] = bin_dir + ":" + env.get("PATH", "/usr/bin:/bin")
+    return env
+
+
+def tool_args(bin_dir):
+    return ["--unattended", "--full", "--shell-style", "ksh", "--shell-path", "/bin/sh ",
+            "--cpp-name", os.path.join(bin_dir, "fakecc")]
+
+
+def run(args, cwd, env, prefix=()):
+    """Runs the tool in a process group of its own, ends whatever is left
+    of that group afterwards, and returns (status, stderr); status None
+    when it hung."""
+    proc = subprocess.Popen(list(prefix) + [TOOL] + args, cwd=cwd, env=env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                            start_new_session=True)
+    try:
+        _, err = proc.communicate(timeout=RUN_TIMEOUT)
+        status = proc.returncode
+    except subprocess.TimeoutExpired:
+        status, err = None, ""
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    proc.wait()
+    return status, err
+
+
+# ---- what is on disk ------------------------------------------------------
+
+def snapshot(root):
+    """Every entry below root: a regular file as (mode, bytes), a link as
+    ("link", target), a directory as ("dir", mode)."""
+    found = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            rel = os.path.relpath(path, root)
+            st = os.lstat(path)
+            if stat.S_ISLNK(st.st_mode):
+                found[rel] = ("link", os.readlink(path))
+            elif stat.S_ISDIR(st.st_mode):
+                found[rel] = ("dir", stat.S_IMODE(st.st_mode))
+            else:
+                with open(path, "rb") as f:
+                    found[rel] = (stat.S_IMODE(st.st_mode), f.read())
+    return found
+
+
+def differences(got, expected):
+    names = sorted(set(got) | set(expected))
+    return [n for n in names if got.get(n) != expected.get(n)]
+
+
+def user_files_lost(before, after):
+    """The user's files of before that are gone from after; their settings
+    may have moved to a backup."""
+    lost = []
+    for name, entry in before.items():
+        if name in ("velorix", "classes.vel", "autodif.cc"):
+            continue
+        if name == ".velorixrc":
+            kept = [n for n, e in after.items()
+                    if n.startswith(".velorixrc") and e[1:] == entry[1:]]
+            if not kept:
+                lost.append(name)
+        elif after.get(name) != entry:
+            lost.append(name)
+    return lost
+
+
+def half_written(after, clean, before):
+    """Files under a final name that hold neither what a clean run writes
+    there nor what was there before the run."""
+    broken = []
+    for name, entry in after.items():
+        if name in clean and entry != clean[name] and entry != before.get(name):
+            if entry[0] == "dir":
+                continue
+            # The settings file kept as a backup holds the user's own.
+            broken.append(name)
+    return broken
+
+
+# ---- one faulted run and its re-run --------------------------------------
+
+class Scene:
+    """One starting state, made afresh at a fixed place for every case, and
+    what a clean run leaves there (the paths written into the files depend
+    on the place)."""
+
+    def __init__(self, root, bin_dir, user_files):
+        self.root, self.bin_dir, self.user_files = root, bin_dir, user_files
+        self.env = environment(bin_dir)
+        self.args = tool_args(bin_dir)
+        self.clean = {}
+
+    def fresh(self, base=None):
+        path = os.path.join(base or self.root, "product")
+        shutil.rmtree(path, ignore_errors=True)
+        make_product(path, self.bin_dir, self.user_files)
+        if path not in self.clean:
+            status, err = run(self.args, path, self.env)
+            if status != 0:
+                raise SystemExit(f"the clean run failed ({status}):\n{err}")
+            self.clean[path] = snapshot(path)
+            shutil.rmtree(path)
+            make_product(path, self.bin_dir, self.user_files)
+        return path
+
+    def judge(self, case, product, status, err, repair=None):
+        """Checks a faulted run, repairs the fault, re-runs and checks that."""
+        figures["cases"] += 1
+        clean = self.clean[product]
+        before = snapshot_of_start(self)
+        after = snapshot(product)
+        degraded = COMPILE_FAILED in err and degraded_only(after, clean)
+        if status is None:
+            figures["hangs"] += 1
+            fail(case, "hung")
+        elif status == 0 and differences(after, clean) and not degraded:
+            figures["false successes"] += 1
+            fail(case, f"status 0, but differs from a clean run in {differences(after, clean)}")
+        lost = user_files_lost(before, after)
+        if lost:
+            figures["user files lost"] += 1
+            fail(case, f"user files lost: {lost}")
+        broken = [] if degraded else half_written(after, clean, before)
+        if broken:
+            fail(case, f"half-written files under their final names: {broken}")
+        if status == 1 and not err.strip():
+            fail(case, "status 1 without a message")
+        if repair:
+            repair()
+        status2, err2 = run(self.args, product, self.env)
+        again = snapshot(product)
+        # A re-run after a reported, degraded installation keeps the
+        # settings that one left, as it keeps any it replaces.
+        if degraded and ".velorixrc" in after:
+            again = {n: e for n, e in again.items()
+                     if not (n.startswith(".velorixrc.bak") and e == after[".velorixrc"])}
+        if status2 != 0 or differences(again, clean):
+            figures["re-runs that differ from a clean run"] += 1
+            fail(case, f"re-run: status {status2}, differs in {differences(again, clean)}"
+                       f"\n{err2}")
+        shutil.rmtree(product, ignore_errors=True)
+
+
+def degraded_only(after, clean):
+    """Whether after is the clean result but for a compile that failed and
+    was reported: no object, and symbolic differentiation turned off."""
+    diff = differences(after, clean)
+    if not set(diff) <= {"autodif.o", ".velorixrc"} or "autodif.o" in after:
+        return False
+    if ".velorixrc" not in diff:
+        return True
+    if ".velorixrc" not in after:
+        return False
+    got = after[".velorixrc"][1].decode().splitlines()
+    want = clean[".velorixrc"][1].decode().splitlines()
+    changed = [(g, w) for g, w in zip(got, want) if g != w]
+    return len(got) == len(want) and all(g == "AUTODIFOPT=-" for g, _ in changed)
+
+
+_starts = {}
+
+
+def snapshot_of_start(scene):
+    key = scene.user_files
+    if key not in _starts:
+        path = os.path.join(scene.root, "start")
+        make_product(path, scene.bin_dir, scene.user_files)
+        _starts[key] = snapshot(path)
+        shutil.rmtree(path)
+    return _starts[key]
+
+
+# ---- the cases ------------------------------------------------------------
+
+def disk_full(scene, step):
+    """A tmpfs filled up to a free-space level, from none to enough."""
+    mount = os.path.join(scene.root, "tmpfs")
+    os.makedirs(mount, exist_ok=True)
+    scene.clean.pop(os.path.join(mount, "product"), None)
+    size = 2 * 1024 * 1024
+    subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=755", "tmpfs", mount],
+                   check=True)
+    try:
+        # The most a run needs at once, measured on an empty tmpfs.
+        product = scene.fresh(mount)
+        free_before = shutil.disk_usage(mount).free
+        run(scene.args, product, scene.env)
+        needed = free_before - shutil.disk_usage(mount).free
+        shutil.rmtree(product)
+        levels = range(0, needed + 16 * PAGE, PAGE * step)
+        for free in levels:
+            figures["fill levels tried"] += 1
+            product = scene.fresh(mount)
+            filler = os.path.join(mount, "filler")
+            room = shutil.disk_usage(mount).free - free
+            with open(filler, "wb") as f:
+                f.write(b"\0" * max(room, 0))
+            status, err = run(scene.args, product, scene.env)
+            scene.judge(f"disk full, {free // 1024} KiB free ({scene_name(scene)})", product,
+                        status, err, repair=lambda: os.unlink(filler))
+    finally:
+        subprocess.run(["umount", "-l", mount])
+
+
+def kills(scene, step):
+    """Kills the tool at each invocation of each syscall that changes a
+    file, and then its whole process group (the compiler among it)."""
+    product = scene.fresh()
+    log = os.path.join(scene.root, "trace")
+    # Traced without -f: the counts are the tool's own, as the injection's
+    # are.
+    run(scene.args, product, scene.env,
+        prefix=["strace", "-qq", "-o", log, "-e", "trace=" + ",".join(MUTATIONS)])
+    counts = {}
+    with open(log) as f:
+        for line in f:
+            name = line.split("(", 1)[0].strip()
+            if name in MUTATIONS:
+                counts[name] = counts.get(name, 0) + 1
+    shutil.rmtree(product)
+    for name, count in sorted(counts.items()):
+        for n in range(1, count + 1, step):
+            figures["kill points tried"] += 1
+            product = scene.fresh()
+            status, err = run(scene.args, product, scene.env,
+                              prefix=["strace", "-qq", "-o", "/dev/null", "-e",
+                                      f"inject={name}:signal=SIGKILL:when={n}"])
+            scene.judge(f"killed at {name} #{n} ({scene_name(scene)})", product,
+                        None if status is None else (status if status >= 0 else 137), err)
+
+
+def killed_compiler(scene):
+    """The compiler writes half an object and kills the whole group: no
+    object may be left that a later run trusts."""
+    signal_file = os.path.join(scene.bin_dir, "fakecc.kill")
+    product = scene.fresh()
+    write(signal_file, "")
+    try:
+        status, err = run(scene.args, product, scene.env)
+    finally:
+        os.unlink(signal_file)
+    scene.judge(f"compiler killed half-way ({scene_name(scene)})", product,
+                None if status is None else (status if status >= 0 else 137), err)
+
+
+def full_device(scene):
+    """Outputs that are links to /dev/full: refused at once, never a hang."""
+    for name in (".velorixrc", "palette.vpf", "CompRhs"):
+        product = scene.fresh()
+        if os.path.lexists(os.path.join(product, name)):
+            shutil.rmtree(product)
+            continue  # the user's own file: not to be replaced by a link here
+        os.symlink("/dev/full", os.path.join(product, name))
+        start = time.monotonic()
+        status, err = run(scene.args, product, scene.env)
+        case = f"{name} a link to /dev/full ({scene_name(scene)})"
+        if status is not None and time.monotonic() - start > RUN_TIMEOUT / 2:
+            fail(case, "took too long")
+        if status == 0:
+            figures["false successes"] += 1
+            fail(case, "status 0")
+        figures["cases"] += 1
+        os.unlink(os.path.join(product, name))
+        scene.judge(case, product, 1 if status == 0 else status, err)
+
+
+def concurrent_pairs(scene, pairs=4):
+    for i in range(pairs):
+        product = scene.fresh()
+        procs = [subprocess.Popen([TOOL] + scene.args, cwd=product, env=scene.env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                 for _ in range(2)]
+        results = []
+        for p in procs:
+            try:
+                _, err = p.communicate(timeout=RUN_TIMEOUT)
+                results.append((p.returncode, err))
+            except subprocess.TimeoutExpired:
+                p.kill()
+                results.append((None, ""))
+        case = f"two runs at once #{i + 1} ({scene_name(scene)})"
+        figures["cases"] += 1
+        after = snapshot(product)
+        clean = scene.clean[product]
+        if any(s is None for s, _ in results):
+            figures["hangs"] += 1
+            fail(case, "hung")
+        if any(s == 0 for s, _ in results) and differences(after, clean):
+            figures["false successes"] += 1
+            fail(case, f"differs from a clean run in {differences(after, clean)}")
+        for s, err in results:
+            if s not in (0, None) and "Another installation is running" not in err:
+                fail(case, f"status {s}: {err}")
+        shutil.rmtree(product)
+
+
+def inputs_that_once_broke_it(root, bin_dir):
+    """A product directory with shell text, an overlong SHELL, an overlong
+    product directory, settings reached through a link, and the user's
+    files named like the notice's scratch files."""
+    env = environment(bin_dir)
+
+    def case(name, ok):
+        figures["cases"] += 1
+        if not ok:
+            fail(name, "failed")
+
+    shell_text = os.path.join(root, "a;touch INJECTED;b")
+    make_product(shell_text, bin_dir, False)
+    before = snapshot(shell_text)
+    status, _ = run(tool_args(bin_dir) + ["--kernel", shell_text], shell_text, env)
+    case("shell text in the product directory: refused",
+         status not in (0, None) and snapshot(shell_text) == before
+         and not os.path.exists(os.path.join(root, "INJECTED")))
+
+    product = os.path.join(root, "longshell")
+    make_product(product, bin_dir, False)
+    args = [a for a in tool_args(bin_dir) if a not in ("--shell-path", "/bin/sh ")]
+    status, err = run(args, product, dict(env, SHELL="/bin/" + "s" * 1000))
+    compile_script = os.path.join(product, "CompRhs")
+    case("SHELL of 1,000 characters: not installed as if all were well",
+         status not in (0, None) and not os.path.exists(compile_script))
+
+    product = os.path.join(root, "p" * 200)
+    make_product(product, bin_dir, False)
+    before = snapshot(product)
+    status, err = run(tool_args(bin_dir), product, env)
+    case("product directory too long for the compile line: refused, nothing written",
+         status not in (0, None) and snapshot(product) == before and "shorten" in err)
+
+    product = os.path.join(root, "linked")
+    make_product(product, bin_dir, False)
+    private = os.path.join(root, "private-settings")
+    write(private, USER_SETTINGS, 0o600)
+    os.symlink(private, os.path.join(product, ".velorixrc"))
+    status, _ = run(tool_args(bin_dir), product, env)
+    case("settings through a link: installed, the link kept, the file still private",
+         status == 0 and os.path.islink(os.path.join(product, ".velorixrc"))
+         and stat.S_IMODE(os.stat(private).st_mode) == 0o600)
+
+    product = os.path.join(root, "scratchnames")
+    make_product(product, bin_dir, True)
+    status, _ = run(tool_args(bin_dir) + ["--notify"], product, env)
+    case("the user's del1, del2, del3: untouched by the notice",
+         status == 0 and all(open(os.path.join(product, n)).read() == f"the user's {n}\n"
+                             for n in ("del1", "del2", "del3")))
+
+
+def scene_name(scene):
+    return "with the user's files" if scene.user_files else "fresh directory"
+
+
+def main():
+    quick = "--quick" in sys.argv[1:]
+    if os.geteuid() != 0:
+        print("faults: needs root (a tmpfs to fill); skipped")
+        return SKIP
+    if shutil.which("strace") is None:
+        print("faults: needs strace; skipped")
+        return SKIP
+    step = 4 if quick else 1
+    with harness.scratch_dir("vx_faults_") as root:
+        # The tool's scratch files and ours stay on this file system.
+        bin_dir = os.path.join(root, "bin")
+        make_bin(bin_dir)
+        for user_files in (False, True):
+            scene = Scene(root, bin_dir, user_files)
+            disk_full(scene, step)
+            kills(scene, step)
+            killed_compiler(scene)
+            full_device(scene)
+            concurrent_pairs(scene)
+        inputs_that_once_broke_it(root, bin_dir)
+    for name in ("fill levels tried", "kill points tried", "cases", "false successes",
+                 "user files lost", "re-runs that differ from a clean run", "hangs"):
+        print(f"{name}: {figures[name]}")
+    for f in failures[:40]:
+        print("FAILED", f)
+    if len(failures) > 40:
+        print(f"... and {len(failures) - 40} more")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
