@@ -25,6 +25,7 @@
 #include "templates.h"
 #include "tuning_fields.h"
 #include "utility.h"
+#include "velorix_version.h"
 #include "actions.h"
 #include "form_tables.h"
 
@@ -46,7 +47,7 @@ std::string Usage() {
              "Usage: velorix-setup                 open the Setup window (needs an X display)\n"
              "       velorix-setup --unattended [OPTION]...\n"
              "       velorix-setup --dry-run [OPTION]...\n"
-             "       velorix-setup --help\n"
+             "       velorix-setup --help | --version\n"
              "\n"
              "Installs Velorix into the current directory without a display.  Every\n"
              "option stands for a control of the Setup window; what is not given has\n"
@@ -78,7 +79,8 @@ std::string Usage() {
          "  --shell-path TEXT     shell line of the compile script (default: SHELL and\n"
          "                        the style's options)\n"
          "  --notify              send the installation notice mail to the authors\n"
-         "  --help                print this text\n"
+         "  -h, --help            print this text\n"
+         "  --version             print the version\n"
          "\n"
          "An option's value is the next argument or follows \"=\" (--kernel=/opt/velorix).\n"
          "Messages go to standard error, one block each.  Exit status: 0 installed,\n"
@@ -95,8 +97,8 @@ constexpr ValueOption kValueOptions[] = {
     {"--cpp-options", -1}, {"--printer", 0},     {"--previewer", 1}, {"--differentiator", 2},
     {"--shell-style", -1}, {"--shell-path", -1},
 };
-constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--full",
-                                        "--user",       "--notify",  "--help"};
+constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--full",   "--user",
+                                        "--notify",     "--help",    "--version"};
 
 bool gMessagePrinted = false;
 
@@ -124,6 +126,7 @@ struct CommandLine {
 bool Parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg == "-h") arg = "--help";
     std::string name = arg, value;
     const std::size_t eq = arg.find('=');
     const bool inlineValue = arg.compare(0, 2, "--") == 0 && eq != std::string::npos;
@@ -284,6 +287,15 @@ int RunCommandLine(int argc, char **argv) {
   if (!Parse(argc, argv, &line, &problem)) return BadOptions(problem);
   if (line.Has("--help")) {
     std::fputs(Usage().c_str(), stdout);
+    return kExitDone;
+  }
+  if (line.Has("--version")) {
+    // The git description was taken when the program was built.
+    const char *description = VX_GIT_DESCRIPTION;
+    if (*description != '\0')
+      std::printf("%s %s (git %s)\n", kProgram, VX_VERSION, description);
+    else
+      std::printf("%s %s\n", kProgram, VX_VERSION);
     return kExitDone;
   }
   if (!line.Has("--unattended") && !line.Has("--dry-run"))
