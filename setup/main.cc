@@ -41,7 +41,7 @@ int main(int argc, char **argv) {
     const char *name = std::getenv("DISPLAY");
     std::fprintf(stderr,
                  "velorix-setup: no X display available (DISPLAY %s%s%s); "
-                 "run it inside an X session\n",
+                 "run it inside an X session, or install without a window with --unattended\n",
                  name && *name ? "is '" : "is not set", name && *name ? name : "",
                  name && *name ? "' and cannot be opened" : "");
     return 1;

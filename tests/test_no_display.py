@@ -30,6 +30,8 @@ class NoDisplay(unittest.TestCase):
         self.assertEqual(len(lines), 1, result.stderr)
         self.assertIn("no X display available", lines[0])
         self.assertIn(wording, lines[0])
+        # The way to install without a display is named where it is needed.
+        self.assertIn("--unattended", lines[0])
         self.assertNotIn("Vibrant", result.stderr)
         self.assertEqual(left, [], "nothing may be written without a window")
 
