@@ -1,16 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need,
-# when any of them is missing.  Run as root (or with sudo).
+# Installs the Debian packages that a group of tasks needs, when any of
+# them is missing.  Run as root (or with sudo).
+#
+#   install-deps.sh run      building velorix-setup and running it (scripts/run.sh)
+#   install-deps.sh package  that and CPack's tools for the Debian packages
+#                            (scripts/package.sh)
+#   install-deps.sh [all]    all of that and what the tests, the package
+#                            checks, benchmarks and fuzz targets need
+#                            (scripts/test.sh)
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config
+group=${1:-all}
+
+run_packages=(
+  build-essential cmake
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
+)
+# CPack's Debian generator: dpkg-shlibdeps, and file to find the ELF files.
+package_packages=(dpkg-dev file)
+test_packages=(
+  pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick xsel
   tcsh ksh python3 strace
   clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
+  lintian desktop-file-utils groff-base  # checks of the packages, desktop entry and manual page
 )
+
+case $group in
+  run) packages=("${run_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+  all) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: install-deps.sh [run|package|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
