@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (warnings as errors; then with
 # AddressSanitizer and UndefinedBehaviorSanitizer), starts a private Xvfb
-# and runs every test in both builds.  Ends with CTest's summary; exits
-# non-zero when anything failed.
+# and runs every test in both builds, then installs, links against and
+# packages the plain build (tests/packaging).  Exits non-zero when anything
+# failed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/scripts/install-deps.sh" || exit 1
+"$root/scripts/install-deps.sh" all || exit 1
 
 "$root/scripts/build.sh" build-asan -DVX_SANITIZE=ON || { echo "sanitizer build failed"; exit 1; }
 "$root/scripts/build.sh" build || { echo "build failed"; exit 1; }
@@ -56,6 +57,10 @@ fi
 
 echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
 (cd build-asan && isolated ctest --output-on-failure -j 2) || status=1
+
+# Installed, linked from outside the tree and packaged, from the plain build.
+echo "=== installation and Debian packages ==="
+isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" "$root/build" || status=1
 
 echo "=== tests ==="
 (cd build && isolated ctest --output-on-failure -j 2) || status=1
