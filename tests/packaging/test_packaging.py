@@ -313,7 +313,14 @@ DEV_FILES = [
     "./usr/include/velorix/utility.h",
     "./usr/share/doc/velorix-support-dev/changelog.gz",
     "./usr/share/doc/velorix-support-dev/copyright",
-] + ["./usr/lib/x86_64-linux-gnu/" + name for name in LIBRARY_FILES]
+]
+
+
+def multiarch_lib_files():
+    """The library's files in the package: in /usr/lib/<multiarch>, where
+    pkg-config also looks when cross-compiling."""
+    arch = must(run(["cc", "-print-multiarch"]), "cc -print-multiarch").stdout.strip()
+    return [f"./usr/lib/{arch}/{name}" for name in LIBRARY_FILES]
 
 
 def package_files(deb):
@@ -333,7 +340,8 @@ def check_packages(build, scratch):
     check("package.sh: velorix-support-dev before it",
           re.fullmatch(r".*/velorix-support-dev_1\.5_\w+\.deb", dev) is not None, True)
     check("velorix-setup: files", package_files(setup), sorted(SETUP_FILES))
-    check("velorix-support-dev: files", package_files(dev), sorted(DEV_FILES))
+    check("velorix-support-dev: files", package_files(dev),
+          sorted(DEV_FILES + multiarch_lib_files()))
 
     fields = {}
     for deb in (setup, dev):
