@@ -15,6 +15,7 @@ group=${1:-all}
 run_packages=(
   build-essential cmake
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
+  libinih-dev  # answer files
 )
 # CPack's Debian generator: dpkg-shlibdeps, and file to find the ELF files.
 package_packages=(dpkg-dev file)
@@ -25,6 +26,7 @@ test_packages=(
   tcsh ksh python3 strace
   clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
   lintian desktop-file-utils groff-base  # checks of the packages, desktop entry and manual page
+  ansible-core  # the fleet example under deploy/ansible
 )
 
 case $group in

@@ -1,0 +1,62 @@
+/*
+ * answers.h - answer files: the values of the Setup form saved as an INI
+ * file, to fill the form again or to install from it unattended.
+ *
+ *   ; velorix-setup answers
+ *   [form]
+ *   kind = user
+ *   kernel = "/opt/velorix"
+ *   cpp-options = " -O2 -fPIC -lc -lm"
+ *   shell-style = ksh
+ *   notify = no
+ *
+ * One key per control of the form, named as its command-line option
+ * without the dashes: kind (full or user), kernel, include, libs,
+ * cpp-name, cpp-options, printer, previewer, differentiator, shell-style
+ * (csh or ksh), shell-path, notify (yes or no).  A text value is written in
+ * double quotes, so that its blanks stay; inside them \" is a quote, \\ a
+ * backslash, \; a semicolon (a bare one after a blank would start a
+ * comment), \n, \t and \xHH control characters.  A value longer than one
+ * line goes on in quoted pieces on the lines below, each indented.  Keys
+ * left out keep the value the form starts with.
+ *
+ * The file is read with inih; every problem is reported with the file's
+ * name and the line, and nothing is taken from a file that has one.
+ */
+#ifndef VELORIX_SETUP_ANSWERS_H
+#define VELORIX_SETUP_ANSWERS_H
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "form_tables.h"
+#include "installation.h"
+
+// The values an answer file gives; a key it leaves out stays empty.
+struct Answers {
+  std::optional<bool> full;
+  std::optional<std::string> kernel, include, lib, cppName, cppOptions;
+  std::array<std::optional<std::string>, kAdjustRecords> tuning;
+  std::optional<int> shellStyle;  // 1-based record of shells
+  std::optional<std::string> shellPath;
+  std::optional<bool> notify;
+};
+
+// Reads the answer file at path.  False with *problem set ("FILE:LINE:
+// what is wrong", or "FILE: why it cannot be read") on anything unknown,
+// repeated, malformed, over its limit or refused by the form.
+bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem);
+
+// Puts the values answers gives into form; a Tuning value for a field that
+// the form lacks is left out.
+void ApplyAnswers(const Answers &answers, InstallForm *form);
+
+// The answer file of form.
+std::string AnswersText(const InstallForm &form);
+
+// Writes the answer file of form to path, whole or not at all.  False
+// with *problem set when it cannot.
+bool SaveAnswers(const std::string &path, const InstallForm &form, std::string *problem);
+
+#endif

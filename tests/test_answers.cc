@@ -1,0 +1,136 @@
+/*
+ * test_answers.cc - answer files: every value of the form comes back as it
+ * was saved, however awkward, and every faulty file is refused with its
+ * name and the line at fault.
+ */
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "answers.h"
+#include "settings_fixture.h"
+
+namespace {
+
+using vxtest::ReadFile;
+using vxtest::WriteFile;
+
+class AnswersTest : public vxtest::ScratchTest {
+ protected:
+  AnswersTest() : ScratchTest("/tmp/vx_answers_XXXXXX", true) {}
+
+  // The form as the window starts it, Tuning fields included.
+  static InstallForm Initial() {
+    InstallForm form;
+    form.lib = "-lc -lm";
+    form.cppName = "c++";
+    form.cppOptions = " -O2 -fPIC -lc -lm";
+    form.tuning = {std::string("lpr %s"), std::string("gv %s"), std::string("maple")};
+    form.shellPath = "/bin/csh -f";
+    form.noticeBoxExists = true;
+    return form;
+  }
+
+  // The problem reading text as an answer file gives, or "" when none.
+  std::string Problem(const std::string &text) {
+    WriteFile("a.ini", text);
+    Answers answers;
+    std::string problem;
+    const bool read = ReadAnswers("a.ini", &answers, &problem);
+    EXPECT_EQ(read, problem.empty());
+    return problem;
+  }
+};
+
+bool SameForm(const InstallForm &a, const InstallForm &b) {
+  return a.kernel == b.kernel && a.include == b.include && a.lib == b.lib &&
+         a.cppName == b.cppName && a.cppOptions == b.cppOptions && a.tuning == b.tuning &&
+         a.full == b.full && a.shellStyle == b.shellStyle && a.shellPath == b.shellPath &&
+         a.noticeConsent == b.noticeConsent;
+}
+
+TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
+  InstallForm form = Initial();
+  form.full = true;
+  form.kernel = "/opt/velorix";
+  form.include = "";                                // empty, not left out
+  form.lib = " \t-lm ; -lc # \"quoted\" \\ back ";  // blanks, comment marks, escapes
+  form.cppOptions = std::string(" ") + std::string(240, 'o') + " ";  // longer than a line
+  form.tuning[0] = "lpr -P\"a b\" %s";
+  form.tuning[2] = "maple -q <%s >tmp.mo;grep '[ts][0-9]* =' tmp.mo|sort ;" + std::string(150, 'x');
+  form.shellStyle = 2;
+  form.shellPath = "/bin/sh ";
+  form.noticeConsent = true;
+  std::string saveProblem;
+  ASSERT_TRUE(SaveAnswers("saved.ini", form, &saveProblem)) << saveProblem;
+
+  const std::string text = ReadFile("saved.ini");
+  // inih reads lines of at most 198 characters; every line fits.
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    EXPECT_LE(end - start, 198u) << text.substr(start, end - start);
+
+  Answers answers;
+  std::string problem;
+  ASSERT_TRUE(ReadAnswers("saved.ini", &answers, &problem)) << problem;
+  InstallForm back = Initial();
+  ApplyAnswers(answers, &back);
+  EXPECT_TRUE(SameForm(back, form)) << text;
+  EXPECT_EQ(back.lib, form.lib);
+  EXPECT_EQ(back.tuning[2], form.tuning[2]);
+}
+
+TEST_F(AnswersTest, KeysLeftOutKeepTheFormsValuesAndTheFileNeedsNoQuotes) {
+  Answers answers;
+  std::string problem;
+  WriteFile("a.ini", "; mine\n[form]\nkernel = /opt/v\n# another comment\nshell-style=ksh\n");
+  ASSERT_TRUE(ReadAnswers("a.ini", &answers, &problem)) << problem;
+  InstallForm form = Initial();
+  ApplyAnswers(answers, &form);
+  EXPECT_EQ(form.kernel, "/opt/v");
+  EXPECT_EQ(form.shellStyle, 2);
+  EXPECT_EQ(form.cppOptions, " -O2 -fPIC -lc -lm");
+  EXPECT_FALSE(form.full);
+}
+
+TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
+  const std::string head = "; answers\n[form]\nkind = full\n";
+  struct Case {
+    std::string text;
+    std::string problem;
+  };
+  const std::vector<Case> cases = {
+      {head + "colour = red\n", "a.ini:4: unknown key 'colour'"},
+      {head.substr(0, 17) + "kind = half\n", "a.ini:3: bad value of kind: 'half' (full or user)"},
+      {head + "shell-style = bash\n", "a.ini:4: bad value of shell-style: 'bash' (csh or ksh)"},
+      {head + "notify = maybe\n", "a.ini:4: bad value of notify: 'maybe' (yes or no)"},
+      {head + "kernel = \"/opt/my velorix\"\n",
+       "a.ini:4: the VELORIX directory may not hold a blank, a backslash, a comma, a control "
+       "character or any of ;&|<>()'\"*?[]#!{}$"},
+      {head + "cpp-options = \"" + std::string(119, 'o') + "\"\n    \"" + std::string(119, 'o') +
+           "\"\n    \"" + std::string(119, 'o') + "\"\n",
+       "a.ini:4: the value of cpp-options is too long for the settings file, which holds at most "
+       "255 characters on a line"},
+      {head + "libs = \"-lm\"\nkind = user\n", "a.ini:5: key 'kind' given twice (first on line 3)"},
+      {head + "[other]\nlibs = -lm\n",
+       "a.ini:5: unknown section [other] (the values go into [form])"},
+      {head + "libs = \"-lm\n", "a.ini:4: bad value of libs: a quoted value must end with a quote"},
+      {head + "libs = \"-l\\q\"\n", "a.ini:4: bad value of libs: unknown escape \\q"},
+      {head + "this is not a line of an INI file\n",
+       "a.ini:4: not a line of an answer file (KEY = VALUE, [form], or a comment after ; or #)"},
+      {head + "libs = \"" + std::string(250, 'l') + "\"\n",
+       "a.ini:4: the line is longer than 198 characters; write a long value in pieces on the "
+       "lines below it"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(Problem(c.text), c.problem) << c.text;
+  EXPECT_EQ(Problem(head), "");
+
+  Answers answers;
+  std::string problem;
+  EXPECT_FALSE(ReadAnswers("no-such.ini", &answers, &problem));
+  EXPECT_EQ(problem, "no-such.ini: cannot be read (No such file or directory)");
+}
+
+}  // namespace
