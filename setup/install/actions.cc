@@ -77,18 +77,40 @@ bool writeSettingsTemplate(const std::string &path, const char *permissions) {
   return true;
 }
 
-// Runs command through /bin/sh in directory and waits for it.  The exit
-// status is returned as the shell gives it; -1 when no shell could run.
-int runIn(const std::string &directory, const std::string &command) {
+// Keeps the end of what a command writes to its standard error.
+constexpr std::size_t kErrorsKept = 16384;
+
+// Runs command through /bin/sh in directory and waits for it.  What it
+// writes to its standard error goes to ours as well, and the end of it is
+// kept in *errors.  The exit status is returned as the shell gives it; -1
+// when no shell could run.
+int runIn(const std::string &directory, const std::string &command, std::string *errors) {
   // What we printed so far comes before anything the command prints.
   std::fflush(nullptr);
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
   const pid_t child = fork();
-  if (child < 0) return -1;
+  if (child < 0) {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    return -1;
+  }
   if (child == 0) {
-    if (chdir(directory.c_str()) != 0) _exit(127);
+    if (dup2(pipeFds[1], STDERR_FILENO) < 0 || chdir(directory.c_str()) != 0) _exit(127);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
+  close(pipeFds[1]);
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    (void)!write(STDERR_FILENO, buffer, static_cast<std::size_t>(got));
+    errors->append(buffer, static_cast<std::size_t>(got));
+    if (errors->size() > kErrorsKept) errors->erase(0, errors->size() - kErrorsKept);
+  }
+  close(pipeFds[0]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -288,6 +310,12 @@ void RealActions::unlock() {
   lockFd_ = -1;
 }
 
+int RealActions::run(const std::string &directory, const std::string &command) {
+  lastCommand_ = CommandOutcome{command, -1, {}};
+  lastCommand_.status = runIn(directory, command, &lastCommand_.errors);
+  return lastCommand_.status;
+}
+
 bool RealActions::begin() {
   if (!lock()) return false;
   // What a killed run left: its scratch directory, and the temporary
@@ -353,6 +381,7 @@ bool RealActions::installSettings() {
            {backup});
       return false;
     }
+    backup_ = backup;
   }
   AtomicFile settings(final);
   if (!settings.open() ||
@@ -456,7 +485,7 @@ bool RealActions::compile(const CommandFor &command, const std::string &target,
   (void)unlink(made.c_str());
   // An object is taken only when the compiler left one and said it
   // succeeded: one that failed half-way (a full disk) may leave a piece.
-  const int status = runIn(workDir_, command(output));
+  const int status = run(workDir_, command(output));
   const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!succeeded || !exists(made)) {
     (void)unlink(made.c_str());
@@ -483,7 +512,7 @@ bool RealActions::sendNotice(const std::string &command) {
     show("The installation notice was not sent: no scratch directory could be made.");
     return false;
   }
-  const int status = runIn(directory, command);
+  const int status = run(directory, command);
   std::error_code ignored;
   std::filesystem::remove_all(directory, ignored);
   if (status == -1) {

@@ -37,6 +37,14 @@ struct MessageSubject {
 // The compile command for a given output file name.
 using CommandFor = std::function<std::string(const std::string &output)>;
 
+// How the last command run went: its exit status as the shell gave it
+// (-1: none ran), and what it wrote to its standard error (the end of it).
+struct CommandOutcome {
+  std::string command;
+  int status = -1;
+  std::string errors;
+};
+
 class Actions {
  public:
   virtual ~Actions() = default;
@@ -105,6 +113,14 @@ class Actions {
   // Sends the installation notice by running command through the shell.
   // False, after a message, when it could not be sent.
   virtual bool sendNotice(const std::string &command) = 0;
+
+  // What the last command run by compile or sendNotice did; nothing when
+  // no command has run.
+  virtual CommandOutcome lastCommand() const { return {}; }
+
+  // Where end() kept the settings file it replaced; empty when it kept
+  // none.
+  virtual std::string settingsBackup() const { return {}; }
 };
 
 // Hands every action to another Actions object: the base of objects that
@@ -146,6 +162,8 @@ class ForwardingActions : public Actions {
     return inner_.compile(command, target, onFailure);
   }
   bool sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
+  CommandOutcome lastCommand() const override { return inner_.lastCommand(); }
+  std::string settingsBackup() const override { return inner_.settingsBackup(); }
 
  protected:
   Actions &inner() { return inner_; }
@@ -201,9 +219,13 @@ class RealActions : public ScratchActions {
   bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override;
   bool sendNotice(const std::string &command) override;
+  CommandOutcome lastCommand() const override { return lastCommand_; }
+  std::string settingsBackup() const override { return backup_; }
 
  private:
   bool lock();
+  // Runs command in directory as runIn does and keeps how it went.
+  int run(const std::string &directory, const std::string &command);
   void unlock();
   bool installSettings();
 
@@ -211,6 +233,8 @@ class RealActions : public ScratchActions {
   // Every value stored, by lower-case "section.key": what the settings
   // file must hold before it goes into place.
   std::map<std::string, std::string> stored_;
+  CommandOutcome lastCommand_;
+  std::string backup_;
 };
 
 // Lists, one line each in procedure order, every file written, removed,

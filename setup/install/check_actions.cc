@@ -1,0 +1,139 @@
+/*
+ * check_actions.cc - the check of an installed directory.
+ */
+#include "check_actions.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "file_writing.h"
+#include "form_tables.h"
+#include "templates.h"
+#include "utility.h"
+
+namespace {
+
+constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kScratchPattern[] = "velorix-check-XXXXXX";
+constexpr unsigned kScriptMode = 0755;
+
+std::optional<std::string> readWhole(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string octal(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode);
+  return text;
+}
+
+std::string scratchPattern() {
+  const char *tmp = std::getenv("TMPDIR");
+  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + kScratchPattern;
+}
+
+}  // namespace
+
+CheckActions::CheckActions() : ScratchActions(scratchPattern()) {}
+
+bool CheckActions::begin() { return enterScratch(); }
+
+bool CheckActions::end(bool keepSettings) {
+  // A procedure that stopped has said why; its settings are not compared.
+  if (keepSettings) {
+    compare(std::string("./") + kSettingsName, scratchSettings(),
+            ModeFromPermissions(kSettingsPermissions));
+  }
+  leaveScratch();
+  return true;
+}
+
+std::string CheckActions::renderPath() {
+  return std::string("rendered-") + std::to_string(++rendered_);
+}
+
+void CheckActions::compare(const std::string &path, const std::string &made, unsigned mode) {
+  const std::string installed = resolve(path);
+  const auto want = readWhole(made);
+  const auto have = readWhole(installed);
+  struct stat st;
+  if (!have || stat(installed.c_str(), &st) != 0) {
+    add(path + ": missing");
+    return;
+  }
+  if (!want || *want != *have) add(path + ": contents differ from what the installation writes");
+  struct stat link;
+  // A file reached through a link keeps the mode its owner gave it.
+  const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  if (S_ISREG(st.st_mode) && !throughLink && (st.st_mode & 07777) != mode)
+    add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " + octal(mode));
+}
+
+bool CheckActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  // The scratch copy: the steps read back what they store in it.
+  if (WriteTemplateFile(path.c_str(), SetData, permissions, false) != WriteResult::kWritten)
+    return false;
+  SettingsReload();
+  return true;
+}
+
+bool CheckActions::store(const char *section, const char *key, const std::string &value) {
+  std::string buffer = value;
+  return SetParam(section, key, buffer.data()) != FALSE;
+}
+
+bool CheckActions::writeTemplate(const std::string &path, const char *const *lines,
+                                 const char *permissions, bool expand, const char *) {
+  const std::string made = renderPath();
+  if (WriteTemplateFile(made.c_str(), lines, permissions, expand, path.c_str()) !=
+      WriteResult::kWritten)
+    return false;
+  compare(path, made, ModeFromPermissions(permissions));
+  return true;
+}
+
+bool CheckActions::writeCompileScript(const std::string &path, int shellStyle,
+                                      const std::string &shellPath, bool &opened) {
+  const std::string made = renderPath();
+  const WriteResult result =
+      WriteCompileScriptFile(made.c_str(), shellStyle, shellPath.c_str(), path.c_str());
+  opened = result != WriteResult::kNotOpened;
+  if (result != WriteResult::kWritten) return false;
+  compare(path, made, kScriptMode);
+  return true;
+}
+
+bool CheckActions::createFile(const std::string &path, const std::string &, const char *,
+                              const char *) {
+  // Called only for a file that is not there.
+  add(path + ": missing");
+  return true;
+}
+
+bool CheckActions::renameFile(const std::string &from, const std::string &to) {
+  add(to + ": missing (the installation would rename " + from + " to it)");
+  return true;
+}
+
+void CheckActions::removeFile(const std::string &path) {
+  if (access(resolve(path).c_str(), F_OK) == 0)
+    add(path + ": present (the installation removes it)");
+}
+
+bool CheckActions::compile(const CommandFor &, const std::string &target, const std::string &) {
+  // Called only for an object that is missing or older than its sources.
+  add(target + ": " +
+      (access(resolve(target).c_str(), F_OK) == 0 ? "older than its sources" : "missing"));
+  return true;
+}
+
+bool CheckActions::sendNotice(const std::string &) { return true; }

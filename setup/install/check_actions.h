@@ -1,0 +1,55 @@
+/*
+ * check_actions.h - compares a directory with what an installation would
+ * make of it, and changes nothing.
+ *
+ * CheckActions runs the procedure as a plan does, with the settings file
+ * in a scratch directory of its own, but writes each file the procedure
+ * would write into that scratch directory too and compares it, byte for
+ * byte and mode for mode, with the one in the installed directory; the
+ * settings file is compared at the end.  Every difference is one line:
+ * a file missing, different or with another mode, a file that would be
+ * removed or renamed, an object file missing or older than its sources.
+ */
+#ifndef VELORIX_SETUP_CHECK_ACTIONS_H
+#define VELORIX_SETUP_CHECK_ACTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "actions.h"
+
+class CheckActions : public ScratchActions {
+ public:
+  CheckActions();
+
+  // One line per difference, in procedure order.
+  const std::vector<std::string> &differences() const { return differences_; }
+
+  bool begin() override;
+  bool end(bool keepSettings) override;
+  bool writeSettingsFile(const std::string &path, const char *permissions) override;
+  bool store(const char *section, const char *key, const std::string &value) override;
+  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                     bool expand, const char *what) override;
+  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
+                          bool &opened) override;
+  bool createFile(const std::string &path, const std::string &content, const char *permissions,
+                  const char *what) override;
+  bool renameFile(const std::string &from, const std::string &to) override;
+  void removeFile(const std::string &path) override;
+  bool compile(const CommandFor &command, const std::string &target,
+               const std::string &onFailure) override;
+  bool sendNotice(const std::string &command) override;
+
+ private:
+  // Compares the file made at made with path in the installed directory,
+  // which should have mode.
+  void compare(const std::string &path, const std::string &made, unsigned mode);
+  std::string renderPath();
+  void add(const std::string &line) { differences_.push_back(line); }
+
+  int rendered_ = 0;
+  std::vector<std::string> differences_;
+};
+
+#endif

@@ -1,0 +1,248 @@
+/*
+ * record_actions.cc - the log of a run and its summary.
+ */
+#include "record_actions.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "utility.h"
+
+namespace {
+
+constexpr char kSettingsFile[] = "./." VX_SETTINGS_BASE "rc";
+
+// The one RecordActions whose hook is installed: messages come to a plain
+// function.
+RecordActions *gRecording = nullptr;
+
+std::string permissionsOf(mode_t mode) {
+  static const char kLetters[] = "rwxrwxrwx";
+  std::string text(9, '-');
+  for (int i = 0; i < 9; ++i) {
+    if ((mode & (1u << (8 - i))) != 0) text[static_cast<std::size_t>(i)] = kLetters[i];
+  }
+  return text;
+}
+
+// "(1234 bytes, rw-r--r--)" for a file that is there.
+std::string sizeAndMode(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "(not there)";
+  return "(" + std::to_string(static_cast<long long>(st.st_size)) + " bytes, " +
+         permissionsOf(st.st_mode & 0777) + ")";
+}
+
+// A message's lines, each after a marker, as one block of the log.
+std::string indented(const std::string &text) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find('\n', start);
+    out += "  | " + text.substr(start, end == std::string::npos ? end : end - start);
+    if (end == std::string::npos) break;
+    out += "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
+// The installed directory: where "." resolves to.
+std::string installedDirectory(const Actions &actions) {
+  std::string here = actions.resolve(".");
+  if (here.size() > 2 && here.compare(here.size() - 2, 2, "/.") == 0) here.resize(here.size() - 2);
+  return here;
+}
+
+}  // namespace
+
+std::FILE *OpenLog(const std::string &path, std::string *problem) {
+  std::FILE *log = std::fopen(path.c_str(), "a");
+  if (log == nullptr) {
+    *problem = "Cannot open the log file '" + path + "' (" + std::strerror(errno) + ")";
+  }
+  return log;
+}
+
+RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char *what,
+                             std::FILE *log)
+    : ForwardingActions(inner), form_(form), log_(log) {
+  char when[64];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));
+  note(std::string("=== ") + when + " velorix-setup, " + what + ": " +
+       (form.full ? "Full" : "User") + " installation in " + installedDirectory(*this) +
+       ", product directory " + form.kernel);
+  previousHook_ = Nlm_SetMessageHook(hook);
+  gRecording = this;
+}
+
+RecordActions::~RecordActions() {
+  if (!finished_) note("the run ended without an outcome");
+  Nlm_SetMessageHook(previousHook_);
+  gRecording = nullptr;
+  if (log_ != nullptr) std::fflush(log_);
+}
+
+MsgAnswer LIBCALLBACK RecordActions::hook(MsgKey key, ErrSev severity, const char *caption,
+                                          const char *message) {
+  RecordActions *self = gRecording;
+  const std::string text = message != nullptr ? message : "";
+  if (self == nullptr) return ANS_OK;
+  if (!self->forwarding_) self->note("message:\n" + indented(text));
+  if (self->previousHook_ != nullptr) return self->previousHook_(key, severity, caption, message);
+  // No hook before ours: the toolkit shows the message itself.
+  Nlm_SetMessageHook(nullptr);
+  Nlm_Message(key, "%s", text.c_str());
+  Nlm_SetMessageHook(hook);
+  return ANS_OK;
+}
+
+void RecordActions::note(const std::string &line) {
+  if (log_ == nullptr) return;
+  std::fputs(line.c_str(), log_);
+  std::fputc('\n', log_);
+  std::fflush(log_);
+}
+
+void RecordActions::noteFile(const std::string &verb, const std::string &path, bool done) {
+  if (done) {
+    ++written_;
+    note(verb + " " + path + " " + sizeAndMode(resolve(path)));
+  } else {
+    ++notWritten_;
+    note("NOT " + verb + " " + path);
+  }
+}
+
+void RecordActions::noteCommand(const char *what, bool done) {
+  const CommandOutcome ran = lastCommand();
+  if (ran.status == -1 && ran.command.empty()) return;
+  std::string status;
+  if (ran.status == -1) {
+    status = "could not be run";
+  } else if (WIFEXITED(ran.status)) {
+    status = "exit status " + std::to_string(WEXITSTATUS(ran.status));
+  } else {
+    status = "killed by signal " + std::to_string(WTERMSIG(ran.status));
+  }
+  note(std::string("ran (") + what + ") " + ran.command + ": " + status);
+  if (!done && !ran.errors.empty()) note("  its error output:\n" + indented(ran.errors));
+}
+
+void RecordActions::show(const std::string &text, const MessageSubject &about) {
+  note("message:\n" + indented(text) +
+       (about.path.empty() ? "" : "\n  (about " + about.path + ")"));
+  forwarding_ = true;
+  ForwardingActions::show(text, about);
+  forwarding_ = false;
+}
+
+bool RecordActions::end(bool keepSettings) {
+  const bool done = ForwardingActions::end(keepSettings);
+  if (keepSettings) {
+    if (done) {
+      settingsInPlace_ = true;
+      const std::string backup = settingsBackup();
+      if (!backup.empty()) note("kept the settings file it replaces as " + backup);
+      note(std::string("settings file in place: ") + kSettingsFile + " " +
+           sizeAndMode(resolve(kSettingsFile)));
+    } else {
+      note(std::string("NOT in place: the settings file ") + kSettingsFile);
+    }
+  } else {
+    note(std::string("the settings file ") + kSettingsFile + " is left as it was");
+  }
+  return done;
+}
+
+bool RecordActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  const bool done = ForwardingActions::writeSettingsFile(path, permissions);
+  note(std::string(done ? "" : "NOT ") + "written the settings template, to be put in place as " +
+       path + " at the end");
+  return done;
+}
+
+bool RecordActions::store(const char *section, const char *key, const std::string &value) {
+  const bool done = ForwardingActions::store(section, key, value);
+  note(std::string(done ? "stored [" : "NOT stored [") + section + "] " + key + "=" + value);
+  return done;
+}
+
+bool RecordActions::writeTemplate(const std::string &path, const char *const *lines,
+                                  const char *permissions, bool expand, const char *what) {
+  const bool done = ForwardingActions::writeTemplate(path, lines, permissions, expand, what);
+  noteFile("written", path, done);
+  return done;
+}
+
+bool RecordActions::writeCompileScript(const std::string &path, int shellStyle,
+                                       const std::string &shellPath, bool &opened) {
+  const bool done = ForwardingActions::writeCompileScript(path, shellStyle, shellPath, opened);
+  noteFile("written", path, done);
+  return done;
+}
+
+bool RecordActions::createFile(const std::string &path, const std::string &content,
+                               const char *permissions, const char *what) {
+  const bool done = ForwardingActions::createFile(path, content, permissions, what);
+  noteFile("created", path, done);
+  return done;
+}
+
+bool RecordActions::renameFile(const std::string &from, const std::string &to) {
+  const bool done = ForwardingActions::renameFile(from, to);
+  note(std::string(done ? "renamed " : "NOT renamed ") + from + " to " + to);
+  return done;
+}
+
+void RecordActions::removeFile(const std::string &path) {
+  const bool there = access(resolve(path).c_str(), F_OK) == 0;
+  ForwardingActions::removeFile(path);
+  if (there) {
+    const bool gone = access(resolve(path).c_str(), F_OK) != 0;
+    note(std::string(gone ? "removed " : "NOT removed ") + path);
+  }
+}
+
+bool RecordActions::compile(const CommandFor &command, const std::string &target,
+                            const std::string &onFailure) {
+  const bool done = ForwardingActions::compile(command, target, onFailure);
+  noteCommand("compile", done);
+  noteFile("compiled", target, done);
+  compiled_ = compiled_ || done;
+  return done;
+}
+
+bool RecordActions::sendNotice(const std::string &command) {
+  const bool done = ForwardingActions::sendNotice(command);
+  noteCommand("notice", done);
+  return done;
+}
+
+void RecordActions::finish(InstallOutcome outcome) {
+  outcome_ = outcome;
+  finished_ = true;
+  note(std::string("outcome: ") +
+       (outcome == InstallOutcome::Ended ? "installed" : "stopped, not installed as asked"));
+}
+
+std::string RecordActions::summary() const {
+  std::string text = std::string(form_.full ? "Full" : "User") + " installation in " +
+                     installedDirectory(*this) + " (product directory " + form_.kernel + "): ";
+  text += outcome_ == InstallOutcome::Ended ? "done.\n" : "stopped.\n";
+  text += "  settings file: " +
+          std::string(settingsInPlace_ ? std::string(kSettingsFile) + " written" : "not changed");
+  const std::string backup = settingsBackup();
+  if (!backup.empty()) text += ", the previous one kept as " + backup;
+  text += "\n  files written: " + std::to_string(written_);
+  if (notWritten_ > 0) text += ", not written: " + std::to_string(notWritten_);
+  if (compiled_) text += "; autodif.o compiled";
+  text += "\n";
+  return text;
+}

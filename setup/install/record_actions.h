@@ -1,0 +1,79 @@
+/*
+ * record_actions.h - a record of what a run did: each action with its
+ * outcome, every message shown, and how the run ended.
+ *
+ * RecordActions wraps the actions of a run (actions.h) and notes, as they
+ * happen, one line per file written (its size and mode), removed or
+ * renamed, per key stored, per command run (its exit status and, when it
+ * failed, its own error output), per message shown (the support library's
+ * included) and, at the end, the outcome.  The lines are appended to a log
+ * file when one is given (flushed at once, so that a run that dies leaves
+ * what it did), and kept for the summary an unattended run prints.
+ */
+#ifndef VELORIX_SETUP_RECORD_ACTIONS_H
+#define VELORIX_SETUP_RECORD_ACTIONS_H
+
+#include <ncbi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "actions.h"
+#include "installation.h"
+
+class RecordActions : public ForwardingActions {
+ public:
+  // what: the kind of run, for the log's header ("unattended", "window",
+  // "dry run", "check").  log: open for appending, or null for none.
+  RecordActions(Actions &inner, const InstallForm &form, const char *what, std::FILE *log);
+  ~RecordActions() override;
+  RecordActions(const RecordActions &) = delete;
+  RecordActions &operator=(const RecordActions &) = delete;
+
+  void show(const std::string &text, const MessageSubject &about) override;
+  bool end(bool keepSettings) override;
+  bool writeSettingsFile(const std::string &path, const char *permissions) override;
+  bool store(const char *section, const char *key, const std::string &value) override;
+  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                     bool expand, const char *what) override;
+  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
+                          bool &opened) override;
+  bool createFile(const std::string &path, const std::string &content, const char *permissions,
+                  const char *what) override;
+  bool renameFile(const std::string &from, const std::string &to) override;
+  void removeFile(const std::string &path) override;
+  bool compile(const CommandFor &command, const std::string &target,
+               const std::string &onFailure) override;
+  bool sendNotice(const std::string &command) override;
+
+  // Notes how the run ended.
+  void finish(InstallOutcome outcome);
+
+  // A few lines saying what was installed and where, for the end of an
+  // unattended run.
+  std::string summary() const;
+
+ private:
+  void note(const std::string &line);
+  void noteFile(const std::string &verb, const std::string &path, bool done);
+  void noteCommand(const char *what, bool done);
+  static MsgAnswer LIBCALLBACK hook(MsgKey key, ErrSev severity, const char *caption,
+                                    const char *message);
+
+  const InstallForm &form_;
+  std::FILE *log_;
+  MessageHook previousHook_ = nullptr;
+  bool forwarding_ = false;  // a message on its way through show()
+  int written_ = 0;
+  int notWritten_ = 0;
+  bool compiled_ = false;
+  bool settingsInPlace_ = false;
+  InstallOutcome outcome_ = InstallOutcome::Stopped;
+  bool finished_ = false;
+};
+
+// Opens path for appending a log; null with *problem set when it cannot be.
+std::FILE *OpenLog(const std::string &path, std::string *problem);
+
+#endif

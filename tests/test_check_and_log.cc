@@ -1,0 +1,145 @@
+/*
+ * test_check_and_log.cc - the check of an installed directory and the log
+ * of a run, on the installation procedure itself.
+ */
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "actions.h"
+#include "check_actions.h"
+#include "installation.h"
+#include "installation_fixture.h"
+#include "record_actions.h"
+#include "settings_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using vxtest::Installation;
+using vxtest::Messages;
+using vxtest::ReadFile;
+using vxtest::Snapshot;
+using vxtest::WriteFile;
+
+using CheckAndLog = Installation;
+
+// The differences a check of the current directory finds for form.
+std::vector<std::string> Check(const InstallForm &form, InstallOutcome *outcome = nullptr) {
+  CheckActions check;
+  const InstallOutcome result = RunInstallation(form, check);
+  if (outcome != nullptr) *outcome = result;
+  return check.differences();
+}
+
+TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
+  const InstallForm form = Form(true);
+  fs::current_path(product_);
+  InstallOutcome outcome;
+  EXPECT_FALSE(Check(form, &outcome).empty());  // nothing installed yet
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  Messages().clear();
+  const auto installed = Snapshot(root_);
+  EXPECT_EQ(Check(form, &outcome), std::vector<std::string>{});
+  EXPECT_EQ(outcome, InstallOutcome::Ended);
+  EXPECT_EQ(Snapshot(root_), installed);
+  EXPECT_TRUE(Messages().empty());
+
+  // Other answers than those installed: the settings file and the script.
+  InstallForm other = form;
+  other.lib = "-lm";
+  EXPECT_EQ(Check(other),
+            (std::vector<std::string>{
+                Kernel() + "CompRhs: contents differ from what the installation writes",
+                "./.velorixrc: contents differ from what the installation writes"}));
+
+  WriteFile(product_ / "palette.vpf", "edited\n");
+  ASSERT_EQ(chmod((product_ / "init.vpf").c_str(), 0644), 0);
+  const time_t now = time(nullptr);
+  vxtest::SetTime(product_ / "autodif.o", now - 100);
+  vxtest::SetTime(product_ / "autodif.cc", now - 50);
+  fs::remove(product_ / "filenums.vpf");
+  WriteFile(product_ / "visuals.vpf", "old visuals\n");
+  EXPECT_EQ(Check(form), (std::vector<std::string>{
+                             "./filenums.vpf: missing",
+                             Kernel() + "init.vpf: mode 0644, the installation gives it 0444",
+                             "autodif.o: older than its sources",
+                             "./visuals.vpf: present (the installation removes it)",
+                             "./palette.vpf: contents differ from what the installation writes"}));
+  EXPECT_EQ(ReadFile(product_ / "palette.vpf"), "edited\n");
+
+  // A second installation with the same answers leaves the same bytes.
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_EQ(Check(form), std::vector<std::string>{});
+  const auto again = Snapshot(root_);
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_EQ(Snapshot(root_), again);
+}
+
+std::string Logged(const std::function<void(Actions &)> &run, const InstallForm &form) {
+  std::FILE *log = std::fopen("run.log", "a");
+  {
+    RealActions real;
+    RecordActions record(real, form, "test", log);
+    run(record);
+  }
+  std::fclose(log);
+  return ReadFile("run.log");
+}
+
+TEST_F(CheckAndLog, TheLogListsEveryFileAndTheCompilersOwnError) {
+  const InstallForm form = Form(true);
+  fs::current_path(product_);
+  const std::string log = Logged(
+      [&form](Actions &actions) {
+        auto &record = static_cast<RecordActions &>(actions);
+        record.finish(RunInstallation(form, actions));
+      },
+      form);
+  const std::vector<std::string> expected = {
+      "velorix-setup, test: Full installation in " + product_.string(),
+      "written the settings template",
+      "stored [Paths] KERNEL=" + Kernel(),
+      "created ./filenums.vpf (1 bytes, rw-r--r--)",
+      "written " + Kernel() + "init.vpf",
+      "written " + Kernel() + "CompRhs",
+      "rwxr-xr-x)",
+      "written " + Kernel() + "vel_sys.h",
+      "ran (compile) ",
+      "compiled autodif.o",
+      "written ./palette.vpf",
+      "settings file in place: ./.velorixrc",
+      "outcome: installed"};
+  for (const std::string &line : expected)
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+
+  // A compiler that fails says why on its standard error; the log keeps it.
+  fs::remove(product_ / "autodif.o");
+  WriteFile(bin_ / "failcc", "#!/bin/sh\necho 'autodif.cc:1: error: no such thing' >&2\nexit 1\n");
+  fs::permissions(bin_ / "failcc", fs::perms::owner_all);
+  InstallForm failing = form;
+  failing.cppName = (bin_ / "failcc").string();
+  fs::remove("run.log");
+  const std::string failed = Logged(
+      [&failing](Actions &actions) {
+        static_cast<RecordActions &>(actions).finish(RunInstallation(failing, actions));
+      },
+      failing);
+  EXPECT_NE(failed.find(": exit status 1\n  its error output:\n  | autodif.cc:1: error: no such "
+                        "thing"),
+            std::string::npos)
+      << failed;
+  EXPECT_NE(failed.find("message:\n  | Cannot compile autodif.cc."), std::string::npos) << failed;
+  EXPECT_NE(failed.find("NOT compiled autodif.o"), std::string::npos) << failed;
+}
+
+}  // namespace
