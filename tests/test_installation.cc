@@ -447,6 +447,52 @@ TEST_F(Installation, TheInstalledCompileScriptBuildsAModel) {
   CompileModelWith(product_, root_ / "ksh");
 }
 
+// A compile script in the syntax of the other family than its shell's
+// cannot run; a warning names both before anything is written, and the
+// installation goes on with the user's choice.
+TEST_F(Installation, StyleAndShellOfDifferentFamiliesAreWarnedAbout) {
+  InstallForm form = Form(true);
+  form.shellStyle = 1;
+  form.shellPath = "/bin/bash -f";
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "The shell style is csh, but the shell path /bin/bash names a shell "
+                            "of the ksh family:\nthe compile script may fail when it runs."});
+  const std::string script = ReadFile(product_ / "CompRhs");
+  EXPECT_EQ(script.substr(0, script.find('\n')), "#! /bin/bash -f");
+  EXPECT_NE(script.find("if ( $3 == 'y' ) then"), std::string::npos);
+
+  Messages().clear();
+  form.shellStyle = 2;
+  form.shellPath = "/usr/bin/tcsh ";
+  ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "The shell style is ksh, but the shell path /usr/bin/tcsh names a "
+                            "shell of the csh family:\nthe compile script may fail when it runs."});
+
+  // Before the settings file is written: it comes ahead of that failure.
+  Messages().clear();
+  fs::create_directory(work_ / ".velorixrc");
+  EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
+  ASSERT_EQ(Messages().size(), 3u);
+  EXPECT_NE(Messages()[0].find("shell style is ksh"), std::string::npos);
+  EXPECT_EQ(Messages()[1], "Cannot open file './.velorixrc'");
+  fs::remove(work_ / ".velorixrc");
+
+  // A shell of the style's family or of neither, or a User installation,
+  // which writes no script: no warning.
+  Messages().clear();
+  for (const char *path : {"/bin/dash ", "/opt/bin/rc "}) {
+    form.shellPath = path;
+    EXPECT_EQ(RunFull(form), InstallOutcome::Ended) << path;
+  }
+  form.full = false;
+  form.shellStyle = 1;
+  form.shellPath = "/bin/bash -f";
+  EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+}
+
 TEST_F(Installation, NoticeIsSentOnlyWithConsent) {
   InstallForm form = Form(true);
   form.noticeBoxExists = true;

@@ -42,6 +42,11 @@ TEST_F(ShellListTest, MatchingLineSetsTheStyleByItsLetter) {
   EXPECT_EQ(Style("/usr/local/bin/bash"), kShellStyleKsh);
   Write("tcsh c\n");
   EXPECT_EQ(Style("/bin/tcsh"), kShellStyleCsh);
+  // A line wins over the shell's own family, either way.
+  Write("bash c\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+  Write("tcsh k\n");
+  EXPECT_EQ(Style("/bin/tcsh"), kShellStyleKsh);
 }
 
 TEST_F(ShellListTest, LastMatchingLineWins) {
@@ -51,20 +56,23 @@ TEST_F(ShellListTest, LastMatchingLineWins) {
   EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
 }
 
+// The lines below say csh for bash, the other family than bash's own, so
+// that a line that decides cannot be mistaken for one that does not.
 TEST_F(ShellListTest, NameCaseCountsLetterCaseDoesNot) {
-  Write("Bash k\n");
-  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
-  Write("bash K\n");
+  Write("Bash c\n");
   EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
-  Write("bash k\nbash C\n");
+  Write("bash C\n");
   EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+  Write("bash c\nbash K\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
 }
 
 TEST_F(ShellListTest, UnknownLetterLeavesTheStyleAsItWas) {
-  Write("bash k\nbash x\n");
-  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
-  Write("bash x\n");
+  Write("bash c\nbash x\n");
   EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+  // A line with an unknown letter decides nothing: bash's own family does.
+  Write("bash x\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
 }
 
 TEST_F(ShellListTest, CommentsAndIncompleteLinesAreSkipped) {
@@ -72,41 +80,63 @@ TEST_F(ShellListTest, CommentsAndIncompleteLinesAreSkipped) {
         "bash\n"     // no letter
         "  \t\n"     // blank
         "1bash k\n"  // does not start with a letter
-        "bash k trailing words\r\n");
-  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
-  Write("#bash k\nbash\n");
+        "bash c trailing words\r\n");
   EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+  Write("#bash c\nbash\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
 }
 
 TEST_F(ShellListTest, LeadingBlanksAndTabsAreTrimmedBeforeTheLetterTest) {
-  Write("   \tbash\t\tk\n");
-  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+  Write("   \tbash\t\tc\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
 }
 
 TEST_F(ShellListTest, BaseNameIsTheWholeValueWithoutSlash) {
-  Write("ksh k\n");
-  EXPECT_EQ(Style("ksh"), kShellStyleKsh);
-  // Only the part after the last slash counts.
-  EXPECT_EQ(Style("/opt/ksh/bin/zsh"), kShellStyleCsh);
+  Write("ksh c\n");
+  EXPECT_EQ(Style("ksh"), kShellStyleCsh);
+  // Only the part after the last slash counts: zsh, of ksh's family.
+  EXPECT_EQ(Style("/opt/ksh/bin/zsh"), kShellStyleKsh);
 }
 
-TEST_F(ShellListTest, NoFileOrNoShellGivesCsh) {
-  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);  // file not written
+TEST_F(ShellListTest, NoFileGivesTheShellsFamilyNoShellGivesCsh) {
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);  // file not written
+  EXPECT_EQ(Style("/bin/tcsh"), kShellStyleCsh);
+  EXPECT_EQ(Style("/usr/bin/fish"), kShellStyleCsh);
   Write("bash k\n");
   EXPECT_EQ(Style(nullptr), kShellStyleCsh);
-  EXPECT_EQ(DetectShellStyle(nullptr, "/bin/bash").style, kShellStyleCsh);
+  EXPECT_EQ(DetectShellStyle(nullptr, "/bin/bash").style, kShellStyleKsh);
+  EXPECT_EQ(DetectShellStyle(nullptr, "/bin/csh").style, kShellStyleCsh);
 }
 
-TEST_F(ShellListTest, UnreadableFileGivesCsh) {
+TEST_F(ShellListTest, WithoutADecidingLineEachFamilyGetsItsStyle) {
+  Write("# no line for these shells\nfish k\n");
+  for (const char *name : {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash"}) {
+    EXPECT_EQ(Style((std::string("/usr/bin/") + name).c_str()), kShellStyleKsh) << name;
+    EXPECT_EQ(ShellFamilyStyle(name), kShellStyleKsh) << name;
+  }
+  for (const char *name : {"csh", "tcsh"}) {
+    EXPECT_EQ(Style((std::string("/usr/bin/") + name).c_str()), kShellStyleCsh) << name;
+    EXPECT_EQ(ShellFamilyStyle(name), kShellStyleCsh) << name;
+  }
+  // Any other name, a near miss included, keeps csh.
+  for (const char *name : {"rc", "es", "Bash", "bash5", "tcsh.old", ""}) {
+    EXPECT_EQ(Style((std::string("/usr/bin/") + name).c_str()), kShellStyleCsh) << name;
+    EXPECT_EQ(ShellFamilyStyle(name), 0) << name;
+  }
+}
+
+TEST_F(ShellListTest, UnreadableFileGivesTheShellsFamily) {
   if (geteuid() == 0) {
     // root reads any file; a directory in its place cannot be read as lines.
     ASSERT_EQ(mkdir(path_.c_str(), 0700), 0);
-    EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+    EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+    EXPECT_EQ(Style("/bin/tcsh"), kShellStyleCsh);
     rmdir(path_.c_str());
   } else {
-    Write("bash k\n");
+    Write("bash c\ntcsh k\n");
     chmod(path_.c_str(), 0);
-    EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+    EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+    EXPECT_EQ(Style("/bin/tcsh"), kShellStyleCsh);
   }
 }
 
@@ -140,8 +170,21 @@ TEST_F(ShellListTest, OverlongNameWordSkipsItsLineAndIsReported) {
 TEST_F(ShellListTest, OverlongLineIsReadInPiecesWithoutOverrun) {
   // One read takes at most 499 characters: the "bash k" after 499 letters
   // comes as a line of its own.
-  Write(std::string(499, 'z') + "bash k\n");
-  EXPECT_EQ(Style("/bin/bash"), kShellStyleKsh);
+  Write(std::string(499, 'z') + "bash c\n");
+  EXPECT_EQ(Style("/bin/bash"), kShellStyleCsh);
+}
+
+TEST(ShellPathFamilyStyle, TheFirstWordsBaseNameDecides) {
+  EXPECT_EQ(ShellPathFamilyStyle("/bin/bash -f"), kShellStyleKsh);
+  EXPECT_EQ(ShellPathFamilyStyle("  /usr/local/bin/ksh "), kShellStyleKsh);
+  EXPECT_EQ(ShellPathFamilyStyle("sh"), kShellStyleKsh);
+  EXPECT_EQ(ShellPathFamilyStyle("/usr/bin/tcsh -f"), kShellStyleCsh);
+  EXPECT_EQ(ShellPathFamilyStyle("/bin/csh\t-f"), kShellStyleCsh);
+  // Only the first word names the shell.
+  EXPECT_EQ(ShellPathFamilyStyle("/opt/tools/run /bin/bash"), 0);
+  EXPECT_EQ(ShellPathFamilyStyle("/bin/bash/ -f"), 0);
+  EXPECT_EQ(ShellPathFamilyStyle(""), 0);
+  EXPECT_EQ(ShellPathFamilyStyle("   "), 0);
 }
 
 TEST(ShellPathText, ShellValueFollowedByTheStyleOptions) {

@@ -34,6 +34,7 @@
 #include "file_writing.h"
 #include "form_tables.h"
 #include "notice.h"
+#include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
 
@@ -177,6 +178,19 @@ bool checkForm(Actions &act, const InstallForm &form) {
     }
   }
   return true;
+}
+
+// The compile script runs under the shell of its first line, and a shell
+// of the other family cannot run it.  Said before anything is written, as
+// a warning only: both values are the user's to choose.
+void warnShellMismatch(Actions &act, const InstallForm &form) {
+  const int family = ShellPathFamilyStyle(form.shellPath);
+  if (family == 0 || family == form.shellStyle) return;
+  const std::string shell = ShellPathCommand(form.shellPath);
+  act.show(std::string("The shell style is ") + shells[form.shellStyle - 1].name +
+               ", but the shell path " + shell + " names a shell of the " +
+               shells[family - 1].name + " family:\nthe compile script may fail when it runs.",
+           {shell, kFieldShellStyle});
 }
 
 std::vector<std::string> words(const char *line) {
@@ -540,6 +554,7 @@ InstallOutcome Procedure::run() {
     act_.show(kMsgNoExecutable, {act_.resolve(executable), kFieldKernel});
     return InstallOutcome::Stopped;
   }
+  if (form_.full) warnShellMismatch(act_, form_);
   if (!act_.begin()) return InstallOutcome::Stopped;
   InstallOutcome outcome = steps();
   // The settings file goes into the directory when every step has run

@@ -20,6 +20,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Base names by the syntax their shells run.
+constexpr const char *kKshFamily[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash"};
+constexpr const char *kCshFamily[] = {"csh", "tcsh"};
+
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 bool IsScanBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -45,23 +49,13 @@ bool SplitLine(const char *line, std::string *word, char *letter) {
   return true;
 }
 
-}  // namespace
-
-ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
-  ShellDetection result;
-  if (listPath == nullptr || shellValue == nullptr || access(listPath, F_OK) != 0) {
-    return result;
-  }
-  const std::string baseName = BaseName(shellValue);
-  if (baseName.size() > kShellBaseNameMax) {
-    result.problem = "The shell's name in SHELL is longer than " +
-                     std::to_string(kShellBaseNameMax) +
-                     " characters; the csh shell style is assumed.";
-    return result;
-  }
+// The style that the last line of the shell list file at listPath naming
+// baseName with a known letter gives; 0 when the file cannot be read or no
+// such line decides.  *problem receives the first line that was ignored.
+int StyleFromList(const char *listPath, const std::string &baseName, std::string *problem) {
   File file(std::fopen(listPath, "rt"));
-  if (!file) return result;
-
+  if (!file) return 0;
+  int style = 0;
   // One read holds at most VX_PARBUF_SIZE - 1 characters; the rest of a
   // longer line comes with the next read, as a line of its own.
   char line[VX_PARBUF_SIZE];
@@ -72,24 +66,67 @@ ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
     if (!IsAsciiLetter(line[0])) continue;  // comment
     if (!SplitLine(line, &word, &letter)) continue;
     if (word.size() > kShellNameWordMax) {
-      if (result.problem.empty()) {
-        result.problem = std::string("A shell's name in ") + listPath + " is longer than " +
-                         std::to_string(kShellNameWordMax) + " characters; that line is ignored.";
+      if (problem->empty()) {
+        *problem = std::string("A shell's name in ") + listPath + " is longer than " +
+                   std::to_string(kShellNameWordMax) + " characters; that line is ignored.";
       }
       continue;
     }
     if (word != baseName) continue;
     switch (std::tolower(static_cast<unsigned char>(letter))) {
       case 'c':
-        result.style = kShellStyleCsh;
+        style = kShellStyleCsh;
         break;
       case 'k':
-        result.style = kShellStyleKsh;
+        style = kShellStyleKsh;
         break;
       default:  // an unknown letter leaves the style as it was
         break;
     }
   }
+  return style;
+}
+
+}  // namespace
+
+int ShellFamilyStyle(const std::string &baseName) {
+  for (const char *name : kKshFamily) {
+    if (baseName == name) return kShellStyleKsh;
+  }
+  for (const char *name : kCshFamily) {
+    if (baseName == name) return kShellStyleCsh;
+  }
+  return 0;
+}
+
+std::string ShellPathCommand(const std::string &shellPath) {
+  const std::size_t start = shellPath.find_first_not_of(" \t");
+  if (start == std::string::npos) return {};
+  const std::size_t end = shellPath.find_first_of(" \t", start);
+  return shellPath.substr(start, end == std::string::npos ? end : end - start);
+}
+
+int ShellPathFamilyStyle(const std::string &shellPath) {
+  return ShellFamilyStyle(BaseName(ShellPathCommand(shellPath).c_str()));
+}
+
+ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
+  ShellDetection result;
+  if (shellValue == nullptr) return result;
+  const std::string baseName = BaseName(shellValue);
+  int listed = 0;
+  if (listPath != nullptr && access(listPath, F_OK) == 0) {
+    if (baseName.size() > kShellBaseNameMax) {
+      result.problem = "The shell's name in SHELL is longer than " +
+                       std::to_string(kShellBaseNameMax) +
+                       " characters; the csh shell style is assumed.";
+      return result;
+    }
+    listed = StyleFromList(listPath, baseName, &result.problem);
+  }
+  // A list line wins; without one, the shell's own family; csh otherwise.
+  const int style = listed != 0 ? listed : ShellFamilyStyle(baseName);
+  if (style != 0) result.style = style;
   return result;
 }
 

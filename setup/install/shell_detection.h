@@ -6,7 +6,9 @@
  * file "shells.vel": lines of a shell's base name, blanks and a style
  * letter ("c" for csh, "k" for ksh, either case); lines that do not start
  * with a letter are comments; the last matching line with a known letter
- * decides.  Nothing here needs a display, so it is tested on its own.
+ * decides.  When no line decides, the shell's own family does: a script in
+ * the other family's syntax would not run under it.  Nothing here needs a
+ * display, so it is tested on its own.
  */
 #ifndef VELORIX_SETUP_SHELL_DETECTION_H
 #define VELORIX_SETUP_SHELL_DETECTION_H
@@ -31,12 +33,26 @@ struct ShellDetection {
 };
 
 // Detects the style for shellValue (the value of SHELL; NULL when unset)
-// from the shell list file at listPath.  csh when the file does not exist
-// or cannot be read, when SHELL is unset, or when no line matches.  A base
-// name over kShellBaseNameMax characters matches nothing; a line whose
-// name word is over kShellNameWordMax characters is skipped; both are
-// described in problem.
+// from the shell list file at listPath.  When the file does not exist or
+// cannot be read, or no line of it decides, the style is the family of
+// SHELL's base name (ShellFamilyStyle), and csh for a shell of neither
+// family or an unset SHELL.  A base name over kShellBaseNameMax characters
+// matches nothing; a line whose name word is over kShellNameWordMax
+// characters is skipped; both are described in problem.
 ShellDetection DetectShellStyle(const char *listPath, const char *shellValue);
+
+// The style whose syntax the shell with this base name runs: ksh for the
+// Bourne family (sh, bash, dash, ksh, mksh, zsh, ash), csh for csh and
+// tcsh, 0 for any other name.
+int ShellFamilyStyle(const std::string &baseName);
+
+// The shell that a shell path field's text starts with: its first word
+// (the options follow it); empty for a blank text.
+std::string ShellPathCommand(const std::string &shellPath);
+
+// The family style (as ShellFamilyStyle) of the base name of
+// ShellPathCommand; 0 when the text names no shell of either family.
+int ShellPathFamilyStyle(const std::string &shellPath);
 
 // The shell path field's text: shellValue followed by options; when SHELL
 // is unset or empty, kDefaultShellDirectory and defaultName stand for it.  FALSE,
