@@ -4,7 +4,8 @@
 #   VX_SUPPORT_CORE_SOURCES  the support library without a display
 #   VX_SUPPORT_GUI_SOURCES   its parts that need Vibrant or Xt
 #   VX_INSTALL_SOURCES       the installation core of the setup tool
-#   VX_WINDOW_SOURCES        the Setup window and its help windows
+#   VX_WINDOW_SOURCES        the Setup window and its help windows (C++, and C
+#                            where it calls Motif beneath Vibrant)
 include_guard(GLOBAL)
 
 set(VX_SUPPORT_GUI_SOURCES
@@ -15,4 +16,5 @@ file(GLOB VX_SUPPORT_CORE_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/support/*.cc)
 list(REMOVE_ITEM VX_SUPPORT_CORE_SOURCES ${VX_SUPPORT_GUI_SOURCES})
 
 file(GLOB VX_INSTALL_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/install/*.cc)
-file(GLOB VX_WINDOW_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/window/*.cc)
+file(GLOB VX_WINDOW_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/window/*.cc
+     ${VX_ROOT}/setup/window/*.c)

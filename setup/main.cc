@@ -5,8 +5,9 @@
  * the toolkit up and calls Nlm_Main, which builds the Setup window
  * (window.cc).  Our own main runs first: with options it runs the command
  * line (unattended.cc) and never starts Vibrant, so that no display is
- * needed; without options it says, in one clear line, that no display is
- * available, instead of the toolkit's terse message.
+ * needed; without options, or with the standard X options alone
+ * (x_options.cc), it says, in one clear line, when no display is
+ * available, instead of the toolkit's terse message, and starts Vibrant.
  */
 #include <dlfcn.h>
 #include <cstdio>
@@ -17,15 +18,22 @@
 
 #include "unattended.h"
 #include "run_window.h"
+#include "x_options.h"
 
 namespace {
 
 using MainFunction = int (*)(int, char **);
 
-bool DisplayAvailable() {
-  const char *name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') return false;
-  Display *display = XOpenDisplay(nullptr);
+// The Setup window's -geometry, for Nlm_Main.
+const char *windowGeometry = nullptr;
+
+// name is -display's value, or NULL for $DISPLAY.
+bool DisplayAvailable(const char *name) {
+  if (name == nullptr) {
+    name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') return false;
+  }
+  Display *display = XOpenDisplay(name);
   if (display == nullptr) return false;
   XCloseDisplay(display);
   return true;
@@ -33,25 +41,37 @@ bool DisplayAvailable() {
 
 }  // namespace
 
-extern "C" Nlm_Int2 Nlm_Main(void) { return static_cast<Nlm_Int2>(RunSetupWindow()); }
+extern "C" Nlm_Int2 Nlm_Main(void) { return static_cast<Nlm_Int2>(RunSetupWindow(windowGeometry)); }
 
 int main(int argc, char **argv) {
-  if (argc > 1) return RunCommandLine(argc, argv);
-  if (!DisplayAvailable()) {
-    const char *name = std::getenv("DISPLAY");
+  XOptions x;
+  std::string problem;
+  switch (ReadXOptions(argc, argv, &x, &problem)) {
+    case XOptionsReading::NotXOptions:
+      return RunCommandLine(argc, argv);
+    case XOptionsReading::Refused:
+      std::fprintf(stderr, "velorix-setup: %s (try --help)\n", problem.c_str());
+      return kExitBadOptions;
+    case XOptionsReading::Taken:
+      break;
+  }
+  if (!DisplayAvailable(x.display)) {
+    const char *name = x.display != nullptr ? x.display : std::getenv("DISPLAY");
+    const char *source = x.display != nullptr ? "-display" : "DISPLAY";
     std::fprintf(stderr,
-                 "velorix-setup: no X display available (DISPLAY %s%s%s); "
+                 "velorix-setup: no X display available (%s %s%s%s); "
                  "run it inside an X session, or install without a window with --unattended\n",
-                 name && *name ? "is '" : "is not set", name && *name ? name : "",
+                 source, name && *name ? "is '" : "is not set", name && *name ? name : "",
                  name && *name ? "' and cannot be opened" : "");
-    return 1;
+    return kWindowNotOpened;
   }
   // The next definition of main after ours is Vibrant's (it is linked
   // before the core library, which has one too).
   auto vibrantMain = reinterpret_cast<MainFunction>(dlsym(RTLD_NEXT, "main"));
   if (vibrantMain == nullptr) {
     std::fprintf(stderr, "velorix-setup: the GUI toolkit's start-up was not found\n");
-    return 1;
+    return kWindowNotOpened;
   }
-  return vibrantMain(argc, argv);
+  windowGeometry = x.geometry;
+  return vibrantMain(x.toolkitArgc(), x.toolkitArgv.data());
 }

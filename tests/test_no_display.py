@@ -1,5 +1,6 @@
-"""Without an X display the tool says so in one line and exits non-zero,
-instead of printing the GUI toolkit's own message or a trace."""
+"""Without an X display the tool says so in one line and exits with status
+3 (neither an ended installation, 0, nor "Cancel", 1), instead of printing
+the GUI toolkit's own message or a trace."""
 import os
 import subprocess
 import sys
@@ -7,24 +8,25 @@ import tempfile
 import unittest
 
 TOOL = os.path.join(os.environ["VX_BUILD"], "velorix-setup")
+EXIT_NO_DISPLAY = 3
 
 
-def run_without(display):
+def run_without(display, args=()):
     env = dict(os.environ)
     env.pop("DISPLAY", None)
     if display is not None:
         env["DISPLAY"] = display
     with tempfile.TemporaryDirectory() as work:
-        result = subprocess.run([TOOL], cwd=work, env=env, capture_output=True,
+        result = subprocess.run([TOOL] + list(args), cwd=work, env=env, capture_output=True,
                                 text=True, timeout=30)
         left = os.listdir(work)
     return result, left
 
 
 class NoDisplay(unittest.TestCase):
-    def check(self, display, wording):
-        result, left = run_without(display)
-        self.assertNotEqual(result.returncode, 0)
+    def check(self, display, wording, args=()):
+        result, left = run_without(display, args)
+        self.assertEqual(result.returncode, EXIT_NO_DISPLAY)
         self.assertEqual(result.stdout, "")
         lines = result.stderr.splitlines()
         self.assertEqual(len(lines), 1, result.stderr)
@@ -41,6 +43,11 @@ class NoDisplay(unittest.TestCase):
     def test_display_that_cannot_be_opened(self):
         # A display number that no server listens on.
         self.check(":987", "':987' and cannot be opened")
+
+    def test_display_option_that_cannot_be_opened(self):
+        # -display wins over DISPLAY, as in any X program.
+        self.check(os.environ.get("DISPLAY"), "-display is ':986' and cannot be opened",
+                   ["-display", ":986"])
 
 
 if __name__ == "__main__":

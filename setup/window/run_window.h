@@ -5,7 +5,13 @@
 #ifndef VELORIX_SETUP_RUN_WINDOW_H
 #define VELORIX_SETUP_RUN_WINDOW_H
 
-// Builds the Setup window and runs the event loop; returns 0.
-int RunSetupWindow(void);
+// Exit statuses of the window, as a script that opens it sees them.
+constexpr int kWindowEnded = 0;      // the installation ended
+constexpr int kWindowCancelled = 1;  // "Cancel" or the window's close box
+constexpr int kWindowNotOpened = 3;  // no X display (2: options not understood)
+
+// Builds the Setup window, placed by geometry (an X geometry string, or
+// NULL to centre it), and runs the event loop; returns an exit status.
+int RunSetupWindow(const char *geometry);
 
 #endif

@@ -5,14 +5,20 @@
  * row, the C and C++ compiler groups, the Tuning group (its fields found in
  * the settings template), the switch row (installation, shell style, shell
  * path), the Registration group with the notice preview, and the button
- * row; it then aligns the fields, shows the window and hands over to
- * Vibrant's event loop.  The controls' actions live in window_actions.cc;
- * the handles and tables in tables.cc.
+ * row; it then aligns the fields, sets up the keyboard (the caret in the
+ * product directory field, Return for "Setup", Escape for "Cancel", Tab
+ * through every control in the order they stand), shows the window and
+ * hands over to Vibrant's event loop.  The controls' actions live in
+ * window_actions.cc; the keyboard conventions that Vibrant has no call
+ * for in motif_conventions.c.
  */
+#include <array>
 #include <cstdlib>
+#include <vector>
 
 #include "form_defaults.h"
 #include "help.h"
+#include "motif_conventions.h"
 #include "notice_preview.h"
 #include "shell_detection.h"
 #include "templates.h"
@@ -87,31 +93,64 @@ void applyShellDetection(const SetupControls &c) {
   }
 }
 
+using ButtonMaker = Nlm_ButtoN (*)(Nlm_GrouP, Nlm_CharPtr, Nlm_BtnActnProc);
+
 // Width of a button with this title, measured by making it and removing it.
-Nlm_Int2 buttonWidth(Nlm_GrouP row, const char *title) {
-  Nlm_ButtoN probe = Nlm_PushButton(row, Title(title), nullptr);
+Nlm_Int2 buttonWidth(Nlm_GrouP row, ButtonMaker make, const char *title) {
+  Nlm_ButtoN probe = make(row, Title(title), nullptr);
   Nlm_RecT r;
   Nlm_GetPosition(probe, &r);
   Nlm_Remove(probe);
   return static_cast<Nlm_Int2>(r.right - r.left);
 }
 
+struct ButtonRow {
+  Nlm_ButtoN setup = nullptr;
+  Nlm_ButtoN cancel = nullptr;
+};
+
 // The button row spreads "Setup" and "Cancel" over the directory row's
-// width, with equal gaps before, between and after them.
-void makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP directoryRow, Spacing s) {
+// width, with equal gaps before, between and after them.  "Setup" is the
+// default button: drawn as such, and pressed by Return in a text field.
+ButtonRow makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP directoryRow, Spacing s) {
   Nlm_RecT r;
   Nlm_GetPosition(directoryRow, &r);
   int room = r.right - r.left;
   c.gTerm = Nlm_HiddenGroup(window, kButtonRowColumns, 0, nullptr);
-  room -= buttonWidth(c.gTerm, "Setup");
-  room -= buttonWidth(c.gTerm, "Cancel");
+  room -= buttonWidth(c.gTerm, Nlm_DefaultButton, "Setup");
+  room -= buttonWidth(c.gTerm, Nlm_PushButton, "Cancel");
   // Integer division truncates toward zero; a row narrower than the two
   // buttons (never with these widths) gets no gaps rather than negative ones.
   const Nlm_Int2 gap = static_cast<Nlm_Int2>(room > 0 ? room / kButtonGaps : 0);
   Nlm_SetGroupMargins(c.gTerm, gap, s.v);
   Nlm_SetGroupSpacing(c.gTerm, gap, s.v);
-  Nlm_PushButton(c.gTerm, Title("Setup"), SetupProc);
-  Nlm_PushButton(c.gTerm, Title("Cancel"), CancelProc);
+  ButtonRow row;
+  row.setup = Nlm_DefaultButton(c.gTerm, Title("Setup"), SetupProc);
+  row.cancel = Nlm_PushButton(c.gTerm, Title("Cancel"), CancelProc);
+  return row;
+}
+
+// The radio buttons of the two switches, in the order they are made.
+struct RadioButtons {
+  Nlm_ButtoN full = nullptr, user = nullptr;
+  std::array<Nlm_ButtoN, kShellRecords> styles{};
+};
+
+// Tab visits the controls in the order in which they stand, top to bottom
+// and left to right, which is the order in which they are made.
+void setTabOrder(const SetupControls &c, const RadioButtons &radio, const ButtonRow &buttons) {
+  std::vector<Nlm_Handle> order = {c.tKernel, c.tInclude, c.tLib, c.tCppName, c.tCppLib};
+  for (Nlm_TexT field : c.adjustField)
+    order.push_back(field);
+  order.push_back(radio.full);
+  order.push_back(radio.user);
+  for (Nlm_ButtoN style : radio.styles)
+    order.push_back(style);
+  order.push_back(c.tShellPath);
+  order.push_back(c.bReg);
+  order.push_back(buttons.setup);
+  order.push_back(buttons.cancel);
+  SetTabOrder(order.data(), static_cast<int>(order.size()));
 }
 
 // Each list ends at its first NULL handle, so a missing Tuning field or
@@ -138,8 +177,10 @@ SetupControls &Controls() {
   return controls;
 }
 
-int RunSetupWindow(void) {
+int RunSetupWindow(const char *geometry) {
   SetupControls &c = Controls();
+  // Before the first message box, which may come while the window is made.
+  FocusMessageBoxes();
   // The notice's shell runs while the controls before the Registration
   // group are made: it is the slowest part of the start-up.
   NoticePreviewCommand notice;
@@ -147,10 +188,9 @@ int RunSetupWindow(void) {
   const Spacing s{static_cast<Nlm_Int2>(Nlm_stdCharWidth >> 1),
                   static_cast<Nlm_Int2>(Nlm_stdFontHeight >> 1)};
 
-  // The window has no close action: the program ends through "Cancel" or
-  // through the installation.
+  // The close box does what "Cancel" does.
   Nlm_WindoW window = Nlm_FixedWindow(kCentred, kCentred, kFitWithMargin, kFitWithMargin,
-                                      Title(kWindowTitle), nullptr);
+                                      Title(kWindowTitle), SetupCloseProc);
   Nlm_MenU help = Nlm_PulldownMenu(window, Title("Help"));
 
   Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
@@ -179,8 +219,9 @@ int RunSetupWindow(void) {
       Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Installation"), nullptr, InstActnProc);
   setMarginsAndSpacing(c.gInst, s);
   c.iInst = Nlm_CommandItem(help, Title("Installation"), HelpProc);
-  Nlm_RadioButton(c.gInst, Title("Full"));
-  Nlm_RadioButton(c.gInst, Title("User"));
+  RadioButtons radio;
+  radio.full = Nlm_RadioButton(c.gInst, Title("Full"));
+  radio.user = Nlm_RadioButton(c.gInst, Title("User"));
   Nlm_SetValue(c.gInst, kUserValue);
   InstActnProc(c.gInst);
 
@@ -188,7 +229,7 @@ int RunSetupWindow(void) {
       Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell style"), nullptr, ShellStyleProc);
   setMarginsAndSpacing(c.gShellStyle, s);
   for (int i = 0; i < kShellRecords; ++i)
-    Nlm_RadioButton(c.gShellStyle, Title(shells[i].name));
+    radio.styles[i] = Nlm_RadioButton(c.gShellStyle, Title(shells[i].name));
 
   c.gShellPath = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell path"), nullptr, nullptr);
   Nlm_SetGroupMargins(c.gShellPath, s.h, s.v);
@@ -198,10 +239,17 @@ int RunSetupWindow(void) {
   applyShellDetection(c);
   MakeNoticePreview(c, notice, window, s.h, s.v);
   InstActnProc(c.gInst);  // now every control it switches exists
-  makeButtonRow(c, window, directoryRow, s);
+  const ButtonRow buttons = makeButtonRow(c, window, directoryRow, s);
   alignControls(c);
+  setTabOrder(c, radio, buttons);
+  SetEscapeButton(buttons.cancel);
+  if (geometry != nullptr) SetWindowGeometry(window, geometry);
 
   Nlm_Show(window);
+  // Without a window manager nothing else gives the new window the
+  // keyboard; with one, this is what it would do.
+  Nlm_Select(window);
+  Nlm_Select(c.tKernel);
   Nlm_ProcessEvents();
-  return 0;
+  return Cancelled() ? kWindowCancelled : kWindowEnded;
 }

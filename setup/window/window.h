@@ -41,7 +41,12 @@ void ShellStyleProc(Nlm_GrouP g);
 void PathCheckProc(Nlm_TexT t);
 void CancelProc(Nlm_ButtoN b);
 void SetupProc(Nlm_ButtoN b);
+// The Setup window's close box: what "Cancel" does, while "Cancel" can be
+// pressed.
+void SetupCloseProc(Nlm_WindoW w);
 
+// TRUE once "Cancel" or the close box has ended the event loop.
+bool Cancelled();
 
 // Frees a block of the core library's memory functions.
 struct MemFreer {

@@ -1,8 +1,8 @@
 /*
  * window_actions.cc - the actions of the Setup window's controls: the
  * installation switch, the shell style switch, the product directory
- * check and "Cancel", and the switch-control entry points that the tool
- * defines for the analysis program but never calls.
+ * check, "Cancel" and the close box, and the switch-control entry points
+ * that the tool defines for the analysis program but never calls.
  */
 #include <unistd.h>
 
@@ -18,6 +18,8 @@
 #include "window.h"
 
 namespace {
+
+bool cancelled = false;
 
 void setEnabled(Nlm_Handle control, bool enabled) {
   if (control == nullptr) return;  // not made yet, or never
@@ -110,7 +112,20 @@ void PathCheckProc(Nlm_TexT t) {
   Nlm_SelectText(t, caret, caret);
 }
 
-void CancelProc(Nlm_ButtoN) { Nlm_QuitProgram(); }
+void CancelProc(Nlm_ButtoN) {
+  cancelled = true;
+  Nlm_QuitProgram();
+}
+
+// While the installation runs the buttons are disabled, and the window
+// stays as "Cancel" does: the work is not cut off halfway.
+void SetupCloseProc(Nlm_WindoW) {
+  const Nlm_GrouP buttons = Controls().gTerm;
+  if (buttons != nullptr && !Nlm_Enabled(buttons)) return;
+  CancelProc(nullptr);
+}
+
+bool Cancelled() { return cancelled; }
 
 extern "C" {
 Nlm_Handle SwitchCreate(void) { return nullptr; }

@@ -15,7 +15,7 @@ Typical use, inside a unittest.TestCase:
         session.wait_until(lambda: session.read_text(window.kernel) == session.workdir,
                            "the product directory field shows the working directory")
         session.click(window.cancel)
-        session.wait_exit()
+        session.assert_clean_exit(harness.EXIT_CANCELLED)
 
 What a Session gives:
   * a private Xvfb (the server picks a free display number, -displayfd);
@@ -62,6 +62,10 @@ import time
 SETUP_TITLE = "velorix 1.5 setup"
 PROGRAM_NAME = "velorix-setup"
 SCREEN = "1280x1024x24"
+# Exit statuses of the window: the installation ended; "Cancel" or the
+# close box.
+EXIT_ENDED = 0
+EXIT_CANCELLED = 1
 
 # Seconds to wait for a condition; generous, since a sanitizer build on a
 # loaded machine is several times slower than a plain one.
@@ -408,16 +412,16 @@ class Session(_Closing):
 
     # ---- the tool ---------------------------------------------------
 
-    def start_setup(self, env=None, cwd=None, user=None):
-        """Starts velorix-setup in cwd (default workdir) with env changes
-        (a value of None unsets a variable).  With user (root only), the
-        tool runs as that user, in the user's own group and no other; the
-        display needs no authorization, since Xvfb runs without -auth.
-        Returns the process."""
+    def start_setup(self, env=None, cwd=None, user=None, args=()):
+        """Starts velorix-setup with args in cwd (default workdir) with env
+        changes (a value of None unsets a variable).  With user (root
+        only), the tool runs as that user, in the user's own group and no
+        other; the display needs no authorization, since Xvfb runs without
+        -auth.  Returns the process."""
         tool = os.path.join(build_dir(), PROGRAM_NAME)
         if not os.access(tool, os.X_OK):
             raise AssertionError("no tool at %s: build it first" % tool)
-        argv = [tool]
+        argv = [tool] + list(args)
         if user is not None:
             account = pwd.getpwnam(user)
             argv = ["setpriv", "--reuid=%d" % account.pw_uid, "--regid=%d" % account.pw_gid,
@@ -447,15 +451,17 @@ class Session(_Closing):
         except subprocess.TimeoutExpired:
             raise AssertionError("velorix-setup did not end within %gs" % timeout)
 
-    def assert_clean_exit(self, timeout=TIMEOUT):
-        """The tool ended with status 0 and without a sanitizer report."""
+    def assert_clean_exit(self, expected=EXIT_ENDED, timeout=TIMEOUT):
+        """The tool ended with status expected (by default that of an
+        ended installation) and without a sanitizer report."""
         status = self.wait_exit(timeout)
         output = self.app_output()
         for mark in ("AddressSanitizer", "runtime error:", "LeakSanitizer"):
             if mark in output:
                 raise AssertionError("sanitizer report from velorix-setup:\n" + output)
-        if status != 0:
-            raise AssertionError("velorix-setup ended with status %s:\n%s" % (status, output))
+        if status != expected:
+            raise AssertionError("velorix-setup ended with status %s, not %s:\n%s"
+                                 % (status, expected, output))
 
     def assert_running(self):
         if self.app is None or self.app.poll() is not None:
@@ -559,6 +565,42 @@ class Session(_Closing):
     def mapped(self, control):
         """TRUE when the control is shown (its X window is viewable)."""
         return self.is_viewable(control.id)
+
+    def focus(self):
+        """The window that has the keyboard, as a number; None when the
+        keyboard follows the pointer or goes nowhere."""
+        out = self.x("xdotool", "getwindowfocus", check=False).strip()
+        return int(out) if out.isdigit() and int(out) > 1 else None
+
+    def wait_keyboard(self, wid, what=None):
+        """Waits until window wid (an "0x..." id) has the keyboard."""
+        self.wait_until(lambda: self.focus() == int(wid, 16),
+                        what or "window %s has the keyboard" % wid)
+
+    def message_picture(self, text):
+        """The picture of the message box that tests/tools/message_probe
+        shows for text: the box the tool must show for it."""
+        self.x("xdotool", "mousemove", "--sync", "1", "1")  # no pointer over the box
+        probe = self._spawn([os.path.join(build_dir(), "message_probe")],
+                            env=self.env({"VX_MESSAGE_TEXT": text}),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            reference = self.wait_until(
+                lambda: [w for w in self.top_levels()
+                         if w.name == "message_probe" and self.is_viewable(w.id)],
+                "the probe's message box is shown")[0]
+            return self.grab(reference.id)
+        finally:
+            kill(probe)
+
+    def message_shows(self, box, expected):
+        """TRUE when the message box's picture equals expected (from
+        message_picture); on a difference it is kept in the artifacts."""
+        self.x("xdotool", "mousemove", "--sync", "1", "1")
+        if self.grab(box.id) == expected:
+            return True
+        self.screenshot(box.id, "message-shown.png")
+        return False
 
     def close_window(self, wid):
         """Asks a top-level window to close, as its close box would."""

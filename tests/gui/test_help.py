@@ -96,7 +96,7 @@ class EveryItem(HelpTest):
                 self.assert_setup_selected(s, w)
             self.assertEqual(s.help_windows(), [])
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class ItemsUnderUser(HelpTest):
@@ -127,7 +127,7 @@ class ItemsUnderUser(HelpTest):
                 self.assert_text(s, window, item)
                 self.close_help(s, window)
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class SeveralWindows(HelpTest):
@@ -148,7 +148,7 @@ class SeveralWindows(HelpTest):
             self.close_help(s, second)
             s.assert_running()
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
     def test_closing_in_any_order_never_crashes(self):
         with harness.Session() as s:
@@ -166,7 +166,7 @@ class SeveralWindows(HelpTest):
             window = self.open_help(s, w, ("Shell", None))
             self.assert_text(s, window, ("Shell", None))
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 if __name__ == "__main__":

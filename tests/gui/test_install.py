@@ -20,7 +20,6 @@ import unittest
 
 import harness
 
-PROBE_NAME = "message_probe"
 MSG_NO_DIRECTORY = "Specify full path to the VELORIX's home directory"
 MSG_NO_EXECUTABLE = "The path you've specified does not contain VELORIX executable"
 MSG_COMPILE = ("Cannot compile autodif.cc.\nSymbolical differentiation feature will be "
@@ -28,10 +27,13 @@ MSG_COMPILE = ("Cannot compile autodif.cc.\nSymbolical differentiation feature w
                "via the PATH variable")
 MSG_CLASS_FILE = "Cannot open class description file\n%s"
 MSG_TOO_LONG = "The text of the field '%s' is longer than %d characters.\nPlease shorten it."
+MSG_STYLE_MISMATCH = ("The shell style is csh, but the shell path %s names a shell of the ksh "
+                      "family:\nthe compile script may fail when it runs.")
 FIELD_LIMIT = 16384
 PASTE_PIECE = 3000
 CLASS_FILE = "! test classes\n&classes\nZ z\n&hierarchy\nA b\nC d\n"
 SHELL = "/usr/bin/tcsh"
+BASH = "/bin/bash"
 INIT_LINES = 290
 PALETTE_LINES = 26
 
@@ -118,25 +120,8 @@ class Installation(unittest.TestCase):
         presses its OK button."""
         s = self.session
         box = s.wait_until(s.message_boxes, "a message box is shown")[0]
-        s.x("xdotool", "mousemove", "--sync", "1", "1")  # no focus highlight in either box
-        shown = s.grab(box.id)
-        probe = s._spawn([os.path.join(harness.build_dir(), PROBE_NAME)],
-                         env=s.env({"VX_MESSAGE_TEXT": text}),
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            reference = s.wait_until(
-                lambda: [w for w in s.top_levels()
-                         if w.name == PROBE_NAME and s.is_viewable(w.id)],
-                "the probe's message box is shown")[0]
-            expected = s.grab(reference.id)
-            if shown != expected:
-                s.screenshot(reference.id, "install-message-expected.png")
-        finally:
-            probe.kill()
-            probe.wait()
-        if shown != expected:
-            picture = s.screenshot(box.id, "install-message-shown.png")
-            self.fail("the message box does not show %r (see %s)" % (text, picture))
+        if not s.message_shows(box, s.message_picture(text)):
+            self.fail("the message box does not show %r (see the artifacts)" % text)
         ok = max(s.tree(box.id).leaves(), key=lambda w: w.height)
         s.click(ok)
         s.wait_until(lambda: box.id not in [w.id for w in s.message_boxes()],
@@ -247,6 +232,39 @@ class Installation(unittest.TestCase):
         self.assertEqual(library.velo_model_true(), 1)
         self.assertFalse(os.path.exists(os.path.join(model, "delete.o")))
         shutil.rmtree(model)
+
+    def test_full_with_bash_and_no_shell_list_writes_a_script_bash_runs(self):
+        # Debian's default SHELL: the ksh style, which bash runs.
+        s = self.session
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        self.env["SHELL"] = BASH
+        window = self.start(product)
+        self.choose_full(window, product)
+        self.assertEqual(s.read_text(window.shell_path), BASH + " ")
+        s.click(window.setup)
+        s.assert_clean_exit()
+        script = read(os.path.join(product, "CompRhs")).splitlines()
+        self.assertEqual(script[0], "#! %s " % BASH)
+        self.assertEqual(script[4], "if [ $3 = 'y' ]; then")
+        values, _ = settings(os.path.join(product, ".velorixrc"))
+        self.compile_model(product, values)
+
+    def test_shell_list_line_for_csh_with_bash_keeps_csh_and_warns(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        write(os.path.join(product, "shells.vel"), "bash c\n")
+        self.env["SHELL"] = BASH
+        window = self.start(product)
+        self.choose_full(window, product)
+        self.assertEqual(s.read_text(window.shell_path), BASH + " -f")
+        s.click(window.setup)
+        self.expect_message(MSG_STYLE_MISMATCH % BASH)
+        s.assert_clean_exit()
+        script = read(os.path.join(product, "CompRhs")).splitlines()
+        self.assertEqual(script[0], "#! %s -f" % BASH)
+        self.assertEqual(script[4], "if ( $3 == 'y' ) then")
 
     def test_stopping_failures_return_to_the_form(self):
         s = self.session

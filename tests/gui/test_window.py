@@ -78,7 +78,7 @@ class FreshWindow(unittest.TestCase):
             self.assertNotEqual(full[1], fresh[1])
 
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class InstallationSwitch(unittest.TestCase):
@@ -106,7 +106,7 @@ class InstallationSwitch(unittest.TestCase):
             self.assertEqual(s.read_text(w.kernel), s.workdir)
 
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
     def test_directory_with_blank_is_kept_until_the_next_change(self):
         with harness.Session() as s:
@@ -122,7 +122,7 @@ class InstallationSwitch(unittest.TestCase):
             s.type_into(w.kernel, "q")
             self.assertEqual(s.read_text(w.kernel), spaced.replace(" ", "", 1) + "q")
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 def watch_bells(session):
@@ -167,7 +167,7 @@ class DirectoryCheck(unittest.TestCase):
             time.sleep(0.5)  # time for a stray beep to arrive
             self.assertEqual(bells(), 5)
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class ShellDetection(unittest.TestCase):
@@ -183,7 +183,7 @@ class ShellDetection(unittest.TestCase):
             s.wait_until(lambda: s.mapped(w.shell_path), "the shell path field is shown")
             text = s.read_text(w.shell_path)
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
             return text
 
     def test_list_file_picks_ksh_for_bash(self):
@@ -211,7 +211,7 @@ class ShellDetection(unittest.TestCase):
             s.wait_until(lambda: s.read_text(w.shell_path) == TCSH + " -f",
                          "the shell path shows the csh options")
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class NoticePreview(unittest.TestCase):
@@ -244,7 +244,7 @@ class NoticePreview(unittest.TestCase):
             # line and the note.
             self.assertEqual(len(self.preview_prompts(w)), 3)
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
     def test_version_line_carries_u_and_is_not_redone_for_full(self):
         # uname prints the very line that the version line should read, so
@@ -265,7 +265,7 @@ class NoticePreview(unittest.TestCase):
                     self.assertTrue(s.control_pixels(w.top, version)
                                     == s.control_pixels(w.top, uname))
                 s.click(w.cancel)
-                s.assert_clean_exit()
+                s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
     def test_unwritable_scratch_directory_leaves_out_the_registration_group(self):
@@ -303,7 +303,7 @@ class NoticePreview(unittest.TestCase):
             self.assertEqual(s.read_text(w.tuning[0]), "lpr %s")
             self.assertEqual(s.read_text(w.shell_path), TCSH + " -f")
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
             self.assertEqual(harness.snapshot(s.workdir), before)
 
 
@@ -319,7 +319,7 @@ class RefusedValues(unittest.TestCase):
             s.wait_until(lambda: s.mapped(w.shell_path), "Full is shown")
             self.assertEqual(s.read_text(w.shell_path), "")
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
     def test_unreadable_or_overlong_directory_keeps_the_field_with_a_message(self):
         with harness.Session() as s:
@@ -344,7 +344,7 @@ class RefusedValues(unittest.TestCase):
                 self.assertTrue(s.mapped(w.shell_path))
                 self.assertEqual(s.read_text(w.kernel), "/opt/velorix")
                 s.click(w.cancel)
-                s.assert_clean_exit()
+                s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class Cancel(unittest.TestCase):
@@ -359,7 +359,7 @@ class Cancel(unittest.TestCase):
             s.click(w.radio["Full"])
             s.wait_until(lambda: s.mapped(w.shell_path), "Full is shown")
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
             self.assertEqual(harness.snapshot(s.workdir), before)
 
 
@@ -388,7 +388,7 @@ class ButtonRow(unittest.TestCase):
             self.assertGreaterEqual(after, before)
             self.assertLessEqual(after - before, 8)
             s.click(w.cancel)
-            s.assert_clean_exit()
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 if __name__ == "__main__":
