@@ -5,6 +5,9 @@
  * starting from the very values that the Setup window starts with, runs
  * the same installation procedure, prints each message to standard error
  * and exits 0 when the installation ended, 1 when a message stopped it.
+ * A message keeps the window's wording; it is marked with the program's
+ * name and followed by a line naming the path it is about and the option
+ * that sets it, since there is no form beside it to look at.
  * --dry-run runs the procedure against a scratch copy of the settings file
  * and prints what it would do.  No X display is opened.
  */
@@ -44,7 +47,7 @@ std::string Shown(const char *initial) {
 
 std::string Usage() {
   return std::string(
-             "Usage: velorix-setup                 open the Setup window (needs an X display)\n"
+             "Usage: velorix-setup [X OPTION]...   open the Setup window (needs an X display)\n"
              "       velorix-setup --unattended [OPTION]...\n"
              "       velorix-setup --dry-run [OPTION]...\n"
              "       velorix-setup --help | --version\n"
@@ -83,31 +86,118 @@ std::string Usage() {
          "  --version             print the version\n"
          "\n"
          "An option's value is the next argument or follows \"=\" (--kernel=/opt/velorix).\n"
-         "Messages go to standard error, one block each.  Exit status: 0 installed,\n"
-         "1 stopped by a message, 2 options not understood.\n";
+         "Messages go to standard error, one block each, followed by a line naming the\n"
+         "path they are about and the option that sets it.\n"
+         "\n"
+         "X options of the window: -display NAME (the X display), -geometry GEOM (the\n"
+         "Setup window's size and place, WIDTHxHEIGHT+X+Y), -xrm RESOURCE (an X\n"
+         "resource line, \"velorix-setup*background: white\").\n"
+         "\n"
+         "Exit status: 0 installed (the window: the installation ended), 1 stopped by a\n"
+         "message (the window: \"Cancel\" or the close box), 2 options not understood,\n"
+         "3 no X display for the window.\n";
 }
 
-// Options that take a value; the Tuning ones name their Adjust record.
+// Options that take a value, and the form field that each sets: a field
+// named as messages name it (form_tables.h), or a Tuning field by its
+// Adjust record.
 struct ValueOption {
   const char *name;
-  int tuning;  // index into Adjust, or -1
+  int tuning;         // index into Adjust, or -1
+  const char *field;  // NULL for a Tuning field
 };
 constexpr ValueOption kValueOptions[] = {
-    {"--kernel", -1},      {"--include", -1},    {"--libs", -1},     {"--cpp-name", -1},
-    {"--cpp-options", -1}, {"--printer", 0},     {"--previewer", 1}, {"--differentiator", 2},
-    {"--shell-style", -1}, {"--shell-path", -1},
+    {"--kernel", -1, kFieldKernel},
+    {"--include", -1, kFieldInclude},
+    {"--libs", -1, kFieldLibraries},
+    {"--cpp-name", -1, kFieldCppName},
+    {"--cpp-options", -1, kFieldCppOptions},
+    {"--printer", 0, nullptr},
+    {"--previewer", 1, nullptr},
+    {"--differentiator", 2, nullptr},
+    {"--shell-style", -1, kFieldShellStyle},
+    {"--shell-path", -1, kFieldShellPath},
 };
 constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--full",   "--user",
                                         "--notify",     "--help",    "--version"};
 
+constexpr const char *kFullTakesTheDirectory =
+    "  --full takes the current directory as the VELORIX directory unless --kernel is given";
+
 bool gMessagePrinted = false;
 
-// Every message of the procedure, as one block on standard error.
-MsgAnswer LIBCALLBACK PrintMessage(MsgKey, ErrSev, const char *, const char *message) {
+// A message as one block on standard error, marked with the program's name.
+void PrintMessageBlock(const char *message) {
   if (gMessagePrinted) std::fputc('\n', stderr);
-  std::fprintf(stderr, "%s\n", message != nullptr ? message : "");
+  std::fprintf(stderr, "%s: %s\n", kProgram, message != nullptr ? message : "");
   gMessagePrinted = true;
+}
+
+// The messages that do not come through Actions: the settings code's own,
+// and those of the command line before the procedure.
+MsgAnswer LIBCALLBACK PrintMessage(MsgKey, ErrSev, const char *, const char *message) {
+  PrintMessageBlock(message);
   return ANS_OK;
+}
+
+// The option that sets the form field named field, or NULL.
+const char *OptionFor(const char *field) {
+  if (field == nullptr) return nullptr;
+  for (const ValueOption &option : kValueOptions) {
+    const char *name = option.tuning >= 0 ? Adjust[option.tuning].label : option.field;
+    if (std::strcmp(name, field) == 0) return option.name;
+  }
+  return nullptr;
+}
+
+// A path as the reader can find it: without "." and ".." steps.
+std::string ShownPath(const std::string &path) {
+  return std::filesystem::path(path).lexically_normal().string();
+}
+
+// "  path: P, option: O" for what a message is about, its path already
+// resolved; empty for nothing.
+std::string SubjectLine(const MessageSubject &about) {
+  std::string line;
+  if (!about.path.empty()) line = "path: " + ShownPath(about.path);
+  const char *option = OptionFor(about.field);
+  if (option != nullptr) line += (line.empty() ? "option: " : ", option: ") + std::string(option);
+  return line.empty() ? line : "  " + line;
+}
+
+// Shows the procedure's messages on standard error, each with the line
+// that says what it is about; every other action is the inner one's.
+class PrintingActions : public ForwardingActions {
+ public:
+  using ForwardingActions::ForwardingActions;
+
+  void show(const std::string &text, const MessageSubject &about) override {
+    PrintMessageBlock(text.c_str());
+    // The run works in a scratch directory: a relative path belongs to
+    // the directory being installed.
+    const std::string line = SubjectLine({resolve(about.path), about.field});
+    if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+    lastField_ = about.field;
+  }
+
+  // The field of the last message shown, or NULL.
+  const char *lastField() const { return lastField_; }
+
+ private:
+  const char *lastField_ = nullptr;
+};
+
+// Runs the procedure, each message printed.  A Full installation whose
+// product directory came from --full and that stops over it is most often
+// one run outside the product directory: the last block says so.
+InstallOutcome RunPrinting(const InstallForm &form, Actions &inner, bool kernelGiven) {
+  PrintingActions printing(inner);
+  const InstallOutcome outcome = RunInstallation(form, printing);
+  const char *field = printing.lastField();
+  if (outcome == InstallOutcome::Stopped && form.full && !kernelGiven && field != nullptr &&
+      std::strcmp(field, kFieldKernel) == 0)
+    std::fprintf(stderr, "%s\n", kFullTakesTheDirectory);
+  return outcome;
 }
 
 int BadOptions(const std::string &problem) {
@@ -245,10 +335,11 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines go to standard output.
-InstallOutcome DryRun(const InstallForm &form) {
+InstallOutcome DryRun(const InstallForm &form, bool kernelGiven) {
   PlanActions plan;
-  const InstallOutcome outcome = RunInstallation(form, plan);
-  for (const std::string &entry : plan.lines()) std::printf("%s\n", entry.c_str());
+  const InstallOutcome outcome = RunPrinting(form, plan, kernelGiven);
+  for (const std::string &entry : plan.lines())
+    std::printf("%s\n", entry.c_str());
   if (outcome == InstallOutcome::Ended) std::printf("end\n");
   return outcome;
 }
@@ -304,7 +395,10 @@ int RunCommandLine(int argc, char **argv) {
   Nlm_SetMessageHook(PrintMessage);
   InstallForm form;
   if (!FormFromOptions(line, &form, &problem)) return BadOptions(problem);
-  const InstallOutcome outcome = line.Has("--dry-run") ? DryRun(form) : RunInstallation(form);
+  const bool kernelGiven = line.values.count("--kernel") != 0;
+  RealActions real;
+  const InstallOutcome outcome =
+      line.Has("--dry-run") ? DryRun(form, kernelGiven) : RunPrinting(form, real, kernelGiven);
   std::fflush(stdout);
   return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
 }

@@ -105,39 +105,84 @@ def test_messages_and_status(root):
     make_product(product)
     os.makedirs(work)
 
+    # Each message: the window's wording after the program's name, then a
+    # line with the path it is about and the option that sets it.
     result = run(["--unattended"], work)
     check("no directory: status", result.returncode, 1)
     check("no directory: message", result.stderr,
-          "Specify full path to the VELORIX's home directory\n")
+          "velorix-setup: Specify full path to the VELORIX's home directory\n"
+          "  option: --kernel\n")
     check("no directory: nothing written", os.listdir(work), [])
 
     result = run(["--unattended", "--kernel", work], work)
     check("no executable: status", result.returncode, 1)
     check("no executable: message", result.stderr,
-          "The path you've specified does not contain VELORIX executable\n")
+          "velorix-setup: The path you've specified does not contain VELORIX executable\n"
+          f"  path: {work}/velorix, option: --kernel\n")
 
-    # Two messages that do not stop: one block each, status 0.
+    # --full outside the product directory: the message says why it
+    # looked there.
+    result = run(["--unattended", "--full"], work)
+    check("--full outside: status", result.returncode, 1)
+    check("--full outside: message", result.stderr,
+          "velorix-setup: The path you've specified does not contain VELORIX executable\n"
+          f"  path: {work}/velorix, option: --kernel\n"
+          "  --full takes the current directory as the VELORIX directory unless --kernel "
+          "is given\n")
+    result = run(["--unattended", "--full", "--kernel", work], work)
+    check("--full --kernel: no note", "--full takes" in result.stderr, False)
+    check("--full --kernel: nothing written", os.listdir(work), [])
+
+    # A message that does not stop and one that does: one block each.
     os.rename(os.path.join(product, "classes.vel"), os.path.join(product, "keep.vel"))
     result = run(["--unattended", "--kernel", product], work)
     check("no class file: status", result.returncode, 1)
     check("no class file: messages", result.stderr,
-          "Could not run C++ compiler during the full installation.\n"
+          "velorix-setup: Could not run C++ compiler during the full installation.\n"
           "Symbolical differentiation feature will be disabled.\n"
+          f"  path: {product}/autodif.o, option: --kernel\n"
           "\n"
-          "Cannot open class description file\n" + product + "/classes.vel\n")
+          "velorix-setup: Cannot open class description file\n" + product + "/classes.vel\n"
+          f"  path: {product}/classes.vel, option: --kernel\n")
     os.rename(os.path.join(product, "keep.vel"), os.path.join(product, "classes.vel"))
 
     result = run(["--unattended", "--full", "--cpp-name", "false"], product)
     check("no compiler: status", result.returncode, 0)
     check("no compiler: message", result.stderr,
-          "Cannot compile autodif.cc.\nSymbolical differentiation feature will be disabled.\n"
-          "Please check the name of C++ compiler\nand ensure it is accessable via the PATH "
-          "variable\n")
+          "velorix-setup: Cannot compile autodif.cc.\nSymbolical differentiation feature will "
+          "be disabled.\nPlease check the name of C++ compiler\nand ensure it is accessable "
+          f"via the PATH variable\n  path: {product}/autodif.o, option: --cpp-name\n")
+
+    # A field too long for the settings file names its option, a Tuning one
+    # too; the settings code's own messages are marked as well.
+    result = run(["--unattended", "--kernel", product, "--printer", "p" * 300], work)
+    check("long printer: status", result.returncode, 1)
+    check("long printer: message", result.stderr,
+          "velorix-setup: The text of the field 'Printer command' is too long for the settings "
+          "file:\na settings line holds at most 255 characters.\n  option: --printer\n")
+    result = run(["--unattended", "--full", "--cpp-name", "false", "--libs", "$(Nowhere.KEY)"],
+                 product)
+    blocks = result.stderr.split("\n\n")
+    check("undefined reference: reported",
+          any("reference to undefined value" in block for block in blocks), True)
+    check("undefined reference: every block marked",
+          [block[:15] for block in blocks], ["velorix-setup: "] * len(blocks))
+
+    # A shell style that the shell cannot run: a warning naming both, and
+    # the installation goes on.
+    result = run(["--unattended", "--full", "--shell-style", "csh"], product,
+                 environment(SHELL="/bin/bash"))
+    check("style mismatch: status", result.returncode, 0)
+    check("style mismatch: message", result.stderr,
+          "velorix-setup: The shell style is csh, but the shell path /bin/bash names a shell "
+          "of the ksh family:\nthe compile script may fail when it runs.\n"
+          "  path: /bin/bash, option: --shell-style\n")
 
     for args in (["--unattended", "--bogus"], ["--unattended", "--kernel"],
                  ["--unattended", "--shell-style", "bash"], ["--kernel", product],
                  ["--unattended", "--full", "--user"], ["--unattended", "--full=yes"],
-                 ["--unattended", "--kernel", "/a b"], ["stray"]):
+                 ["--unattended", "--kernel", "/a b"], ["stray"],
+                 ["-geometry", "huge"], ["-display"], ["-xrm", "a: b", "-xrm"]):
         result = run(args, work)
         check(f"{args}: status", result.returncode, 2)
         lines = result.stderr.splitlines()
@@ -147,6 +192,11 @@ def test_messages_and_status(root):
     result = run(["--help"], work)
     check("--help: status", result.returncode, 0)
     check("--help: lists --dry-run", "--dry-run" in result.stdout, True)
+    for option in ("-display", "-geometry", "-xrm"):
+        check(f"--help: lists {option}", option + " " in result.stdout, True)
+    check("--help: the window's exit statuses",
+          "1 stopped by a message (the window: \"Cancel\" or the close box)"
+          in " ".join(result.stdout.split()), True)
 
 
 def test_notice(root):
