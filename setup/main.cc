@@ -3,11 +3,12 @@
  *
  * Vibrant supplies the program's real main: it opens the X display, sets
  * the toolkit up and calls Nlm_Main, which builds the Setup window
- * (window.cc).  Our own main runs first: with options it runs the command
- * line (unattended.cc) and never starts Vibrant, so that no display is
- * needed; without options, or with the standard X options alone
- * (x_options.cc), it says, in one clear line, when no display is
- * available, instead of the toolkit's terse message, and starts Vibrant.
+ * (window.cc).  Our own main runs first: it reads the command line
+ * (unattended.cc), which either runs without a display (--unattended,
+ * --dry-run, --check, --help, --version) and never starts Vibrant, or
+ * says how the window is to start: its X options (x_options.cc), the
+ * form's preset, the answer file and log of "Setup".  Without a display
+ * it says so in one clear line, instead of the toolkit's terse message.
  */
 #include <dlfcn.h>
 #include <cstdio>
@@ -24,9 +25,6 @@ namespace {
 
 using MainFunction = int (*)(int, char **);
 
-// The Setup window's -geometry, for Nlm_Main.
-const char *windowGeometry = nullptr;
-
 // name is -display's value, or NULL for $DISPLAY.
 bool DisplayAvailable(const char *name) {
   if (name == nullptr) {
@@ -41,20 +39,12 @@ bool DisplayAvailable(const char *name) {
 
 }  // namespace
 
-extern "C" Nlm_Int2 Nlm_Main(void) { return static_cast<Nlm_Int2>(RunSetupWindow(windowGeometry)); }
+extern "C" Nlm_Int2 Nlm_Main(void) { return static_cast<Nlm_Int2>(RunSetupWindow()); }
 
 int main(int argc, char **argv) {
-  XOptions x;
-  std::string problem;
-  switch (ReadXOptions(argc, argv, &x, &problem)) {
-    case XOptionsReading::NotXOptions:
-      return RunCommandLine(argc, argv);
-    case XOptionsReading::Refused:
-      std::fprintf(stderr, "velorix-setup: %s (try --help)\n", problem.c_str());
-      return kExitBadOptions;
-    case XOptionsReading::Taken:
-      break;
-  }
+  CommandLineRun run = RunCommandLine(argc, argv);
+  if (!run.openWindow) return run.status;
+  const XOptions &x = run.x;
   if (!DisplayAvailable(x.display)) {
     const char *name = x.display != nullptr ? x.display : std::getenv("DISPLAY");
     const char *source = x.display != nullptr ? "-display" : "DISPLAY";
@@ -72,6 +62,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "velorix-setup: the GUI toolkit's start-up was not found\n");
     return kWindowNotOpened;
   }
-  windowGeometry = x.geometry;
-  return vibrantMain(x.toolkitArgc(), x.toolkitArgv.data());
+  PrepareSetupWindow(std::move(run.window));
+  std::vector<char *> toolkitArgv = x.toolkitArgv;
+  return vibrantMain(x.toolkitArgc(), toolkitArgv.data());
 }

@@ -15,7 +15,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,7 +32,11 @@
 #include "utility.h"
 #include "velorix_version.h"
 #include "actions.h"
+#include "answers.h"
+#include "check_actions.h"
 #include "form_tables.h"
+#include "record_actions.h"
+#include "x_options.h"
 
 namespace {
 
@@ -50,6 +56,8 @@ std::string Usage() {
              "Usage: velorix-setup [X OPTION]...   open the Setup window (needs an X display)\n"
              "       velorix-setup --unattended [OPTION]...\n"
              "       velorix-setup --dry-run [OPTION]...\n"
+             "       velorix-setup --check [OPTION]...\n"
+             "       velorix-setup [OPTION]... [X OPTION]...  the window, its form preset\n"
              "       velorix-setup --help | --version\n"
              "\n"
              "Installs Velorix into the current directory without a display.  Every\n"
@@ -59,6 +67,15 @@ std::string Usage() {
              "  --unattended          install without the window\n"
              "  --dry-run             print what would be written, removed, compiled and\n"
              "                        stored, and change nothing (implies --unattended)\n"
+             "  --check               compare the directory with what an installation\n"
+             "                        would make of it, one line per difference, and\n"
+             "                        change nothing: status 0 when all matches, 1 when not\n"
+             "  --answers FILE        take the form's values from an answer file (the\n"
+             "                        options given here win over it); without\n"
+             "                        --unattended, open the window filled from it\n"
+             "  --save-answers FILE   save the form's values as an answer file before\n"
+             "                        installing (the window: when \"Setup\" is pressed)\n"
+             "  --log FILE            append what each run does to FILE\n"
              "  --full | --user       installation kind (default: --user)\n"
              "  --kernel DIR          VELORIX directory (default for --full: the current\n"
              "                        directory; --user needs it)\n"
@@ -93,9 +110,14 @@ std::string Usage() {
          "Setup window's size and place, WIDTHxHEIGHT+X+Y), -xrm RESOURCE (an X\n"
          "resource line, \"velorix-setup*background: white\").\n"
          "\n"
-         "Exit status: 0 installed (the window: the installation ended), 1 stopped by a\n"
-         "message (the window: \"Cancel\" or the close box), 2 options not understood,\n"
-         "3 no X display for the window.\n";
+         "Form options given without --unattended, --dry-run or --check preset the\n"
+         "window.  An unattended installation ends with a short summary on standard\n"
+         "output.\n"
+         "\n"
+         "Exit status: 0 installed (the window: the installation ended; --check: the\n"
+         "directory matches), 1 stopped by a message (the window: \"Cancel\" or the close\n"
+         "box) or, for --check, a difference found, 2 options or answer file not\n"
+         "understood, 3 no X display for the window.\n";
 }
 
 // Options that take a value, and the form field that each sets: a field
@@ -117,9 +139,16 @@ constexpr ValueOption kValueOptions[] = {
     {"--differentiator", 2, nullptr},
     {"--shell-style", -1, kFieldShellStyle},
     {"--shell-path", -1, kFieldShellPath},
+    {"--answers", -1, nullptr},
+    {"--save-answers", -1, nullptr},
+    {"--log", -1, nullptr},
 };
-constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--full",   "--user",
-                                        "--notify",     "--help",    "--version"};
+constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check", "--full",
+                                        "--user",       "--notify",  "--help",  "--version"};
+// The window's X options: kept apart, and handed to the toolkit.
+constexpr const char *kXOptions[] = {"-display", "-geometry", "-xrm"};
+// Options that set a value of the form.
+constexpr const char *kFormFlags[] = {"--full", "--user", "--notify"};
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
@@ -178,26 +207,28 @@ class PrintingActions : public ForwardingActions {
     const std::string line = SubjectLine({resolve(about.path), about.field});
     if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
     lastField_ = about.field;
+    anyShown_ = true;
   }
 
   // The field of the last message shown, or NULL.
   const char *lastField() const { return lastField_; }
+  // Whether any message was shown.
+  bool anyShown() const { return anyShown_; }
 
  private:
   const char *lastField_ = nullptr;
+  bool anyShown_ = false;
 };
 
-// Runs the procedure, each message printed.  A Full installation whose
-// product directory came from --full and that stops over it is most often
-// one run outside the product directory: the last block says so.
-InstallOutcome RunPrinting(const InstallForm &form, Actions &inner, bool kernelGiven) {
-  PrintingActions printing(inner);
-  const InstallOutcome outcome = RunInstallation(form, printing);
+// Says, after a Full installation whose product directory came from
+// --full stopped over it, that it was most often run outside the product
+// directory.
+void explainStop(const InstallForm &form, InstallOutcome outcome, bool kernelGiven,
+                 const PrintingActions &printing) {
   const char *field = printing.lastField();
   if (outcome == InstallOutcome::Stopped && form.full && !kernelGiven && field != nullptr &&
       std::strcmp(field, kFieldKernel) == 0)
     std::fprintf(stderr, "%s\n", kFullTakesTheDirectory);
-  return outcome;
 }
 
 int BadOptions(const std::string &problem) {
@@ -208,7 +239,19 @@ int BadOptions(const std::string &problem) {
 struct CommandLine {
   std::map<std::string, std::string> values;
   std::map<std::string, bool> flags;
+  std::vector<char *> xArguments;  // the window's X options, with their values
   bool Has(const char *flag) const { return flags.count(flag) != 0; }
+  bool HasValue(const char *name) const { return values.count(name) != 0; }
+  // Whether a value of the form is given (an option or an answer file).
+  bool SetsForm() const {
+    for (const char *flag : kFormFlags) {
+      if (Has(flag)) return true;
+    }
+    for (const auto &[name, value] : values) {
+      if (name != "--save-answers" && name != "--log") return true;
+    }
+    return false;
+  }
 };
 
 // Parses argv into options; false with *problem set on anything unknown,
@@ -217,6 +260,13 @@ bool Parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-h") arg = "--help";
+    if (std::find_if(std::begin(kXOptions), std::end(kXOptions),
+                     [&arg](const char *x) { return arg == x; }) != std::end(kXOptions)) {
+      // Read by the toolkit, which wants them as they were given.
+      line->xArguments.push_back(argv[i]);
+      if (i + 1 < argc) line->xArguments.push_back(argv[++i]);
+      continue;
+    }
     std::string name = arg, value;
     const std::size_t eq = arg.find('=');
     const bool inlineValue = arg.compare(0, 2, "--") == 0 && eq != std::string::npos;
@@ -278,14 +328,27 @@ std::string WorkingDirectory() {
 
 // Builds the record from the options over the window's initial values.
 // False with *problem for a value that the window would not take.
-bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *problem) {
+// The values of an answer file come first, and options win over them.
+// Problems of shell detection are shown when showProblems is set (the
+// window shows its own).
+bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *problem,
+                     bool showProblems) {
   if (line.Has("--full") && line.Has("--user")) {
     *problem = "--full and --user exclude each other";
     return false;
   }
+  Answers answers;
+  const auto file = line.values.find("--answers");
+  if (file != line.values.end() && !ReadAnswers(file->second, &answers, problem)) return false;
+  bool full = answers.full.value_or(false);
+  if (line.Has("--full") || line.Has("--user")) full = line.Has("--full");
   std::string detectionProblem;
-  *form = InitialForm(line.Has("--full"), &detectionProblem);
-  if (!detectionProblem.empty()) Nlm_Message(MSG_OK, "%s", detectionProblem.c_str());
+  *form = InitialForm(full, &detectionProblem);
+  if (showProblems && !detectionProblem.empty())
+    Nlm_Message(MSG_OK, "%s", detectionProblem.c_str());
+  form->noticeBoxExists = true;
+  ApplyAnswers(answers, form);
+  form->full = full;
 
   auto value = [&line](const char *name, std::string *target) {
     auto found = line.values.find(name);
@@ -328,20 +391,51 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
       Nlm_Message(MSG_OK, "%s", kShellPathTooLong);
   }
   value("--shell-path", &form->shellPath);
-  form->noticeBoxExists = true;
-  form->noticeConsent = line.Has("--notify");
+  if (line.Has("--notify")) form->noticeConsent = true;
   return true;
+}
+
+// Runs form with the actions of a kind of run, each message printed and,
+// with a log, each action recorded; returns the outcome.  summary, when
+// given, receives the record's summary.
+InstallOutcome runWith(const InstallForm &form, Actions &actions, const char *what, std::FILE *log,
+                       bool kernelGiven, std::string *summary = nullptr) {
+  PrintingActions printing(actions);
+  RecordActions record(printing, form, what, log);
+  const InstallOutcome outcome = RunInstallation(form, record);
+  record.finish(outcome);
+  explainStop(form, outcome, kernelGiven, printing);
+  if (summary != nullptr) *summary = record.summary();
+  return outcome;
 }
 
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines go to standard output.
-InstallOutcome DryRun(const InstallForm &form, bool kernelGiven) {
+int dryRun(const InstallForm &form, std::FILE *log, bool kernelGiven) {
   PlanActions plan;
-  const InstallOutcome outcome = RunPrinting(form, plan, kernelGiven);
+  const InstallOutcome outcome = runWith(form, plan, "dry run", log, kernelGiven);
   for (const std::string &entry : plan.lines())
     std::printf("%s\n", entry.c_str());
   if (outcome == InstallOutcome::Ended) std::printf("end\n");
-  return outcome;
+  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+}
+
+// The directory against what an installation of form would make of it;
+// one line per difference on standard output.
+int check(const InstallForm &form, std::FILE *log, bool kernelGiven) {
+  CheckActions check;
+  const InstallOutcome outcome = runWith(form, check, "check", log, kernelGiven);
+  for (const std::string &entry : check.differences())
+    std::printf("%s\n", entry.c_str());
+  return outcome == InstallOutcome::Ended && check.differences().empty() ? kExitDone : kExitStopped;
+}
+
+int install(const InstallForm &form, std::FILE *log, bool kernelGiven) {
+  RealActions real;
+  std::string summary;
+  const InstallOutcome outcome = runWith(form, real, "unattended", log, kernelGiven, &summary);
+  std::fputs(summary.c_str(), stdout);
+  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
 }
 
 }  // namespace
@@ -372,13 +466,18 @@ InstallForm InitialForm(bool full, std::string *problem) {
   return form;
 }
 
-int RunCommandLine(int argc, char **argv) {
+CommandLineRun RunCommandLine(int argc, char **argv) {
+  CommandLineRun run;
+  auto finish = [&run](int status) {
+    run.status = status;
+    return run;
+  };
   CommandLine line;
   std::string problem;
-  if (!Parse(argc, argv, &line, &problem)) return BadOptions(problem);
+  if (!Parse(argc, argv, &line, &problem)) return finish(BadOptions(problem));
   if (line.Has("--help")) {
     std::fputs(Usage().c_str(), stdout);
-    return kExitDone;
+    return finish(kExitDone);
   }
   if (line.Has("--version")) {
     // The git description was taken when the program was built.
@@ -387,18 +486,63 @@ int RunCommandLine(int argc, char **argv) {
       std::printf("%s %s (git %s)\n", kProgram, VX_VERSION, description);
     else
       std::printf("%s %s\n", kProgram, VX_VERSION);
-    return kExitDone;
+    return finish(kExitDone);
   }
-  if (!line.Has("--unattended") && !line.Has("--dry-run"))
-    return BadOptions("options need --unattended or --dry-run");
+  const int modes = line.Has("--unattended") + line.Has("--dry-run") + line.Has("--check");
+  if (line.Has("--check") && modes > 1)
+    return finish(BadOptions("--check excludes --unattended and --dry-run"));
+
+  if (modes == 0) {
+    // The window, with its X options, and the form preset.
+    std::vector<char *> xLine{argv[0]};
+    xLine.insert(xLine.end(), line.xArguments.begin(), line.xArguments.end());
+    if (ReadXOptions(static_cast<int>(xLine.size()), xLine.data(), &run.x, &problem) ==
+        XOptionsReading::Refused)
+      return finish(BadOptions(problem));
+    InstallForm form;
+    if (line.SetsForm()) {
+      if (!FormFromOptions(line, &form, &problem, false)) return finish(BadOptions(problem));
+      run.window.preset = form;
+    }
+    const auto value = [&line](const char *name) {
+      const auto found = line.values.find(name);
+      return found != line.values.end() ? found->second : std::string();
+    };
+    run.window.saveAnswers = value("--save-answers");
+    run.window.log = value("--log");
+    run.window.geometry = run.x.geometry;
+    run.openWindow = true;
+    return run;
+  }
+  if (!line.xArguments.empty())
+    return finish(BadOptions("the X options are for the window: --unattended, --dry-run and "
+                             "--check run without one"));
 
   Nlm_SetMessageHook(PrintMessage);
   InstallForm form;
-  if (!FormFromOptions(line, &form, &problem)) return BadOptions(problem);
-  const bool kernelGiven = line.values.count("--kernel") != 0;
-  RealActions real;
-  const InstallOutcome outcome =
-      line.Has("--dry-run") ? DryRun(form, kernelGiven) : RunPrinting(form, real, kernelGiven);
+  if (!FormFromOptions(line, &form, &problem, true)) return finish(BadOptions(problem));
+  const bool kernelGiven = line.HasValue("--kernel") || line.HasValue("--answers");
+  if (line.HasValue("--save-answers") &&
+      !SaveAnswers(line.values.at("--save-answers"), form, &problem)) {
+    PrintMessageBlock(problem.c_str());
+    return finish(kExitStopped);
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
+  if (line.HasValue("--log")) {
+    log.reset(OpenLog(line.values.at("--log"), &problem));
+    if (!log) {
+      PrintMessageBlock(problem.c_str());
+      return finish(kExitStopped);
+    }
+  }
+  int status;
+  if (line.Has("--check")) {
+    status = check(form, log.get(), kernelGiven);
+  } else if (line.Has("--dry-run")) {
+    status = dryRun(form, log.get(), kernelGiven);
+  } else {
+    status = install(form, log.get(), kernelGiven);
+  }
   std::fflush(stdout);
-  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  return finish(status);
 }

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "installation.h"
+#include "run_window.h"
+#include "x_options.h"
 
 // Exit statuses of the command-line mode.
 constexpr int kExitDone = 0;        // installed (messages may have been shown)
@@ -22,9 +24,17 @@ constexpr int kExitBadOptions = 2;  // the command line was not understood
 // receives a message from shell detection, if any.
 InstallForm InitialForm(bool full, std::string *problem);
 
-// Runs velorix-setup's command line (argc > 1): --help, or --unattended
-// with the form's values as options.  Needs no X display.  Returns the
-// exit status.
-int RunCommandLine(int argc, char **argv);
+// What the command line comes to: an exit status, or the window to open.
+struct CommandLineRun {
+  bool openWindow = false;
+  int status = kExitDone;  // when the window is not to be opened
+  XOptions x;              // the window's X options
+  WindowStart window;      // how the window starts
+};
+
+// Runs velorix-setup's command line: --help, --version, --unattended,
+// --dry-run or --check with the form's values as options (these need no X
+// display), or, without any of them, says how the window is to start.
+CommandLineRun RunCommandLine(int argc, char **argv);
 
 #endif

@@ -5,11 +5,17 @@
  * the form into the record that the procedure works on (installation.cc),
  * and then either ends the program or gives the form back to the user.
  */
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "actions.h"
+#include "answers.h"
 #include "installation.h"
+#include "record_actions.h"
+#include "run_window.h"
 #include "window.h"
 
 namespace {
@@ -44,13 +50,36 @@ InstallForm readForm() {
   return form;
 }
 
+// Runs the installation for form, recorded in the log when one was asked
+// for.
+InstallOutcome install(const InstallForm &form) {
+  const WindowStart &start = Start();
+  if (start.log.empty()) return RunInstallation(form);
+  std::string problem;
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(OpenLog(start.log, &problem), std::fclose);
+  if (!log) {
+    Nlm_Message(MSG_OK, "%s", problem.c_str());
+    return RunInstallation(form);
+  }
+  RealActions real;
+  RecordActions record(real, form, "window", log.get());
+  const InstallOutcome outcome = RunInstallation(form, record);
+  record.finish(outcome);
+  return outcome;
+}
+
 }  // namespace
 
 void SetupProc(Nlm_ButtoN /*button*/) {
   Nlm_GrouP buttons = Controls().gTerm;
   // Neither "Setup" nor "Cancel" may be pressed while the work runs.
   Nlm_Disable(buttons);
-  if (RunInstallation(readForm()) == InstallOutcome::Ended) {
+  const InstallForm form = readForm();
+  const std::string &answers = Start().saveAnswers;
+  std::string problem;
+  if (!answers.empty() && !SaveAnswers(answers, form, &problem))
+    Nlm_Message(MSG_OK, "%s", problem.c_str());
+  if (install(form) == InstallOutcome::Ended) {
     Nlm_QuitProgram();
     return;
   }

@@ -170,6 +170,28 @@ void alignControls(const SetupControls &c) {
                    static_cast<Nlm_Handle>(nullptr));
 }
 
+// Shows form's values in the controls, as the user would set them: the
+// switches first, since each fills a field of its own.
+void applyPreset(const SetupControls &c, const InstallForm &form) {
+  Nlm_SetValue(c.gInst, static_cast<Nlm_Int2>(form.full ? kFullValue : kUserValue));
+  InstActnProc(c.gInst);
+  if (form.shellStyle >= 1 && form.shellStyle <= kShellRecords) {
+    Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(form.shellStyle));
+    ShellStyleProc(c.gShellStyle);
+  }
+  const std::pair<Nlm_TexT, const std::string *> fields[] = {
+      {c.tKernel, &form.kernel},   {c.tInclude, &form.include},   {c.tLib, &form.lib},
+      {c.tCppName, &form.cppName}, {c.tCppLib, &form.cppOptions}, {c.tShellPath, &form.shellPath}};
+  for (const auto &[field, text] : fields) {
+    if (field != nullptr) Nlm_SetTitle(field, Title(text->c_str()));
+  }
+  for (int i = 0; i < kAdjustRecords; ++i) {
+    if (c.adjustField[i] != nullptr && form.tuning[i])
+      Nlm_SetTitle(c.adjustField[i], Title(form.tuning[i]->c_str()));
+  }
+  if (c.bReg != nullptr) Nlm_SetStatus(c.bReg, form.noticeConsent ? TRUE : FALSE);
+}
+
 }  // namespace
 
 SetupControls &Controls() {
@@ -177,8 +199,16 @@ SetupControls &Controls() {
   return controls;
 }
 
-int RunSetupWindow(const char *geometry) {
+WindowStart &Start() {
+  static WindowStart start;
+  return start;
+}
+
+void PrepareSetupWindow(WindowStart start) { Start() = std::move(start); }
+
+int RunSetupWindow() {
   SetupControls &c = Controls();
+  const char *geometry = Start().geometry;
   // Before the first message box, which may come while the window is made.
   FocusMessageBoxes();
   // The notice's shell runs while the controls before the Registration
@@ -241,6 +271,7 @@ int RunSetupWindow(const char *geometry) {
   InstActnProc(c.gInst);  // now every control it switches exists
   const ButtonRow buttons = makeButtonRow(c, window, directoryRow, s);
   alignControls(c);
+  if (Start().preset) applyPreset(c, *Start().preset);
   setTabOrder(c, radio, buttons);
   SetEscapeButton(buttons.cancel);
   if (geometry != nullptr) SetWindowGeometry(window, geometry);

@@ -36,6 +36,9 @@ struct SetupControls {
 // The controls of the one Setup window of the run.
 SetupControls &Controls();
 
+// How the window was asked to start (run_window.h).
+WindowStart &Start();
+
 void InstActnProc(Nlm_GrouP g);
 void ShellStyleProc(Nlm_GrouP g);
 void PathCheckProc(Nlm_TexT t);

@@ -179,7 +179,7 @@ def test_messages_and_status(root):
           "  path: /bin/bash, option: --shell-style\n")
 
     for args in (["--unattended", "--bogus"], ["--unattended", "--kernel"],
-                 ["--unattended", "--shell-style", "bash"], ["--kernel", product],
+                 ["--unattended", "--shell-style", "bash"],
                  ["--unattended", "--full", "--user"], ["--unattended", "--full=yes"],
                  ["--unattended", "--kernel", "/a b"], ["stray"],
                  ["-geometry", "huge"], ["-display"], ["-xrm", "a: b", "-xrm"]):
@@ -188,6 +188,12 @@ def test_messages_and_status(root):
         lines = result.stderr.splitlines()
         check(f"{args}: one line", len(lines), 1)
         check(f"{args}: names the program", result.stderr.startswith("velorix-setup: "), True)
+
+    # Form options without --unattended preset the window, which needs a
+    # display.
+    result = run(["--kernel", product], work)
+    check("form options alone: the window", (result.returncode, "--unattended" in result.stderr),
+          (3, True))
 
     result = run(["--help"], work)
     check("--help: status", result.returncode, 0)
