@@ -35,6 +35,7 @@
 #include "answers.h"
 #include "check_actions.h"
 #include "form_tables.h"
+#include "message_route.h"
 #include "record_actions.h"
 #include "x_options.h"
 
@@ -153,21 +154,25 @@ constexpr const char *kFormFlags[] = {"--full", "--user", "--notify"};
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
 
-bool gMessagePrinted = false;
+// Prints messages on standard error, one block each, marked with the
+// program's name: the procedure's (through PrintingActions) and those that
+// do not come through Actions (the settings code's own, and those of the
+// command line before the procedure).
+class MessagePrinter : public MessageListener {
+ public:
+  void print(const char *message) {
+    if (printed_) std::fputc('\n', stderr);
+    std::fprintf(stderr, "%s: %s\n", kProgram, message != nullptr ? message : "");
+    printed_ = true;
+  }
+  bool onMessage(const char *text) override {
+    print(text);
+    return true;
+  }
 
-// A message as one block on standard error, marked with the program's name.
-void PrintMessageBlock(const char *message) {
-  if (gMessagePrinted) std::fputc('\n', stderr);
-  std::fprintf(stderr, "%s: %s\n", kProgram, message != nullptr ? message : "");
-  gMessagePrinted = true;
-}
-
-// The messages that do not come through Actions: the settings code's own,
-// and those of the command line before the procedure.
-MsgAnswer LIBCALLBACK PrintMessage(MsgKey, ErrSev, const char *, const char *message) {
-  PrintMessageBlock(message);
-  return ANS_OK;
-}
+ private:
+  bool printed_ = false;
+};
 
 // The option that sets the form field named field, or NULL.
 const char *OptionFor(const char *field) {
@@ -198,10 +203,11 @@ std::string SubjectLine(const MessageSubject &about) {
 // that says what it is about; every other action is the inner one's.
 class PrintingActions : public ForwardingActions {
  public:
-  using ForwardingActions::ForwardingActions;
+  PrintingActions(Actions &inner, MessagePrinter &printer)
+      : ForwardingActions(inner), printer_(printer) {}
 
   void show(const std::string &text, const MessageSubject &about) override {
-    PrintMessageBlock(text.c_str());
+    printer_.print(text.c_str());
     // The run works in a scratch directory: a relative path belongs to
     // the directory being installed.
     const std::string line = SubjectLine({resolve(about.path), about.field});
@@ -216,6 +222,7 @@ class PrintingActions : public ForwardingActions {
   bool anyShown() const { return anyShown_; }
 
  private:
+  MessagePrinter &printer_;
   const char *lastField_ = nullptr;
   bool anyShown_ = false;
 };
@@ -398,9 +405,10 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 // Runs form with the actions of a kind of run, each message printed and,
 // with a log, each action recorded; returns the outcome.  summary, when
 // given, receives the record's summary.
-InstallOutcome runWith(const InstallForm &form, Actions &actions, const char *what, std::FILE *log,
-                       bool kernelGiven, std::string *summary = nullptr) {
-  PrintingActions printing(actions);
+InstallOutcome runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer,
+                       const char *what, std::FILE *log, bool kernelGiven,
+                       std::string *summary = nullptr) {
+  PrintingActions printing(actions, printer);
   RecordActions record(printing, form, what, log);
   const InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
@@ -411,9 +419,9 @@ InstallOutcome runWith(const InstallForm &form, Actions &actions, const char *wh
 
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines go to standard output.
-int dryRun(const InstallForm &form, std::FILE *log, bool kernelGiven) {
+int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
   PlanActions plan;
-  const InstallOutcome outcome = runWith(form, plan, "dry run", log, kernelGiven);
+  const InstallOutcome outcome = runWith(form, plan, printer, "dry run", log, kernelGiven);
   for (const std::string &entry : plan.lines())
     std::printf("%s\n", entry.c_str());
   if (outcome == InstallOutcome::Ended) std::printf("end\n");
@@ -422,18 +430,19 @@ int dryRun(const InstallForm &form, std::FILE *log, bool kernelGiven) {
 
 // The directory against what an installation of form would make of it;
 // one line per difference on standard output.
-int check(const InstallForm &form, std::FILE *log, bool kernelGiven) {
+int check(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
   CheckActions check;
-  const InstallOutcome outcome = runWith(form, check, "check", log, kernelGiven);
+  const InstallOutcome outcome = runWith(form, check, printer, "check", log, kernelGiven);
   for (const std::string &entry : check.differences())
     std::printf("%s\n", entry.c_str());
   return outcome == InstallOutcome::Ended && check.differences().empty() ? kExitDone : kExitStopped;
 }
 
-int install(const InstallForm &form, std::FILE *log, bool kernelGiven) {
+int install(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
   RealActions real;
   std::string summary;
-  const InstallOutcome outcome = runWith(form, real, "unattended", log, kernelGiven, &summary);
+  const InstallOutcome outcome =
+      runWith(form, real, printer, "unattended", log, kernelGiven, &summary);
   std::fputs(summary.c_str(), stdout);
   return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
 }
@@ -518,30 +527,31 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     return finish(BadOptions("the X options are for the window: --unattended, --dry-run and "
                              "--check run without one"));
 
-  Nlm_SetMessageHook(PrintMessage);
+  MessagePrinter printer;
+  const MessageRoute route(printer);
   InstallForm form;
   if (!FormFromOptions(line, &form, &problem, true)) return finish(BadOptions(problem));
   const bool kernelGiven = line.HasValue("--kernel") || line.HasValue("--answers");
   if (line.HasValue("--save-answers") &&
       !SaveAnswers(line.values.at("--save-answers"), form, &problem)) {
-    PrintMessageBlock(problem.c_str());
+    printer.print(problem.c_str());
     return finish(kExitStopped);
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
   if (line.HasValue("--log")) {
     log.reset(OpenLog(line.values.at("--log"), &problem));
     if (!log) {
-      PrintMessageBlock(problem.c_str());
+      printer.print(problem.c_str());
       return finish(kExitStopped);
     }
   }
   int status;
   if (line.Has("--check")) {
-    status = check(form, log.get(), kernelGiven);
+    status = check(form, printer, log.get(), kernelGiven);
   } else if (line.Has("--dry-run")) {
-    status = dryRun(form, log.get(), kernelGiven);
+    status = dryRun(form, printer, log.get(), kernelGiven);
   } else {
-    status = install(form, log.get(), kernelGiven);
+    status = install(form, printer, log.get(), kernelGiven);
   }
   std::fflush(stdout);
   return finish(status);

@@ -75,7 +75,8 @@ void CheckActions::compare(const std::string &path, const std::string &made, uns
   // A file reached through a link keeps the mode its owner gave it.
   const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   if (S_ISREG(st.st_mode) && !throughLink && (st.st_mode & 07777) != mode)
-    add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " + octal(mode));
+    add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
+        octal(mode));
 }
 
 bool CheckActions::writeSettingsFile(const std::string &path, const char *permissions) {

@@ -33,6 +33,7 @@
 #include "actions.h"
 #include "file_writing.h"
 #include "form_tables.h"
+#include "message_route.h"
 #include "notice.h"
 #include "shell_detection.h"
 #include "templates.h"
@@ -382,8 +383,10 @@ bool Procedure::checkGeneratedLines() {
   const char *const *lines = shells[form_.shellStyle - 1].script;
   // Quiet: a reference that does not expand is reported when the script
   // is written.
-  const MessageHook previous = Nlm_SetMessageHook(
-      [](MsgKey, ErrSev, const char *, const char *) -> MsgAnswer { return ANS_OK; });
+  struct Quiet : MessageListener {
+    bool onMessage(const char *) override { return true; }
+  } quiet;
+  std::optional<MessageRoute> route(std::in_place, quiet);
   int tooLong = 0;
   for (int i = 1; lines[0] != nullptr && lines[i] != nullptr && tooLong == 0; ++i) {
     std::vector<char> text(kMeasureSize, '\0');
@@ -392,7 +395,7 @@ bool Procedure::checkGeneratedLines() {
         std::strlen(text.data()) > kExpandedLineLimit)
       tooLong = i + 1;
   }
-  Nlm_SetMessageHook(previous);
+  route.reset();
   if (tooLong == 0) return true;
   const char *field = longestField(lines[tooLong - 1]);
   act_.show("Line " + std::to_string(tooLong) + " of the compile script would be longer than " +

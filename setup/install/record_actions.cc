@@ -17,10 +17,6 @@ namespace {
 
 constexpr char kSettingsFile[] = "./." VX_SETTINGS_BASE "rc";
 
-// The one RecordActions whose hook is installed: messages come to a plain
-// function.
-RecordActions *gRecording = nullptr;
-
 std::string permissionsOf(mode_t mode) {
   static const char kLetters[] = "rwxrwxrwx";
   std::string text(9, '-');
@@ -78,29 +74,16 @@ RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char
   note(std::string("=== ") + when + " velorix-setup, " + what + ": " +
        (form.full ? "Full" : "User") + " installation in " + installedDirectory(*this) +
        ", product directory " + form.kernel);
-  previousHook_ = Nlm_SetMessageHook(hook);
-  gRecording = this;
 }
 
 RecordActions::~RecordActions() {
   if (!finished_) note("the run ended without an outcome");
-  Nlm_SetMessageHook(previousHook_);
-  gRecording = nullptr;
   if (log_ != nullptr) std::fflush(log_);
 }
 
-MsgAnswer LIBCALLBACK RecordActions::hook(MsgKey key, ErrSev severity, const char *caption,
-                                          const char *message) {
-  RecordActions *self = gRecording;
-  const std::string text = message != nullptr ? message : "";
-  if (self == nullptr) return ANS_OK;
-  if (!self->forwarding_) self->note("message:\n" + indented(text));
-  if (self->previousHook_ != nullptr) return self->previousHook_(key, severity, caption, message);
-  // No hook before ours: the toolkit shows the message itself.
-  Nlm_SetMessageHook(nullptr);
-  Nlm_Message(key, "%s", text.c_str());
-  Nlm_SetMessageHook(hook);
-  return ANS_OK;
+bool RecordActions::onMessage(const char *text) {
+  if (!forwarding_) note(std::string("message:\n") + indented(text));
+  return false;
 }
 
 void RecordActions::note(const std::string &line) {

@@ -21,8 +21,9 @@
 
 #include "actions.h"
 #include "installation.h"
+#include "message_route.h"
 
-class RecordActions : public ForwardingActions {
+class RecordActions : public ForwardingActions, private MessageListener {
  public:
   // what: the kind of run, for the log's header ("unattended", "window",
   // "dry run", "check").  log: open for appending, or null for none.
@@ -58,12 +59,11 @@ class RecordActions : public ForwardingActions {
   void note(const std::string &line);
   void noteFile(const std::string &verb, const std::string &path, bool done);
   void noteCommand(const char *what, bool done);
-  static MsgAnswer LIBCALLBACK hook(MsgKey key, ErrSev severity, const char *caption,
-                                    const char *message);
+  // Notes every message that does not come through show(); shows none.
+  bool onMessage(const char *text) override;
 
   const InstallForm &form_;
   std::FILE *log_;
-  MessageHook previousHook_ = nullptr;
   bool forwarding_ = false;  // a message on its way through show()
   int written_ = 0;
   int notWritten_ = 0;
@@ -71,6 +71,7 @@ class RecordActions : public ForwardingActions {
   bool settingsInPlace_ = false;
   InstallOutcome outcome_ = InstallOutcome::Stopped;
   bool finished_ = false;
+  MessageRoute route_{*this};
 };
 
 // Opens path for appending a log; null with *problem set when it cannot be.
