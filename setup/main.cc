@@ -26,7 +26,7 @@ namespace {
 using MainFunction = int (*)(int, char **);
 
 // name is -display's value, or NULL for $DISPLAY.
-bool DisplayAvailable(const char *name) {
+bool displayAvailable(const char *name) {
   if (name == nullptr) {
     name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0') return false;
@@ -45,7 +45,7 @@ int main(int argc, char **argv) {
   CommandLineRun run = RunCommandLine(argc, argv);
   if (!run.openWindow) return run.status;
   const XOptions &x = run.x;
-  if (!DisplayAvailable(x.display)) {
+  if (!displayAvailable(x.display)) {
     const char *name = x.display != nullptr ? x.display : std::getenv("DISPLAY");
     const char *source = x.display != nullptr ? "-display" : "DISPLAY";
     std::fprintf(stderr,

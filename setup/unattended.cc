@@ -48,11 +48,11 @@ constexpr const char *kShellPathTooLong =
 
 // The defaults that the usage text names come from form_defaults.h, so
 // that the text cannot go on naming a value the window no longer starts with.
-std::string Shown(const char *initial) {
+std::string shown(const char *initial) {
   return *initial == '\0' ? std::string("empty") : "\"" + std::string(initial) + "\"";
 }
 
-std::string Usage() {
+std::string usage() {
   return std::string(
              "Usage: velorix-setup [X OPTION]...   open the Setup window (needs an X display)\n"
              "       velorix-setup --unattended [OPTION]...\n"
@@ -81,16 +81,16 @@ std::string Usage() {
              "  --kernel DIR          VELORIX directory (default for --full: the current\n"
              "                        directory; --user needs it)\n"
              "  --include TEXT        C compiler include options (default: ") +
-         Shown(kInitialInclude) +
+         shown(kInitialInclude) +
          ")\n"
          "  --libs TEXT           C compiler libraries (default: " +
-         Shown(kInitialLibraries) +
+         shown(kInitialLibraries) +
          ")\n"
          "  --cpp-name TEXT       C++ compiler (default: " +
-         Shown(kInitialCppName) +
+         shown(kInitialCppName) +
          ")\n"
          "  --cpp-options TEXT    C++ compiler options (default: " +
-         Shown(kInitialCppOptions) +
+         shown(kInitialCppOptions) +
          ")\n"
          "  --printer TEXT        printer command (default from the settings template)\n"
          "  --previewer TEXT      PostScript previewer (default from the template)\n"
@@ -175,7 +175,7 @@ class MessagePrinter : public MessageListener {
 };
 
 // The option that sets the form field named field, or NULL.
-const char *OptionFor(const char *field) {
+const char *optionFor(const char *field) {
   if (field == nullptr) return nullptr;
   for (const ValueOption &option : kValueOptions) {
     const char *name = option.tuning >= 0 ? Adjust[option.tuning].label : option.field;
@@ -185,16 +185,16 @@ const char *OptionFor(const char *field) {
 }
 
 // A path as the reader can find it: without "." and ".." steps.
-std::string ShownPath(const std::string &path) {
+std::string shownPath(const std::string &path) {
   return std::filesystem::path(path).lexically_normal().string();
 }
 
 // "  path: P, option: O" for what a message is about, its path already
 // resolved; empty for nothing.
-std::string SubjectLine(const MessageSubject &about) {
+std::string subjectLine(const MessageSubject &about) {
   std::string line;
-  if (!about.path.empty()) line = "path: " + ShownPath(about.path);
-  const char *option = OptionFor(about.field);
+  if (!about.path.empty()) line = "path: " + shownPath(about.path);
+  const char *option = optionFor(about.field);
   if (option != nullptr) line += (line.empty() ? "option: " : ", option: ") + std::string(option);
   return line.empty() ? line : "  " + line;
 }
@@ -210,7 +210,7 @@ class PrintingActions : public ForwardingActions {
     printer_.print(text.c_str());
     // The run works in a scratch directory: a relative path belongs to
     // the directory being installed.
-    const std::string line = SubjectLine({resolve(about.path), about.field});
+    const std::string line = subjectLine({resolve(about.path), about.field});
     if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
     lastField_ = about.field;
     anyShown_ = true;
@@ -238,7 +238,7 @@ void explainStop(const InstallForm &form, InstallOutcome outcome, bool kernelGiv
     std::fprintf(stderr, "%s\n", kFullTakesTheDirectory);
 }
 
-int BadOptions(const std::string &problem) {
+int badOptions(const std::string &problem) {
   std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, problem.c_str());
   return kExitBadOptions;
 }
@@ -247,12 +247,12 @@ struct CommandLine {
   std::map<std::string, std::string> values;
   std::map<std::string, bool> flags;
   std::vector<char *> xArguments;  // the window's X options, with their values
-  bool Has(const char *flag) const { return flags.count(flag) != 0; }
-  bool HasValue(const char *name) const { return values.count(name) != 0; }
+  bool has(const char *flag) const { return flags.count(flag) != 0; }
+  bool hasValue(const char *name) const { return values.count(name) != 0; }
   // Whether a value of the form is given (an option or an answer file).
-  bool SetsForm() const {
+  bool setsForm() const {
     for (const char *flag : kFormFlags) {
-      if (Has(flag)) return true;
+      if (has(flag)) return true;
     }
     for (const auto &[name, value] : values) {
       if (name != "--save-answers" && name != "--log") return true;
@@ -263,7 +263,7 @@ struct CommandLine {
 
 // Parses argv into options; false with *problem set on anything unknown,
 // repeated or missing its value.
-bool Parse(int argc, char **argv, CommandLine *line, std::string *problem) {
+bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-h") arg = "--help";
@@ -320,14 +320,14 @@ bool Parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   return true;
 }
 
-int StyleNumber(const std::string &name) {
+int styleNumber(const std::string &name) {
   for (int i = 0; i < kShellRecords; ++i) {
     if (name == shells[i].name) return i + 1;
   }
   return 0;
 }
 
-std::string WorkingDirectory() {
+std::string workingDirectory() {
   std::error_code error;
   const std::filesystem::path cwd = std::filesystem::current_path(error);
   return error ? std::string() : cwd.string();
@@ -338,9 +338,9 @@ std::string WorkingDirectory() {
 // The values of an answer file come first, and options win over them.
 // Problems of shell detection are shown when showProblems is set (the
 // window shows its own).
-bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *problem,
+bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *problem,
                      bool showProblems) {
-  if (line.Has("--full") && line.Has("--user")) {
+  if (line.has("--full") && line.has("--user")) {
     *problem = "--full and --user exclude each other";
     return false;
   }
@@ -348,7 +348,7 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
   const auto file = line.values.find("--answers");
   if (file != line.values.end() && !ReadAnswers(file->second, &answers, problem)) return false;
   bool full = answers.full.value_or(false);
-  if (line.Has("--full") || line.Has("--user")) full = line.Has("--full");
+  if (line.has("--full") || line.has("--user")) full = line.has("--full");
   std::string detectionProblem;
   *form = InitialForm(full, &detectionProblem);
   if (showProblems && !detectionProblem.empty())
@@ -386,7 +386,7 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
   }
   auto style = line.values.find("--shell-style");
   if (style != line.values.end()) {
-    form->shellStyle = StyleNumber(style->second);
+    form->shellStyle = styleNumber(style->second);
     if (form->shellStyle == 0) {
       *problem = "--shell-style takes csh or ksh, not '" + style->second + "'";
       return false;
@@ -398,7 +398,7 @@ bool FormFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
       Nlm_Message(MSG_OK, "%s", kShellPathTooLong);
   }
   value("--shell-path", &form->shellPath);
-  if (line.Has("--notify")) form->noticeConsent = true;
+  if (line.has("--notify")) form->noticeConsent = true;
   return true;
 }
 
@@ -463,7 +463,7 @@ InstallForm InitialForm(bool full, std::string *problem) {
     if (!values.empty()) form.tuning[i] = values.back();
   }
   form.full = full;
-  if (full) form.kernel = WorkingDirectory();
+  if (full) form.kernel = workingDirectory();
   const char *shell = std::getenv("SHELL");
   const ShellDetection detected = DetectShellStyle(kShellListFile, shell);
   if (problem != nullptr) *problem = detected.problem;
@@ -483,12 +483,12 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   };
   CommandLine line;
   std::string problem;
-  if (!Parse(argc, argv, &line, &problem)) return finish(BadOptions(problem));
-  if (line.Has("--help")) {
-    std::fputs(Usage().c_str(), stdout);
+  if (!parse(argc, argv, &line, &problem)) return finish(badOptions(problem));
+  if (line.has("--help")) {
+    std::fputs(usage().c_str(), stdout);
     return finish(kExitDone);
   }
-  if (line.Has("--version")) {
+  if (line.has("--version")) {
     // The git description was taken when the program was built.
     const char *description = VX_GIT_DESCRIPTION;
     if (*description != '\0')
@@ -497,9 +497,9 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
       std::printf("%s %s\n", kProgram, VX_VERSION);
     return finish(kExitDone);
   }
-  const int modes = line.Has("--unattended") + line.Has("--dry-run") + line.Has("--check");
-  if (line.Has("--check") && modes > 1)
-    return finish(BadOptions("--check excludes --unattended and --dry-run"));
+  const int modes = line.has("--unattended") + line.has("--dry-run") + line.has("--check");
+  if (line.has("--check") && modes > 1)
+    return finish(badOptions("--check excludes --unattended and --dry-run"));
 
   if (modes == 0) {
     // The window, with its X options, and the form preset.
@@ -507,10 +507,10 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     xLine.insert(xLine.end(), line.xArguments.begin(), line.xArguments.end());
     if (ReadXOptions(static_cast<int>(xLine.size()), xLine.data(), &run.x, &problem) ==
         XOptionsReading::Refused)
-      return finish(BadOptions(problem));
+      return finish(badOptions(problem));
     InstallForm form;
-    if (line.SetsForm()) {
-      if (!FormFromOptions(line, &form, &problem, false)) return finish(BadOptions(problem));
+    if (line.setsForm()) {
+      if (!formFromOptions(line, &form, &problem, false)) return finish(badOptions(problem));
       run.window.preset = form;
     }
     const auto value = [&line](const char *name) {
@@ -524,21 +524,21 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     return run;
   }
   if (!line.xArguments.empty())
-    return finish(BadOptions("the X options are for the window: --unattended, --dry-run and "
+    return finish(badOptions("the X options are for the window: --unattended, --dry-run and "
                              "--check run without one"));
 
   MessagePrinter printer;
   const MessageRoute route(printer);
   InstallForm form;
-  if (!FormFromOptions(line, &form, &problem, true)) return finish(BadOptions(problem));
-  const bool kernelGiven = line.HasValue("--kernel") || line.HasValue("--answers");
-  if (line.HasValue("--save-answers") &&
+  if (!formFromOptions(line, &form, &problem, true)) return finish(badOptions(problem));
+  const bool kernelGiven = line.hasValue("--kernel") || line.hasValue("--answers");
+  if (line.hasValue("--save-answers") &&
       !SaveAnswers(line.values.at("--save-answers"), form, &problem)) {
     printer.print(problem.c_str());
     return finish(kExitStopped);
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
-  if (line.HasValue("--log")) {
+  if (line.hasValue("--log")) {
     log.reset(OpenLog(line.values.at("--log"), &problem));
     if (!log) {
       printer.print(problem.c_str());
@@ -546,9 +546,9 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     }
   }
   int status;
-  if (line.Has("--check")) {
+  if (line.has("--check")) {
     status = check(form, printer, log.get(), kernelGiven);
-  } else if (line.Has("--dry-run")) {
+  } else if (line.has("--dry-run")) {
     status = dryRun(form, printer, log.get(), kernelGiven);
   } else {
     status = install(form, printer, log.get(), kernelGiven);

@@ -14,13 +14,13 @@ constexpr const char *kDisplayOption = "-display";
 constexpr const char *kGeometryOption = "-geometry";
 constexpr const char *kResourceOption = "-xrm";
 
-bool IsXOption(const char *arg) {
+bool isXOption(const char *arg) {
   return std::strcmp(arg, kDisplayOption) == 0 || std::strcmp(arg, kGeometryOption) == 0 ||
          std::strcmp(arg, kResourceOption) == 0;
 }
 
 // TRUE for a geometry that XParseGeometry reads whole.
-bool IsGeometry(const char *text) {
+bool isGeometry(const char *text) {
   int x, y;
   unsigned width, height;
   return XParseGeometry(text, &x, &y, &width, &height) != NoValue;
@@ -31,7 +31,7 @@ bool IsGeometry(const char *text) {
 XOptionsReading ReadXOptions(int argc, char **argv, XOptions *options, std::string *problem) {
   *options = XOptions();
   for (int i = 1; i < argc; i += 2) {
-    if (!IsXOption(argv[i])) return XOptionsReading::NotXOptions;
+    if (!isXOption(argv[i])) return XOptionsReading::NotXOptions;
   }
   options->toolkitArgv.push_back(argv[0]);
   for (int i = 1; i < argc; i += 2) {
@@ -52,7 +52,7 @@ XOptionsReading ReadXOptions(int argc, char **argv, XOptions *options, std::stri
       *problem = "option " + name + " given twice";
       return XOptionsReading::Refused;
     }
-    if (name == kGeometryOption && !IsGeometry(value)) {
+    if (name == kGeometryOption && !isGeometry(value)) {
       *problem = "'" + std::string(value) + "' is not an X geometry (WIDTHxHEIGHT+X+Y)";
       return XOptionsReading::Refused;
     }

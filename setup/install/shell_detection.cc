@@ -24,24 +24,24 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 constexpr const char *kKshFamily[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash"};
 constexpr const char *kCshFamily[] = {"csh", "tcsh"};
 
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool IsScanBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isScanBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 // The text after the last "/" of path, or the whole of it.
-const char *BaseName(const char *path) {
+const char *baseNameOf(const char *path) {
   const char *slash = std::strrchr(path, '/');
   return slash != nullptr ? slash + 1 : path;
 }
 
 // Splits a trimmed line into its first word and the first non-blank
 // character after it.  FALSE when the line holds no such character.
-bool SplitLine(const char *line, std::string *word, char *letter) {
+bool splitLine(const char *line, std::string *word, char *letter) {
   const char *end = line;
-  while (*end != '\0' && !IsScanBlank(*end))
+  while (*end != '\0' && !isScanBlank(*end))
     ++end;
   const char *after = end;
-  while (*after != '\0' && IsScanBlank(*after))
+  while (*after != '\0' && isScanBlank(*after))
     ++after;
   if (end == line || *after == '\0') return false;
   word->assign(line, static_cast<std::size_t>(end - line));
@@ -52,7 +52,7 @@ bool SplitLine(const char *line, std::string *word, char *letter) {
 // The style that the last line of the shell list file at listPath naming
 // baseName with a known letter gives; 0 when the file cannot be read or no
 // such line decides.  *problem receives the first line that was ignored.
-int StyleFromList(const char *listPath, const std::string &baseName, std::string *problem) {
+int styleFromList(const char *listPath, const std::string &baseName, std::string *problem) {
   File file(std::fopen(listPath, "rt"));
   if (!file) return 0;
   int style = 0;
@@ -63,8 +63,8 @@ int StyleFromList(const char *listPath, const std::string &baseName, std::string
   char letter = '\0';
   while (std::fgets(line, sizeof line, file.get()) != nullptr) {
     StrTrim(line);
-    if (!IsAsciiLetter(line[0])) continue;  // comment
-    if (!SplitLine(line, &word, &letter)) continue;
+    if (!isAsciiLetter(line[0])) continue;  // comment
+    if (!splitLine(line, &word, &letter)) continue;
     if (word.size() > kShellNameWordMax) {
       if (problem->empty()) {
         *problem = std::string("A shell's name in ") + listPath + " is longer than " +
@@ -107,13 +107,13 @@ std::string ShellPathCommand(const std::string &shellPath) {
 }
 
 int ShellPathFamilyStyle(const std::string &shellPath) {
-  return ShellFamilyStyle(BaseName(ShellPathCommand(shellPath).c_str()));
+  return ShellFamilyStyle(baseNameOf(ShellPathCommand(shellPath).c_str()));
 }
 
 ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
   ShellDetection result;
   if (shellValue == nullptr) return result;
-  const std::string baseName = BaseName(shellValue);
+  const std::string baseName = baseNameOf(shellValue);
   int listed = 0;
   if (listPath != nullptr && access(listPath, F_OK) == 0) {
     if (baseName.size() > kShellBaseNameMax) {
@@ -122,7 +122,7 @@ ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
                        " characters; the csh shell style is assumed.";
       return result;
     }
-    listed = StyleFromList(listPath, baseName, &result.problem);
+    listed = styleFromList(listPath, baseName, &result.problem);
   }
   // A list line wins; without one, the shell's own family; csh otherwise.
   const int style = listed != 0 ? listed : ShellFamilyStyle(baseName);

@@ -33,23 +33,23 @@ Nlm_WindoW helpHome = nullptr;
 // Help windows that are open now.
 std::vector<Nlm_WindoW> openHelpWindows;
 
-bool IsOpenHelpWindow(Nlm_WindoW w) {
+bool isOpenHelpWindow(Nlm_WindoW w) {
   return std::find(openHelpWindows.begin(), openHelpWindows.end(), w) != openHelpWindows.end();
 }
 
 // w when it is the Setup window or an open help window, else the Setup
 // window: never a handle of a window that no longer exists.
-Nlm_WindoW LiveOrHome(Nlm_WindoW w) {
-  return (w != nullptr && (w == helpHome || IsOpenHelpWindow(w))) ? w : helpHome;
+Nlm_WindoW liveOrHome(Nlm_WindoW w) {
+  return (w != nullptr && (w == helpHome || isOpenHelpWindow(w))) ? w : helpHome;
 }
 
-void AddLine(Nlm_GrouP group, const char *line) {
+void addLine(Nlm_GrouP group, const char *line) {
   Nlm_StaticPrompt(group, Title(line), 0, 0, Nlm_systemFont, 'l');
 }
 
 // Builds and shows one help window for text.
 void helpMessage(const char *text) {
-  msgPrevWin = LiveOrHome(Nlm_CurrentWindow());
+  msgPrevWin = liveOrHome(Nlm_CurrentWindow());
   Nlm_WindoW window =
       Nlm_FixedWindow(kCentred, kCentred, static_cast<Nlm_Int2>(-Nlm_stdCharWidth),
                       static_cast<Nlm_Int2>(-Nlm_stdLineHeight), nullptr, msgCloseProc);
@@ -65,12 +65,12 @@ void helpMessage(const char *text) {
     char *piece = copy.get();
     for (char *feed = std::strchr(piece, '\n'); feed != nullptr; feed = std::strchr(piece, '\n')) {
       *feed = '\0';
-      AddLine(group, piece);
+      addLine(group, piece);
       piece = feed + 1;
     }
-    AddLine(group, piece);
+    addLine(group, piece);
   } else {
-    AddLine(group, kNoMemoryText);
+    addLine(group, kNoMemoryText);
   }
   copy.reset();
 
@@ -85,7 +85,7 @@ void helpMessage(const char *text) {
 
 // The text of a Help item; the items are compared in this order, and the
 // first equal one decides.  NULL for any other item.
-const char *ChooseText(Nlm_IteM item) {
+const char *chooseText(Nlm_IteM item) {
   const SetupControls &c = Controls();
   if (item == nullptr) return nullptr;
   if (item == c.iKernel) return kDirectoryHelp;
@@ -103,7 +103,7 @@ const char *ChooseText(Nlm_IteM item) {
 
 void HelpProc(Nlm_IteM item) {
   if (helpHome == nullptr) helpHome = Nlm_ParentWindow(item);
-  const char *text = ChooseText(item);
+  const char *text = chooseText(item);
   if (text != nullptr) helpMessage(text);
 }
 
@@ -111,6 +111,6 @@ void msgCloseProc(Nlm_WindoW w) {
   openHelpWindows.erase(std::remove(openHelpWindows.begin(), openHelpWindows.end(), w),
                         openHelpWindows.end());
   Nlm_Remove(w);
-  msgPrevWin = LiveOrHome(msgPrevWin);
+  msgPrevWin = liveOrHome(msgPrevWin);
   if (msgPrevWin != nullptr) Nlm_Select(msgPrevWin);
 }
