@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "settings_fixture.h"
 
@@ -544,6 +545,103 @@ TEST_F(SettingsTest, SetParamRefusesAReadOnlySettingsFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "bits of the failed checks (64: could not drop privileges)";
+}
+
+// ---- the wording of the reports ----
+
+// Every report about a key of the settings file starts by naming the
+// file, the section and the key, each name cut to 100 characters; the
+// rest of each report is pinned here too, so that users (and the
+// translations of the template) keep seeing the same texts.
+TEST_F(SettingsTest, ReportsNameTheFileSectionAndKeyInOneWording) {
+  const std::string hundred(100, 'x');
+  WriteSettings(
+      "[S]\nSELF=x$(S.SELF)\nFORMAT=velo%04x\n[L]\nH=" + hundred +
+      "\n[Compiler]\nHEADERF=velorix.h\n[KernelErrors]\n_Open=cannot open file '%s'\n[D]\n" + [] {
+        std::string deep;
+        for (int i = 0; i < 40; ++i)
+          deep += "DEEP" + std::to_string(i) + "=$(D.DEEP" + std::to_string(i + 1) + ")\n";
+        return deep;
+      }());
+  const std::string prefix = "Settings file 'velorix', section ";
+  std::vector<std::string> expected;
+
+  EXPECT_EQ(GetParam("S", "NOPE"), nullptr);
+  expected.push_back(prefix + "'S', key 'NOPE': not found");
+  EXPECT_EQ(GetParamArgs(nullptr, "K", nullptr, 0), nullptr);
+  expected.push_back(prefix + "'(none)', key 'K': not found");
+  const std::string longName(150, 'n');
+  EXPECT_EQ(GetParamString(longName.c_str(), longName.c_str()), nullptr);
+  expected.push_back(prefix + "'" + std::string(100, 'n') + "', key '" + std::string(100, 'n') +
+                     "': not found");
+
+  const std::string longValue(600, 'v');
+  ASSERT_TRUE(Nlm_SetAppParam("velorix", "L", "LONG", longValue.c_str()));
+  EXPECT_EQ(GetParam("L", "LONG"), nullptr);
+  expected.push_back(prefix + "'L', key 'LONG':\nthe value is longer than 499 characters.");
+
+  EXPECT_EQ(GetParamString("S", "SELF"), nullptr);
+  expected.push_back(prefix +
+                     "'S', key 'SELF':\nthe reference $(S.SELF) refers back to itself, directly "
+                     "or through other keys.");
+  EXPECT_EQ(GetParamString("D", "DEEP0"), nullptr);
+  expected.push_back(prefix +
+                     "'D', key 'DEEP0':\nthe reference $(D.DEEP33) is nested too deep or expands "
+                     "without end.");
+
+  char small[40] = "<$(L.H)>";
+  EXPECT_FALSE(TranslateSized(small, sizeof small, "L", "SMALL"));
+  expected.push_back(prefix + "'L', key 'SMALL':\nthe text would be longer than 39 characters once "
+                              "$(L.H) is expanded.");
+  char unterminated[4] = {'a', 'b', 'c', 'd'};
+  EXPECT_FALSE(TranslateSized(unterminated, sizeof unterminated, nullptr, nullptr));
+  expected.push_back(prefix +
+                     "'(not a settings value)', key '(none)':\nthe text to expand does not fit "
+                     "its buffer.");
+
+  EXPECT_EQ(GetParam("S", "FORMAT"), nullptr);
+  expected.push_back(prefix +
+                     "'S', key 'FORMAT':\nthe value cannot be used: \"%04x\" is directive 1, but "
+                     "only 0 arguments are given.");
+  std::memset(ParBuf, 'p', VX_PARBUF_SIZE - 5);
+  ParBuf[VX_PARBUF_SIZE - 5] = '\0';
+  EXPECT_EQ(GetParamAppend("Compiler", "HEADERF"), nullptr);
+  expected.push_back(prefix + "'Compiler', key 'HEADERF':\nthe value does not fit after the 495 "
+                              "characters already in the buffer (499 at most).");
+  EXPECT_TRUE(Warning("_Open"));
+  expected.push_back(prefix +
+                     "'KernelErrors', key '_Open':\nthe message cannot be shown: \"%s\" is "
+                     "directive 1, but only 0 arguments are given.");
+
+  char value[] = "x";
+  EXPECT_FALSE(SetParam(nullptr, "A", value));
+  expected.push_back("Settings file 'velorix': a value cannot be stored without a section name.");
+  EXPECT_FALSE(SetParam("Sec", nullptr, value));
+  expected.push_back(prefix +
+                     "'Sec': a value cannot be stored without a key; the section was left as it "
+                     "is.");
+  EXPECT_FALSE(SetParam("Sec", "A=B", value));
+  expected.push_back(prefix +
+                     "'Sec', key 'A=B':\na section name may not hold \"]\" and a key may not "
+                     "hold \"=\".");
+  EXPECT_FALSE(SetParam("Sec", ";K", value));
+  expected.push_back(prefix +
+                     "'Sec', key ';K':\na key may not begin with \"[\" or \";\" nor begin or end "
+                     "with a blank.");
+  char carriageReturn[] = "a\rb";
+  EXPECT_FALSE(SetParam("Sec", "CR", carriageReturn));
+  expected.push_back(prefix +
+                     "'Sec', key 'CR':\na value may not hold a carriage return, which would not "
+                     "read back; it was not stored.");
+  std::string overlong(300, 'o');
+  EXPECT_FALSE(SetParam("Sec", "LINE", overlong.data()));
+  expected.push_back(prefix +
+                     "'Sec', key 'LINE':\nthe line would be longer than 255 characters and would "
+                     "not read back whole; it was not stored.");
+
+  ASSERT_EQ(Shown().size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(Shown()[i], expected[i]) << "report " << i;
 }
 
 }  // namespace
