@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "raii.h"
 #include "utility.h"
 
 namespace {
@@ -18,15 +19,16 @@ constexpr std::size_t kDirectoryBlockSize = 4096;
 // A directory that cannot be determined (removed, or deeper than the block
 // holds) is reported, and NULL returned rather than a made-up path.
 extern "C" Nlm_CharPtr CurrentDirectory(void) {
-  auto block = static_cast<Nlm_CharPtr>(Nlm_MemGet(kDirectoryBlockSize, MGET_CLEAR | MGET_ERRPOST));
+  vx::MemBlock block(
+      static_cast<Nlm_CharPtr>(Nlm_MemGet(kDirectoryBlockSize, MGET_CLEAR | MGET_ERRPOST)));
   if (block == nullptr) return nullptr;
-  if (getcwd(block, kDirectoryBlockSize) == nullptr) {
+  if (getcwd(block.get(), kDirectoryBlockSize) == nullptr) {
     const int error = errno;
-    Nlm_MemFree(block);
+    block.reset();
     Nlm_Message(MSG_OK, "Cannot determine the working directory: %s", std::strerror(error));
     return nullptr;
   }
-  return block;
+  return block.release();
 }
 
 extern "C" void ChangeDirectory(const char *path) {

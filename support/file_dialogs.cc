@@ -9,6 +9,7 @@
  */
 #include <vibrant.h>
 
+#include "raii.h"
 #include "utility.h"
 
 namespace {
@@ -18,15 +19,12 @@ namespace {
 class DirectoryKeeper {
  public:
   DirectoryKeeper() : saved_(CurrentDirectory()) {}
-  ~DirectoryKeeper() {
-    ChangeDirectory(saved_);
-    Nlm_MemFree(saved_);
-  }
+  ~DirectoryKeeper() { ChangeDirectory(saved_.get()); }
   DirectoryKeeper(const DirectoryKeeper &) = delete;
   DirectoryKeeper &operator=(const DirectoryKeeper &) = delete;
 
  private:
-  Nlm_CharPtr saved_;
+  vx::MemBlock saved_;
 };
 
 }  // namespace

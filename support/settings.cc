@@ -49,13 +49,10 @@ Nlm_Char ParBuf[VX_PARBUF_SIZE];
 namespace {
 
 constexpr const char *kBase = VX_SETTINGS_BASE;
-// The file name the core library makes of the base name.
-constexpr const char *kFileName = "." VX_SETTINGS_BASE "rc";
+constexpr const char *kFileName = VX_SETTINGS_FILE;
 constexpr std::size_t kBufSize = VX_PARBUF_SIZE;
 constexpr std::size_t kMaxText = kBufSize - 1;
-// The core library reads at most this many characters of one physical
-// line and takes the rest as a line of its own.
-constexpr std::size_t kMaxFileLine = 255;
+constexpr std::size_t kMaxFileLine = VX_SETTINGS_LINE_MAX;
 // References nested deeper than this are surely a mistake; a loop is
 // caught earlier by name.
 constexpr std::size_t kMaxReferenceDepth = 32;

@@ -3,6 +3,7 @@
  * measured in the GUI's current font, so that a window can be made wide
  * enough for a file it shows.  Needs Vibrant to be initialised.
  */
+#include "raii.h"
 #include "utility.h"
 
 #include <climits>
@@ -24,15 +25,16 @@ static_assert(kPieceLength == 998, "VX_PIECE_FORMAT must read kPieceLength");
 }  // namespace
 
 extern "C" Nlm_Int2 FileLineMaxWidth(const char *path) {
-  FILE *stream = std::fopen(path, "r");
-  if (stream == nullptr) {
+  const vx::File file(std::fopen(path, "r"));
+  if (file == nullptr) {
     return 0;
   }
-  auto *piece = static_cast<char *>(Nlm_MemGet(kWorkSize, MGET_CLEAR | MGET_ERRPOST));
-  if (piece == nullptr) {
-    std::fclose(stream);
+  const vx::MemBlock block(static_cast<char *>(Nlm_MemGet(kWorkSize, MGET_CLEAR | MGET_ERRPOST)));
+  if (block == nullptr) {
     return 0;
   }
+  FILE *const stream = file.get();
+  char *const piece = block.get();
   // A line longer than one piece is measured piece by piece and the widths
   // added up, as the font's widths add up along a line.
   long widest = 0;
@@ -65,7 +67,5 @@ extern "C" Nlm_Int2 FileLineMaxWidth(const char *path) {
       line = 0;
     }
   }
-  Nlm_MemFree(piece);
-  std::fclose(stream);
   return static_cast<Nlm_Int2>(widest > SHRT_MAX ? SHRT_MAX : widest);
 }

@@ -36,8 +36,14 @@ extern "C" {
 #define VX_PARBUF_SIZE 500
 /* Description-file lines: 349 characters and the terminating NUL. */
 #define VX_LINE_SIZE 350
-/* Base name handed to the core library; the file is ".velorixrc". */
+/* Base name handed to the core library, and the name it makes of it for
+ * the settings file in the working and the home directory. */
 #define VX_SETTINGS_BASE "velorix"
+#define VX_SETTINGS_FILE "." VX_SETTINGS_BASE "rc"
+/* The core library reads at most this many characters of one line of the
+ * settings file and takes the rest as a line of its own: a setting that
+ * must read back ("KEY=value", or "[Section]") fits in this many. */
+#define VX_SETTINGS_LINE_MAX 255
 /* The empty mark: a value that is meant to be empty is stored as this. */
 #define VX_EMPTY_MARK '`'
 /* The line-break mark inside a one-line value. */
@@ -89,9 +95,9 @@ Nlm_CharPtr GetParamAppend(const char *section, const char *key);
 
 /* Stores value under [section] key; newlines in value become "~" in the
  * caller's buffer.  A NULL key and value remove the whole section.
- * Names or values that would not read back as stored (a line over 255
- * characters, "=" in a key, "]" in a section, a carriage return in a
- * value, ...) are refused with a message.
+ * Names or values that would not read back as stored (a line over
+ * VX_SETTINGS_LINE_MAX characters, "=" in a key, "]" in a section, a
+ * carriage return in a value, ...) are refused with a message.
  * Returns TRUE only when the settings file on disk holds the change. */
 Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value);
 
@@ -114,7 +120,7 @@ void RemoveEmptyChars(Nlm_CharPtr text);
  * when the key is missing.  Always TRUE.  Use the Warning macro/template. */
 Nlm_Boolean WarningArgs(const char *key, const VxArg *args, int nargs);
 
-/* TRUE when ".velorixrc" exists in the current working directory. */
+/* TRUE when VX_SETTINGS_FILE exists in the current working directory. */
 Nlm_Boolean GetConfigFilePath(void);
 
 /* Drops the core library's parsed copy of the settings file, so that the
