@@ -342,7 +342,7 @@ Nlm_CharPtr getLine(Nlm_CharPtr buf, size_t size) {
                                   : length + std::strlen(buf + length);
     }
     buf[length] = '\0';
-    length = vx::TrimInPlace(buf, length);
+    length = vx::trimInPlace(buf, length);
     if (length != 0) {
       break;
     }

@@ -41,7 +41,7 @@ struct Directive {
   Conversion conversion = Conversion::kSigned;
 };
 
-const char *KindName(VxArgKind kind) {
+const char *kindName(VxArgKind kind) {
   switch (kind) {
     case VX_ARG_INT:
       return "a signed integer";
@@ -57,7 +57,7 @@ const char *KindName(VxArgKind kind) {
   return "an argument of unknown kind";
 }
 
-const char *ConversionNeeds(Conversion conversion) {
+const char *conversionNeeds(Conversion conversion) {
   switch (conversion) {
     case Conversion::kSigned:
     case Conversion::kUnsigned:
@@ -74,9 +74,9 @@ const char *ConversionNeeds(Conversion conversion) {
 }
 
 // Writes a problem report; never longer than problemSize - 1.
-void Say(char *problem, std::size_t problemSize, const char *format, ...)
+void say(char *problem, std::size_t problemSize, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
-void Say(char *problem, std::size_t problemSize, const char *format, ...) {
+void say(char *problem, std::size_t problemSize, const char *format, ...) {
   if (problem == nullptr || problemSize == 0) return;
   va_list list;
   va_start(list, format);
@@ -84,13 +84,13 @@ void Say(char *problem, std::size_t problemSize, const char *format, ...) {
   va_end(list);
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads a decimal field at *p (moving past it); false when it is larger
 // than kMaxFieldWidth.
-bool ReadField(const char *&p) {
+bool readField(const char *&p) {
   long value = 0;
-  while (IsDigit(*p)) {
+  while (isDigit(*p)) {
     value = value * 10 + (*p - '0');
     if (value > kMaxFieldWidth) return false;
     ++p;
@@ -101,25 +101,25 @@ bool ReadField(const char *&p) {
 // Parses the directive that begins with the "%" at text.  On success fills
 // directive; otherwise writes the problem and returns false.  "%%" is not
 // handled here.
-bool ParseDirective(const char *text, Directive &directive, char *problem,
+bool parseDirective(const char *text, Directive &directive, char *problem,
                     std::size_t problemSize) {
   const char *p = text + 1;
   directive.begin = text;
   auto quote = [&](const char *what) {
     const int shown = static_cast<int>(std::min<std::size_t>(std::strlen(text), kShownDirective));
-    Say(problem, problemSize, "\"%.*s\": %s", shown, text, what);
+    say(problem, problemSize, "\"%.*s\": %s", shown, text, what);
     return false;
   };
   while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
     ++p;
   if (*p == '*') return quote("a \"*\" width is not allowed");
   const char *widthStart = p;
-  if (!ReadField(p)) return quote("the width is too large");
+  if (!readField(p)) return quote("the width is too large");
   if (*p == '$' && p != widthStart) return quote("numbered arguments (\"$\") are not allowed");
   if (*p == '.') {
     ++p;
     if (*p == '*') return quote("a \"*\" precision is not allowed");
-    if (!ReadField(p)) return quote("the precision is too large");
+    if (!readField(p)) return quote("the precision is too large");
   }
   switch (*p) {
     case 'h':
@@ -214,7 +214,7 @@ bool ParseDirective(const char *text, Directive &directive, char *problem,
 }
 
 // True when an argument of kind may fill directive.
-bool KindFits(Conversion conversion, VxArgKind kind) {
+bool kindFits(Conversion conversion, VxArgKind kind) {
   switch (conversion) {
     case Conversion::kSigned:
     case Conversion::kUnsigned:
@@ -231,10 +231,10 @@ bool KindFits(Conversion conversion, VxArgKind kind) {
 }
 
 // snprintf of one checked directive.  piece is a copy of a directive that
-// ParseDirective accepted and the value has the C type that the directive
+// parseDirective accepted and the value has the C type that the directive
 // names, which is what makes a non-literal format safe here.
 template <typename T>
-int FormatOne(char *out, std::size_t size, const char *piece, T value) {
+int formatOne(char *out, std::size_t size, const char *piece, T value) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
   return std::snprintf(out, size, piece, value);
@@ -242,85 +242,85 @@ int FormatOne(char *out, std::size_t size, const char *piece, T value) {
 }
 
 // The argument's integer bits, whatever its tagged kind.
-unsigned long long IntegerBits(const VxArg &arg) {
+unsigned long long integerBits(const VxArg &arg) {
   return arg.kind == VX_ARG_INT ? static_cast<unsigned long long>(arg.value.i) : arg.value.u;
 }
 
-int FormatInteger(char *out, std::size_t size, const char *piece, const Directive &directive,
+int formatInteger(char *out, std::size_t size, const char *piece, const Directive &directive,
                   const VxArg &arg) {
-  const unsigned long long bits = IntegerBits(arg);
+  const unsigned long long bits = integerBits(arg);
   using PtrDiffBits = std::make_unsigned_t<std::ptrdiff_t>;
   if (directive.conversion == Conversion::kChar)
-    return FormatOne(out, size, piece, static_cast<int>(bits));
+    return formatOne(out, size, piece, static_cast<int>(bits));
   if (directive.conversion == Conversion::kSigned) {
     // Converting through the unsigned bits keeps the value's low-order bits
     // for every width, as a cast in the caller would.
     switch (directive.size) {
       case Length::kChar:
-        return FormatOne(out, size, piece, static_cast<int>(static_cast<signed char>(bits)));
+        return formatOne(out, size, piece, static_cast<int>(static_cast<signed char>(bits)));
       case Length::kShort:
-        return FormatOne(out, size, piece, static_cast<int>(static_cast<short>(bits)));
+        return formatOne(out, size, piece, static_cast<int>(static_cast<short>(bits)));
       case Length::kLong:
-        return FormatOne(out, size, piece, static_cast<long>(bits));
+        return formatOne(out, size, piece, static_cast<long>(bits));
       case Length::kLongLong:
-        return FormatOne(out, size, piece, static_cast<long long>(bits));
+        return formatOne(out, size, piece, static_cast<long long>(bits));
       case Length::kIntMax:
-        return FormatOne(out, size, piece, static_cast<std::intmax_t>(bits));
+        return formatOne(out, size, piece, static_cast<std::intmax_t>(bits));
       case Length::kSize:
-        return FormatOne(out, size, piece, static_cast<std::make_signed_t<std::size_t>>(bits));
+        return formatOne(out, size, piece, static_cast<std::make_signed_t<std::size_t>>(bits));
       case Length::kPtrDiff:
-        return FormatOne(out, size, piece, static_cast<std::ptrdiff_t>(bits));
+        return formatOne(out, size, piece, static_cast<std::ptrdiff_t>(bits));
       default:
-        return FormatOne(out, size, piece, static_cast<int>(bits));
+        return formatOne(out, size, piece, static_cast<int>(bits));
     }
   }
   switch (directive.size) {
     case Length::kChar:
-      return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned char>(bits)));
+      return formatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned char>(bits)));
     case Length::kShort:
-      return FormatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned short>(bits)));
+      return formatOne(out, size, piece, static_cast<unsigned>(static_cast<unsigned short>(bits)));
     case Length::kLong:
-      return FormatOne(out, size, piece, static_cast<unsigned long>(bits));
+      return formatOne(out, size, piece, static_cast<unsigned long>(bits));
     case Length::kLongLong:
-      return FormatOne(out, size, piece, bits);
+      return formatOne(out, size, piece, bits);
     case Length::kIntMax:
-      return FormatOne(out, size, piece, static_cast<std::uintmax_t>(bits));
+      return formatOne(out, size, piece, static_cast<std::uintmax_t>(bits));
     case Length::kSize:
-      return FormatOne(out, size, piece, static_cast<std::size_t>(bits));
+      return formatOne(out, size, piece, static_cast<std::size_t>(bits));
     case Length::kPtrDiff:
-      return FormatOne(out, size, piece, static_cast<PtrDiffBits>(bits));
+      return formatOne(out, size, piece, static_cast<PtrDiffBits>(bits));
     default:
-      return FormatOne(out, size, piece, static_cast<unsigned>(bits));
+      return formatOne(out, size, piece, static_cast<unsigned>(bits));
   }
 }
 
-int FormatArgument(char *out, std::size_t size, const char *piece, const Directive &directive,
+int formatArgument(char *out, std::size_t size, const char *piece, const Directive &directive,
                    const VxArg &arg) {
   switch (directive.conversion) {
     case Conversion::kString:
-      return FormatOne(out, size, piece, arg.value.s != nullptr ? arg.value.s : kNullString);
+      return formatOne(out, size, piece, arg.value.s != nullptr ? arg.value.s : kNullString);
     case Conversion::kPointer:
-      return FormatOne(
+      return formatOne(
           out, size, piece,
           arg.kind == VX_ARG_STRING ? static_cast<const void *>(arg.value.s) : arg.value.p);
     case Conversion::kFloat:
       if (directive.size == Length::kLongDouble)
-        return FormatOne(out, size, piece, static_cast<long double>(arg.value.d));
-      return FormatOne(out, size, piece, arg.value.d);
+        return formatOne(out, size, piece, static_cast<long double>(arg.value.d));
+      return formatOne(out, size, piece, arg.value.d);
     default:
-      return FormatInteger(out, size, piece, directive, arg);
+      return formatInteger(out, size, piece, directive, arg);
   }
 }
 
 }  // namespace
 
-bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs,
+bool formatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs,
                    char *problem, std::size_t problemSize) {
   if (problem != nullptr && problemSize > 0) problem[0] = '\0';
   if (out == nullptr || outSize == 0) return false;
   out[0] = '\0';
   if (format == nullptr) {
-    Say(problem, problemSize, "there is no text to format");
+    say(problem, problemSize, "there is no text to format");
     return false;
   }
   if (nargs < 0 || (nargs > 0 && args == nullptr)) nargs = 0;
@@ -329,7 +329,7 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
     return false;
   };
   const auto tooLong = [&]() {
-    Say(problem, problemSize, "the result would be longer than %zu characters", outSize - 1);
+    say(problem, problemSize, "the result would be longer than %zu characters", outSize - 1);
     return fail();
   };
   std::size_t used = 0;
@@ -344,30 +344,30 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
       continue;
     }
     Directive directive;
-    if (!ParseDirective(p, directive, problem, problemSize)) return fail();
+    if (!parseDirective(p, directive, problem, problemSize)) return fail();
     // The directive alone, as a format of its own.
     char piece[kShownDirective + kMaxFieldWidth] = {};
     if (directive.length >= sizeof piece) {
-      Say(problem, problemSize, "a directive is too long");
+      say(problem, problemSize, "a directive is too long");
       return fail();
     }
     std::memcpy(piece, directive.begin, directive.length);
     const int shown = static_cast<int>(directive.length);
     if (next >= nargs) {
-      Say(problem, problemSize, "\"%.*s\" is directive %d, but only %d argument%s given", shown,
+      say(problem, problemSize, "\"%.*s\" is directive %d, but only %d argument%s given", shown,
           directive.begin, next + 1, nargs, nargs == 1 ? " is" : "s are");
       return fail();
     }
     const VxArg &arg = args[next];
-    if (!KindFits(directive.conversion, arg.kind)) {
-      Say(problem, problemSize, "\"%.*s\" needs %s, but argument %d is %s", shown, directive.begin,
-          ConversionNeeds(directive.conversion), next + 1, KindName(arg.kind));
+    if (!kindFits(directive.conversion, arg.kind)) {
+      say(problem, problemSize, "\"%.*s\" needs %s, but argument %d is %s", shown, directive.begin,
+          conversionNeeds(directive.conversion), next + 1, kindName(arg.kind));
       return fail();
     }
     out[used] = '\0';
-    const int written = FormatArgument(out + used, outSize - used, piece, directive, arg);
+    const int written = formatArgument(out + used, outSize - used, piece, directive, arg);
     if (written < 0) {
-      Say(problem, problemSize, "\"%.*s\" could not be formatted", shown, directive.begin);
+      say(problem, problemSize, "\"%.*s\" could not be formatted", shown, directive.begin);
       return fail();
     }
     if (static_cast<std::size_t>(written) >= outSize - used) return tooLong();
@@ -376,7 +376,7 @@ bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxA
     p += directive.length;
   }
   if (next < nargs) {
-    Say(problem, problemSize, "%d argument%s given, but the text has %d directive%s", nargs,
+    say(problem, problemSize, "%d argument%s given, but the text has %d directive%s", nargs,
         nargs == 1 ? " is" : "s are", next, next == 1 ? "" : "s");
     return fail();
   }

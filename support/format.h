@@ -3,7 +3,7 @@
  * message texts (inside of the support library).
  *
  * A settings value is a text the user can edit, so it is never handed to
- * printf as a whole.  FormatChecked walks it directive by directive,
+ * printf as a whole.  formatChecked walks it directive by directive,
  * checks every directive against the tagged argument it consumes, and
  * formats each one on its own into a bounded buffer.
  */
@@ -26,7 +26,7 @@ constexpr int kMaxFieldWidth = VX_PARBUF_SIZE - 1;
 // directive that does not match its argument, too few or too many
 // arguments, a "%n", a "*" width or precision, a positional argument, an
 // unknown conversion, or a result that would not fit in out.
-bool FormatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs,
+bool formatChecked(char *out, std::size_t outSize, const char *format, const VxArg *args, int nargs,
                    char *problem, std::size_t problemSize);
 
 }  // namespace vx

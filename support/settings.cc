@@ -910,7 +910,7 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
   // Formatted apart from ParBuf: a string argument may lie in ParBuf.
   TextBuffer result;
   std::array<char, kProblemSize> problem;
-  if (!vx::FormatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(),
+  if (!vx::formatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(),
                          problem.size())) {
     Report("Settings file '%s', section '%.*s', key '%.*s':\nthe value cannot be used: %s.", kBase,
            kShownName, section, kShownName, key, problem.data());
@@ -1023,7 +1023,7 @@ Nlm_Boolean WarningArgs(const char *key, const VxArg *args, int nargs) {
   if (!TranslateFor(format.data(), format.size(), kMessageSection, key, true)) return TRUE;
   TextBuffer text{};
   std::array<char, kProblemSize> problem{};
-  if (!vx::FormatChecked(text.data(), text.size(), format.data(), args, nargs, problem.data(),
+  if (!vx::formatChecked(text.data(), text.size(), format.data(), args, nargs, problem.data(),
                          problem.size())) {
     Report("Settings file '%s', section '%s', key '%.*s':\nthe message cannot be shown: %s.", kBase,
            kMessageSection, kShownName, key, problem.data());

@@ -23,37 +23,37 @@ constexpr std::size_t kMaxTextLength = 32767;
 constexpr char kSubstituteChar = 26;
 
 // True for the characters StrTrim removes: blank, tab, LF, CR and ^Z.
-bool IsTrimChar(char c) {
+bool isTrimChar(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == kSubstituteChar;
 }
 
 // ASCII letters and digits only: the locale must not widen a whole word.
-bool IsAsciiAlnum(char c) {
+bool isAsciiAlnum(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
 // A new zero-filled block holding text; NULL (reported by the core
 // library) when no memory is left.
-Nlm_CharPtr NewBlock(const std::string &text) {
+Nlm_CharPtr newBlock(const std::string &text) {
   auto block = static_cast<Nlm_CharPtr>(Nlm_MemGet(text.size() + 1, MGET_CLEAR | MGET_ERRPOST));
   if (block != nullptr) std::memcpy(block, text.data(), text.size());
   return block;
 }
 
-void ReportTooLong(const char *operation) {
+void reportTooLong(const char *operation) {
   Nlm_Message(
       MSG_OK,
       "%s: texts longer than %d characters are not supported; the text has been left unchanged.",
       operation, static_cast<int>(kMaxTextLength));
 }
 
-void ReportNoMemory(const char *operation) {
+void reportNoMemory(const char *operation) {
   Nlm_Message(MSG_OK, "%s: not enough memory; the text has been left unchanged.", operation);
 }
 
 // The work of StrSubstitute on a text of at most kMaxTextLength; NULL when
 // nothing was replaced or the result is refused (reported).
-Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *replacement,
+Nlm_CharPtr substitute(const std::string &text, const char *search, const char *replacement,
                        bool wholeWord, Nlm_Int2 &replaced) {
   const std::size_t searchLength = std::strlen(search);
   std::string result;
@@ -65,7 +65,7 @@ Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *
     from = at + searchLength;
     // The character before an occurrence is the one in the text as
     // changed so far, which may end a replacement.
-    if (wholeWord && !result.empty() && IsAsciiAlnum(result.back())) {
+    if (wholeWord && !result.empty() && isAsciiAlnum(result.back())) {
       result.append(search);
       continue;
     }
@@ -76,20 +76,20 @@ Nlm_CharPtr Substitute(const std::string &text, const char *search, const char *
   if (replaced == 0) return nullptr;
   result.append(text, from, std::string::npos);
   if (result.size() > kMaxTextLength) {
-    ReportTooLong("StrSubstitute");
+    reportTooLong("StrSubstitute");
     replaced = 0;
     return nullptr;
   }
-  Nlm_CharPtr block = NewBlock(result);
+  Nlm_CharPtr block = newBlock(result);
   if (block == nullptr) replaced = 0;
   return block;
 }
 
 }  // namespace
 
-std::size_t vx::TrimInPlace(char *text, std::size_t length) {
+std::size_t vx::trimInPlace(char *text, std::size_t length) {
   std::size_t first = 0;
-  while (first < length && IsTrimChar(text[first]))
+  while (first < length && isTrimChar(text[first]))
     ++first;
   if (first == length) {
     text[0] = '\0';
@@ -97,7 +97,7 @@ std::size_t vx::TrimInPlace(char *text, std::size_t length) {
   }
   // text[first] is kept, so the backward scan stops there at the latest.
   std::size_t last = length - 1;
-  while (IsTrimChar(text[last]))
+  while (isTrimChar(text[last]))
     --last;
   const std::size_t kept = last - first + 1;
   if (first > 0) std::memmove(text, text + first, kept);
@@ -107,7 +107,7 @@ std::size_t vx::TrimInPlace(char *text, std::size_t length) {
 
 extern "C" Nlm_CharPtr StrTrim(Nlm_CharPtr text) {
   if (text == nullptr) return text;
-  vx::TrimInPlace(text, std::strlen(text));
+  vx::trimInPlace(text, std::strlen(text));
   return text;
 }
 
@@ -120,15 +120,15 @@ extern "C" Nlm_CharPtr StrSubstitute(Nlm_CharPtr str, const char *search, const 
     return str;
 
   if (std::strlen(str) > kMaxTextLength) {
-    ReportTooLong("StrSubstitute");
+    reportTooLong("StrSubstitute");
     return str;
   }
   Nlm_Int2 replaced = 0;
   Nlm_CharPtr block = nullptr;
   try {
-    block = Substitute(str, search, replacement, wholeWord != FALSE, replaced);
+    block = substitute(str, search, replacement, wholeWord != FALSE, replaced);
   } catch (const std::bad_alloc &) {
-    ReportNoMemory("StrSubstitute");
+    reportNoMemory("StrSubstitute");
     return str;
   }
   if (block == nullptr) return str;
@@ -141,7 +141,7 @@ extern "C" Nlm_CharPtr StrInsert(Nlm_CharPtr str, Nlm_Int2 pos, const char *inse
   if (str == nullptr || insertion == nullptr) return str;
   const std::size_t length = std::strlen(str);
   if (length + std::strlen(insertion) > kMaxTextLength) {
-    ReportTooLong("StrInsert");
+    reportTooLong("StrInsert");
     return str;
   }
   // A position outside the text puts the insertion at the nearer end
@@ -152,9 +152,9 @@ extern "C" Nlm_CharPtr StrInsert(Nlm_CharPtr str, Nlm_Int2 pos, const char *inse
   try {
     std::string text(str, length);
     text.insert(at, insertion);
-    block = NewBlock(text);
+    block = newBlock(text);
   } catch (const std::bad_alloc &) {
-    ReportNoMemory("StrInsert");
+    reportNoMemory("StrInsert");
   }
   if (block == nullptr) return str;
   Nlm_MemFree(str);

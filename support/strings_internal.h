@@ -12,7 +12,7 @@ namespace vx {
 
 // StrTrim for a text whose length (up to its NUL) is known: removes the
 // same characters in place and returns the new length.
-std::size_t TrimInPlace(char *text, std::size_t length);
+std::size_t trimInPlace(char *text, std::size_t length);
 
 }  // namespace vx
 

@@ -34,7 +34,7 @@ struct Outcome {
 Outcome Format(const char *format, const std::vector<VxArg> &args, std::size_t size = kOut) {
   std::vector<char> out(size + 8, '#');
   char problem[kProblem] = {};
-  const bool ok = vx::FormatChecked(out.data(), size, format, args.data(),
+  const bool ok = vx::formatChecked(out.data(), size, format, args.data(),
                                     static_cast<int>(args.size()), problem, sizeof problem);
   // Nothing may be written behind the buffer.
   for (std::size_t i = size; i < out.size(); ++i)
