@@ -62,8 +62,8 @@ Expansion ExpandBy(bool fast, const std::string &input, size_t size, bool forFor
   Reports().clear();
   Nlm_SetMessageHook(KeepReport);
   const bool resolved =
-      fast ? vx::ExpandReferencesFast(buf.data(), &length, size, "Fuzz", "TEXT", forFormat)
-           : vx::ExpandReferencesBySplicing(buf.data(), &length, size, "Fuzz", "TEXT", forFormat);
+      fast ? vx::expandReferences(buf.data(), &length, size, "Fuzz", "TEXT", forFormat)
+           : vx::expandReferencesBySplicing(buf.data(), &length, size, "Fuzz", "TEXT", forFormat);
   Nlm_SetMessageHook(vxfuzz::DropMessage);
   if (strnlen(buf.data(), size) >= size) std::abort();
   return Expansion{resolved, buf.data(), resolved ? length : 0, Reports()};

@@ -144,8 +144,8 @@ Expansion ExpandBy(bool fast, const std::string &input, std::size_t size, bool f
   std::size_t length = input.size();
   vxtest::Messages().clear();
   const bool resolved =
-      fast ? vx::ExpandReferencesFast(buf.data(), &length, size, section, key, forFormat)
-           : vx::ExpandReferencesBySplicing(buf.data(), &length, size, section, key, forFormat);
+      fast ? vx::expandReferences(buf.data(), &length, size, section, key, forFormat)
+           : vx::expandReferencesBySplicing(buf.data(), &length, size, section, key, forFormat);
   Expansion result{resolved, buf.data(), vxtest::Messages()};
   // The length given back is that of the text.
   if (resolved) {

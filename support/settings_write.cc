@@ -1,0 +1,206 @@
+/*
+ * settings_write.cc - storing settings values.
+ *
+ * The core library reports success for a value it kept in memory but
+ * could not write, so every write is verified on the file itself; names
+ * and values that it would store but could not read back as they were are
+ * refused before they reach it.
+ */
+#include <pwd.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "settings_messages.h"
+#include "utility.h"
+
+namespace {
+
+using vx::kNoKey;
+using vx::reportOn;
+using vx::shown;
+
+constexpr const char *kFileName = VX_SETTINGS_FILE;
+
+// The file that the core library reads and rewrites, found as it finds
+// it: the current directory, the home directory of the password database,
+// then the NCBI directory; with none of them, the home directory, where a
+// write creates it.
+std::string settingsFilePath() {
+  auto exists = [](const std::string &path) { return access(path.c_str(), F_OK) == 0; };
+  const struct passwd *user = getpwuid(getuid());
+  const std::string home = user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+  const std::string homeFile = home + "/" + kFileName;
+  if (std::getenv("NCBI_DONT_USE_LOCAL_CONFIG") == nullptr) {
+    if (exists(kFileName)) return kFileName;
+    if (!home.empty() && exists(homeFile)) return homeFile;
+  }
+  const char *ncbi = std::getenv("NCBI");
+  const std::string ncbiDir = ncbi != nullptr ? ncbi : "/etc/ncbi";
+  for (const std::string &name : {ncbiDir + "/" + (kFileName + 1), ncbiDir + "/" + kFileName}) {
+    if (exists(name)) return name;
+  }
+  return homeFile;
+}
+
+// True when path (or, when it does not exist yet, its directory) may be
+// written.
+bool writable(const std::string &path) {
+  if (access(path.c_str(), F_OK) == 0) return access(path.c_str(), W_OK) == 0;
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  return access(dir.c_str(), W_OK) == 0;
+}
+
+std::string trimmed(const std::string &text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool sameName(const std::string &a, const char *b) {
+  return b != nullptr && strcasecmp(a.c_str(), b) == 0;
+}
+
+// What the file on disk says about [section] key: how often the section
+// header occurs, whether the key is there, and its value as written.  The
+// first of two equal sections or keys counts, as in the core library.
+struct OnDisk {
+  bool readable = false;
+  int sections = 0;
+  bool key = false;
+  std::string value;
+};
+
+OnDisk lookOnDisk(const std::string &path, const char *section, const char *key) {
+  OnDisk found;
+  std::ifstream file(path);
+  if (!file) return found;
+  found.readable = true;
+  bool inSection = false;
+  bool sectionDone = false;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      const std::string name = line.substr(
+          1, line.find(']') == std::string::npos ? std::string::npos : line.find(']') - 1);
+      if (inSection) sectionDone = true;
+      const bool same = sameName(name, section);
+      found.sections += same ? 1 : 0;
+      inSection = !sectionDone && same;
+      continue;
+    }
+    if (!inSection || key == nullptr || found.key || line.empty() || line[0] == ';') continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos || !sameName(trimmed(line.substr(0, equals)), key)) continue;
+    found.key = true;
+    found.value = line.substr(equals + 1);
+  }
+  return found;
+}
+
+// Refuses names and values that the core library would store but could
+// not read back as they were.
+bool storable(const char *section, const char *key, const char *value) {
+  if (section == nullptr || section[0] == '\0') {
+    reportOn(nullptr, nullptr, " a value cannot be stored without a section name.");
+    return false;
+  }
+  // Without a key the core library removes the whole section: only a
+  // caller that gives no value either asks for that.
+  if (key == nullptr && value != nullptr) {
+    reportOn(section, nullptr,
+             " a value cannot be stored without a key; the section was left as it is.");
+    return false;
+  }
+  if (std::strpbrk(section, "]\n") != nullptr ||
+      (key != nullptr && std::strpbrk(key, "=\n") != nullptr)) {
+    reportOn(section, shown(key, kNoKey),
+             "\na section name may not hold \"]\" and a key may not hold \"=\".");
+    return false;
+  }
+  // A key line that begins with "[" reads back as a section header, taking
+  // the keys after it along, and one that begins with ";" as a comment;
+  // outer blanks are cut on reading, so the key would not be found again.
+  const std::size_t keyLength = key != nullptr ? std::strlen(key) : 0;
+  if (keyLength > 0 && (key[0] == '[' || key[0] == ';' || key[0] == ' ' || key[0] == '\t' ||
+                        key[keyLength - 1] == ' ' || key[keyLength - 1] == '\t')) {
+    reportOn(section, key,
+             "\na key may not begin with \"[\" or \";\" nor begin or end with a blank.");
+    return false;
+  }
+  // The core library ends a line at a carriage return as it reads, so a
+  // value holding one would come back cut.
+  if (value != nullptr && std::strchr(value, '\r') != nullptr) {
+    reportOn(section, shown(key, kNoKey),
+             "\na value may not hold a carriage return, which would not read back; it was not "
+             "stored.");
+    return false;
+  }
+  const std::size_t header = std::strlen(section) + 2;
+  const std::size_t line =
+      key != nullptr && value != nullptr ? std::strlen(key) + 1 + std::strlen(value) : 0;
+  if (header > VX_SETTINGS_LINE_MAX || line > VX_SETTINGS_LINE_MAX) {
+    reportOn(section, shown(key, kNoKey),
+             "\nthe line would be longer than %d characters and would not read back whole; it "
+             "was not stored.",
+             VX_SETTINGS_LINE_MAX);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
+  if (key != nullptr && key[0] == '\0') key = nullptr;
+  if (value != nullptr) {
+    for (char *p = value; *p != '\0'; ++p) {
+      if (*p == '\n') *p = VX_LINE_BREAK_MARK;
+    }
+  }
+  if (!storable(section, key, value)) return FALSE;
+  const std::string path = settingsFilePath();
+  // The core library removes only the first of two equal sections.
+  const int sectionsBefore = key == nullptr ? lookOnDisk(path, section, nullptr).sections : 0;
+  if (!writable(path)) {
+    vx::reportNotWritten(path, section, key);
+    return FALSE;
+  }
+  if (!Nlm_SetAppParam(VX_SETTINGS_BASE, section, key, key != nullptr ? value : nullptr)) {
+    // Removing a section that is not there changes nothing: no failure to
+    // tell the user about.
+    if (key == nullptr && sectionsBefore == 0) return FALSE;
+    vx::reportNotWritten(path, section, key);
+    return FALSE;
+  }
+  // The core library says TRUE once its copy in memory changed, whether
+  // or not the file could be rewritten: look at the file itself.
+  const OnDisk disk = lookOnDisk(path, section, key);
+  bool stored = disk.readable;
+  if (key == nullptr) {
+    stored = stored && (disk.sections == 0 || disk.sections < sectionsBefore);
+  } else if (value == nullptr) {
+    stored = stored && !disk.key;
+  } else {
+    stored = stored && disk.key && disk.value == value;
+  }
+  if (!stored) {
+    // The copy in memory now holds what the disk lacks; dropping it keeps
+    // later reads and writes true to the file.
+    Nlm_FreeConfigStruct();
+    vx::reportNotWritten(path, section, key);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+Nlm_Boolean GetConfigFilePath(void) { return access(kFileName, F_OK) == 0 ? TRUE : FALSE; }
+
+}  // extern "C"
