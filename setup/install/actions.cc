@@ -32,7 +32,7 @@
 
 namespace {
 
-constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 // The scratch directory of a real run lies in the installed directory, so
 // that one left by a killed run is found and removed by the next.
 constexpr char kRunScratchPrefix[] = ".velorix-setup.vx-";

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 constexpr char kScratchPattern[] = "velorix-check-XXXXXX";
 constexpr unsigned kScriptMode = 0755;
 

@@ -55,9 +55,9 @@ constexpr char kScratchKey[] = "TMP";
 
 // The settings file as the core library names it: ".velorixrc" in the
 // working or home directory, "velorixrc" in $NCBI.
-constexpr char kSettingsLocalName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsLocalName[] = VX_SETTINGS_FILE;
 constexpr char kSettingsSharedName[] = VX_SETTINGS_BASE "rc";
-constexpr char kSettingsLocalPath[] = "./." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsLocalPath[] = "./" VX_SETTINGS_FILE;
 
 constexpr int kPermissionChars = 9;
 struct PermissionBit {

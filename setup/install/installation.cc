@@ -42,7 +42,7 @@
 namespace {
 
 constexpr char kSettingsDirectory[] = ".";
-constexpr char kSettingsName[] = "." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 constexpr char kProductExecutable[] = "velorix";
 constexpr char kNamesFileContent[] = "-";
 // An expanded line is read back into the settings buffer.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "form_tables.h"
+#include "utility.h"
 
 class Actions;
 
@@ -29,7 +30,7 @@ constexpr std::size_t kCppOptionsLimit = 499;
 constexpr std::size_t kCompileCommandLimit = 499;
 // A settings line (key, "=" and value) longer than this is broken in two
 // when the file is read again, so no stored value may make one longer.
-constexpr std::size_t kSettingsLineLimit = 255;
+constexpr std::size_t kSettingsLineLimit = VX_SETTINGS_LINE_MAX;
 
 // Values of the Setup form, as the installation needs them.
 struct InstallForm {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "raii.h"
 #include "utility.h"
 
 extern char **environ;
@@ -30,10 +31,6 @@ namespace {
 constexpr char kNoticeHead[] =
     "echo '\nVELORIX 1.5? installed on'>del1;uname -a>del2;cat del1 del2|mail";
 constexpr char kNoticeTail[] = ";rm del1 del2";
-
-struct FileCloser {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -106,8 +103,7 @@ std::optional<std::vector<std::string>> NoticePreviewCommand::finish(char mark) 
   wait();
   std::optional<std::vector<std::string>> lines;
   if (directory_.empty()) return lines;
-  std::unique_ptr<std::FILE, FileCloser> notice(
-      std::fopen((directory_ + "/" + kNoticeFile).c_str(), "r"));
+  vx::File notice(std::fopen((directory_ + "/" + kNoticeFile).c_str(), "r"));
   if (notice) {
     lines.emplace();
     // A line longer than the buffer is read, and shown, in pieces.

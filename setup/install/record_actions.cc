@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr char kSettingsFile[] = "./." VX_SETTINGS_BASE "rc";
+constexpr char kSettingsFile[] = "./" VX_SETTINGS_FILE;
 
 std::string permissionsOf(mode_t mode) {
   static const char kLetters[] = "rwxrwxrwx";

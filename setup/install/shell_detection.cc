@@ -11,14 +11,10 @@
 #include <cstring>
 #include <memory>
 
+#include "raii.h"
 #include "utility.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Base names by the syntax their shells run.
 constexpr const char *kKshFamily[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash"};
@@ -53,7 +49,7 @@ bool splitLine(const char *line, std::string *word, char *letter) {
 // baseName with a known letter gives; 0 when the file cannot be read or no
 // such line decides.  *problem receives the first line that was ignored.
 int styleFromList(const char *listPath, const std::string &baseName, std::string *problem) {
-  File file(std::fopen(listPath, "rt"));
+  vx::File file(std::fopen(listPath, "rt"));
   if (!file) return 0;
   int style = 0;
   // One read holds at most VX_PARBUF_SIZE - 1 characters; the rest of a

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "raii.h"
 #include "window.h"
 
 Nlm_WindoW msgPrevWin = nullptr;
@@ -56,8 +57,7 @@ void helpMessage(const char *text) {
   Nlm_GrouP group = Nlm_HiddenGroup(window, 0, kHelpRows, nullptr);
 
   const std::size_t length = std::strlen(text);
-  std::unique_ptr<char, MemFreer> copy(
-      static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR | MGET_ERRPOST)));
+  vx::MemBlock copy(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR | MGET_ERRPOST)));
   if (copy) {
     std::memcpy(copy.get(), text, length + 1);
     // Each piece before a line feed, and the piece after the last, is one

@@ -51,11 +51,6 @@ void SetupCloseProc(Nlm_WindoW w);
 // TRUE once "Cancel" or the close box has ended the event loop.
 bool Cancelled();
 
-// Frees a block of the core library's memory functions.
-struct MemFreer {
-  void operator()(char *block) const { Nlm_MemFree(block); }
-};
-
 // Vibrant copies every title it is given but declares it writable.
 inline Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
 

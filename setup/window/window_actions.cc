@@ -15,6 +15,7 @@
 
 #include "shell_detection.h"
 #include "utility.h"
+#include "raii.h"
 #include "window.h"
 
 namespace {
@@ -95,7 +96,7 @@ void ShellStyleProc(Nlm_GrouP g) {
 // nothing is cut when the text is written back.
 void PathCheckProc(Nlm_TexT t) {
   const std::size_t length = Nlm_TextLength(t);
-  std::unique_ptr<char, MemFreer> text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
+  vx::MemBlock text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
   if (!text) return;  // no memory: leave the field alone this time
   Nlm_GetTitle(t, text.get(), length + 1);
   std::size_t position = 0;
