@@ -8,11 +8,15 @@
  */
 #include <pwd.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "settings_messages.h"
@@ -103,6 +107,103 @@ OnDisk lookOnDisk(const std::string &path, const char *section, const char *key)
   return found;
 }
 
+// The core library reads at most this many characters of a physical line.
+constexpr std::size_t kMaxFileLine = VX_SETTINGS_LINE_MAX;
+
+// What a settings file holds, counted as the core library reads it: a
+// physical line of more than kMaxFileLine characters is read as two.
+// Comment lines, blank lines and lines before the first section are not
+// counted (the core library drops the last two when it rewrites).
+struct Census {
+  int sections = 0;
+  int keys = 0;
+  bool sectionThere = false;  // [section] occurs
+  int sameSections = 0;       // how often
+  bool keyThere = false;      // key occurs in the first [section]
+  int keysInSection = 0;      // keys of the first [section]
+};
+
+Census countLines(const std::string &text, const char *section, const char *key) {
+  Census census;
+  bool inFirst = false;
+  bool firstDone = false;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    for (std::size_t piece = start; piece < end || piece == start; piece += kMaxFileLine) {
+      std::string line = text.substr(piece, std::min(end - piece, kMaxFileLine));
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty() && line[0] == '[') {
+        ++census.sections;
+        const std::size_t close = line.find(']');
+        const bool same = sameName(
+            line.substr(1, close == std::string::npos ? std::string::npos : close - 1), section);
+        if (inFirst) firstDone = true;
+        inFirst = same && !firstDone && !census.sectionThere;
+        census.sectionThere = census.sectionThere || same;
+        census.sameSections += same ? 1 : 0;
+      } else if (census.sections > 0 && !trimmed(line).empty() && line[0] != ';') {
+        ++census.keys;
+        if (inFirst) {
+          ++census.keysInSection;
+          const std::size_t equals = line.find('=');
+          if (key != nullptr && sameName(trimmed(line.substr(0, equals)), key))
+            census.keyThere = true;
+        }
+      }
+      if (end - piece <= kMaxFileLine) break;
+    }
+    start = end + 1;
+  }
+  return census;
+}
+
+// The file the core library would rewrite, when it is one it may rewrite:
+// a regular file (or none yet) that it can read back whole.  Otherwise
+// the user is told why it is left as it is, and nothing is written.
+bool rewritable(const std::string &path, const char *section, const char *key,
+                std::optional<std::string> *text) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return true;  // made by the write
+  if (!S_ISREG(st.st_mode)) {
+    reportOn(section, key,
+             "\n'%.*s' is not a regular file; it was left as it is, and the value was not "
+             "stored.",
+             vx::kShownName, path.c_str());
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  *text = content.str();
+  const std::string &held = **text;
+  if (held.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    reportOn(section, key,
+             "\n'%.*s' begins with a byte-order mark, which would be read as part of the first "
+             "section's name; it was left as it is, and the value was not stored.",
+             vx::kShownName, path.c_str());
+    return false;
+  }
+  if (held.find('\0') != std::string::npos) {
+    reportOn(section, key,
+             "\n'%.*s' holds a NUL byte, after which the rest of the file would be lost; it was "
+             "left as it is, and the value was not stored.",
+             vx::kShownName, path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The whole of the file at path, or nothing when it cannot be read.
+std::optional<std::string> readText(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
 // Refuses names and values that the core library would store but could
 // not read back as they were.
 bool storable(const char *section, const char *key, const char *value) {
@@ -167,16 +268,17 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
   }
   if (!storable(section, key, value)) return FALSE;
   const std::string path = settingsFilePath();
-  // The core library removes only the first of two equal sections.
-  const int sectionsBefore = key == nullptr ? lookOnDisk(path, section, nullptr).sections : 0;
+  std::optional<std::string> before;
+  if (!rewritable(path, section, key, &before)) return FALSE;
   if (!writable(path)) {
     vx::reportNotWritten(path, section, key);
     return FALSE;
   }
+  const Census counted = before ? countLines(*before, section, key) : Census{};
   if (!Nlm_SetAppParam(VX_SETTINGS_BASE, section, key, key != nullptr ? value : nullptr)) {
     // Removing a section that is not there changes nothing: no failure to
     // tell the user about.
-    if (key == nullptr && sectionsBefore == 0) return FALSE;
+    if (key == nullptr && !counted.sectionThere) return FALSE;
     vx::reportNotWritten(path, section, key);
     return FALSE;
   }
@@ -185,11 +287,29 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
   const OnDisk disk = lookOnDisk(path, section, key);
   bool stored = disk.readable;
   if (key == nullptr) {
-    stored = stored && (disk.sections == 0 || disk.sections < sectionsBefore);
+    stored = stored && (disk.sections == 0 || disk.sections < counted.sameSections);
   } else if (value == nullptr) {
     stored = stored && !disk.key;
   } else {
     stored = stored && disk.key && disk.value == value;
+  }
+  // A rewrite cut short by a full disk may still hold the key: it lacks
+  // lines of what came after it, and most often its last line feed.
+  if (stored && before) {
+    Census expected = counted;
+    if (key == nullptr) {
+      expected.sections -= counted.sectionThere ? 1 : 0;
+      expected.keys -= counted.keysInSection;
+    } else if (value == nullptr) {
+      expected.keys -= counted.keyThere ? 1 : 0;
+    } else {
+      expected.sections += counted.sectionThere ? 0 : 1;
+      expected.keys += counted.keyThere ? 0 : 1;
+    }
+    const auto after = readText(path);
+    const Census now = after ? countLines(*after, section, key) : Census{};
+    stored = after && (after->empty() || after->back() == '\n') &&
+             now.sections >= expected.sections && now.keys >= expected.keys;
   }
   if (!stored) {
     // The copy in memory now holds what the disk lacks; dropping it keeps

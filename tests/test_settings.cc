@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -545,6 +546,64 @@ TEST_F(SettingsTest, SetParamRefusesAReadOnlySettingsFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "bits of the failed checks (64: could not drop privileges)";
+}
+
+// A rewrite that a full disk cuts short after the stored key still holds
+// the key as stored: it lacks what came after it, and SetParam says so.
+TEST_F(SettingsTest, SetParamTellsARewriteCutShortAfterTheKey) {
+  std::string text = "[A]\nK=old\n[B]\n";
+  for (int i = 0; i < 60; ++i)
+    text += "KEY" + std::to_string(i) + "=a value of the B section\n";
+  WriteSettings(text);
+  ASSERT_EQ(Or(GetParamString("A", "K")), "old");
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 512;  // past [A] K, well before the end of [B]
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  char value[] = "new";
+  const Nlm_Boolean stored = SetParam("A", "K", value);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(FileText().find("K=new\n"), std::string::npos);  // the key made it
+  EXPECT_FALSE(stored);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0), 0u)
+      << Shown()[0];
+}
+
+// Files that the core library would read wrongly, or never finish reading,
+// are left as they are, with a message saying why, and in bounded time.
+TEST_F(SettingsTest, SetParamLeavesFilesItWouldDamage) {
+  struct Case {
+    std::string text;
+    const char *why;
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBF[Paths]\nKERNEL=/opt/velorix/\n", "begins with a byte-order mark"},
+      {std::string("[Paths]\nKERNEL=/opt/velorix/\n[Mine]\nA=1\0B=2\n", 42), "holds a NUL byte"},
+  };
+  for (const Case &c : cases) {
+    vxtest::WriteFile(".velorixrc", c.text);  // byte for byte, the NUL too
+    SettingsReload();
+    Shown().clear();
+    char value[] = "/new/";
+    EXPECT_FALSE(SetParam("Paths", "KERNEL", value)) << c.why;
+    ASSERT_EQ(Shown().size(), 1u) << c.why;
+    EXPECT_NE(Shown()[0].find(c.why), std::string::npos) << Shown()[0];
+    EXPECT_EQ(FileText(), c.text) << c.why;
+  }
+  // A link to a device that never ends: refused before anything reads it.
+  std::filesystem::remove(".velorixrc");
+  std::filesystem::create_symlink("/dev/zero", ".velorixrc");
+  SettingsReload();
+  Shown().clear();
+  char value[] = "/new/";
+  EXPECT_FALSE(SetParam("Paths", "KERNEL", value));
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_NE(Shown()[0].find("is not a regular file"), std::string::npos) << Shown()[0];
+  std::filesystem::remove(".velorixrc");
 }
 
 // ---- the wording of the reports ----
