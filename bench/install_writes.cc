@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -38,11 +39,24 @@ constexpr int kClassKeys = 2;
 // interface-strings file and the palette are written as they stand.
 constexpr int kExpandedFiles = 2;
 
-// True for a strace line of a successful open of a file named .velorixrc
-// (in any directory) with O_WRONLY or O_RDWR.
+// The temporary name a whole file is written under before it is renamed
+// to .velorixrc: "..velorixrc.vx-" and six characters.
+constexpr char kTemporaryName[] = "..velorixrc.vx-";
+constexpr std::size_t kTemporaryRandom = 6;
+
+// True for a strace line of a successful open of a file named .velorixrc,
+// or of the temporary name of one, (in any directory) with O_WRONLY or
+// O_RDWR.
 bool OpensSettingsForWriting(const std::string &line) {
-  const std::size_t name = line.find(".velorixrc\"");
-  if (line.find("open") == std::string::npos || name == std::string::npos) return false;
+  if (line.find("open") == std::string::npos) return false;
+  std::size_t name = line.find(".velorixrc\"");
+  const std::size_t temporary = line.find(kTemporaryName);
+  if (temporary != std::string::npos) {
+    const std::size_t end = temporary + std::strlen(kTemporaryName) + kTemporaryRandom;
+    if (end >= line.size() || line[end] != '"') return false;
+    name = temporary;
+  }
+  if (name == std::string::npos) return false;
   if (name > 0 && line[name - 1] != '"' && line[name - 1] != '/') return false;
   if (line.find("O_WRONLY", name) == std::string::npos &&
       line.find("O_RDWR", name) == std::string::npos)
@@ -94,16 +108,19 @@ int Run(const std::string &tool) {
       kPathAndCompilerKeys + kAdjustRecords + (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
   const int expandedLines = static_cast<int>(kCompileRhsLines - 1 + kIncludeRhsLines);
   const int removals = kExpandedFiles;
+  // The template is written whole under a temporary name in the scratch
+  // directory, and the finished file goes into place the same way.
   const int templateWrite = 1;
-  const int implied = storedKeys + expandedLines + removals + templateWrite;
+  const int placement = 1;
+  const int implied = storedKeys + expandedLines + removals + templateWrite + placement;
 
   std::printf("installation exit status: %d%s\n", WEXITSTATUS(status),
               compiled ? "" : " (autodif.o not compiled: AUTODIFOPT stored)");
   std::printf("settings-file writes measured: %d\n", writes);
   std::printf(
       "settings-file writes implied:  %d = %d stored keys + %d expanded lines + %d [TMP] removals"
-      " + %d template write\n",
-      implied, storedKeys, expandedLines, removals, templateWrite);
+      " + %d template write + %d placement\n",
+      implied, storedKeys, expandedLines, removals, templateWrite, placement);
   std::error_code ignored;
   fs::remove_all(dir, ignored);
   if (WEXITSTATUS(status) != 0 || writes == 0) {

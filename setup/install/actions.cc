@@ -397,12 +397,10 @@ bool RealActions::writeSettingsFile(const std::string &path, const char *permiss
   // The installed directory's settings file is replaced at the end: find
   // out now, before anything is written, whether it can be.
   const std::string final = WithSlash(workDir_) + kSettingsName;
-  AtomicFile probe(final);
-  if (!probe.open()) {
+  if (!AtomicFile(final).check()) {
     show("Cannot open file '" + path + "'", {final});
     return false;
   }
-  probe.discard();
   return writeSettingsTemplate(path, permissions);
 }
 

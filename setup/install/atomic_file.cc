@@ -92,7 +92,7 @@ bool AtomicFile::fail(int error) {
   return false;
 }
 
-bool AtomicFile::open() {
+bool AtomicFile::examine() {
   problem_.clear();
   target_ = path_;
   struct stat link;
@@ -120,13 +120,25 @@ bool AtomicFile::open() {
       // A device or a pipe is written as it is: there is nothing to
       // replace, and its permissions belong to the system.
       inPlace_ = true;
-      stream_ = std::fopen(target_.c_str(), "w");
-      return stream_ != nullptr || fail(errno);
     }
   } else if (errno != ENOENT) {
     return fail(errno);
   }
+  return true;
+}
 
+bool AtomicFile::check() {
+  if (!examine()) return false;
+  if (inPlace_) return access(target_.c_str(), W_OK) == 0 || fail(errno);
+  return access(directoryOf(target_).c_str(), W_OK | X_OK) == 0 || fail(errno);
+}
+
+bool AtomicFile::open() {
+  if (!examine()) return false;
+  if (inPlace_) {
+    stream_ = std::fopen(target_.c_str(), "w");
+    return stream_ != nullptr || fail(errno);
+  }
   RemoveStaleTemporaries(target_);
   std::string pattern = temporaryPrefix(target_) + std::string(kRandomChars, 'X');
   const int fd = mkostemp(pattern.data(), O_CLOEXEC);

@@ -37,6 +37,11 @@ class AtomicFile {
   // then says why in a few words.
   bool open();
 
+  // Whether open() would succeed, as far as can be told without making a
+  // file: what the final name is, and whether its directory may be
+  // written.  False with problem() set.
+  bool check();
+
   // The stream to write to; null until open() succeeds.
   std::FILE *stream() const { return stream_; }
 
@@ -58,6 +63,9 @@ class AtomicFile {
 
  private:
   bool fail(int error);
+  // The part of open() and check() before a file is made.  False when the
+  // final name cannot be written; *inPlace for a device.
+  bool examine();
 
   std::string path_;
   std::string target_;
