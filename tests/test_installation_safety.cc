@@ -208,6 +208,17 @@ TEST_F(Safety, ANamesFileThatIsADirectoryIsNamed) {
   EXPECT_TRUE(fs::exists(work_ / ".velorixrc"));
 }
 
+TEST_F(Safety, AVisualsFileThatStaysIsNamedAndTheRunDoesNotEndAsInstalled) {
+  // The old visuals would be read as the new installation's.
+  fs::create_directory(work_ / "visuals.vpf");
+  WriteFile(work_ / "visuals.vpf" / "inside", "x");
+  EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
+  EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
+                       "Cannot remove file './visuals.vpf' (Is a directory)"),
+            1);
+  EXPECT_EQ(ReadFile(work_ / "visuals.vpf" / "inside"), "x");
+}
+
 // ---- the notice -----------------------------------------------------------
 
 TEST_F(Safety, ANoticeThatCannotBeSentIsReportedAndTheInstallationStands) {

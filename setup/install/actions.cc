@@ -470,7 +470,12 @@ bool RealActions::renameFile(const std::string &from, const std::string &to) {
   return exists(resolve(to));
 }
 
-void RealActions::removeFile(const std::string &path) { unlink(resolve(path).c_str()); }
+bool RealActions::removeFile(const std::string &path) {
+  // A file that stays would be read as if it belonged to this installation.
+  if (unlink(resolve(path).c_str()) == 0 || errno == ENOENT) return true;
+  show("Cannot remove file '" + path + "' (" + std::strerror(errno) + ")", {resolve(path)});
+  return false;
+}
 
 bool RealActions::compile(const CommandFor &command, const std::string &target,
                           const std::string &) {
@@ -578,8 +583,9 @@ bool PlanActions::renameFile(const std::string &from, const std::string &to) {
   return true;
 }
 
-void PlanActions::removeFile(const std::string &path) {
+bool PlanActions::removeFile(const std::string &path) {
   if (exists(resolve(path))) add("remove " + path);
+  return true;
 }
 
 bool PlanActions::compile(const CommandFor &command, const std::string &target,

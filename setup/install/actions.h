@@ -99,8 +99,9 @@ class Actions {
   // Renames from to to; true when to exists afterwards.
   virtual bool renameFile(const std::string &from, const std::string &to) = 0;
 
-  // Removes path when it exists.
-  virtual void removeFile(const std::string &path) = 0;
+  // Removes path when it exists.  False, after a message, when it is
+  // still there afterwards.
+  virtual bool removeFile(const std::string &path) = 0;
 
   // Runs command(output) through the shell in the installed directory to
   // make target; output is a temporary name that is renamed to target
@@ -156,7 +157,7 @@ class ForwardingActions : public Actions {
   bool renameFile(const std::string &from, const std::string &to) override {
     return inner_.renameFile(from, to);
   }
-  void removeFile(const std::string &path) override { inner_.removeFile(path); }
+  bool removeFile(const std::string &path) override { return inner_.removeFile(path); }
   bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override {
     return inner_.compile(command, target, onFailure);
@@ -215,7 +216,7 @@ class RealActions : public ScratchActions {
   bool createFile(const std::string &path, const std::string &content, const char *permissions,
                   const char *what) override;
   bool renameFile(const std::string &from, const std::string &to) override;
-  void removeFile(const std::string &path) override;
+  bool removeFile(const std::string &path) override;
   bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override;
   bool sendNotice(const std::string &command) override;
@@ -257,7 +258,7 @@ class PlanActions : public ScratchActions {
   bool createFile(const std::string &path, const std::string &content, const char *permissions,
                   const char *what) override;
   bool renameFile(const std::string &from, const std::string &to) override;
-  void removeFile(const std::string &path) override;
+  bool removeFile(const std::string &path) override;
   bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override;
   bool sendNotice(const std::string &command) override;

@@ -125,9 +125,10 @@ bool CheckActions::renameFile(const std::string &from, const std::string &to) {
   return true;
 }
 
-void CheckActions::removeFile(const std::string &path) {
+bool CheckActions::removeFile(const std::string &path) {
   if (access(resolve(path).c_str(), F_OK) == 0)
     add(path + ": present (the installation removes it)");
+  return true;
 }
 
 bool CheckActions::compile(const CommandFor &, const std::string &target, const std::string &) {

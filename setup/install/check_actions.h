@@ -36,7 +36,7 @@ class CheckActions : public ScratchActions {
   bool createFile(const std::string &path, const std::string &content, const char *permissions,
                   const char *what) override;
   bool renameFile(const std::string &from, const std::string &to) override;
-  void removeFile(const std::string &path) override;
+  bool removeFile(const std::string &path) override;
   bool compile(const CommandFor &command, const std::string &target,
                const std::string &onFailure) override;
   bool sendNotice(const std::string &command) override;

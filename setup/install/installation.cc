@@ -462,7 +462,7 @@ bool Procedure::checkProductObject() {
 bool Procedure::removeVisualsAndWritePalette() {
   std::string path;
   if (!readSetting("Files", "VN", path)) return false;
-  act_.removeFile(path);
+  wrote(act_.removeFile(path));
   if (!readSetting("Files", "PALETTE", path)) return false;
   wrote(act_.writeTemplate(path, Palette, kPalettePermissions, false, "palette template"));
   return true;

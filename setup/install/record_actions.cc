@@ -184,13 +184,11 @@ bool RecordActions::renameFile(const std::string &from, const std::string &to) {
   return done;
 }
 
-void RecordActions::removeFile(const std::string &path) {
+bool RecordActions::removeFile(const std::string &path) {
   const bool there = access(resolve(path).c_str(), F_OK) == 0;
-  ForwardingActions::removeFile(path);
-  if (there) {
-    const bool gone = access(resolve(path).c_str(), F_OK) != 0;
-    note(std::string(gone ? "removed " : "NOT removed ") + path);
-  }
+  const bool gone = ForwardingActions::removeFile(path);
+  if (there) note(std::string(gone ? "removed " : "NOT removed ") + path);
+  return gone;
 }
 
 bool RecordActions::compile(const CommandFor &command, const std::string &target,
