@@ -159,6 +159,15 @@ Census countLines(const std::string &text, const char *section, const char *key)
   return census;
 }
 
+// The whole of the file at path, or nothing when it cannot be read.
+std::optional<std::string> readText(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
 // The file the core library would rewrite, when it is one it may rewrite:
 // a regular file (or none yet) that it can read back whole.  Otherwise
 // the user is told why it is left as it is, and nothing is written.
@@ -173,10 +182,8 @@ bool rewritable(const std::string &path, const char *section, const char *key,
              vx::kShownName, path.c_str());
     return false;
   }
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  *text = content.str();
+  *text = readText(path);
+  if (!*text) return true;  // the core library's own read says what is wrong
   const std::string &held = **text;
   if (held.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     reportOn(section, key,
@@ -193,15 +200,6 @@ bool rewritable(const std::string &path, const char *section, const char *key,
     return false;
   }
   return true;
-}
-
-// The whole of the file at path, or nothing when it cannot be read.
-std::optional<std::string> readText(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
 }
 
 // Refuses names and values that the core library would store but could

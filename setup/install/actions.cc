@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -48,33 +47,9 @@ void showText(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str())
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-// The whole file, or nothing when it cannot be read.
-std::optional<std::string> readWhole(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return text.str();
-}
-
 std::string temporaryDirectory() {
   const char *tmp = std::getenv("TMPDIR");
   return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
-
-bool storeSetting(const char *section, const char *key, const std::string &value) {
-  std::string buffer = value;  // SetParam converts line feeds in place
-  return SetParam(section, key, buffer.data()) != FALSE;
-}
-
-bool writeSettingsTemplate(const std::string &path, const char *permissions) {
-  if (WriteTemplateFile(path.c_str(), SetData, permissions, false) != WriteResult::kWritten)
-    return false;
-  // The core library must forget the copy it parsed before, or its next
-  // write would bring the old values back.
-  SettingsReload();
-  return true;
 }
 
 // Keeps the end of what a command writes to its standard error.
@@ -141,7 +116,7 @@ std::string backupName(const std::string &path, const std::string &content) {
   for (int n = 0; n <= kMaxBackups; ++n) {
     const std::string name = n == 0 ? first : first + "." + std::to_string(n);
     if (!exists(name)) return name;
-    const auto held = readWhole(name);
+    const auto held = ReadWholeFile(name);
     if (held && *held == content) return name;
   }
   return first + "." + std::to_string(kMaxBackups);
@@ -182,7 +157,7 @@ void addLine(SettingsValues &values, std::string &section, const std::string &li
 // were stored.  The core library rewrites the whole file at each change
 // and says nothing when a full disk cuts it short.
 bool settingsComplete(const std::string &path, const SettingsValues &stored) {
-  const auto text = readWhole(path);
+  const auto text = ReadWholeFile(path);
   if (!text || text->empty() || text->back() != '\n') return false;
   SettingsValues expected;
   std::string section;
@@ -254,6 +229,20 @@ void ScratchActions::leaveScratch() {
   std::error_code ignored;
   std::filesystem::remove_all(scratch_, ignored);
   scratch_.clear();
+}
+
+bool ScratchActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  if (WriteTemplateFile(path.c_str(), SetData, permissions, false) != WriteResult::kWritten)
+    return false;
+  // The core library must forget the copy it parsed before, or its next
+  // write would bring the old values back.
+  SettingsReload();
+  return true;
+}
+
+bool ScratchActions::store(const char *section, const char *key, const std::string &value) {
+  std::string buffer = value;  // SetParam converts line feeds in place
+  return SetParam(section, key, buffer.data()) != FALSE;
 }
 
 std::string ScratchActions::scratchSettings() const { return scratch_ + "/" + kSettingsName; }
@@ -354,7 +343,7 @@ bool RealActions::end(bool keepSettings) {
 bool RealActions::installSettings() {
   const std::string shown = std::string("./") + kSettingsName;
   const std::string final = WithSlash(workDir_) + kSettingsName;
-  const auto content = readWhole(scratchSettings());
+  const auto content = ReadWholeFile(scratchSettings());
   if (!content) {
     show("Cannot read the new settings file '" + scratchSettings() + "'.", {scratchSettings()});
     return false;
@@ -367,7 +356,7 @@ bool RealActions::installSettings() {
     return false;
   }
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
-  const auto old = readWhole(final);
+  const auto old = ReadWholeFile(final);
   struct stat st;
   if (old && *old == *content && stat(final.c_str(), &st) == 0 && (st.st_mode & 07777) == mode)
     return true;  // nothing would change
@@ -401,11 +390,11 @@ bool RealActions::writeSettingsFile(const std::string &path, const char *permiss
     show("Cannot open file '" + path + "'", {final});
     return false;
   }
-  return writeSettingsTemplate(path, permissions);
+  return ScratchActions::writeSettingsFile(path, permissions);
 }
 
 bool RealActions::store(const char *section, const char *key, const std::string &value) {
-  if (!storeSetting(section, key, value)) return false;
+  if (!ScratchActions::store(section, key, value)) return false;
   // As the file holds it: line feeds become line-break marks.
   std::string held = value;
   for (char &c : held) {
@@ -535,8 +524,8 @@ bool PlanActions::begin() { return enterScratch(); }
 bool PlanActions::end(bool keepSettings) {
   if (keepSettings) {
     const std::string final = WithSlash(workDir_) + kSettingsName;
-    const auto old = readWhole(final);
-    const auto content = readWhole(scratchSettings());
+    const auto old = ReadWholeFile(final);
+    const auto content = ReadWholeFile(scratchSettings());
     if (old && content && *old != *content) {
       const std::string backup = backupName(final, *old);
       add(std::string("keep ./") + kSettingsName + " as ./" +
@@ -550,12 +539,12 @@ bool PlanActions::end(bool keepSettings) {
 bool PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
   add("write " + path + " (" + permissions + ") from the settings template");
   // The scratch copy: the steps read back what they store in it.
-  return writeSettingsTemplate(path, permissions);
+  return ScratchActions::writeSettingsFile(path, permissions);
 }
 
 bool PlanActions::store(const char *section, const char *key, const std::string &value) {
   add(std::string("store [") + section + "] " + key + "=" + value);
-  return storeSetting(section, key, value);
+  return ScratchActions::store(section, key, value);
 }
 
 bool PlanActions::writeTemplate(const std::string &path, const char *const *,

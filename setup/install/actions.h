@@ -179,6 +179,9 @@ class ForwardingActions : public Actions {
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
+  // Into the scratch directory, which is the working directory.
+  bool writeSettingsFile(const std::string &path, const char *permissions) override;
+  bool store(const char *section, const char *key, const std::string &value) override;
   const std::string &workDir() const { return workDir_; }
 
  protected:

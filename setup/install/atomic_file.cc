@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -48,6 +50,15 @@ void syncDirectory(const std::string &path) {
 }
 
 }  // namespace
+
+std::optional<std::string> ReadWholeFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return text.str();
+}
 
 void RemoveStaleTemporaries(const std::string &path) {
   const std::string prefix = "." + baseOf(path) + kTemporaryMark;

@@ -24,6 +24,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 class AtomicFile {
@@ -77,6 +78,9 @@ class AtomicFile {
   struct stat old_ {};  // the replaced file's status, when existed_
   std::string problem_;
 };
+
+// The whole of the file at path, or nothing when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string &path);
 
 // Removes what a killed run may have left beside path: ".NAME.vx-XXXXXX".
 void RemoveStaleTemporaries(const std::string &path);

@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <optional>
-#include <sstream>
 
+#include "atomic_file.h"
 #include "file_writing.h"
 #include "form_tables.h"
 #include "templates.h"
@@ -21,14 +19,6 @@ namespace {
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 constexpr char kScratchPattern[] = "velorix-check-XXXXXX";
 constexpr unsigned kScriptMode = 0755;
-
-std::optional<std::string> readWhole(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string octal(unsigned mode) {
   char text[8];
@@ -63,8 +53,8 @@ std::string CheckActions::renderPath() {
 
 void CheckActions::compare(const std::string &path, const std::string &made, unsigned mode) {
   const std::string installed = resolve(path);
-  const auto want = readWhole(made);
-  const auto have = readWhole(installed);
+  const auto want = ReadWholeFile(made);
+  const auto have = ReadWholeFile(installed);
   struct stat st;
   if (!have || stat(installed.c_str(), &st) != 0) {
     add(path + ": missing");
@@ -77,19 +67,6 @@ void CheckActions::compare(const std::string &path, const std::string &made, uns
   if (S_ISREG(st.st_mode) && !throughLink && (st.st_mode & 07777) != mode)
     add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
         octal(mode));
-}
-
-bool CheckActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  // The scratch copy: the steps read back what they store in it.
-  if (WriteTemplateFile(path.c_str(), SetData, permissions, false) != WriteResult::kWritten)
-    return false;
-  SettingsReload();
-  return true;
-}
-
-bool CheckActions::store(const char *section, const char *key, const std::string &value) {
-  std::string buffer = value;
-  return SetParam(section, key, buffer.data()) != FALSE;
 }
 
 bool CheckActions::writeTemplate(const std::string &path, const char *const *lines,

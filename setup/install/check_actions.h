@@ -27,8 +27,6 @@ class CheckActions : public ScratchActions {
 
   bool begin() override;
   bool end(bool keepSettings) override;
-  bool writeSettingsFile(const std::string &path, const char *permissions) override;
-  bool store(const char *section, const char *key, const std::string &value) override;
   bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                      bool expand, const char *what) override;
   bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
