@@ -13,6 +13,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
 import harness  # noqa: E402
 
+write = harness.write_file
+
 TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
 PLAYBOOK = os.path.join(harness.source_dir(), "deploy", "ansible", "velorix.yml")
 SKIP = 77
@@ -23,13 +25,6 @@ failures = []
 def check(name, got, expected):
     if got != expected:
         failures.append(f"{name}:\n  got      {got!r}\n  expected {expected!r}")
-
-
-def write(path, text, mode=None):
-    with open(path, "w") as f:
-        f.write(text)
-    if mode is not None:
-        os.chmod(path, mode)
 
 
 def snapshot(root):

@@ -27,6 +27,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
 import harness  # noqa: E402
 
+write = harness.write_file
+
 TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
 RUN_TIMEOUT = 60          # seconds; a run that takes longer has hung
 SKIP = 77                 # CTest's skip status for this test
@@ -54,13 +56,6 @@ def fail(case, what):
 
 
 # ---- the product directory and the tool -----------------------------------
-
-def write(path, text, mode=None):
-    with open(path, "w") as f:
-        f.write(text)
-    if mode is not None:
-        os.chmod(path, mode)
-
 
 def make_product(path, bin_dir, user_files):
     """A product directory.  With user_files it also holds what a user may

@@ -136,6 +136,34 @@ def kill(proc):
     proc.wait()
 
 
+def write_file(path, text, mode=None):
+    """Writes text to path, with the permission bits mode when given."""
+    with open(path, "w") as f:
+        f.write(text)
+    if mode is not None:
+        os.chmod(path, mode)
+
+
+def read_file(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def unattended_env(**extra):
+    """The environment of a run without a display: no DISPLAY, SHELL /bin/sh."""
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    env["SHELL"] = "/bin/sh"
+    env.update(extra)
+    return env
+
+
+def run_tool(args, cwd, env=None, timeout=120):
+    """Runs velorix-setup with args in cwd and returns the completed process."""
+    tool = os.path.abspath(os.path.join(build_dir(), PROGRAM_NAME))
+    return subprocess.run([tool] + list(args), cwd=cwd, env=env or unattended_env(),
+                          capture_output=True, text=True, timeout=timeout)
+
+
 def make_scratch_dir(prefix):
     """A fresh directory for a test's files, by its real path."""
     return os.path.realpath(tempfile.mkdtemp(prefix=prefix))

@@ -15,27 +15,18 @@ real Setup window (under a private Xvfb) and the command line.
 import os
 import shutil
 import stat
-import subprocess
 import time
 import unittest
 
 import harness
 
-TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
-RUN_TIMEOUT = 120
 CLASS_FILE = "&classes\nZ z\n&hierarchy\nA b\n"
 
 
-def write(path, text, mode=None):
-    with open(path, "w") as f:
-        f.write(text)
-    if mode is not None:
-        os.chmod(path, mode)
-
-
-def read(path):
-    with open(path, errors="replace") as f:
-        return f.read()
+write = harness.write_file
+read = harness.read_file
+environment = harness.unattended_env
+run = harness.run_tool
 
 
 def make_product(path):
@@ -55,18 +46,6 @@ def files(root):
                 found[os.path.relpath(path, root)] = (stat.S_IMODE(os.lstat(path).st_mode),
                                                       f.read())
     return found
-
-
-def environment(**extra):
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    env["SHELL"] = "/bin/sh"
-    env.update(extra)
-    return env
-
-
-def run(args, cwd, env=None):
-    return subprocess.run([TOOL] + args, cwd=cwd, env=env or environment(), capture_output=True,
-                          text=True, timeout=RUN_TIMEOUT)
 
 
 class Answers(unittest.TestCase):

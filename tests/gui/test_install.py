@@ -38,16 +38,8 @@ INIT_LINES = 290
 PALETTE_LINES = 26
 
 
-def write(path, text, mode=None):
-    with open(path, "w") as f:
-        f.write(text)
-    if mode is not None:
-        os.chmod(path, mode)
-
-
-def read(path):
-    with open(path, errors="replace") as f:
-        return f.read()
+write = harness.write_file
+read = harness.read_file
 
 
 def mode(path):

@@ -9,14 +9,12 @@ byte: both must start from the same defaults and write the same things.
 """
 import os
 import stat
-import subprocess
 import sys
 import tempfile
 
 import harness
 
 TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
-RUN_TIMEOUT = 120
 
 failures = []
 
@@ -35,26 +33,14 @@ def make_product(path):
     write(os.path.join(path, "autodif.cc"), "int autodif_marker() { return 7; }\n")
 
 
-def write(path, text):
-    with open(path, "w") as f:
-        f.write(text)
+write = harness.write_file
+environment = harness.unattended_env
+run = harness.run_tool
 
 
 def read(path, mode="r"):
     with open(path, mode) as f:
         return f.read()
-
-
-def environment(**extra):
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    env["SHELL"] = "/bin/sh"
-    env.update(extra)
-    return env
-
-
-def run(args, cwd, env=None):
-    return subprocess.run([TOOL] + args, cwd=cwd, env=env or environment(),
-                          capture_output=True, text=True, timeout=RUN_TIMEOUT)
 
 
 def settings(path):
