@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,22 @@
 namespace {
 
 using vxtest::SettingsTest;
+
+// Runs write with files limited to limit bytes, as a full disk would cut
+// them (the writes fail with EFBIG, SIGXFSZ ignored), even for root.  False
+// when the limit cannot be set.
+bool WithFileSizeLimit(rlim_t limit, const std::function<void()> &write) {
+  struct rlimit saved {};
+  if (getrlimit(RLIMIT_FSIZE, &saved) != 0) return false;
+  struct rlimit small = saved;
+  small.rlim_cur = limit;
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  const bool set = setrlimit(RLIMIT_FSIZE, &small) == 0;
+  if (set) write();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  return set;
+}
 
 // The report of an undefined reference as the template words it.
 constexpr const char *kTranslnLine =
@@ -492,16 +509,9 @@ TEST_F(SettingsTest, SetParamReportsAFileThatCouldNotBeWritten) {
   ASSERT_EQ(Or(GetParamString("Paths", "KERNEL")), "/opt/velorix/");
   // A file size limit makes the core library's rewrite fail part way even
   // for root, who may write any file whatever its permissions.
-  struct rlimit saved {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit small = saved;
-  small.rlim_cur = 16;
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   char value[] = "a value that does not fit in sixteen bytes";
-  const Nlm_Boolean stored = SetParam("Paths", "KERNEL2", value);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
+  Nlm_Boolean stored = TRUE;
+  ASSERT_TRUE(WithFileSizeLimit(16, [&] { stored = SetParam("Paths", "KERNEL2", value); }));
   EXPECT_FALSE(stored);
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_EQ(Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0), 0u)
@@ -556,16 +566,10 @@ TEST_F(SettingsTest, SetParamTellsARewriteCutShortAfterTheKey) {
     text += "KEY" + std::to_string(i) + "=a value of the B section\n";
   WriteSettings(text);
   ASSERT_EQ(Or(GetParamString("A", "K")), "old");
-  struct rlimit saved {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit small = saved;
-  small.rlim_cur = 512;  // past [A] K, well before the end of [B]
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   char value[] = "new";
-  const Nlm_Boolean stored = SetParam("A", "K", value);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
+  Nlm_Boolean stored = TRUE;
+  // Past [A] K, well before the end of [B].
+  ASSERT_TRUE(WithFileSizeLimit(512, [&] { stored = SetParam("A", "K", value); }));
   EXPECT_NE(FileText().find("K=new\n"), std::string::npos);  // the key made it
   EXPECT_FALSE(stored);
   ASSERT_EQ(Shown().size(), 1u);

@@ -13,7 +13,6 @@ real Setup window (under a private Xvfb) and the command line.
   a generated file is edited, a mode changed or a source made newer.
 """
 import os
-import shutil
 import stat
 import time
 import unittest
