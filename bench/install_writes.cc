@@ -5,17 +5,22 @@
  *   install_writes PATH-TO-velorix-setup
  *
  * The core library rewrites the whole settings file at every change, so
- * the procedure implies one rewrite per stored key, one per template line
- * expanded through the scratch key [TMP] TMP, and one per removal of the
- * [TMP] section, besides the one write of the settings template itself.
+ * the procedure implies one rewrite per stored key, besides the one write
+ * of the settings template itself and its placement; template lines are
+ * expanded in memory and write nothing.
  * The installation runs unattended under strace in a temporary product
  * directory; every successful open of .velorixrc for writing is counted.
- * Exit status 1 when the two counts differ.
+ * Then fresh Full installations and the compile of autodif.cc alone, with
+ * the same command, are timed in turns; the medians are printed
+ * ("install_ms", "compile_ms").  Exit status 1 when the two counts differ.
  */
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <vector>
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +30,7 @@
 #include <sstream>
 #include <string>
 
-#include "templates.h"
-#include "form_tables.h"
+#include "form_fields.h"
 
 namespace {
 
@@ -35,9 +39,6 @@ namespace {
 constexpr int kPathAndCompilerKeys = 6;
 // CLASSCUR and CLASSFILECUR, stored when "&hierarchy" names a class.
 constexpr int kClassKeys = 2;
-// The compile script and the system header are expanded; the
-// interface-strings file and the palette are written as they stand.
-constexpr int kExpandedFiles = 2;
 
 // The temporary name a whole file is written under before it is renamed
 // to .velorixrc: "..velorixrc.vx-" and six characters.
@@ -64,6 +65,22 @@ bool OpensSettingsForWriting(const std::string &line) {
   const std::size_t result = line.rfind(") = ");
   return result != std::string::npos && result + 4 < line.size() &&
          std::isdigit(static_cast<unsigned char>(line[result + 4]));
+}
+
+// Rounds of the timing: each times one installation and one compile.
+constexpr int kTimedRounds = 15;
+
+// Wall time of command through the shell, in milliseconds.
+double Timed(const std::string &command) {
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) return -1;
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 void Write(const std::filesystem::path &path, const std::string &text) {
@@ -104,26 +121,45 @@ int Run(const std::string &tool) {
   settings << settingsFile.rdbuf();
   const bool classStored = settings.str().find("CLASSCUR=A") != std::string::npos;
 
-  const int storedKeys =
-      kPathAndCompilerKeys + kAdjustRecords + (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
-  const int expandedLines = static_cast<int>(kCompileRhsLines - 1 + kIncludeRhsLines);
-  const int removals = kExpandedFiles;
+  const int storedKeys = kPathAndCompilerKeys + static_cast<int>(kAdjustRecords) +
+                         (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
   // The template is written whole under a temporary name in the scratch
   // directory, and the finished file goes into place the same way.
   const int templateWrite = 1;
   const int placement = 1;
-  const int implied = storedKeys + expandedLines + removals + templateWrite + placement;
+  const int implied = storedKeys + templateWrite + placement;
 
   std::printf("installation exit status: %d%s\n", WEXITSTATUS(status),
               compiled ? "" : " (autodif.o not compiled: AUTODIFOPT stored)");
   std::printf("settings-file writes measured: %d\n", writes);
   std::printf(
-      "settings-file writes implied:  %d = %d stored keys + %d expanded lines + %d [TMP] removals"
-      " + %d template write + %d placement\n",
-      implied, storedKeys, expandedLines, removals, templateWrite, placement);
+      "settings-file writes implied:  %d = %d stored keys + %d template write + %d placement\n",
+      implied, storedKeys, templateWrite, placement);
+
+  // A fresh Full installation each round: nothing of the one before is
+  // left but the product's own files.
+  const std::string install = "cd '" + dir.string() +
+                              "' && rm -f .velorixrc* filenums.vpf init.vpf CompRhs vel_sys.h "
+                              "palette.vpf autodif.o && : >.velorixrc && env -u DISPLAY "
+                              "SHELL=/bin/sh '" +
+                              tool + "' --unattended --full --shell-style csh >/dev/null 2>&1";
+  const std::string compile = "cd '" + dir.string() +
+                              "' && rm -f autodif.o && c++ -c -o autodif.o autodif.cc  -O2 -fPIC "
+                              "-lc -lm >/dev/null 2>&1";
+  std::vector<double> installs, compiles;
+  for (int round = 0; round < kTimedRounds; ++round) {
+    installs.push_back(Timed(install));
+    compiles.push_back(Timed(compile));
+  }
+  const bool timed =
+      std::none_of(installs.begin(), installs.end(), [](double t) { return t < 0; }) &&
+      std::none_of(compiles.begin(), compiles.end(), [](double t) { return t < 0; });
+  std::printf("install_ms %.1f\ncompile_ms %.1f\n", Median(installs), Median(compiles));
+
   std::error_code ignored;
   fs::remove_all(dir, ignored);
-  if (WEXITSTATUS(status) != 0 || writes == 0) {
+  if (!timed) std::printf("the timed installation or compile failed\n");
+  if (WEXITSTATUS(status) != 0 || writes == 0 || !timed) {
     std::printf("the installation did not run as expected\n");
     return 1;
   }

@@ -88,6 +88,12 @@ def main():
     implied = re.search(r"implied: +(\d+)", text)
     ok = measured is not None and implied is not None and measured.group(1) == implied.group(1)
     print("measured = implied: " + verdict(ok, "no more writes than the procedure implies"))
+    writes = int(measured.group(1)) if measured else 0
+    print(f"settings-file writes {writes}: " + verdict(0 < writes <= 13, "<= 13"))
+    install_ms = float(re.search(r"install_ms ([0-9.]+)", text).group(1))
+    compile_ms = float(re.search(r"compile_ms ([0-9.]+)", text).group(1))
+    print(f"Full installation {install_ms:.1f} ms, its compile alone {compile_ms:.1f} ms: "
+          f"{install_ms / compile_ms:.2f}x   " + verdict(install_ms <= 1.5 * compile_ms, "<= 1.5x"))
 
     print()
     if missed:

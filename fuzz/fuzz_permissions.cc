@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (mode != expected) std::abort();
 
   static const char *const kLines[] = {"first line", "$(Paths.KERNEL)", nullptr};
-  if (!CreateFile("written.txt", kLines, text, FALSE)) std::abort();
+  if (!CreateFile("written.txt", kLines, text, false).ok()) std::abort();
   struct stat written {};
   if (stat("written.txt", &written) != 0 || (written.st_mode & 07777) != mode) std::abort();
   return 0;

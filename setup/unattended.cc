@@ -25,7 +25,6 @@
 #include <string>
 #include <vector>
 
-#include "form_defaults.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "tuning_fields.h"
@@ -34,6 +33,7 @@
 #include "actions.h"
 #include "answers.h"
 #include "check_actions.h"
+#include "form_fields.h"
 #include "form_tables.h"
 #include "message_route.h"
 #include "record_actions.h"
@@ -42,13 +42,11 @@
 namespace {
 
 constexpr const char *kProgram = "velorix-setup";
-constexpr const char *kShellPathTooLong =
-    "The value of SHELL and the shell options together are too long for the\n"
-    "compile script's first line.  Give it with --shell-path.";
 
-// The defaults that the usage text names come from form_defaults.h, so
+// The defaults that the usage text names come from the field table, so
 // that the text cannot go on naming a value the window no longer starts with.
-std::string shown(const char *initial) {
+std::string shown(Field field) {
+  const char *initial = FieldRow(field).initial;
   return *initial == '\0' ? std::string("empty") : "\"" + std::string(initial) + "\"";
 }
 
@@ -81,16 +79,16 @@ std::string usage() {
              "  --kernel DIR          VELORIX directory (default for --full: the current\n"
              "                        directory; --user needs it)\n"
              "  --include TEXT        C compiler include options (default: ") +
-         shown(kInitialInclude) +
+         shown(Field::kInclude) +
          ")\n"
          "  --libs TEXT           C compiler libraries (default: " +
-         shown(kInitialLibraries) +
+         shown(Field::kLibraries) +
          ")\n"
          "  --cpp-name TEXT       C++ compiler (default: " +
-         shown(kInitialCppName) +
+         shown(Field::kCppName) +
          ")\n"
          "  --cpp-options TEXT    C++ compiler options (default: " +
-         shown(kInitialCppOptions) +
+         shown(Field::kCppOptions) +
          ")\n"
          "  --printer TEXT        printer command (default from the settings template)\n"
          "  --previewer TEXT      PostScript previewer (default from the template)\n"
@@ -121,35 +119,31 @@ std::string usage() {
          "understood, 3 no X display for the window.\n";
 }
 
-// Options that take a value, and the form field that each sets: a field
-// named as messages name it (form_tables.h), or a Tuning field by its
-// Adjust record.
-struct ValueOption {
-  const char *name;
-  int tuning;         // index into Adjust, or -1
-  const char *field;  // NULL for a Tuning field
-};
-constexpr ValueOption kValueOptions[] = {
-    {"--kernel", -1, kFieldKernel},
-    {"--include", -1, kFieldInclude},
-    {"--libs", -1, kFieldLibraries},
-    {"--cpp-name", -1, kFieldCppName},
-    {"--cpp-options", -1, kFieldCppOptions},
-    {"--printer", 0, nullptr},
-    {"--previewer", 1, nullptr},
-    {"--differentiator", 2, nullptr},
-    {"--shell-style", -1, kFieldShellStyle},
-    {"--shell-path", -1, kFieldShellPath},
-    {"--answers", -1, nullptr},
-    {"--save-answers", -1, nullptr},
-    {"--log", -1, nullptr},
-};
-constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check", "--full",
-                                        "--user",       "--notify",  "--help",  "--version"};
+// Options that take a value besides the form's own (the field table's).
+constexpr const char *kFileOptions[] = {"--answers", "--save-answers", "--log"};
+// Options without a value besides the form's own (--full, --notify).
+constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check",
+                                        "--user",       "--help",    "--version"};
 // The window's X options: kept apart, and handed to the toolkit.
 constexpr const char *kXOptions[] = {"-display", "-geometry", "-xrm"};
-// Options that set a value of the form.
-constexpr const char *kFormFlags[] = {"--full", "--user", "--notify"};
+
+// Whether name is an option that takes a value.
+bool takesValue(const std::string &name) {
+  for (const char *option : kFileOptions) {
+    if (name == option) return true;
+  }
+  const FormField *field = FieldByOption(name);
+  return field != nullptr && field->type != FieldType::kKind && field->type != FieldType::kYesNo;
+}
+
+// Whether name is an option without a value.
+bool isFlag(const std::string &name) {
+  for (const char *option : kFlagOptions) {
+    if (name == option) return true;
+  }
+  const FormField *field = FieldByOption(name);
+  return field != nullptr && (field->type == FieldType::kKind || field->type == FieldType::kYesNo);
+}
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
@@ -174,16 +168,6 @@ class MessagePrinter : public MessageListener {
   bool printed_ = false;
 };
 
-// The option that sets the form field named field, or NULL.
-const char *optionFor(const char *field) {
-  if (field == nullptr) return nullptr;
-  for (const ValueOption &option : kValueOptions) {
-    const char *name = option.tuning >= 0 ? Adjust[option.tuning].label : option.field;
-    if (std::strcmp(name, field) == 0) return option.name;
-  }
-  return nullptr;
-}
-
 // A path as the reader can find it: without "." and ".." steps.
 std::string shownPath(const std::string &path) {
   return std::filesystem::path(path).lexically_normal().string();
@@ -194,9 +178,20 @@ std::string shownPath(const std::string &path) {
 std::string subjectLine(const MessageSubject &about) {
   std::string line;
   if (!about.path.empty()) line = "path: " + shownPath(about.path);
-  const char *option = optionFor(about.field);
-  if (option != nullptr) line += (line.empty() ? "option: " : ", option: ") + std::string(option);
+  std::string options;
+  for (const Field field : about.fields)
+    options += (options.empty() ? "" : ", ") + std::string(FieldRow(field).option);
+  if (!options.empty()) line += (line.empty() ? "" : ", ") + std::string("option: ") + options;
   return line.empty() ? line : "  " + line;
+}
+
+// A field the form refuses, told as the procedure tells it, with the
+// option that sets it; the command line is not taken.
+int refusedField(const FormProblem &problem) {
+  MessagePrinter printer;
+  printer.print(problem.message.c_str());
+  std::fprintf(stderr, "%s\n", subjectLine({"", problem.fields}).c_str());
+  return kExitBadOptions;
 }
 
 // Shows the procedure's messages on standard error, each with the line
@@ -210,21 +205,17 @@ class PrintingActions : public ForwardingActions {
     printer_.print(text.c_str());
     // The run works in a scratch directory: a relative path belongs to
     // the directory being installed.
-    const std::string line = subjectLine({resolve(about.path), about.field});
+    const std::string line = subjectLine({resolve(about.path), about.fields});
     if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
-    lastField_ = about.field;
-    anyShown_ = true;
+    lastFields_ = about.fields;
   }
 
-  // The field of the last message shown, or NULL.
-  const char *lastField() const { return lastField_; }
-  // Whether any message was shown.
-  bool anyShown() const { return anyShown_; }
+  // The fields of the last message shown.
+  const std::vector<Field> &lastFields() const { return lastFields_; }
 
  private:
   MessagePrinter &printer_;
-  const char *lastField_ = nullptr;
-  bool anyShown_ = false;
+  std::vector<Field> lastFields_;
 };
 
 // Says, after a Full installation whose product directory came from
@@ -232,14 +223,19 @@ class PrintingActions : public ForwardingActions {
 // directory.
 void explainStop(const InstallForm &form, InstallOutcome outcome, bool kernelGiven,
                  const PrintingActions &printing) {
-  const char *field = printing.lastField();
-  if (outcome == InstallOutcome::Stopped && form.full && !kernelGiven && field != nullptr &&
-      std::strcmp(field, kFieldKernel) == 0)
+  const std::vector<Field> &fields = printing.lastFields();
+  if (outcome == InstallOutcome::Stopped && form.full && !kernelGiven &&
+      std::find(fields.begin(), fields.end(), Field::kKernel) != fields.end())
     std::fprintf(stderr, "%s\n", kFullTakesTheDirectory);
 }
 
 int badOptions(const std::string &problem) {
-  std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, problem.c_str());
+  // One fault a line; an answer file may have several.
+  std::size_t start = 0;
+  for (std::size_t end = problem.find('\n'); end != std::string::npos;
+       start = end + 1, end = problem.find('\n', start))
+    std::fprintf(stderr, "%s: %s\n", kProgram, problem.substr(start, end - start).c_str());
+  std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, problem.substr(start).c_str());
   return kExitBadOptions;
 }
 
@@ -251,9 +247,7 @@ struct CommandLine {
   bool hasValue(const char *name) const { return values.count(name) != 0; }
   // Whether a value of the form is given (an option or an answer file).
   bool setsForm() const {
-    for (const char *flag : kFormFlags) {
-      if (has(flag)) return true;
-    }
+    if (has("--full") || has("--user") || has("--notify")) return true;
     for (const auto &[name, value] : values) {
       if (name != "--save-answers" && name != "--log") return true;
     }
@@ -282,8 +276,7 @@ bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
       value = arg.substr(eq + 1);
     }
     bool known = false;
-    for (const ValueOption &option : kValueOptions) {
-      if (name != option.name) continue;
+    if (takesValue(name)) {
       known = true;
       if (!inlineValue) {
         // The next argument is the value even when it begins with "-":
@@ -299,8 +292,7 @@ bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
         return false;
       }
     }
-    for (const char *flag : kFlagOptions) {
-      if (name != flag) continue;
+    if (isFlag(name)) {
       known = true;
       if (inlineValue) {
         *problem = "option " + name + " takes no value";
@@ -320,17 +312,15 @@ bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   return true;
 }
 
+constexpr const char *kShellPathTooLong =
+    "The value of SHELL and the shell options together are too long for the\n"
+    "compile script's first line.  Give it with --shell-path.";
+
 int styleNumber(const std::string &name) {
   for (int i = 0; i < kShellRecords; ++i) {
     if (name == shells[i].name) return i + 1;
   }
   return 0;
-}
-
-std::string workingDirectory() {
-  std::error_code error;
-  const std::filesystem::path cwd = std::filesystem::current_path(error);
-  return error ? std::string() : cwd.string();
 }
 
 // Builds the record from the options over the window's initial values.
@@ -357,34 +347,7 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
   ApplyAnswers(answers, form);
   form->full = full;
 
-  auto value = [&line](const char *name, std::string *target) {
-    auto found = line.values.find(name);
-    if (found != line.values.end()) *target = found->second;
-  };
-  value("--kernel", &form->kernel);
-  if (FindRefusedPathCharacter(form->kernel) != std::string::npos) {
-    *problem =
-        std::string("--kernel may not hold a blank, a backslash, a comma, a control character "
-                    "or any of ") +
-        kShellSpecialCharacters;
-    return false;
-  }
-  value("--include", &form->include);
-  value("--libs", &form->lib);
-  value("--cpp-name", &form->cppName);
-  value("--cpp-options", &form->cppOptions);
-  for (const ValueOption &option : kValueOptions) {
-    if (option.tuning < 0) continue;
-    auto found = line.values.find(option.name);
-    if (found == line.values.end()) continue;
-    if (!form->tuning[option.tuning]) {
-      *problem = std::string("the settings template has no ") + Adjust[option.tuning].label +
-                 " setting for " + option.name;
-      return false;
-    }
-    form->tuning[option.tuning] = found->second;
-  }
-  auto style = line.values.find("--shell-style");
+  const auto style = line.values.find(FieldRow(Field::kShellStyle).option);
   if (style != line.values.end()) {
     form->shellStyle = styleNumber(style->second);
     if (form->shellStyle == 0) {
@@ -393,11 +356,22 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
     }
     // As picking a style in the window does: the path follows the style.
     const ShellRecord &record = shells[form->shellStyle - 1];
-    if (!ShellPathText(std::getenv("SHELL"), record.name, record.options, &form->shellPath) &&
-        line.values.count("--shell-path") == 0)
+    if (!ShellPathText(std::getenv("SHELL"), record.name, record.options,
+                       &form->text(Field::kShellPath)) &&
+        line.values.count(FieldRow(Field::kShellPath).option) == 0)
       Nlm_Message(MSG_OK, "%s", kShellPathTooLong);
   }
-  value("--shell-path", &form->shellPath);
+  for (const FormField &field : kFormFields) {
+    if (field.type != FieldType::kText) continue;
+    const auto found = line.values.find(field.option);
+    if (found == line.values.end()) continue;
+    if (field.tuning && !form->has(field.id)) {
+      *problem = std::string("the settings template has no ") + field.label + " setting for " +
+                 field.option;
+      return false;
+    }
+    form->text(field.id) = found->second;
+  }
   if (line.has("--notify")) form->noticeConsent = true;
   return true;
 }
@@ -449,32 +423,6 @@ int install(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bo
 
 }  // namespace
 
-InstallForm InitialForm(bool full, std::string *problem) {
-  InstallForm form;
-  form.kernel = kInitialKernel;
-  form.include = kInitialInclude;
-  form.lib = kInitialLibraries;
-  form.cppName = kInitialCppName;
-  form.cppOptions = kInitialCppOptions;
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    // A key found twice makes two fields; the record keeps the last.
-    const std::vector<const char *> values =
-        TemplateValues(SetData, kSetDataLines, Adjust[i].section, Adjust[i].key);
-    if (!values.empty()) form.tuning[i] = values.back();
-  }
-  form.full = full;
-  if (full) form.kernel = workingDirectory();
-  const char *shell = std::getenv("SHELL");
-  const ShellDetection detected = DetectShellStyle(kShellListFile, shell);
-  if (problem != nullptr) *problem = detected.problem;
-  form.shellStyle = detected.style;
-  const ShellRecord &record = shells[form.shellStyle - 1];
-  if (!ShellPathText(shell, record.name, record.options, &form.shellPath) && problem != nullptr &&
-      problem->empty())
-    *problem = kShellPathTooLong;
-  return form;
-}
-
 CommandLineRun RunCommandLine(int argc, char **argv) {
   CommandLineRun run;
   auto finish = [&run](int status) {
@@ -511,6 +459,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     InstallForm form;
     if (line.setsForm()) {
       if (!formFromOptions(line, &form, &problem, false)) return finish(badOptions(problem));
+      if (const auto refused = CheckFields(form)) return finish(refusedField(*refused));
       run.window.preset = form;
     }
     const auto value = [&line](const char *name) {
@@ -531,6 +480,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   const MessageRoute route(printer);
   InstallForm form;
   if (!formFromOptions(line, &form, &problem, true)) return finish(badOptions(problem));
+  if (const auto refused = CheckFields(form)) return finish(refusedField(*refused));
   const bool kernelGiven = line.hasValue("--kernel") || line.hasValue("--answers");
   if (line.hasValue("--save-answers") &&
       !SaveAnswers(line.values.at("--save-answers"), form, &problem)) {

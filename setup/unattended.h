@@ -17,13 +17,6 @@ constexpr int kExitDone = 0;        // installed (messages may have been shown)
 constexpr int kExitStopped = 1;     // a message stopped the installation
 constexpr int kExitBadOptions = 2;  // the command line was not understood
 
-// The form as the Setup window starts it, switched to Full or User the
-// way the installation switch does it: Full puts the current directory
-// into the product directory.  Shell style and path come from SHELL and
-// "shells.vel"; the Tuning values from the settings template.  problem
-// receives a message from shell detection, if any.
-InstallForm InitialForm(bool full, std::string *problem);
-
 // What the command line comes to: an exit status, or the window to open.
 struct CommandLineRun {
   bool openWindow = false;

@@ -7,18 +7,17 @@
  * refused before they reach it.
  */
 #include <pwd.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 
+#include "settings_lines.h"
 #include "settings_messages.h"
 #include "utility.h"
 
@@ -60,58 +59,20 @@ bool writable(const std::string &path) {
   return access(dir.c_str(), W_OK) == 0;
 }
 
-std::string trimmed(const std::string &text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool sameName(const std::string &a, const char *b) {
-  return b != nullptr && strcasecmp(a.c_str(), b) == 0;
+bool sameName(std::string_view a, const char *b) {
+  return b != nullptr && vx::SameSettingsName(a, b);
 }
 
 // What the file on disk says about [section] key: how often the section
 // header occurs, whether the key is there, and its value as written.  The
 // first of two equal sections or keys counts, as in the core library.
 struct OnDisk {
-  bool readable = false;
   int sections = 0;
   bool key = false;
   std::string value;
 };
 
-OnDisk lookOnDisk(const std::string &path, const char *section, const char *key) {
-  OnDisk found;
-  std::ifstream file(path);
-  if (!file) return found;
-  found.readable = true;
-  bool inSection = false;
-  bool sectionDone = false;
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') {
-      const std::string name = line.substr(
-          1, line.find(']') == std::string::npos ? std::string::npos : line.find(']') - 1);
-      if (inSection) sectionDone = true;
-      const bool same = sameName(name, section);
-      found.sections += same ? 1 : 0;
-      inSection = !sectionDone && same;
-      continue;
-    }
-    if (!inSection || key == nullptr || found.key || line.empty() || line[0] == ';') continue;
-    const std::size_t equals = line.find('=');
-    if (equals == std::string::npos || !sameName(trimmed(line.substr(0, equals)), key)) continue;
-    found.key = true;
-    found.value = line.substr(equals + 1);
-  }
-  return found;
-}
-
-// The core library reads at most this many characters of a physical line.
-constexpr std::size_t kMaxFileLine = VX_SETTINGS_LINE_MAX;
-
-// What a settings file holds, counted as the core library reads it: a
-// physical line of more than kMaxFileLine characters is read as two.
+// What a settings file holds, counted as the core library reads it.
 // Comment lines, blank lines and lines before the first section are not
 // counted (the core library drops the last two when it rewrites).
 struct Census {
@@ -123,40 +84,36 @@ struct Census {
   int keysInSection = 0;      // keys of the first [section]
 };
 
-Census countLines(const std::string &text, const char *section, const char *key) {
-  Census census;
+// Reads text once for both: what it says about [section] key, and how
+// much it holds.
+void survey(std::string_view text, const char *section, const char *key, OnDisk *found,
+            Census *census) {
   bool inFirst = false;
   bool firstDone = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    for (std::size_t piece = start; piece < end || piece == start; piece += kMaxFileLine) {
-      std::string line = text.substr(piece, std::min(end - piece, kMaxFileLine));
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty() && line[0] == '[') {
-        ++census.sections;
-        const std::size_t close = line.find(']');
-        const bool same = sameName(
-            line.substr(1, close == std::string::npos ? std::string::npos : close - 1), section);
-        if (inFirst) firstDone = true;
-        inFirst = same && !firstDone && !census.sectionThere;
-        census.sectionThere = census.sectionThere || same;
-        census.sameSections += same ? 1 : 0;
-      } else if (census.sections > 0 && !trimmed(line).empty() && line[0] != ';') {
-        ++census.keys;
-        if (inFirst) {
-          ++census.keysInSection;
-          const std::size_t equals = line.find('=');
-          if (key != nullptr && sameName(trimmed(line.substr(0, equals)), key))
-            census.keyThere = true;
-        }
-      }
-      if (end - piece <= kMaxFileLine) break;
+  vx::ForEachSettingsLine(text, [&](std::string_view raw) {
+    const vx::SettingsLine line = vx::ReadSettingsLine(raw);
+    if (line.kind == vx::SettingsLine::Kind::kSection) {
+      const bool same = sameName(line.name, section);
+      ++census->sections;
+      found->sections += same ? 1 : 0;
+      if (inFirst) firstDone = true;
+      inFirst = same && !firstDone && !census->sectionThere;
+      census->sectionThere = census->sectionThere || same;
+      census->sameSections += same ? 1 : 0;
+      return;
     }
-    start = end + 1;
-  }
-  return census;
+    if (line.kind != vx::SettingsLine::Kind::kKey || census->sections == 0) return;
+    ++census->keys;
+    if (!inFirst) return;
+    ++census->keysInSection;
+    if (!sameName(line.name, key)) return;
+    census->keyThere = true;
+    if (line.hasEquals && !found->key) {
+      found->key = true;
+      // As written: the value's own blanks are part of what was stored.
+      found->value = std::string(raw.substr(raw.find('=') + 1));
+    }
+  });
 }
 
 // The whole of the file at path, or nothing when it cannot be read.
@@ -272,7 +229,9 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
     vx::reportNotWritten(path, section, key);
     return FALSE;
   }
-  const Census counted = before ? countLines(*before, section, key) : Census{};
+  OnDisk ignored;
+  Census counted;
+  if (before) survey(*before, section, key, &ignored, &counted);
   if (!Nlm_SetAppParam(VX_SETTINGS_BASE, section, key, key != nullptr ? value : nullptr)) {
     // Removing a section that is not there changes nothing: no failure to
     // tell the user about.
@@ -282,8 +241,11 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
   }
   // The core library says TRUE once its copy in memory changed, whether
   // or not the file could be rewritten: look at the file itself.
-  const OnDisk disk = lookOnDisk(path, section, key);
-  bool stored = disk.readable;
+  const auto after = readText(path);
+  OnDisk disk;
+  Census now;
+  if (after) survey(*after, section, key, &disk, &now);
+  bool stored = after.has_value();
   if (key == nullptr) {
     stored = stored && (disk.sections == 0 || disk.sections < counted.sameSections);
   } else if (value == nullptr) {
@@ -304,10 +266,8 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
       expected.sections += counted.sectionThere ? 0 : 1;
       expected.keys += counted.keyThere ? 0 : 1;
     }
-    const auto after = readText(path);
-    const Census now = after ? countLines(*after, section, key) : Census{};
-    stored = after && (after->empty() || after->back() == '\n') &&
-             now.sections >= expected.sections && now.keys >= expected.keys;
+    stored = (after->empty() || after->back() == '\n') && now.sections >= expected.sections &&
+             now.keys >= expected.keys;
   }
   if (!stored) {
     // The copy in memory now holds what the disk lacks; dropping it keeps

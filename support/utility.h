@@ -5,10 +5,11 @@
  * Four concerns, each in its own source file:
  *   settings    the per-user settings file ".velorixrc" with $(Section.KEY)
  *               references, "~" line breaks, the "`" empty mark and checked
- *               printf-style values (settings.cc, format.cc);
+ *               printf-style values (settings_read.cc, settings_expand.cc,
+ *               settings_write.cc, settings_messages.cc, format.cc);
  *   strings     trimming, substituting and inserting text, the working
  *               directory, file dialogs, commands and events (strings.cc,
- *               directory.cc, events.cc);
+ *               directory.cc, file_dialogs.cc, commands.cc, events.cc);
  *   descriptor  the line reader of description files (descriptor.cc,
  *               text_width.cc);
  *   registry    shared libraries loaded by settings key (registry.cc).

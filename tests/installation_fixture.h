@@ -127,16 +127,17 @@ class Installation : public vxtest::ScratchTest {
   // The form as the window starts it, with the stand-in compiler.
   InstallForm Form(bool full) const {
     InstallForm form;
-    form.kernel = product_.string();
-    form.lib = "-lc -lm";
-    form.cppName = (bin_ / "fakecc").string();
-    form.cppOptions = " -O2 -fPIC -lc -lm";
-    form.tuning[0] = "lpr %s";
-    form.tuning[1] = "ghostview -a5 -magstep 0 %s";
-    form.tuning[2] = "maple -q <%s >tmp.mo";
+    form.text(Field::kKernel) = product_.string();
+    form.text(Field::kInclude) = "";
+    form.text(Field::kLibraries) = "-lc -lm";
+    form.text(Field::kCppName) = (bin_ / "fakecc").string();
+    form.text(Field::kCppOptions) = " -O2 -fPIC -lc -lm";
+    form.text(Field::kPrinter) = "lpr %s";
+    form.text(Field::kPreviewer) = "ghostview -a5 -magstep 0 %s";
+    form.text(Field::kDifferentiator) = "maple -q <%s >tmp.mo";
     form.full = full;
     form.shellStyle = 2;
-    form.shellPath = "/bin/sh ";
+    form.text(Field::kShellPath) = "/bin/sh ";
     return form;
   }
 

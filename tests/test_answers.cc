@@ -23,11 +23,13 @@ class AnswersTest : public vxtest::ScratchTest {
   // The form as the window starts it, Tuning fields included.
   static InstallForm Initial() {
     InstallForm form;
-    form.lib = "-lc -lm";
-    form.cppName = "c++";
-    form.cppOptions = " -O2 -fPIC -lc -lm";
-    form.tuning = {std::string("lpr %s"), std::string("gv %s"), std::string("maple")};
-    form.shellPath = "/bin/csh -f";
+    form.text(Field::kLibraries) = "-lc -lm";
+    form.text(Field::kCppName) = "c++";
+    form.text(Field::kCppOptions) = " -O2 -fPIC -lc -lm";
+    form.text(Field::kPrinter) = "lpr %s";
+    form.text(Field::kPreviewer) = "gv %s";
+    form.text(Field::kDifferentiator) = "maple";
+    form.text(Field::kShellPath) = "/bin/csh -f";
     form.noticeBoxExists = true;
     return form;
   }
@@ -44,23 +46,30 @@ class AnswersTest : public vxtest::ScratchTest {
 };
 
 bool SameForm(const InstallForm &a, const InstallForm &b) {
-  return a.kernel == b.kernel && a.include == b.include && a.lib == b.lib &&
-         a.cppName == b.cppName && a.cppOptions == b.cppOptions && a.tuning == b.tuning &&
-         a.full == b.full && a.shellStyle == b.shellStyle && a.shellPath == b.shellPath &&
+  return a.text(Field::kKernel) == b.text(Field::kKernel) &&
+         a.text(Field::kInclude) == b.text(Field::kInclude) &&
+         a.text(Field::kLibraries) == b.text(Field::kLibraries) &&
+         a.text(Field::kCppName) == b.text(Field::kCppName) &&
+         a.text(Field::kCppOptions) == b.text(Field::kCppOptions) && a.texts == b.texts &&
+         a.full == b.full && a.shellStyle == b.shellStyle &&
+         a.text(Field::kShellPath) == b.text(Field::kShellPath) &&
          a.noticeConsent == b.noticeConsent;
 }
 
 TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
   InstallForm form = Initial();
   form.full = true;
-  form.kernel = "/opt/velorix";
-  form.include = "";                                // empty, not left out
-  form.lib = " \t-lm ; -lc # \"quoted\" \\ back ";  // blanks, comment marks, escapes
-  form.cppOptions = std::string(" ") + std::string(240, 'o') + " ";  // longer than a line
-  form.tuning[0] = "lpr -P\"a b\" %s";
-  form.tuning[2] = "maple -q <%s >tmp.mo;grep '[ts][0-9]* =' tmp.mo|sort ;" + std::string(150, 'x');
+  form.text(Field::kKernel) = "/opt/velorix";
+  form.text(Field::kInclude) = "";  // empty, not left out
+  form.text(Field::kLibraries) =
+      " \t-lm ; -lc # \"quoted\" \\ back ";  // blanks, comment marks, escapes
+  form.text(Field::kCppOptions) =
+      std::string(" ") + std::string(240, 'o') + " ";  // longer than a line
+  form.text(Field::kPrinter) = "lpr -P\"a b\" %s";
+  form.text(Field::kDifferentiator) =
+      "maple -q <%s >tmp.mo;grep '[ts][0-9]* =' tmp.mo|sort ;" + std::string(150, 'x');
   form.shellStyle = 2;
-  form.shellPath = "/bin/sh ";
+  form.text(Field::kShellPath) = "/bin/sh ";
   form.noticeConsent = true;
   std::string saveProblem;
   ASSERT_TRUE(SaveAnswers("saved.ini", form, &saveProblem)) << saveProblem;
@@ -77,8 +86,8 @@ TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
   InstallForm back = Initial();
   ApplyAnswers(answers, &back);
   EXPECT_TRUE(SameForm(back, form)) << text;
-  EXPECT_EQ(back.lib, form.lib);
-  EXPECT_EQ(back.tuning[2], form.tuning[2]);
+  EXPECT_EQ(back.text(Field::kLibraries), form.text(Field::kLibraries));
+  EXPECT_EQ(back.text(Field::kDifferentiator), form.text(Field::kDifferentiator));
 }
 
 TEST_F(AnswersTest, KeysLeftOutKeepTheFormsValuesAndTheFileNeedsNoQuotes) {
@@ -88,9 +97,9 @@ TEST_F(AnswersTest, KeysLeftOutKeepTheFormsValuesAndTheFileNeedsNoQuotes) {
   ASSERT_TRUE(ReadAnswers("a.ini", &answers, &problem)) << problem;
   InstallForm form = Initial();
   ApplyAnswers(answers, &form);
-  EXPECT_EQ(form.kernel, "/opt/v");
+  EXPECT_EQ(form.text(Field::kKernel), "/opt/v");
   EXPECT_EQ(form.shellStyle, 2);
-  EXPECT_EQ(form.cppOptions, " -O2 -fPIC -lc -lm");
+  EXPECT_EQ(form.text(Field::kCppOptions), " -O2 -fPIC -lc -lm");
   EXPECT_FALSE(form.full);
 }
 
@@ -106,8 +115,9 @@ TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
       {head + "shell-style = bash\n", "a.ini:4: bad value of shell-style: 'bash' (csh or ksh)"},
       {head + "notify = maybe\n", "a.ini:4: bad value of notify: 'maybe' (yes or no)"},
       {head + "kernel = \"/opt/my velorix\"\n",
-       "a.ini:4: the VELORIX directory may not hold a blank, a backslash, a comma, a control "
-       "character or any of ;&|<>()'\"*?[]#!{}$"},
+       "a.ini:4: the value of kernel must not contain blanks, backslashes, commas, control "
+       "characters or any of ;&|<>()'\"*?[]#!{}$: the compile script's shell would interpret "
+       "them."},
       {head + "cpp-options = \"" + std::string(119, 'o') + "\"\n    \"" + std::string(119, 'o') +
            "\"\n    \"" + std::string(119, 'o') + "\"\n",
        "a.ini:4: the value of cpp-options is too long for the settings file, which holds at most "

@@ -56,7 +56,7 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
 
   // Other answers than those installed: the settings file and the script.
   InstallForm other = form;
-  other.lib = "-lm";
+  other.text(Field::kLibraries) = "-lm";
   EXPECT_EQ(Check(other),
             (std::vector<std::string>{
                 Kernel() + "CompRhs: contents differ from what the installation writes",
@@ -127,7 +127,7 @@ TEST_F(CheckAndLog, TheLogListsEveryFileAndTheCompilersOwnError) {
   WriteFile(bin_ / "failcc", "#!/bin/sh\necho 'autodif.cc:1: error: no such thing' >&2\nexit 1\n");
   fs::permissions(bin_ / "failcc", fs::perms::owner_all);
   InstallForm failing = form;
-  failing.cppName = (bin_ / "failcc").string();
+  failing.text(Field::kCppName) = (bin_ / "failcc").string();
   fs::remove("run.log");
   const std::string failed = Logged(
       [&failing](Actions &actions) {

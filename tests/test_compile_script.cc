@@ -169,7 +169,7 @@ class CompileScriptTest : public vxtest::ScratchTest {
     fs::create_directory("prod");
     kernel_ = (dir_ / "prod").string() + "/";
 
-    ASSERT_TRUE(CreateFile("./.velorixrc", SetData, "rw-r--r--", FALSE));
+    ASSERT_TRUE(CreateFile("./.velorixrc", SetData, "rw-r--r--", false).ok());
     store("Paths", "KERNEL", kernel_);
     store("Paths", "KERNELW", "./");
     store("Compiler", "INCLUDE", " -I" + kernel_);
@@ -184,7 +184,7 @@ class CompileScriptTest : public vxtest::ScratchTest {
   bool writeScript(int style, const std::string &shellPath) {
     if (GetParamString("Compiler", "BATCH") == nullptr) return false;
     script_ = ParBuf;
-    return WriteCompileScript(ParBuf, style, shellPath.c_str()) != FALSE;
+    return WriteCompileScript(ParBuf, style, shellPath).ok();
   }
 
   // Runs the script as [Compiler] MAKERHS says: the model's base name,
@@ -209,7 +209,7 @@ class CompileScriptTest : public vxtest::ScratchTest {
   // The model and the system header that it includes from prod/.
   void prepareModel() {
     fs::copy_file(fs::path(VX_TEST_DATA) / "model.c", "model.c");
-    ASSERT_TRUE(CreateFile((kernel_ + "vel_sys.h").c_str(), IncludeRhs, "r--r--r--", TRUE));
+    ASSERT_TRUE(CreateFile((kernel_ + "vel_sys.h").c_str(), IncludeRhs, "r--r--r--", true).ok());
   }
 
   // The derivative branch's inputs: the symbolic-differentiation object in
@@ -272,32 +272,30 @@ TEST_F(CompileScriptTest, FirstLineIsTheShellPathWhateverTheStyle) {
 }
 
 TEST_F(CompileScriptTest, RefusesWhatItCannotWrite) {
+  ASSERT_NE(GetParamString("Compiler", "BATCH"), nullptr);
+  const std::string batch = ParBuf;
   for (int style : {0, 3, -1}) {
-    Messages().clear();
-    EXPECT_FALSE(writeScript(style, "/bin/sh")) << style;
-    ASSERT_EQ(Messages().size(), 1u) << style;
-    EXPECT_EQ(Messages()[0], "Unknown shell style " + std::to_string(style) +
-                                 ": the compile script cannot be written");
+    EXPECT_EQ(
+        WriteCompileScript(batch, style, "/bin/sh").message(),
+        "Unknown shell style " + std::to_string(style) + ": the compile script cannot be written");
   }
   EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
 
-  Messages().clear();
   const std::string tooLong = "/" + std::string(kMaxShellPath, 's');
-  EXPECT_FALSE(writeScript(kCshStyle, tooLong));
-  ASSERT_EQ(Messages().size(), 1u);
-  EXPECT_EQ(Messages()[0],
+  EXPECT_EQ(WriteCompileScript(batch, kCshStyle, tooLong).message(),
             "The shell path is longer than 495 characters: the compile script cannot be written");
   EXPECT_FALSE(fs::exists(kernel_ + "CompRhs"));
 
-  Messages().clear();
   const std::string longest = "/" + std::string(kMaxShellPath - 1, 's');
   EXPECT_TRUE(writeScript(kCshStyle, longest));
   const std::string text = ReadFile(script_);
   EXPECT_EQ(text.substr(0, text.find('\n')), "#! " + longest);
   EXPECT_TRUE(Messages().empty());
 
-  // An unopenable path is left to the caller to report.
-  EXPECT_FALSE(WriteCompileScript("no_such_dir/CompRhs", kCshStyle, "/bin/sh"));
+  // An unopenable path is a fault of its own, which the caller shows.
+  const Result unopenable = WriteCompileScript("no_such_dir/CompRhs", kCshStyle, "/bin/sh");
+  EXPECT_EQ(unopenable.fault(), Fault::kNotOpened);
+  EXPECT_EQ(unopenable.message(), "Cannot open batch file for compiler 'no_such_dir/CompRhs'");
   EXPECT_TRUE(Messages().empty());
 }
 

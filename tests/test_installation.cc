@@ -55,9 +55,9 @@ using vxtest::WriteFile;
 TEST_F(Installation, EmptyOrWrongProductDirectoryStopsWithoutWriting) {
   const auto before = Snapshot(root_);
   InstallForm form = Form(false);
-  form.kernel.clear();
+  form.text(Field::kKernel).clear();
   EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
-  form.kernel = aside_.string();
+  form.text(Field::kKernel) = aside_.string();
   EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), (std::vector<std::string>{
                             "Specify full path to the VELORIX's home directory",
@@ -68,7 +68,7 @@ TEST_F(Installation, EmptyOrWrongProductDirectoryStopsWithoutWriting) {
 TEST_F(Installation, ADirectoryNamedVelorixPassesTheExistenceTest) {
   fs::create_directory(aside_ / "velorix");
   InstallForm form = Form(false);
-  form.kernel = aside_.string();
+  form.text(Field::kKernel) = aside_.string();
   RunUser(form);
   // It went on past the test to the files of the working directory (and
   // stopped later, at the class description file that aside lacks).
@@ -81,16 +81,16 @@ TEST_F(Installation, ADirectoryNamedVelorixPassesTheExistenceTest) {
 TEST_F(Installation, OverlongTextsAreRefusedNotCut) {
   const auto before = Snapshot(root_);
   InstallForm form = Form(true);
-  form.kernel = std::string(kFieldLimit + 1, 'x');
+  form.text(Field::kKernel) = std::string(kFieldLimit + 1, 'x');
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   form = Form(true);
-  form.cppOptions = std::string(kCppOptionsLimit + 1, 'o');
+  form.text(Field::kCppOptions) = std::string(kCppOptionsLimit + 1, 'o');
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   form = Form(true);
-  form.tuning[0] = std::string(300, 'p');  // fits the field, not a settings line
+  form.text(Field::kPrinter) = std::string(300, 'p');  // fits the field, not a settings line
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   form = Form(true);
-  form.kernel = "/tmp/a~b";
+  form.text(Field::kKernel) = "/tmp/a~b";
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   ASSERT_EQ(Messages().size(), 4u);
   EXPECT_EQ(Messages()[0],
@@ -108,8 +108,8 @@ TEST_F(Installation, OverlongTextsAreRefusedNotCut) {
 
 TEST_F(Installation, OverlongCompileCommandStopsFullButNotUser) {
   InstallForm form = Form(true);
-  form.cppName = std::string(240, 'c');
-  form.cppOptions = std::string(240, 'o');
+  form.text(Field::kCppName) = std::string(240, 'c');
+  form.text(Field::kCppOptions) = std::string(240, 'o');
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_NE(Messages()[0].find("would exceed 499 characters"), std::string::npos);
@@ -127,7 +127,7 @@ TEST_F(Installation, OverlongCompileCommandStopsFullButNotUser) {
 TEST_F(Installation, OverlongShellPathStopsFullBeforeWriting) {
   const auto before = Snapshot(root_);
   InstallForm form = Form(true);
-  form.shellPath = "/" + std::string(495, 's');
+  form.text(Field::kShellPath) = "/" + std::string(495, 's');
   EXPECT_EQ(RunFull(form), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "The text of the field 'Shell path' is longer than 495 characters.\n"
@@ -136,12 +136,12 @@ TEST_F(Installation, OverlongShellPathStopsFullBeforeWriting) {
 
   // The longest that fits is written; a User installation never uses it.
   Messages().clear();
-  form.shellPath.pop_back();
+  form.text(Field::kShellPath).pop_back();
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   EXPECT_TRUE(Messages().empty()) << Messages().front();
-  EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, form.shellPath.size() + 4),
-            "#! " + form.shellPath + "\n");
-  form.shellPath += "ss";
+  EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, form.text(Field::kShellPath).size() + 4),
+            "#! " + form.text(Field::kShellPath) + "\n");
+  form.text(Field::kShellPath) += "ss";
   form.full = false;
   EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
 }
@@ -150,10 +150,10 @@ TEST_F(Installation, OverlongShellPathStopsFullBeforeWriting) {
 
 TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   InstallForm form = Form(true);
-  form.cppName = "c++";
-  form.include = "-I/usr/local/include";
-  form.tuning[0] = "  lpr  -P x %s \t";
-  form.tuning[1] = "   ";
+  form.text(Field::kCppName) = "c++";
+  form.text(Field::kInclude) = "-I/usr/local/include";
+  form.text(Field::kPrinter) = "  lpr  -P x %s \t";
+  form.text(Field::kPreviewer) = "   ";
   WriteFile(product_ / "visuals.vpf", "old");
   WriteFile(product_ / "palette.vpf", "old palette");
   WriteFile(product_ / "vel_sys.h", "old header");
@@ -206,8 +206,8 @@ TEST_F(Installation, UserInstallationAgainstAFullOne) {
   ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
   const auto productBefore = Snapshot(product_);
   InstallForm form = Form(false);
-  form.kernel = Kernel();  // typed with its "/": stored the same
-  form.shellPath = "/nonexistent/shell";
+  form.text(Field::kKernel) = Kernel();  // typed with its "/": stored the same
+  form.text(Field::kShellPath) = "/nonexistent/shell";
   Messages().clear();
 
   ASSERT_EQ(RunUser(form), InstallOutcome::Ended);
@@ -267,7 +267,7 @@ TEST_F(Installation, UserInstallationWithoutTheProductObject) {
 
 TEST_F(Installation, CompilerThatMakesNoObject) {
   InstallForm form = Form(true);
-  form.cppName = "false";
+  form.text(Field::kCppName) = "false";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "Cannot compile autodif.cc.\nSymbolical differentiation feature "
@@ -338,14 +338,16 @@ TEST_F(Installation, NamesFileThatCannotBeCreatedIsReported) {
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
   EXPECT_TRUE(fs::exists(work_ / "palette.vpf"));
   EXPECT_EQ(
-      std::count(Messages().begin(), Messages().end(), "Cannot create names file './filenums.vpf'"),
+      std::count(Messages().begin(), Messages().end(),
+                 "Cannot open file './filenums.vpf' (it is a link to a file that does not exist)"),
       1);
   EXPECT_FALSE(fs::exists(root_ / "missing-dir"));
 }
 
 TEST_F(Installation, TuningFieldsThatDoNotExistKeepTheTemplate) {
   InstallForm form = Form(false);
-  form.tuning = {};
+  for (const FormField *field : Adjust)
+    form.texts[static_cast<std::size_t>(field->id)].reset();
   RunUser(form);
   const SettingsFile settings = ReadSettings(work_ / ".velorixrc");
   EXPECT_EQ(settings["Visual.HCPRINTER"], "lpr %s");
@@ -435,13 +437,13 @@ void CompileModelWith(const fs::path &kernel, const fs::path &dir) {
 TEST_F(Installation, TheInstalledCompileScriptBuildsAModel) {
   InstallForm form = Form(true);
   form.shellStyle = 1;
-  form.shellPath = "/usr/bin/tcsh -f";
+  form.text(Field::kShellPath) = "/usr/bin/tcsh -f";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   fs::create_directory(root_ / "csh");
   CompileModelWith(product_, root_ / "csh");
 
   form.shellStyle = 2;
-  form.shellPath = "/bin/ksh ";
+  form.text(Field::kShellPath) = "/bin/ksh ";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   fs::create_directory(root_ / "ksh");
   CompileModelWith(product_, root_ / "ksh");
@@ -453,7 +455,7 @@ TEST_F(Installation, TheInstalledCompileScriptBuildsAModel) {
 TEST_F(Installation, StyleAndShellOfDifferentFamiliesAreWarnedAbout) {
   InstallForm form = Form(true);
   form.shellStyle = 1;
-  form.shellPath = "/bin/bash -f";
+  form.text(Field::kShellPath) = "/bin/bash -f";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "The shell style is csh, but the shell path /bin/bash names a shell "
@@ -464,7 +466,7 @@ TEST_F(Installation, StyleAndShellOfDifferentFamiliesAreWarnedAbout) {
 
   Messages().clear();
   form.shellStyle = 2;
-  form.shellPath = "/usr/bin/tcsh ";
+  form.text(Field::kShellPath) = "/usr/bin/tcsh ";
   ASSERT_EQ(RunFull(form), InstallOutcome::Ended);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "The shell style is ksh, but the shell path /usr/bin/tcsh names a "
@@ -483,12 +485,12 @@ TEST_F(Installation, StyleAndShellOfDifferentFamiliesAreWarnedAbout) {
   // which writes no script: no warning.
   Messages().clear();
   for (const char *path : {"/bin/dash ", "/opt/bin/rc "}) {
-    form.shellPath = path;
+    form.text(Field::kShellPath) = path;
     EXPECT_EQ(RunFull(form), InstallOutcome::Ended) << path;
   }
   form.full = false;
   form.shellStyle = 1;
-  form.shellPath = "/bin/bash -f";
+  form.text(Field::kShellPath) = "/bin/bash -f";
   EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }

@@ -67,7 +67,7 @@ TEST_F(Safety, ReplacedSettingsAreKeptAndNoBackupIsEverOverwritten) {
   // Other answers: the first installation's file is kept beside the
   // user's own, which stays where it was.
   InstallForm other = Form(false);
-  other.lib = "-lm";
+  other.text(Field::kLibraries) = "-lm";
   ASSERT_EQ(RunUser(other), InstallOutcome::Ended);
   EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak"), mine);
   EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak.1"), first);
@@ -136,11 +136,12 @@ TEST_F(Safety, ShellTextInTheProductDirectoryIsRefused) {
     const auto before = Snapshot(root_);
     Messages().clear();
     InstallForm form = Form(true);
-    form.kernel = product.string();
+    form.text(Field::kKernel) = product.string();
     fs::current_path(product);
     EXPECT_EQ(RunInstallation(form), InstallOutcome::Stopped) << name;
     ASSERT_EQ(Messages().size(), 1u) << name;
-    EXPECT_NE(Messages()[0].find("The VELORIX directory must not contain"), std::string::npos);
+    EXPECT_NE(Messages()[0].find("The text of the field 'VELORIX directory' must not contain"),
+              std::string::npos);
     EXPECT_EQ(Snapshot(root_), before) << name;
   }
 }
@@ -152,16 +153,16 @@ TEST_F(Safety, FieldsThatWouldBreakALineAreRefusedBeforeAnythingIsWritten) {
     const char *message;
   };
   const Case cases[] = {
-      {"tilde in Include", [](InstallForm &f) { f.include = "-I/a~b"; },
+      {"tilde in Include", [](InstallForm &f) { f.text(Field::kInclude) = "-I/a~b"; },
        "The text of the field 'C compiler: Include' must not contain '~'"},
-      {"tilde in Libraries", [](InstallForm &f) { f.lib = "-lm~-lc"; },
+      {"tilde in Libraries", [](InstallForm &f) { f.text(Field::kLibraries) = "-lm~-lc"; },
        "The text of the field 'C compiler: Libraries' must not contain '~'"},
-      {"no shell path", [](InstallForm &f) { f.shellPath = " "; },
+      {"no shell path", [](InstallForm &f) { f.text(Field::kShellPath) = " "; },
        "The text of the field 'Shell path' is empty"},
       {"script line too long",
        [](InstallForm &f) {
-         f.cppName = "/" + std::string(199, 'c');
-         f.cppOptions = std::string(240, 'O');
+         f.text(Field::kCppName) = "/" + std::string(199, 'c');
+         f.text(Field::kCppOptions) = std::string(240, 'O');
        },
        "Line 10 of the compile script would be longer than 499 characters with the values of "
        "the form.\nPlease shorten the field 'C++ compiler: Options'."},
@@ -186,7 +187,7 @@ TEST_F(Safety, ALongProductDirectoryNeverGivesAnEmptyScriptLine) {
   WriteFile(product / "velorix", "");
   WriteFile(product / "classes.vel", vxtest::kClassFile);
   InstallForm form = Form(true);
-  form.kernel = product.string();
+  form.text(Field::kKernel) = product.string();
   fs::current_path(product);
   EXPECT_EQ(RunInstallation(form), InstallOutcome::Stopped);
   ASSERT_EQ(Messages().size(), 1u);
@@ -200,8 +201,7 @@ TEST_F(Safety, ANamesFileThatIsADirectoryIsNamed) {
   fs::create_directory(work_ / "filenums.vpf");
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
   EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
-                       "Cannot create names file './filenums.vpf': a directory of that name is "
-                       "in the way"),
+                       "Cannot open file './filenums.vpf' (it is a directory)"),
             1);
   // The rest of the installation was done, as the procedure goes on.
   EXPECT_TRUE(fs::exists(work_ / "palette.vpf"));

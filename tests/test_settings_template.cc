@@ -434,7 +434,7 @@ class TemplateSettings : public vxtest::SettingsTest {
 };
 
 TEST_F(TemplateSettings, WrittenByCreateFileLineForLine) {
-  ASSERT_TRUE(CreateFile(".velorixrc", SetData, "rw-r--r--", FALSE));
+  ASSERT_TRUE(CreateFile(".velorixrc", SetData, "rw-r--r--", false).ok());
   const std::string text = FileText();
   EXPECT_EQ(text, TemplateText());
   const auto lines = FileLines(text);

@@ -9,7 +9,7 @@
 
 #include "templates.h"
 #include "tuning_fields.h"
-#include "form_tables.h"
+#include "form_fields.h"
 
 // The toolkit's short name for Nlm_Message would rename gtest's Message.
 #undef Message
@@ -60,9 +60,9 @@ TEST(TemplateValues, StopsAtTheLineLimitEvenWithoutTerminator) {
 // The real settings template gives each Tuning key exactly one value.
 TEST(TemplateValues, SettingsTemplateHoldsEachTuningKeyOnce) {
   std::vector<std::string> values;
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    const auto found = TemplateValues(SetData, kSetDataLines, Adjust[i].section, Adjust[i].key);
-    ASSERT_EQ(found.size(), 1u) << Adjust[i].key;
+  for (const FormField *field : Adjust) {
+    const auto found = TemplateValues(SetData, kSetDataLines, field->section, field->key);
+    ASSERT_EQ(found.size(), 1u) << field->key;
     values.emplace_back(found[0]);
   }
   EXPECT_EQ(values[0], "lpr %s");

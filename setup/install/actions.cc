@@ -26,6 +26,7 @@
 #include "atomic_file.h"
 #include "file_writing.h"
 #include "form_tables.h"
+#include "settings_lines.h"
 #include "templates.h"
 #include "utility.h"
 
@@ -43,7 +44,10 @@ constexpr char kMailCommand[] = "mail";
 constexpr int kMaxBackups = 99;
 constexpr auto kLockPoll = std::chrono::milliseconds(100);
 
-void showText(const std::string &text) { Nlm_Message(MSG_OK, "%s", text.c_str()); }
+constexpr char kMsgCompileFailed[] =
+    "Cannot compile autodif.cc.\nSymbolical differentiation feature will be "
+    "disabled.\nPlease check the name of C++ compiler\nand ensure it is "
+    "accessable via the PATH variable";
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -127,29 +131,20 @@ std::string backupName(const std::string &path, const std::string &content) {
 // equal keys counts), trimmed as the core library reads them.
 using SettingsValues = std::map<std::string, std::string>;
 
-std::string lowered(std::string text) {
-  for (char &c : text)
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char &c : out)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+  return out;
 }
 
-std::string trimmed(const std::string &text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-void addLine(SettingsValues &values, std::string &section, const std::string &line) {
-  if (line.empty() || line[0] == ';') return;
-  if (line[0] == '[') {
-    const std::size_t close = line.find(']');
-    section = lowered(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-    return;
+void addLine(SettingsValues &values, std::string &section, std::string_view text) {
+  const vx::SettingsLine line = vx::ReadSettingsLine(text);
+  if (line.kind == vx::SettingsLine::Kind::kSection) {
+    section = lowered(line.name);
+  } else if (line.kind == vx::SettingsLine::Kind::kKey && line.hasEquals && !section.empty()) {
+    values.emplace(section + "." + lowered(line.name), std::string(line.value));
   }
-  const std::size_t equals = line.find('=');
-  if (section.empty() || equals == std::string::npos) return;
-  values.emplace(section + "." + lowered(trimmed(line.substr(0, equals))),
-                 trimmed(line.substr(equals + 1)));
 }
 
 // Whether the settings file at path is whole: it ends with a line feed and
@@ -167,9 +162,7 @@ bool settingsComplete(const std::string &path, const SettingsValues &stored) {
     expected[name] = value;
   SettingsValues held;
   section.clear();
-  std::istringstream lines(*text);
-  for (std::string line; std::getline(lines, line);)
-    addLine(held, section, line);
+  vx::ForEachSettingsLine(*text, [&](std::string_view line) { addLine(held, section, line); });
   for (const auto &[name, value] : expected) {
     const auto found = held.find(name);
     if (found == held.end() || found->second != value) return false;
@@ -177,13 +170,23 @@ bool settingsComplete(const std::string &path, const SettingsValues &stored) {
   return true;
 }
 
+// result's message with its detail after it, for messages of our own
+// (the settings code's texts stay as they are).
+Result withDetail(Result result) {
+  if (result.ok() || result.detail().empty()) return result;
+  return Result::Failed(result.fault(), result.message() + " (" + result.detail() + ")",
+                        result.about(), result.detail());
+}
+
+Result failed(Fault fault, std::string message, std::string path = {},
+              std::vector<Field> fields = {}) {
+  return Result::Failed(fault, std::move(message), {std::move(path), std::move(fields)});
+}
+
 }  // namespace
 
-void Actions::show(const std::string &text, const MessageSubject &) { showText(text); }
-
-std::string WithSlash(const std::string &directory) {
-  if (!directory.empty() && directory.back() == '/') return directory;
-  return directory + "/";
+void Actions::show(const std::string &text, const MessageSubject &) {
+  Nlm_Message(MSG_OK, "%s", text.c_str());
 }
 
 // ---- ScratchActions -------------------------------------------------------
@@ -200,49 +203,51 @@ std::string ScratchActions::resolve(const std::string &path) const {
   return WithSlash(workDir_) + path;
 }
 
-bool ScratchActions::enterScratch() {
+Result ScratchActions::enterScratch() {
   std::string name = pattern_;
   if (workDir_.empty() || mkdtemp(name.data()) == nullptr) {
-    show("Cannot make a scratch directory for the settings file ('" + pattern_ +
-             "'): " + std::strerror(errno) + ".",
-         {pattern_});
-    return false;
+    return failed(Fault::kNotOpened,
+                  "Cannot make a scratch directory for the settings file ('" + pattern_ +
+                      "'): " + std::strerror(errno) + ".",
+                  pattern_);
   }
   scratch_ = name;
   // The core library keeps the settings file it read last; the one in the
   // scratch directory is another.
   SettingsReload();
   if (chdir(scratch_.c_str()) != 0) {
-    show("Cannot enter the scratch directory '" + scratch_ + "'.", {scratch_});
+    const std::string entered = scratch_;
     leaveScratch();
-    return false;
+    return failed(Fault::kNotOpened, "Cannot enter the scratch directory '" + entered + "'.",
+                  entered);
   }
-  return true;
+  return {};
 }
 
 void ScratchActions::leaveScratch() {
   if (scratch_.empty()) return;
   SettingsReload();
-  if (chdir(workDir_.c_str()) != 0) {
-    show("Cannot return to the directory '" + workDir_ + "'.", {workDir_});
-  }
+  // Where the run began; should it have gone, the removal below still
+  // works by the scratch directory's full path.
+  (void)!chdir(workDir_.c_str());
   std::error_code ignored;
   std::filesystem::remove_all(scratch_, ignored);
   scratch_.clear();
 }
 
-bool ScratchActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  if (WriteTemplateFile(path.c_str(), SetData, permissions, false) != WriteResult::kWritten)
-    return false;
+Result ScratchActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  Result written = CreateFile(path, SetData, permissions, false);
+  if (!written.ok()) return written;
   // The core library must forget the copy it parsed before, or its next
   // write would bring the old values back.
   SettingsReload();
-  return true;
+  return {};
 }
 
-bool ScratchActions::store(const char *section, const char *key, const std::string &value) {
+Result ScratchActions::store(const char *section, const char *key, const std::string &value) {
   std::string buffer = value;  // SetParam converts line feeds in place
-  return SetParam(section, key, buffer.data()) != FALSE;
+  if (SetParam(section, key, buffer.data()) != FALSE) return {};
+  return failed(Fault::kNotWritten, "");  // the settings code has said why
 }
 
 std::string ScratchActions::scratchSettings() const { return scratch_ + "/" + kSettingsName; }
@@ -258,17 +263,17 @@ RealActions::~RealActions() {
   unlock();
 }
 
-bool RealActions::lock() {
+Result RealActions::lock() {
   const std::string path = WithSlash(workDir_) + kLockFileName;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   for (;;) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-      show("Cannot create the lock file '" + path + "': " + std::strerror(errno) +
-               ".\nThe installation has been stopped.",
-           {path});
-      return false;
+      return failed(Fault::kNotOpened,
+                    "Cannot create the lock file '" + path + "': " + std::strerror(errno) +
+                        ".\nThe installation has been stopped.",
+                    path);
     }
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The holder before us removes the file as it ends: a lock on a
@@ -277,7 +282,7 @@ bool RealActions::lock() {
       if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
           held.st_ino == named.st_ino) {
         lockFd_ = fd;
-        return true;
+        return {};
       }
       close(fd);
       continue;
@@ -286,10 +291,10 @@ bool RealActions::lock() {
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(kLockPoll);
   }
-  show("Another installation is running in the directory '" + workDir_ +
-           "'.\nPlease wait until it has ended, and try again.",
-       {workDir_});
-  return false;
+  return failed(Fault::kRefused,
+                "Another installation is running in the directory '" + workDir_ +
+                    "'.\nPlease wait until it has ended, and try again.",
+                workDir_);
 }
 
 void RealActions::unlock() {
@@ -305,8 +310,9 @@ int RealActions::run(const std::string &directory, const std::string &command) {
   return lastCommand_.status;
 }
 
-bool RealActions::begin() {
-  if (!lock()) return false;
+Result RealActions::begin() {
+  Result locked = lock();
+  if (!locked.ok()) return locked;
   // What a killed run left: its scratch directory, and the temporary
   // files beside the files it wrote here.  Ours alone hold these names,
   // and the lock keeps every other run of ours out.
@@ -326,13 +332,13 @@ bool RealActions::begin() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
   }
-  if (enterScratch()) return true;
-  unlock();
-  return false;
+  Result entered = enterScratch();
+  if (!entered.ok()) unlock();
+  return entered;
 }
 
-bool RealActions::end(bool keepSettings) {
-  const bool installed = !keepSettings || installSettings();
+Result RealActions::end(bool keepSettings) {
+  Result installed = keepSettings ? installSettings() : Result();
   leaveScratch();
   unlock();
   return installed;
@@ -340,178 +346,165 @@ bool RealActions::end(bool keepSettings) {
 
 // Puts the settings file built in the scratch directory in place in one
 // step, after keeping the one it replaces.
-bool RealActions::installSettings() {
+Result RealActions::installSettings() {
   const std::string shown = std::string("./") + kSettingsName;
   const std::string final = WithSlash(workDir_) + kSettingsName;
   const auto content = ReadWholeFile(scratchSettings());
   if (!content) {
-    show("Cannot read the new settings file '" + scratchSettings() + "'.", {scratchSettings()});
-    return false;
+    return failed(Fault::kNotWritten,
+                  "Cannot read the new settings file '" + scratchSettings() + "'.",
+                  scratchSettings());
   }
   if (!settingsComplete(scratchSettings(), stored_)) {
-    show("The settings file '" + shown +
-             "' could not be written whole (is the disk full?).\nThe directory keeps the settings "
-             "it had.",
-         {final});
-    return false;
+    return failed(Fault::kNotWritten,
+                  "The settings file '" + shown +
+                      "' could not be written whole (is the disk full?).\nThe directory keeps the "
+                      "settings it had.",
+                  final);
   }
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
   const auto old = ReadWholeFile(final);
   struct stat st;
   if (old && *old == *content && stat(final.c_str(), &st) == 0 && (st.st_mode & 07777) == mode)
-    return true;  // nothing would change
+    return {};  // nothing would change
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) && *old != *content) {
     const std::string backup = backupName(final, *old);
     AtomicFile copy(backup);
-    if (!copy.open() || std::fwrite(old->data(), 1, old->size(), copy.stream()) != old->size() ||
-        !copy.commit(st.st_mode & 0666)) {
-      show("Cannot keep the settings file '" + shown + "' as '" + backup + "' (" + copy.problem() +
-               ").\nThe new settings have not been stored.",
-           {backup});
-      return false;
+    Result kept = copy.open();
+    if (kept.ok() && std::fwrite(old->data(), 1, old->size(), copy.stream()) != old->size()) {
+      copy.discard();
+      kept = Result::Failed(Fault::kNotWritten, "", {backup}, "a write failed");
+    }
+    if (kept.ok()) kept = copy.commit(st.st_mode & 0666);
+    if (!kept.ok()) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the settings file '" + shown + "' as '" + backup + "' (" +
+                        kept.detail() + ").\nThe new settings have not been stored.",
+                    backup);
     }
     backup_ = backup;
   }
-  AtomicFile settings(final);
-  if (!settings.open() ||
-      std::fwrite(content->data(), 1, content->size(), settings.stream()) != content->size() ||
-      !settings.commit(mode)) {
-    show("Cannot write file '" + shown + "'", {final});
-    return false;
+  AtomicFile settings(final, shown);
+  Result placed = settings.open();
+  if (placed.ok() &&
+      std::fwrite(content->data(), 1, content->size(), settings.stream()) != content->size()) {
+    settings.discard();
+    placed = failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
   }
-  return true;
+  if (placed.ok()) placed = settings.commit(mode);
+  if (!placed.ok()) return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
+  return {};
 }
 
-bool RealActions::writeSettingsFile(const std::string &path, const char *permissions) {
+Result RealActions::writeSettingsFile(const std::string &path, const char *permissions) {
   // The installed directory's settings file is replaced at the end: find
   // out now, before anything is written, whether it can be.
   const std::string final = WithSlash(workDir_) + kSettingsName;
-  if (!AtomicFile(final).check()) {
-    show("Cannot open file '" + path + "'", {final});
-    return false;
-  }
+  if (!AtomicFile(final).check().ok())
+    return failed(Fault::kNotOpened, "Cannot open file '" + path + "'", final);
   return ScratchActions::writeSettingsFile(path, permissions);
 }
 
-bool RealActions::store(const char *section, const char *key, const std::string &value) {
-  if (!ScratchActions::store(section, key, value)) return false;
+Result RealActions::store(const char *section, const char *key, const std::string &value) {
+  Result stored = ScratchActions::store(section, key, value);
+  if (!stored.ok()) return stored;
   // As the file holds it: line feeds become line-break marks.
   std::string held = value;
   for (char &c : held) {
     if (c == '\n') c = VX_LINE_BREAK_MARK;
   }
-  stored_[lowered(section) + "." + lowered(key)] = trimmed(held);
-  return true;
+  stored_[lowered(section) + "." + lowered(key)] = std::string(vx::TrimSettingsBlanks(held));
+  return {};
 }
 
-bool RealActions::writeTemplate(const std::string &path, const char *const *lines,
-                                const char *permissions, bool expand, const char *) {
-  return WriteTemplateFile(resolve(path).c_str(), lines, permissions, expand, path.c_str()) ==
-         WriteResult::kWritten;
+Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
+                                  const char *permissions, bool expand) {
+  return CreateFile(resolve(path), lines, permissions, expand, path);
 }
 
-bool RealActions::writeCompileScript(const std::string &path, int shellStyle,
-                                     const std::string &shellPath, bool &opened) {
-  const WriteResult result =
-      WriteCompileScriptFile(resolve(path).c_str(), shellStyle, shellPath.c_str(), path.c_str());
-  opened = result != WriteResult::kNotOpened;
-  return result == WriteResult::kWritten;
+Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
+                                       const std::string &shellPath) {
+  Result written = WriteCompileScript(resolve(path), shellStyle, shellPath, path);
+  if (written.ok()) return written;
+  // The script lies in the product directory.
+  return Result::Failed(written.fault(), written.message(), {resolve(path), {Field::kKernel}},
+                        written.detail());
 }
 
-bool RealActions::createFile(const std::string &path, const std::string &content,
-                             const char *permissions, const char *what) {
+Result RealActions::createFile(const std::string &path, const std::string &content,
+                               const char *permissions) {
   const std::string target = resolve(path);
+  // An existing file is kept as it is; a directory in the way is not one,
+  // and the writer below says so.
   struct stat st;
-  if (lstat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      show(std::string("Cannot create ") + what + " '" + path +
-               "': a directory of that name is in the way",
-           {target});
-      return false;
-    }
-    // An existing file is kept as it is; a dangling link is not one.
-    if (exists(target)) return true;
+  if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+  AtomicFile file(target, path);
+  Result made = file.open();
+  if (made.ok() &&
+      std::fwrite(content.data(), 1, content.size(), file.stream()) != content.size()) {
+    file.discard();
+    made = failed(Fault::kNotWritten, "Cannot write file '" + path + "'", target);
   }
-  // Written whole beside the name and then linked to it: the name never
-  // shows half a file, and a file that appeared meanwhile is kept.
-  const std::string temporary = TemporaryNameBeside(target);
-  const mode_t mode = ModeFromPermissions(permissions);
-  (void)unlink(temporary.c_str());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) {
-    show(std::string("Cannot create ") + what + " '" + path + "'", {target});
-    return false;
-  }
-  bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  written = fchmod(fd, mode) == 0 && fsync(fd) == 0 && written;
-  written = close(fd) == 0 && written;
-  bool placed = false;
-  if (written) placed = link(temporary.c_str(), target.c_str()) == 0 || exists(target);
-  (void)unlink(temporary.c_str());
-  if (placed) return true;
-  show(std::string(written ? "Cannot create " : "Cannot write ") + what + " '" + path + "'",
-       {target});
-  return false;
+  // A file that appeared meanwhile is kept.
+  if (made.ok()) made = file.commitNew(ModeFromPermissions(permissions));
+  return withDetail(std::move(made));
 }
 
-bool RealActions::renameFile(const std::string &from, const std::string &to) {
-  std::rename(resolve(from).c_str(), resolve(to).c_str());
-  return exists(resolve(to));
+Result RealActions::renameFile(const std::string &from, const std::string &to) {
+  if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
+    return {};
+  return failed(Fault::kNotWritten,
+                "Cannot rename '" + from + "' to '" + to + "' (" + std::strerror(errno) + ")",
+                resolve(from));
 }
 
-bool RealActions::removeFile(const std::string &path) {
+Result RealActions::removeFile(const std::string &path) {
   // A file that stays would be read as if it belonged to this installation.
-  if (unlink(resolve(path).c_str()) == 0 || errno == ENOENT) return true;
-  show("Cannot remove file '" + path + "' (" + std::strerror(errno) + ")", {resolve(path)});
-  return false;
+  if (unlink(resolve(path).c_str()) == 0 || errno == ENOENT) return {};
+  return failed(Fault::kNotWritten,
+                "Cannot remove file '" + path + "' (" + std::strerror(errno) + ")", resolve(path));
 }
 
-bool RealActions::compile(const CommandFor &command, const std::string &target,
-                          const std::string &) {
-  const std::string final = resolve(target);
-  RemoveStaleTemporaries(final);
+Result RealActions::compile(const CommandFor &command, const std::string &target) {
   // The compiler writes under a temporary name: a run killed meanwhile
   // leaves no object that a later run would take for a good one.
-  const std::string output = TemporaryNameBeside(target);
-  const std::string made = resolve(output);
-  (void)unlink(made.c_str());
+  AtomicFile object(resolve(target), target);
+  Result opened = object.openForProgram();
+  if (!opened.ok()) return withDetail(std::move(opened));
+  // Named relative to the directory the command runs in, where it can be:
+  // the directory's own path may hold blanks.
+  const std::string here = WithSlash(workDir_);
+  std::string output = object.temporary();
+  if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
   // An object is taken only when the compiler left one and said it
   // succeeded: one that failed half-way (a full disk) may leave a piece.
   const int status = run(workDir_, command(output));
   const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!succeeded || !exists(made)) {
-    (void)unlink(made.c_str());
-    return false;
+  if (!succeeded || !exists(object.temporary())) {
+    object.discard();
+    return failed(Fault::kCommandFailed, kMsgCompileFailed, resolve(target),
+                  {Field::kCppName, Field::kCppOptions});
   }
-  const int fd = open(made.c_str(), O_RDONLY | O_CLOEXEC);
-  const bool synced = fd >= 0 && fsync(fd) == 0;
-  if (fd >= 0) close(fd);
-  if (synced && std::rename(made.c_str(), final.c_str()) == 0) return true;
-  (void)unlink(made.c_str());
-  show("Cannot write file '" + target + "'", {final});
-  return false;
+  return object.commit(kModeAsWritten);
 }
 
-bool RealActions::sendNotice(const std::string &command) {
-  if (!onPath(kMailCommand)) {
-    show("The installation notice was not sent: no mail command was found.");
-    return false;
-  }
+Result RealActions::sendNotice(const std::string &command) {
+  if (!onPath(kMailCommand))
+    return failed(Fault::kCommandFailed,
+                  "The installation notice was not sent: no mail command was found.");
   // The notice's scratch files are made in a directory of its own, never
   // beside the user's files.
   std::string directory = temporaryDirectory() + "/" + kNoticeScratchName + kRandomPart;
-  if (mkdtemp(directory.data()) == nullptr) {
-    show("The installation notice was not sent: no scratch directory could be made.");
-    return false;
-  }
+  if (mkdtemp(directory.data()) == nullptr)
+    return failed(Fault::kNotOpened,
+                  "The installation notice was not sent: no scratch directory could be made.");
   const int status = run(directory, command);
   std::error_code ignored;
   std::filesystem::remove_all(directory, ignored);
-  if (status == -1) {
-    show("The installation notice was not sent: the shell could not be started.");
-    return false;
-  }
-  return true;
+  if (status == -1)
+    return failed(Fault::kCommandFailed,
+                  "The installation notice was not sent: the shell could not be started.");
+  return {};
 }
 
 // ---- PlanActions ----------------------------------------------------------
@@ -519,9 +512,9 @@ bool RealActions::sendNotice(const std::string &command) {
 PlanActions::PlanActions()
     : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart) {}
 
-bool PlanActions::begin() { return enterScratch(); }
+Result PlanActions::begin() { return enterScratch(); }
 
-bool PlanActions::end(bool keepSettings) {
+Result PlanActions::end(bool keepSettings) {
   if (keepSettings) {
     const std::string final = WithSlash(workDir_) + kSettingsName;
     const auto old = ReadWholeFile(final);
@@ -533,58 +526,55 @@ bool PlanActions::end(bool keepSettings) {
     }
   }
   leaveScratch();
-  return true;
+  return {};
 }
 
-bool PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
+Result PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
   add("write " + path + " (" + permissions + ") from the settings template");
   // The scratch copy: the steps read back what they store in it.
   return ScratchActions::writeSettingsFile(path, permissions);
 }
 
-bool PlanActions::store(const char *section, const char *key, const std::string &value) {
+Result PlanActions::store(const char *section, const char *key, const std::string &value) {
   add(std::string("store [") + section + "] " + key + "=" + value);
   return ScratchActions::store(section, key, value);
 }
 
-bool PlanActions::writeTemplate(const std::string &path, const char *const *,
-                                const char *permissions, bool, const char *what) {
-  add("write " + path + " (" + permissions + ") from the " + what);
-  return true;
+Result PlanActions::writeTemplate(const std::string &path, const char *const *lines,
+                                  const char *permissions, bool) {
+  add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
+  return {};
 }
 
-bool PlanActions::writeCompileScript(const std::string &path, int shellStyle,
-                                     const std::string &shellPath, bool &opened) {
+Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
+                                       const std::string &shellPath) {
   add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
-  opened = true;
-  return true;
+  return {};
 }
 
-bool PlanActions::createFile(const std::string &path, const std::string &content,
-                             const char *permissions, const char *) {
+Result PlanActions::createFile(const std::string &path, const std::string &content,
+                               const char *permissions) {
   add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
-  return true;
+  return {};
 }
 
-bool PlanActions::renameFile(const std::string &from, const std::string &to) {
+Result PlanActions::renameFile(const std::string &from, const std::string &to) {
   add("rename " + from + " to " + to);
-  return true;
+  return {};
 }
 
-bool PlanActions::removeFile(const std::string &path) {
+Result PlanActions::removeFile(const std::string &path) {
   if (exists(resolve(path))) add("remove " + path);
-  return true;
+  return {};
 }
 
-bool PlanActions::compile(const CommandFor &command, const std::string &target,
-                          const std::string &onFailure) {
+Result PlanActions::compile(const CommandFor &command, const std::string &target) {
   add("compile " + target + ": " + command(target));
-  add("  should " + target + " still be missing: " + onFailure);
-  return true;
+  return {};
 }
 
-bool PlanActions::sendNotice(const std::string &command) {
+Result PlanActions::sendNotice(const std::string &command) {
   add("send the installation notice: " + command);
-  return true;
+  return {};
 }

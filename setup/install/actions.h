@@ -4,18 +4,20 @@
  *
  * The steps (installation.cc) decide what is to be done; an Actions object
  * does it.  RealActions writes, removes, renames and runs; PlanActions
- * only lists what it would do, for a dry run.
+ * only lists what it would do, for a dry run; CheckActions
+ * (check_actions.h) compares with what is there.
  *
- * Both build the settings file in a scratch directory of their own, which
- * is the working directory while a run lasts (the core library finds the
- * settings file there): the steps read back what they store, so even a
- * plan needs a real one.  Paths of the installed directory are therefore
- * resolved against it (resolve()).  At the end RealActions puts the
- * settings file into the installed directory in one step, keeping the one
- * it replaces as a backup; a plan throws it away.
+ * All of them build the settings file in a scratch directory of their
+ * own, which is the working directory while a run lasts (the core library
+ * finds the settings file there): the steps read back what they store, so
+ * even a plan needs a real one.  Paths of the installed directory are
+ * therefore resolved against it (resolve()).  At the end RealActions puts
+ * the settings file into the installed directory in one step, keeping the
+ * one it replaces as a backup; a plan throws it away.
  *
- * Every action shows its own messages, as the procedure always has; the
- * result says whether it did what it was asked to.
+ * An action shows nothing: it returns a Result that carries the message
+ * for the user, and the procedure shows it (show()) and decides what
+ * follows.
  */
 #ifndef VELORIX_SETUP_ACTIONS_H
 #define VELORIX_SETUP_ACTIONS_H
@@ -25,14 +27,7 @@
 #include <string>
 #include <vector>
 
-// What a message is about, for a reader who cannot see the form: the
-// path that was tested, if any, and the label of the form field that sets
-// it (as the procedure names fields: "VELORIX directory", "C compiler:
-// Include", a Tuning label, ...), if any.
-struct MessageSubject {
-  std::string path;
-  const char *field = nullptr;
-};
+#include "result.h"
 
 // The compile command for a given output file name.
 using CommandFor = std::function<std::string(const std::string &output)>;
@@ -59,61 +54,53 @@ class Actions {
 
   // Called once the form has passed its checks, before anything is
   // written: takes what the run needs (a lock, the scratch directory) and
-  // enters the scratch directory.  False after a message.
-  virtual bool begin() = 0;
+  // enters the scratch directory.
+  virtual Result begin() = 0;
 
   // Called at the end of every run that began.  keepSettings: the settings
   // file built in the scratch directory is complete and is to replace the
-  // installed directory's own.  Leaves the scratch directory.  False,
-  // after a message, when the settings file could not be put in place.
-  virtual bool end(bool keepSettings) = 0;
+  // installed directory's own.  Leaves the scratch directory.  A fault
+  // when the settings file could not be put in place.
+  virtual Result end(bool keepSettings) = 0;
 
   // Writes the settings template to path and makes the core library read
-  // it anew.  False when the file cannot be written.
-  virtual bool writeSettingsFile(const std::string &path, const char *permissions) = 0;
+  // it anew.
+  virtual Result writeSettingsFile(const std::string &path, const char *permissions) = 0;
 
-  // Stores value under [section] key.  False, after the settings code's
-  // message, when the settings file does not take it.
-  virtual bool store(const char *section, const char *key, const std::string &value) = 0;
+  // Stores value under [section] key.  A fault without a message when the
+  // settings file does not take it: the settings code has said why.
+  virtual Result store(const char *section, const char *key, const std::string &value) = 0;
 
   // Writes a template (NULL-terminated lines), each line expanded through
-  // the settings when expand is set, and applies permissions; what names
-  // the template for a plan.  False, after the writer's message, when the
-  // file is not complete in place.
-  virtual bool writeTemplate(const std::string &path, const char *const *lines,
-                             const char *permissions, bool expand, const char *what) = 0;
+  // the settings when expand is set, and applies permissions.
+  virtual Result writeTemplate(const std::string &path, const char *const *lines,
+                               const char *permissions, bool expand) = 0;
 
   // Writes the compile script of shell style shellStyle (1-based record of
-  // shells) with "#! " and shellPath as its first line.  opened is false
-  // when it could not be opened (the caller reports that); the result is
-  // false unless the script is complete in place.
-  virtual bool writeCompileScript(const std::string &path, int shellStyle,
-                                  const std::string &shellPath, bool &opened) = 0;
+  // shells) with "#! " and shellPath as its first line: Fault::kNotOpened
+  // when it cannot be opened.
+  virtual Result writeCompileScript(const std::string &path, int shellStyle,
+                                    const std::string &shellPath) = 0;
 
   // Makes a new file holding content with the mode of permissions; an
-  // existing file is left as it is.  False, after a message naming what,
-  // when no complete file is there afterwards.
-  virtual bool createFile(const std::string &path, const std::string &content,
-                          const char *permissions, const char *what) = 0;
+  // existing file is left as it is.
+  virtual Result createFile(const std::string &path, const std::string &content,
+                            const char *permissions) = 0;
 
-  // Renames from to to; true when to exists afterwards.
-  virtual bool renameFile(const std::string &from, const std::string &to) = 0;
+  // Renames from to to; a fault when to is not there afterwards.
+  virtual Result renameFile(const std::string &from, const std::string &to) = 0;
 
-  // Removes path when it exists.  False, after a message, when it is
-  // still there afterwards.
-  virtual bool removeFile(const std::string &path) = 0;
+  // Removes path when it exists; a fault when it is still there afterwards.
+  virtual Result removeFile(const std::string &path) = 0;
 
   // Runs command(output) through the shell in the installed directory to
-  // make target; output is a temporary name that is renamed to target
-  // once the command has left it.  True when target was made.  onFailure
-  // describes, for a plan, what the steps do should target still be
-  // missing.
-  virtual bool compile(const CommandFor &command, const std::string &target,
-                       const std::string &onFailure) = 0;
+  // make target; output is a temporary name that is put in place as target
+  // once the command has left it.  Fault::kCommandFailed when the command
+  // did not make it.
+  virtual Result compile(const CommandFor &command, const std::string &target) = 0;
 
   // Sends the installation notice by running command through the shell.
-  // False, after a message, when it could not be sent.
-  virtual bool sendNotice(const std::string &command) = 0;
+  virtual Result sendNotice(const std::string &command) = 0;
 
   // What the last command run by compile or sendNotice did; nothing when
   // no command has run.
@@ -134,54 +121,50 @@ class ForwardingActions : public Actions {
     inner_.show(text, about);
   }
   std::string resolve(const std::string &path) const override { return inner_.resolve(path); }
-  bool begin() override { return inner_.begin(); }
-  bool end(bool keepSettings) override { return inner_.end(keepSettings); }
-  bool writeSettingsFile(const std::string &path, const char *permissions) override {
+  Result begin() override { return inner_.begin(); }
+  Result end(bool keepSettings) override { return inner_.end(keepSettings); }
+  Result writeSettingsFile(const std::string &path, const char *permissions) override {
     return inner_.writeSettingsFile(path, permissions);
   }
-  bool store(const char *section, const char *key, const std::string &value) override {
+  Result store(const char *section, const char *key, const std::string &value) override {
     return inner_.store(section, key, value);
   }
-  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                     bool expand, const char *what) override {
-    return inner_.writeTemplate(path, lines, permissions, expand, what);
+  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                       bool expand) override {
+    return inner_.writeTemplate(path, lines, permissions, expand);
   }
-  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          bool &opened) override {
-    return inner_.writeCompileScript(path, shellStyle, shellPath, opened);
+  Result writeCompileScript(const std::string &path, int shellStyle,
+                            const std::string &shellPath) override {
+    return inner_.writeCompileScript(path, shellStyle, shellPath);
   }
-  bool createFile(const std::string &path, const std::string &content, const char *permissions,
-                  const char *what) override {
-    return inner_.createFile(path, content, permissions, what);
+  Result createFile(const std::string &path, const std::string &content,
+                    const char *permissions) override {
+    return inner_.createFile(path, content, permissions);
   }
-  bool renameFile(const std::string &from, const std::string &to) override {
+  Result renameFile(const std::string &from, const std::string &to) override {
     return inner_.renameFile(from, to);
   }
-  bool removeFile(const std::string &path) override { return inner_.removeFile(path); }
-  bool compile(const CommandFor &command, const std::string &target,
-               const std::string &onFailure) override {
-    return inner_.compile(command, target, onFailure);
+  Result removeFile(const std::string &path) override { return inner_.removeFile(path); }
+  Result compile(const CommandFor &command, const std::string &target) override {
+    return inner_.compile(command, target);
   }
-  bool sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
+  Result sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
   CommandOutcome lastCommand() const override { return inner_.lastCommand(); }
   std::string settingsBackup() const override { return inner_.settingsBackup(); }
-
- protected:
-  Actions &inner() { return inner_; }
 
  private:
   Actions &inner_;
 };
 
-// What both kinds of run share: the installed directory (the working
+// What every kind of run shares: the installed directory (the working
 // directory when the object is made) and the scratch directory of the
 // settings file.
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
   // Into the scratch directory, which is the working directory.
-  bool writeSettingsFile(const std::string &path, const char *permissions) override;
-  bool store(const char *section, const char *key, const std::string &value) override;
+  Result writeSettingsFile(const std::string &path, const char *permissions) override;
+  Result store(const char *section, const char *key, const std::string &value) override;
   const std::string &workDir() const { return workDir_; }
 
  protected:
@@ -189,8 +172,8 @@ class ScratchActions : public Actions {
   explicit ScratchActions(std::string pattern);
   ~ScratchActions() override;
 
-  // Makes the scratch directory and enters it; false after a message.
-  bool enterScratch();
+  // Makes the scratch directory and enters it.
+  Result enterScratch();
   // Leaves the scratch directory and removes it.
   void leaveScratch();
   // The settings file built in the scratch directory.
@@ -208,30 +191,29 @@ class RealActions : public ScratchActions {
   RealActions();
   ~RealActions() override;
 
-  bool begin() override;
-  bool end(bool keepSettings) override;
-  bool writeSettingsFile(const std::string &path, const char *permissions) override;
-  bool store(const char *section, const char *key, const std::string &value) override;
-  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                     bool expand, const char *what) override;
-  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          bool &opened) override;
-  bool createFile(const std::string &path, const std::string &content, const char *permissions,
-                  const char *what) override;
-  bool renameFile(const std::string &from, const std::string &to) override;
-  bool removeFile(const std::string &path) override;
-  bool compile(const CommandFor &command, const std::string &target,
-               const std::string &onFailure) override;
-  bool sendNotice(const std::string &command) override;
+  Result begin() override;
+  Result end(bool keepSettings) override;
+  Result writeSettingsFile(const std::string &path, const char *permissions) override;
+  Result store(const char *section, const char *key, const std::string &value) override;
+  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                       bool expand) override;
+  Result writeCompileScript(const std::string &path, int shellStyle,
+                            const std::string &shellPath) override;
+  Result createFile(const std::string &path, const std::string &content,
+                    const char *permissions) override;
+  Result renameFile(const std::string &from, const std::string &to) override;
+  Result removeFile(const std::string &path) override;
+  Result compile(const CommandFor &command, const std::string &target) override;
+  Result sendNotice(const std::string &command) override;
   CommandOutcome lastCommand() const override { return lastCommand_; }
   std::string settingsBackup() const override { return backup_; }
 
  private:
-  bool lock();
-  // Runs command in directory as runIn does and keeps how it went.
+  Result lock();
+  // Runs command in directory and keeps how it went.
   int run(const std::string &directory, const std::string &command);
   void unlock();
-  bool installSettings();
+  Result installSettings();
 
   int lockFd_ = -1;
   // Every value stored, by lower-case "section.key": what the settings
@@ -250,30 +232,26 @@ class PlanActions : public ScratchActions {
 
   const std::vector<std::string> &lines() const { return lines_; }
 
-  bool begin() override;
-  bool end(bool keepSettings) override;
-  bool writeSettingsFile(const std::string &path, const char *permissions) override;
-  bool store(const char *section, const char *key, const std::string &value) override;
-  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                     bool expand, const char *what) override;
-  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          bool &opened) override;
-  bool createFile(const std::string &path, const std::string &content, const char *permissions,
-                  const char *what) override;
-  bool renameFile(const std::string &from, const std::string &to) override;
-  bool removeFile(const std::string &path) override;
-  bool compile(const CommandFor &command, const std::string &target,
-               const std::string &onFailure) override;
-  bool sendNotice(const std::string &command) override;
+  Result begin() override;
+  Result end(bool keepSettings) override;
+  Result writeSettingsFile(const std::string &path, const char *permissions) override;
+  Result store(const char *section, const char *key, const std::string &value) override;
+  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                       bool expand) override;
+  Result writeCompileScript(const std::string &path, int shellStyle,
+                            const std::string &shellPath) override;
+  Result createFile(const std::string &path, const std::string &content,
+                    const char *permissions) override;
+  Result renameFile(const std::string &from, const std::string &to) override;
+  Result removeFile(const std::string &path) override;
+  Result compile(const CommandFor &command, const std::string &target) override;
+  Result sendNotice(const std::string &command) override;
 
  private:
   void add(const std::string &line) { lines_.push_back(line); }
 
   std::vector<std::string> lines_;
 };
-
-// The directory with "/" appended unless it already ends in one.
-std::string WithSlash(const std::string &directory);
 
 // The settings file of a directory, and where the one it replaces is kept.
 constexpr char kSettingsBackupSuffix[] = ".bak";

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "atomic_file.h"
@@ -21,39 +22,6 @@ constexpr char kSection[] = "form";
 // Escaped text per line of a written value, so that every line fits.
 constexpr std::size_t kPieceLength = 120;
 constexpr char kIndent[] = "    ";
-
-enum class KeyKind { kText, kKind, kStyle, kYesNo };
-
-// Every key: its kind and, for a text, where it goes in the form, the
-// longest text accepted, and the settings key whose line must hold it.
-struct KeyRecord {
-  const char *name;
-  KeyKind kind;
-  std::size_t limit;
-  const char *settingsKey;  // nullptr: not stored in the settings file
-  int tuning;               // index into Adjust, or -1
-};
-constexpr KeyRecord kKeys[] = {
-    {"kind", KeyKind::kKind, 0, nullptr, -1},
-    {"kernel", KeyKind::kText, kFieldLimit, "KERNEL", -1},
-    {"include", KeyKind::kText, kFieldLimit, "INCLUDE", -1},
-    {"libs", KeyKind::kText, kFieldLimit, "LIB", -1},
-    {"cpp-name", KeyKind::kText, kFieldLimit, "CPPNAME", -1},
-    {"cpp-options", KeyKind::kText, kCppOptionsLimit, "CPPLIB", -1},
-    {"printer", KeyKind::kText, kFieldLimit, "HCPRINTER", 0},
-    {"previewer", KeyKind::kText, kFieldLimit, "HCVIEWER", 1},
-    {"differentiator", KeyKind::kText, kFieldLimit, "EXTDIFF", 2},
-    {"shell-style", KeyKind::kStyle, 0, nullptr, -1},
-    {"shell-path", KeyKind::kText, kShellPathLimit, nullptr, -1},
-    {"notify", KeyKind::kYesNo, 0, nullptr, -1},
-};
-
-const KeyRecord *findKey(const char *name) {
-  for (const KeyRecord &key : kKeys) {
-    if (std::strcmp(key.name, name) == 0) return &key;
-  }
-  return nullptr;
-}
 
 // ---- quoting --------------------------------------------------------------
 
@@ -153,17 +121,16 @@ bool unquoted(const std::string &raw, std::string *text, std::string *why) {
 struct Reading {
   std::istream *in;
   std::string file;
-  int line = 0;           // the line inih has just been given
-  bool indented = false;  // that line begins with a blank
-  bool tooLong = false;
-  std::string lastKey;  // the key of the line before, for a piece
-  std::array<int, sizeof kKeys / sizeof kKeys[0]> lineOf{};  // 0: not given
-  std::array<std::string, sizeof kKeys / sizeof kKeys[0]> values;
-  std::string problem;  // the first problem, with its line
+  int line = 0;                           // the line inih has just been given
+  bool indented = false;                  // that line begins with a blank
+  std::string lastKey;                    // the key of the line before, for a piece
+  std::array<int, kFieldCount> lineOf{};  // 0: not given
+  std::array<std::string, kFieldCount> values;
+  std::map<int, std::string> problems;  // by line: every fault, the first of each line
 };
 
-void fail(Reading &r, const std::string &what) {
-  if (r.problem.empty()) r.problem = r.file + ":" + std::to_string(r.line) + ": " + what;
+void fail(Reading &r, int line, const std::string &what) {
+  r.problems.emplace(line, r.file + ":" + std::to_string(line) + ": " + what);
 }
 
 // inih's reader: one line per call, counted.
@@ -175,9 +142,9 @@ char *readLine(char *buffer, int size, void *stream) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   r.indented = !line.empty() && (line[0] == ' ' || line[0] == '\t');
   if (line.size() + 2 > static_cast<std::size_t>(size)) {
-    fail(r, "the line is longer than " + std::to_string(size - 2) +
-                " characters; write a long value in pieces on the lines below it");
-    r.tooLong = true;
+    fail(r, r.line,
+         "the line is longer than " + std::to_string(size - 2) +
+             " characters; write a long value in pieces on the lines below it");
     line.clear();
   }
   std::memcpy(buffer, line.c_str(), line.size());
@@ -188,112 +155,96 @@ char *readLine(char *buffer, int size, void *stream) {
 
 int onValue(void *user, const char *section, const char *name, const char *value) {
   auto &r = *static_cast<Reading *>(user);
-  if (!r.problem.empty()) return 0;
   if (std::strcmp(section, kSection) != 0) {
-    fail(r,
+    fail(r, r.line,
          std::string("unknown section [") + section + "] (the values go into [" + kSection + "])");
-    return 0;
+    return 1;
   }
-  const KeyRecord *key = findKey(name);
-  if (key == nullptr) {
-    fail(r, std::string("unknown key '") + name + "'");
-    return 0;
+  const FormField *field = FieldByAnswerKey(name);
+  if (field == nullptr) {
+    fail(r, r.line, std::string("unknown key '") + name + "'");
+    return 1;
   }
-  const std::size_t index = static_cast<std::size_t>(key - kKeys);
+  const std::size_t index = static_cast<std::size_t>(field->id);
   std::string text, why;
   if (!unquoted(value, &text, &why)) {
-    fail(r, std::string("bad value of ") + name + ": " + why);
-    return 0;
+    fail(r, r.line, std::string("bad value of ") + name + ": " + why);
+    return 1;
   }
   // inih hands an indented line on as one more value of the key above.
   if (r.indented && r.lastKey == name) {
-    if (key->kind != KeyKind::kText) {
-      fail(r, std::string("the value of ") + name + " does not go on over several lines");
-      return 0;
+    if (field->type != FieldType::kText) {
+      fail(r, r.line, std::string("the value of ") + name + " does not go on over several lines");
+      return 1;
     }
     r.values[index] += text;
     return 1;
   }
+  r.lastKey = name;
   if (r.lineOf[index] != 0) {
-    fail(r, std::string("key '") + name + "' given twice (first on line " +
-                std::to_string(r.lineOf[index]) + ")");
-    return 0;
+    fail(r, r.line,
+         std::string("key '") + name + "' given twice (first on line " +
+             std::to_string(r.lineOf[index]) + ")");
+    return 1;
   }
   r.lineOf[index] = r.line;
   r.values[index] = text;
-  r.lastKey = name;
   return 1;
 }
 
-// Checks a whole value and puts it into answers; false with the problem,
-// named by the line where its key stands.
-bool take(Reading &r, std::size_t index, Answers *answers) {
-  const KeyRecord &key = kKeys[index];
+// One line of a message that may hold several.
+std::string oneLine(std::string text) {
+  for (char &c : text) {
+    if (c == '\n') c = ' ';
+  }
+  return text;
+}
+
+// Checks a whole value and puts it into answers; a fault is named by the
+// line where its key stands.
+void take(Reading &r, const FormField &field, Answers *answers) {
+  const std::size_t index = static_cast<std::size_t>(field.id);
   const std::string &value = r.values[index];
-  r.line = r.lineOf[index];
+  const int line = r.lineOf[index];
   auto choose = [&](const char *a, const char *b) -> int {
     if (value == a) return 1;
     if (value == b) return 2;
-    fail(r, std::string("bad value of ") + key.name + ": '" + value + "' (" + a + " or " + b + ")");
+    fail(r, line,
+         std::string("bad value of ") + field.answerKey + ": '" + value + "' (" + a + " or " + b +
+             ")");
     return 0;
   };
-  switch (key.kind) {
-    case KeyKind::kKind: {
-      const int choice = choose("full", "user");
-      if (choice == 0) return false;
-      answers->full = choice == 1;
-      return true;
-    }
-    case KeyKind::kStyle: {
-      const int choice = choose(shells[0].name, shells[1].name);
-      if (choice == 0) return false;
-      answers->shellStyle = choice;
-      return true;
-    }
-    case KeyKind::kYesNo: {
-      const int choice = choose("yes", "no");
-      if (choice == 0) return false;
-      answers->notify = choice == 1;
-      return true;
-    }
-    case KeyKind::kText:
+  switch (field.type) {
+    case FieldType::kKind:
+      if (const int choice = choose("full", "user")) answers->full = choice == 1;
+      return;
+    case FieldType::kShellStyle:
+      if (const int choice = choose(shells[0].name, shells[1].name)) answers->shellStyle = choice;
+      return;
+    case FieldType::kYesNo:
+      if (const int choice = choose("yes", "no")) answers->notify = choice == 1;
+      return;
+    case FieldType::kText:
       break;
   }
-  if (value.size() > key.limit) {
-    fail(r, std::string("the value of ") + key.name + " is longer than " +
-                std::to_string(key.limit) + " characters");
-    return false;
+  if (value.size() > field.limit) {
+    fail(r, line,
+         std::string("the value of ") + field.answerKey + " is longer than " +
+             std::to_string(field.limit) + " characters");
+    return;
   }
-  if (key.settingsKey != nullptr &&
-      std::strlen(key.settingsKey) + 1 + value.size() > kSettingsLineLimit) {
-    fail(r, std::string("the value of ") + key.name +
-                " is too long for the settings file, which holds at most " +
-                std::to_string(kSettingsLineLimit) + " characters on a line");
-    return false;
+  if (const auto refusal = RefusalOf(field.id, value)) {
+    fail(r, line, std::string("the value of ") + field.answerKey + " " + oneLine(*refusal));
+    return;
   }
-  const std::string name = key.name;
-  if (name == "kernel") {
-    if (FindRefusedPathCharacter(value) != std::string::npos) {
-      fail(r, std::string("the VELORIX directory may not hold a blank, a backslash, a comma, a "
-                          "control character or any of ") +
-                  kShellSpecialCharacters);
-      return false;
-    }
-    answers->kernel = value;
-  } else if (name == "include") {
-    answers->include = value;
-  } else if (name == "libs") {
-    answers->lib = value;
-  } else if (name == "cpp-name") {
-    answers->cppName = value;
-  } else if (name == "cpp-options") {
-    answers->cppOptions = value;
-  } else if (name == "shell-path") {
-    answers->shellPath = value;
-  } else if (key.tuning >= 0) {
-    answers->tuning[static_cast<std::size_t>(key.tuning)] = value;
+  if (field.key != nullptr && std::strlen(field.key) + 1 + value.size() > VX_SETTINGS_LINE_MAX) {
+    fail(r, line,
+         std::string("the value of ") + field.answerKey +
+             " is too long for the settings file, which holds at most " +
+             std::to_string(VX_SETTINGS_LINE_MAX) + " characters on a line");
+    return;
   }
-  return true;
+  answers->texts[index] = value;
 }
 
 // ---- writing ----------------------------------------------------------------
@@ -330,20 +281,21 @@ bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem
   r.in = &in;
   r.file = path;
   const int result = ini_parse_stream(readLine, &r, onValue, &r);
-  if (r.problem.empty() && result > 0) {
-    r.line = result;
-    fail(r, "not a line of an answer file (KEY = VALUE, [form], or a comment after ; or #)");
-  }
-  if (r.problem.empty() && in.bad()) {
+  if (result > 0 && r.problems.count(result) == 0)
+    fail(r, result,
+         "not a line of an answer file (KEY = VALUE, [form], or a comment after ; or #)");
+  if (in.bad()) {
     *problem = path + ": cannot be read";
     return false;
   }
   Answers taken;
-  for (std::size_t i = 0; r.problem.empty() && i < r.lineOf.size(); ++i) {
-    if (r.lineOf[i] != 0) take(r, i, &taken);
+  for (const FormField &field : kFormFields) {
+    if (r.lineOf[static_cast<std::size_t>(field.id)] != 0) take(r, field, &taken);
   }
-  if (!r.problem.empty()) {
-    *problem = r.problem;
+  if (!r.problems.empty()) {
+    problem->clear();
+    for (const auto &[line, text] : r.problems)
+      *problem += (problem->empty() ? "" : "\n") + text;
     return false;
   }
   *answers = taken;
@@ -352,16 +304,12 @@ bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem
 
 void ApplyAnswers(const Answers &answers, InstallForm *form) {
   if (answers.full) form->full = *answers.full;
-  if (answers.kernel) form->kernel = *answers.kernel;
-  if (answers.include) form->include = *answers.include;
-  if (answers.lib) form->lib = *answers.lib;
-  if (answers.cppName) form->cppName = *answers.cppName;
-  if (answers.cppOptions) form->cppOptions = *answers.cppOptions;
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (answers.tuning[i] && form->tuning[i]) form->tuning[i] = *answers.tuning[i];
+  for (const FormField &field : kFormFields) {
+    const auto &text = answers.texts[static_cast<std::size_t>(field.id)];
+    // A Tuning value for a field that the form lacks is left out.
+    if (text && (form->has(field.id) || !field.tuning)) form->text(field.id) = *text;
   }
   if (answers.shellStyle) form->shellStyle = *answers.shellStyle;
-  if (answers.shellPath) form->shellPath = *answers.shellPath;
   if (answers.notify) form->noticeConsent = *answers.notify && form->noticeBoxExists;
 }
 
@@ -369,30 +317,40 @@ std::string AnswersText(const InstallForm &form) {
   std::string out = "; velorix-setup answers: the values of the Setup form.\n"
                     "; Install from them with: velorix-setup --unattended --answers FILE\n";
   out += std::string("[") + kSection + "]\n";
-  out += std::string("kind = ") + (form.full ? "full" : "user") + "\n";
-  addText(out, "kernel", form.kernel);
-  addText(out, "include", form.include);
-  addText(out, "libs", form.lib);
-  addText(out, "cpp-name", form.cppName);
-  addText(out, "cpp-options", form.cppOptions);
-  for (const KeyRecord &key : kKeys) {
-    if (key.tuning >= 0 && form.tuning[static_cast<std::size_t>(key.tuning)])
-      addText(out, key.name, *form.tuning[static_cast<std::size_t>(key.tuning)]);
+  for (const FormField &field : kFormFields) {
+    switch (field.type) {
+      case FieldType::kKind:
+        out += std::string(field.answerKey) + " = " + (form.full ? "full" : "user") + "\n";
+        break;
+      case FieldType::kShellStyle: {
+        const int style =
+            form.shellStyle >= 1 && form.shellStyle <= kShellRecords ? form.shellStyle : 1;
+        out += std::string(field.answerKey) + " = " + shells[style - 1].name + "\n";
+        break;
+      }
+      case FieldType::kYesNo:
+        out += std::string(field.answerKey) + " = " +
+               (form.noticeBoxExists && form.noticeConsent ? "yes" : "no") + "\n";
+        break;
+      case FieldType::kText:
+        if (form.has(field.id)) addText(out, field.answerKey, form.text(field.id));
+        break;
+    }
   }
-  const int style = form.shellStyle >= 1 && form.shellStyle <= kShellRecords ? form.shellStyle : 1;
-  out += std::string("shell-style = ") + shells[style - 1].name + "\n";
-  addText(out, "shell-path", form.shellPath);
-  out +=
-      std::string("notify = ") + (form.noticeBoxExists && form.noticeConsent ? "yes" : "no") + "\n";
   return out;
 }
 
 bool SaveAnswers(const std::string &path, const InstallForm &form, std::string *problem) {
   const std::string text = AnswersText(form);
   AtomicFile file(path);
-  if (!file.open() || std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size() ||
-      !file.commit(ModeFromPermissions("rw-r--r--"))) {
-    *problem = "Cannot write the answer file '" + path + "' (" + file.problem() + ")";
+  Result saved = file.open();
+  if (saved.ok() && std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
+    file.discard();
+    saved = Result::Failed(Fault::kNotWritten, "", {path}, "a write failed");
+  }
+  if (saved.ok()) saved = file.commit(ModeFromPermissions("rw-r--r--"));
+  if (!saved.ok()) {
+    *problem = "Cannot write the answer file '" + path + "' (" + saved.detail() + ")";
     return false;
   }
   return true;

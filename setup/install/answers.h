@@ -20,8 +20,10 @@
  * line goes on in quoted pieces on the lines below, each indented.  Keys
  * left out keep the value the form starts with.
  *
- * The file is read with inih; every problem is reported with the file's
- * name and the line, and nothing is taken from a file that has one.
+ * The keys and what each refuses come from the form's field table
+ * (form_fields.h).  The file is read with inih; every problem is reported
+ * with the file's name and its line, in line order, and nothing is taken
+ * from a file that has one.
  */
 #ifndef VELORIX_SETUP_ANSWERS_H
 #define VELORIX_SETUP_ANSWERS_H
@@ -30,22 +32,20 @@
 #include <optional>
 #include <string>
 
-#include "form_tables.h"
-#include "installation.h"
+#include "form_fields.h"
 
 // The values an answer file gives; a key it leaves out stays empty.
 struct Answers {
   std::optional<bool> full;
-  std::optional<std::string> kernel, include, lib, cppName, cppOptions;
-  std::array<std::optional<std::string>, kAdjustRecords> tuning;
-  std::optional<int> shellStyle;  // 1-based record of shells
-  std::optional<std::string> shellPath;
+  std::array<std::optional<std::string>, kFieldCount> texts;  // by Field
+  std::optional<int> shellStyle;                              // 1-based record of shells
   std::optional<bool> notify;
 };
 
-// Reads the answer file at path.  False with *problem set ("FILE:LINE:
-// what is wrong", or "FILE: why it cannot be read") on anything unknown,
-// repeated, malformed, over its limit or refused by the form.
+// Reads the answer file at path.  False with *problem set, one line per
+// fault in line order ("FILE:LINE: what is wrong"), or "FILE: why it
+// cannot be read", on anything unknown, repeated, malformed, over its
+// limit or refused by the form.
 bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem);
 
 // Puts the values answers gives into form; a Tuning value for a field that

@@ -49,6 +49,21 @@ void syncDirectory(const std::string &path) {
   close(fd);
 }
 
+// The mode a new file gets under the process's umask, as fopen would give
+// it.
+mode_t newFileMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+std::string lowered(const char *text) {
+  std::string out = text;
+  for (char &c : out)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string &path) {
@@ -83,77 +98,57 @@ bool IsTemporaryName(const std::string &name) {
          name.size() == mark + std::strlen(kTemporaryMark) + kRandomChars;
 }
 
-std::string TemporaryNameBeside(const std::string &path) {
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  unsigned long n = static_cast<unsigned long>(getpid());
-  std::string random;
-  for (std::size_t i = 0; i < kRandomChars; ++i) {
-    random += kLetters[n % (sizeof kLetters - 1)];
-    n /= sizeof kLetters - 1;
-  }
-  return temporaryPrefix(path) + random;
-}
-
 AtomicFile::~AtomicFile() { discard(); }
 
-bool AtomicFile::fail(int error) {
-  problem_ = std::strerror(error);
-  for (char &c : problem_)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return false;
+Result AtomicFile::failed(Fault fault, const char *why) {
+  const char *verb = fault == Fault::kNotOpened ? "Cannot open file '" : "Cannot write file '";
+  return Result::Failed(fault, verb + shown_ + "'", {target_.empty() ? path_ : target_}, why);
 }
 
-bool AtomicFile::examine() {
-  problem_.clear();
+Result AtomicFile::failed(Fault fault, int error) {
+  return failed(fault, lowered(std::strerror(error)).c_str());
+}
+
+Result AtomicFile::examine() {
   target_ = path_;
   struct stat link;
   if (lstat(path_.c_str(), &link) == 0) {
     if (S_ISLNK(link.st_mode)) {
       throughLink_ = true;
       std::unique_ptr<char, void (*)(void *)> resolved(realpath(path_.c_str(), nullptr), std::free);
-      if (!resolved) {
-        problem_ = "it is a link to a file that does not exist";
-        return false;
-      }
+      if (!resolved) return failed(Fault::kNotOpened, "it is a link to a file that does not exist");
       target_ = resolved.get();
     }
-    if (stat(target_.c_str(), &old_) != 0) return fail(errno);
+    if (stat(target_.c_str(), &old_) != 0) return failed(Fault::kNotOpened, errno);
     existed_ = true;
-    if (S_ISDIR(old_.st_mode)) {
-      problem_ = "it is a directory";
-      return false;
-    }
+    if (S_ISDIR(old_.st_mode)) return failed(Fault::kNotOpened, "it is a directory");
     if (!S_ISREG(old_.st_mode)) {
-      if (throughLink_) {
-        problem_ = "it is a link to something other than a regular file";
-        return false;
-      }
+      if (throughLink_)
+        return failed(Fault::kNotOpened, "it is a link to something other than a regular file");
       // A device or a pipe is written as it is: there is nothing to
       // replace, and its permissions belong to the system.
       inPlace_ = true;
     }
   } else if (errno != ENOENT) {
-    return fail(errno);
+    return failed(Fault::kNotOpened, errno);
   }
-  return true;
+  return {};
 }
 
-bool AtomicFile::check() {
-  if (!examine()) return false;
-  if (inPlace_) return access(target_.c_str(), W_OK) == 0 || fail(errno);
-  return access(directoryOf(target_).c_str(), W_OK | X_OK) == 0 || fail(errno);
+Result AtomicFile::check() {
+  Result examined = examine();
+  if (!examined.ok()) return examined;
+  const std::string &place = inPlace_ ? target_ : directoryOf(target_);
+  if (access(place.c_str(), inPlace_ ? W_OK : W_OK | X_OK) != 0)
+    return failed(Fault::kNotOpened, errno);
+  return {};
 }
 
-bool AtomicFile::open() {
-  if (!examine()) return false;
-  if (inPlace_) {
-    stream_ = std::fopen(target_.c_str(), "w");
-    return stream_ != nullptr || fail(errno);
-  }
+Result AtomicFile::makeTemporary() {
   RemoveStaleTemporaries(target_);
   std::string pattern = temporaryPrefix(target_) + std::string(kRandomChars, 'X');
   const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return fail(errno);
+  if (fd < 0) return failed(Fault::kNotOpened, errno);
   temporary_ = pattern;
   (void)fchmod(fd, kPrivateMode);
   stream_ = fdopen(fd, "w");
@@ -161,40 +156,89 @@ bool AtomicFile::open() {
     const int error = errno;
     close(fd);
     discard();
-    return fail(error);
+    return failed(Fault::kNotOpened, error);
   }
-  return true;
+  return {};
 }
 
-bool AtomicFile::commit(mode_t mode) {
-  if (stream_ == nullptr) return false;
+Result AtomicFile::open() {
+  Result examined = examine();
+  if (!examined.ok()) return examined;
+  if (!inPlace_) return makeTemporary();
+  stream_ = std::fopen(target_.c_str(), "w");
+  if (stream_ == nullptr) return failed(Fault::kNotOpened, errno);
+  return {};
+}
+
+Result AtomicFile::openForProgram() {
+  Result examined = examine();
+  if (!examined.ok()) return examined;
+  if (inPlace_) return failed(Fault::kNotOpened, "it is not a regular file");
+  Result made = makeTemporary();
+  if (!made.ok()) return made;
+  // The program makes the file itself, with the mode it gives it, so that
+  // whether it made one can be told; the name stays ours.
+  std::fclose(stream_);
+  stream_ = nullptr;
+  (void)unlink(temporary_.c_str());
+  return {};
+}
+
+Result AtomicFile::place(mode_t mode, bool replace) {
+  if (temporary_.empty() && stream_ == nullptr) return failed(Fault::kNotWritten, "not open");
   std::FILE *stream = stream_;
   stream_ = nullptr;
   int error = 0;
-  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) error = errno != 0 ? errno : EIO;
-  const int fd = fileno(stream);
-  if (!inPlace_) {
+  int fd = -1;
+  if (stream != nullptr) {
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0) error = errno != 0 ? errno : EIO;
+    fd = fileno(stream);
+  } else {
+    // Written by another program: what it left, made durable.
+    fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) error = errno;
+  }
+  if (!inPlace_ && fd >= 0) {
     if (error == 0 && fsync(fd) != 0) error = errno;
+    mode_t final = mode;
+    if (mode == kModeAsWritten) {
+      struct stat written;
+      final = fstat(fd, &written) == 0 ? written.st_mode & 07777 : newFileMode();
+    }
     // Through a link the file keeps its owner and is never made more
     // readable than it was.
-    mode_t final = mode;
     if (throughLink_ && existed_) {
       final &= old_.st_mode & 07777;
       if (geteuid() == 0) (void)fchown(fd, old_.st_uid, old_.st_gid);
     }
     if (error == 0 && fchmod(fd, final) != 0) error = errno;
   }
-  if (std::fclose(stream) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  if (inPlace_) return error == 0 || fail(error);
-  if (error == 0 && std::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
+  if (stream != nullptr) {
+    if (std::fclose(stream) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  } else if (fd >= 0) {
+    close(fd);
+  }
+  if (inPlace_) return error == 0 ? Result() : failed(Fault::kNotWritten, error);
+  if (error == 0) {
+    if (replace) {
+      if (std::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
+    } else if (link(temporary_.c_str(), target_.c_str()) != 0 && errno != EEXIST) {
+      error = errno;
+    }
+  }
   if (error != 0) {
     discard();
-    return fail(error);
+    return failed(Fault::kNotWritten, error);
   }
+  if (!replace) (void)unlink(temporary_.c_str());
   temporary_.clear();
   syncDirectory(target_);
-  return true;
+  return {};
 }
+
+Result AtomicFile::commit(mode_t mode) { return place(mode, true); }
+
+Result AtomicFile::commitNew(mode_t mode) { return place(mode, false); }
 
 void AtomicFile::discard() {
   if (stream_ != nullptr) {

@@ -1,6 +1,7 @@
 /*
  * atomic_file.h - a file written under a temporary name beside its final
- * one and renamed into place only once it is complete.
+ * one and renamed into place only once it is complete: the one way the
+ * setup tool writes a file.
  *
  * A run that fails or is killed half-way thus leaves either the old file or
  * the new one under the final name, never a piece of one.  The temporary
@@ -16,6 +17,10 @@
  *    its permissions left as the system has them;
  *  - a link to anything but a regular file, a dangling link, a directory:
  *    refused.
+ *
+ * The content comes from this program (open(), then stream()) or from
+ * another one that is handed the temporary name (openForProgram(), say a
+ * compiler's -o).
  */
 #ifndef VELORIX_SETUP_ATOMIC_FILE_H
 #define VELORIX_SETUP_ATOMIC_FILE_H
@@ -27,29 +32,48 @@
 #include <optional>
 #include <string>
 
+#include "result.h"
+
+// For commit(): keep the mode that the writing program gave the file.
+constexpr mode_t kModeAsWritten = static_cast<mode_t>(-1);
+
 class AtomicFile {
  public:
-  explicit AtomicFile(std::string path) : path_(std::move(path)) {}
+  // shownAs: how messages name the file; the path when empty.
+  explicit AtomicFile(std::string path, std::string shownAs = {})
+      : path_(std::move(path)), shown_(shownAs.empty() ? path_ : std::move(shownAs)) {}
   ~AtomicFile();
   AtomicFile(const AtomicFile &) = delete;
   AtomicFile &operator=(const AtomicFile &) = delete;
 
-  // Opens the file for writing.  False when it cannot be opened; problem()
-  // then says why in a few words.
-  bool open();
+  // Opens the file for writing: "Cannot open file '...'" when it cannot be.
+  Result open();
+
+  // Finds a free temporary name for another program to write (temporary()
+  // names it; nothing is made there); commit() then takes what that
+  // program left.  Fails as open() does.
+  Result openForProgram();
 
   // Whether open() would succeed, as far as can be told without making a
   // file: what the final name is, and whether its directory may be
-  // written.  False with problem() set.
-  bool check();
+  // written.
+  Result check();
 
-  // The stream to write to; null until open() succeeds.
+  // The stream to write to; null unless open() succeeded.
   std::FILE *stream() const { return stream_; }
 
+  // The temporary file's path; empty before opening and after commit.
+  const std::string &temporary() const { return temporary_; }
+
   // Flushes, syncs and puts the file into place with mode (never widened
-  // for a file reached through a link; a device keeps its own).  False,
-  // with the final name untouched, when anything written was lost.
-  bool commit(mode_t mode);
+  // for a file reached through a link; a device keeps its own):
+  // "Cannot write file '...'" when anything written was lost, and the final
+  // name is left untouched.
+  Result commit(mode_t mode);
+
+  // As commit(), but a file that is at the final name by now is kept and
+  // this one dropped.
+  Result commitNew(mode_t mode);
 
   // Drops what was written; the final name keeps what it had.
   void discard();
@@ -58,17 +82,16 @@ class AtomicFile {
   // the final name points to.
   const std::string &target() const { return target_; }
 
-  // Why open() or commit() failed, in a few words ("no space left on
-  // device"); empty when they did not.
-  const std::string &problem() const { return problem_; }
-
  private:
-  bool fail(int error);
-  // The part of open() and check() before a file is made.  False when the
-  // final name cannot be written; *inPlace for a device.
-  bool examine();
+  Result failed(Fault fault, int error);
+  Result failed(Fault fault, const char *why);
+  // The part of open() and check() before a file is made.
+  Result examine();
+  Result makeTemporary();
+  Result place(mode_t mode, bool replace);
 
   std::string path_;
+  std::string shown_;
   std::string target_;
   std::string temporary_;
   std::FILE *stream_ = nullptr;
@@ -76,7 +99,6 @@ class AtomicFile {
   bool throughLink_ = false;
   bool existed_ = false;
   struct stat old_ {};  // the replaced file's status, when existed_
-  std::string problem_;
 };
 
 // The whole of the file at path, or nothing when it cannot be read.
@@ -87,10 +109,5 @@ void RemoveStaleTemporaries(const std::string &path);
 
 // Whether a file name (without directory) is that of such a temporary file.
 bool IsTemporaryName(const std::string &name);
-
-// The name of a temporary file beside path, for a writer that cannot take
-// an open stream (a compiler's -o): ".NAME.vx-" and six characters made
-// from the process id.  Nothing is created.
-std::string TemporaryNameBeside(const std::string &path);
 
 #endif

@@ -35,16 +35,16 @@ std::string scratchPattern() {
 
 CheckActions::CheckActions() : ScratchActions(scratchPattern()) {}
 
-bool CheckActions::begin() { return enterScratch(); }
+Result CheckActions::begin() { return enterScratch(); }
 
-bool CheckActions::end(bool keepSettings) {
+Result CheckActions::end(bool keepSettings) {
   // A procedure that stopped has said why; its settings are not compared.
   if (keepSettings) {
     compare(std::string("./") + kSettingsName, scratchSettings(),
             ModeFromPermissions(kSettingsPermissions));
   }
   leaveScratch();
-  return true;
+  return {};
 }
 
 std::string CheckActions::renderPath() {
@@ -69,50 +69,44 @@ void CheckActions::compare(const std::string &path, const std::string &made, uns
         octal(mode));
 }
 
-bool CheckActions::writeTemplate(const std::string &path, const char *const *lines,
-                                 const char *permissions, bool expand, const char *) {
+Result CheckActions::writeTemplate(const std::string &path, const char *const *lines,
+                                   const char *permissions, bool expand) {
   const std::string made = renderPath();
-  if (WriteTemplateFile(made.c_str(), lines, permissions, expand, path.c_str()) !=
-      WriteResult::kWritten)
-    return false;
-  compare(path, made, ModeFromPermissions(permissions));
-  return true;
+  Result written = CreateFile(made, lines, permissions, expand, path);
+  if (written.ok()) compare(path, made, ModeFromPermissions(permissions));
+  return written;
 }
 
-bool CheckActions::writeCompileScript(const std::string &path, int shellStyle,
-                                      const std::string &shellPath, bool &opened) {
+Result CheckActions::writeCompileScript(const std::string &path, int shellStyle,
+                                        const std::string &shellPath) {
   const std::string made = renderPath();
-  const WriteResult result =
-      WriteCompileScriptFile(made.c_str(), shellStyle, shellPath.c_str(), path.c_str());
-  opened = result != WriteResult::kNotOpened;
-  if (result != WriteResult::kWritten) return false;
-  compare(path, made, kScriptMode);
-  return true;
+  Result written = WriteCompileScript(made, shellStyle, shellPath, path);
+  if (written.ok()) compare(path, made, kScriptMode);
+  return written;
 }
 
-bool CheckActions::createFile(const std::string &path, const std::string &, const char *,
-                              const char *) {
+Result CheckActions::createFile(const std::string &path, const std::string &, const char *) {
   // Called only for a file that is not there.
   add(path + ": missing");
-  return true;
+  return {};
 }
 
-bool CheckActions::renameFile(const std::string &from, const std::string &to) {
+Result CheckActions::renameFile(const std::string &from, const std::string &to) {
   add(to + ": missing (the installation would rename " + from + " to it)");
-  return true;
+  return {};
 }
 
-bool CheckActions::removeFile(const std::string &path) {
+Result CheckActions::removeFile(const std::string &path) {
   if (access(resolve(path).c_str(), F_OK) == 0)
     add(path + ": present (the installation removes it)");
-  return true;
+  return {};
 }
 
-bool CheckActions::compile(const CommandFor &, const std::string &target, const std::string &) {
+Result CheckActions::compile(const CommandFor &, const std::string &target) {
   // Called only for an object that is missing or older than its sources.
   add(target + ": " +
       (access(resolve(target).c_str(), F_OK) == 0 ? "older than its sources" : "missing"));
-  return true;
+  return {};
 }
 
-bool CheckActions::sendNotice(const std::string &) { return true; }
+Result CheckActions::sendNotice(const std::string &) { return {}; }

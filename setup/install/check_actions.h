@@ -25,19 +25,18 @@ class CheckActions : public ScratchActions {
   // One line per difference, in procedure order.
   const std::vector<std::string> &differences() const { return differences_; }
 
-  bool begin() override;
-  bool end(bool keepSettings) override;
-  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                     bool expand, const char *what) override;
-  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          bool &opened) override;
-  bool createFile(const std::string &path, const std::string &content, const char *permissions,
-                  const char *what) override;
-  bool renameFile(const std::string &from, const std::string &to) override;
-  bool removeFile(const std::string &path) override;
-  bool compile(const CommandFor &command, const std::string &target,
-               const std::string &onFailure) override;
-  bool sendNotice(const std::string &command) override;
+  Result begin() override;
+  Result end(bool keepSettings) override;
+  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                       bool expand) override;
+  Result writeCompileScript(const std::string &path, int shellStyle,
+                            const std::string &shellPath) override;
+  Result createFile(const std::string &path, const std::string &content,
+                    const char *permissions) override;
+  Result renameFile(const std::string &from, const std::string &to) override;
+  Result removeFile(const std::string &path) override;
+  Result compile(const CommandFor &command, const std::string &target) override;
+  Result sendNotice(const std::string &command) override;
 
  private:
   // Compares the file made at made with path in the installed directory,

@@ -5,46 +5,29 @@
 #ifndef VELORIX_SETUP_FILE_WRITING_H
 #define VELORIX_SETUP_FILE_WRITING_H
 
-#include <ncbi.h>
 #include <sys/types.h>
 
-#include <cstddef>
+#include <string>
+
+#include "result.h"
 
 // Mode of a nine-character permission string ("rw-r--r--" -> 0644).
 mode_t ModeFromPermissions(const char *permissions);
 
-// How writing a file went.
-enum class WriteResult {
-  kWritten,     // complete, in place with its permissions
-  kNotOpened,   // could not be opened; reported, nothing changed
-  kNotWritten,  // a write failed; reported, the old file (if any) kept
-  kLinesLost    // in place, but a line could not be expanded and is empty
-};
-
-// Writes lines (NULL-terminated) to name, each expanded through the
+// Writes lines (NULL-terminated) to path, each expanded through the
 // settings when expand is set, whole or not at all (atomic_file.h), with
-// the mode of permissions (0600 when NULL).  Every failure is reported.
-// Messages name the file shownAs when it is given.
-WriteResult WriteTemplateFile(const char *name, const char *const *lines, const char *permissions,
-                              bool expand, const char *shownAs = nullptr);
-
-// Writes lines (NULL-terminated) to name, each expanded through the settings
-// when expand is set, then applies permissions.  FALSE only when the file
-// cannot be opened (after "Cannot open file '%s'").  name may lie in ParBuf.
-Nlm_Boolean CreateFile(const char *name, const char *const *lines, const char *permissions,
-                       Nlm_Boolean expand);
-
-// Longest shell path for the compile script's first line: "#! ", the path,
-// a line feed and the terminating NUL fit the 500-byte settings buffer.
-constexpr std::size_t kShellPathLimit = 495;
+// the mode of permissions (what a new file gets under the umask when
+// NULL).  Messages name the file shownAs, or path when it is empty.  A
+// line that cannot be expanded is written empty and the result is a fault
+// whose message the settings code has shown already.
+Result CreateFile(const std::string &path, const char *const *lines, const char *permissions,
+                  bool expand, const std::string &shownAs = {});
 
 // Writes the compile script to path for shell style shellStyle (1-based
-// record of shells) with "#! " and shellPath as its first line.  FALSE when
-// the file cannot be opened (the caller reports it).
-Nlm_Boolean WriteCompileScript(const char *path, int shellStyle, const char *shellPath);
-
-// The same, telling how it went; mode 0755.
-WriteResult WriteCompileScriptFile(const char *path, int shellStyle, const char *shellPath,
-                                   const char *shownAs = nullptr);
+// record of shells) with "#! " and shellPath as its first line, mode
+// 0755.  A script that cannot be opened is Fault::kNotOpened with
+// "Cannot open batch file for compiler '...'".
+Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
+                          const std::string &shownAs = {});
 
 #endif

@@ -1,18 +1,9 @@
 /*
- * form_tables.cc - the Tuning settings (Adjust) and the shell styles
- * (shells).
+ * form_tables.cc - the shell styles (shells).
  */
 #include "form_tables.h"
 
 #include "templates.h"
-
-// Label, section, key, help text.
-const AdjustRecord Adjust[kAdjustRecords + 1] = {
-    {"Printer command", "Visual", "HCPRINTER", kPrinterHelp},
-    {"PostScript previewer", "Visual", "HCVIEWER", kPreviewerHelp},
-    {"External differentiator", "Compiler", "EXTDIFF", kDifferentiatorHelp},
-    {nullptr, nullptr, nullptr, nullptr},
-};
 
 // The radio button's label, the options appended to the shell's path, and
 // the compile script written for that style.  The style number shown by

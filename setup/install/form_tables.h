@@ -1,42 +1,16 @@
 /*
- * form_tables.h - the data tables of the Setup form that the window, the
- * installation procedure and the help windows all read: the Tuning
- * settings (Adjust), the shell styles (shells), the help texts, and the
+ * form_tables.h - the data tables of the Setup form beside its fields
+ * (form_fields.h): the shell styles (shells), the help texts, and the
  * permissions of the files an installation writes.
  *
- * Plain data without a GUI include: the window keeps the handles of the
- * controls it makes from these tables in its own record (window.h).
+ * Plain data without a GUI include.
  */
 #ifndef VELORIX_SETUP_FORM_TABLES_H
 #define VELORIX_SETUP_FORM_TABLES_H
 
 #include <string>
 
-constexpr int kAdjustRecords = 3;  // Tuning settings
-constexpr int kShellRecords = 2;   // shell styles
-
-// The installation switch's values: the 1-based radio button number.
-constexpr int kFullValue = 1;
-constexpr int kUserValue = 2;
-
-// The names by which messages refer to the form's fields; a Tuning field
-// goes by its Adjust label.
-constexpr const char *kFieldKernel = "VELORIX directory";
-constexpr const char *kFieldInclude = "C compiler: Include";
-constexpr const char *kFieldLibraries = "C compiler: Libraries";
-constexpr const char *kFieldCppName = "C++ compiler: Name";
-constexpr const char *kFieldCppOptions = "C++ compiler: Options";
-constexpr const char *kFieldShellStyle = "Shell style";
-constexpr const char *kFieldShellPath = "Shell path";
-
-// One Tuning setting: a field of the Tuning group and its Help item.
-struct AdjustRecord {
-  const char *label;     // prompt and Help item label
-  const char *section;   // settings section, without brackets
-  const char *key;       // settings key
-  const char *helpText;  // shown by the Help item
-};
-extern const AdjustRecord Adjust[kAdjustRecords + 1];  // ends with an all-NULL record
+constexpr int kShellRecords = 2;  // shell styles
 
 // One shell style: radio button label, options appended to $SHELL, and the
 // compile-script template.

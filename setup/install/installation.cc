@@ -29,6 +29,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "actions.h"
 #include "file_writing.h"
@@ -60,121 +63,48 @@ constexpr char kSectionMark = '&';
 
 constexpr char kMsgNoDirectory[] = "Specify full path to the VELORIX's home directory";
 constexpr char kMsgNoExecutable[] = "The path you've specified does not contain VELORIX executable";
-constexpr char kMsgCompileFailed[] =
-    "Cannot compile autodif.cc.\nSymbolical differentiation feature will be "
-    "disabled.\nPlease check the name of C++ compiler\nand ensure it is "
-    "accessable via the PATH variable";
 constexpr char kMsgNoProductObject[] =
     "Could not run C++ compiler during the full installation.\nSymbolical "
     "differentiation feature will be disabled.";
 
 std::string settingsPath() { return std::string(kSettingsDirectory) + "/" + kSettingsName; }
 
+const std::string &kernelOf(const InstallForm &form) { return form.text(Field::kKernel); }
+
 // The command that compiles autodif.cc into output.
 std::string compileCommand(const InstallForm &form, const std::string &output = kAutodifObject) {
-  return form.cppName + " -c -o " + output + " " + kAutodifCpp + " " + form.cppOptions;
+  return form.text(Field::kCppName) + " -c -o " + output + " " + kAutodifCpp + " " +
+         form.text(Field::kCppOptions);
 }
 
 // ---- checks before anything is written --------------------------------
 
-bool checkLength(Actions &act, const std::string &text, std::size_t limit, const char *field) {
-  if (text.size() <= limit) return true;
-  act.show(std::string("The text of the field '") + field + "' is longer than " +
-               std::to_string(limit) + " characters.\nPlease shorten it.",
-           {"", field});
-  return false;
-}
-
-// A stored value must leave its settings line within the line limit.
-bool checkLine(Actions &act, const char *key, std::size_t valueLength, const char *field) {
-  if (std::strlen(key) + 1 + valueLength <= kSettingsLineLimit) return true;
-  act.show(std::string("The text of the field '") + field +
-               "' is too long for the settings file:\na settings line holds at most " +
-               std::to_string(kSettingsLineLimit) + " characters.",
-           {"", field});
-  return false;
-}
-
-std::string trimmedTuning(const std::string &text) {
-  std::string buffer = text;
-  StrTrim(buffer.data());
-  buffer.resize(std::strlen(buffer.c_str()));
-  return buffer.empty() ? std::string(kEmptyMarkText) : buffer;
-}
-
 // Refuses, before anything is written, every text that would be cut, would
-// overflow a buffer or would break the settings file.
+// overflow a buffer or would not read back from the settings file as it
+// was typed.
 bool checkForm(Actions &act, const InstallForm &form) {
-  if (!checkLength(act, form.kernel, kFieldLimit, kFieldKernel) ||
-      !checkLength(act, form.include, kFieldLimit, kFieldInclude) ||
-      !checkLength(act, form.lib, kFieldLimit, kFieldLibraries) ||
-      !checkLength(act, form.cppName, kFieldLimit, kFieldCppName) ||
-      !checkLength(act, form.cppOptions, kCppOptionsLimit, kFieldCppOptions))
+  if (const auto problem = CheckFields(form)) {
+    act.show(problem->message, {"", problem->fields});
     return false;
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (form.tuning[i] && !checkLength(act, *form.tuning[i], kFieldLimit, Adjust[i].label))
-      return false;
-  }
-  // The settings file has no way to hold these literally in a path: "~"
-  // reads back as a line break, "`" vanishes, "$(" starts a reference.
-  if (form.kernel.find_first_of("~`") != std::string::npos ||
-      form.kernel.find("$(") != std::string::npos) {
-    act.show("The VELORIX directory must not contain '~', '`' or '$(':\n"
-             "the settings file cannot hold them in a path.",
-             {"", kFieldKernel});
-    return false;
-  }
-  // The product directory is written into the compile script as it
-  // stands: a character its shell would interpret would run as a command.
-  if (FindRefusedPathCharacter(form.kernel) != std::string::npos) {
-    act.show(std::string("The VELORIX directory must not contain blanks, backslashes, commas,\n"
-                         "control characters or any of ") +
-                 kShellSpecialCharacters + ":\nthe compile script's shell would interpret them.",
-             {"", kFieldKernel});
-    return false;
-  }
-  // "~" is the settings file's line break: it would split a script line.
-  for (const auto &[text, field] :
-       {std::pair{&form.include, kFieldInclude}, std::pair{&form.lib, kFieldLibraries}}) {
-    if (text->find(VX_LINE_BREAK_MARK) == std::string::npos) continue;
-    act.show(std::string("The text of the field '") + field +
-                 "' must not contain '~':\nthe settings file reads it as a line break, which "
-                 "would split the compile script's line.",
-             {"", field});
-    return false;
-  }
-  const std::string kernel = WithSlash(form.kernel);
-  // INCLUDE is the include field, " -I" and the product directory.
-  if (!checkLine(act, "KERNEL", kernel.size(), kFieldKernel) ||
-      !checkLine(act, "INCLUDE", form.include.size() + 3 + kernel.size(), kFieldInclude) ||
-      !checkLine(act, "LIB", form.lib.size(), kFieldLibraries) ||
-      !checkLine(act, "CPPNAME", form.cppName.size(), kFieldCppName) ||
-      !checkLine(act, "CPPLIB", form.cppOptions.size(), kFieldCppOptions))
-    return false;
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (form.tuning[i] &&
-        !checkLine(act, Adjust[i].key, trimmedTuning(*form.tuning[i]).size(), Adjust[i].label))
-      return false;
   }
   if (form.full) {
     if (compileCommand(form).size() > kCompileCommandLimit) {
       act.show("The C++ compiler name and options are too long:\nthe command that compiles "
                "autodif.cc would exceed " +
                    std::to_string(kCompileCommandLimit) + " characters.",
-               {"", kFieldCppOptions});
+               {"", {Field::kCppName, Field::kCppOptions}});
       return false;
     }
     // The compile script's first line; refused here, before the files
     // that come before the script are written.
-    if (!checkLength(act, form.shellPath, kShellPathLimit, kFieldShellPath)) return false;
-    if (form.shellPath.find_first_not_of(" \t") == std::string::npos) {
-      act.show(std::string("The text of the field '") + kFieldShellPath +
+    if (form.text(Field::kShellPath).find_first_not_of(" \t") == std::string::npos) {
+      act.show(std::string("The text of the field '") + FieldRow(Field::kShellPath).label +
                    "' is empty:\nthe compile script's first line needs the path of a shell.",
-               {"", kFieldShellPath});
+               {"", {Field::kShellPath}});
       return false;
     }
     if (form.shellStyle < 1 || form.shellStyle > kShellRecords) {
-      act.show("Choose a shell style for the compile script.", {"", kFieldShellStyle});
+      act.show("Choose a shell style for the compile script.", {"", {Field::kShellStyle}});
       return false;
     }
   }
@@ -185,13 +115,14 @@ bool checkForm(Actions &act, const InstallForm &form) {
 // of the other family cannot run it.  Said before anything is written, as
 // a warning only: both values are the user's to choose.
 void warnShellMismatch(Actions &act, const InstallForm &form) {
-  const int family = ShellPathFamilyStyle(form.shellPath);
+  const std::string &path = form.text(Field::kShellPath);
+  const int family = ShellPathFamilyStyle(path);
   if (family == 0 || family == form.shellStyle) return;
-  const std::string shell = ShellPathCommand(form.shellPath);
+  const std::string shell = ShellPathCommand(path);
   act.show(std::string("The shell style is ") + shells[form.shellStyle - 1].name +
                ", but the shell path " + shell + " names a shell of the " +
                shells[family - 1].name + " family:\nthe compile script may fail when it runs.",
-           {shell, kFieldShellStyle});
+           {shell, {Field::kShellStyle}});
 }
 
 std::vector<std::string> words(const char *line) {
@@ -241,24 +172,28 @@ class Procedure {
   bool newer(const char *source, const char *object) const;
   void showMissingKey(const char *section, const char *key) const;
   bool readSetting(const char *section, const char *key, std::string &out) const;
-  // False when the settings file does not take the value; SetParam has
-  // told the user why, and the installation stops, since a setting it
-  // needs is missing.
+  // Shows what went wrong, if anything; true when the action did its work.
+  bool done(const Result &result) const {
+    if (!result.ok() && !result.message().empty()) act_.show(result.message(), result.about());
+    return result.ok();
+  }
+  // False when the settings file does not take the value; the settings
+  // code has told the user why, and the installation stops, since a
+  // setting it needs is missing.
   bool store(const char *section, const char *key, const std::string &value) {
-    if (act_.store(section, key, value)) return true;
+    if (done(act_.store(section, key, value))) return true;
     settingsSound_ = false;
     return false;
   }
   // Notes how a write went: the procedure goes on after a file that was
   // not written, as it always has, but does not end as if all was well.
-  void wrote(bool complete) { failed_ = failed_ || !complete; }
+  void wrote(const Result &result) { failed_ = !done(result) || failed_; }
 
   InstallOutcome steps();
   bool writeSettingsFile();
   bool checkGeneratedLines();
-  const char *longestField(const char *line) const;
-  bool storePathsAndCompiler();
-  bool storeTuning();
+  Field longestField(const char *line) const;
+  bool storeFields();
   bool ensureNamesFile();
   bool writeProductFiles();
   bool compileAutodif();
@@ -272,7 +207,6 @@ class Procedure {
   Actions &act_;
   bool settingsWritten_ = false;  // the template is in the scratch settings file
   bool settingsSound_ = true;     // and every value was stored in it
-  bool refused_ = false;          // the form was refused: nothing is to be kept
   bool failed_ = false;           // a file was not written whole
 };
 
@@ -305,29 +239,27 @@ bool Procedure::readSetting(const char *section, const char *key, std::string &o
 
 bool Procedure::writeSettingsFile() {
   const std::string path = settingsPath();
-  if (act_.writeSettingsFile(path, kSettingsPermissions)) {
+  const Result written = act_.writeSettingsFile(path, kSettingsPermissions);
+  if (done(written)) {
     settingsWritten_ = true;
     return true;
   }
-  act_.show("Cannot open settings file '" + path + "'", {path});
+  if (written.fault() == Fault::kNotOpened)
+    act_.show("Cannot open settings file '" + path + "'", written.about());
   return false;
 }
 
-bool Procedure::storePathsAndCompiler() {
-  if (!store("Paths", "KERNEL", WithSlash(form_.kernel)) ||
-      !store("Paths", "KERNELW", WithSlash(kSettingsDirectory)))
-    return false;
+// The form's values, in table order; the installed directory itself goes
+// in right after the product directory.
+bool Procedure::storeFields() {
   std::string kernel;
-  if (!readSetting("Paths", "KERNEL", kernel)) return false;
-  return store("Compiler", "INCLUDE", form_.include + " -I" + kernel) &&
-         store("Compiler", "LIB", form_.lib) && store("Compiler", "CPPNAME", form_.cppName) &&
-         store("Compiler", "CPPLIB", form_.cppOptions);
-}
-
-bool Procedure::storeTuning() {
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (!form_.tuning[i]) continue;
-    if (!store(Adjust[i].section, Adjust[i].key, trimmedTuning(*form_.tuning[i]))) return false;
+  for (const FormField &field : kFormFields) {
+    if (field.section == nullptr || !form_.has(field.id)) continue;
+    if (!store(field.section, field.key, StoredText(form_, field.id, kernel))) return false;
+    if (field.id != Field::kKernel) continue;
+    if (!store("Paths", "KERNELW", WithSlash(kSettingsDirectory)) ||
+        !readSetting("Paths", "KERNEL", kernel))
+      return false;
   }
   return true;
 }
@@ -343,26 +275,26 @@ bool Procedure::ensureNamesFile() {
   if (!present) {
     std::string former;
     if (!readSetting("Files", "NAMES1.2", former)) return false;
-    if (exists(former)) present = act_.renameFile(former, names);
+    // A rename that fails leaves the former file as it was; a new names
+    // file is made below.
+    if (exists(former)) present = act_.renameFile(former, names).ok();
   }
-  if (!present) wrote(act_.createFile(names, kNamesFileContent, kNamesPermissions, "names file"));
+  if (!present) wrote(act_.createFile(names, kNamesFileContent, kNamesPermissions));
   return true;
 }
 
 // Interface-strings file, compile script and system header, all in the
-// product directory.  Only an unwritable compile script stops.
+// product directory.  Only a compile script that cannot be opened stops.
 bool Procedure::writeProductFiles() {
   std::string path;
   if (!readSetting("Files", "INITFILE", path)) return false;
-  wrote(act_.writeTemplate(path, init, kReadOnlyPermissions, false, "interface-strings template"));
+  wrote(act_.writeTemplate(path, init, kReadOnlyPermissions, false));
 
   if (!readSetting("Compiler", "BATCH", path)) return false;
-  bool opened = false;
-  wrote(act_.writeCompileScript(path, form_.shellStyle, form_.shellPath, opened));
-  if (!opened) {
-    act_.show("Cannot open batch file for compiler '" + path + "'", {path, kFieldKernel});
-    return false;
-  }
+  const Result script =
+      act_.writeCompileScript(path, form_.shellStyle, form_.text(Field::kShellPath));
+  wrote(script);
+  if (script.fault() == Fault::kNotOpened) return false;
 
   // The header lies in [Paths] INCLUDE, not in [Compiler] INCLUDE; the
   // file name is appended before the whole is expanded.
@@ -372,7 +304,7 @@ bool Procedure::writeProductFiles() {
     return false;
   }
   path = ParBuf;
-  wrote(act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true, "system header template"));
+  wrote(act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true));
   return true;
 }
 
@@ -397,55 +329,51 @@ bool Procedure::checkGeneratedLines() {
   }
   route.reset();
   if (tooLong == 0) return true;
-  const char *field = longestField(lines[tooLong - 1]);
+  const FormField &field = FieldRow(longestField(lines[tooLong - 1]));
   act_.show("Line " + std::to_string(tooLong) + " of the compile script would be longer than " +
                 std::to_string(kExpandedLineLimit) +
-                " characters with the values of the form.\nPlease shorten the field '" + field +
-                "'.",
-            {"", field});
-  refused_ = true;
+                " characters with the values of the form.\nPlease shorten the field '" +
+                field.label + "'.",
+            {"", {field.id}});
   return false;
 }
 
-// The form field with the longest value among those whose settings line
-// uses; the product directory when none does.
-const char *Procedure::longestField(const char *line) const {
-  struct Use {
-    const char *reference;
-    const char *field;
-    std::size_t length;
+// The form field with the longest text among those whose stored values
+// the line refers to; the product directory when it refers to none.  The
+// include options carry the product directory as well.
+Field Procedure::longestField(const char *line) const {
+  Field longest = Field::kKernel;
+  std::size_t length = 0;
+  auto consider = [&](Field field) {
+    if (form_.text(field).size() <= length) return;
+    longest = field;
+    length = form_.text(field).size();
   };
-  const Use uses[] = {
-      {"$(Paths.KERNEL)", kFieldKernel, form_.kernel.size()},
-      {"$(Compiler.INCLUDE)", kFieldKernel, form_.kernel.size()},
-      {"$(Compiler.INCLUDE)", kFieldInclude, form_.include.size()},
-      {"$(Compiler.LIB)", kFieldLibraries, form_.lib.size()},
-      {"$(Compiler.CPPNAME)", kFieldCppName, form_.cppName.size()},
-      {"$(Compiler.CPPLIB)", kFieldCppOptions, form_.cppOptions.size()},
-  };
-  const char *field = kFieldKernel;
-  std::size_t longest = 0;
-  for (const Use &use : uses) {
-    if (std::strstr(line, use.reference) != nullptr && use.length > longest) {
-      field = use.field;
-      longest = use.length;
-    }
+  for (const FormField &field : kFormFields) {
+    if (field.section == nullptr || !form_.has(field.id)) continue;
+    const std::string reference = std::string("$(") + field.section + "." + field.key + ")";
+    if (std::strstr(line, reference.c_str()) == nullptr) continue;
+    if (field.id == Field::kInclude) consider(Field::kKernel);
+    consider(field.id);
   }
-  return field;
+  return longest;
 }
 
 // Compiles autodif.o in the current directory when it is missing or older
-// than one of its sources ("autodif.c" is compared first).
+// than one of its sources ("autodif.c" is compared first).  Without an
+// object, symbolic differentiation is turned off.
 bool Procedure::compileAutodif() {
   const bool needed = !exists(kAutodifObject) || newer(kAutodifC, kAutodifObject) ||
                       newer(kAutodifCpp, kAutodifObject);
   if (!needed) return true;
-  const std::string disable = std::string("store [Libraries] AUTODIFOPT=") + kDisabledOption;
   const CommandFor command = [this](const std::string &output) {
     return compileCommand(form_, output);
   };
-  if (act_.compile(command, kAutodifObject, disable)) return true;
-  act_.show(kMsgCompileFailed, {act_.resolve(kAutodifObject), kFieldCppName});
+  const Result compiled = act_.compile(command, kAutodifObject);
+  if (done(compiled)) return true;
+  // An object that was made but could not be put in place is a file not
+  // written; a compile that failed is the designed degradation.
+  if (compiled.fault() != Fault::kCommandFailed) failed_ = true;
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -455,7 +383,7 @@ bool Procedure::checkProductObject() {
   std::string path;
   if (!store("TMP", "TMP", kProductObject) || !readSetting("TMP", "TMP", path)) return false;
   if (exists(path)) return true;
-  act_.show(kMsgNoProductObject, {path, kFieldKernel});
+  act_.show(kMsgNoProductObject, {path, {Field::kKernel}});
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -464,7 +392,7 @@ bool Procedure::removeVisualsAndWritePalette() {
   if (!readSetting("Files", "VN", path)) return false;
   wrote(act_.removeFile(path));
   if (!readSetting("Files", "PALETTE", path)) return false;
-  wrote(act_.writeTemplate(path, Palette, kPalettePermissions, false, "palette template"));
+  wrote(act_.writeTemplate(path, Palette, kPalettePermissions, false));
   return true;
 }
 
@@ -515,7 +443,7 @@ bool Procedure::storeCurrentClass() {
   if (!readSetting("Files", "CLASSFILE", path)) return false;
   if (!DescOpen(act_.resolve(path).c_str())) {
     DescClose();
-    act_.show("Cannot open class description file\n" + path, {path, kFieldKernel});
+    act_.show("Cannot open class description file\n" + path, {path, {Field::kKernel}});
     return false;
   }
   std::vector<std::string> entry;
@@ -543,22 +471,22 @@ bool Procedure::storeCurrentClass() {
 // is done all the same.
 void Procedure::sendNotice() {
   if (!form_.noticeBoxExists || !form_.noticeConsent) return;
-  (void)act_.sendNotice(NoticeCommand(form_.full));
+  (void)done(act_.sendNotice(NoticeCommand(form_.full)));
 }
 
 InstallOutcome Procedure::run() {
-  if (form_.kernel.empty()) {
-    act_.show(kMsgNoDirectory, {"", kFieldKernel});
+  if (kernelOf(form_).empty()) {
+    act_.show(kMsgNoDirectory, {"", {Field::kKernel}});
     return InstallOutcome::Stopped;
   }
   if (!checkForm(act_, form_)) return InstallOutcome::Stopped;
-  const std::string executable = WithSlash(form_.kernel) + kProductExecutable;
+  const std::string executable = WithSlash(kernelOf(form_)) + kProductExecutable;
   if (!exists(executable)) {
-    act_.show(kMsgNoExecutable, {act_.resolve(executable), kFieldKernel});
+    act_.show(kMsgNoExecutable, {act_.resolve(executable), {Field::kKernel}});
     return InstallOutcome::Stopped;
   }
   if (form_.full) warnShellMismatch(act_, form_);
-  if (!act_.begin()) return InstallOutcome::Stopped;
+  if (!done(act_.begin())) return InstallOutcome::Stopped;
   InstallOutcome outcome = steps();
   // The settings file goes into the directory when every step has run
   // and it is whole.  After a step that stopped the procedure, the
@@ -566,15 +494,14 @@ InstallOutcome Procedure::run() {
   // stop are what any run writes, but settings half-way through are not
   // what the analysis program may start from.
   const bool keep = outcome == InstallOutcome::Ended && settingsWritten_ && settingsSound_;
-  if (!act_.end(keep)) outcome = InstallOutcome::Stopped;
+  if (!done(act_.end(keep))) outcome = InstallOutcome::Stopped;
   if (failed_) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;
 }
 
 InstallOutcome Procedure::steps() {
-  if (!writeSettingsFile() || !storePathsAndCompiler() || !storeTuning())
-    return InstallOutcome::Stopped;
+  if (!writeSettingsFile() || !storeFields()) return InstallOutcome::Stopped;
   if (form_.full && !checkGeneratedLines()) return InstallOutcome::Stopped;
   if (!ensureNamesFile()) return InstallOutcome::Stopped;
   if (form_.full) {

@@ -73,7 +73,7 @@ RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));
   note(std::string("=== ") + when + " velorix-setup, " + what + ": " +
        (form.full ? "Full" : "User") + " installation in " + installedDirectory(*this) +
-       ", product directory " + form.kernel);
+       ", product directory " + form.text(Field::kKernel));
 }
 
 RecordActions::~RecordActions() {
@@ -93,14 +93,15 @@ void RecordActions::note(const std::string &line) {
   std::fflush(log_);
 }
 
-void RecordActions::noteFile(const std::string &verb, const std::string &path, bool done) {
-  if (done) {
+Result RecordActions::noteFile(const std::string &verb, const std::string &path, Result result) {
+  if (result.ok()) {
     ++written_;
     note(verb + " " + path + " " + sizeAndMode(resolve(path)));
   } else {
     ++notWritten_;
     note("NOT " + verb + " " + path);
   }
+  return result;
 }
 
 void RecordActions::noteCommand(const char *what, bool done) {
@@ -126,10 +127,10 @@ void RecordActions::show(const std::string &text, const MessageSubject &about) {
   forwarding_ = false;
 }
 
-bool RecordActions::end(bool keepSettings) {
-  const bool done = ForwardingActions::end(keepSettings);
+Result RecordActions::end(bool keepSettings) {
+  Result done = ForwardingActions::end(keepSettings);
   if (keepSettings) {
-    if (done) {
+    if (done.ok()) {
       settingsInPlace_ = true;
       const std::string backup = settingsBackup();
       if (!backup.empty()) note("kept the settings file it replaces as " + backup);
@@ -144,65 +145,60 @@ bool RecordActions::end(bool keepSettings) {
   return done;
 }
 
-bool RecordActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  const bool done = ForwardingActions::writeSettingsFile(path, permissions);
-  note(std::string(done ? "" : "NOT ") + "written the settings template, to be put in place as " +
-       path + " at the end");
+Result RecordActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  Result done = ForwardingActions::writeSettingsFile(path, permissions);
+  note(std::string(done.ok() ? "" : "NOT ") +
+       "written the settings template, to be put in place as " + path + " at the end");
   return done;
 }
 
-bool RecordActions::store(const char *section, const char *key, const std::string &value) {
-  const bool done = ForwardingActions::store(section, key, value);
-  note(std::string(done ? "stored [" : "NOT stored [") + section + "] " + key + "=" + value);
+Result RecordActions::store(const char *section, const char *key, const std::string &value) {
+  Result done = ForwardingActions::store(section, key, value);
+  note(std::string(done.ok() ? "stored [" : "NOT stored [") + section + "] " + key + "=" + value);
   return done;
 }
 
-bool RecordActions::writeTemplate(const std::string &path, const char *const *lines,
-                                  const char *permissions, bool expand, const char *what) {
-  const bool done = ForwardingActions::writeTemplate(path, lines, permissions, expand, what);
-  noteFile("written", path, done);
+Result RecordActions::writeTemplate(const std::string &path, const char *const *lines,
+                                    const char *permissions, bool expand) {
+  return noteFile("written", path,
+                  ForwardingActions::writeTemplate(path, lines, permissions, expand));
+}
+
+Result RecordActions::writeCompileScript(const std::string &path, int shellStyle,
+                                         const std::string &shellPath) {
+  return noteFile("written", path,
+                  ForwardingActions::writeCompileScript(path, shellStyle, shellPath));
+}
+
+Result RecordActions::createFile(const std::string &path, const std::string &content,
+                                 const char *permissions) {
+  return noteFile("created", path, ForwardingActions::createFile(path, content, permissions));
+}
+
+Result RecordActions::renameFile(const std::string &from, const std::string &to) {
+  Result done = ForwardingActions::renameFile(from, to);
+  note(std::string(done.ok() ? "renamed " : "NOT renamed ") + from + " to " + to +
+       (done.ok() ? "" : ": " + done.message()));
   return done;
 }
 
-bool RecordActions::writeCompileScript(const std::string &path, int shellStyle,
-                                       const std::string &shellPath, bool &opened) {
-  const bool done = ForwardingActions::writeCompileScript(path, shellStyle, shellPath, opened);
-  noteFile("written", path, done);
-  return done;
-}
-
-bool RecordActions::createFile(const std::string &path, const std::string &content,
-                               const char *permissions, const char *what) {
-  const bool done = ForwardingActions::createFile(path, content, permissions, what);
-  noteFile("created", path, done);
-  return done;
-}
-
-bool RecordActions::renameFile(const std::string &from, const std::string &to) {
-  const bool done = ForwardingActions::renameFile(from, to);
-  note(std::string(done ? "renamed " : "NOT renamed ") + from + " to " + to);
-  return done;
-}
-
-bool RecordActions::removeFile(const std::string &path) {
+Result RecordActions::removeFile(const std::string &path) {
   const bool there = access(resolve(path).c_str(), F_OK) == 0;
-  const bool gone = ForwardingActions::removeFile(path);
-  if (there) note(std::string(gone ? "removed " : "NOT removed ") + path);
+  Result gone = ForwardingActions::removeFile(path);
+  if (there) note(std::string(gone.ok() ? "removed " : "NOT removed ") + path);
   return gone;
 }
 
-bool RecordActions::compile(const CommandFor &command, const std::string &target,
-                            const std::string &onFailure) {
-  const bool done = ForwardingActions::compile(command, target, onFailure);
-  noteCommand("compile", done);
-  noteFile("compiled", target, done);
-  compiled_ = compiled_ || done;
-  return done;
+Result RecordActions::compile(const CommandFor &command, const std::string &target) {
+  Result done = ForwardingActions::compile(command, target);
+  noteCommand("compile", done.ok());
+  compiled_ = compiled_ || done.ok();
+  return noteFile("compiled", target, std::move(done));
 }
 
-bool RecordActions::sendNotice(const std::string &command) {
-  const bool done = ForwardingActions::sendNotice(command);
-  noteCommand("notice", done);
+Result RecordActions::sendNotice(const std::string &command) {
+  Result done = ForwardingActions::sendNotice(command);
+  noteCommand("notice", done.ok());
   return done;
 }
 
@@ -215,7 +211,8 @@ void RecordActions::finish(InstallOutcome outcome) {
 
 std::string RecordActions::summary() const {
   std::string text = std::string(form_.full ? "Full" : "User") + " installation in " +
-                     installedDirectory(*this) + " (product directory " + form_.kernel + "): ";
+                     installedDirectory(*this) + " (product directory " +
+                     form_.text(Field::kKernel) + "): ";
   text += outcome_ == InstallOutcome::Ended ? "done.\n" : "stopped.\n";
   text += "  settings file: " +
           std::string(settingsInPlace_ ? std::string(kSettingsFile) + " written" : "not changed");

@@ -33,20 +33,19 @@ class RecordActions : public ForwardingActions, private MessageListener {
   RecordActions &operator=(const RecordActions &) = delete;
 
   void show(const std::string &text, const MessageSubject &about) override;
-  bool end(bool keepSettings) override;
-  bool writeSettingsFile(const std::string &path, const char *permissions) override;
-  bool store(const char *section, const char *key, const std::string &value) override;
-  bool writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                     bool expand, const char *what) override;
-  bool writeCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          bool &opened) override;
-  bool createFile(const std::string &path, const std::string &content, const char *permissions,
-                  const char *what) override;
-  bool renameFile(const std::string &from, const std::string &to) override;
-  bool removeFile(const std::string &path) override;
-  bool compile(const CommandFor &command, const std::string &target,
-               const std::string &onFailure) override;
-  bool sendNotice(const std::string &command) override;
+  Result end(bool keepSettings) override;
+  Result writeSettingsFile(const std::string &path, const char *permissions) override;
+  Result store(const char *section, const char *key, const std::string &value) override;
+  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                       bool expand) override;
+  Result writeCompileScript(const std::string &path, int shellStyle,
+                            const std::string &shellPath) override;
+  Result createFile(const std::string &path, const std::string &content,
+                    const char *permissions) override;
+  Result renameFile(const std::string &from, const std::string &to) override;
+  Result removeFile(const std::string &path) override;
+  Result compile(const CommandFor &command, const std::string &target) override;
+  Result sendNotice(const std::string &command) override;
 
   // Notes how the run ended.
   void finish(InstallOutcome outcome);
@@ -57,7 +56,8 @@ class RecordActions : public ForwardingActions, private MessageListener {
 
  private:
   void note(const std::string &line);
-  void noteFile(const std::string &verb, const std::string &path, bool done);
+  // Notes a file's action; returns result.
+  Result noteFile(const std::string &verb, const std::string &path, Result result);
   void noteCommand(const char *what, bool done);
   // Notes every message that does not come through show(); shows none.
   bool onMessage(const char *text) override;

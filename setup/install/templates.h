@@ -23,4 +23,7 @@ extern const char *const CompileRhsKsh[kCompileRhsLines + 1];
 extern const char *const IncludeRhs[kIncludeRhsLines + 1];
 extern const char *const Palette[kPaletteLines + 1];
 
+// What a template makes, for messages and plans ("palette template").
+const char *TemplateName(const char *const *lines);
+
 #endif

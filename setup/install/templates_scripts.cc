@@ -120,3 +120,12 @@ const char *const Palette[kPaletteLines + 1] = {
     nullptr,
 };
 // clang-format on
+
+const char *TemplateName(const char *const *lines) {
+  if (lines == SetData) return "settings template";
+  if (lines == init) return "interface-strings template";
+  if (lines == IncludeRhs) return "system header template";
+  if (lines == Palette) return "palette template";
+  if (lines == CompileRhs || lines == CompileRhsKsh) return "compile script template";
+  return "template";
+}

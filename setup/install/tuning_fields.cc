@@ -7,23 +7,24 @@
 #include <cstring>
 #include <string>
 
+#include "settings_lines.h"
+
 std::vector<const char *> TemplateValues(const char *const *lines, std::size_t maxLines,
                                          const char *section, const char *key) {
   std::vector<const char *> values;
   if (lines == nullptr || section == nullptr || key == nullptr) return values;
-  // Section lines are compared byte for byte with this.
+  // Stricter than the core library: the section line is compared byte for
+  // byte, and the key must begin the line with "=" right after it.
   const std::string header = std::string("[") + section + "]";
-  const std::size_t keyLength = std::strlen(key);
   const char *currentSection = nullptr;
   for (std::size_t i = 0; i < maxLines && lines[i] != nullptr; ++i) {
-    const char *line = lines[i];
-    if (line[0] == '[') {
-      currentSection = line;
-      continue;
+    const vx::SettingsLine line = vx::ReadSettingsLine(lines[i]);
+    if (line.kind == vx::SettingsLine::Kind::kSection) {
+      currentSection = lines[i];
+    } else if (line.kind == vx::SettingsLine::Kind::kKey && line.hasEquals && line.rawKey == key &&
+               currentSection != nullptr && header == currentSection) {
+      values.push_back(lines[i] + line.rawKey.size() + 1);
     }
-    if (std::strncmp(line, key, keyLength) != 0 || line[keyLength] != '=') continue;
-    if (currentSection == nullptr || header != currentSection) continue;
-    values.push_back(line + keyLength + 1);
   }
   return values;
 }

@@ -90,8 +90,8 @@ const char *chooseText(Nlm_IteM item) {
   if (item == nullptr) return nullptr;
   if (item == c.iKernel) return kDirectoryHelp;
   if (item == c.iC) return kCCompilerHelp;
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (item == c.adjustHelp[i]) return Adjust[i].helpText;
+  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
+    if (item == c.adjustHelp[i]) return *Adjust[i]->helpText;
   }
   if (item == c.iShell) return kShellHelp;
   if (item == c.iCpp) return kCppCompilerHelp;

@@ -34,17 +34,12 @@ std::string readField(Nlm_TexT field) {
 InstallForm readForm() {
   const SetupControls &c = Controls();
   InstallForm form;
-  form.kernel = readField(c.tKernel);
-  form.include = readField(c.tInclude);
-  form.lib = readField(c.tLib);
-  form.cppName = readField(c.tCppName);
-  form.cppOptions = readField(c.tCppLib);
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (c.adjustField[i] != nullptr) form.tuning[i] = readField(c.adjustField[i]);
+  for (const FormField &field : kFormFields) {
+    Nlm_TexT control = TextControl(c, field.id);
+    if (control != nullptr) form.text(field.id) = readField(control);
   }
   form.full = c.gInst != nullptr && Nlm_GetValue(c.gInst) == kFullValue;
   form.shellStyle = c.gShellStyle != nullptr ? Nlm_GetValue(c.gShellStyle) : 1;
-  form.shellPath = readField(c.tShellPath);
   form.noticeBoxExists = c.bReg != nullptr;
   form.noticeConsent = c.bReg != nullptr && Nlm_GetStatus(c.bReg);
   return form;

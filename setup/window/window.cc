@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "form_defaults.h"
 #include "help.h"
 #include "motif_conventions.h"
 #include "notice_preview.h"
@@ -70,8 +69,8 @@ Nlm_GrouP formGroup(Nlm_WindoW window, const char *title, Spacing s) {
 // One field and one Help item per Adjust record whose key the settings
 // template holds in the record's section.
 void makeTuningFields(SetupControls &c) {
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    const AdjustRecord &record = Adjust[i];
+  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
+    const FormField &record = *Adjust[i];
     c.adjustField[i] = nullptr;
     for (const char *value : TemplateValues(SetData, kSetDataLines, record.section, record.key)) {
       fieldPrompt(c.gAdjust, record.label);
@@ -81,12 +80,13 @@ void makeTuningFields(SetupControls &c) {
   }
 }
 
-// Detects the shell style, selects it and fills the shell path field.
-void applyShellDetection(const SetupControls &c) {
-  const ShellDetection detected = DetectShellStyle(kShellListFile, std::getenv("SHELL"));
-  if (!detected.problem.empty()) Nlm_Message(MSG_OK, "%s", detected.problem.c_str());
-  Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(detected.style));
-  ShellStyleProc(c.gShellStyle);
+// Selects the detected shell style and fills the shell path field; says
+// what detection ran into.
+void applyShellDetection(const SetupControls &c, const InstallForm &initial,
+                         const std::string &problem) {
+  if (!problem.empty()) Nlm_Message(MSG_OK, "%s", problem.c_str());
+  Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(initial.shellStyle));
+  Nlm_SetTitle(c.tShellPath, Title(initial.text(Field::kShellPath).c_str()));
   if (Nlm_GetValue(c.gInst) != kFullValue) {
     Nlm_Hide(c.gShellStyle);
     Nlm_Hide(c.gShellPath);
@@ -156,7 +156,7 @@ void setTabOrder(const SetupControls &c, const RadioButtons &radio, const Button
 // Each list ends at its first NULL handle, so a missing Tuning field or
 // consent box simply shortens it.
 void alignControls(const SetupControls &c) {
-  for (int i = 0; i < kAdjustRecords; ++i) {
+  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
     Nlm_AlignObjects(ALIGN_JUSTIFY, static_cast<Nlm_Handle>(c.tKernel),
                      static_cast<Nlm_Handle>(c.tInclude), static_cast<Nlm_Handle>(c.tLib),
                      static_cast<Nlm_Handle>(c.tCppName), static_cast<Nlm_Handle>(c.tCppLib),
@@ -179,15 +179,10 @@ void applyPreset(const SetupControls &c, const InstallForm &form) {
     Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(form.shellStyle));
     ShellStyleProc(c.gShellStyle);
   }
-  const std::pair<Nlm_TexT, const std::string *> fields[] = {
-      {c.tKernel, &form.kernel},   {c.tInclude, &form.include},   {c.tLib, &form.lib},
-      {c.tCppName, &form.cppName}, {c.tCppLib, &form.cppOptions}, {c.tShellPath, &form.shellPath}};
-  for (const auto &[field, text] : fields) {
-    if (field != nullptr) Nlm_SetTitle(field, Title(text->c_str()));
-  }
-  for (int i = 0; i < kAdjustRecords; ++i) {
-    if (c.adjustField[i] != nullptr && form.tuning[i])
-      Nlm_SetTitle(c.adjustField[i], Title(form.tuning[i]->c_str()));
+  for (const FormField &field : kFormFields) {
+    Nlm_TexT control = TextControl(c, field.id);
+    if (control != nullptr && form.has(field.id))
+      Nlm_SetTitle(control, Title(form.text(field.id).c_str()));
   }
   if (c.bReg != nullptr) Nlm_SetStatus(c.bReg, form.noticeConsent ? TRUE : FALSE);
 }
@@ -197,6 +192,29 @@ void applyPreset(const SetupControls &c, const InstallForm &form) {
 SetupControls &Controls() {
   static SetupControls controls;
   return controls;
+}
+
+Nlm_TexT TextControl(const SetupControls &c, Field field) {
+  switch (field) {
+    case Field::kKernel:
+      return c.tKernel;
+    case Field::kInclude:
+      return c.tInclude;
+    case Field::kLibraries:
+      return c.tLib;
+    case Field::kCppName:
+      return c.tCppName;
+    case Field::kCppOptions:
+      return c.tCppLib;
+    case Field::kShellPath:
+      return c.tShellPath;
+    default:
+      break;
+  }
+  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
+    if (Adjust[i]->id == field) return c.adjustField[i];
+  }
+  return nullptr;
 }
 
 WindowStart &Start() {
@@ -225,17 +243,22 @@ int RunSetupWindow() {
 
   Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
   setMarginsAndSpacing(directoryRow, s);
-  c.tKernel = field(directoryRow, "VELORIX directory", kInitialKernel, PathCheckProc);
+  // The form as it starts; its shell style and path come from detection.
+  std::string problem;
+  const InstallForm initial = InitialForm(false, &problem);
+  auto initialText = [&initial](Field f) { return initial.text(f).c_str(); };
+
+  c.tKernel = field(directoryRow, "VELORIX directory", initialText(Field::kKernel), PathCheckProc);
   c.iKernel = Nlm_CommandItem(help, Title("VELORIX directory"), HelpProc);
 
   c.gC = formGroup(window, "C compiler", s);
-  c.tInclude = field(c.gC, "Include", kInitialInclude);
-  c.tLib = field(c.gC, "Libraries", kInitialLibraries);
+  c.tInclude = field(c.gC, "Include", initialText(Field::kInclude));
+  c.tLib = field(c.gC, "Libraries", initialText(Field::kLibraries));
   c.iC = Nlm_CommandItem(help, Title("C compiler"), HelpProc);
 
   c.gCpp = formGroup(window, "C++ compiler", s);
-  c.tCppName = field(c.gCpp, "Name", kInitialCppName);
-  c.tCppLib = field(c.gCpp, "Options", kInitialCppOptions);
+  c.tCppName = field(c.gCpp, "Name", initialText(Field::kCppName));
+  c.tCppLib = field(c.gCpp, "Options", initialText(Field::kCppOptions));
   c.iCpp = Nlm_CommandItem(help, Title("C++ compiler"), HelpProc);
 
   c.gAdjust = formGroup(window, "Tuning", s);
@@ -266,7 +289,7 @@ int RunSetupWindow() {
   c.tShellPath = Nlm_DialogText(c.gShellPath, Title(""), kShellPathChars, nullptr);
   c.iShell = Nlm_CommandItem(help, Title("Shell"), HelpProc);
 
-  applyShellDetection(c);
+  applyShellDetection(c, initial, problem);
   MakeNoticePreview(c, notice, window, s.h, s.v);
   InstActnProc(c.gInst);  // now every control it switches exists
   const ButtonRow buttons = makeButtonRow(c, window, directoryRow, s);

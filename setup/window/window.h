@@ -13,7 +13,7 @@
 
 #include <array>
 
-#include "form_tables.h"
+#include "form_fields.h"
 #include "run_window.h"
 
 // Every control of the Setup window that another part reads.  The letter
@@ -36,6 +36,10 @@ struct SetupControls {
 // The controls of the one Setup window of the run.
 SetupControls &Controls();
 
+// The text field that shows field; NULL when the window has none (a
+// Tuning field whose key the template lacks) or the field is no text.
+Nlm_TexT TextControl(const SetupControls &c, Field field);
+
 // How the window was asked to start (run_window.h).
 WindowStart &Start();
 
@@ -53,16 +57,5 @@ bool Cancelled();
 
 // Vibrant copies every title it is given but declares it writable.
 inline Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }
-
-// Never called by the tool; part of the interface shared with the analysis
-// program's switch controls.
-extern "C" {
-Nlm_Handle SwitchCreate(void);
-int SwitchGetValue(void);
-int SwitchHeight(void);
-void SwitchSetValue(void);
-void SwitchSetMax(void);
-void SwitchSetParams(void);
-}
 
 #endif

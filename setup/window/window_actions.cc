@@ -1,13 +1,10 @@
 /*
  * window_actions.cc - the actions of the Setup window's controls: the
  * installation switch, the shell style switch, the product directory
- * check, "Cancel" and the close box, and the switch-control entry points
- * that the tool defines for the analysis program but never calls.
+ * check, "Cancel" and the close box.
  */
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -45,22 +42,13 @@ void setShown(Nlm_Handle control, bool shown) {
 void fillProductDirectory() {
   Nlm_TexT field = Controls().tKernel;
   if (field == nullptr) return;
-  std::array<char, VX_PARBUF_SIZE> directory;
-  if (getcwd(directory.data(), directory.size()) != nullptr) {
-    Nlm_SetTitle(field, directory.data());
+  std::string problem;
+  const std::string directory = CurrentDirectoryText(&problem);
+  if (directory.empty()) {
+    Nlm_Message(MSG_OK, "%s", problem.c_str());
     return;
   }
-  if (errno == ERANGE) {
-    Nlm_Message(MSG_OK,
-                "The path of the current directory is longer than %d characters.\n"
-                "Please type the VELORIX directory in.",
-                VX_PARBUF_SIZE - 1);
-  } else {
-    Nlm_Message(MSG_OK,
-                "The current directory cannot be read (%s).\n"
-                "Please type the VELORIX directory in.",
-                std::strerror(errno));
-  }
+  Nlm_SetTitle(field, Title(directory.c_str()));
 }
 
 }  // namespace
@@ -127,12 +115,3 @@ void SetupCloseProc(Nlm_WindoW) {
 }
 
 bool Cancelled() { return cancelled; }
-
-extern "C" {
-Nlm_Handle SwitchCreate(void) { return nullptr; }
-int SwitchGetValue(void) { return 0; }
-int SwitchHeight(void) { return 0; }
-void SwitchSetValue(void) {}
-void SwitchSetMax(void) {}
-void SwitchSetParams(void) {}
-}

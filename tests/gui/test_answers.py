@@ -128,7 +128,7 @@ class Answers(unittest.TestCase):
             ("[form]\ncpp-options = \"" + "o" * 150 + "\"\n    \"" + "o" * 150 + "\"\n",
              ":2: the value of cpp-options is too long for the settings file"),
             ("[form]\nkernel = \"/opt/my velorix\"\n",
-             ":2: the VELORIX directory may not hold a blank"),
+             ":2: the value of kernel must not contain blanks"),
             ("[form]\nkind = user\njust some words\n", ":3: not a line of an answer file"),
         )
         for text, problem in cases:

@@ -137,12 +137,13 @@ def test_messages_and_status(root):
     check("no compiler: message", result.stderr,
           "velorix-setup: Cannot compile autodif.cc.\nSymbolical differentiation feature will "
           "be disabled.\nPlease check the name of C++ compiler\nand ensure it is accessable "
-          f"via the PATH variable\n  path: {product}/autodif.o, option: --cpp-name\n")
+          f"via the PATH variable\n  path: {product}/autodif.o, option: --cpp-name, --cpp-options\n")
 
     # A field too long for the settings file names its option, a Tuning one
-    # too; the settings code's own messages are marked as well.
+    # too, and is refused before anything runs; the settings code's own
+    # messages are marked as well.
     result = run(["--unattended", "--kernel", product, "--printer", "p" * 300], work)
-    check("long printer: status", result.returncode, 1)
+    check("long printer: status", result.returncode, 2)
     check("long printer: message", result.stderr,
           "velorix-setup: The text of the field 'Printer command' is too long for the settings "
           "file:\na settings line holds at most 255 characters.\n  option: --printer\n")
@@ -164,10 +165,18 @@ def test_messages_and_status(root):
           "of the ksh family:\nthe compile script may fail when it runs.\n"
           "  path: /bin/bash, option: --shell-style\n")
 
+    # A value the form refuses is told as the window tells it, with its
+    # option, and nothing runs.
+    result = run(["--unattended", "--kernel", "/a b"], work)
+    check("refused kernel: status", result.returncode, 2)
+    check("refused kernel: message", result.stderr.startswith(
+        "velorix-setup: The text of the field 'VELORIX directory' must not contain blanks"), True)
+    check("refused kernel: option", result.stderr.endswith("\n  option: --kernel\n"), True)
+
     for args in (["--unattended", "--bogus"], ["--unattended", "--kernel"],
                  ["--unattended", "--shell-style", "bash"],
                  ["--unattended", "--full", "--user"], ["--unattended", "--full=yes"],
-                 ["--unattended", "--kernel", "/a b"], ["stray"],
+                 ["stray"],
                  ["-geometry", "huge"], ["-display"], ["-xrm", "a: b", "-xrm"]):
         result = run(args, work)
         check(f"{args}: status", result.returncode, 2)

@@ -321,30 +321,23 @@ class RefusedValues(unittest.TestCase):
             s.click(w.cancel)
             s.assert_clean_exit(harness.EXIT_CANCELLED)
 
-    def test_unreadable_or_overlong_directory_keeps_the_field_with_a_message(self):
+    def test_unreadable_directory_keeps_the_field_with_a_message(self):
         with harness.Session() as s:
-            # A path of more than 499 characters, and one removed after start.
-            deep = s.workdir
-            while len(deep) <= 520:
-                deep = os.path.join(deep, "d" * 100)
             gone = os.path.join(s.workdir, "gone")
-            for directory in (deep, gone):
-                os.makedirs(directory)
-                with open(os.path.join(directory, ".velorixrc"), "w"):
-                    pass
-            for directory in (deep, gone):
-                s.start_setup(env={"SHELL": TCSH}, cwd=directory)
-                w = s.setup_window()
-                s.type_into(w.kernel, "/opt/velorix")
-                if directory == gone:
-                    shutil.rmtree(gone)
-                s.click(w.radio["Full"])
-                box = s.wait_until(s.message_boxes, "a message box tells about the directory")[0]
-                self.assertEqual(s.dismiss_message(box), 2)
-                self.assertTrue(s.mapped(w.shell_path))
-                self.assertEqual(s.read_text(w.kernel), "/opt/velorix")
-                s.click(w.cancel)
-                s.assert_clean_exit(harness.EXIT_CANCELLED)
+            os.makedirs(gone)
+            with open(os.path.join(gone, ".velorixrc"), "w"):
+                pass
+            s.start_setup(env={"SHELL": TCSH}, cwd=gone)
+            w = s.setup_window()
+            s.type_into(w.kernel, "/opt/velorix")
+            shutil.rmtree(gone)
+            s.click(w.radio["Full"])
+            box = s.wait_until(s.message_boxes, "a message box tells about the directory")[0]
+            self.assertEqual(s.dismiss_message(box), 2)
+            self.assertTrue(s.mapped(w.shell_path))
+            self.assertEqual(s.read_text(w.kernel), "/opt/velorix")
+            s.click(w.cancel)
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class Cancel(unittest.TestCase):

@@ -1,0 +1,69 @@
+/*
+ * result.h - what a step of the installation came to: done, or a fault
+ * with the message that tells the user about it.
+ *
+ * Whatever does the work (an action, a file writer) says what went wrong
+ * and about what; the installation procedure shows the message, in one
+ * place, and decides whether to go on.  A fault whose message is empty
+ * has been told already by the support library, through its own
+ * messages.
+ */
+#ifndef VELORIX_SETUP_RESULT_H
+#define VELORIX_SETUP_RESULT_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "form_fields.h"
+
+// What a message is about, for a reader who cannot see the form: the
+// path that was tested, if any, and the form fields that set it.
+struct MessageSubject {
+  MessageSubject() = default;
+  // Not explicit: {path} and {path, {fields}} read as what they are.
+  MessageSubject(std::string tested, std::vector<Field> about = {})  // NOLINT
+      : path(std::move(tested)), fields(std::move(about)) {}
+  std::string path;
+  std::vector<Field> fields;
+};
+
+enum class Fault {
+  kNone,
+  kNotOpened,      // a file could not be opened or made; nothing changed
+  kNotWritten,     // a file could not be written whole; the old one is kept
+  kCommandFailed,  // a command ran and did not do its work
+  kRefused,        // refused before anything was done
+};
+
+class [[nodiscard]] Result {
+ public:
+  Result() = default;  // done
+
+  static Result Failed(Fault fault, std::string message, MessageSubject about = {},
+                       std::string detail = {}) {
+    Result result;
+    result.fault_ = fault;
+    result.message_ = std::move(message);
+    result.about_ = std::move(about);
+    result.detail_ = std::move(detail);
+    return result;
+  }
+
+  bool ok() const { return fault_ == Fault::kNone; }
+  Fault fault() const { return fault_; }
+  // What to show; empty when the support library has told the user.
+  const std::string &message() const { return message_; }
+  const MessageSubject &about() const { return about_; }
+  // The system's reason in a few words ("no space left on device"), for a
+  // caller that words the message itself; may be empty.
+  const std::string &detail() const { return detail_; }
+
+ private:
+  Fault fault_ = Fault::kNone;
+  std::string message_;
+  MessageSubject about_;
+  std::string detail_;
+};
+
+#endif
