@@ -190,12 +190,13 @@ TEST_F(CompileScriptTest, FirstLineIsTheShellPathWhateverTheStyle) {
   ASSERT_TRUE(writeScript(kCshStyle, "/bin/sh"));
   const std::string text = ReadFile(script_);
   EXPECT_EQ(text.substr(0, text.find('\n')), "#! /bin/sh");
-  // A read-only script left by an earlier run is replaced, executable.
+  // A read-only script left by an earlier run is replaced, executable for
+  // its owner, and no more open to others than it was.
   ASSERT_EQ(chmod(script_.c_str(), 0444), 0);
   ASSERT_TRUE(writeScript(kKshStyle, "/bin/ksh "));
   const std::string again = ReadFile(script_);
   EXPECT_EQ(again.substr(0, again.find('\n')), "#! /bin/ksh ");
-  EXPECT_EQ(FileMode(script_), 0755u);
+  EXPECT_EQ(FileMode(script_), 0744u);
 }
 
 TEST_F(CompileScriptTest, RefusesWhatItCannotWrite) {

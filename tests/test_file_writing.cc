@@ -10,6 +10,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -78,10 +79,10 @@ TEST(PermissionStrings, TurnIntoModes) {
 
 TEST_F(FileWritingTest, AppliesPermissionStrings) {
   for (const char *permissions : {"rw-r--r--", "r--r--r--", "rwxr-xr-x"}) {
-    ASSERT_TRUE(CreateFile("out", Palette, permissions, false).ok()) << permissions;
-    EXPECT_EQ(FileMode("out"), ModeFromPermissions(permissions)) << permissions;
+    const std::string name = std::string("out") + permissions;
+    ASSERT_TRUE(CreateFile(name, Palette, permissions, false).ok()) << permissions;
+    EXPECT_EQ(FileMode(name), ModeFromPermissions(permissions)) << permissions;
   }
-  EXPECT_EQ(FileMode("out"), 0755u);
 }
 
 TEST_F(FileWritingTest, UnexpandedLinesPassThroughUnchanged) {
@@ -221,6 +222,42 @@ TEST_F(FileWritingTest, FileCutShortLeavesTheOldFileOrNone) {
     left.push_back(entry.path().filename());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{".velorixrc", "cut.vpf"}));
+}
+
+// A file replaced is never opened up for its group or others; its owner's
+// rights come from the permission string, so a read-only file is still
+// rewritten.
+TEST_F(FileWritingTest, ReplacedFilesAreNeverMadeMoreOpen) {
+  struct Case {
+    mode_t before;
+    const char *permissions;
+    mode_t after;
+  };
+  for (const Case &c :
+       {Case{0600, "rw-r--r--", 0600}, Case{0640, "rw-r--r--", 0640}, Case{0644, "rw-------", 0600},
+        Case{0444, "rw-r--r--", 0644}, Case{0700, "rwxr-xr-x", 0700}}) {
+    WriteFile("narrow", "old\n");
+    ASSERT_EQ(chmod("narrow", c.before), 0);
+    ASSERT_TRUE(CreateFile("narrow", Palette, c.permissions, false).ok());
+    EXPECT_EQ(FileMode("narrow"), c.after) << std::oct << c.before << " " << c.permissions;
+  }
+}
+
+// A file that would get the same bytes and mode is not rewritten: its time
+// stays, so that nothing that depends on it is rebuilt.
+TEST_F(FileWritingTest, UnchangedFileKeepsItsTime) {
+  ASSERT_TRUE(CreateFile("palette.vpf", Palette, "rw-r--r--", false).ok());
+  const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, "palette.vpf", past, 0), 0);
+  struct stat st;
+  ASSERT_TRUE(CreateFile("palette.vpf", Palette, "rw-r--r--", false).ok());
+  ASSERT_EQ(stat("palette.vpf", &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+  // Another mode, or other bytes, and it is written.
+  ASSERT_TRUE(CreateFile("palette.vpf", Palette, "r--r--r--", false).ok());
+  ASSERT_EQ(stat("palette.vpf", &st), 0);
+  EXPECT_NE(st.st_mtim.tv_sec, 1000000000);
+  EXPECT_EQ(FileMode("palette.vpf"), 0444u);
 }
 
 // A file reached through a link: the link stays, the file behind it gets

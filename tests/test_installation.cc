@@ -188,7 +188,8 @@ TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   EXPECT_EQ(ReadFile(product_ / "init.vpf"), initText);
   EXPECT_EQ(FileMode(product_ / "CompRhs"), 0755u);
   EXPECT_EQ(ReadFile(product_ / "CompRhs").substr(0, 12), "#! /bin/sh \n");
-  EXPECT_EQ(FileMode(product_ / "vel_sys.h"), 0444u);
+  // Rewritten, but not opened up for others: it was private to its owner.
+  EXPECT_EQ(FileMode(product_ / "vel_sys.h"), 0400u);
   EXPECT_EQ(ReadFile(product_ / "vel_sys.h").substr(0, 19), "#include <math.h>\n\n");
   EXPECT_TRUE(fs::exists(product_ / "autodif.o"));
   EXPECT_FALSE(fs::exists(product_ / "visuals.vpf"));
@@ -280,13 +281,16 @@ TEST_F(Installation, CompilesOnlyWhenTheObjectIsMissingOrOlder) {
   const time_t base = time(nullptr) - 1000;
   ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
   EXPECT_EQ(Compiles(), 1);
-  // The compiler writes beside autodif.o under a temporary name, which is
-  // renamed once it is there: a killed compile leaves no object behind.
+  // The compiler writes into the run's scratch directory under a temporary
+  // name, which is renamed once it is there: a killed compile leaves no
+  // object behind.
   const std::string command = ReadFile(root_ / "compiler.log");
-  const std::string head = "-c -o .autodif.o.vx-", tail = " autodif.cc -O2 -fPIC -lc -lm\n";
-  ASSERT_EQ(command.size(), head.size() + 6 + tail.size()) << command;
+  const std::string head = "-c -o .velorix-setup.vx-", middle = "/.autodif.o.vx-",
+                    tail = " autodif.cc -O2 -fPIC -lc -lm\n";
+  ASSERT_EQ(command.size(), head.size() + 6 + middle.size() + 6 + tail.size()) << command;
   EXPECT_EQ(command.substr(0, head.size()), head);
-  EXPECT_EQ(command.substr(head.size() + 6), tail);
+  EXPECT_EQ(command.substr(head.size() + 6, middle.size()), middle);
+  EXPECT_EQ(command.substr(command.size() - tail.size()), tail);
   EXPECT_TRUE(fs::exists(product_ / "autodif.o"));
   for (const auto &entry : fs::directory_iterator(product_))
     EXPECT_EQ(entry.path().filename().string().find(".vx-"), std::string::npos) << entry.path();

@@ -56,6 +56,7 @@ TEST_F(Safety, ReplacedSettingsAreKeptAndNoBackupIsEverOverwritten) {
   ASSERT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
   EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak"), mine);
   EXPECT_EQ(FileMode(work_ / ".velorixrc.bak"), 0600u);  // as private as it was
+  EXPECT_EQ(FileMode(work_ / ".velorixrc"), 0600u);      // and so is the new one
   const std::string first = ReadFile(work_ / ".velorixrc");
   EXPECT_EQ(ReadSettings(work_ / ".velorixrc")["Paths.KERNEL"], Kernel());
 

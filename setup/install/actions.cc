@@ -6,12 +6,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -59,15 +61,62 @@ std::string temporaryDirectory() {
 // Keeps the end of what a command writes to its standard error.
 constexpr std::size_t kErrorsKept = 16384;
 
+// The process group of the command that the guardian (below) watches over.
+volatile sig_atomic_t guardedGroup = 0;
+
+// The guardian's answer to its parent's death: the command's whole group
+// goes too, so that no compiler of a killed run writes on.
+void endGuardedGroup(int) {
+  if (guardedGroup > 0) kill(-static_cast<pid_t>(guardedGroup), SIGKILL);
+  _exit(128 + SIGTERM);
+}
+
+// In the guardian: runs command through /bin/sh in directory, in a
+// process group of its own whose standard error is errorFd, and ends with
+// the shell's status.  Should the tool die first, the kernel signals the
+// guardian, which ends the group.
+[[noreturn]] void guard(const std::string &directory, const std::string &command, int errorFd,
+                        pid_t tool) {
+  struct sigaction ending {};
+  ending.sa_handler = endGuardedGroup;
+  sigaction(SIGTERM, &ending, nullptr);
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != tool) _exit(127);
+  const pid_t shell = fork();
+  if (shell < 0) _exit(127);
+  if (shell == 0) {
+    setpgid(0, 0);
+    signal(SIGTERM, SIG_DFL);
+    if (dup2(errorFd, STDERR_FILENO) < 0 || chdir(directory.c_str()) != 0) _exit(127);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  setpgid(shell, shell);
+  guardedGroup = shell;
+  close(errorFd);
+  int status = 0;
+  while (waitpid(shell, &status, 0) < 0) {
+    if (errno != EINTR) _exit(127);
+  }
+  guardedGroup = 0;
+  if (WIFSIGNALED(status)) {
+    // Ended as the shell was, so that the status reads the same.
+    signal(WTERMSIG(status), SIG_DFL);
+    kill(getpid(), WTERMSIG(status));
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
+
 // Runs command through /bin/sh in directory and waits for it.  What it
 // writes to its standard error goes to ours as well, and the end of it is
 // kept in *errors.  The exit status is returned as the shell gives it; -1
-// when no shell could run.
+// when no shell could run.  The command cannot outlive the tool: a
+// guardian process ends its whole process group when the tool dies.
 int runIn(const std::string &directory, const std::string &command, std::string *errors) {
   // What we printed so far comes before anything the command prints.
   std::fflush(nullptr);
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  const pid_t tool = getpid();
   const pid_t child = fork();
   if (child < 0) {
     close(pipeFds[0]);
@@ -75,9 +124,8 @@ int runIn(const std::string &directory, const std::string &command, std::string 
     return -1;
   }
   if (child == 0) {
-    if (dup2(pipeFds[1], STDERR_FILENO) < 0 || chdir(directory.c_str()) != 0) _exit(127);
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
+    close(pipeFds[0]);
+    guard(directory, command, pipeFds[1], tool);
   }
   close(pipeFds[1]);
   char buffer[4096];
@@ -365,8 +413,6 @@ Result RealActions::installSettings() {
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
   const auto old = ReadWholeFile(final);
   struct stat st;
-  if (old && *old == *content && stat(final.c_str(), &st) == 0 && (st.st_mode & 07777) == mode)
-    return {};  // nothing would change
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) && *old != *content) {
     const std::string backup = backupName(final, *old);
     AtomicFile copy(backup);
@@ -468,7 +514,10 @@ Result RealActions::removeFile(const std::string &path) {
 Result RealActions::compile(const CommandFor &command, const std::string &target) {
   // The compiler writes under a temporary name: a run killed meanwhile
   // leaves no object that a later run would take for a good one.
-  AtomicFile object(resolve(target), target);
+  // In the run's scratch directory until it is whole: should the run be
+  // killed, the next one removes that directory, and nothing the compiler
+  // still writes lands beside the user's files.
+  AtomicFile object(resolve(target), target, scratch_);
   Result opened = object.openForProgram();
   if (!opened.ok()) return withDetail(std::move(opened));
   // Named relative to the directory the command runs in, where it can be:

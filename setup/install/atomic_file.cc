@@ -66,6 +66,14 @@ std::string lowered(const char *text) {
 
 }  // namespace
 
+mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink) {
+  if (old == nullptr || !S_ISREG(old->st_mode)) return mode;
+  const mode_t held = old->st_mode & 07777;
+  if (throughLink) return mode & held;
+  constexpr mode_t kGroupAndOthers = 0077;
+  return (mode & ~kGroupAndOthers) | (mode & held & kGroupAndOthers);
+}
+
 std::optional<std::string> ReadWholeFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -146,7 +154,10 @@ Result AtomicFile::check() {
 
 Result AtomicFile::makeTemporary() {
   RemoveStaleTemporaries(target_);
-  std::string pattern = temporaryPrefix(target_) + std::string(kRandomChars, 'X');
+  const std::string prefix = temporaryDirectory_.empty()
+                                 ? temporaryPrefix(target_)
+                                 : temporaryDirectory_ + "/." + baseOf(target_) + kTemporaryMark;
+  std::string pattern = prefix + std::string(kRandomChars, 'X');
   const int fd = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return failed(Fault::kNotOpened, errno);
   temporary_ = pattern;
@@ -198,19 +209,25 @@ Result AtomicFile::place(mode_t mode, bool replace) {
     fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) error = errno;
   }
+  bool same = false;
   if (!inPlace_ && fd >= 0) {
-    if (error == 0 && fsync(fd) != 0) error = errno;
     mode_t final = mode;
     if (mode == kModeAsWritten) {
       struct stat written;
       final = fstat(fd, &written) == 0 ? written.st_mode & 07777 : newFileMode();
     }
-    // Through a link the file keeps its owner and is never made more
-    // readable than it was.
-    if (throughLink_ && existed_) {
-      final &= old_.st_mode & 07777;
-      if (geteuid() == 0) (void)fchown(fd, old_.st_uid, old_.st_gid);
+    final = NarrowedMode(final, existed_ ? &old_ : nullptr, throughLink_);
+    // The same bytes with the same mode: the file stays as it is.  Not for
+    // a program's output, whose new time may be what it was made for.
+    if (error == 0 && stream != nullptr && existed_ && S_ISREG(old_.st_mode) &&
+        (old_.st_mode & 07777) == final) {
+      const auto now = ReadWholeFile(temporary_);
+      const auto before = ReadWholeFile(target_);
+      same = now && before && *now == *before;
     }
+    if (error == 0 && !same && fsync(fd) != 0) error = errno;
+    // Through a link the file keeps its owner.
+    if (throughLink_ && existed_ && geteuid() == 0) (void)fchown(fd, old_.st_uid, old_.st_gid);
     if (error == 0 && fchmod(fd, final) != 0) error = errno;
   }
   if (stream != nullptr) {
@@ -219,6 +236,10 @@ Result AtomicFile::place(mode_t mode, bool replace) {
     close(fd);
   }
   if (inPlace_) return error == 0 ? Result() : failed(Fault::kNotWritten, error);
+  if (error == 0 && same) {
+    discard();
+    return {};
+  }
   if (error == 0) {
     if (replace) {
       if (std::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;

@@ -21,6 +21,11 @@
  * The content comes from this program (open(), then stream()) or from
  * another one that is handed the temporary name (openForProgram(), say a
  * compiler's -o).
+ *
+ * A file replaced is never made more open to its group or to others than
+ * it was: a settings file its owner made private stays private.  A file
+ * that already holds the same bytes with the same mode is left as it is,
+ * time and all.
  */
 #ifndef VELORIX_SETUP_ATOMIC_FILE_H
 #define VELORIX_SETUP_ATOMIC_FILE_H
@@ -39,9 +44,14 @@ constexpr mode_t kModeAsWritten = static_cast<mode_t>(-1);
 
 class AtomicFile {
  public:
-  // shownAs: how messages name the file; the path when empty.
-  explicit AtomicFile(std::string path, std::string shownAs = {})
-      : path_(std::move(path)), shown_(shownAs.empty() ? path_ : std::move(shownAs)) {}
+  // shownAs: how messages name the file; the path when empty.  The
+  // temporary file lies beside the file, or in temporaryDirectory when one
+  // is given (on the same file system).
+  explicit AtomicFile(std::string path, std::string shownAs = {},
+                      std::string temporaryDirectory = {})
+      : path_(std::move(path)),
+        shown_(shownAs.empty() ? path_ : std::move(shownAs)),
+        temporaryDirectory_(std::move(temporaryDirectory)) {}
   ~AtomicFile();
   AtomicFile(const AtomicFile &) = delete;
   AtomicFile &operator=(const AtomicFile &) = delete;
@@ -65,8 +75,8 @@ class AtomicFile {
   // The temporary file's path; empty before opening and after commit.
   const std::string &temporary() const { return temporary_; }
 
-  // Flushes, syncs and puts the file into place with mode (never widened
-  // for a file reached through a link; a device keeps its own):
+  // Flushes, syncs and puts the file into place with mode (narrowed as
+  // above; a device keeps its own):
   // "Cannot write file '...'" when anything written was lost, and the final
   // name is left untouched.
   Result commit(mode_t mode);
@@ -92,6 +102,7 @@ class AtomicFile {
 
   std::string path_;
   std::string shown_;
+  std::string temporaryDirectory_;
   std::string target_;
   std::string temporary_;
   std::FILE *stream_ = nullptr;
@@ -100,6 +111,11 @@ class AtomicFile {
   bool existed_ = false;
   struct stat old_ {};  // the replaced file's status, when existed_
 };
+
+// The mode a file written with mode gets in place of one whose status is
+// old (when it existed): never more open to the group or others than the
+// old one; through a link, never more open to anyone.
+mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink = false);
 
 // The whole of the file at path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string &path);

@@ -64,9 +64,10 @@ void CheckActions::compare(const std::string &path, const std::string &made, uns
   struct stat link;
   // A file reached through a link keeps the mode its owner gave it.
   const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-  if (S_ISREG(st.st_mode) && !throughLink && (st.st_mode & 07777) != mode)
+  const mode_t given = NarrowedMode(mode, &st, throughLink);
+  if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != given)
     add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
-        octal(mode));
+        octal(given));
 }
 
 Result CheckActions::writeTemplate(const std::string &path, const char *const *lines,

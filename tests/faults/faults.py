@@ -44,10 +44,11 @@ USER_SETTINGS = "[Mine]\nKEY=the user's own\n"
 # the rest of the installation stands (exit status 0).
 COMPILE_FAILED = "Cannot compile autodif.cc."
 USER_NAMES = "alpha\nbeta\n"
+SLOW_COMPILE = 2          # seconds the slow compiler takes
 
 figures = {"fill levels tried": 0, "kill points tried": 0, "false successes": 0,
            "user files lost": 0, "re-runs that differ from a clean run": 0, "hangs": 0,
-           "cases": 0}
+           "cases": 0, "files written after the run": 0}
 failures = []
 
 
@@ -89,6 +90,16 @@ def make_bin(path):
           "done\n",
           0o755)
     write(os.path.join(path, "mail"), "#!/bin/sh\ncat >/dev/null\n", 0o755)
+    # A slow compiler: says it has started, and writes its object (and a
+    # file of its own beside it) only after a while.
+    write(os.path.join(path, "slowcc"),
+          "#!/bin/sh\n"
+          "out=\n"
+          "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
+          f"touch \"$0.started\"\n"
+          f"sleep {SLOW_COMPILE}\n"
+          "echo late >\"$out\"; echo late >late-from-the-compiler\n",
+          0o755)
 
 
 def environment(bin_dir):
@@ -345,6 +356,43 @@ def killed_compiler(scene):
                 None if status is None else (status if status >= 0 else 137), err)
 
 
+def killed_during_slow_compile(scene):
+    """The tool alone is killed while a slow compiler runs, and run again at
+    once: nothing the old compiler writes may land in the directory."""
+    product = scene.fresh()
+    started = os.path.join(scene.bin_dir, "slowcc.started")
+    if os.path.exists(started):
+        os.unlink(started)
+    args = [a if a != os.path.join(scene.bin_dir, "fakecc") else os.path.join(scene.bin_dir, "slowcc")
+            for a in scene.args]
+    proc = subprocess.Popen([TOOL] + args, cwd=product, env=scene.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    case = f"tool killed during a slow compile, run again at once ({scene_name(scene)})"
+    try:
+        harness.wait_for(lambda: os.path.exists(started) or proc.poll() is not None,
+                         "the slow compiler starts", timeout=RUN_TIMEOUT)
+        proc.kill()
+        proc.wait()
+        status, err = run(scene.args, product, scene.env)
+        ended = snapshot(product)
+        time.sleep(SLOW_COMPILE + 1)
+        later = snapshot(product)
+    finally:
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    figures["cases"] += 1
+    if later != ended:
+        figures["files written after the run"] += 1
+        fail(case, f"written after the run ended: {differences(later, ended)}")
+    if status != 0 or differences(later, scene.clean[product]):
+        figures["re-runs that differ from a clean run"] += 1
+        fail(case, f"re-run: status {status}, differs in {differences(later, scene.clean[product])}"
+                   f"\n{err}")
+    shutil.rmtree(product, ignore_errors=True)
+
+
 def full_device(scene):
     """Outputs that are links to /dev/full: refused at once, never a hang."""
     for name in (".velorixrc", "palette.vpf", "CompRhs"):
@@ -470,11 +518,13 @@ def main():
             disk_full(scene, step)
             kills(scene, step)
             killed_compiler(scene)
+            killed_during_slow_compile(scene)
             full_device(scene)
             concurrent_pairs(scene)
         inputs_that_once_broke_it(root, bin_dir)
     for name in ("fill levels tried", "kill points tried", "cases", "false successes",
-                 "user files lost", "re-runs that differ from a clean run", "hangs"):
+                 "user files lost", "re-runs that differ from a clean run", "hangs",
+                 "files written after the run"):
         print(f"{name}: {figures[name]}")
     for f in failures[:40]:
         print("FAILED", f)
