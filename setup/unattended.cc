@@ -207,6 +207,7 @@ class PrintingActions : public ForwardingActions {
     // the directory being installed.
     const std::string line = subjectLine({resolve(about.path), about.fields});
     if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+    if (!about.note.empty()) std::fprintf(stderr, "  %s\n", about.note.c_str());
     lastFields_ = about.fields;
   }
 

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -216,6 +217,19 @@ bool settingsComplete(const std::string &path, const SettingsValues &stored) {
     if (found == held.end() || found->second != value) return false;
   }
   return true;
+}
+
+// The first line of text that is not blank, for a message; a compiler's
+// first complaint is most often the one that tells.
+std::string firstLine(const std::string &text) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = text.substr(start, end - start);
+    if (line.find_first_not_of(" \t\r") != std::string::npos) return line;
+    start = end + 1;
+  }
+  return {};
 }
 
 // result's message with its detail after it, for messages of our own
@@ -531,8 +545,9 @@ Result RealActions::compile(const CommandFor &command, const std::string &target
   const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!succeeded || !exists(object.temporary())) {
     object.discard();
-    return failed(Fault::kCommandFailed, kMsgCompileFailed, resolve(target),
-                  {Field::kCppName, Field::kCppOptions});
+    return Result::Failed(
+        Fault::kCommandFailed, kMsgCompileFailed,
+        {resolve(target), {Field::kCppName, Field::kCppOptions}, firstLine(lastCommand_.errors)});
   }
   return object.commit(kModeAsWritten);
 }

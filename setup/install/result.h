@@ -18,14 +18,18 @@
 #include "form_fields.h"
 
 // What a message is about, for a reader who cannot see the form: the
-// path that was tested, if any, and the form fields that set it.
+// path that was tested, if any, the form fields that set it, and a line of
+// evidence (a compiler's first error line) that the command line shows
+// beside the message; the window shows its message alone.
 struct MessageSubject {
   MessageSubject() = default;
   // Not explicit: {path} and {path, {fields}} read as what they are.
-  MessageSubject(std::string tested, std::vector<Field> about = {})  // NOLINT
-      : path(std::move(tested)), fields(std::move(about)) {}
+  MessageSubject(std::string tested, std::vector<Field> about = {},  // NOLINT
+                 std::string evidence = {})
+      : path(std::move(tested)), fields(std::move(about)), note(std::move(evidence)) {}
   std::string path;
   std::vector<Field> fields;
+  std::string note;
 };
 
 enum class Fault {

@@ -139,6 +139,14 @@ def test_messages_and_status(root):
           "be disabled.\nPlease check the name of C++ compiler\nand ensure it is accessable "
           f"via the PATH variable\n  path: {product}/autodif.o, option: --cpp-name, --cpp-options\n")
 
+    # A compile that fails because of an option names both compiler fields,
+    # with the compiler's own first complaint beside the message.
+    result = run(["--unattended", "--full", "--cpp-options", " -O2 --no-such-flag"], product)
+    check("failed option: status", result.returncode, 0)
+    check("failed option: both fields and the compiler's line",
+          "option: --cpp-name, --cpp-options\n  c++: error: unrecognized command-line option "
+          "'--no-such-flag'" in result.stderr, True)
+
     # A field too long for the settings file names its option, a Tuning one
     # too, and is refused before anything runs; the settings code's own
     # messages are marked as well.
