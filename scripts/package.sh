@@ -4,9 +4,10 @@
 #
 # OUT_DIR (default build-package, relative to the top of the repository
 # unless absolute) gets a copy of the source as it is, uncommitted edits
-# included and build trees left out, in which dpkg-buildpackage -us -uc -b
-# builds the packages (its log: OUT_DIR/build.log).  The .deb files, with
-# the .changes and .buildinfo, end up in OUT_DIR/packages.  Prints the path
+# included and build trees left out, in which dpkg-buildpackage -us -uc
+# builds the source package and the binary packages (its log:
+# OUT_DIR/build.log).  They end up in OUT_DIR/packages, with the .changes
+# and .buildinfo.  Prints the path
 # of the velorix-support-dev package, then that of velorix-setup on the last
 # line.
 set -uo pipefail
@@ -29,13 +30,13 @@ tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source" -xf - ||
 # as the copy's, so that the packages say the version of debian/changelog,
 # as they do when built from the source package alone.
 if ! (cd "$source" && GIT_CEILING_DIRECTORIES="$out/source" \
-      dpkg-buildpackage -us -uc -b -J"$(nproc)") >"$log" 2>&1; then
+      dpkg-buildpackage -us -uc -J"$(nproc)") >"$log" 2>&1; then
   tail -n 60 "$log" >&2
   echo "package.sh: dpkg-buildpackage failed; the whole log is $log" >&2
   exit 1
 fi
-mv "$out/source"/*.deb "$out/source"/*.changes "$out/source"/*.buildinfo "$out/packages"/ ||
-  exit 1
+mv "$out/source"/*.dsc "$out/source"/*.tar.* "$out/source"/*.deb "$out/source"/*.changes \
+  "$out/source"/*.buildinfo "$out/packages"/ || exit 1
 
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 dev="$out/packages/velorix-support-dev_${version}_$arch.deb"

@@ -18,9 +18,9 @@ The checks:
     builds both ways, with the toolkit's static archives too
     (pkg-config --static), and runs under a private X server;
   * find_package fails with a clear message when the toolkit is missing;
-  * scripts/package.sh makes the Debian packages with dpkg-buildpackage:
-    their contents and dependencies; lintian over the .changes without
-    errors, warnings or hardening tags; the tool hardened (PIE, full RELRO,
+  * scripts/package.sh makes the Debian packages, source and binary, with
+    dpkg-buildpackage: their contents and dependencies; lintian over the
+    .changes without errors, warnings or hardening tags; the tool hardened (PIE, full RELRO,
     stack protector, fortified functions); debian/tests pass under
     autopkgtest's null runner (in a throwaway overlay of this machine: see
     autopkgtest_null.sh), among them the README's program and a headless
