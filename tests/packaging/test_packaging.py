@@ -20,12 +20,13 @@ The checks:
   * find_package fails with a clear message when the toolkit is missing;
   * scripts/package.sh makes the Debian packages, source and binary, with
     dpkg-buildpackage: their contents and dependencies; lintian over the
-    .changes without errors, warnings or hardening tags; the tool hardened (PIE, full RELRO,
-    stack protector, fortified functions); debian/tests pass under
-    autopkgtest's null runner (in a throwaway overlay of this machine: see
-    autopkgtest_null.sh), among them the README's program and a headless
-    program on velorix-support-core; appstreamcli compose lists the tool
-    with its icon, as a software centre would; the extracted tool runs.
+    .changes without errors, warnings or hardening tags; the tool hardened
+    (PIE, full RELRO, stack protector, fortified functions); debian/tests
+    pass under autopkgtest's null runner (in a throwaway overlay of this
+    machine: see autopkgtest_null.sh), among them the README's program and
+    a headless program on velorix-support-core; appstreamcli compose lists
+    the tool with its icon, as a software centre would; the extracted tool
+    runs.
 Nothing is installed on the machine itself.
 """
 import os
