@@ -2,16 +2,22 @@
 #
 #   bin/velorix-setup                                       component setup
 #   share/man/man1/velorix-setup.1.gz                       component setup
-#   share/applications/velorix-setup.desktop                component setup
 #   LIBDIR/libvelorix-support.a                             component dev
+#   LIBDIR/libvelorix-support-core.a                        component dev
 #   include/velorix/utility.h                               component dev
 #   LIBDIR/pkgconfig/velorix-support.pc                     component dev
+#   LIBDIR/pkgconfig/velorix-support-core.pc                component dev
 #   LIBDIR/cmake/VelorixSupport/VelorixSupport*.cmake       component dev
 #
-# The .pc and the CMake package find everything relative to where they are
-# installed, so that a tree installed with another --prefix or under DESTDIR
-# still works.  The components become the Debian packages velorix-setup and
-# velorix-support-dev (VelorixPackage.cmake).
+# The desktop entry, its icon, the AppStream file and the examples are in
+# VelorixPackage.cmake.  Each component is one Debian package (debian/rules
+# installs them one by one): setup is velorix-setup, dev is
+# velorix-support-dev.
+#
+# The support library has two faces: velorix-support (Velorix::support),
+# the whole library with Vibrant, Motif and X, for programs with a window,
+# and velorix-support-core (Velorix::support-core), its parts without a
+# display, which link the toolkit's core library alone.
 include_guard(GLOBAL)
 # The library, its .pc and its CMake package go into the multiarch
 # directory where the system has one (lib/x86_64-linux-gnu on Debian), in
@@ -39,26 +45,44 @@ add_custom_command(
 add_custom_target(vx-man ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/velorix-setup.1.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/velorix-setup.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT setup)
-install(FILES ${VX_PACKAGING_DIR}/velorix-setup.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT setup)
 
-install(TARGETS velorix-support ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(TARGETS velorix-support velorix-support-core
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 # In a directory of its own: the analysis program includes it as
 # "utility.h", which is too common a name for the top of include/.
 install(FILES ${CMAKE_SOURCE_DIR}/support/utility.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velorix COMPONENT dev)
 
-# pkg-config: the prefix is found from the .pc file's own place.
-file(RELATIVE_PATH VX_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
-string(REGEX REPLACE "/$" "" VX_PC_TO_PREFIX "${VX_PC_TO_PREFIX}")
-configure_file(${VX_PACKAGING_DIR}/velorix-support.pc.in
-               ${CMAKE_BINARY_DIR}/packaging/velorix-support.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/velorix-support.pc
-        DESTINATION ${VX_PC_DIR} COMPONENT dev)
+# pkg-config: plain paths below ${prefix}.  The prefix is the one the tree
+# is installed under, which cmake --install --prefix may change after
+# configuring, so each .pc file is made in two passes: everything but the
+# prefix now, the prefix when it is installed.
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(VX_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(VX_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+if(IS_ABSOLUTE "${VX_PC_DIR}")
+  set(vx_pc_destination "${VX_PC_DIR}")
+else()
+  set(vx_pc_destination "\${CMAKE_INSTALL_PREFIX}/${VX_PC_DIR}")
+endif()
+set(VX_PC_PREFIX "@VX_PC_PREFIX@")
+foreach(pc velorix-support velorix-support-core)
+  set(pending ${CMAKE_BINARY_DIR}/packaging/${pc}.pc.in)
+  set(made ${CMAKE_BINARY_DIR}/packaging/install/${pc}.pc)
+  configure_file(${VX_PACKAGING_DIR}/${pc}.pc.in ${pending} @ONLY)
+  install(CODE "set(VX_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${pending}\" \"${made}\" @ONLY)
+    file(INSTALL \"${made}\" DESTINATION \"${vx_pc_destination}\")"
+    COMPONENT dev)
+endforeach()
 
-# find_package(VelorixSupport): Velorix::support, whose config file finds
-# the toolkit on the machine where it is used rather than carrying this
-# build's paths.
+# find_package(VelorixSupport): Velorix::support and Velorix::support-core,
+# whose config file finds the toolkit on the machine where it is used
+# rather than carrying this build's paths.
 configure_package_config_file(
   ${VX_PACKAGING_DIR}/VelorixSupportConfig.cmake.in
   ${CMAKE_BINARY_DIR}/packaging/VelorixSupportConfig.cmake

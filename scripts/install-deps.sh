@@ -3,7 +3,7 @@
 # them is missing.  Run as root (or with sudo).
 #
 #   install-deps.sh run      building velorix-setup and running it (scripts/run.sh)
-#   install-deps.sh package  that and CPack's tools for the Debian packages
+#   install-deps.sh package  that and debhelper for the Debian packages
 #                            (scripts/package.sh)
 #   install-deps.sh [all]    all of that and what the tests, the package
 #                            checks, benchmarks and fuzz targets need
@@ -17,8 +17,8 @@ run_packages=(
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
   libinih-dev  # answer files
 )
-# CPack's Debian generator: dpkg-shlibdeps, and file to find the ELF files.
-package_packages=(dpkg-dev file)
+# dpkg-buildpackage with debhelper (debian/).
+package_packages=(dpkg-dev debhelper)
 test_packages=(
   pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -26,6 +26,8 @@ test_packages=(
   tcsh ksh python3 strace
   clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
   lintian desktop-file-utils groff-base  # checks of the packages, desktop entry and manual page
+  autopkgtest  # the packages' own tests (debian/tests)
+  appstream appstream-compose  # the AppStream file, and the tool as software centres list it
   ansible-core  # the fleet example under deploy/ansible
 )
 

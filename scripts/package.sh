@@ -1,37 +1,48 @@
 #!/usr/bin/env bash
-# Builds the Debian packages velorix-setup and velorix-support-dev with
-# CPack: scripts/package.sh [BUILD_DIR]
+# Builds the Debian packages velorix-setup and velorix-support-dev from
+# debian/, the way a Debian maintainer does: scripts/package.sh [OUT_DIR]
 #
-# BUILD_DIR (default build-package, relative to the top of the repository
-# unless absolute) is configured without the tests when it is new; a tree
-# that is already configured, such as the build tree of scripts/test.sh, is
-# built as it is and packaged.  Prints the path of the velorix-support-dev
-# package, then that of velorix-setup on the last line.
+# OUT_DIR (default build-package, relative to the top of the repository
+# unless absolute) gets a copy of the source as it is, uncommitted edits
+# included and build trees left out, in which dpkg-buildpackage -us -uc
+# builds the source package and the binary packages (its log:
+# OUT_DIR/build.log).  They end up in OUT_DIR/packages, with the .changes
+# and .buildinfo.  Prints the path
+# of the velorix-support-dev package, then that of velorix-setup on the last
+# line.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" package || exit 1
-build=${1:-build-package}
-[ "${build#/}" != "$build" ] || build="$root/$build"
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVX_BUILD_TESTS=OFF >"$log" 2>&1 ||
-    { cat "$log" >&2; echo "package.sh: configure failed" >&2; exit 1; }
-fi
-if grep -q "^VX_SANITIZE:BOOL=ON" "$build/CMakeCache.txt"; then
-  echo "package.sh: $build is a sanitizer build; package a plain one" >&2
+out=${1:-build-package}
+[ "${out#/}" != "$out" ] || out="$root/$out"
+version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version) || exit 1
+source="$out/source/velorix-setup-$version"
+log="$out/build.log"
+rm -rf "$out/source" "$out/packages"
+mkdir -p "$source" "$out/packages" || exit 1
+
+excludes=(--exclude-vcs --anchored --exclude='./build*' --exclude=./artifacts --exclude='./obj-*')
+[ "${out#"$root"/}" = "$out" ] || excludes+=("--exclude=./${out#"$root"/}")
+tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source" -xf - ||
+  { echo "package.sh: cannot copy the source to $source" >&2; exit 1; }
+
+# The copy lies inside this checkout: git must not describe the checkout
+# as the copy's, so that the packages say the version of debian/changelog,
+# as they do when built from the source package alone.
+if ! (cd "$source" && GIT_CEILING_DIRECTORIES="$out/source" \
+      dpkg-buildpackage -us -uc -J"$(nproc)") >"$log" 2>&1; then
+  tail -n 60 "$log" >&2
+  echo "package.sh: dpkg-buildpackage failed; the whole log is $log" >&2
   exit 1
 fi
-cmake --build "$build" -j "$(nproc)" >"$log" 2>&1 ||
-  { cat "$log" >&2; echo "package.sh: build failed" >&2; exit 1; }
-rm -rf "$build/packages"
-(cd "$build" && cpack -G DEB --config CPackConfig.cmake) >"$log" 2>&1 ||
-  { cat "$log" >&2; echo "package.sh: cpack failed" >&2; exit 1; }
-dev=$(ls "$build"/packages/velorix-support-dev_*.deb 2>/dev/null)
-setup=$(ls "$build"/packages/velorix-setup_*.deb 2>/dev/null)
-if [ -z "$dev" ] || [ -z "$setup" ]; then
-  cat "$log" >&2
-  echo "package.sh: cpack made no velorix-setup or velorix-support-dev package" >&2
+mv "$out/source"/*.dsc "$out/source"/*.tar.* "$out/source"/*.deb "$out/source"/*.changes \
+  "$out/source"/*.buildinfo "$out/packages"/ || exit 1
+
+arch=$(dpkg-architecture -qDEB_HOST_ARCH)
+dev="$out/packages/velorix-support-dev_${version}_$arch.deb"
+setup="$out/packages/velorix-setup_${version}_$arch.deb"
+if [ ! -f "$dev" ] || [ ! -f "$setup" ]; then
+  echo "package.sh: dpkg-buildpackage made no velorix-setup or velorix-support-dev package" >&2
   exit 1
 fi
 echo "$dev"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (warnings as errors; then with
 # AddressSanitizer and UndefinedBehaviorSanitizer), starts a private Xvfb
-# and runs every test in both builds, then installs, links against and
-# packages the plain build (tests/packaging).  Exits non-zero when anything
-# failed.
+# and runs every test in both builds, then installs and links against the
+# plain build and builds and tests the Debian packages (tests/packaging).
+# Exits non-zero when anything failed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -58,9 +58,13 @@ fi
 echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
 (cd build-asan && isolated ctest --output-on-failure -j 2) || status=1
 
-# Installed, linked from outside the tree and packaged, from the plain build.
+# Installed and linked from outside the tree, from the plain build; the
+# Debian packages built with dpkg-buildpackage, checked with lintian and
+# their own tests (autopkgtest).
 echo "=== installation and Debian packages ==="
+started=$SECONDS
 isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" "$root/build" || status=1
+echo "installation and Debian packages: $((SECONDS - started)) s"
 
 echo "=== tests ==="
 (cd build && isolated ctest --output-on-failure -j 2) || status=1

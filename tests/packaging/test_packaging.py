@@ -7,19 +7,27 @@ and linked from outside the repository.
 BUILD_DIR is a plain (not sanitizer) build tree that is already built.
 The checks:
   * the manual page renders without warnings and names every option of
-    --help; the desktop entry validates;
+    --help; the desktop entry and the AppStream file validate;
   * cmake --install into a DESTDIR, under a prefix other than the one the
-    tree was configured for: the files are there, the installed tool runs
-    (--version, a --dry-run that changes nothing);
+    tree was configured for: the files are there, the .pc files name that
+    prefix in plain paths, the installed tool runs (--version, a --dry-run
+    that changes nothing);
   * the README's C example, written to a directory outside the tree, builds
     with pkg-config and with its CMakeLists.txt (find_package) against that
     install, and runs; a Vibrant program (tests/packaging/window_demo)
     builds both ways, with the toolkit's static archives too
     (pkg-config --static), and runs under a private X server;
   * find_package fails with a clear message when the toolkit is missing;
-  * scripts/package.sh makes the Debian packages: their contents, their
-    dependencies, lintian without errors, and the extracted tool runs.
-Nothing is installed on the machine: the packages are only unpacked.
+  * scripts/package.sh makes the Debian packages, source and binary, with
+    dpkg-buildpackage: their contents and dependencies; lintian over the
+    .changes without errors, warnings or hardening tags; the tool hardened
+    (PIE, full RELRO, stack protector, fortified functions); debian/tests
+    pass under autopkgtest's null runner (in a throwaway overlay of this
+    machine: see autopkgtest_null.sh), among them the README's program and
+    a headless program on velorix-support-core; appstreamcli compose lists
+    the tool with its icon, as a software centre would; the extracted tool
+    runs.
+Nothing is installed on the machine itself.
 """
 import os
 import re
@@ -27,6 +35,7 @@ import shlex
 import subprocess
 import sys
 import textwrap
+import xml.etree.ElementTree as ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "gui"))
@@ -76,7 +85,7 @@ def help_options(tool):
     return sorted(set(re.findall(r"(?<![\w-])(--[a-z][a-z-]*|-h)\b", text)))
 
 
-def check_manual_and_desktop_entry(build):
+def check_manual_and_desktop_files(build):
     page = os.path.join(SOURCE, "packaging", "velorix-setup.1")
     result = run(["groff", "-man", "-ww", "-z", page])
     check("manual page: groff -man -ww -z", (result.returncode, result.stderr), (0, ""))
@@ -95,20 +104,32 @@ def check_manual_and_desktop_entry(build):
     entry = os.path.join(SOURCE, "packaging", "velorix-setup.desktop")
     result = run(["desktop-file-validate", entry])
     check("desktop-file-validate", (result.returncode, result.stdout + result.stderr), (0, ""))
+    metainfo = os.path.join(SOURCE, "packaging", METAINFO)
+    result = run(["appstreamcli", "validate", "--no-net", "--pedantic", metainfo])
+    check("appstreamcli validate --no-net", result.returncode, 0)
+    if result.returncode != 0:
+        print(result.stdout + result.stderr)
 
 
-INSTALLED = [
+METAINFO = "org.velorix.setup.metainfo.xml"
+SETUP_INSTALLED = [
     "bin/velorix-setup",
-    "include/velorix/utility.h",
     "share/applications/velorix-setup.desktop",
+    "share/doc/velorix-setup/examples/answers.ini",
+    "share/doc/velorix-setup/examples/ansible/README.md",
+    "share/doc/velorix-setup/examples/ansible/velorix.yml",
+    "share/icons/hicolor/scalable/apps/velorix-setup.svg",
     "share/man/man1/velorix-setup.1.gz",
+    "share/metainfo/" + METAINFO,
 ]
+INSTALLED = SETUP_INSTALLED + ["include/velorix/utility.h"]
+PC_FILES = ["velorix-support", "velorix-support-core"]
 LIBRARY_FILES = [
     "libvelorix-support.a",
-    "pkgconfig/velorix-support.pc",
+    "libvelorix-support-core.a",
     "cmake/VelorixSupport/VelorixSupportConfig.cmake",
     "cmake/VelorixSupport/VelorixSupportConfigVersion.cmake",
-]
+] + [f"pkgconfig/{name}.pc" for name in PC_FILES]
 
 
 def library_dir(root):
@@ -126,6 +147,13 @@ def install(build, dest):
     libdir = library_dir(root)
     for name in INSTALLED + [os.path.relpath(os.path.join(libdir, f), root) for f in LIBRARY_FILES]:
         check(f"installed {name}", os.path.isfile(os.path.join(root, name)), True)
+    # Plain paths below the prefix given to cmake --install, not the
+    # configured one and not relative to the .pc file's own place.
+    env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"))
+    for name in PC_FILES:
+        result = run(["pkg-config", "--cflags", name], env=env)
+        check(f"{name}.pc: Cflags", (result.returncode, result.stdout.split()[:1]),
+              (0, [f"-I{PREFIX}/include/velorix"]))
     return root, libdir
 
 
@@ -171,9 +199,12 @@ def readme_blocks():
     return program[0], cmake[0]
 
 
-def pkg_config(libdir, *args):
+def pkg_config(root, libdir, *args):
+    """pkg-config's flags for the support library installed under DESTDIR:
+    the .pc file names PREFIX, which lies below the DESTDIR at root."""
     env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"))
-    result = must(run(["pkg-config", *args, "velorix-support"], env=env), "pkg-config")
+    result = must(run(["pkg-config", f"--define-variable=prefix={root}", *args,
+                       "velorix-support"], env=env), "pkg-config")
     return shlex.split(result.stdout)
 
 
@@ -200,10 +231,10 @@ def check_readme_program(root, libdir, scratch):
     with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
         f.write(cmakelists)
 
-    flags = pkg_config(libdir, "--cflags", "--libs")
+    flags = pkg_config(root, libdir, "--cflags", "--libs")
     # utility.h includes ncbi.h only, which reads the same with and without
     # WIN_MOTIF: that is why the .pc file's Cflags leave it out.
-    cflags = pkg_config(libdir, "--cflags")
+    cflags = pkg_config(root, libdir, "--cflags")
     plain = run(["cc", "-E", "-P", "-x", "c", "-"] + cflags, input='#include "utility.h"\n')
     motif = run(["cc", "-E", "-P", "-DWIN_MOTIF", "-x", "c", "-"] + cflags,
                 input='#include "utility.h"\n')
@@ -245,13 +276,13 @@ def check_window_program(root, libdir, scratch):
     os.makedirs(out)
     programs = {}
     result = compile_c(source, os.path.join(out, "shared"),
-                       pkg_config(libdir, "--cflags", "--libs"), out)
+                       pkg_config(root, libdir, "--cflags", "--libs"), out)
     check_built("window program with pkg-config: builds", result)
     if result.returncode == 0:
         programs["pkg-config"] = os.path.join(out, "shared")
     static = static_toolkit_dir(scratch)
-    result = compile_c(source, os.path.join(out, "static"),
-                       ["-L" + static] + pkg_config(libdir, "--cflags", "--libs", "--static"), out)
+    flags = pkg_config(root, libdir, "--cflags", "--libs", "--static")
+    result = compile_c(source, os.path.join(out, "static"), ["-L" + static] + flags, out)
     check_built("window program with pkg-config --static: builds", result)
     if result.returncode == 0:
         programs["pkg-config --static"] = os.path.join(out, "static")
@@ -302,12 +333,9 @@ def check_missing_toolkit(root, scratch):
           " ".join(result.stderr.split()), True)
 
 
-SETUP_FILES = [
-    "./usr/bin/velorix-setup",
-    "./usr/share/applications/velorix-setup.desktop",
+SETUP_FILES = ["./usr/" + name for name in SETUP_INSTALLED] + [
     "./usr/share/doc/velorix-setup/changelog.gz",
     "./usr/share/doc/velorix-setup/copyright",
-    "./usr/share/man/man1/velorix-setup.1.gz",
 ]
 DEV_FILES = [
     "./usr/include/velorix/utility.h",
@@ -328,13 +356,83 @@ def package_files(deb):
     return sorted(line.split()[5] for line in listing.splitlines() if not line.startswith("d"))
 
 
+def check_lintian(changes):
+    """No error, no warning, and no hardening tag at any level."""
+    result = run(["lintian", "--info", "--pedantic", "--display-experimental",
+                  "--tag-display-limit", "0", changes])
+    tags = [line for line in result.stdout.splitlines() if re.match(r"[EWIPX]: ", line)]
+    check("lintian: status", result.returncode, 0)
+    check("lintian: errors and warnings", [t for t in tags if t[0] in "EW"], [])
+    check("lintian: hardening tags", [t for t in tags if " hardening-" in t], [])
+
+
+def check_hardening(binary):
+    """PIE, full RELRO (read-only relocations, bound at start), the stack
+    protector and fortified functions, as dpkg-buildflags' hardening=+all
+    asks."""
+    header = must(run(["readelf", "-W", "--file-header", "--program-headers", "--dynamic",
+                       binary]), "readelf").stdout
+    symbols = must(run(["readelf", "-W", "--dyn-syms", binary]), "readelf --dyn-syms").stdout
+    flags = re.search(r"\(FLAGS_1\)\s+Flags:(.*)", header)
+    flags = flags.group(1).split() if flags else []
+    check("hardening: PIE", "PIE" in flags, True)
+    check("hardening: RELRO", "GNU_RELRO" in header, True)
+    check("hardening: BIND_NOW", "NOW" in flags, True)
+    check("hardening: stack protector", "__stack_chk_fail" in symbols, True)
+    check("hardening: fortified functions", re.search(r"__\w+_chk@", symbols) is not None, True)
+
+
+def check_autopkgtest(out, setup, dev, scratch):
+    """debian/tests with autopkgtest's null runner, in a throwaway overlay
+    of this machine; every test of debian/tests/control passes."""
+    source = os.path.join(out, "source", "velorix-setup-1.5")
+    with open(os.path.join(SOURCE, "debian", "tests", "control")) as f:
+        names = [n for line in f for n in re.findall(r"^Tests:\s*(.*)$", line)]
+    names = [n for line in names for n in re.split(r"[\s,]+", line) if n]
+    output = os.path.join(scratch, "autopkgtest")
+    result = run([os.path.join(HERE, "autopkgtest_null.sh"), output, setup, dev, source + "/"])
+    summary = {}
+    if os.path.exists(os.path.join(output, "summary")):
+        with open(os.path.join(output, "summary")) as f:
+            summary = dict(line.split(None, 1) for line in f if line.strip())
+    check("autopkgtest: every test passed",
+          {name: outcome.split()[0] for name, outcome in summary.items()},
+          {name: "PASS" for name in names})
+    check("autopkgtest: status", result.returncode, 0)
+    if result.returncode != 0:
+        print(result.stdout[-6000:], result.stderr[-3000:])
+
+
+def check_software_centre(unpacked, scratch):
+    """appstreamcli compose, which makes a software centre's catalog from a
+    package's files, lists the tool with its icon."""
+    output = os.path.join(scratch, "catalog")
+    result = run(["appstreamcli", "compose", "--origin=velorix", "--result-root=" + output,
+                  unpacked])
+    check("appstreamcli compose: status", (result.returncode, result.stderr), (0, ""))
+    catalog = os.path.join(output, "usr/share/swcatalog/xml/velorix.xml.gz")
+    if not os.path.exists(catalog):
+        failures.append(f"appstreamcli compose made no catalog:\n{result.stdout}")
+        return
+    text = must(run(["gzip", "-dc", catalog]), "gzip -dc").stdout
+    components = {c.findtext("id"): c for c in ElementTree.fromstring(text).iter("component")}
+    check("software centre: the tool is listed", sorted(components), ["org.velorix.setup"])
+    icons = [icon.text for c in components.values() for icon in c.iter("icon")
+             if icon.get("type") == "cached"]
+    check("software centre: with its icon", bool(icons), True)
+    for name in icons:
+        found = [top for top, _, files in os.walk(output) if name in files]
+        check(f"software centre: icon {name} made", bool(found), True)
+
+
 def check_packages(build, scratch):
-    result = must(run(["bash", os.path.join(SOURCE, "scripts", "package.sh"), build]),
+    out = os.path.join(build, "package")
+    result = must(run(["bash", os.path.join(SOURCE, "scripts", "package.sh"), out]),
                   "scripts/package.sh")
     paths = result.stdout.splitlines()
     setup, dev = paths[-1], paths[-2]
-    check("package.sh: packages of the tree given",
-          [os.path.dirname(setup), os.path.dirname(dev)], [os.path.join(build, "packages")] * 2)
+    check("package.sh: packages in the directory given",
+          [os.path.dirname(setup), os.path.dirname(dev)], [os.path.join(out, "packages")] * 2)
     check("package.sh: velorix-setup on the last line",
           re.fullmatch(r".*/velorix-setup_1\.5_\w+\.deb", setup) is not None, True)
     check("package.sh: velorix-support-dev before it",
@@ -357,18 +455,16 @@ def check_packages(build, scratch):
     check("velorix-setup does not depend on an X server",
           re.findall(r"xserver[\w-]*|xvfb|xorg", depends), [])
 
-    result = run(["lintian", "--no-tag-display-limit", setup, dev])
-    report = result.stdout + result.stderr
-    check("lintian: no errors", [line for line in report.splitlines() if line.startswith("E:")], [])
-    check("lintian: status", result.returncode, 0)
-    warnings = [line for line in report.splitlines() if line.startswith("W:")]
-    if warnings:
-        print("lintian warnings:\n  " + "\n  ".join(warnings))
+    changes = [f for f in os.listdir(os.path.dirname(setup)) if f.endswith(".changes")]
+    check("package.sh: one .changes", len(changes), 1)
+    if changes:
+        check_lintian(os.path.join(os.path.dirname(setup), changes[0]))
 
     unpacked = os.path.join(scratch, "unpacked")
     must(run(["dpkg-deb", "-x", setup, unpacked]), "dpkg-deb -x")
-    result = run([os.path.join(unpacked, "usr", "bin", "velorix-setup"), "--version"],
-                 env=without_display())
+    tool = os.path.join(unpacked, "usr", "bin", "velorix-setup")
+    check_hardening(tool)
+    result = run([tool, "--version"], env=without_display())
     check("packaged velorix-setup --version", VERSION_LINE.match(result.stdout) is not None, True)
     result = run(["desktop-file-validate",
                   os.path.join(unpacked, "usr/share/applications/velorix-setup.desktop")])
@@ -378,6 +474,8 @@ def check_packages(build, scratch):
     result = run(["groff", "-man", "-ww", "-z"], input=page.stdout)
     check("packaged manual page renders without warnings", (result.returncode, result.stderr),
           (0, ""))
+    check_software_centre(unpacked, scratch)
+    check_autopkgtest(out, setup, dev, scratch)
 
 
 def main():
@@ -390,7 +488,7 @@ def main():
         return 1
     with harness.scratch_dir("vx_packaging_") as scratch:
         try:
-            check_manual_and_desktop_entry(build)
+            check_manual_and_desktop_files(build)
             root, libdir = install(build, os.path.join(scratch, "dest"))
             check_installed_tool(root, build, scratch)
             check_readme_program(root, libdir, scratch)
