@@ -227,7 +227,9 @@ Result AtomicFile::place(mode_t mode, bool replace) {
     }
     if (error == 0 && !same && fsync(fd) != 0) error = errno;
     // Through a link the file keeps its owner.
-    if (throughLink_ && existed_ && geteuid() == 0) (void)fchown(fd, old_.st_uid, old_.st_gid);
+    if (error == 0 && throughLink_ && existed_ && geteuid() == 0 &&
+        fchown(fd, old_.st_uid, old_.st_gid) != 0)
+      error = errno;
     if (error == 0 && fchmod(fd, final) != 0) error = errno;
   }
   if (stream != nullptr) {
