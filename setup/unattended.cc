@@ -68,7 +68,11 @@ std::string usage() {
              "                        stored, and change nothing (implies --unattended)\n"
              "  --check               compare the directory with what an installation\n"
              "                        would make of it, one line per difference, and\n"
-             "                        change nothing: status 0 when all matches, 1 when not\n"
+             "                        change nothing: status 0 when all matches, 1 when\n"
+             "                        not, 2 when it could not be checked\n"
+             "  --diff                with --check or --dry-run: show what would change,\n"
+             "                        a unified diff of each text file and a line per\n"
+             "                        setting of the settings file\n"
              "  --answers FILE        take the form's values from an answer file (the\n"
              "                        options given here win over it); without\n"
              "                        --unattended, open the window filled from it\n"
@@ -116,13 +120,13 @@ std::string usage() {
          "Exit status: 0 installed (the window: the installation ended; --check: the\n"
          "directory matches), 1 stopped by a message (the window: \"Cancel\" or the close\n"
          "box) or, for --check, a difference found, 2 options or answer file not\n"
-         "understood, 3 no X display for the window.\n";
+         "understood (--check: could not check), 3 no X display for the window.\n";
 }
 
 // Options that take a value besides the form's own (the field table's).
 constexpr const char *kFileOptions[] = {"--answers", "--save-answers", "--log"};
 // Options without a value besides the form's own (--full, --notify).
-constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check",
+constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check",  "--diff",
                                         "--user",       "--help",    "--version"};
 // The window's X options: kept apart, and handed to the toolkit.
 constexpr const char *kXOptions[] = {"-display", "-geometry", "-xrm"};
@@ -355,7 +359,9 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
       *problem = "--shell-style takes csh or ksh, not '" + style->second + "'";
       return false;
     }
+    form->shellStyleGiven = true;
     // As picking a style in the window does: the path follows the style.
+    form->shellPathGiven = false;
     const ShellRecord &record = shells[form->shellStyle - 1];
     if (!ShellPathText(std::getenv("SHELL"), record.name, record.options,
                        &form->text(Field::kShellPath)) &&
@@ -372,6 +378,7 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
       return false;
     }
     form->text(field.id) = found->second;
+    if (field.id == Field::kShellPath) form->shellPathGiven = true;
   }
   if (line.has("--notify")) form->noticeConsent = true;
   return true;
@@ -393,9 +400,11 @@ InstallOutcome runWith(const InstallForm &form, Actions &actions, MessagePrinter
 }
 
 // The procedure against a scratch settings file in a directory of its
-// own; plan lines go to standard output.
-int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
-  PlanActions plan;
+// own; plan lines (and with diffs, what each would change) go to standard
+// output.
+int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven,
+           bool diffs) {
+  PlanActions plan(diffs);
   const InstallOutcome outcome = runWith(form, plan, printer, "dry run", log, kernelGiven);
   for (const std::string &entry : plan.lines())
     std::printf("%s\n", entry.c_str());
@@ -404,13 +413,20 @@ int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, boo
 }
 
 // The directory against what an installation of form would make of it;
-// one line per difference on standard output.
-int check(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
-  CheckActions check;
+// one line per difference on standard output, each followed by what would
+// change when diffs are asked for.  As diff(1): 0 the same, 1 different,
+// 2 not known, for a procedure that stopped cannot say what it would
+// leave.
+int check(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven,
+          bool diffs) {
+  CheckActions check(diffs);
   const InstallOutcome outcome = runWith(form, check, printer, "check", log, kernelGiven);
-  for (const std::string &entry : check.differences())
-    std::printf("%s\n", entry.c_str());
-  return outcome == InstallOutcome::Ended && check.differences().empty() ? kExitDone : kExitStopped;
+  if (outcome != InstallOutcome::Ended) return kExitNotChecked;
+  for (std::size_t i = 0; i < check.differences().size(); ++i) {
+    std::printf("%s\n", check.differences()[i].c_str());
+    if (!check.diffs()[i].empty()) std::printf("%s\n", check.diffs()[i].c_str());
+  }
+  return check.differences().empty() ? kExitDone : kExitStopped;
 }
 
 int install(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
@@ -449,6 +465,8 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   const int modes = line.has("--unattended") + line.has("--dry-run") + line.has("--check");
   if (line.has("--check") && modes > 1)
     return finish(badOptions("--check excludes --unattended and --dry-run"));
+  if (line.has("--diff") && !line.has("--check") && !line.has("--dry-run"))
+    return finish(badOptions("--diff goes with --check or --dry-run"));
 
   if (modes == 0) {
     // The window, with its X options, and the form preset.
@@ -483,24 +501,27 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   if (!formFromOptions(line, &form, &problem, true)) return finish(badOptions(problem));
   if (const auto refused = CheckFields(form)) return finish(refusedField(*refused));
   const bool kernelGiven = line.hasValue("--kernel") || line.hasValue("--answers");
+  // A check that cannot begin knows nothing about the directory.
+  const int notBegun = line.has("--check") ? kExitNotChecked : kExitStopped;
   if (line.hasValue("--save-answers") &&
       !SaveAnswers(line.values.at("--save-answers"), form, &problem)) {
     printer.print(problem.c_str());
-    return finish(kExitStopped);
+    return finish(notBegun);
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
   if (line.hasValue("--log")) {
     log.reset(OpenLog(line.values.at("--log"), &problem));
     if (!log) {
       printer.print(problem.c_str());
-      return finish(kExitStopped);
+      return finish(notBegun);
     }
   }
   int status;
+  const bool diffs = line.has("--diff");
   if (line.has("--check")) {
-    status = check(form, printer, log.get(), kernelGiven);
+    status = check(form, printer, log.get(), kernelGiven, diffs);
   } else if (line.has("--dry-run")) {
-    status = dryRun(form, printer, log.get(), kernelGiven);
+    status = dryRun(form, printer, log.get(), kernelGiven, diffs);
   } else {
     status = install(form, printer, log.get(), kernelGiven);
   }

@@ -16,6 +16,7 @@
 constexpr int kExitDone = 0;        // installed (messages may have been shown)
 constexpr int kExitStopped = 1;     // a message stopped the installation
 constexpr int kExitBadOptions = 2;  // the command line was not understood
+constexpr int kExitNotChecked = 2;  // --check: the directory could not be checked
 
 // What the command line comes to: an exit status, or the window to open.
 struct CommandLineRun {

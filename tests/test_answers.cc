@@ -70,6 +70,7 @@ TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
       "maple -q <%s >tmp.mo;grep '[ts][0-9]* =' tmp.mo|sort ;" + std::string(150, 'x');
   form.shellStyle = 2;
   form.text(Field::kShellPath) = "/bin/sh ";
+  form.shellStyleGiven = form.shellPathGiven = true;
   form.noticeConsent = true;
   std::string saveProblem;
   ASSERT_TRUE(SaveAnswers("saved.ini", form, &saveProblem)) << saveProblem;
@@ -112,7 +113,8 @@ TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
   const std::vector<Case> cases = {
       {head + "colour = red\n", "a.ini:4: unknown key 'colour'"},
       {head.substr(0, 17) + "kind = half\n", "a.ini:3: bad value of kind: 'half' (full or user)"},
-      {head + "shell-style = bash\n", "a.ini:4: bad value of shell-style: 'bash' (csh or ksh)"},
+      {head + "shell-style = bash\n",
+       "a.ini:4: bad value of shell-style: 'bash' (csh, ksh or auto)"},
       {head + "notify = maybe\n", "a.ini:4: bad value of notify: 'maybe' (yes or no)"},
       {head + "kernel = \"/opt/my velorix\"\n",
        "a.ini:4: the value of kernel must not contain blanks, backslashes, commas, control "

@@ -54,13 +54,16 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
   EXPECT_EQ(Snapshot(root_), installed);
   EXPECT_TRUE(Messages().empty());
 
-  // Other answers than those installed: the settings file and the script.
+  // Other answers than those installed: the script, and the settings
+  // file, naming the key and the backup the run would make.
   InstallForm other = form;
   other.text(Field::kLibraries) = "-lm";
   EXPECT_EQ(Check(other),
             (std::vector<std::string>{
                 Kernel() + "CompRhs: contents differ from what the installation writes",
-                "./.velorixrc: contents differ from what the installation writes"}));
+                "./.velorixrc: contents differ from what the installation writes ([Compiler] LIB)",
+                "./.velorixrc.bak: missing (the installation keeps the settings file it replaces "
+                "there)"}));
 
   WriteFile(product_ / "palette.vpf", "edited\n");
   ASSERT_EQ(chmod((product_ / "init.vpf").c_str(), 0644), 0);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "atomic_file.h"
+#include "differences.h"
 #include "file_writing.h"
 #include "form_tables.h"
 #include "settings_lines.h"
@@ -160,21 +161,6 @@ bool onPath(const char *name) {
   return false;
 }
 
-// A name for the backup of the settings file at path that holds content:
-// path.bak, unless that holds something else; then path.bak.1, .2 and so
-// on, so that no earlier backup is ever lost.  An existing backup with
-// the same content is reused.
-std::string backupName(const std::string &path, const std::string &content) {
-  const std::string first = path + kSettingsBackupSuffix;
-  for (int n = 0; n <= kMaxBackups; ++n) {
-    const std::string name = n == 0 ? first : first + "." + std::to_string(n);
-    if (!exists(name)) return name;
-    const auto held = ReadWholeFile(name);
-    if (held && *held == content) return name;
-  }
-  return first + "." + std::to_string(kMaxBackups);
-}
-
 // A settings file's values by "section.key" (names in lower case, as the
 // core library compares them without regard to case; the first of two
 // equal keys counts), trimmed as the core library reads them.
@@ -247,6 +233,17 @@ Result failed(Fault fault, std::string message, std::string path = {},
 
 }  // namespace
 
+std::string SettingsBackupName(const std::string &path, const std::string &content) {
+  const std::string first = path + kSettingsBackupSuffix;
+  for (int n = 0; n <= kMaxBackups; ++n) {
+    const std::string name = n == 0 ? first : first + "." + std::to_string(n);
+    if (!exists(name)) return name;
+    const auto held = ReadWholeFile(name);
+    if (held && *held == content) return name;
+  }
+  return first + "." + std::to_string(kMaxBackups);
+}
+
 void Actions::show(const std::string &text, const MessageSubject &) {
   Nlm_Message(MSG_OK, "%s", text.c_str());
 }
@@ -314,6 +311,28 @@ Result ScratchActions::store(const char *section, const char *key, const std::st
 
 std::string ScratchActions::scratchSettings() const { return scratch_ + "/" + kSettingsName; }
 
+std::string ScratchActions::renderPath() {
+  return scratch_ + "/rendered-" + std::to_string(++rendered_);
+}
+
+int ScratchActions::run(const std::string &directory, const std::string &command) {
+  lastCommand_ = CommandOutcome{command, -1, {}};
+  lastCommand_.status = runIn(directory, command, &lastCommand_.errors);
+  return lastCommand_.status;
+}
+
+Result ScratchActions::runCompiler(const CommandFor &command, const std::string &target,
+                                   const std::string &output, const std::string &outputInCommand) {
+  // An object is taken only when the compiler left one and said it
+  // succeeded: one that failed half-way (a full disk) may leave a piece.
+  const int status = run(workDir_, command(outputInCommand));
+  const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (succeeded && exists(output)) return {};
+  return Result::Failed(
+      Fault::kCommandFailed, kMsgCompileFailed,
+      {resolve(target), {Field::kCppName, Field::kCppOptions}, firstLine(lastCommand_.errors)});
+}
+
 // ---- RealActions ----------------------------------------------------------
 
 RealActions::RealActions() : ScratchActions("") {
@@ -364,12 +383,6 @@ void RealActions::unlock() {
   (void)unlink((WithSlash(workDir_) + kLockFileName).c_str());
   close(lockFd_);
   lockFd_ = -1;
-}
-
-int RealActions::run(const std::string &directory, const std::string &command) {
-  lastCommand_ = CommandOutcome{command, -1, {}};
-  lastCommand_.status = runIn(directory, command, &lastCommand_.errors);
-  return lastCommand_.status;
 }
 
 Result RealActions::begin() {
@@ -428,7 +441,7 @@ Result RealActions::installSettings() {
   const auto old = ReadWholeFile(final);
   struct stat st;
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) && *old != *content) {
-    const std::string backup = backupName(final, *old);
+    const std::string backup = SettingsBackupName(final, *old);
     AtomicFile copy(backup);
     Result kept = copy.open();
     if (kept.ok() && std::fwrite(old->data(), 1, old->size(), copy.stream()) != old->size()) {
@@ -510,6 +523,11 @@ Result RealActions::createFile(const std::string &path, const std::string &conte
   return withDetail(std::move(made));
 }
 
+Result RealActions::writeFile(const std::string &path, const std::string &content,
+                              const char *permissions) {
+  return withDetail(WriteWholeFile(resolve(path), content, ModeFromPermissions(permissions), path));
+}
+
 Result RealActions::renameFile(const std::string &from, const std::string &to) {
   if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
     return {};
@@ -525,7 +543,8 @@ Result RealActions::removeFile(const std::string &path) {
                 "Cannot remove file '" + path + "' (" + std::strerror(errno) + ")", resolve(path));
 }
 
-Result RealActions::compile(const CommandFor &command, const std::string &target) {
+Result RealActions::compile(const CommandFor &command, const std::string &target,
+                            const std::string &) {
   // The compiler writes under a temporary name: a run killed meanwhile
   // leaves no object that a later run would take for a good one.
   // In the run's scratch directory until it is whole: should the run be
@@ -539,15 +558,10 @@ Result RealActions::compile(const CommandFor &command, const std::string &target
   const std::string here = WithSlash(workDir_);
   std::string output = object.temporary();
   if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
-  // An object is taken only when the compiler left one and said it
-  // succeeded: one that failed half-way (a full disk) may leave a piece.
-  const int status = run(workDir_, command(output));
-  const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!succeeded || !exists(object.temporary())) {
+  Result compiled = runCompiler(command, target, object.temporary(), output);
+  if (!compiled.ok()) {
     object.discard();
-    return Result::Failed(
-        Fault::kCommandFailed, kMsgCompileFailed,
-        {resolve(target), {Field::kCppName, Field::kCppOptions}, firstLine(lastCommand_.errors)});
+    return compiled;
   }
   return object.commit(kModeAsWritten);
 }
@@ -573,8 +587,16 @@ Result RealActions::sendNotice(const std::string &command) {
 
 // ---- PlanActions ----------------------------------------------------------
 
-PlanActions::PlanActions()
-    : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart) {}
+PlanActions::PlanActions(bool diffs)
+    : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart), diffs_(diffs) {}
+
+Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
+  if (!made.ok()) return made;
+  const auto diff = UnifiedDiff(resolve(path), rendered, path);
+  if (!diff) return failed(Fault::kNotOpened, "Cannot compare '" + path + "': diff did not run.");
+  if (!diff->empty()) add(diff->substr(0, diff->size() - 1));
+  return {};
+}
 
 Result PlanActions::begin() { return enterScratch(); }
 
@@ -584,9 +606,13 @@ Result PlanActions::end(bool keepSettings) {
     const auto old = ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
     if (old && content && *old != *content) {
-      const std::string backup = backupName(final, *old);
+      const std::string backup = SettingsBackupName(final, *old);
       add(std::string("keep ./") + kSettingsName + " as ./" +
           backup.substr(WithSlash(workDir_).size()));
+    }
+    if (diffs_ && content) {
+      for (const std::string &change : SettingsChanges(old.value_or(""), *content))
+        add(change);
     }
   }
   leaveScratch();
@@ -605,22 +631,34 @@ Result PlanActions::store(const char *section, const char *key, const std::strin
 }
 
 Result PlanActions::writeTemplate(const std::string &path, const char *const *lines,
-                                  const char *permissions, bool) {
+                                  const char *permissions, bool expand) {
   add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
-  return {};
+  if (!diffs_) return {};
+  const std::string made = renderPath();
+  return addDiff(path, CreateFile(made, lines, permissions, expand, path), made);
 }
 
 Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
   add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
-  return {};
+  if (!diffs_) return {};
+  const std::string made = renderPath();
+  return addDiff(path, WriteCompileScript(made, shellStyle, shellPath, path), made);
 }
 
 Result PlanActions::createFile(const std::string &path, const std::string &content,
                                const char *permissions) {
   add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
   return {};
+}
+
+Result PlanActions::writeFile(const std::string &path, const std::string &content,
+                              const char *permissions) {
+  add("write " + path + " (" + permissions + ")");
+  if (!diffs_) return {};
+  const std::string made = renderPath();
+  return addDiff(path, WriteWholeFile(made, content, ModeFromPermissions(permissions)), made);
 }
 
 Result PlanActions::renameFile(const std::string &from, const std::string &to) {
@@ -633,8 +671,9 @@ Result PlanActions::removeFile(const std::string &path) {
   return {};
 }
 
-Result PlanActions::compile(const CommandFor &command, const std::string &target) {
-  add("compile " + target + ": " + command(target));
+Result PlanActions::compile(const CommandFor &command, const std::string &target,
+                            const std::string &why) {
+  add("compile " + target + " (" + why + "): " + command(target));
   return {};
 }
 

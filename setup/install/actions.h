@@ -87,6 +87,11 @@ class Actions {
   virtual Result createFile(const std::string &path, const std::string &content,
                             const char *permissions) = 0;
 
+  // Makes path hold content with the mode of permissions; a file that
+  // holds them already is left as it is.
+  virtual Result writeFile(const std::string &path, const std::string &content,
+                           const char *permissions) = 0;
+
   // Renames from to to; a fault when to is not there afterwards.
   virtual Result renameFile(const std::string &from, const std::string &to) = 0;
 
@@ -94,10 +99,12 @@ class Actions {
   virtual Result removeFile(const std::string &path) = 0;
 
   // Runs command(output) through the shell in the installed directory to
-  // make target; output is a temporary name that is put in place as target
-  // once the command has left it.  Fault::kCommandFailed when the command
-  // did not make it.
-  virtual Result compile(const CommandFor &command, const std::string &target) = 0;
+  // make target, which is needed for the reason why ("missing", ...);
+  // output is a temporary name that is put in place as target once the
+  // command has left it.  Fault::kCommandFailed when the command did not
+  // make it; target is then as it was.
+  virtual Result compile(const CommandFor &command, const std::string &target,
+                         const std::string &why) = 0;
 
   // Sends the installation notice by running command through the shell.
   virtual Result sendNotice(const std::string &command) = 0;
@@ -141,12 +148,17 @@ class ForwardingActions : public Actions {
                     const char *permissions) override {
     return inner_.createFile(path, content, permissions);
   }
+  Result writeFile(const std::string &path, const std::string &content,
+                   const char *permissions) override {
+    return inner_.writeFile(path, content, permissions);
+  }
   Result renameFile(const std::string &from, const std::string &to) override {
     return inner_.renameFile(from, to);
   }
   Result removeFile(const std::string &path) override { return inner_.removeFile(path); }
-  Result compile(const CommandFor &command, const std::string &target) override {
-    return inner_.compile(command, target);
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override {
+    return inner_.compile(command, target, why);
   }
   Result sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
   CommandOutcome lastCommand() const override { return inner_.lastCommand(); }
@@ -165,6 +177,7 @@ class ScratchActions : public Actions {
   // Into the scratch directory, which is the working directory.
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
+  CommandOutcome lastCommand() const override { return lastCommand_; }
   const std::string &workDir() const { return workDir_; }
 
  protected:
@@ -178,10 +191,22 @@ class ScratchActions : public Actions {
   void leaveScratch();
   // The settings file built in the scratch directory.
   std::string scratchSettings() const;
+  // A fresh name in the scratch directory for a file made to compare.
+  std::string renderPath();
+  // Runs command through the shell in directory and keeps how it went.
+  int run(const std::string &directory, const std::string &command);
+  // Runs command(outputInCommand) in the installed directory; a fault
+  // with the compile message when it failed or left nothing at output.
+  Result runCompiler(const CommandFor &command, const std::string &target,
+                     const std::string &output, const std::string &outputInCommand);
 
   std::string workDir_;
   std::string pattern_;
   std::string scratch_;
+  CommandOutcome lastCommand_;
+
+ private:
+  int rendered_ = 0;
 };
 
 // Does it all.  Only one installation at a time runs in a directory: a
@@ -201,17 +226,17 @@ class RealActions : public ScratchActions {
                             const std::string &shellPath) override;
   Result createFile(const std::string &path, const std::string &content,
                     const char *permissions) override;
+  Result writeFile(const std::string &path, const std::string &content,
+                   const char *permissions) override;
   Result renameFile(const std::string &from, const std::string &to) override;
   Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target) override;
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override;
   Result sendNotice(const std::string &command) override;
-  CommandOutcome lastCommand() const override { return lastCommand_; }
   std::string settingsBackup() const override { return backup_; }
 
  private:
   Result lock();
-  // Runs command in directory and keeps how it went.
-  int run(const std::string &directory, const std::string &command);
   void unlock();
   Result installSettings();
 
@@ -219,16 +244,17 @@ class RealActions : public ScratchActions {
   // Every value stored, by lower-case "section.key": what the settings
   // file must hold before it goes into place.
   std::map<std::string, std::string> stored_;
-  CommandOutcome lastCommand_;
   std::string backup_;
 };
 
 // Lists, one line each in procedure order, every file written, removed,
 // renamed or compiled and every setting stored, and changes nothing
-// outside its scratch directory.
+// outside its scratch directory.  With diffs, each text file that would
+// change is followed by its unified diff, and the end by one line per
+// setting that would change.
 class PlanActions : public ScratchActions {
  public:
-  PlanActions();
+  explicit PlanActions(bool diffs = false);
 
   const std::vector<std::string> &lines() const { return lines_; }
 
@@ -242,19 +268,31 @@ class PlanActions : public ScratchActions {
                             const std::string &shellPath) override;
   Result createFile(const std::string &path, const std::string &content,
                     const char *permissions) override;
+  Result writeFile(const std::string &path, const std::string &content,
+                   const char *permissions) override;
   Result renameFile(const std::string &from, const std::string &to) override;
   Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target) override;
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override;
   Result sendNotice(const std::string &command) override;
 
  private:
   void add(const std::string &line) { lines_.push_back(line); }
+  // Adds the diff of path against the file made at made, when it differs.
+  Result addDiff(const std::string &path, Result made, const std::string &rendered);
 
+  bool diffs_;
   std::vector<std::string> lines_;
 };
 
 // The settings file of a directory, and where the one it replaces is kept.
 constexpr char kSettingsBackupSuffix[] = ".bak";
+
+// A name for the backup of the settings file at path that holds content:
+// path.bak, unless that holds something else; then path.bak.1, .2 and so
+// on, so that no earlier backup is ever lost.  An existing backup with the
+// same content is reused.
+std::string SettingsBackupName(const std::string &path, const std::string &content);
 
 // The lock file that keeps two installations out of one directory.
 constexpr char kLockFileName[] = ".velorix-setup.lock";

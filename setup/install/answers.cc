@@ -22,6 +22,8 @@ constexpr char kSection[] = "form";
 // Escaped text per line of a written value, so that every line fits.
 constexpr std::size_t kPieceLength = 120;
 constexpr char kIndent[] = "    ";
+// A host-dependent value left to the host that reads the file.
+constexpr char kAuto[] = "auto";
 
 // ---- quoting --------------------------------------------------------------
 
@@ -126,6 +128,7 @@ struct Reading {
   std::string lastKey;                    // the key of the line before, for a piece
   std::array<int, kFieldCount> lineOf{};  // 0: not given
   std::array<std::string, kFieldCount> values;
+  bool autoShellPath = false;           // shell-path = auto, unquoted
   std::map<int, std::string> problems;  // by line: every fault, the first of each line
 };
 
@@ -189,6 +192,8 @@ int onValue(void *user, const char *section, const char *name, const char *value
   }
   r.lineOf[index] = r.line;
   r.values[index] = text;
+  // Only the bare word: a quoted "auto" is a path like any other.
+  if (field->id == Field::kShellPath) r.autoShellPath = std::strcmp(value, kAuto) == 0;
   return 1;
 }
 
@@ -206,12 +211,13 @@ void take(Reading &r, const FormField &field, Answers *answers) {
   const std::size_t index = static_cast<std::size_t>(field.id);
   const std::string &value = r.values[index];
   const int line = r.lineOf[index];
-  auto choose = [&](const char *a, const char *b) -> int {
+  auto choose = [&](const char *a, const char *b, const char *c = nullptr) -> int {
     if (value == a) return 1;
     if (value == b) return 2;
+    if (c != nullptr && value == c) return 3;
     fail(r, line,
-         std::string("bad value of ") + field.answerKey + ": '" + value + "' (" + a + " or " + b +
-             ")");
+         std::string("bad value of ") + field.answerKey + ": '" + value + "' (" + a +
+             (c != nullptr ? std::string(", ") + b + " or " + c : std::string(" or ") + b) + ")");
     return 0;
   };
   switch (field.type) {
@@ -219,13 +225,18 @@ void take(Reading &r, const FormField &field, Answers *answers) {
       if (const int choice = choose("full", "user")) answers->full = choice == 1;
       return;
     case FieldType::kShellStyle:
-      if (const int choice = choose(shells[0].name, shells[1].name)) answers->shellStyle = choice;
+      if (const int choice = choose(shells[0].name, shells[1].name, kAuto))
+        answers->shellStyle = choice == 3 ? kAutoShellStyle : choice;
       return;
     case FieldType::kYesNo:
       if (const int choice = choose("yes", "no")) answers->notify = choice == 1;
       return;
     case FieldType::kText:
       break;
+  }
+  if (field.id == Field::kShellPath && r.autoShellPath) {
+    answers->autoShellPath = true;
+    return;
   }
   if (value.size() > field.limit) {
     fail(r, line,
@@ -309,7 +320,16 @@ void ApplyAnswers(const Answers &answers, InstallForm *form) {
     // A Tuning value for a field that the form lacks is left out.
     if (text && (form->has(field.id) || !field.tuning)) form->text(field.id) = *text;
   }
-  if (answers.shellStyle) form->shellStyle = *answers.shellStyle;
+  if (answers.texts[static_cast<std::size_t>(Field::kShellPath)]) form->shellPathGiven = true;
+  if (answers.shellStyle && *answers.shellStyle != kAutoShellStyle) {
+    form->shellStyle = *answers.shellStyle;
+    form->shellStyleGiven = true;
+    // As picking a style in the window does: a detected path follows it.
+    if (!form->shellPathGiven) {
+      const std::string path = DetectedShellPath(form->shellStyle);
+      if (!path.empty()) form->text(Field::kShellPath) = path;
+    }
+  }
   if (answers.notify) form->noticeConsent = *answers.notify && form->noticeBoxExists;
 }
 
@@ -325,7 +345,8 @@ std::string AnswersText(const InstallForm &form) {
       case FieldType::kShellStyle: {
         const int style =
             form.shellStyle >= 1 && form.shellStyle <= kShellRecords ? form.shellStyle : 1;
-        out += std::string(field.answerKey) + " = " + shells[style - 1].name + "\n";
+        out += std::string(field.answerKey) + " = " +
+               (form.shellStyleGiven ? shells[style - 1].name : kAuto) + "\n";
         break;
       }
       case FieldType::kYesNo:
@@ -333,7 +354,11 @@ std::string AnswersText(const InstallForm &form) {
                (form.noticeBoxExists && form.noticeConsent ? "yes" : "no") + "\n";
         break;
       case FieldType::kText:
-        if (form.has(field.id)) addText(out, field.answerKey, form.text(field.id));
+        if (field.id == Field::kShellPath && !form.shellPathGiven) {
+          out += std::string(field.answerKey) + " = " + kAuto + "\n";
+        } else if (form.has(field.id)) {
+          addText(out, field.answerKey, form.text(field.id));
+        }
         break;
     }
   }

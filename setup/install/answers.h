@@ -13,7 +13,11 @@
  * One key per control of the form, named as its command-line option
  * without the dashes: kind (full or user), kernel, include, libs,
  * cpp-name, cpp-options, printer, previewer, differentiator, shell-style
- * (csh or ksh), shell-path, notify (yes or no).  A text value is written in
+ * (csh, ksh or auto), shell-path (a text or auto), notify (yes or no).
+ * The shell style and path depend on the host: "auto" (what a form saves
+ * unless its user changed them) is detected on the host that reads the
+ * file, from SHELL and "shells.vel", as the window detects them; a path
+ * left to auto follows the style.  A text value is written in
  * double quotes, so that its blanks stay; inside them \" is a quote, \\ a
  * backslash, \; a semicolon (a bare one after a blank would start a
  * comment), \n, \t and \xHH control characters.  A value longer than one
@@ -38,9 +42,13 @@
 struct Answers {
   std::optional<bool> full;
   std::array<std::optional<std::string>, kFieldCount> texts;  // by Field
-  std::optional<int> shellStyle;                              // 1-based record of shells
+  std::optional<int> shellStyle;  // 1-based record of shells, or kAutoShellStyle
+  bool autoShellPath = false;     // shell-path = auto
   std::optional<bool> notify;
 };
+
+// Answers::shellStyle for "auto".
+constexpr int kAutoShellStyle = 0;
 
 // Reads the answer file at path.  False with *problem set, one line per
 // fault in line order ("FILE:LINE: what is wrong"), or "FILE: why it

@@ -74,6 +74,20 @@ mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink) {
   return (mode & ~kGroupAndOthers) | (mode & held & kGroupAndOthers);
 }
 
+Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
+                      const std::string &shownAs) {
+  AtomicFile file(path, shownAs);
+  Result written = file.open();
+  if (!written.ok()) return written;
+  if (std::fwrite(content.data(), 1, content.size(), file.stream()) != content.size()) {
+    file.discard();
+    return Result::Failed(Fault::kNotWritten,
+                          "Cannot write file '" + (shownAs.empty() ? path : shownAs) + "'", {path},
+                          "a write failed");
+  }
+  return file.commit(mode);
+}
+
 std::optional<std::string> ReadWholeFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

@@ -117,6 +117,11 @@ class AtomicFile {
 // old one; through a link, never more open to anyone.
 mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink = false);
 
+// Writes content to path whole (as AtomicFile::commit, with mode):
+// "Cannot write file '...'" (naming it shownAs, or path) when it cannot.
+Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
+                      const std::string &shownAs = {});
+
 // The whole of the file at path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string &path);
 

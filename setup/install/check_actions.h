@@ -6,9 +6,13 @@
  * in a scratch directory of its own, but writes each file the procedure
  * would write into that scratch directory too and compares it, byte for
  * byte and mode for mode, with the one in the installed directory; the
- * settings file is compared at the end.  Every difference is one line:
- * a file missing, different or with another mode, a file that would be
- * removed or renamed, an object file missing or older than its sources.
+ * settings file is compared at the end, key by key.  An object that the
+ * run would compile is compiled into the scratch directory, so that a
+ * compile that would fail is known to change nothing.  Every difference
+ * is one line: a file missing, different or with another mode, a file
+ * that would be removed or renamed, an object that would be compiled.
+ * With diffs, each line may carry what exactly would change: a unified
+ * diff, or one line per setting.
  */
 #ifndef VELORIX_SETUP_CHECK_ACTIONS_H
 #define VELORIX_SETUP_CHECK_ACTIONS_H
@@ -20,10 +24,13 @@
 
 class CheckActions : public ScratchActions {
  public:
-  CheckActions();
+  explicit CheckActions(bool diffs = false);
 
   // One line per difference, in procedure order.
   const std::vector<std::string> &differences() const { return differences_; }
+  // For each difference (by index), what would change, without its last
+  // line feed; empty where there is nothing to show, and without diffs.
+  const std::vector<std::string> &diffs() const { return diffs_; }
 
   Result begin() override;
   Result end(bool keepSettings) override;
@@ -33,20 +40,27 @@ class CheckActions : public ScratchActions {
                             const std::string &shellPath) override;
   Result createFile(const std::string &path, const std::string &content,
                     const char *permissions) override;
+  Result writeFile(const std::string &path, const std::string &content,
+                   const char *permissions) override;
   Result renameFile(const std::string &from, const std::string &to) override;
   Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target) override;
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override;
   Result sendNotice(const std::string &command) override;
 
  private:
   // Compares the file made at made with path in the installed directory,
-  // which should have mode.
-  void compare(const std::string &path, const std::string &made, unsigned mode);
-  std::string renderPath();
-  void add(const std::string &line) { differences_.push_back(line); }
+  // which should have mode; a fault when diff could not tell how they
+  // differ.
+  Result compare(const std::string &path, const std::string &made, unsigned mode);
+  Result compareSettings();
+  // The diff of path against made, when diffs are wanted.
+  Result diffOf(const std::string &path, const std::string &made, std::string *diff) const;
+  void add(const std::string &line, const std::string &diff = {});
 
-  int rendered_ = 0;
+  bool withDiffs_;
   std::vector<std::string> differences_;
+  std::vector<std::string> diffs_;
 };
 
 #endif

@@ -44,6 +44,13 @@ std::string CurrentDirectoryText(std::string *problem) {
   return {};
 }
 
+std::string DetectedShellPath(int shellStyle) {
+  const ShellRecord &record = shells[shellStyle - 1];
+  std::string path;
+  ShellPathText(std::getenv("SHELL"), record.name, record.options, &path);
+  return path;
+}
+
 InstallForm InitialForm(bool full, std::string *problem) {
   InstallForm form;
   std::string found;

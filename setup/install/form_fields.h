@@ -171,6 +171,12 @@ struct InstallForm {
   int shellStyle = 1;  // 1-based shells record (csh, ksh)
   bool noticeBoxExists = false;
   bool noticeConsent = false;
+  // Whether the user gave the shell style, and the shell path, rather than
+  // taking what SHELL and "shells.vel" make of them on this host: an
+  // answer file saves a detected one as "auto", to be detected anew on
+  // the host that replays it.
+  bool shellStyleGiven = false;
+  bool shellPathGiven = false;
 
   bool has(Field field) const { return texts[static_cast<std::size_t>(field)].has_value(); }
   // The text of field; empty when the form has no such field.
@@ -186,6 +192,11 @@ struct InstallForm {
 // receives a message from shell detection or about the current directory,
 // if any.
 InstallForm InitialForm(bool full, std::string *problem);
+
+// The shell path field's text for the shell style, as the window fills it
+// when that style is picked: SHELL and the style's options.  Empty when
+// that would be too long.
+std::string DetectedShellPath(int shellStyle);
 
 // The current directory as the product directory field shows it; empty,
 // with *problem set, when it cannot be told.

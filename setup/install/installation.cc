@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "atomic_file.h"
 #include "file_writing.h"
 #include "form_tables.h"
 #include "message_route.h"
@@ -57,6 +58,11 @@ constexpr char kDisabledOption[] = "-";
 constexpr char kAutodifObject[] = "autodif.o";
 constexpr char kAutodifC[] = "autodif.c";
 constexpr char kAutodifCpp[] = "autodif.cc";
+// Beside the object, the command that made it (as kbuild keeps
+// ".NAME.o.cmd"): a changed option leaves every time as it was, and only
+// the command tells that the object is not what the form asks for.
+constexpr char kAutodifRecord[] = ".autodif.o.cmd";
+constexpr char kRecordPermissions[] = "rw-r--r--";
 constexpr char kProductObject[] = "$(Paths.KERNEL)autodif$(Extensions.OBJ)";
 constexpr char kHierarchyLine[] = "&hierarchy";
 constexpr char kSectionMark = '&';
@@ -75,6 +81,11 @@ const std::string &kernelOf(const InstallForm &form) { return form.text(Field::k
 std::string compileCommand(const InstallForm &form, const std::string &output = kAutodifObject) {
   return form.text(Field::kCppName) + " -c -o " + output + " " + kAutodifCpp + " " +
          form.text(Field::kCppOptions);
+}
+
+// What the record beside the object holds for the form's command.
+std::string compileRecord(const InstallForm &form) {
+  return std::string("cmd_") + kAutodifObject + " := " + compileCommand(form) + "\n";
 }
 
 // ---- checks before anything is written --------------------------------
@@ -196,6 +207,7 @@ class Procedure {
   bool storeFields();
   bool ensureNamesFile();
   bool writeProductFiles();
+  std::string compileReason() const;
   bool compileAutodif();
   bool checkProductObject();
   bool removeVisualsAndWritePalette();
@@ -359,21 +371,43 @@ Field Procedure::longestField(const char *line) const {
   return longest;
 }
 
-// Compiles autodif.o in the current directory when it is missing or older
-// than one of its sources ("autodif.c" is compared first).  Without an
-// object, symbolic differentiation is turned off.
+// Why autodif.o in the current directory is to be compiled: it is
+// missing, older than one of its sources ("autodif.c" is compared first),
+// or made by another command than the form's; empty when it is not.
+std::string Procedure::compileReason() const {
+  if (!exists(kAutodifObject)) return "missing";
+  if (newer(kAutodifC, kAutodifObject) || newer(kAutodifCpp, kAutodifObject))
+    return "older than its sources";
+  const auto recorded = ReadWholeFile(act_.resolve(kAutodifRecord));
+  if (!recorded || *recorded != compileRecord(form_)) return "compiled with another command";
+  return {};
+}
+
+// Compiles autodif.o when it is due, and records the command beside it.
+// Without an object, symbolic differentiation is turned off; an object
+// that a failed compile leaves from before goes too, since it was made
+// from other sources or with other options, and the next run with the
+// same answers then finds nothing to change.
 bool Procedure::compileAutodif() {
-  const bool needed = !exists(kAutodifObject) || newer(kAutodifC, kAutodifObject) ||
-                      newer(kAutodifCpp, kAutodifObject);
-  if (!needed) return true;
+  const std::string why = compileReason();
+  if (why.empty()) return true;
   const CommandFor command = [this](const std::string &output) {
     return compileCommand(form_, output);
   };
-  const Result compiled = act_.compile(command, kAutodifObject);
-  if (done(compiled)) return true;
+  const Result compiled = act_.compile(command, kAutodifObject, why);
+  if (done(compiled)) {
+    wrote(act_.writeFile(kAutodifRecord, compileRecord(form_), kRecordPermissions));
+    return true;
+  }
   // An object that was made but could not be put in place is a file not
   // written; a compile that failed is the designed degradation.
-  if (compiled.fault() != Fault::kCommandFailed) failed_ = true;
+  if (compiled.fault() != Fault::kCommandFailed) {
+    failed_ = true;
+  } else {
+    // The record first: an object without one is compiled again.
+    wrote(act_.removeFile(kAutodifRecord));
+    wrote(act_.removeFile(kAutodifObject));
+  }
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 

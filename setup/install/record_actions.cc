@@ -175,6 +175,11 @@ Result RecordActions::createFile(const std::string &path, const std::string &con
   return noteFile("created", path, ForwardingActions::createFile(path, content, permissions));
 }
 
+Result RecordActions::writeFile(const std::string &path, const std::string &content,
+                                const char *permissions) {
+  return noteFile("written", path, ForwardingActions::writeFile(path, content, permissions));
+}
+
 Result RecordActions::renameFile(const std::string &from, const std::string &to) {
   Result done = ForwardingActions::renameFile(from, to);
   note(std::string(done.ok() ? "renamed " : "NOT renamed ") + from + " to " + to +
@@ -189,8 +194,10 @@ Result RecordActions::removeFile(const std::string &path) {
   return gone;
 }
 
-Result RecordActions::compile(const CommandFor &command, const std::string &target) {
-  Result done = ForwardingActions::compile(command, target);
+Result RecordActions::compile(const CommandFor &command, const std::string &target,
+                              const std::string &why) {
+  note("compiling " + target + ": " + why);
+  Result done = ForwardingActions::compile(command, target, why);
   noteCommand("compile", done.ok());
   compiled_ = compiled_ || done.ok();
   return noteFile("compiled", target, std::move(done));

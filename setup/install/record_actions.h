@@ -42,9 +42,12 @@ class RecordActions : public ForwardingActions, private MessageListener {
                             const std::string &shellPath) override;
   Result createFile(const std::string &path, const std::string &content,
                     const char *permissions) override;
+  Result writeFile(const std::string &path, const std::string &content,
+                   const char *permissions) override;
   Result renameFile(const std::string &from, const std::string &to) override;
   Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target) override;
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override;
   Result sendNotice(const std::string &command) override;
 
   // Notes how the run ended.

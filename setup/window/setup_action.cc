@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,13 @@ InstallForm readForm() {
   form.shellStyle = c.gShellStyle != nullptr ? Nlm_GetValue(c.gShellStyle) : 1;
   form.noticeBoxExists = c.bReg != nullptr;
   form.noticeConsent = c.bReg != nullptr && Nlm_GetStatus(c.bReg);
+  // The user changed what the window detected, or the preset gave it.
+  const std::optional<InstallForm> &preset = Start().preset;
+  const int detected = InitialForm(form.full, nullptr).shellStyle;
+  form.shellStyleGiven = (preset && preset->shellStyleGiven) || form.shellStyle != detected;
+  form.shellPathGiven = (preset && preset->shellPathGiven) ||
+                        (form.shellStyle >= 1 && form.shellStyle <= kShellRecords &&
+                         form.text(Field::kShellPath) != DetectedShellPath(form.shellStyle));
   return form;
 }
 
