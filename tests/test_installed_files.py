@@ -56,6 +56,11 @@ CASES = {
         ("product", ["--full"] + CSH, {}),
         ("product", ["--full"] + CSH + ["--printer", "lp -d office %s"], {}),
     ], False),
+    # Other options, and their compile fails: the first run's object goes.
+    "full-again-compile-fails": ([
+        ("product", ["--full"] + KSH, {}),
+        ("product", ["--full"] + KSH + ["--cpp-options", " -O0"], {"VX_CXX_FAILS": "1"}),
+    ], False),
     "user": ([("work", ["--user", "--kernel", "@PRODUCT@"], {})], True),
     "user-no-object": ([("work", ["--user", "--kernel", "@PRODUCT@/"], {})], False),
 }

@@ -256,9 +256,11 @@ class Scene:
 
 def degraded_only(after, clean):
     """Whether after is the clean result but for a compile that failed and
-    was reported: no object, and symbolic differentiation turned off."""
+    was reported: no object (nor the record of its command), and symbolic
+    differentiation turned off."""
     diff = differences(after, clean)
-    if not set(diff) <= {"autodif.o", ".velorixrc"} or "autodif.o" in after:
+    if not set(diff) <= {"autodif.o", ".autodif.o.cmd", ".velorixrc"} or "autodif.o" in after \
+            or ".autodif.o.cmd" in after:
         return False
     if ".velorixrc" not in diff:
         return True

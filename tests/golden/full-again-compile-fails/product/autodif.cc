@@ -1,0 +1,1 @@
+int autodif() { return 7; }
