@@ -3,7 +3,10 @@
 ansible-core against this machine (connection local) in a temporary
 directory: the first run reports changes, the second none, and the
 directories hold exactly what direct unattended runs with the same answer
-files leave.  Exit status 77 (skipped) without ansible-playbook."""
+files leave.  After an answer changes, --check --diff names the setting and
+changes nothing, and the real run then changes exactly what it predicted.
+Exit status 77 (skipped) without ansible-playbook."""
+import json
 import os
 import re
 import shutil
@@ -27,7 +30,7 @@ def check(name, got, expected):
         failures.append(f"{name}:\n  got      {got!r}\n  expected {expected!r}")
 
 
-def snapshot(root):
+def snapshot(root, times=False):
     found = {}
     for top, dirs, files in os.walk(root):
         for name in dirs + files:
@@ -37,8 +40,26 @@ def snapshot(root):
             if os.path.isfile(path) and not os.path.islink(path):
                 with open(path, "rb") as f:
                     content = f.read()
+            if times and not os.path.isdir(path):
+                content = (content, info.st_ino, info.st_mtime_ns)
             found[os.path.relpath(path, root)] = (info.st_mode, content)
     return found
+
+
+def predicted(output):
+    """The files that the velorix_setup tasks of a verbose play say would
+    change, by their paths, and the settings that its diffs name."""
+    paths = set()
+    decoder = json.JSONDecoder()
+    for found in re.finditer(r"=> \{", output):
+        item, _ = decoder.raw_decode(output, found.end() - 1)
+        if "differences" not in item:
+            continue
+        for line in item["differences"]:
+            name = line.split(": ", 1)[0]
+            paths.add(os.path.normpath(os.path.join(item["path"], name)))
+    settings = re.findall(r"^--- before: (.*)$", output, re.M)
+    return paths, settings
 
 
 def environment(root):
@@ -82,14 +103,14 @@ def main():
                 cwd=root, env=env, capture_output=True, text=True, timeout=120)
             check(f"answers for {kind} saved", os.path.exists(answers[kind]), True)
 
-        def play():
+        def play(*extra):
             return subprocess.run(
                 ["ansible-playbook", "-i", "localhost,", "-c", "local", PLAYBOOK,
                  "-e", "velorix_hosts=localhost", "-e", f"velorix_setup={TOOL}",
                  "-e", f"velorix_package_dir={package}", "-e", f"velorix_product_dir={product}",
                  "-e", f"velorix_answers={answers['full']}",
                  "-e", f"velorix_user_answers={answers['user']}",
-                 "-e", '{"velorix_user_dirs": ["%s"]}' % work],
+                 "-e", '{"velorix_user_dirs": ["%s"]}' % work] + list(extra),
                 env=env, capture_output=True, text=True, timeout=600)
 
         first = play()
@@ -104,16 +125,64 @@ def main():
         check("set up: the settings files are there",
               (".velorixrc" in by_ansible[0], ".velorixrc" in by_ansible[1]), (True, True))
 
-        # The same by hand: the package directory and the answer files as
-        # the playbook puts them, then one unattended run in each directory.
+        # Another printer in the Full answers: the check names the setting
+        # and changes nothing, not even a time; the run then changes
+        # exactly the files it named.
+        subprocess.run([TOOL, "--dry-run", "--full", "--kernel", product, "--shell-style", "ksh",
+                        "--printer", "lp -d office %s", "--save-answers", answers["full"]],
+                       cwd=root, env=env, capture_output=True, text=True, timeout=120)
+        before = {product: snapshot(product, True), work: snapshot(work, True)}
+        preview = play("--check", "--diff", "-v")
+        check("--check --diff: status", preview.returncode, 0)
+        check("--check --diff: shows the setting's change",
+              all(text in preview.stdout for text in ("[Visual] HCPRINTER", "-lpr %s",
+                                                      "+lp -d office %s")), True)
+        check("--check --diff: nothing changed",
+              {product: snapshot(product, True), work: snapshot(work, True)}, before)
+        try:
+            paths, settings = predicted(preview.stdout)
+        except (ValueError, KeyError) as error:
+            paths, settings = set(), []
+            failures.append(f"--check --diff: no result to read ({error!r}):\n"
+                            f"{preview.stdout[-3000:]}{preview.stderr[-2000:]}")
+        check("--check --diff: names the setting", settings,
+              [os.path.join(product, ".velorixrc") + " [Visual] HCPRINTER"])
+        third = play()
+        check("run after the change: status", third.returncode, 0)
+        check("run after the change: changed", changed(third.stdout), 1)
+        done = set()
+        for directory, old in before.items():
+            new = snapshot(directory, True)
+            done |= {os.path.join(directory, n) for n in set(old) | set(new)
+                     if old.get(n) != new.get(n) and not os.path.isdir(os.path.join(directory, n))}
+        check("run after the change: changed what was predicted", sorted(done), sorted(paths))
+
+        # A compiler that fails on this host: one run converges, with the
+        # object gone (so the working directory turns symbolic
+        # differentiation off as well), and the next changes nothing.
+        subprocess.run([TOOL, "--dry-run", "--full", "--kernel", product, "--shell-style", "ksh",
+                        "--cpp-name", "false", "--save-answers", answers["full"]],
+                       cwd=root, env=env, capture_output=True, text=True, timeout=120)
+        degraded = play()
+        check("failing compile: status and changed", (degraded.returncode, changed(degraded.stdout)),
+              (0, 2))
+        check("failing compile: no object", os.path.exists(os.path.join(product, "autodif.o")),
+              False)
+        again = play()
+        check("failing compile, again: nothing changed", changed(again.stdout), 0)
+
+        subprocess.run([TOOL, "--dry-run", "--full", "--kernel", product, "--shell-style", "ksh",
+                        "--save-answers", answers["full"]],
+                       cwd=root, env=env, capture_output=True, text=True, timeout=120)
+
+        # The same by hand: the package directory as the playbook puts it,
+        # then one unattended run in each directory.
         shutil.rmtree(product)
         shutil.rmtree(work)
         shutil.copytree(package, product)
-        shutil.copy(answers["full"], os.path.join(product, "velorix-full.ini"))
-        shutil.copy(answers["user"], os.path.join(product, "velorix-user.ini"))
         os.makedirs(work)
-        for directory, ini in ((product, "velorix-full.ini"), (work, "velorix-user.ini")):
-            result = subprocess.run([TOOL, "--unattended", "--answers", os.path.join(product, ini)],
+        for directory, kind in ((product, "full"), (work, "user")):
+            result = subprocess.run([TOOL, "--unattended", "--answers", answers[kind]],
                                     cwd=directory, env=env, capture_output=True, text=True,
                                     timeout=120)
             check(f"direct run in {directory}: status", result.returncode, 0)

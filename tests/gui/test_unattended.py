@@ -249,7 +249,8 @@ def test_dry_run(root):
     for expected in ("write ./.velorixrc (rw-r--r--) from the settings template",
                      f"store [Paths] KERNEL={product}/",
                      f"write {product}/CompRhs (rwxr-xr-x)",
-                     "compile autodif.o: c++ -c -o autodif.o autodif.cc  -O2 -fPIC -lc -lm",
+                     "compile autodif.o (missing): "
+                     "c++ -c -o autodif.o autodif.cc  -O2 -fPIC -lc -lm",
                      "store [Currents] CLASSCUR=A"):
         check(f"dry Full lists {expected!r}", expected in full.stdout, True)
     check("dry User: status", user.returncode, 0)

@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Every run converges, and --check says beforehand what a run would change;
+all through the command line, with a stand-in compiler that logs its calls.
+
+- changed compiler options compile the object again, the same ones do not;
+- a failed compile leaves no object (not even the one from before) and is a
+  fixed point: the next run changes nothing and --check exits 0;
+- a second run with the same answers leaves every file's time as it was;
+- --check exits 0, 1 or 2 as diff(1) does, and --diff names the setting;
+- an answer file keeps the shell detected as auto, detected anew on replay;
+- an answer file's faults are all told, in line order.
+"""
+import os
+import stat
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "gui"))
+import harness  # noqa: E402
+
+write = harness.write_file
+read = harness.read_file
+
+# Writes a fixed object to the file after -o and logs its options; fails
+# when VX_CXX_FAILS is set.
+FAKE_CXX = """#!/bin/sh
+echo "$*" >>"$0.log"
+[ -n "$VX_CXX_FAILS" ] && { echo "vx-cxx: error: cannot compile" >&2; exit 1; }
+while [ $# -gt 0 ]; do
+  if [ "$1" = -o ]; then shift; printf 'object\\n' >"$1"; fi
+  shift
+done
+"""
+
+
+def files(root):
+    """Every regular file below root: (mode, bytes, inode, time in ns)."""
+    found = {}
+    for top, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(top, name)
+            info = os.lstat(path)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root)] = (stat.S_IMODE(info.st_mode), f.read(),
+                                                      info.st_ino, info.st_mtime_ns)
+    return found
+
+
+class Converge(unittest.TestCase):
+
+    def setUp(self):
+        self.root = harness.make_scratch_dir("vx_converge_")
+        self.product = os.path.join(self.root, "product")
+        self.work = os.path.join(self.root, "work")
+        tools = os.path.join(self.root, "bin")
+        for path in (self.product, self.work, tools):
+            os.makedirs(path)
+        write(os.path.join(self.product, "velorix"), "#!/bin/sh\n", 0o755)
+        write(os.path.join(self.product, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
+        write(os.path.join(self.product, "autodif.cc"), "int autodif() { return 7; }\n")
+        self.cxx = os.path.join(tools, "vx-cxx")
+        write(self.cxx, FAKE_CXX, 0o755)
+        self.env = harness.unattended_env()
+
+    def tearDown(self):
+        harness.remove_scratch_dir(self.root)
+
+    def run_tool(self, args, cwd=None, **env):
+        return harness.run_tool(args, cwd or self.product, dict(self.env, **env))
+
+    def full(self, *options, **env):
+        """A Full installation with the stand-in compiler; must end 0."""
+        result = self.run_tool(["--unattended", "--full", "--cpp-name", self.cxx,
+                                "--shell-style", "ksh"] + list(options), **env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result
+
+    def check(self, *options, **env):
+        return self.run_tool(["--check", "--full", "--cpp-name", self.cxx,
+                              "--shell-style", "ksh"] + list(options), **env)
+
+    def compiles(self):
+        log = self.cxx + ".log"
+        return read(log).splitlines() if os.path.exists(log) else []
+
+    def settings(self):
+        return read(os.path.join(self.product, ".velorixrc")).splitlines()
+
+    def test_changed_options_compile_again_and_the_same_ones_do_not(self):
+        self.full()
+        self.assertEqual(len(self.compiles()), 1)
+        self.full()
+        self.assertEqual(len(self.compiles()), 1)
+        result = self.check("--cpp-options", " -O0 -DCHANGED")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("autodif.o: compiled with another command\n", result.stdout)
+        self.assertEqual(len(self.compiles()), 2)  # the check's, into its scratch directory
+        self.full("--cpp-options", " -O0 -DCHANGED")
+        self.assertEqual(len(self.compiles()), 3)
+        self.assertTrue(self.compiles()[-1].endswith("autodif.cc -O0 -DCHANGED"))
+        self.assertEqual(read(os.path.join(self.product, ".autodif.o.cmd")),
+                         f"cmd_autodif.o := {self.cxx} -c -o autodif.o autodif.cc  -O0 -DCHANGED\n")
+        self.full("--cpp-options", " -O0 -DCHANGED")
+        self.assertEqual(len(self.compiles()), 3)
+
+    def test_a_failed_compile_leaves_no_object_and_is_a_fixed_point(self):
+        self.full()
+        result = self.full("--cpp-options", " -O0", VX_CXX_FAILS="1")
+        self.assertIn("Cannot compile autodif.cc.", result.stderr)
+        for name in ("autodif.o", ".autodif.o.cmd"):
+            self.assertFalse(os.path.exists(os.path.join(self.product, name)), name)
+        self.assertIn("AUTODIFOPT=-", self.settings())
+        degraded = files(self.product)
+        self.full("--cpp-options", " -O0", VX_CXX_FAILS="1")
+        self.assertEqual(files(self.product), degraded)
+        result = self.check("--cpp-options", " -O0", VX_CXX_FAILS="1")
+        self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
+        # The check compiled as the run would, and changed nothing.
+        self.assertEqual(len(self.compiles()), 4)
+        self.assertEqual(files(self.product), degraded)
+        # With a compiler that works again, the check says what the run does.
+        result = self.check("--cpp-options", " -O0")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("autodif.o: missing\n", result.stdout)
+        self.assertIn('[Libraries] AUTODIFOPT', result.stdout)
+
+    def test_a_second_run_leaves_every_time_as_it_was(self):
+        self.full()
+        self.assertEqual(self.run_tool(["--unattended", "--kernel", self.product],
+                                       self.work).returncode, 0)
+        before = files(self.root)
+        self.full()
+        result = self.run_tool(["--unattended", "--kernel", self.product], self.work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        after = files(self.root)
+        changed = sorted(name for name in after if after[name] != before.get(name))
+        self.assertEqual((changed, sorted(after)), ([], sorted(before)))
+
+    def test_check_statuses_and_the_diff_of_a_setting(self):
+        self.full()
+        self.assertEqual(self.check().returncode, 0)
+        before = files(self.product)
+        result = self.check("--diff", "--printer", "lp -d office %s", "--cpp-options", " -O1")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn('\n[Visual] HCPRINTER: "lpr %s" -> "lp -d office %s"\n', result.stdout)
+        self.assertIn(f"+++ {self.product}/CompRhs (new)\n", result.stdout)
+        self.assertIn("+cmd_autodif.o := ", result.stdout)
+        self.assertEqual(files(self.product), before)
+        # Could not check: no scratch space, a run that would stop, a bad
+        # answer file.
+        result = self.check(TMPDIR=os.path.join(self.root, "nowhere"))
+        self.assertEqual((result.returncode, result.stdout), (2, ""))
+        self.assertIn("scratch directory", result.stderr)
+        classes = os.path.join(self.product, "classes.vel")
+        os.rename(classes, classes + ".away")
+        self.assertEqual(self.check().returncode, 2)
+        os.rename(classes + ".away", classes)
+        bad = os.path.join(self.root, "bad.ini")
+        write(bad, "[form]\nkind = sideways\n")
+        self.assertEqual(self.run_tool(["--check", "--answers", bad]).returncode, 2)
+        self.assertEqual(self.run_tool(["--unattended", "--diff"]).returncode, 2)
+        self.assertEqual(files(self.product), before)
+
+    def test_a_detected_shell_is_saved_as_auto_and_detected_on_replay(self):
+        answers = os.path.join(self.root, "full.ini")
+        result = self.run_tool(["--dry-run", "--full", "--save-answers", answers],
+                               SHELL="/bin/sh")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        text = read(answers)
+        self.assertIn("\nshell-style = auto\nshell-path = auto\n", text)
+        result = self.run_tool(["--unattended", "--answers", answers, "--cpp-name", self.cxx],
+                               SHELL="/bin/tcsh")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        script = read(os.path.join(self.product, "CompRhs"))
+        self.assertEqual(script.splitlines()[0], "#! /bin/tcsh -f")
+        # A style the user gave is kept; its path is still the host's.
+        self.run_tool(["--dry-run", "--full", "--shell-style", "ksh", "--save-answers", answers])
+        self.assertIn("\nshell-style = ksh\nshell-path = auto\n", read(answers))
+
+    def test_every_fault_of_an_answer_file_is_told_in_line_order(self):
+        answers = os.path.join(self.root, "bad.ini")
+        write(answers, "[form]\nkind = sideways\ncolour = red\nnotify = yes\n")
+        result = self.run_tool(["--unattended", "--answers", answers], self.work)
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr.splitlines(), [
+            f"velorix-setup: {answers}:2: bad value of kind: 'sideways' (full or user)",
+            f"velorix-setup: {answers}:3: unknown key 'colour' (try --help)"])
+        self.assertEqual(os.listdir(self.work), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
