@@ -54,8 +54,8 @@ std::string usage() {
   return std::string(
              "Usage: velorix-setup [X OPTION]...   open the Setup window (needs an X display)\n"
              "       velorix-setup --unattended [OPTION]...\n"
-             "       velorix-setup --dry-run [OPTION]...\n"
-             "       velorix-setup --check [OPTION]...\n"
+             "       velorix-setup --dry-run [--diff] [OPTION]...\n"
+             "       velorix-setup --check [--diff] [OPTION]...\n"
              "       velorix-setup [OPTION]... [X OPTION]...  the window, its form preset\n"
              "       velorix-setup --help | --version\n"
              "\n"
