@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -378,48 +379,67 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 }
 
 // Runs form with the actions of a kind of run, each message printed and,
-// with a log, each action recorded; returns the outcome.  summary, when
-// given, receives the record's summary.
-InstallOutcome runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer,
-                       const char *what, std::FILE *log, bool kernelGiven,
-                       std::string *summary = nullptr) {
+// with a log, each action recorded; returns the exit status.  status(...)
+// gives it from the outcome.  summary, when given, receives the record's
+// summary.  A log that takes no line stops the run before it begins
+// (status 2); one that fails later is told, and the status is not 0.
+template <typename Status>
+int runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer, const char *what,
+            LogFile *log, bool kernelGiven, Status status, std::string *summary = nullptr) {
   PrintingActions printing(actions, printer);
   RecordActions record(printing, form, what, log);
+  if (log != nullptr && !log->ok()) {
+    printer.print(log->close().c_str());
+    return kExitBadOptions;
+  }
   const InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
   explainStop(form, outcome, kernelGiven, printing);
   if (summary != nullptr) *summary = record.summary();
-  return outcome;
+  int result = status(outcome);
+  const std::string lost = log != nullptr ? log->close() : std::string();
+  if (!lost.empty()) {
+    printer.print(lost.c_str());
+    if (result == kExitDone) result = kExitStopped;
+  }
+  return result;
 }
 
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines go to standard output.
-int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
+int dryRun(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven) {
   PlanActions plan;
-  const InstallOutcome outcome = runWith(form, plan, printer, "dry run", log, kernelGiven);
-  for (const std::string &entry : plan.lines())
-    std::printf("%s\n", entry.c_str());
-  if (outcome == InstallOutcome::Ended) std::printf("end\n");
-  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  return runWith(form, plan, printer, "dry run", log, kernelGiven, [&plan](InstallOutcome outcome) {
+    for (const std::string &entry : plan.lines())
+      std::printf("%s\n", entry.c_str());
+    if (outcome == InstallOutcome::Ended) std::printf("end\n");
+    return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  });
 }
 
 // The directory against what an installation of form would make of it;
 // one line per difference on standard output.
-int check(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
+int check(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven) {
   CheckActions check;
-  const InstallOutcome outcome = runWith(form, check, printer, "check", log, kernelGiven);
-  for (const std::string &entry : check.differences())
-    std::printf("%s\n", entry.c_str());
-  return outcome == InstallOutcome::Ended && check.differences().empty() ? kExitDone : kExitStopped;
+  return runWith(form, check, printer, "check", log, kernelGiven, [&check](InstallOutcome outcome) {
+    for (const std::string &entry : check.differences())
+      std::printf("%s\n", entry.c_str());
+    return outcome == InstallOutcome::Ended && check.differences().empty() ? kExitDone
+                                                                           : kExitStopped;
+  });
 }
 
-int install(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
+int install(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven) {
   RealActions real;
   std::string summary;
-  const InstallOutcome outcome =
-      runWith(form, real, printer, "unattended", log, kernelGiven, &summary);
+  const int status = runWith(
+      form, real, printer, "unattended", log, kernelGiven,
+      [](InstallOutcome outcome) {
+        return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+      },
+      &summary);
   std::fputs(summary.c_str(), stdout);
-  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  return status;
 }
 
 }  // namespace
@@ -488,21 +508,22 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     printer.print(problem.c_str());
     return finish(kExitStopped);
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
+  std::optional<LogFile> log;
   if (line.hasValue("--log")) {
-    log.reset(OpenLog(line.values.at("--log"), &problem));
-    if (!log) {
-      printer.print(problem.c_str());
-      return finish(kExitStopped);
+    log.emplace(line.values.at("--log"));
+    if (!log->ok()) {
+      printer.print(log->close().c_str());
+      return finish(kExitBadOptions);
     }
   }
+  LogFile *logFile = log ? &*log : nullptr;
   int status;
   if (line.has("--check")) {
-    status = check(form, printer, log.get(), kernelGiven);
+    status = check(form, printer, logFile, kernelGiven);
   } else if (line.has("--dry-run")) {
-    status = dryRun(form, printer, log.get(), kernelGiven);
+    status = dryRun(form, printer, logFile, kernelGiven);
   } else {
-    status = install(form, printer, log.get(), kernelGiven);
+    status = install(form, printer, logFile, kernelGiven);
   }
   std::fflush(stdout);
   return finish(status);
