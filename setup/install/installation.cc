@@ -427,7 +427,11 @@ Field Procedure::longestField(const char *line) const {
 // than one of its sources ("autodif.c" is compared first).  Without an
 // object, symbolic differentiation is turned off.
 bool Procedure::compileAutodif() {
-  const bool needed = !exists(kAutodifObject) || newer(kAutodifC, kAutodifObject) ||
+  // Only a file is an object: a directory of that name is in the way, and
+  // the placement below says so.
+  struct stat object;
+  const bool needed = stat(act_.resolve(kAutodifObject).c_str(), &object) != 0 ||
+                      !S_ISREG(object.st_mode) || newer(kAutodifC, kAutodifObject) ||
                       newer(kAutodifCpp, kAutodifObject);
   if (!needed) return true;
   const CommandFor command = [this](const std::string &output) {
