@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -385,31 +386,44 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 }
 
 // Runs form with the actions of a kind of run, each message printed and,
-// with a log, each action recorded; returns the outcome.  summary, when
-// given, receives the record's summary.
-InstallOutcome runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer,
-                       const char *what, std::FILE *log, bool kernelGiven,
-                       std::string *summary = nullptr) {
+// with a log, each action recorded; returns the exit status.  status(...)
+// gives it from the outcome.  summary, when given, receives the record's
+// summary.  A log that takes no line stops the run before it begins
+// (status 2); one that fails later is told, and the status is not 0.
+template <typename Status>
+int runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer, const char *what,
+            LogFile *log, bool kernelGiven, Status status, std::string *summary = nullptr) {
   PrintingActions printing(actions, printer);
   RecordActions record(printing, form, what, log);
+  if (log != nullptr && !log->ok()) {
+    printer.print(log->close().c_str());
+    return kExitBadOptions;
+  }
   const InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
   explainStop(form, outcome, kernelGiven, printing);
   if (summary != nullptr) *summary = record.summary();
-  return outcome;
+  int result = status(outcome);
+  const std::string lost = log != nullptr ? log->close() : std::string();
+  if (!lost.empty()) {
+    printer.print(lost.c_str());
+    if (result == kExitDone) result = kExitStopped;
+  }
+  return result;
 }
 
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven,
+int dryRun(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven,
            bool diffs) {
   PlanActions plan(diffs);
-  const InstallOutcome outcome = runWith(form, plan, printer, "dry run", log, kernelGiven);
-  for (const std::string &entry : plan.lines())
-    std::printf("%s\n", entry.c_str());
-  if (outcome == InstallOutcome::Ended) std::printf("end\n");
-  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  return runWith(form, plan, printer, "dry run", log, kernelGiven, [&plan](InstallOutcome outcome) {
+    for (const std::string &entry : plan.lines())
+      std::printf("%s\n", entry.c_str());
+    if (outcome == InstallOutcome::Ended) std::printf("end\n");
+    return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  });
 }
 
 // The directory against what an installation of form would make of it;
@@ -417,25 +431,30 @@ int dryRun(const InstallForm &form, MessagePrinter &printer, std::FILE *log, boo
 // change when diffs are asked for.  As diff(1): 0 the same, 1 different,
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave.
-int check(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven,
+int check(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven,
           bool diffs) {
   CheckActions check(diffs);
-  const InstallOutcome outcome = runWith(form, check, printer, "check", log, kernelGiven);
-  if (outcome != InstallOutcome::Ended) return kExitNotChecked;
-  for (std::size_t i = 0; i < check.differences().size(); ++i) {
-    std::printf("%s\n", check.differences()[i].c_str());
-    if (!check.diffs()[i].empty()) std::printf("%s\n", check.diffs()[i].c_str());
-  }
-  return check.differences().empty() ? kExitDone : kExitStopped;
+  return runWith(form, check, printer, "check", log, kernelGiven, [&check](InstallOutcome outcome) {
+    if (outcome != InstallOutcome::Ended) return kExitNotChecked;
+    for (std::size_t i = 0; i < check.differences().size(); ++i) {
+      std::printf("%s\n", check.differences()[i].c_str());
+      if (!check.diffs()[i].empty()) std::printf("%s\n", check.diffs()[i].c_str());
+    }
+    return check.differences().empty() ? kExitDone : kExitStopped;
+  });
 }
 
-int install(const InstallForm &form, MessagePrinter &printer, std::FILE *log, bool kernelGiven) {
+int install(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven) {
   RealActions real;
   std::string summary;
-  const InstallOutcome outcome =
-      runWith(form, real, printer, "unattended", log, kernelGiven, &summary);
+  const int status = runWith(
+      form, real, printer, "unattended", log, kernelGiven,
+      [](InstallOutcome outcome) {
+        return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+      },
+      &summary);
   std::fputs(summary.c_str(), stdout);
-  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+  return status;
 }
 
 }  // namespace
@@ -508,22 +527,23 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     printer.print(problem.c_str());
     return finish(notBegun);
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
+  std::optional<LogFile> log;
   if (line.hasValue("--log")) {
-    log.reset(OpenLog(line.values.at("--log"), &problem));
-    if (!log) {
-      printer.print(problem.c_str());
-      return finish(notBegun);
+    log.emplace(line.values.at("--log"));
+    if (!log->ok()) {
+      printer.print(log->close().c_str());
+      return finish(kExitBadOptions);
     }
   }
+  LogFile *logFile = log ? &*log : nullptr;
   int status;
   const bool diffs = line.has("--diff");
   if (line.has("--check")) {
-    status = check(form, printer, log.get(), kernelGiven, diffs);
+    status = check(form, printer, logFile, kernelGiven, diffs);
   } else if (line.has("--dry-run")) {
-    status = dryRun(form, printer, log.get(), kernelGiven, diffs);
+    status = dryRun(form, printer, logFile, kernelGiven, diffs);
   } else {
-    status = install(form, printer, log.get(), kernelGiven);
+    status = install(form, printer, logFile, kernelGiven);
   }
   std::fflush(stdout);
   return finish(status);

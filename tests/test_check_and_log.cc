@@ -2,6 +2,8 @@
  * test_check_and_log.cc - the check of an installed directory and the log
  * of a run, on the installation procedure itself.
  */
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -89,13 +91,13 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
 }
 
 std::string Logged(const std::function<void(Actions &)> &run, const InstallForm &form) {
-  std::FILE *log = std::fopen("run.log", "a");
+  LogFile log("run.log");
   {
     RealActions real;
-    RecordActions record(real, form, "test", log);
+    RecordActions record(real, form, "test", &log);
     run(record);
   }
-  std::fclose(log);
+  EXPECT_EQ(log.close(), "");
   return ReadFile("run.log");
 }
 
@@ -146,3 +148,33 @@ TEST_F(CheckAndLog, TheLogListsEveryFileAndTheCompilersOwnError) {
 }
 
 }  // namespace
+
+// A log that cannot take what is written to it is never lost without a
+// word: the first failure is kept and told when the log is closed.
+TEST(LogFile, AWriteThatFailsLaterIsTold) {
+  const std::string path = ::testing::TempDir() + "vx_log_limit.log";
+  std::remove(path.c_str());
+  LogFile log(path);
+  ASSERT_TRUE(log.ok()) << log.problem();
+  log.write("header");
+  ASSERT_TRUE(log.ok());
+  // A file size limit that the next lines pass: the writes fail (EFBIG)
+  // instead of raising SIGXFSZ.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 64;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 0; i < 10; ++i)
+    log.write(std::string(40, 'x'));
+  const std::string told = log.close();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(told, "Cannot write the log file '" + path +
+                      "' (File too large):\nwhat this run did is not all in it.");
+  std::remove(path.c_str());
+
+  EXPECT_EQ(LogFile("/").close(),
+            "Cannot open the log file '/' (it is neither a file nor a terminal)");
+}

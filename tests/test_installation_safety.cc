@@ -204,9 +204,10 @@ TEST_F(Safety, ANamesFileThatIsADirectoryIsNamed) {
   EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
                        "Cannot open file './filenums.vpf' (it is a directory)"),
             1);
-  // The rest of the installation was done, as the procedure goes on.
+  // The rest of the installation was done, as the procedure goes on, but
+  // the directory keeps the settings it had (none): the run stopped.
   EXPECT_TRUE(fs::exists(work_ / "palette.vpf"));
-  EXPECT_TRUE(fs::exists(work_ / ".velorixrc"));
+  EXPECT_FALSE(fs::exists(work_ / ".velorixrc"));
 }
 
 TEST_F(Safety, AVisualsFileThatStaysIsNamedAndTheRunDoesNotEndAsInstalled) {

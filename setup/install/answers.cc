@@ -5,6 +5,8 @@
 
 #include <ini.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,8 @@ constexpr char kSection[] = "form";
 // Escaped text per line of a written value, so that every line fits.
 constexpr std::size_t kPieceLength = 120;
 constexpr char kIndent[] = "    ";
+// Larger than any form's answers can be.
+constexpr off_t kMaxAnswerFileBytes = off_t{1} << 20;
 // A host-dependent value left to the host that reads the file.
 constexpr char kAuto[] = "auto";
 
@@ -283,6 +287,18 @@ void addText(std::string &out, const char *name, const std::string &value) {
 }  // namespace
 
 bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem) {
+  // Only a file of the size an answer file has: a directory, a device or a
+  // pipe would be read for ever, or never.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *problem = path + ": cannot be read (it is not a regular file)";
+    return false;
+  }
+  if (stat(path.c_str(), &st) == 0 && st.st_size > kMaxAnswerFileBytes) {
+    *problem = path + ": cannot be read (it is larger than " +
+               std::to_string(kMaxAnswerFileBytes >> 20) + " MiB, which no answer file is)";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *problem = path + ": cannot be read (" + std::strerror(errno) + ")";

@@ -103,6 +103,11 @@ std::string StoredText(const InstallForm &form, Field field, const std::string &
   const std::string &text = form.text(field);
   if (field == Field::kKernel) return WithSlash(text);
   if (field == Field::kInclude) return text + " -I" + kernel;
+  // No libraries or no options is a choice: stored as the empty mark, it
+  // reads back as empty, where an empty value would read as missing and
+  // leave the compile script's line that names it empty.
+  if ((field == Field::kLibraries || field == Field::kCppOptions) && text.empty())
+    return std::string(1, VX_EMPTY_MARK);
   if (!FieldRow(field).tuning) return text;
   std::string buffer = text;
   StrTrim(buffer.data());

@@ -58,6 +58,8 @@ enum FieldRefusal : unsigned {
   kRefusesEmptyMark = 1u << 2,
   // "$(": it would read back as a reference.
   kRefusesReferences = 1u << 3,
+  // Both marks: what a one-line field stored in the settings refuses.
+  kRefusesMarks = kRefusesLineBreakMark | kRefusesEmptyMark,
 };
 
 // Longest text accepted from a form field.
@@ -96,22 +98,23 @@ inline constexpr FormField kFormFields[] = {
    kRefusesShellText | kRefusesLineBreakMark | kRefusesEmptyMark | kRefusesReferences,
    "", false, &kDirectoryHelp},
   {Field::kInclude, FieldType::kText, "--include", "include", "C compiler: Include",
-   "Compiler", "INCLUDE", kFieldLimit, true, kRefusesLineBreakMark, "", false, &kCCompilerHelp},
+   "Compiler", "INCLUDE", kFieldLimit, true, kRefusesMarks, "", false, &kCCompilerHelp},
   {Field::kLibraries, FieldType::kText, "--libs", "libs", "C compiler: Libraries",
-   "Compiler", "LIB", kFieldLimit, true, kRefusesLineBreakMark, "-lc -lm", false,
+   "Compiler", "LIB", kFieldLimit, true, kRefusesMarks, "-lc -lm", false,
    &kCCompilerHelp},
   {Field::kCppName, FieldType::kText, "--cpp-name", "cpp-name", "C++ compiler: Name",
-   "Compiler", "CPPNAME", kFieldLimit, true, 0, "c++", false, &kCppCompilerHelp},
+   "Compiler", "CPPNAME", kFieldLimit, true, kRefusesMarks, "c++", false, &kCppCompilerHelp},
   // The leading blank is part of the initial text.
   {Field::kCppOptions, FieldType::kText, "--cpp-options", "cpp-options", "C++ compiler: Options",
-   "Compiler", "CPPLIB", kCppOptionsLimit, true, 0, " -O2 -fPIC -lc -lm", false,
+   "Compiler", "CPPLIB", kCppOptionsLimit, true, kRefusesMarks, " -O2 -fPIC -lc -lm", false,
    &kCppCompilerHelp},
   {Field::kPrinter, FieldType::kText, "--printer", "printer", "Printer command",
-   "Visual", "HCPRINTER", kFieldLimit, false, 0, nullptr, true, &kPrinterHelp},
+   "Visual", "HCPRINTER", kFieldLimit, false, kRefusesMarks, nullptr, true, &kPrinterHelp},
   {Field::kPreviewer, FieldType::kText, "--previewer", "previewer", "PostScript previewer",
-   "Visual", "HCVIEWER", kFieldLimit, false, 0, nullptr, true, &kPreviewerHelp},
+   "Visual", "HCVIEWER", kFieldLimit, false, kRefusesMarks, nullptr, true, &kPreviewerHelp},
   {Field::kDifferentiator, FieldType::kText, "--differentiator", "differentiator",
-   "External differentiator", "Compiler", "EXTDIFF", kFieldLimit, false, 0, nullptr, true,
+   "External differentiator", "Compiler", "EXTDIFF", kFieldLimit, false, kRefusesMarks, nullptr,
+   true,
    &kDifferentiatorHelp},
   {Field::kShellStyle, FieldType::kShellStyle, "--shell-style", "shell-style", "Shell style",
    nullptr, nullptr, 0, true, 0, nullptr, false, &kShellHelp},
@@ -204,6 +207,8 @@ std::string CurrentDirectoryText(std::string *problem);
 
 // Why text may not be the value of field, in words that follow the
 // field's name or option ("must not contain ..."); nothing when it may.
+// A reference "$(" in a field that takes one is not judged here: whether it
+// resolves depends on the settings (UnresolvedReference).
 std::optional<std::string> RefusalOf(Field field, const std::string &text);
 
 // What is wrong with the form's fields, for the user: the message and the

@@ -106,6 +106,14 @@ bool checkForm(Actions &act, const InstallForm &form) {
                {"", {Field::kCppName, Field::kCppOptions}});
       return false;
     }
+    // The compiler runs by its name: without one, the object and the
+    // compile script's derivative step could only fail.
+    if (form.text(Field::kCppName).find_first_not_of(" \t") == std::string::npos) {
+      act.show(std::string("The text of the field '") + FieldRow(Field::kCppName).label +
+                   "' is empty:\nthe symbolic-differentiation object is compiled with it.",
+               {"", {Field::kCppName}});
+      return false;
+    }
     // The compile script's first line; refused here, before the files
     // that come before the script are written.
     if (form.text(Field::kShellPath).find_first_not_of(" \t") == std::string::npos) {
@@ -205,6 +213,7 @@ class Procedure {
   bool checkGeneratedLines();
   Field longestField(const char *line) const;
   bool storeFields();
+  bool checkReferences();
   bool ensureNamesFile();
   bool writeProductFiles();
   std::string compileReason() const;
@@ -276,6 +285,45 @@ bool Procedure::storeFields() {
   return true;
 }
 
+// The first "$(" of text that does not begin a reference which resolves in
+// the settings as they now stand; empty when every one does.  The settings
+// code's own reports are kept quiet: the caller names the field.
+std::string unresolvedReference(const std::string &text) {
+  struct Quiet : MessageListener {
+    bool onMessage(const char *) override { return true; }
+  } quiet;
+  const MessageRoute route(quiet);
+  for (std::size_t at = text.find("$("); at != std::string::npos; at = text.find("$(", at + 2)) {
+    const std::size_t dot = text.find('.', at + 2);
+    const std::size_t close = dot == std::string::npos ? dot : text.find(')', dot + 1);
+    if (close == std::string::npos || dot == at + 2 || close == dot + 1) return text.substr(at);
+    const std::string reference = text.substr(at, close + 1 - at);
+    std::array<char, VX_PARBUF_SIZE> buffer{};
+    if (reference.size() >= buffer.size()) return reference;
+    std::memcpy(buffer.data(), reference.c_str(), reference.size() + 1);
+    if (!TranslateSized(buffer.data(), buffer.size(), nullptr, nullptr)) return reference;
+  }
+  return {};
+}
+
+// A field may refer to a setting, "-I$(Paths.KERNEL)inc", but only to one
+// that the settings written hold: anything else would not read back as the
+// user typed it.  Refused before anything is written in the directory.
+bool Procedure::checkReferences() {
+  for (const FormField &field : kFormFields) {
+    if (field.section == nullptr || !form_.has(field.id)) continue;
+    const std::string wrong = unresolvedReference(form_.text(field.id));
+    if (wrong.empty()) continue;
+    act_.show(std::string("The text of the field '") + field.label +
+                  "' holds a reference that the settings cannot resolve:\n" + wrong +
+                  "\nOnly references to settings that exist may be used, such as "
+                  "$(Paths.KERNEL).",
+              {"", {field.id}});
+    return false;
+  }
+  return true;
+}
+
 // A new names file holds one "-"; an existing one, or the one of an
 // earlier version renamed, is kept.
 bool Procedure::ensureNamesFile() {
@@ -287,6 +335,22 @@ bool Procedure::ensureNamesFile() {
   if (!present) {
     std::string former;
     if (!readSetting("Files", "NAMES1.2", former)) return false;
+    // Only a file is taken over: a directory, a device or a link to
+    // nowhere under that name is the user's to sort out.
+    struct stat link, file;
+    const std::string formerPath = act_.resolve(former);
+    const bool named = lstat(formerPath.c_str(), &link) == 0;
+    const bool reached = named && stat(formerPath.c_str(), &file) == 0;
+    if (named && (!reached || !S_ISREG(file.st_mode))) {
+      const char *what = !reached                ? "a link to nothing"
+                         : S_ISDIR(file.st_mode) ? "a directory"
+                                                 : "not a regular file";
+      act_.show("The names file of an earlier version, '" + former + "', is " + what +
+                    ".\nIt has not been taken over as the names file '" + names +
+                    "'; please move it away and try again.",
+                {formerPath});
+      return false;
+    }
     // A rename that fails leaves the former file as it was; a new names
     // file is made below.
     if (exists(former)) present = act_.renameFile(former, names).ok();
@@ -375,7 +439,11 @@ Field Procedure::longestField(const char *line) const {
 // missing, older than one of its sources ("autodif.c" is compared first),
 // or made by another command than the form's; empty when it is not.
 std::string Procedure::compileReason() const {
-  if (!exists(kAutodifObject)) return "missing";
+  // Only a file is an object: a directory of that name is in the way, and
+  // the placement says so.
+  struct stat object;
+  if (stat(act_.resolve(kAutodifObject).c_str(), &object) != 0 || !S_ISREG(object.st_mode))
+    return "missing";
   if (newer(kAutodifC, kAutodifObject) || newer(kAutodifCpp, kAutodifObject))
     return "older than its sources";
   const auto recorded = ReadWholeFile(act_.resolve(kAutodifRecord));
@@ -527,15 +595,15 @@ InstallOutcome Procedure::run() {
   // directory keeps the settings it had: the files written before the
   // stop are what any run writes, but settings half-way through are not
   // what the analysis program may start from.
+  if (failed_) outcome = InstallOutcome::Stopped;
   const bool keep = outcome == InstallOutcome::Ended && settingsWritten_ && settingsSound_;
   if (!done(act_.end(keep))) outcome = InstallOutcome::Stopped;
-  if (failed_) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;
 }
 
 InstallOutcome Procedure::steps() {
-  if (!writeSettingsFile() || !storeFields()) return InstallOutcome::Stopped;
+  if (!writeSettingsFile() || !storeFields() || !checkReferences()) return InstallOutcome::Stopped;
   if (form_.full && !checkGeneratedLines()) return InstallOutcome::Stopped;
   if (!ensureNamesFile()) return InstallOutcome::Stopped;
   if (form_.full) {

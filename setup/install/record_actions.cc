@@ -57,16 +57,49 @@ std::string installedDirectory(const Actions &actions) {
 
 }  // namespace
 
-std::FILE *OpenLog(const std::string &path, std::string *problem) {
-  std::FILE *log = std::fopen(path.c_str(), "a");
-  if (log == nullptr) {
-    *problem = "Cannot open the log file '" + path + "' (" + std::strerror(errno) + ")";
+LogFile::LogFile(const std::string &path) : path_(path) {
+  // A file or a terminal: a pipe may never be read (opening it would wait
+  // for ever) and a directory cannot be written.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) {
+    problem_ = "Cannot open the log file '" + path + "' (it is neither a file nor a terminal)";
+    return;
   }
-  return log;
+  file_ = std::fopen(path.c_str(), "a");
+  opened_ = file_ != nullptr;
+  if (file_ == nullptr) fail(errno);
+}
+
+LogFile::~LogFile() { (void)close(); }
+
+void LogFile::fail(int error) {
+  if (!problem_.empty()) return;
+  problem_ =
+      std::string(file_ == nullptr ? "Cannot open the log file '" : "Cannot write the log file '") +
+      path_ + "' (" + std::strerror(error != 0 ? error : EIO) + ")";
+}
+
+void LogFile::write(const std::string &line) {
+  if (file_ == nullptr || !problem_.empty()) return;
+  if (std::fputs(line.c_str(), file_) < 0 || std::fputc('\n', file_) == EOF ||
+      std::fflush(file_) != 0)
+    fail(errno);
+}
+
+std::string LogFile::close() {
+  if (file_ != nullptr) {
+    std::FILE *file = file_;
+    if (std::fclose(file) != 0) {
+      fail(errno);
+    }
+    file_ = nullptr;
+  }
+  if (problem_.empty() || !opened_) return problem_;
+  return problem_ + ":\nwhat this run did is not all in it.";
 }
 
 RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char *what,
-                             std::FILE *log)
+                             LogFile *log)
     : ForwardingActions(inner), form_(form), log_(log) {
   char when[64];
   const std::time_t now = std::time(nullptr);
@@ -78,7 +111,6 @@ RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char
 
 RecordActions::~RecordActions() {
   if (!finished_) note("the run ended without an outcome");
-  if (log_ != nullptr) std::fflush(log_);
 }
 
 bool RecordActions::onMessage(const char *text) {
@@ -87,10 +119,7 @@ bool RecordActions::onMessage(const char *text) {
 }
 
 void RecordActions::note(const std::string &line) {
-  if (log_ == nullptr) return;
-  std::fputs(line.c_str(), log_);
-  std::fputc('\n', log_);
-  std::fflush(log_);
+  if (log_ != nullptr) log_->write(line);
 }
 
 Result RecordActions::noteFile(const std::string &verb, const std::string &path, Result result) {

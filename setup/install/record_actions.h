@@ -23,11 +23,42 @@
 #include "installation.h"
 #include "message_route.h"
 
+// The log a run appends to.  Every line is written and flushed at once, so
+// that a run that dies leaves what it did; a write that fails is kept, and
+// told when the log is closed: a log is never lost without a word.
+class LogFile {
+ public:
+  // Opens path for appending; ok() is false, with problem() saying why,
+  // when it cannot be.
+  explicit LogFile(const std::string &path);
+  ~LogFile();
+  LogFile(const LogFile &) = delete;
+  LogFile &operator=(const LogFile &) = delete;
+
+  bool ok() const { return file_ != nullptr && problem_.empty(); }
+  const std::string &problem() const { return problem_; }
+
+  // Appends line and a line feed.
+  void write(const std::string &line);
+
+  // Closes the log: empty when all that was written is in it, otherwise a
+  // message naming the file and what went wrong.
+  std::string close();
+
+ private:
+  void fail(int error);
+
+  std::string path_;
+  std::FILE *file_ = nullptr;
+  bool opened_ = false;
+  std::string problem_;
+};
+
 class RecordActions : public ForwardingActions, private MessageListener {
  public:
   // what: the kind of run, for the log's header ("unattended", "window",
-  // "dry run", "check").  log: open for appending, or null for none.
-  RecordActions(Actions &inner, const InstallForm &form, const char *what, std::FILE *log);
+  // "dry run", "check").  log: open, or null for none.
+  RecordActions(Actions &inner, const InstallForm &form, const char *what, LogFile *log);
   ~RecordActions() override;
   RecordActions(const RecordActions &) = delete;
   RecordActions &operator=(const RecordActions &) = delete;
@@ -66,7 +97,7 @@ class RecordActions : public ForwardingActions, private MessageListener {
   bool onMessage(const char *text) override;
 
   const InstallForm &form_;
-  std::FILE *log_;
+  LogFile *log_;
   bool forwarding_ = false;  // a message on its way through show()
   int written_ = 0;
   int notWritten_ = 0;
@@ -76,8 +107,5 @@ class RecordActions : public ForwardingActions, private MessageListener {
   bool finished_ = false;
   MessageRoute route_{*this};
 };
-
-// Opens path for appending a log; null with *problem set when it cannot be.
-std::FILE *OpenLog(const std::string &path, std::string *problem);
 
 #endif

@@ -4,6 +4,7 @@
  */
 #include "shell_detection.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -49,6 +50,18 @@ bool splitLine(const char *line, std::string *word, char *letter) {
 // baseName with a known letter gives; 0 when the file cannot be read or no
 // such line decides.  *problem receives the first line that was ignored.
 int styleFromList(const char *listPath, const std::string &baseName, std::string *problem) {
+  // Only a file, and one of a size a list can have: a directory, a device
+  // or a pipe under that name would be read for ever, or never.
+  struct stat st;
+  if (stat(listPath, &st) != 0) return 0;
+  if (!S_ISREG(st.st_mode) || st.st_size > kShellListMaxBytes) {
+    *problem =
+        std::string("The shell list file ") + listPath +
+        (S_ISREG(st.st_mode) ? " is larger than " + std::to_string(kShellListMaxBytes) + " bytes"
+                             : std::string(" is not a regular file")) +
+        "; it was not read.";
+    return 0;
+  }
   vx::File file(std::fopen(listPath, "rt"));
   if (!file) return 0;
   int style = 0;

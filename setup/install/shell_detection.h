@@ -22,6 +22,7 @@ constexpr const char *kShellListFile = "shells.vel";
 constexpr std::size_t kShellBaseNameMax = 43;  // characters of SHELL's base name
 constexpr std::size_t kShellNameWordMax = 31;  // characters of a list file's name word
 constexpr std::size_t kShellPathMax = 499;     // characters of the shell path field's text
+constexpr long kShellListMaxBytes = 1 << 20;   // a shell list file larger than this is not read
 // Where the shell is assumed to live when SHELL is not set.
 constexpr const char *kDefaultShellDirectory = "/bin/";
 

@@ -54,20 +54,25 @@ InstallForm readForm() {
 }
 
 // Runs the installation for form, recorded in the log when one was asked
-// for.
+// for.  A log that cannot be written stops before anything is done; one
+// that fails later is told, and the form stays.
 InstallOutcome install(const InstallForm &form) {
   const WindowStart &start = Start();
   if (start.log.empty()) return RunInstallation(form);
-  std::string problem;
-  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(OpenLog(start.log, &problem), std::fclose);
-  if (!log) {
-    Nlm_Message(MSG_OK, "%s", problem.c_str());
-    return RunInstallation(form);
-  }
+  LogFile log(start.log);
   RealActions real;
-  RecordActions record(real, form, "window", log.get());
-  const InstallOutcome outcome = RunInstallation(form, record);
+  RecordActions record(real, form, "window", &log);
+  if (!log.ok()) {
+    Nlm_Message(MSG_OK, "%s", log.close().c_str());
+    return InstallOutcome::Stopped;
+  }
+  InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
+  const std::string lost = log.close();
+  if (!lost.empty()) {
+    Nlm_Message(MSG_OK, "%s", lost.c_str());
+    outcome = InstallOutcome::Stopped;
+  }
   return outcome;
 }
 

@@ -48,7 +48,7 @@ SLOW_COMPILE = 2          # seconds the slow compiler takes
 
 figures = {"fill levels tried": 0, "kill points tried": 0, "false successes": 0,
            "user files lost": 0, "re-runs that differ from a clean run": 0, "hangs": 0,
-           "cases": 0, "files written after the run": 0}
+           "cases": 0, "files written after the run": 0, "stops": 0, "stops reached": 0}
 failures = []
 
 
@@ -498,6 +498,111 @@ def inputs_that_once_broke_it(root, bin_dir):
                              for n in ("del1", "del2", "del3")))
 
 
+def stops(root, bin_dir):
+    """Every way the procedure stops, each reached with the user's own
+    settings in the directory: the message is shown, the status is not 0,
+    and the settings file is left byte for byte and mode for mode."""
+    env = environment(bin_dir)
+    args = tool_args(bin_dir)
+
+    def obstacle(name, make, *gone):
+        def prepare(product):
+            for other in (name,) + gone:
+                if os.path.exists(os.path.join(product, other)):
+                    os.unlink(os.path.join(product, other))
+            if make is not None:
+                make(os.path.join(product, name))
+        return prepare
+
+    def hold_lock(product):
+        import fcntl
+        held = open(os.path.join(product, ".velorix-setup.lock"), "w")
+        fcntl.flock(held, fcntl.LOCK_EX)
+        return held
+
+    def immutable(product):
+        # Even root cannot make the scratch directory in it; the lock file
+        # is there already, as a run before left it.
+        write(os.path.join(product, ".velorix-setup.lock"), "")
+        subprocess.run(["chattr", "+i", product], check=True)
+        return lambda: subprocess.run(["chattr", "-i", product])
+
+    def given(option, value):
+        """The run's options with option set to value."""
+        changed = list(args)
+        if option in changed:
+            changed[changed.index(option) + 1] = value
+        else:
+            changed += [option, value]
+        return changed
+
+    cases = [
+        ("no product directory", ["--unattended", "--user"], None,
+         "Specify full path to the VELORIX's home directory"),
+        ("no executable in it", args + ["--kernel", os.path.join(root, "nowhere")], None,
+         "does not contain VELORIX executable"),
+        ("a field refused", given("--previewer", "~/bin/gv"), None, "must not contain '~'"),
+        ("a compile command too long",
+         given("--cpp-name", "c" * 240) + ["--cpp-options", " -O2" + " -g" * 78], None,
+         "The C++ compiler name and options are too long"),
+        ("no C++ compiler", given("--cpp-name", " "), None, "' is empty:"),
+        ("no shell path", given("--shell-path", " "), None, "' is empty:"),
+        ("a reference that does not resolve", given("--libs", "$(No.WHERE)"), None,
+         "holds a reference that the settings cannot resolve"),
+        ("another run holds the lock", args, hold_lock, "Another installation is running"),
+        ("the lock file cannot be made", args, obstacle(".velorix-setup.lock", os.mkdir),
+         "Cannot create the lock file"),
+        ("no scratch directory", args, immutable, "Cannot make a scratch directory"),
+        ("a former names file that is no file", args,
+         obstacle("filenums.vel", os.mkdir, "filenums.vpf"),
+         "The names file of an earlier version"),
+        ("the names file cannot be made", args, obstacle("filenums.vpf", os.mkdir),
+         "Cannot open file './filenums.vpf'"),
+        ("the interface strings cannot be written", args, obstacle("init.vpf", os.mkdir),
+         "Cannot open file"),
+        ("the compile script cannot be opened", args, obstacle("CompRhs", os.mkdir),
+         "Cannot open batch file for compiler"),
+        ("the system header cannot be written", args, obstacle("vel_sys.h", os.mkdir),
+         "Cannot open file"),
+        ("the object cannot be put in place", args, obstacle("autodif.o", os.mkdir),
+         "Cannot open file 'autodif.o'"),
+        ("the visuals file stays", args,
+         obstacle("visuals.vpf", lambda p: (os.mkdir(p), write(os.path.join(p, "x"), ""))),
+         "Cannot remove file"),
+        ("the palette cannot be written", args, obstacle("palette.vpf", os.mkdir),
+         "Cannot open file"),
+        ("no class description file", args,
+         obstacle("classes.vel", None), "Cannot open class description file"),
+    ]
+    for name, run_args, prepare, message in cases:
+        figures["stops"] += 1
+        product = os.path.join(root, "stop")
+        shutil.rmtree(product, ignore_errors=True)
+        make_product(product, bin_dir, True)
+        settings = os.path.join(product, ".velorixrc")
+        before = (stat.S_IMODE(os.stat(settings).st_mode), open(settings, "rb").read())
+        undo = prepare(product) if prepare else None
+        try:
+            status, err = run(run_args, product, env)
+        finally:
+            if callable(undo):
+                undo()
+            elif undo is not None:
+                undo.close()
+        case = f"stop: {name}"
+        figures["cases"] += 1
+        after = (stat.S_IMODE(os.stat(settings).st_mode), open(settings, "rb").read())
+        if status in (0, None):
+            fail(case, f"status {status}")
+        elif message not in err:
+            fail(case, f"not told {message!r}:\n{err}")
+        else:
+            figures["stops reached"] += 1
+        if after != before:
+            fail(case, "the settings file the directory had was replaced")
+        shutil.rmtree(product, ignore_errors=True)
+
+
 def scene_name(scene):
     return "with the user's files" if scene.user_files else "fresh directory"
 
@@ -524,9 +629,10 @@ def main():
             full_device(scene)
             concurrent_pairs(scene)
         inputs_that_once_broke_it(root, bin_dir)
+        stops(root, bin_dir)
     for name in ("fill levels tried", "kill points tried", "cases", "false successes",
                  "user files lost", "re-runs that differ from a clean run", "hangs",
-                 "files written after the run"):
+                 "files written after the run", "stops", "stops reached"):
         print(f"{name}: {figures[name]}")
     for f in failures[:40]:
         print("FAILED", f)

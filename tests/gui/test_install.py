@@ -313,6 +313,21 @@ class Installation(unittest.TestCase):
         s.assert_running()
         self.assertEqual(read(os.path.join(product, ".velorixrc")), "")
 
+    def test_a_value_that_would_not_read_back_is_refused_naming_its_field(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        window = self.start(product)
+        self.choose_full(window, product)
+        # "~" is the settings file's line break: "~/bin/gv" would come back
+        # as a line break and "/bin/gv".
+        self.set_text(window.tuning[1], "~/bin/gv %s")
+        s.click(window.setup)
+        self.expect_message("The text of the field 'PostScript previewer' must not contain '~':\n"
+                            "the settings file reads it as a line break.")
+        s.assert_running()
+        self.assertEqual(read(os.path.join(product, ".velorixrc")), "")
+
     def test_compiler_that_makes_no_object(self):
         s = self.session
         product = os.path.join(self.root, "product")

@@ -158,8 +158,9 @@ def test_messages_and_status(root):
     result = run(["--unattended", "--full", "--cpp-name", "false", "--libs", "$(Nowhere.KEY)"],
                  product)
     blocks = result.stderr.split("\n\n")
-    check("undefined reference: reported",
-          any("reference to undefined value" in block for block in blocks), True)
+    check("undefined reference: refused naming the field",
+          any("The text of the field 'C compiler: Libraries' holds a reference" in block
+              for block in blocks), True)
     check("undefined reference: every block marked",
           [block[:15] for block in blocks], ["velorix-setup: "] * len(blocks))
 

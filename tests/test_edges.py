@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""The command line at the edges a careful user or an operator reaches:
+values that would not read back as typed, references that do not resolve,
+a former names file that is not a file, input files that are not files or
+are too large, and a log that cannot take what it is given.  Every case
+ends with a message naming what is wrong and where, and never with status
+0 over a changed value or with the directory's settings replaced.
+"""
+import os
+import stat
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "gui"))
+import harness  # noqa: E402
+
+MINE = "[Mine]\nKEY=the user's own\n"
+
+
+def make_product(path):
+    os.makedirs(path)
+    harness.write_file(os.path.join(path, "velorix"), "#!/bin/sh\n", 0o755)
+    harness.write_file(os.path.join(path, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
+    harness.write_file(os.path.join(path, "autodif.cc"), "int autodif_marker() { return 7; }\n")
+    # The user's own settings, private: every stop must leave them as they are.
+    harness.write_file(os.path.join(path, ".velorixrc"), MINE, 0o600)
+
+
+def settings_as_they_were(test, product):
+    path = os.path.join(product, ".velorixrc")
+    test.assertEqual(harness.read_file(path), MINE)
+    test.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+
+
+class Edges(unittest.TestCase):
+
+    def setUp(self):
+        self.root = harness.make_scratch_dir("vx_edges_")
+        self.product = os.path.join(self.root, "product")
+        make_product(self.product)
+
+    def tearDown(self):
+        harness.remove_scratch_dir(self.root)
+
+    def run_tool(self, args):
+        return harness.run_tool(args, self.product)
+
+    def test_marks_in_a_field_are_refused_by_every_mode_with_the_option(self):
+        for option, value, mark in (("--previewer", "~/bin/gv %s", "'~'"),
+                                    ("--printer", "lpr `x` %s", "'`'"),
+                                    ("--cpp-options", " -O2 -DA=~", "'~'")):
+            for mode in (["--unattended"], ["--dry-run"], ["--check"]):
+                result = self.run_tool(mode + ["--full", option, value])
+                self.assertEqual(result.returncode, 2, (mode, option, result.stderr))
+                self.assertIn(f"must not contain {mark}", result.stderr)
+                self.assertTrue(result.stderr.endswith(f"  option: {option}\n"), result.stderr)
+        settings_as_they_were(self, self.product)
+
+    def test_a_reference_must_resolve_and_one_that_does_is_kept(self):
+        for mode in (["--unattended"], ["--dry-run"]):
+            result = self.run_tool(mode + ["--full", "--include", "-I$(X.Y)"])
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn("The text of the field 'C compiler: Include' holds a reference that the "
+                          "settings cannot resolve:\n$(X.Y)\n", result.stderr)
+            self.assertIn("option: --include", result.stderr)
+            self.assertNotIn("'TMP'", result.stderr)
+        settings_as_they_were(self, self.product)
+        result = self.run_tool(["--unattended", "--full", "--include", "-I$(Paths.KERNEL)inc"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("INCLUDE=-I$(Paths.KERNEL)inc -I" + self.product + "/\n",
+                      harness.read_file(os.path.join(self.product, ".velorixrc")))
+
+    def test_a_former_names_file_that_is_no_file_stops_the_run(self):
+        former = os.path.join(self.product, "filenums.vel")
+        for make, what in ((os.mkdir, "a directory"),
+                           (lambda p: os.symlink("/nowhere/at/all", p), "a link to nothing"),
+                           (lambda p: os.symlink("/dev/null", p), "not a regular file")):
+            make(former)
+            result = self.run_tool(["--unattended", "--full"])
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn(f"The names file of an earlier version, './filenums.vel', is {what}.",
+                          result.stderr)
+            self.assertFalse(os.path.lexists(os.path.join(self.product, "filenums.vpf")))
+            self.assertTrue(os.path.lexists(former))
+            settings_as_they_were(self, self.product)
+            if os.path.isdir(former) and not os.path.islink(former):
+                os.rmdir(former)
+            else:
+                os.unlink(former)
+
+    def test_input_files_that_are_no_files_are_refused_at_once(self):
+        fifo = os.path.join(self.root, "answers.fifo")
+        os.mkfifo(fifo)
+        big = os.path.join(self.root, "big.ini")
+        with open(big, "w") as f:
+            f.write("; " + "x" * (1 << 20) + "\n")
+        for answers in ("/dev/zero", fifo, self.root, big):
+            result = harness.run_tool(["--unattended", "--answers", answers], self.product,
+                                      timeout=20)
+            self.assertEqual(result.returncode, 2, answers)
+            self.assertIn(f"velorix-setup: {answers}: cannot be read (it ", result.stderr)
+        os.mkdir(os.path.join(self.product, "shells.vel"))
+        result = self.run_tool(["--dry-run", "--full"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("The shell list file shells.vel is not a regular file; it was not read.",
+                      result.stderr)
+        settings_as_they_were(self, self.product)
+
+    def test_a_log_that_takes_nothing_stops_before_anything_is_done(self):
+        for log in ("/dev/full", self.root):
+            result = self.run_tool(["--unattended", "--full", "--log", log])
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn(f"the log file '{log}'", result.stderr)
+            settings_as_they_were(self, self.product)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
