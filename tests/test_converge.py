@@ -145,6 +145,9 @@ class Converge(unittest.TestCase):
         self.assertIn('\n[Visual] HCPRINTER: "lpr %s" -> "lp -d office %s"\n', result.stdout)
         self.assertIn(f"+++ {self.product}/CompRhs (new)\n", result.stdout)
         self.assertIn("+cmd_autodif.o := ", result.stdout)
+        result = self.run_tool(["--dry-run", "--diff", "--full", "--cpp-name", self.cxx,
+                                "--shell-style", "ksh", "--printer", "lp -d office %s"])
+        self.assertIn('\n[Visual] HCPRINTER: "lpr %s" -> "lp -d office %s"\n', result.stdout)
         self.assertEqual(files(self.product), before)
         # Could not check: no scratch space, a run that would stop, a bad
         # answer file.
