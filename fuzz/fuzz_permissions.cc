@@ -8,6 +8,7 @@
  * exactly that mode.
  */
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -31,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (mode != expected) std::abort();
 
   static const char *const kLines[] = {"first line", "$(Paths.KERNEL)", nullptr};
+  // A new file each time: one left by the input before would keep its
+  // group and others from being given more than it had.
+  (void)unlink("written.txt");
   if (!CreateFile("written.txt", kLines, text, false).ok()) std::abort();
   struct stat written {};
   if (stat("written.txt", &written) != 0 || (written.st_mode & 07777) != mode) std::abort();
