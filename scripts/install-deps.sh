@@ -16,6 +16,7 @@ run_packages=(
   build-essential cmake
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
   libinih-dev  # answer files
+  libedit-dev  # line editing of the questions in a terminal (--text)
 )
 # CPack's Debian generator: dpkg-shlibdeps, and file to find the ELF files.
 package_packages=(dpkg-dev file)
@@ -27,6 +28,7 @@ test_packages=(
   clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
   lintian desktop-file-utils groff-base  # checks of the packages, desktop entry and manual page
   ansible-core  # the fleet example under deploy/ansible
+  tmux  # a real terminal for the tests of --text
 )
 
 case $group in
