@@ -542,7 +542,11 @@ int RunTextSetup(const WindowStart &start) {
     }
   }
   // The product directory was asked for: no option to point to.
-  const int status = install(*answered, printer, log.get(), true);
+  RealActions real;
+  std::string summary;
+  const InstallOutcome outcome =
+      runWith(*answered, real, printer, "terminal", log.get(), true, &summary);
+  std::fputs(summary.c_str(), stdout);
   std::fflush(stdout);
-  return status;
+  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
 }

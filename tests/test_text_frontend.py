@@ -191,7 +191,10 @@ class TextFrontend(unittest.TestCase):
 
     def test_ctrl_c_at_the_summary_writes_nothing(self):
         before = harness.snapshot(self.root)
-        term = self.terminal(self.work)
+        # Not even the answers or the log, which come after the yes.
+        term = self.terminal(self.work, args=(
+            "--text", "--save-answers", os.path.join(self.root, "saved.ini"),
+            "--log", os.path.join(self.root, "setup.log")))
         term.answer(KIND)
         term.answer("VELORIX directory:", self.product)
         term.answer("Printer command [lpr %s]:", "lp %s")
@@ -220,12 +223,16 @@ class TextFrontend(unittest.TestCase):
         saved = os.path.join(self.root, "saved.ini")
         # Enter for the kind, the directory, the three Tuning fields and
         # the notice; then yes.
-        result = subprocess.run([TOOL, "--text", "--answers", answers, "--save-answers", saved],
+        log = os.path.join(self.root, "setup.log")
+        result = subprocess.run([TOOL, "--text", "--answers", answers, "--save-answers", saved,
+                                 "--log", log],
                                 cwd=self.work, env=harness.unattended_env(**self.env),
                                 input="\n" * 6 + "y\n", capture_output=True, text=True,
                                 timeout=harness.TIMEOUT)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn("Printer command [lp %s]: ", result.stdout)
+        self.assertIn("velorix-setup, terminal: User installation in %s" % self.work,
+                      harness.read_file(log))
         answered, saved_text = self.tree(), harness.read_file(saved)
         os.remove(saved)
         self.assert_as_unattended(True, self.work, ["--answers", answers, "--save-answers",
