@@ -320,9 +320,6 @@ bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   return true;
 }
 
-constexpr const char *kShellPathTooLong =
-    "The value of SHELL and the shell options together are too long for the\n"
-    "compile script's first line.  Give it with --shell-path.";
 
 int styleNumber(const std::string &name) {
   for (int i = 0; i < kShellRecords; ++i) {

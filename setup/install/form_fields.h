@@ -190,6 +190,11 @@ struct InstallForm {
 // if any.
 InstallForm InitialForm(bool full, std::string *problem);
 
+// Said when SHELL and the style's options make a shell path too long.
+constexpr const char *kShellPathTooLong =
+    "The value of SHELL and the shell options together are too long for the\n"
+    "compile script's first line.  Give it with --shell-path.";
+
 // The current directory as the product directory field shows it; empty,
 // with *problem set, when it cannot be told.
 std::string CurrentDirectoryText(std::string *problem);
