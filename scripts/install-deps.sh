@@ -16,6 +16,7 @@ run_packages=(
   build-essential cmake
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
   libinih-dev  # answer files
+  libedit-dev  # line editing of the questions in a terminal (--text)
 )
 # dpkg-buildpackage with debhelper (debian/).
 package_packages=(dpkg-dev debhelper)
@@ -29,6 +30,7 @@ test_packages=(
   autopkgtest  # the packages' own tests (debian/tests)
   appstream appstream-compose  # the AppStream file, and the tool as software centres list it
   ansible-core  # the fleet example under deploy/ansible
+  tmux  # a real terminal for the tests of --text
 )
 
 case $group in

@@ -7,8 +7,11 @@
  * (unattended.cc), which either runs without a display (--unattended,
  * --dry-run, --check, --help, --version) and never starts Vibrant, or
  * says how the window is to start: its X options (x_options.cc), the
- * form's preset, the answer file and log of "Setup".  Without a display
- * it says so in one clear line, instead of the toolkit's terse message.
+ * form's preset, the answer file and log of "Setup".  --text asks the
+ * form's questions in the terminal instead (text_frontend.cc).  Without a
+ * display it offers those questions when it runs on a terminal, and
+ * otherwise says so in one clear line, instead of the toolkit's terse
+ * message.
  */
 #include <dlfcn.h>
 #include <cstdio>
@@ -17,8 +20,9 @@
 #include <X11/Xlib.h>
 #include <ncbi.h>
 
-#include "unattended.h"
 #include "run_window.h"
+#include "text_frontend.h"
+#include "unattended.h"
 #include "x_options.h"
 
 namespace {
@@ -46,11 +50,24 @@ int main(int argc, char **argv) {
   if (!run.openWindow) return run.status;
   const XOptions &x = run.x;
   if (!displayAvailable(x.display)) {
+    // A script or a CI job has no terminal to answer in: it gets the
+    // status it always got.
+    if (OnTerminal()) {
+      switch (OfferTextSetup()) {
+        case TextOffer::kAccepted:
+          return RunTextSetup(run.window);
+        case TextOffer::kCancelled:
+          return kWindowCancelled;
+        case TextOffer::kDeclined:
+          break;
+      }
+    }
     const char *name = x.display != nullptr ? x.display : std::getenv("DISPLAY");
     const char *source = x.display != nullptr ? "-display" : "DISPLAY";
     std::fprintf(stderr,
                  "velorix-setup: no X display available (%s %s%s%s); "
-                 "run it inside an X session, or install without a window with --unattended\n",
+                 "run it inside an X session, answer in a terminal with --text, "
+                 "or install without a window with --unattended\n",
                  source, name && *name ? "is '" : "is not set", name && *name ? name : "",
                  name && *name ? "' and cannot be opened" : "");
     return kWindowNotOpened;

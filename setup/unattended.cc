@@ -38,6 +38,7 @@
 #include "form_tables.h"
 #include "message_route.h"
 #include "record_actions.h"
+#include "text_frontend.h"
 #include "x_options.h"
 
 namespace {
@@ -57,6 +58,7 @@ std::string usage() {
              "       velorix-setup --unattended [OPTION]...\n"
              "       velorix-setup --dry-run [--diff] [OPTION]...\n"
              "       velorix-setup --check [--diff] [OPTION]...\n"
+             "       velorix-setup --text [OPTION]...\n"
              "       velorix-setup [OPTION]... [X OPTION]...  the window, its form preset\n"
              "       velorix-setup --help | --version\n"
              "\n"
@@ -74,6 +76,9 @@ std::string usage() {
              "  --diff                with --check or --dry-run: show what would change,\n"
              "                        a unified diff of each text file and a line per\n"
              "                        setting of the settings file\n"
+             "  --text                ask the form's questions in the terminal, show what\n"
+             "                        will be set up, and install after a yes (offered\n"
+             "                        when there is no X display and this is a terminal)\n"
              "  --answers FILE        take the form's values from an answer file (the\n"
              "                        options given here win over it); without\n"
              "                        --unattended, open the window filled from it\n"
@@ -115,20 +120,21 @@ std::string usage() {
          "resource line, \"velorix-setup*background: white\").\n"
          "\n"
          "Form options given without --unattended, --dry-run or --check preset the\n"
-         "window.  An unattended installation ends with a short summary on standard\n"
-         "output.\n"
+         "window, or the questions of --text.  An unattended installation ends with a\n"
+         "short summary on standard output.\n"
          "\n"
          "Exit status: 0 installed (the window: the installation ended; --check: the\n"
          "directory matches), 1 stopped by a message (the window: \"Cancel\" or the close\n"
-         "box) or, for --check, a difference found, 2 options or answer file not\n"
-         "understood (--check: could not check), 3 no X display for the window.\n";
+         "box) or, for --check, a difference found, or, for --text, no yes to \"Set up\n"
+         "now?\" (Ctrl-C, end of input), 2 options or answer file not understood\n"
+         "(--check: could not check), 3 no X display for the window.\n";
 }
 
 // Options that take a value besides the form's own (the field table's).
 constexpr const char *kFileOptions[] = {"--answers", "--save-answers", "--log"};
 // Options without a value besides the form's own (--full, --notify).
-constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check",  "--diff",
-                                        "--user",       "--help",    "--version"};
+constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check",   "--diff",
+                                        "--user",       "--help",    "--version", "--text"};
 // The window's X options: kept apart, and handed to the toolkit.
 constexpr const char *kXOptions[] = {"-display", "-geometry", "-xrm"};
 
@@ -318,10 +324,6 @@ bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
   return true;
 }
 
-constexpr const char *kShellPathTooLong =
-    "The value of SHELL and the shell options together are too long for the\n"
-    "compile script's first line.  Give it with --shell-path.";
-
 int styleNumber(const std::string &name) {
   for (int i = 0; i < kShellRecords; ++i) {
     if (name == shells[i].name) return i + 1;
@@ -487,6 +489,10 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   if (line.has("--diff") && !line.has("--check") && !line.has("--dry-run"))
     return finish(badOptions("--diff goes with --check or --dry-run"));
 
+  if (line.has("--text") && (modes > 0 || !line.xArguments.empty()))
+    return finish(badOptions("--text asks in the terminal: it excludes --unattended, --dry-run, "
+                             "--check and the X options"));
+
   if (modes == 0) {
     // The window, with its X options, and the form preset.
     std::vector<char *> xLine{argv[0]};
@@ -507,6 +513,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     run.window.saveAnswers = value("--save-answers");
     run.window.log = value("--log");
     run.window.geometry = run.x.geometry;
+    if (line.has("--text")) return finish(RunTextSetup(run.window));
     run.openWindow = true;
     return run;
   }
@@ -547,4 +554,41 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   }
   std::fflush(stdout);
   return finish(status);
+}
+
+int RunTextSetup(const WindowStart &start) {
+  MessagePrinter printer;
+  const MessageRoute route(printer);
+  // The window's start: shell detection says what it ran into even when
+  // a preset replaces what it found.
+  std::string problem;
+  InstallForm form = InitialForm(false, &problem);
+  if (!problem.empty()) printer.print(problem.c_str());
+  if (start.preset) form = *start.preset;
+  const std::optional<InstallForm> answered = AskForm(form);
+  if (!answered) return kExitStopped;
+  if (!start.saveAnswers.empty() && !SaveAnswers(start.saveAnswers, *answered, &problem)) {
+    printer.print(problem.c_str());
+    return kExitStopped;
+  }
+  std::optional<LogFile> log;
+  if (!start.log.empty()) {
+    log.emplace(start.log);
+    if (!log->ok()) {
+      printer.print(log->close().c_str());
+      return kExitBadOptions;
+    }
+  }
+  // The product directory was asked for: no option to point to.
+  RealActions real;
+  std::string summary;
+  const int status = runWith(
+      *answered, real, printer, "terminal", log ? &*log : nullptr, true,
+      [](InstallOutcome outcome) {
+        return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+      },
+      &summary);
+  std::fputs(summary.c_str(), stdout);
+  std::fflush(stdout);
+  return status;
 }

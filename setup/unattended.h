@@ -31,4 +31,10 @@ struct CommandLineRun {
 // display), or, without any of them, says how the window is to start.
 CommandLineRun RunCommandLine(int argc, char **argv);
 
+// Asks the form's questions in the terminal, starting as the window would
+// (start's preset included), and installs as --unattended does once the
+// user has said yes; saves the answers and keeps the log as start asks.
+// Returns the exit status: 1 also when the user did not say yes.
+int RunTextSetup(const WindowStart &start);
+
 #endif

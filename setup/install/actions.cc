@@ -271,6 +271,7 @@ Result ScratchActions::enterScratch() {
                   pattern_);
   }
   scratch_ = name;
+  syncs_.emplace(scratch_);
   // The core library keeps the settings file it read last; the one in the
   // scratch directory is another.
   SettingsReload();
@@ -284,6 +285,7 @@ Result ScratchActions::enterScratch() {
 }
 
 void ScratchActions::leaveScratch() {
+  syncs_.reset();  // every file written is durable from here on
   if (scratch_.empty()) return;
   SettingsReload();
   // Where the run began; should it have gone, the removal below still

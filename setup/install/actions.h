@@ -24,9 +24,11 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "atomic_file.h"
 #include "result.h"
 
 // The compile command for a given output file name.
@@ -203,6 +205,9 @@ class ScratchActions : public Actions {
   std::string workDir_;
   std::string pattern_;
   std::string scratch_;
+  // While the run lasts: directory syncs once each, at the end, and none
+  // for what stays in the scratch directory.
+  std::optional<BatchedSyncs> syncs_;
   CommandOutcome lastCommand_;
 
  private:

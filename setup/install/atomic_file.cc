@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -40,13 +41,47 @@ std::string temporaryPrefix(const std::string &path) {
          baseOf(path) + kTemporaryMark;
 }
 
-// Makes the directory's entry of a renamed file durable; a directory that
-// cannot be opened or synced (some file systems) loses nothing by it.
-void syncDirectory(const std::string &path) {
-  const int fd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The directories whose syncs wait for the end of a BatchedSyncs, and the
+// scratch directory that is not synced at all.
+struct Batch {
+  bool active = false;
+  std::set<std::string> directories;
+  std::string scratch;
+};
+Batch &batch() {
+  static Batch pending;
+  return pending;
+}
+
+void syncNow(const std::string &directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   (void)fsync(fd);
   close(fd);
+}
+
+// Whether the file at path ends in the scratch directory of the run.
+bool inScratch(const std::string &path) {
+  const std::string &scratch = batch().scratch;
+  if (scratch.empty()) return false;
+  std::unique_ptr<char, void (*)(void *)> directory(realpath(directoryOf(path).c_str(), nullptr),
+                                                    std::free);
+  return directory && scratch == directory.get();
+}
+
+// Makes the directory's entry of a renamed file durable, now or at the end
+// of the batch; a directory that cannot be opened or synced (some file
+// systems) loses nothing by it.
+void syncDirectory(const std::string &path) {
+  if (inScratch(path)) return;
+  std::unique_ptr<char, void (*)(void *)> directory(realpath(directoryOf(path).c_str(), nullptr),
+                                                    std::free);
+  const std::string name = directory ? directory.get() : directoryOf(path);
+  if (batch().active) {
+    batch().directories.insert(name);
+  } else {
+    syncNow(name);
+  }
 }
 
 // The mode a new file gets under the process's umask, as fopen would give
@@ -118,6 +153,25 @@ bool IsTemporaryName(const std::string &name) {
   const std::size_t mark = name.rfind(kTemporaryMark);
   return name.size() > 1 && name[0] == '.' && mark != std::string::npos && mark > 1 &&
          name.size() == mark + std::strlen(kTemporaryMark) + kRandomChars;
+}
+
+BatchedSyncs::BatchedSyncs(std::string scratchDirectory) {
+  batch().active = true;
+  std::unique_ptr<char, void (*)(void *)> scratch(realpath(scratchDirectory.c_str(), nullptr),
+                                                  std::free);
+  batch().scratch = scratch ? scratch.get() : std::string();
+}
+
+BatchedSyncs::~BatchedSyncs() {
+  flush();
+  batch().active = false;
+  batch().scratch.clear();
+}
+
+void BatchedSyncs::flush() {
+  for (const std::string &directory : batch().directories)
+    syncNow(directory);
+  batch().directories.clear();
 }
 
 AtomicFile::~AtomicFile() { discard(); }
@@ -239,7 +293,7 @@ Result AtomicFile::place(mode_t mode, bool replace) {
       const auto before = ReadWholeFile(target_);
       same = now && before && *now == *before;
     }
-    if (error == 0 && !same && fsync(fd) != 0) error = errno;
+    if (error == 0 && !same && !inScratch(target_) && fsync(fd) != 0) error = errno;
     // Through a link the file keeps its owner.
     if (error == 0 && throughLink_ && existed_ && geteuid() == 0 &&
         fchown(fd, old_.st_uid, old_.st_gid) != 0)

@@ -112,6 +112,23 @@ class AtomicFile {
   struct stat old_ {};  // the replaced file's status, when existed_
 };
 
+// While one lives, the files written are made durable as they go, but the
+// directory entries of their renames only when it ends (or flush() is
+// called): one sync per directory instead of one per file.  A run keeps
+// one for its length and ends it before it reports success.  Files whose
+// final place is the scratch directory named here are thrown away or
+// copied before the run ends, and are not synced at all.
+class BatchedSyncs {
+ public:
+  explicit BatchedSyncs(std::string scratchDirectory = {});
+  ~BatchedSyncs();
+  BatchedSyncs(const BatchedSyncs &) = delete;
+  BatchedSyncs &operator=(const BatchedSyncs &) = delete;
+
+  // Syncs every directory written since.
+  void flush();
+};
+
 // The mode a file written with mode gets in place of one whose status is
 // old (when it existed): never more open to the group or others than the
 // old one; through a link, never more open to anyone.

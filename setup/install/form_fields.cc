@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr const char *kShellPathTooLong =
-    "The value of SHELL and the shell options together are too long for the\n"
-    "compile script's first line.  Give it with --shell-path.";
 
 const std::string kNoText;
 

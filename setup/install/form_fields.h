@@ -196,6 +196,11 @@ struct InstallForm {
 // if any.
 InstallForm InitialForm(bool full, std::string *problem);
 
+// Said when SHELL and the style's options make a shell path too long.
+constexpr const char *kShellPathTooLong =
+    "The value of SHELL and the shell options together are too long for the\n"
+    "compile script's first line.  Give it with --shell-path.";
+
 // The shell path field's text for the shell style, as the window fills it
 // when that style is picked: SHELL and the style's options.  Empty when
 // that would be too long.

@@ -90,44 +90,39 @@ std::string compileRecord(const InstallForm &form) {
 
 // ---- checks before anything is written --------------------------------
 
-// Refuses, before anything is written, every text that would be cut, would
-// overflow a buffer or would not read back from the settings file as it
-// was typed.
-bool checkForm(Actions &act, const InstallForm &form) {
-  if (const auto problem = CheckFields(form)) {
-    act.show(problem->message, {"", problem->fields});
-    return false;
+Result refused(std::string message, MessageSubject about) {
+  return Result::Failed(Fault::kRefused, std::move(message), std::move(about));
+}
+
+// Refuses every text that would be cut, would overflow a buffer or would
+// not read back from the settings file as it was typed.
+Result checkForm(const InstallForm &form) {
+  if (const auto problem = CheckFields(form))
+    return refused(problem->message, {"", problem->fields});
+  if (!form.full) return {};
+  if (compileCommand(form).size() > kCompileCommandLimit) {
+    return refused("The C++ compiler name and options are too long:\nthe command that compiles "
+                   "autodif.cc would exceed " +
+                       std::to_string(kCompileCommandLimit) + " characters.",
+                   {"", {Field::kCppName, Field::kCppOptions}});
   }
-  if (form.full) {
-    if (compileCommand(form).size() > kCompileCommandLimit) {
-      act.show("The C++ compiler name and options are too long:\nthe command that compiles "
-               "autodif.cc would exceed " +
-                   std::to_string(kCompileCommandLimit) + " characters.",
-               {"", {Field::kCppName, Field::kCppOptions}});
-      return false;
-    }
-    // The compiler runs by its name: without one, the object and the
-    // compile script's derivative step could only fail.
-    if (form.text(Field::kCppName).find_first_not_of(" \t") == std::string::npos) {
-      act.show(std::string("The text of the field '") + FieldRow(Field::kCppName).label +
-                   "' is empty:\nthe symbolic-differentiation object is compiled with it.",
-               {"", {Field::kCppName}});
-      return false;
-    }
-    // The compile script's first line; refused here, before the files
-    // that come before the script are written.
-    if (form.text(Field::kShellPath).find_first_not_of(" \t") == std::string::npos) {
-      act.show(std::string("The text of the field '") + FieldRow(Field::kShellPath).label +
-                   "' is empty:\nthe compile script's first line needs the path of a shell.",
-               {"", {Field::kShellPath}});
-      return false;
-    }
-    if (form.shellStyle < 1 || form.shellStyle > kShellRecords) {
-      act.show("Choose a shell style for the compile script.", {"", {Field::kShellStyle}});
-      return false;
-    }
+  // The compiler runs by its name: without one, the object and the
+  // compile script's derivative step could only fail.
+  if (form.text(Field::kCppName).find_first_not_of(" \t") == std::string::npos) {
+    return refused(std::string("The text of the field '") + FieldRow(Field::kCppName).label +
+                       "' is empty:\nthe symbolic-differentiation object is compiled with it.",
+                   {"", {Field::kCppName}});
   }
-  return true;
+  // The compile script's first line; refused here, before the files that
+  // come before the script are written.
+  if (form.text(Field::kShellPath).find_first_not_of(" \t") == std::string::npos) {
+    return refused(std::string("The text of the field '") + FieldRow(Field::kShellPath).label +
+                       "' is empty:\nthe compile script's first line needs the path of a shell.",
+                   {"", {Field::kShellPath}});
+  }
+  if (form.shellStyle < 1 || form.shellStyle > kShellRecords)
+    return refused("Choose a shell style for the compile script.", {"", {Field::kShellStyle}});
+  return {};
 }
 
 // The compile script runs under the shell of its first line, and a shell
@@ -577,16 +572,8 @@ void Procedure::sendNotice() {
 }
 
 InstallOutcome Procedure::run() {
-  if (kernelOf(form_).empty()) {
-    act_.show(kMsgNoDirectory, {"", {Field::kKernel}});
-    return InstallOutcome::Stopped;
-  }
-  if (!checkForm(act_, form_)) return InstallOutcome::Stopped;
-  const std::string executable = WithSlash(kernelOf(form_)) + kProductExecutable;
-  if (!exists(executable)) {
-    act_.show(kMsgNoExecutable, {act_.resolve(executable), {Field::kKernel}});
-    return InstallOutcome::Stopped;
-  }
+  const PathResolver resolve = [this](const std::string &path) { return act_.resolve(path); };
+  if (!done(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
   if (form_.full) warnShellMismatch(act_, form_);
   if (!done(act_.begin())) return InstallOutcome::Stopped;
   InstallOutcome outcome = steps();
@@ -616,6 +603,15 @@ InstallOutcome Procedure::steps() {
 }
 
 }  // namespace
+
+Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) {
+  if (kernelOf(form).empty()) return refused(kMsgNoDirectory, {"", {Field::kKernel}});
+  if (Result problem = checkForm(form); !problem.ok()) return problem;
+  const std::string executable = resolve(WithSlash(kernelOf(form)) + kProductExecutable);
+  if (access(executable.c_str(), F_OK) != 0)
+    return refused(kMsgNoExecutable, {executable, {Field::kKernel}});
+  return {};
+}
 
 InstallOutcome RunInstallation(const InstallForm &form, Actions &actions) {
   return Procedure(form, actions).run();

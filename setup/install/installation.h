@@ -12,8 +12,11 @@
 #define VELORIX_SETUP_INSTALLATION_H
 
 #include <cstddef>
+#include <functional>
+#include <string>
 
 #include "form_fields.h"
+#include "result.h"
 #include "utility.h"
 
 class Actions;
@@ -28,6 +31,18 @@ enum class InstallOutcome {
   Stopped,  // a message was shown; the form stays for another try
   Ended     // done; the caller ends the program
 };
+
+// Where a path of the installed directory lies for the file system
+// (Actions::resolve).
+using PathResolver = std::function<std::string(const std::string &)>;
+
+// What the procedure refuses before it writes anything, in the order in
+// which it tells it: an empty product directory, a field the form refuses
+// (CheckFields), a Full installation's compile command, shell line or
+// shell style that cannot work, and a product directory without the
+// product's executable (its path placed by resolve).  A refusal
+// (Fault::kRefused) carries the message and what it is about.
+Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve);
 
 // Runs the installation for form, each step carried out by actions
 // (actions.h): RealActions installs, PlanActions only lists.

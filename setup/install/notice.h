@@ -14,6 +14,13 @@
 // Recipients of the installation notice, separated by blanks.
 extern const char *const kNoticeRecipients;
 
+// The consent box's label, above the notice's lines, and the note below
+// them.
+constexpr const char *kNoticeConsentLabel =
+    "I authorize the following e-mail message be sent to the authors:";
+constexpr const char *kNoticeNote =
+    "This data will be used to notify you about new versions of Velorix";
+
 // The installation notice command for a Full (m) or User (u) installation.
 std::string NoticeCommand(bool full);
 

@@ -153,3 +153,8 @@ bool ShellPathText(const char *shellValue, const char *defaultName, const char *
   }
   return true;
 }
+
+std::string ShellPathTooLongMessage() {
+  return "The value of SHELL and the shell options together are longer than " +
+         std::to_string(kShellPathMax) + " characters.\nPlease type the shell path in.";
+}

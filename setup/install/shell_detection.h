@@ -61,4 +61,8 @@ int ShellPathFamilyStyle(const std::string &shellPath);
 bool ShellPathText(const char *shellValue, const char *defaultName, const char *options,
                    std::string *text);
 
+// What is said when ShellPathText gives no text: the user is to type the
+// shell path in.
+std::string ShellPathTooLongMessage();
+
 #endif

@@ -15,11 +15,6 @@ constexpr Nlm_Int2 kPreviewRows = 20;       // one column of up to 20 lines
 constexpr char kFullMark = 'm';
 constexpr char kUserMark = 'u';
 
-const char *const kConsentLabel =
-    "I authorize the following e-mail message be sent to the authors:";
-const char *const kNoticeNote =
-    "This data will be used to notify you about new versions of Velorix";
-
 }  // namespace
 
 void MakeNoticePreview(SetupControls &c, NoticePreviewCommand &command, Nlm_WindoW window,
@@ -30,7 +25,7 @@ void MakeNoticePreview(SetupControls &c, NoticePreviewCommand &command, Nlm_Wind
   c.gReg = Nlm_NormalGroup(window, 0, kRegistrationRows, Title("Registration"), nullptr, nullptr);
   Nlm_SetGroupMargins(c.gReg, h, v);
   Nlm_SetGroupSpacing(c.gReg, h, v);
-  c.bReg = Nlm_CheckBox(c.gReg, Title(kConsentLabel), nullptr);
+  c.bReg = Nlm_CheckBox(c.gReg, Title(kNoticeConsentLabel), nullptr);
   Nlm_SetStatus(c.bReg, FALSE);
 
   Nlm_GrouP preview = Nlm_HiddenGroup(c.gReg, 0, kPreviewRows, nullptr);

@@ -72,10 +72,7 @@ void ShellStyleProc(Nlm_GrouP g) {
   if (record < 0 || record >= kShellRecords || field == nullptr) return;
   std::string path;
   if (!ShellPathText(std::getenv("SHELL"), shells[record].name, shells[record].options, &path)) {
-    Nlm_Message(MSG_OK,
-                "The value of SHELL and the shell options together are longer than %d "
-                "characters.\nPlease type the shell path in.",
-                static_cast<int>(kShellPathMax));
+    Nlm_Message(MSG_OK, "%s", ShellPathTooLongMessage().c_str());
   }
   Nlm_SetTitle(field, Title(path.c_str()));
 }

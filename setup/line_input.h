@@ -1,0 +1,51 @@
+/*
+ * line_input.h - the answers typed in the terminal, one line each.
+ *
+ * On a terminal the lines are read with libedit: they can be edited, and
+ * Up brings back the earlier ones.  From a pipe or a file they are read as
+ * plain lines, so that a script can answer.  Ctrl-C while a line is being
+ * read ends the reading, as end of input does, but is told apart.
+ */
+#ifndef VELORIX_SETUP_LINE_INPUT_H
+#define VELORIX_SETUP_LINE_INPUT_H
+
+#include <signal.h>
+
+#include <string>
+
+struct editline;
+struct history;
+
+class LineInput {
+ public:
+  enum class Read {
+    kLine,         // a line was read
+    kEnd,          // end of input
+    kInterrupted,  // Ctrl-C
+  };
+
+  // Reads standard input; the prompts go to standard output.  While it
+  // lives, Ctrl-C interrupts the reading instead of ending the program.
+  LineInput();
+  ~LineInput();
+  LineInput(const LineInput &) = delete;
+  LineInput &operator=(const LineInput &) = delete;
+
+  // Shows prompt and reads one line into *line, without its line end.
+  // recall, when not empty, is offered by Up before the earlier lines, for
+  // editing (the value the question starts with).
+  Read read(const std::string &prompt, std::string *line, const std::string &recall = {});
+
+ private:
+  Read readEdited(std::string *line, const std::string &recall);
+  Read readPlain(std::string *line);
+  static char *promptOf(struct editline *el);
+
+  struct editline *editor_ = nullptr;
+  struct history *history_ = nullptr;
+  std::string oldCharacters_;  // LC_CTYPE before libedit's
+  std::string prompt_;
+  struct sigaction oldInterrupt_ {};
+};
+
+#endif

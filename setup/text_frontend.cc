@@ -1,0 +1,353 @@
+/*
+ * text_frontend.cc - the Setup form asked in the terminal.
+ *
+ * Questions walks the field table once, asking each field by its type:
+ * the installation kind and the shell style as choices, a text field as a
+ * line, the notice consent as yes or no.  Picking Full puts the current
+ * directory into the product directory, and picking a shell style puts
+ * that style's shell path in, as the window's switches do.  Every answer
+ * is checked at once with the procedure's own check before writing; the
+ * whole form is checked again before the summary, since some values are
+ * only wrong together.
+ */
+#include "text_frontend.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <ncbi.h>
+
+#include "form_tables.h"
+#include "installation.h"
+#include "line_input.h"
+#include "notice.h"
+#include "shell_detection.h"
+
+namespace {
+
+constexpr const char *kHowToAnswer =
+    "Enter keeps the value in brackets, ? shows the help text, Ctrl-C cancels.\n"
+    "Type a text with blanks at its ends, or an empty one, in double quotes.";
+constexpr const char *kConfirm = "Set up now? [y/N] ";
+constexpr const char *kOffer = "No X display. Set up in this terminal? [Y/n] ";
+constexpr char kFullMark = 'm';
+constexpr char kUserMark = 'u';
+constexpr const char *kPreviewIndent = "    ";
+
+std::string lowered(std::string text) {
+  for (char &c : text)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A text as the questions and the summary show it: in double quotes when
+// it is empty, or when blanks or a quote at its ends would hide where it
+// begins and ends.
+std::string shown(const std::string &text) {
+  const bool bare =
+      !text.empty() && !isBlank(text.front()) && !isBlank(text.back()) && text.front() != '"';
+  return bare ? text : "\"" + text + "\"";
+}
+
+// The text of a typed answer: the text between double quotes when it is
+// in them, otherwise the line as typed.
+std::string typedText(const std::string &line) {
+  if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
+    return line.substr(1, line.size() - 2);
+  return line;
+}
+
+// A message as the window shows one: through the core library, to
+// whoever shows messages in this run.
+void tell(const std::string &message) {
+  std::fflush(stdout);
+  Nlm_Message(MSG_OK, "%s", message.c_str());
+}
+
+// Resolves nothing: the questions are asked in the installed directory.
+std::string asGiven(const std::string &path) { return path; }
+
+// Whether an answer is yes (true) or no (false) to a [y/n] question; the
+// empty answer is answerDefault; nothing for anything else.
+std::optional<bool> yesOrNo(const std::string &line, bool answerDefault) {
+  const std::string word = lowered(line);
+  if (word.empty()) return answerDefault;
+  if (word == "y" || word == "yes") return true;
+  if (word == "n" || word == "no") return false;
+  return std::nullopt;
+}
+
+class Questions {
+ public:
+  Questions(LineInput &input, const InstallForm &form) : input_(input), form_(form) {
+    notice_.start();
+  }
+
+  // Asks every question, the summary and the confirmation; false when the
+  // user did not say yes.
+  bool run();
+
+  const InstallForm &form() const { return form_; }
+
+ private:
+  // Reads an answer; "?" prints help (when there is any) and asks again.
+  // False on Ctrl-C or end of input.
+  bool answer(const std::string &prompt, const char *help, const std::string &recall,
+              std::string *line);
+  bool askField(const FormField &field);
+  bool askKind(const FormField &field);
+  bool askShellStyle(const FormField &field);
+  bool askText(const FormField &field);
+  bool askNotice(const FormField &field);
+  // Asks again the first field that the procedure refuses, until it
+  // refuses none that can be asked; false when the user gave up.
+  bool askRefused();
+  bool confirmed();
+  // Whether the questions ask field for the kind chosen.
+  bool asked(const FormField &field) const;
+  // The answer to field as the summary shows it.
+  std::string summaryValue(const FormField &field) const;
+  // Tells the procedure's refusal of form when it is about field.
+  bool refuses(const InstallForm &form, Field field) const;
+
+  LineInput &input_;
+  InstallForm form_;
+  NoticePreviewCommand notice_;
+  std::optional<std::vector<std::string>> noticeLines_;
+  bool noticeRead_ = false;
+};
+
+bool Questions::answer(const std::string &prompt, const char *help, const std::string &recall,
+                       std::string *line) {
+  for (;;) {
+    if (input_.read(prompt, line, recall) != LineInput::Read::kLine) return false;
+    if (*line != "?") return true;
+    std::printf("\n%s\n\n", help != nullptr ? help : "There is no help text for this question.");
+  }
+}
+
+bool Questions::asked(const FormField &field) const {
+  if (field.fullOnly && !form_.full) return false;
+  // A Tuning field whose key the settings template lacks is not in the
+  // window either.
+  if (field.type == FieldType::kText && !form_.has(field.id)) return false;
+  if (field.type == FieldType::kYesNo) return form_.noticeBoxExists;
+  return true;
+}
+
+bool Questions::refuses(const InstallForm &form, Field field) const {
+  const Result refusal = CheckBeforeWriting(form, asGiven);
+  if (refusal.ok()) return false;
+  const std::vector<Field> &about = refusal.about().fields;
+  if (std::find(about.begin(), about.end(), field) == about.end()) return false;
+  tell(refusal.message());
+  return true;
+}
+
+bool Questions::askKind(const FormField &field) {
+  const std::string prompt =
+      std::string(field.label) + " (Full, User) [" + (form_.full ? "Full" : "User") + "]: ";
+  std::string line;
+  for (;;) {
+    if (!answer(prompt, *field.helpText, {}, &line)) return false;
+    const std::string word = lowered(line);
+    bool full = form_.full;
+    if (word == "f" || word == "full") {
+      full = true;
+    } else if (word == "u" || word == "user") {
+      full = false;
+    } else if (!word.empty()) {
+      std::printf("Please answer Full or User.\n");
+      continue;
+    }
+    // As picking Full in the window: the product directory becomes the
+    // current one; picking User leaves it as it is.
+    if (full && !form_.full) {
+      std::string problem;
+      const std::string here = CurrentDirectoryText(&problem);
+      if (here.empty()) {
+        tell(problem);
+      } else {
+        form_.text(Field::kKernel) = here;
+      }
+    }
+    form_.full = full;
+    return true;
+  }
+}
+
+bool Questions::askShellStyle(const FormField &field) {
+  std::string choices;
+  for (int i = 0; i < kShellRecords; ++i)
+    choices += std::string(i > 0 ? ", " : "") + shells[i].name;
+  const int current = std::clamp(form_.shellStyle, 1, kShellRecords);
+  const std::string prompt =
+      std::string(field.label) + " (" + choices + ") [" + shells[current - 1].name + "]: ";
+  std::string line;
+  for (;;) {
+    if (!answer(prompt, *field.helpText, {}, &line)) return false;
+    int style = line.empty() ? current : 0;
+    for (int i = 0; i < kShellRecords && style == 0; ++i) {
+      if (lowered(line) == shells[i].name) style = i + 1;
+    }
+    if (style == 0) {
+      std::printf("Please answer one of %s.\n", choices.c_str());
+      continue;
+    }
+    // A style typed is the user's, kept as it is in an answer file.
+    if (!line.empty()) form_.shellStyleGiven = true;
+    // As picking a style in the window: the shell path follows it.
+    if (style != form_.shellStyle) {
+      form_.shellPathGiven = false;
+      const ShellRecord &record = shells[style - 1];
+      if (!ShellPathText(std::getenv("SHELL"), record.name, record.options,
+                         &form_.text(Field::kShellPath)))
+        tell(ShellPathTooLongMessage());
+    }
+    form_.shellStyle = style;
+    return true;
+  }
+}
+
+bool Questions::askText(const FormField &field) {
+  const std::string &current = form_.text(field.id);
+  const std::string prompt =
+      std::string(field.label) + (current.empty() ? "" : " [" + shown(current) + "]") + ": ";
+  const char *help = field.helpText != nullptr ? *field.helpText : nullptr;
+  std::string line;
+  for (;;) {
+    if (!answer(prompt, help, current, &line)) return false;
+    if (line.empty()) {
+      // The value shown may still be refused, once an answer before it
+      // has changed (the product directory of a Full installation).
+      if (!refuses(form_, field.id)) return true;
+      continue;
+    }
+    InstallForm tried = form_;
+    tried.text(field.id) = typedText(line);
+    if (refuses(tried, field.id)) continue;
+    if (field.id == Field::kShellPath) tried.shellPathGiven = true;
+    form_ = tried;
+    return true;
+  }
+}
+
+bool Questions::askNotice(const FormField &field) {
+  std::printf("%s\n%s\n", field.label, kNoticeConsentLabel);
+  for (const std::string &line : *noticeLines_)
+    std::printf("%s%s\n", kPreviewIndent, line.c_str());
+  std::printf("%s\n", kNoticeNote);
+  const std::string prompt = std::string("Send it? ") + (form_.noticeConsent ? "[Y/n] " : "[y/N] ");
+  std::string line;
+  for (;;) {
+    if (!answer(prompt, kNoticeNote, {}, &line)) return false;
+    if (const auto yes = yesOrNo(line, form_.noticeConsent)) {
+      form_.noticeConsent = *yes;
+      return true;
+    }
+    std::printf("Please answer y or n.\n");
+  }
+}
+
+bool Questions::askField(const FormField &field) {
+  switch (field.type) {
+    case FieldType::kKind:
+      return askKind(field);
+    case FieldType::kShellStyle:
+      return askShellStyle(field);
+    case FieldType::kText:
+      return askText(field);
+    case FieldType::kYesNo:
+      return askNotice(field);
+  }
+  return false;
+}
+
+bool Questions::askRefused() {
+  for (;;) {
+    const Result refusal = CheckBeforeWriting(form_, asGiven);
+    if (refusal.ok()) return true;
+    const std::vector<Field> &about = refusal.about().fields;
+    const auto again =
+        std::find_if(about.begin(), about.end(), [this](Field f) { return asked(FieldRow(f)); });
+    // A refusal of no field asked is the procedure's to tell.
+    if (again == about.end()) return true;
+    tell(refusal.message());
+    if (!askField(FieldRow(*again))) return false;
+  }
+}
+
+std::string Questions::summaryValue(const FormField &field) const {
+  switch (field.type) {
+    case FieldType::kKind:
+      return form_.full ? "Full" : "User";
+    case FieldType::kShellStyle:
+      return shells[std::clamp(form_.shellStyle, 1, kShellRecords) - 1].name;
+    case FieldType::kText:
+      return shown(form_.text(field.id));
+    case FieldType::kYesNo:
+      return form_.noticeConsent ? "send the installation notice" : "no notice";
+  }
+  return {};
+}
+
+bool Questions::confirmed() {
+  std::string problem;
+  const std::string here = CurrentDirectoryText(&problem);
+  std::printf("\n%s installation in %s:\n", form_.full ? "Full" : "User",
+              here.empty() ? "the current directory" : here.c_str());
+  for (const FormField &field : kFormFields) {
+    if (asked(field)) std::printf("  %s: %s\n", field.label, summaryValue(field).c_str());
+  }
+  std::string line;
+  for (;;) {
+    if (input_.read(kConfirm, &line) != LineInput::Read::kLine) return false;
+    if (const auto yes = yesOrNo(line, false)) return *yes;
+    std::printf("Please answer y or n.\n");
+  }
+}
+
+bool Questions::run() {
+  std::printf("%s\n\n", kHowToAnswer);
+  for (const FormField &field : kFormFields) {
+    if (field.type == FieldType::kYesNo && !noticeRead_) {
+      // The notice is read once the kind, whose letter it carries, is known.
+      noticeLines_ = notice_.finish(form_.full ? kFullMark : kUserMark);
+      noticeRead_ = true;
+      form_.noticeBoxExists = noticeLines_.has_value();
+      if (!form_.noticeBoxExists) form_.noticeConsent = false;
+    }
+    if (asked(field) && !askField(field)) return false;
+  }
+  return askRefused() && confirmed();
+}
+
+}  // namespace
+
+bool OnTerminal() { return isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0; }
+
+std::optional<InstallForm> AskForm(const InstallForm &form) {
+  LineInput input;
+  Questions questions(input, form);
+  if (!questions.run()) return std::nullopt;
+  return questions.form();
+}
+
+TextOffer OfferTextSetup() {
+  LineInput input;
+  std::string line;
+  for (;;) {
+    if (input.read(kOffer, &line) != LineInput::Read::kLine) return TextOffer::kCancelled;
+    if (const auto yes = yesOrNo(line, true))
+      return *yes ? TextOffer::kAccepted : TextOffer::kDeclined;
+    std::printf("Please answer y or n.\n");
+  }
+}

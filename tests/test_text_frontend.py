@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""velorix-setup --text, answered as a user answers it.
+
+tmux gives the tool a real terminal (so libedit reads the lines): the test
+waits until a question stands alone on the screen's last line
+(capture-pane), types the answer (send-keys) and reads the exit status of
+the dead pane.  A Full and a User installation answered so must leave
+every file as --unattended with the same values does, byte for byte; the
+questions' help, a refused value, Ctrl-C and the offer made without a
+display are tried one each.  Answers given through a pipe are read as
+plain lines.
+
+Every tmux server is private (a socket in the test's scratch directory)
+and is killed at the end of its test.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "gui"))
+import harness  # noqa: E402
+from test_installed_files import contents, make_tree  # noqa: E402
+
+TOOL = os.path.abspath(os.path.join(harness.build_dir(), harness.PROGRAM_NAME))
+EXIT_STOPPED = 1
+KIND = "Installation (Full, User) [User]:"
+CONFIRM = "Set up now? [y/N]"
+
+
+class Terminal:
+    """The tool in a terminal of a private tmux server."""
+
+    def __init__(self, root, cwd, args, env):
+        self.socket = os.path.join(root, "tmux.sock")
+        self.status_file = os.path.join(root, "status")
+        conf = os.path.join(root, "tmux.conf")
+        # The pane stays when the tool ends, so that its screen can be read.
+        harness.write_file(conf, "set -g remain-on-exit on\n")
+        # The shell writes the tool's exit status down (tmux cannot always
+        # tell it); it ignores Ctrl-C, which is the tool's alone.
+        command = ["sh", "-c", 'trap "" INT; "$@"; echo $? >"$0"', self.status_file,
+                   "env", "-u", "DISPLAY"] + ["%s=%s" % kv for kv in env.items()]
+        self.tmux("-f", conf, "new-session", "-d", "-x", "200", "-y", "80", "-c", cwd, "--",
+                  *command, TOOL, *args)
+
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-S", self.socket] + list(args), capture_output=True,
+                              text=True, timeout=harness.TIMEOUT, check=True).stdout
+
+    def screen(self):
+        return self.tmux("capture-pane", "-p", "-S", "-", "-J")
+
+    def last_line(self):
+        lines = [line for line in self.screen().splitlines() if line.strip()]
+        return lines[-1] if lines else ""
+
+    def wait_prompt(self, prompt, after=""):
+        """Waits until prompt stands alone on the last line, and after
+        (when given) stands above it: the tool asks.  A prompt ending in
+        "[" stands for any question that begins so."""
+        def asked():
+            last = self.last_line().rstrip()
+            alone = last.startswith(prompt) if prompt.endswith("[") else last == prompt
+            return alone and after in self.screen()
+        harness.wait_for(asked, "the terminal asks %r after %r" % (prompt, after))
+
+    def answer(self, prompt, text="", after=""):
+        self.wait_prompt(prompt, after)
+        if text:
+            self.tmux("send-keys", "-t", "0", "-l", "--", text)
+        self.tmux("send-keys", "-t", "0", "Enter")
+
+    def key(self, name):
+        self.tmux("send-keys", "-t", "0", name)
+
+    def status(self):
+        """The tool's exit status, once it has ended."""
+        def written():
+            return os.path.exists(self.status_file) and harness.read_file(self.status_file)
+        status = harness.wait_for(written, "velorix-setup ends")
+        return int(status)
+
+    def close(self):
+        subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True,
+                       timeout=harness.TIMEOUT)
+
+
+class TextFrontend(unittest.TestCase):
+    def setUp(self):
+        self.root = harness.make_scratch_dir("vx-text-")
+        self.addCleanup(harness.remove_scratch_dir, self.root)
+        self.make_tree(with_object=False)
+
+    def make_tree(self, with_object):
+        for name in ("product", "work", "bin"):
+            shutil.rmtree(os.path.join(self.root, name), ignore_errors=True)
+        self.product, self.work, tools = make_tree(self.root, with_object)
+        self.env = {"SHELL": "/bin/tcsh", "PATH": tools + ":" + os.environ.get("PATH", "")}
+
+    def terminal(self, cwd, args=("--text",)):
+        term = Terminal(self.root, cwd, args, self.env)
+        self.addCleanup(term.close)
+        return term
+
+    def tree(self):
+        """Every file of the product and the working directory."""
+        places = [("@PRODUCT@", self.product), ("@WORK@", self.work)]
+        return {os.path.join(top, name): found
+                for top in (self.product, self.work)
+                for name, found in contents(top, places).items()}
+
+    def assert_as_unattended(self, with_object, cwd, options, answered):
+        """Installs the tree anew with --unattended and options, and
+        compares every file with what the answers left."""
+        self.make_tree(with_object)
+        result = harness.run_tool(["--unattended"] + options, cwd,
+                                  harness.unattended_env(**self.env))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        unattended = self.tree()
+        self.assertEqual(sorted(answered), sorted(unattended))
+        for name in answered:
+            self.assertEqual(answered[name], unattended[name], name)
+
+    def test_full_installation_as_unattended(self):
+        term = self.terminal(self.product)
+        term.answer(KIND, "full")
+        term.answer("VELORIX directory [%s]:" % self.product)
+        term.answer("C compiler: Include:")
+        term.answer("C compiler: Libraries [-lc -lm]:", "-lm  -lc")
+        term.answer("C++ compiler: Name [c++]:", "vx-cxx")
+        term.answer('C++ compiler: Options [" -O2 -fPIC -lc -lm"]:')
+        term.answer("Printer command [lpr %s]:", "lp -d office %s")
+        term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:", '""')
+        term.answer("External differentiator [")
+        # The path follows the style picked, as in the window; then it is
+        # typed over.
+        term.answer("Shell style (csh, ksh) [csh]:", "ksh")
+        term.answer('Shell path ["/bin/tcsh "]:', '"/bin/sh "')
+        term.answer("Send it? [y/N]")
+        term.answer(CONFIRM, "y")
+        self.assertEqual(term.status(), 0, term.screen())
+        self.assertIn("Full installation in %s" % self.product, term.screen())
+        self.assert_as_unattended(False, self.product, [
+            "--full", "--libs", "-lm  -lc", "--cpp-name", "vx-cxx", "--printer",
+            "lp -d office %s", "--previewer", "", "--shell-style", "ksh", "--shell-path",
+            "/bin/sh "], self.tree())
+
+    def test_user_installation_as_unattended(self):
+        self.make_tree(with_object=True)
+        term = self.terminal(self.work)
+        term.answer(KIND)
+        term.answer("VELORIX directory:", self.product)
+        term.answer("Printer command [lpr %s]:")
+        term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:", "xdg-open %s")
+        term.answer("External differentiator [", '""')
+        term.answer("Send it? [y/N]")
+        term.answer(CONFIRM, "yes")
+        self.assertEqual(term.status(), 0, term.screen())
+        self.assert_as_unattended(True, self.work, [
+            "--kernel", self.product, "--previewer", "xdg-open %s", "--differentiator", ""],
+            self.tree())
+
+    def test_question_mark_shows_the_help_and_asks_again(self):
+        term = self.terminal(self.work)
+        term.answer(KIND)
+        term.answer("VELORIX directory:", "?")
+        # The help window's text, line by line, then the question again.
+        term.wait_prompt("VELORIX directory:", after="VELORIX directory: ?\n\n"
+                         "Velorix directory input field specifies the directory that contains\n"
+                         "all Velorix executable and auxiliary files.\n\n")
+        self.assertIn("you have to type in the full path to Velorix directory.\n",
+                      term.screen())
+        term.key("C-c")
+        self.assertEqual(term.status(), EXIT_STOPPED)
+
+    def test_refused_value_is_told_and_asked_again(self):
+        before = harness.snapshot(self.root)
+        term = self.terminal(self.work)
+        term.answer(KIND)
+        term.answer("VELORIX directory:", "/opt/my velorix")
+        term.wait_prompt("VELORIX directory:", after="velorix-setup: The text of the field "
+                         "'VELORIX directory' must not contain blanks")
+        term.answer("VELORIX directory:", os.path.join(self.root, "nothing"))
+        term.wait_prompt("VELORIX directory:", after="velorix-setup: The path you've "
+                         "specified does not contain VELORIX executable")
+        term.key("C-d")  # end of input
+        self.assertEqual(term.status(), EXIT_STOPPED)
+        self.assertEqual(harness.snapshot(self.root, skip=self.tmux_files()), before)
+
+    def test_ctrl_c_at_the_summary_writes_nothing(self):
+        before = harness.snapshot(self.root)
+        # Not even the answers or the log, which come after the yes.
+        term = self.terminal(self.work, args=(
+            "--text", "--save-answers", os.path.join(self.root, "saved.ini"),
+            "--log", os.path.join(self.root, "setup.log")))
+        term.answer(KIND)
+        term.answer("VELORIX directory:", self.product)
+        term.answer("Printer command [lpr %s]:", "lp %s")
+        term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:")
+        term.answer("External differentiator [")
+        term.answer("Send it? [y/N]", "y")
+        term.wait_prompt(CONFIRM, after="  Printer command: lp %s\n  PostScript previewer: "
+                         "ghostview -a5 -magstep 0 %s\n")
+        term.key("C-c")
+        self.assertEqual(term.status(), EXIT_STOPPED)
+        self.assertEqual(harness.snapshot(self.root, skip=self.tmux_files()), before)
+
+    def test_without_a_display_the_terminal_is_offered(self):
+        before = harness.snapshot(self.root)
+        term = self.terminal(self.work, args=())
+        term.answer("No X display. Set up in this terminal? [Y/n]")
+        term.wait_prompt(KIND)
+        term.key("C-d")
+        self.assertEqual(term.status(), EXIT_STOPPED)
+        self.assertEqual(harness.snapshot(self.root, skip=self.tmux_files()), before)
+
+    def test_piped_answers_over_an_answer_file(self):
+        self.make_tree(with_object=True)
+        answers = os.path.join(self.root, "answers.ini")
+        harness.write_file(answers, '[form]\nkernel = "%s"\nprinter = "lp %%s"\n' % self.product)
+        saved = os.path.join(self.root, "saved.ini")
+        # Enter for the kind, the directory, the three Tuning fields and
+        # the notice; then yes.
+        log = os.path.join(self.root, "setup.log")
+        result = subprocess.run([TOOL, "--text", "--answers", answers, "--save-answers", saved,
+                                 "--log", log],
+                                cwd=self.work, env=harness.unattended_env(**self.env),
+                                input="\n" * 6 + "y\n", capture_output=True, text=True,
+                                timeout=harness.TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("Printer command [lp %s]: ", result.stdout)
+        self.assertIn("velorix-setup, terminal: User installation in %s" % self.work,
+                      harness.read_file(log))
+        answered, saved_text = self.tree(), harness.read_file(saved)
+        os.remove(saved)
+        self.assert_as_unattended(True, self.work, ["--answers", answers, "--save-answers",
+                                                    saved], answered)
+        self.assertEqual(saved_text, harness.read_file(saved))
+
+    def tmux_files(self):
+        return {os.path.join(self.root, name) for name in ("tmux.sock", "tmux.conf", "status")}
+
+
+if __name__ == "__main__":
+    unittest.main()
