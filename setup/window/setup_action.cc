@@ -46,20 +46,22 @@ InstallForm readForm() {
 }
 
 // Runs the installation for form, recorded in the log when one was asked
-// for.
+// for, and sums it up on standard output as a run without the window
+// does.
 InstallOutcome install(const InstallForm &form) {
   const WindowStart &start = Start();
-  if (start.log.empty()) return RunInstallation(form);
-  std::string problem;
-  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(OpenLog(start.log, &problem), std::fclose);
-  if (!log) {
-    Nlm_Message(MSG_OK, "%s", problem.c_str());
-    return RunInstallation(form);
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(nullptr, std::fclose);
+  if (!start.log.empty()) {
+    std::string problem;
+    log.reset(OpenLog(start.log, &problem));
+    if (!log) Nlm_Message(MSG_OK, "%s", problem.c_str());
   }
   RealActions real;
-  RecordActions record(real, form, "window", log.get());
+  RecordActions record(real, form, "window", log.get(), start.context);
   const InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
+  std::fputs(record.summary().c_str(), stdout);
+  std::fflush(stdout);
   return outcome;
 }
 
