@@ -10,9 +10,14 @@
  * that sets it, since there is no form beside it to look at.
  * --dry-run runs the procedure against a scratch copy of the settings file
  * and prints what it would do.  No X display is opened.
+ *
+ * The long options are read with getopt_long from one table: the form's,
+ * from the field table, and the few others.  Every other argument is left
+ * for the toolkit of the window, which knows the X options.
  */
 #include "unattended.h"
 
+#include <getopt.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,19 +57,58 @@ std::string shown(Field field) {
   return *initial == '\0' ? std::string("empty") : "\"" + std::string(initial) + "\"";
 }
 
+// "velorix-setup 1.5 (git DESCRIPTION)", as --version prints it; the git
+// description was taken when the program was built.
+std::string versionLine() {
+  const std::string description = VX_GIT_DESCRIPTION;
+  return std::string(kProgram) + " " + VX_VERSION +
+         (description.empty() ? "" : " (git " + description + ")");
+}
+
+// An argument as a shell would read it back: quoted when it holds
+// anything but letters, digits and a few harmless marks.
+std::string quoted(const std::string &arg) {
+  constexpr const char *kPlain =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+  if (!arg.empty() && arg.find_first_not_of(kPlain) == std::string::npos) return arg;
+  std::string text = "'";
+  for (const char c : arg)
+    text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return text + "'";
+}
+
+std::string quotedCommandLine(int argc, char **argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i)
+    line += (i == 0 ? "" : " ") + quoted(argv[i]);
+  return line;
+}
+
+std::string absolute(const std::string &path) {
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(path, error);
+  return error ? path : full.lexically_normal().string();
+}
+
+// An option of some kind (ours or the toolkit's) rather than a word.
+bool isOption(const char *arg) { return (arg[0] == '-' || arg[0] == '+') && arg[1] != '\0'; }
+
 std::string usage() {
   return std::string(
-             "Usage: velorix-setup [X OPTION]...   open the Setup window (needs an X display)\n"
-             "       velorix-setup --unattended [OPTION]...\n"
+             "Prepares the current directory for the Velorix analysis program: in the\n"
+             "Setup window on an X display, or without a window with --unattended.\n"
+             "\n"
+             "Usage: velorix-setup [OPTION]... [X OPTION]...  the Setup window, its form\n"
+             "                                                preset by the options given\n"
+             "       velorix-setup --unattended [OPTION]...   install without a window\n"
              "       velorix-setup --dry-run [--diff] [OPTION]...\n"
              "       velorix-setup --check [--diff] [OPTION]...\n"
-             "       velorix-setup --text [OPTION]...\n"
-             "       velorix-setup [OPTION]... [X OPTION]...  the window, its form preset\n"
+             "       velorix-setup --text [OPTION]...         ask the form's questions in the\n"
+             "                                                terminal\n"
              "       velorix-setup --help | --version\n"
              "\n"
-             "Installs Velorix into the current directory without a display.  Every\n"
-             "option stands for a control of the Setup window; what is not given has\n"
-             "the value that the window starts with.\n"
+             "Every option of the form stands for a control of the Setup window; what is\n"
+             "not given has the value that the window starts with.\n"
              "\n"
              "  --unattended          install without the window\n"
              "  --dry-run             print what would be written, removed, compiled and\n"
@@ -79,6 +123,9 @@ std::string usage() {
              "  --text                ask the form's questions in the terminal, show what\n"
              "                        will be set up, and install after a yes (offered\n"
              "                        when there is no X display and this is a terminal)\n"
+             "  --choose-directory    the window: first ask which directory to set up, in\n"
+             "                        a directory chooser, and work there (the desktop\n"
+             "                        menu starts it so)\n"
              "  --answers FILE        take the form's values from an answer file (the\n"
              "                        options given here win over it); without\n"
              "                        --unattended, open the window filled from it\n"
@@ -111,50 +158,89 @@ std::string usage() {
          "  -h, --help            print this text\n"
          "  --version             print the version\n"
          "\n"
-         "An option's value is the next argument or follows \"=\" (--kernel=/opt/velorix).\n"
+         "An option's value is the next argument or follows \"=\" (--kernel=/opt/velorix);\n"
+         "an option may be shortened to any unique beginning (--dry for --dry-run).\n"
          "Messages go to standard error, one block each, followed by a line naming the\n"
-         "path they are about and the option that sets it.\n"
+         "path they are about and the option that sets it.  Each installation, in the\n"
+         "window or not, ends with a short summary on standard output.\n"
          "\n"
-         "X options of the window: -display NAME (the X display), -geometry GEOM (the\n"
-         "Setup window's size and place, WIDTHxHEIGHT+X+Y), -xrm RESOURCE (an X\n"
-         "resource line, \"velorix-setup*background: white\").\n"
-         "\n"
-         "Form options given without --unattended, --dry-run or --check preset the\n"
-         "window, or the questions of --text.  An unattended installation ends with a\n"
-         "short summary on standard output.\n"
+         "X options of the window: every standard X toolkit option, such as\n"
+         "-display NAME, -geometry GEOM (the Setup window's size and place,\n"
+         "WIDTHxHEIGHT+X+Y; never smaller than its form), -bg COLOUR, -fg COLOUR,\n"
+         "-fn FONT, -title TEXT, -name NAME (for the X resources), -iconic, -reverse\n"
+         "and -xrm RESOURCE (an X resource line, \"velorix-setup*background: white\").\n"
+         "-geometry, -title and -iconic are the Setup window's alone: message boxes\n"
+         "stay centred.\n"
          "\n"
          "Exit status: 0 installed (the window: the installation ended; --check: the\n"
          "directory matches), 1 stopped by a message (the window: \"Cancel\" or the close\n"
-         "box) or, for --check, a difference found, or, for --text, no yes to \"Set up\n"
-         "now?\" (Ctrl-C, end of input), 2 options or answer file not understood\n"
-         "(--check: could not check), 3 no X display for the window.\n";
+         "box, the directory chooser's too) or, for --check, a difference found, or,\n"
+         "for --text, no yes to \"Set up now?\" (Ctrl-C, end of input), 2 options or\n"
+         "answer file not understood (--check: could not check), 3 no X display for\n"
+         "the window.\n";
 }
 
-// Options that take a value besides the form's own (the field table's).
-constexpr const char *kFileOptions[] = {"--answers", "--save-answers", "--log"};
-// Options without a value besides the form's own (--full, --notify).
-constexpr const char *kFlagOptions[] = {"--unattended", "--dry-run", "--check",   "--diff",
-                                        "--user",       "--help",    "--version", "--text"};
-// The window's X options: kept apart, and handed to the toolkit.
-constexpr const char *kXOptions[] = {"-display", "-geometry", "-xrm"};
+// The options besides the form's own (the field table's): one line each.
+struct OtherOption {
+  const char *name;
+  bool takesValue;
+};
+constexpr OtherOption kOtherOptions[] = {
+    {"--unattended", false}, {"--dry-run", false}, {"--check", false},
+    {"--diff", false},       {"--user", false},    {"--choose-directory", false},
+    {"--text", false},       {"--answers", true},  {"--save-answers", true},
+    {"--log", true},         {"--help", false},    {"--version", false},
+};
 
-// Whether name is an option that takes a value.
-bool takesValue(const std::string &name) {
-  for (const char *option : kFileOptions) {
-    if (name == option) return true;
+// The runs without a window, the first given naming the run in messages.
+constexpr const char *kWindowlessRuns[] = {"--help", "--version", "--unattended", "--dry-run",
+                                           "--check"};
+
+// getopt_long's table of every long option: the form's, from the field
+// table, and the others.  An option's code is its place in names().
+class OptionTable {
+ public:
+  OptionTable() {
+    for (const FormField &field : kFormFields) {
+      const bool flag = field.type == FieldType::kKind || field.type == FieldType::kYesNo;
+      add(field.option, !flag);
+    }
+    for (const OtherOption &option : kOtherOptions)
+      add(option.name, option.takesValue);
+    options_.push_back({nullptr, 0, nullptr, 0});
   }
-  const FormField *field = FieldByOption(name);
-  return field != nullptr && field->type != FieldType::kKind && field->type != FieldType::kYesNo;
-}
-
-// Whether name is an option without a value.
-bool isFlag(const std::string &name) {
-  for (const char *option : kFlagOptions) {
-    if (name == option) return true;
+  const struct option *options() const { return options_.data(); }
+  // The option of a code that getopt_long returned, with its "--".
+  const std::string &name(int code) const {
+    return names_.at(static_cast<std::size_t>(code - kFirstCode));
   }
-  const FormField *field = FieldByOption(name);
-  return field != nullptr && (field->type == FieldType::kKind || field->type == FieldType::kYesNo);
-}
+  bool takesValue(const std::string &name) const {
+    for (const struct option &option : options_) {
+      if (option.name != nullptr && name == std::string("--") + option.name)
+        return option.has_arg == required_argument;
+    }
+    return false;
+  }
+  // The options that begin with prefix (with its "--").
+  std::vector<std::string> startingWith(const std::string &prefix) const {
+    std::vector<std::string> found;
+    for (const std::string &name : names_) {
+      if (name.compare(0, prefix.size(), prefix) == 0) found.push_back(name);
+    }
+    return found;
+  }
+
+ private:
+  // Above every character, so that no code is taken for a short option.
+  static constexpr int kFirstCode = 0x100;
+  void add(const char *name, bool takesValue) {
+    names_.emplace_back(name);
+    options_.push_back({name + 2, takesValue ? required_argument : no_argument, nullptr,
+                        kFirstCode + static_cast<int>(names_.size()) - 1});
+  }
+  std::vector<std::string> names_;
+  std::vector<struct option> options_;
+};
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
@@ -254,7 +340,9 @@ int badOptions(const std::string &problem) {
 struct CommandLine {
   std::map<std::string, std::string> values;
   std::map<std::string, bool> flags;
-  std::vector<char *> xArguments;  // the window's X options, with their values
+  // The arguments that are not ours, in order: the window's X options
+  // with their values, for the toolkit to parse, or strays.
+  std::vector<char *> others;
   bool has(const char *flag) const { return flags.count(flag) != 0; }
   bool hasValue(const char *name) const { return values.count(name) != 0; }
   // Whether a value of the form is given (an option or an answer file).
@@ -267,57 +355,58 @@ struct CommandLine {
   }
 };
 
-// Parses argv into options; false with *problem set on anything unknown,
-// repeated or missing its value.
+// Our options are long ones and -h; any other argument is set aside for
+// the toolkit, which knows the X options (and their values) and leaves
+// the rest.
+bool isOurs(const char *arg) {
+  return std::strncmp(arg, "--", 2) == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+// What getopt_long refused in arg: code is what it returned, missing the
+// option whose value is missing or unwanted (0 for an unknown or
+// ambiguous one).
+std::string refusal(const OptionTable &table, const std::string &arg, int code, int missing) {
+  if (code == ':') return "option " + table.name(missing) + " needs a value";
+  if (missing != 0) return "option " + table.name(missing) + " takes no value";
+  const std::vector<std::string> candidates = table.startingWith(arg.substr(0, arg.find('=')));
+  if (candidates.size() < 2) return "unknown option '" + arg + "'";
+  std::string list;
+  for (const std::string &name : candidates)
+    list += (list.empty() ? "" : ", ") + name;
+  return "option '" + arg + "' is ambiguous (" + list + ")";
+}
+
+// Parses argv with getopt_long: unique abbreviations of the long options,
+// and "--option=value" or the next argument as the value, even when that
+// begins with "-" (compiler options do).  False with *problem set on
+// anything unknown, ambiguous, repeated or missing its value.
 bool parse(int argc, char **argv, CommandLine *line, std::string *problem) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "-h") arg = "--help";
-    if (std::find_if(std::begin(kXOptions), std::end(kXOptions),
-                     [&arg](const char *x) { return arg == x; }) != std::end(kXOptions)) {
-      // Read by the toolkit, which wants them as they were given.
-      line->xArguments.push_back(argv[i]);
-      if (i + 1 < argc) line->xArguments.push_back(argv[++i]);
+  const OptionTable table;
+  opterr = 0;  // the problems are told below, in our words
+  optind = 1;
+  while (optind < argc) {
+    if (!isOurs(argv[optind])) {
+      line->others.push_back(argv[optind++]);
       continue;
     }
-    std::string name = arg, value;
-    const std::size_t eq = arg.find('=');
-    const bool inlineValue = arg.compare(0, 2, "--") == 0 && eq != std::string::npos;
-    if (inlineValue) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
+    const std::string arg = argv[optind];
+    // "+": each call reads the one argument at optind and its value, and
+    // moves nothing; ":": a missing value is told apart.
+    const int code = getopt_long(argc, argv, "+:h", table.options(), nullptr);
+    if (code == -1) {  // "--": nothing after it is ours
+      while (optind < argc)
+        line->others.push_back(argv[optind++]);
+      break;
     }
-    bool known = false;
-    if (takesValue(name)) {
-      known = true;
-      if (!inlineValue) {
-        // The next argument is the value even when it begins with "-":
-        // compiler options do.
-        if (i + 1 >= argc) {
-          *problem = "option " + name + " needs a value";
-          return false;
-        }
-        value = argv[++i];
-      }
-      if (!line->values.emplace(name, value).second) {
-        *problem = "option " + name + " given twice";
-        return false;
-      }
+    if (code == '?' || code == ':') {
+      *problem = refusal(table, arg, code, optopt);
+      return false;
     }
-    if (isFlag(name)) {
-      known = true;
-      if (inlineValue) {
-        *problem = "option " + name + " takes no value";
-        return false;
-      }
-      if (!line->flags.emplace(name, true).second) {
-        *problem = "option " + name + " given twice";
-        return false;
-      }
-    }
-    if (!known) {
-      *problem =
-          (arg.compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
+    const std::string name = code == 'h' ? std::string("--help") : table.name(code);
+    const bool added = table.takesValue(name) ? line->values.emplace(name, optarg).second
+                                              : line->flags.emplace(name, true).second;
+    if (!added) {
+      *problem = "option " + name + " given twice";
       return false;
     }
   }
@@ -387,6 +476,13 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
   return true;
 }
 
+// What a run without the window needs besides its form.
+struct Run {
+  LogFile *log;      // open, or null
+  bool kernelGiven;  // the product directory came from --kernel or an answer file
+  RunContext context;
+};
+
 // Runs form with the actions of a kind of run, each message printed and,
 // with a log, each action recorded; returns the exit status.  status(...)
 // gives it from the outcome.  summary, when given, receives the record's
@@ -394,19 +490,19 @@ bool formFromOptions(const CommandLine &line, InstallForm *form, std::string *pr
 // (status 2); one that fails later is told, and the status is not 0.
 template <typename Status>
 int runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer, const char *what,
-            LogFile *log, bool kernelGiven, Status status, std::string *summary = nullptr) {
+            const Run &run, Status status, std::string *summary = nullptr) {
   PrintingActions printing(actions, printer);
-  RecordActions record(printing, form, what, log);
-  if (log != nullptr && !log->ok()) {
-    printer.print(log->close().c_str());
+  RecordActions record(printing, form, what, run.log, run.context);
+  if (run.log != nullptr && !run.log->ok()) {
+    printer.print(run.log->close().c_str());
     return kExitBadOptions;
   }
   const InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
-  explainStop(form, outcome, kernelGiven, printing);
+  explainStop(form, outcome, run.kernelGiven, printing);
   if (summary != nullptr) *summary = record.summary();
   int result = status(outcome);
-  const std::string lost = log != nullptr ? log->close() : std::string();
+  const std::string lost = run.log != nullptr ? run.log->close() : std::string();
   if (!lost.empty()) {
     printer.print(lost.c_str());
     if (result == kExitDone) result = kExitStopped;
@@ -414,17 +510,20 @@ int runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer, 
   return result;
 }
 
+int endedOrStopped(InstallOutcome outcome) {
+  return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+}
+
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven,
-           bool diffs) {
+int dryRun(const InstallForm &form, MessagePrinter &printer, const Run &run, bool diffs) {
   PlanActions plan(diffs);
-  return runWith(form, plan, printer, "dry run", log, kernelGiven, [&plan](InstallOutcome outcome) {
+  return runWith(form, plan, printer, "dry run", run, [&plan](InstallOutcome outcome) {
     for (const std::string &entry : plan.lines())
       std::printf("%s\n", entry.c_str());
     if (outcome == InstallOutcome::Ended) std::printf("end\n");
-    return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
+    return endedOrStopped(outcome);
   });
 }
 
@@ -433,10 +532,9 @@ int dryRun(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool 
 // change when diffs are asked for.  As diff(1): 0 the same, 1 different,
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave.
-int check(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven,
-          bool diffs) {
+int check(const InstallForm &form, MessagePrinter &printer, const Run &run, bool diffs) {
   CheckActions check(diffs);
-  return runWith(form, check, printer, "check", log, kernelGiven, [&check](InstallOutcome outcome) {
+  return runWith(form, check, printer, "check", run, [&check](InstallOutcome outcome) {
     if (outcome != InstallOutcome::Ended) return kExitNotChecked;
     for (std::size_t i = 0; i < check.differences().size(); ++i) {
       std::printf("%s\n", check.differences()[i].c_str());
@@ -446,15 +544,11 @@ int check(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool k
   });
 }
 
-int install(const InstallForm &form, MessagePrinter &printer, LogFile *log, bool kernelGiven) {
+// An installation, its summary on standard output.
+int install(const InstallForm &form, MessagePrinter &printer, const Run &run, const char *what) {
   RealActions real;
   std::string summary;
-  const int status = runWith(
-      form, real, printer, "unattended", log, kernelGiven,
-      [](InstallOutcome outcome) {
-        return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
-      },
-      &summary);
+  const int status = runWith(form, real, printer, what, run, endedOrStopped, &summary);
   std::fputs(summary.c_str(), stdout);
   return status;
 }
@@ -470,17 +564,27 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   CommandLine line;
   std::string problem;
   if (!parse(argc, argv, &line, &problem)) return finish(badOptions(problem));
+  const char *windowless = nullptr;
+  for (const char *name : kWindowlessRuns) {
+    if (windowless == nullptr && line.has(name)) windowless = name;
+  }
+  // A word before any X option is no option's value.
+  if (!line.others.empty() && (windowless != nullptr || !isOption(line.others.front()))) {
+    const std::string first = line.others.front();
+    if (!isOption(first.c_str())) return finish(badOptions("unexpected argument '" + first + "'"));
+    return finish(badOptions("unknown option '" + first +
+                             "': X options are for the window, which " + windowless +
+                             " does not open"));
+  }
+  if (windowless != nullptr && line.has("--choose-directory"))
+    return finish(badOptions(std::string("--choose-directory is for the window, which ") +
+                             windowless + " does not open"));
   if (line.has("--help")) {
     std::fputs(usage().c_str(), stdout);
     return finish(kExitDone);
   }
   if (line.has("--version")) {
-    // The git description was taken when the program was built.
-    const char *description = VX_GIT_DESCRIPTION;
-    if (*description != '\0')
-      std::printf("%s %s (git %s)\n", kProgram, VX_VERSION, description);
-    else
-      std::printf("%s %s\n", kProgram, VX_VERSION);
+    std::printf("%s\n", versionLine().c_str());
     return finish(kExitDone);
   }
   const int modes = line.has("--unattended") + line.has("--dry-run") + line.has("--check");
@@ -488,38 +592,36 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     return finish(badOptions("--check excludes --unattended and --dry-run"));
   if (line.has("--diff") && !line.has("--check") && !line.has("--dry-run"))
     return finish(badOptions("--diff goes with --check or --dry-run"));
-
-  if (line.has("--text") && (modes > 0 || !line.xArguments.empty()))
+  if (line.has("--text") && (modes > 0 || !line.others.empty() || line.has("--choose-directory")))
     return finish(badOptions("--text asks in the terminal: it excludes --unattended, --dry-run, "
-                             "--check and the X options"));
+                             "--check, --choose-directory and the X options"));
+  RunContext context{versionLine(), quotedCommandLine(argc, argv),
+                     line.hasValue("--answers") ? absolute(line.values.at("--answers")) : ""};
 
   if (modes == 0) {
-    // The window, with its X options, and the form preset.
-    std::vector<char *> xLine{argv[0]};
-    xLine.insert(xLine.end(), line.xArguments.begin(), line.xArguments.end());
-    if (ReadXOptions(static_cast<int>(xLine.size()), xLine.data(), &run.x, &problem) ==
-        XOptionsReading::Refused)
-      return finish(badOptions(problem));
+    // The window, its X options for the toolkit, and the form preset.
+    run.x.toolkitArgv.push_back(argv[0]);
+    run.x.toolkitArgv.insert(run.x.toolkitArgv.end(), line.others.begin(), line.others.end());
+    run.x.toolkitArgv.push_back(nullptr);
     InstallForm form;
     if (line.setsForm()) {
       if (!formFromOptions(line, &form, &problem, false)) return finish(badOptions(problem));
       if (const auto refused = CheckFields(form)) return finish(refusedField(*refused));
       run.window.preset = form;
     }
-    const auto value = [&line](const char *name) {
+    // Absolute: the directory chooser may move the working directory.
+    const auto path = [&line](const char *name) {
       const auto found = line.values.find(name);
-      return found != line.values.end() ? found->second : std::string();
+      return found != line.values.end() ? absolute(found->second) : std::string();
     };
-    run.window.saveAnswers = value("--save-answers");
-    run.window.log = value("--log");
-    run.window.geometry = run.x.geometry;
+    run.window.saveAnswers = path("--save-answers");
+    run.window.log = path("--log");
+    run.window.chooseDirectory = line.has("--choose-directory");
+    run.window.context = context;
     if (line.has("--text")) return finish(RunTextSetup(run.window));
     run.openWindow = true;
     return run;
   }
-  if (!line.xArguments.empty())
-    return finish(badOptions("the X options are for the window: --unattended, --dry-run and "
-                             "--check run without one"));
 
   MessagePrinter printer;
   const MessageRoute route(printer);
@@ -542,19 +644,21 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
       return finish(kExitBadOptions);
     }
   }
-  LogFile *logFile = log ? &*log : nullptr;
+  const Run each{log ? &*log : nullptr, kernelGiven, context};
   int status;
   const bool diffs = line.has("--diff");
   if (line.has("--check")) {
-    status = check(form, printer, logFile, kernelGiven, diffs);
+    status = check(form, printer, each, diffs);
   } else if (line.has("--dry-run")) {
-    status = dryRun(form, printer, logFile, kernelGiven, diffs);
+    status = dryRun(form, printer, each, diffs);
   } else {
-    status = install(form, printer, logFile, kernelGiven);
+    status = install(form, printer, each, "unattended");
   }
   std::fflush(stdout);
   return finish(status);
 }
+
+int RefuseWindowOptions(const std::string &problem) { return badOptions(problem); }
 
 int RunTextSetup(const WindowStart &start) {
   MessagePrinter printer;
@@ -580,15 +684,8 @@ int RunTextSetup(const WindowStart &start) {
     }
   }
   // The product directory was asked for: no option to point to.
-  RealActions real;
-  std::string summary;
-  const int status = runWith(
-      *answered, real, printer, "terminal", log ? &*log : nullptr, true,
-      [](InstallOutcome outcome) {
-        return outcome == InstallOutcome::Ended ? kExitDone : kExitStopped;
-      },
-      &summary);
-  std::fputs(summary.c_str(), stdout);
+  const Run run{log ? &*log : nullptr, true, start.context};
+  const int status = install(*answered, printer, run, "terminal");
   std::fflush(stdout);
   return status;
 }

@@ -28,7 +28,8 @@ struct CommandLineRun {
 
 // Runs velorix-setup's command line: --help, --version, --unattended,
 // --dry-run or --check with the form's values as options (these need no X
-// display), or, without any of them, says how the window is to start.
+// display), or, without any of them, says how the window is to start and
+// hands every argument that is not ours to the toolkit.
 CommandLineRun RunCommandLine(int argc, char **argv);
 
 // Asks the form's questions in the terminal, starting as the window would
@@ -36,5 +37,9 @@ CommandLineRun RunCommandLine(int argc, char **argv);
 // user has said yes; saves the answers and keeps the log as start asks.
 // Returns the exit status: 1 also when the user did not say yes.
 int RunTextSetup(const WindowStart &start);
+
+// Refuses the window's X options for problem (one line on standard
+// error); returns the status of options not understood.
+int RefuseWindowOptions(const std::string &problem);
 
 #endif

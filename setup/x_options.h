@@ -1,9 +1,11 @@
 /*
- * x_options.h - the standard X options of the window: -display NAME,
- * -geometry GEOM and -xrm RESOURCE, as any X program takes them.
+ * x_options.h - the window's X options.
  *
- * A command line made of these alone opens the Setup window; anything
- * else on it makes it the unattended mode's command line.
+ * Every standard X toolkit option (-display, -geometry, -bg, -fg, -fn,
+ * -title, -name, -iconic, -reverse, -xrm, ...) is the toolkit's to parse:
+ * the command line hands it every argument that is not one of ours, and
+ * the toolkit's start-up takes what it knows.  What it leaves is no X
+ * option, and the window refuses it before it opens.
  */
 #ifndef VELORIX_SETUP_X_OPTIONS_H
 #define VELORIX_SETUP_X_OPTIONS_H
@@ -12,24 +14,30 @@
 #include <vector>
 
 struct XOptions {
-  const char *display = nullptr;   // -display, or NULL for $DISPLAY
-  const char *geometry = nullptr;  // -geometry, or NULL to centre the window
-  // What the toolkit's start-up parses: the program's name, -display and
-  // the -xrm options, ending with NULL.  -geometry is left out: the
-  // toolkit would apply it to every window, message boxes included, and
-  // it is meant for the Setup window alone.
+  // What the toolkit's start-up parses: the program's name and every
+  // argument that is not ours, in the order given, ending with NULL.
   std::vector<char *> toolkitArgv;
   int toolkitArgc() const { return static_cast<int>(toolkitArgv.size()) - 1; }
 };
 
-enum class XOptionsReading {
-  Taken,        // every argument was an X option (or there was none)
-  NotXOptions,  // some argument is not: the command line's own
-  Refused       // an X option without its value, given twice, or a bad geometry
+// What the toolkit's start-up reads of these arguments before anything
+// else, as it reads them.
+struct ToolkitStart {
+  // The display it opens: the value of the last -display (or -dpy);
+  // empty when none is given ($DISPLAY then).
+  std::string display;
+  // The value of -name, empty when none is given.  The toolkit names the
+  // program's resources after its argv[0], which is therefore to be this.
+  std::string name;
 };
+ToolkitStart ReadToolkitStart(const XOptions &options);
 
-// Reads argv (argc entries) as X options into *options; the pointers stay
-// argv's.  On Refused, *problem says why in one line.
-XOptionsReading ReadXOptions(int argc, char **argv, XOptions *options, std::string *problem);
+// Why the toolkit's option parsing leaves argument (an argument it does
+// not know, or an option of its own without a value), in one line.
+std::string LeftByToolkit(const char *argument);
+
+// Why geometry (the value of -geometry) is no X geometry; empty when it
+// is one.
+std::string GeometryProblem(const std::string &geometry);
 
 #endif

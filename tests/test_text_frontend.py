@@ -231,8 +231,8 @@ class TextFrontend(unittest.TestCase):
                                 timeout=harness.TIMEOUT)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn("Printer command [lp %s]: ", result.stdout)
-        self.assertIn("velorix-setup, terminal: User installation in %s" % self.work,
-                      harness.read_file(log))
+        text = harness.read_file(log)
+        self.assertIn(", terminal: User installation\n  working directory: %s\n" % self.work, text)
         answered, saved_text = self.tree(), harness.read_file(saved)
         os.remove(saved)
         self.assert_as_unattended(True, self.work, ["--answers", answers, "--save-answers",

@@ -1,7 +1,7 @@
 /*
- * test_x_options.cc - which command lines open the window with X options,
- * and what reaches the toolkit: -display and -xrm, never -geometry, which
- * is the Setup window's alone.
+ * test_x_options.cc - before the toolkit starts: the display it will open
+ * and the name it will give the resources for the arguments handed to it,
+ * and the words for an argument or a geometry it does not take.
  */
 #include <gtest/gtest.h>
 
@@ -12,100 +12,53 @@
 
 namespace {
 
-// argv of the program for the given arguments, kept alive with it.
-struct Argv {
-  explicit Argv(std::vector<std::string> arguments) : text(std::move(arguments)) {
+// The toolkit's arguments for these, kept alive with them.
+struct Arguments {
+  explicit Arguments(std::vector<std::string> arguments) : text(std::move(arguments)) {
     text.insert(text.begin(), "velorix-setup");
     for (std::string &arg : text)
-      pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
+      options.toolkitArgv.push_back(arg.data());
+    options.toolkitArgv.push_back(nullptr);
   }
-  int argc() const { return static_cast<int>(text.size()); }
-  char **argv() { return pointers.data(); }
-
   std::vector<std::string> text;
-  std::vector<char *> pointers;
+  XOptions options;
 };
 
-XOptionsReading Read(Argv &line, XOptions *options, std::string *problem) {
-  return ReadXOptions(line.argc(), line.argv(), options, problem);
-}
-
-std::vector<std::string> ToolkitArguments(const XOptions &options) {
-  std::vector<std::string> found;
-  for (int i = 0; i < options.toolkitArgc(); ++i)
-    found.emplace_back(options.toolkitArgv[i]);
-  return found;
-}
-
-TEST(XOptions, NoArgumentsOpenTheWindowAsTheyAre) {
-  Argv line({});
-  XOptions options;
-  std::string problem;
-  ASSERT_EQ(Read(line, &options, &problem), XOptionsReading::Taken);
-  EXPECT_EQ(options.display, nullptr);
-  EXPECT_EQ(options.geometry, nullptr);
-  EXPECT_EQ(ToolkitArguments(options), std::vector<std::string>{"velorix-setup"});
-  EXPECT_EQ(options.toolkitArgv.back(), nullptr);
-}
-
-TEST(XOptions, DisplayAndResourcesGoToTheToolkitGeometryDoesNot) {
-  Argv line({"-xrm", "*background: white", "-geometry", "600x700+30-40", "-display", ":7", "-xrm",
-             "velorix-setup*foreground: black"});
-  XOptions options;
-  std::string problem;
-  ASSERT_EQ(Read(line, &options, &problem), XOptionsReading::Taken) << problem;
-  EXPECT_STREQ(options.display, ":7");
-  EXPECT_STREQ(options.geometry, "600x700+30-40");
-  EXPECT_EQ(ToolkitArguments(options),
-            (std::vector<std::string>{"velorix-setup", "-xrm", "*background: white", "-display",
-                                      ":7", "-xrm", "velorix-setup*foreground: black"}));
-  EXPECT_EQ(options.toolkitArgv.back(), nullptr);
-}
-
-TEST(XOptions, AnyOtherArgumentMakesItTheCommandLines) {
-  for (const std::vector<std::string> &arguments : {std::vector<std::string>{"--unattended"},
-                                                    {"-display", ":1", "--unattended"},
-                                                    {"--unattended", "-display", ":1"},
-                                                    {"-geometry", "+1+1", "--full"},
-                                                    {"-display=:1"},
-                                                    {"--display", ":1"},
-                                                    {"stray"}}) {
-    Argv line(arguments);
-    XOptions options;
-    std::string problem;
-    EXPECT_EQ(Read(line, &options, &problem), XOptionsReading::NotXOptions) << arguments[0];
-  }
-}
-
-TEST(XOptions, MissingValueRepeatedOptionAndBadGeometryAreRefused) {
+TEST(ToolkitStart, TheDisplayAndNameAreTheOnesTheToolkitsStartUpReads) {
   const struct {
     std::vector<std::string> arguments;
-    const char *problem;
+    const char *display;
+    const char *name;
   } cases[] = {
-      {{"-display"}, "option -display needs a value"},
-      {{"-xrm", "a: b", "-geometry"}, "option -geometry needs a value"},
-      {{"-display", ":1", "-display", ":2"}, "option -display given twice"},
-      {{"-geometry", "+1+1", "-geometry", "+2+2"}, "option -geometry given twice"},
-      {{"-geometry", "big"}, "'big' is not an X geometry (WIDTHxHEIGHT+X+Y)"},
-      {{"-geometry", "10x20+5+5junk"}, "'10x20+5+5junk' is not an X geometry (WIDTHxHEIGHT+X+Y)"},
+      {{}, "", ""},
+      {{"-bg", "white", "-display", ":7", "-iconic", "-name", "lab"}, ":7", "lab"},
+      {{"-dpy", ":3"}, ":3", ""},
+      {{"-display", ":1", "-dpy", ":2"}, ":2", ""},  // the last one wins
+      {{"-d", ":4"}, "", ""},                        // -display or -dpy: neither
+      {{"-display", "-name"}, "-name", ""},          // a value, whatever it looks like
+      {{"-display"}, "", ""},                        // no value: the toolkit leaves it
   };
   for (const auto &c : cases) {
-    Argv line(c.arguments);
-    XOptions options;
-    std::string problem;
-    EXPECT_EQ(Read(line, &options, &problem), XOptionsReading::Refused) << c.problem;
-    EXPECT_EQ(problem, c.problem);
+    Arguments line(c.arguments);
+    const std::vector<char *> before = line.options.toolkitArgv;
+    const ToolkitStart start = ReadToolkitStart(line.options);
+    EXPECT_EQ(start.display, c.display) << testing::PrintToString(c.arguments);
+    EXPECT_EQ(start.name, c.name) << testing::PrintToString(c.arguments);
+    // The arguments stay whole for the toolkit.
+    EXPECT_EQ(line.options.toolkitArgv, before);
   }
 }
 
-TEST(XOptions, EveryFormOfGeometryIsTaken) {
-  for (const char *geometry : {"+0+0", "-10-20", "300x200", "300x200+5+6", "=80x24"}) {
-    Argv line({"-geometry", geometry});
-    XOptions options;
-    std::string problem;
-    EXPECT_EQ(Read(line, &options, &problem), XOptionsReading::Taken) << geometry;
-    EXPECT_STREQ(options.geometry, geometry);
+TEST(ToolkitRefusals, AnArgumentLeftAndABadGeometryAreNamed) {
+  EXPECT_EQ(LeftByToolkit("-bogus"), "unknown option '-bogus', or an X option without its value");
+  EXPECT_EQ(LeftByToolkit("+x"), "unknown option '+x', or an X option without its value");
+  EXPECT_EQ(LeftByToolkit("stray"), "unexpected argument 'stray'");
+  EXPECT_EQ(LeftByToolkit("-"), "unexpected argument '-'");
+  for (const char *geometry : {"+0+0", "-10-20", "300x200", "300x200+5+6", "=80x24"})
+    EXPECT_EQ(GeometryProblem(geometry), "") << geometry;
+  for (const char *geometry : {"big", "10x20+5+5junk", ""}) {
+    EXPECT_EQ(GeometryProblem(geometry),
+              "'" + std::string(geometry) + "' is not an X geometry (WIDTHxHEIGHT+X+Y)");
   }
 }
 

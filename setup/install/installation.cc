@@ -47,7 +47,7 @@ namespace {
 
 constexpr char kSettingsDirectory[] = ".";
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
-constexpr char kProductExecutable[] = "velorix";
+constexpr char kKernelExecutable[] = "velorix";
 constexpr char kNamesFileContent[] = "-";
 // An expanded line is read back into the settings buffer.
 constexpr std::size_t kExpandedLineLimit = VX_PARBUF_SIZE - 1;
@@ -63,7 +63,7 @@ constexpr char kAutodifCpp[] = "autodif.cc";
 // the command tells that the object is not what the form asks for.
 constexpr char kAutodifRecord[] = ".autodif.o.cmd";
 constexpr char kRecordPermissions[] = "rw-r--r--";
-constexpr char kProductObject[] = "$(Paths.KERNEL)autodif$(Extensions.OBJ)";
+constexpr char kKernelObject[] = "$(Paths.KERNEL)autodif$(Extensions.OBJ)";
 constexpr char kHierarchyLine[] = "&hierarchy";
 constexpr char kSectionMark = '&';
 
@@ -213,7 +213,7 @@ class Procedure {
   bool writeProductFiles();
   std::string compileReason() const;
   bool compileAutodif();
-  bool checkProductObject();
+  bool checkKernelObject();
   bool removeVisualsAndWritePalette();
   bool classFilePath(const std::string &base, std::string &out) const;
   bool storeCurrentClass();
@@ -476,9 +476,9 @@ bool Procedure::compileAutodif() {
 
 // A User installation links against the object that the Full one made.
 // The reference stays in [TMP] TMP.
-bool Procedure::checkProductObject() {
+bool Procedure::checkKernelObject() {
   std::string path;
-  if (!store("TMP", "TMP", kProductObject) || !readSetting("TMP", "TMP", path)) return false;
+  if (!store("TMP", "TMP", kKernelObject) || !readSetting("TMP", "TMP", path)) return false;
   if (exists(path)) return true;
   act_.show(kMsgNoProductObject, {path, {Field::kKernel}});
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
@@ -595,7 +595,7 @@ InstallOutcome Procedure::steps() {
   if (!ensureNamesFile()) return InstallOutcome::Stopped;
   if (form_.full) {
     if (!writeProductFiles() || !compileAutodif()) return InstallOutcome::Stopped;
-  } else if (!checkProductObject()) {
+  } else if (!checkKernelObject()) {
     return InstallOutcome::Stopped;
   }
   if (!removeVisualsAndWritePalette() || !storeCurrentClass()) return InstallOutcome::Stopped;
@@ -607,7 +607,7 @@ InstallOutcome Procedure::steps() {
 Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) {
   if (kernelOf(form).empty()) return refused(kMsgNoDirectory, {"", {Field::kKernel}});
   if (Result problem = checkForm(form); !problem.ok()) return problem;
-  const std::string executable = resolve(WithSlash(kernelOf(form)) + kProductExecutable);
+  const std::string executable = resolve(WithSlash(kernelOf(form)) + kKernelExecutable);
   if (access(executable.c_str(), F_OK) != 0)
     return refused(kMsgNoExecutable, {executable, {Field::kKernel}});
   return {};

@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "utility.h"
 
 namespace {
 
 constexpr char kSettingsFile[] = "./" VX_SETTINGS_FILE;
+constexpr char kNoKernel[] = "none given";
 
 std::string permissionsOf(mode_t mode) {
   static const char kLetters[] = "rwxrwxrwx";
@@ -48,12 +50,15 @@ std::string indented(const std::string &text) {
   return out;
 }
 
-// The installed directory: where "." resolves to.
-std::string installedDirectory(const Actions &actions) {
-  std::string here = actions.resolve(".");
-  if (here.size() > 2 && here.compare(here.size() - 2, 2, "/.") == 0) here.resize(here.size() - 2);
-  return here;
+// path without "." and ".." steps and without a "/" at its end.
+std::string normal(const std::string &path) {
+  std::string text = std::filesystem::path(path).lexically_normal().string();
+  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
 }
+
+// The installed directory: where "." resolves to.
+std::string installedDirectory(const Actions &actions) { return normal(actions.resolve(".")); }
 
 }  // namespace
 
@@ -99,14 +104,19 @@ std::string LogFile::close() {
 }
 
 RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char *what,
-                             LogFile *log)
+                             LogFile *log, const RunContext &context)
     : ForwardingActions(inner), form_(form), log_(log) {
   char when[64];
   const std::time_t now = std::time(nullptr);
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));
-  note(std::string("=== ") + when + " velorix-setup, " + what + ": " +
-       (form.full ? "Full" : "User") + " installation in " + installedDirectory(*this) +
-       ", product directory " + form.text(Field::kKernel));
+  const std::string &kernel = form.text(Field::kKernel);
+  note(std::string("=== ") + when + " " + context.version + ", " + what + ": " +
+       (form.full ? "Full" : "User") + " installation");
+  note("  working directory: " + installedDirectory(*this));
+  note("  product directory: " + (kernel.empty() ? std::string(kNoKernel) : shown(kernel)));
+  note("  command line: " + context.commandLine);
+  note("  answer file: " +
+       (context.answerFile.empty() ? std::string("none") : shown(context.answerFile)));
 }
 
 RecordActions::~RecordActions() {
@@ -118,6 +128,10 @@ bool RecordActions::onMessage(const char *text) {
   return false;
 }
 
+std::string RecordActions::shown(const std::string &path) const {
+  return normal(std::filesystem::absolute(resolve(path)).string());
+}
+
 void RecordActions::note(const std::string &line) {
   if (log_ != nullptr) log_->write(line);
 }
@@ -125,10 +139,10 @@ void RecordActions::note(const std::string &line) {
 Result RecordActions::noteFile(const std::string &verb, const std::string &path, Result result) {
   if (result.ok()) {
     ++written_;
-    note(verb + " " + path + " " + sizeAndMode(resolve(path)));
+    note(verb + " " + shown(path) + " " + sizeAndMode(resolve(path)));
   } else {
     ++notWritten_;
-    note("NOT " + verb + " " + path);
+    note("NOT " + verb + " " + shown(path));
   }
   return result;
 }
@@ -150,7 +164,7 @@ void RecordActions::noteCommand(const char *what, bool done) {
 
 void RecordActions::show(const std::string &text, const MessageSubject &about) {
   note("message:\n" + indented(text) +
-       (about.path.empty() ? "" : "\n  (about " + about.path + ")"));
+       (about.path.empty() ? "" : "\n  (about " + shown(about.path) + ")"));
   forwarding_ = true;
   ForwardingActions::show(text, about);
   forwarding_ = false;
@@ -162,14 +176,14 @@ Result RecordActions::end(bool keepSettings) {
     if (done.ok()) {
       settingsInPlace_ = true;
       const std::string backup = settingsBackup();
-      if (!backup.empty()) note("kept the settings file it replaces as " + backup);
-      note(std::string("settings file in place: ") + kSettingsFile + " " +
+      if (!backup.empty()) note("kept the settings file it replaces as " + shown(backup));
+      note("settings file in place: " + shown(kSettingsFile) + " " +
            sizeAndMode(resolve(kSettingsFile)));
     } else {
-      note(std::string("NOT in place: the settings file ") + kSettingsFile);
+      note("NOT in place: the settings file " + shown(kSettingsFile));
     }
   } else {
-    note(std::string("the settings file ") + kSettingsFile + " is left as it was");
+    note("the settings file " + shown(kSettingsFile) + " is left as it was");
   }
   return done;
 }
@@ -177,7 +191,7 @@ Result RecordActions::end(bool keepSettings) {
 Result RecordActions::writeSettingsFile(const std::string &path, const char *permissions) {
   Result done = ForwardingActions::writeSettingsFile(path, permissions);
   note(std::string(done.ok() ? "" : "NOT ") +
-       "written the settings template, to be put in place as " + path + " at the end");
+       "written the settings template, to be put in place as " + shown(path) + " at the end");
   return done;
 }
 
@@ -211,7 +225,7 @@ Result RecordActions::writeFile(const std::string &path, const std::string &cont
 
 Result RecordActions::renameFile(const std::string &from, const std::string &to) {
   Result done = ForwardingActions::renameFile(from, to);
-  note(std::string(done.ok() ? "renamed " : "NOT renamed ") + from + " to " + to +
+  note(std::string(done.ok() ? "renamed " : "NOT renamed ") + shown(from) + " to " + shown(to) +
        (done.ok() ? "" : ": " + done.message()));
   return done;
 }
@@ -219,7 +233,7 @@ Result RecordActions::renameFile(const std::string &from, const std::string &to)
 Result RecordActions::removeFile(const std::string &path) {
   const bool there = access(resolve(path).c_str(), F_OK) == 0;
   Result gone = ForwardingActions::removeFile(path);
-  if (there) note(std::string(gone.ok() ? "removed " : "NOT removed ") + path);
+  if (there) note(std::string(gone.ok() ? "removed " : "NOT removed ") + shown(path));
   return gone;
 }
 
@@ -246,14 +260,17 @@ void RecordActions::finish(InstallOutcome outcome) {
 }
 
 std::string RecordActions::summary() const {
-  std::string text = std::string(form_.full ? "Full" : "User") + " installation in " +
-                     installedDirectory(*this) + " (product directory " +
-                     form_.text(Field::kKernel) + "): ";
+  const std::string &kernel = form_.text(Field::kKernel);
+  std::string text =
+      std::string(form_.full ? "Full" : "User") + " installation in " + installedDirectory(*this) +
+      " (" +
+      (kernel.empty() ? std::string("no product directory given") : "product directory " + kernel) +
+      "): ";
   text += outcome_ == InstallOutcome::Ended ? "done.\n" : "stopped.\n";
   text += "  settings file: " +
-          std::string(settingsInPlace_ ? std::string(kSettingsFile) + " written" : "not changed");
+          (settingsInPlace_ ? shown(kSettingsFile) + " written" : std::string("not changed"));
   const std::string backup = settingsBackup();
-  if (!backup.empty()) text += ", the previous one kept as " + backup;
+  if (!backup.empty()) text += ", the previous one kept as " + shown(backup);
   text += "\n  files written: " + std::to_string(written_);
   if (notWritten_ > 0) text += ", not written: " + std::to_string(notWritten_);
   if (compiled_) text += "; autodif.o compiled";

@@ -6,9 +6,10 @@
  * happen, one line per file written (its size and mode), removed or
  * renamed, per key stored, per command run (its exit status and, when it
  * failed, its own error output), per message shown (the support library's
- * included) and, at the end, the outcome.  The lines are appended to a log
- * file when one is given (flushed at once, so that a run that dies leaves
- * what it did), and kept for the summary an unattended run prints.
+ * included) and, at the end, the outcome.  Every path is written absolute.
+ * The lines are appended to a log file when one is given (flushed at once,
+ * so that a run that dies leaves what it did), and kept for the summary
+ * that each run prints.
  */
 #ifndef VELORIX_SETUP_RECORD_ACTIONS_H
 #define VELORIX_SETUP_RECORD_ACTIONS_H
@@ -54,11 +55,19 @@ class LogFile {
   std::string problem_;
 };
 
+// What the log's header says of the run besides its kind and form.
+struct RunContext {
+  std::string version;      // the program and its version, as --version prints them
+  std::string commandLine;  // the whole command line, quoted as a shell would take it
+  std::string answerFile;   // the answer file the form came from, absolute; empty for none
+};
+
 class RecordActions : public ForwardingActions, private MessageListener {
  public:
   // what: the kind of run, for the log's header ("unattended", "window",
   // "dry run", "check").  log: open, or null for none.
-  RecordActions(Actions &inner, const InstallForm &form, const char *what, LogFile *log);
+  RecordActions(Actions &inner, const InstallForm &form, const char *what, LogFile *log,
+                const RunContext &context = {});
   ~RecordActions() override;
   RecordActions(const RecordActions &) = delete;
   RecordActions &operator=(const RecordActions &) = delete;
@@ -84,12 +93,14 @@ class RecordActions : public ForwardingActions, private MessageListener {
   // Notes how the run ended.
   void finish(InstallOutcome outcome);
 
-  // A few lines saying what was installed and where, for the end of an
-  // unattended run.
+  // A few lines saying what was installed and where, for the end of a
+  // run.
   std::string summary() const;
 
  private:
   void note(const std::string &line);
+  // path as the log shows it: absolute, without "." and ".." steps.
+  std::string shown(const std::string &path) const;
   // Notes a file's action; returns result.
   Result noteFile(const std::string &verb, const std::string &path, Result result);
   void noteCommand(const char *what, bool done);

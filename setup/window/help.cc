@@ -7,7 +7,8 @@
  * selects the window that was current when the most recent help window
  * opened.  The open help windows are tracked so that the window to select
  * is never one that has been closed meanwhile: in that case the Setup
- * window is selected instead.
+ * window is selected instead.  A help window takes the keyboard when it
+ * opens, and Escape closes it as its close box does.
  */
 #include "help.h"
 
@@ -16,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "motif_conventions.h"
 #include "raii.h"
 #include "window.h"
 
@@ -80,6 +82,7 @@ void helpMessage(const char *text) {
     openHelpWindows.push_back(window);
   } catch (...) {
   }
+  EscapeClosesWindow(window, msgCloseProc);
   Nlm_Show(window);
 }
 

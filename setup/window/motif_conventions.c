@@ -11,6 +11,7 @@
  * Message boxes are found as they are made and shown: Xt's change hook
  * reports each shell that is realized, before it is first drawn, and an
  * event dispatcher sees every MapNotify and UnmapNotify of the shells.
+ * Another sees every key pressed, for the windows that Escape closes.
  *
  * Motif's headers come before the toolkit's: CutPaste.h declares a type
  * VoidProc, which vibdefns.h turns into a macro.
@@ -24,12 +25,20 @@
 #include <Xm/TextF.h>
 #include <Xm/ToggleB.h>
 
+#include <X11/Shell.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include <vibrant.h>
 #include <vibincld.h>
 
 #include "motif_conventions.h"
+#include "x_focus.h"
 
 /* Message boxes open one over another at most this deep; a deeper one
  * still takes the keyboard, but the keyboard is not given back from it. */
@@ -116,10 +125,7 @@ static int ignoreXError(Display *display, XErrorEvent *error) {
   return 0;
 }
 
-/* Gives the keyboard to window.  A window that is not viewable (yet, under
- * a window manager that has not mapped its frame) refuses it; that refusal
- * must not end the program, as an X error otherwise would. */
-static void setInputFocus(Display *display, Window window) {
+void SetInputFocusSafely(Display *display, Window window) {
   XErrorHandler previous;
   XSync(display, False);
   previous = XSetErrorHandler(ignoreXError);
@@ -178,7 +184,7 @@ static void takeKeyboard(Widget shell, Widget button) {
     openBoxes[openBoxCount].previous = previous;
     ++openBoxCount;
   }
-  setInputFocus(display, XtWindow(shell));
+  SetInputFocusSafely(display, XtWindow(shell));
 }
 
 /* Gives the keyboard back to the window that had it before the box: one of
@@ -195,7 +201,7 @@ static void giveKeyboardBack(Display *display, Window previous) {
   if (previous == None || previous == PointerRoot) {
     XSetInputFocus(display, previous, RevertToParent, CurrentTime);
   } else if (XtWindowToWidget(display, previous) != NULL) {
-    setInputFocus(display, previous);
+    SetInputFocusSafely(display, previous);
   }
 }
 
@@ -238,12 +244,190 @@ void FocusMessageBoxes(void) {
   nextUnmapDispatcher = XtSetEventDispatcher(Nlm_currentXDisplay, UnmapNotify, dispatchUnmap);
 }
 
+/* ---- Escape closes a window ------------------------------------------- */
+
+/* A window that Escape closes, while its shell lives. */
+typedef struct EscapeClose {
+  Widget shell;
+  Nlm_WindoW window;
+  Nlm_WndActnProc close;
+  struct EscapeClose *next;
+} EscapeClose;
+
+static EscapeClose *escapeCloses = NULL;
+static XtEventDispatchProc nextKeyDispatcher = NULL;
+
+static Widget shellOf(Widget widget) {
+  while (widget != NULL && !XtIsShell(widget))
+    widget = XtParent(widget);
+  return widget;
+}
+
+static Boolean dispatchKey(XEvent *event) {
+  EscapeClose *entry;
+  Widget shell;
+  if (XLookupKeysym(&event->xkey, 0) != XK_Escape) return nextKeyDispatcher(event);
+  shell = shellOf(XtWindowToWidget(event->xkey.display, event->xkey.window));
+  for (entry = escapeCloses; entry != NULL; entry = entry->next) {
+    if (entry->shell == shell) {
+      entry->close(entry->window);
+      return True;
+    }
+  }
+  return nextKeyDispatcher(event);
+}
+
+static void forgetEscapeClose(Widget shell, XtPointer data, XtPointer unused) {
+  EscapeClose **link = &escapeCloses;
+  (void)shell;
+  (void)unused;
+  while (*link != NULL && *link != (EscapeClose *)data)
+    link = &(*link)->next;
+  if (*link != NULL) *link = (*link)->next;
+  free(data);
+}
+
+/* The shell is shown: it takes the keyboard. */
+static void takeKeyboardWhenMapped(Widget shell, XtPointer unused, XEvent *event, Boolean *goOn) {
+  (void)unused;
+  (void)goOn;
+  if (event->type == MapNotify) SetInputFocusSafely(XtDisplay(shell), XtWindow(shell));
+}
+
+static void noKeyAction(Widget shell, XtPointer unused, XEvent *event, Boolean *goOn) {
+  (void)shell;
+  (void)unused;
+  (void)event;
+  (void)goOn;
+}
+
+void EscapeClosesWindow(Nlm_WindoW window, Nlm_WndActnProc close) {
+  Widget shell = Nlm_GetWindowShell(window);
+  EscapeClose *entry;
+  if (shell == NULL || close == NULL || Nlm_currentXDisplay == NULL) return;
+  entry = (EscapeClose *)malloc(sizeof *entry);
+  if (entry == NULL) return; /* the close box still works */
+  entry->shell = shell;
+  entry->window = window;
+  entry->close = close;
+  entry->next = escapeCloses;
+  escapeCloses = entry;
+  XtAddCallback(shell, XtNdestroyCallback, forgetEscapeClose, entry);
+  if (nextKeyDispatcher == NULL)
+    nextKeyDispatcher = XtSetEventDispatcher(Nlm_currentXDisplay, KeyPress, dispatchKey);
+  XtAddEventHandler(shell, StructureNotifyMask, False, takeKeyboardWhenMapped, NULL);
+  /* A window of prompts alone may select no key at all, and X reports a
+   * key only to a window that selects it: the shell does. */
+  XtAddEventHandler(shell, KeyPressMask, False, noKeyAction, NULL);
+}
+
+/* ---- the Setup window's own resources ------------------------------------ */
+
+/* A copy of the value of the top-level windows' resource, or NULL. */
+static char *topLevelResource(XrmDatabase database, const char *name, const char *className) {
+  String appName, appClass;
+  char fullName[256], fullClass[256];
+  char *type = NULL;
+  XrmValue value;
+  XtGetApplicationNameAndClass(Nlm_currentXDisplay, &appName, &appClass);
+  snprintf(fullName, sizeof fullName, "%s.%s", appName, name);
+  snprintf(fullClass, sizeof fullClass, "%s.%s", appClass, className);
+  if (!XrmGetResource(database, fullName, fullClass, &type, &value) || value.addr == NULL)
+    return NULL;
+  return XtNewString((char *)value.addr);
+}
+
+/* What the Setup window alone is to get, from the command line. */
+static Boolean geometryTaken = False;
+static Boolean iconicTaken = False;
+
+/* A window made from now on starts with neither the command line's
+ * geometry nor its iconic state: they are the Setup window's, which
+ * PlaceWindow gives back to it. */
+static void withoutOwnResources(Widget hooks, XtPointer unused, XtPointer callData) {
+  XtCreateHookData created = (XtCreateHookData)callData;
+  (void)hooks;
+  (void)unused;
+  if (strcmp(created->type, XtHcreate) != 0 || !XtIsWMShell(created->widget)) return;
+  if (geometryTaken) XtVaSetValues(created->widget, XtNgeometry, NULL, NULL);
+  /* Xt keeps the iconic start in two resources; a shell that is no
+   * top-level one has only the second. */
+  if (iconicTaken)
+    XtVaSetValues(created->widget, XtNiconic, False, XtNinitialState, NormalState, NULL);
+}
+
+void TakeOwnResources(OwnResources *own) {
+  XrmDatabase database;
+  char *iconic;
+  own->geometry = own->title = NULL;
+  own->iconic = FALSE;
+  if (Nlm_currentXDisplay == NULL) return;
+  database = XtDatabase(Nlm_currentXDisplay);
+  own->geometry = topLevelResource(database, XtNgeometry, XtCGeometry);
+  /* Vibrant gives every window a title of its own; only the Setup window
+   * takes this one instead. */
+  own->title = topLevelResource(database, XtNtitle, XtCTitle);
+  iconic = topLevelResource(database, XtNiconic, XtCIconic);
+  /* As Xt reads a Boolean. */
+  own->iconic =
+      iconic != NULL && (strcasecmp(iconic, "on") == 0 || strcasecmp(iconic, "true") == 0 ||
+                         strcasecmp(iconic, "yes") == 0 || strcmp(iconic, "1") == 0);
+  XtFree(iconic);
+  geometryTaken = own->geometry != NULL;
+  iconicTaken = own->iconic;
+  if (geometryTaken || iconicTaken)
+    XtAddCallback(XtHooksOfDisplay(Nlm_currentXDisplay), XtNcreateHook, withoutOwnResources, NULL);
+}
+
+void FreeOwnResources(OwnResources *own) {
+  XtFree(own->geometry);
+  XtFree(own->title);
+  own->geometry = own->title = NULL;
+}
+
 /* ---- placement ---------------------------------------------------------- */
 
-void SetWindowGeometry(Nlm_WindoW window, const char *geometry) {
+/* After a size and place set by the program, what the window manager is
+ * told of them: the user's, as the geometry's parts (flags) came from the
+ * command line. */
+static void keepUserSpecified(Widget shell, int flags) {
+  XSizeHints hints;
+  long supplied = 0;
+  if (!XGetWMNormalHints(XtDisplay(shell), XtWindow(shell), &hints, &supplied)) return;
+  if (flags & (XValue | YValue)) hints.flags = (hints.flags & ~PPosition) | USPosition;
+  if (flags & (WidthValue | HeightValue)) hints.flags = (hints.flags & ~PSize) | USSize;
+  XSetWMNormalHints(XtDisplay(shell), XtWindow(shell), &hints);
+}
+
+void PlaceWindow(Nlm_WindoW window, const char *geometry, Nlm_Boolean iconic) {
   Widget shell = Nlm_GetWindowShell(window);
-  if (shell == NULL || geometry == NULL) return;
-  /* The shell reads it when it is realized, that is when it is first
-   * shown, and copies it. */
-  XtVaSetValues(shell, XtNgeometry, geometry, NULL);
+  Nlm_RecT holds;
+  Dimension width = 0, height = 0;
+  Position x = 0, y = 0;
+  int needWidth, needHeight, flags, gx, gy;
+  unsigned gw, gh;
+  if (shell == NULL) return;
+  /* The shell reads both when it is realized, and copies the geometry. */
+  if (geometry != NULL) XtVaSetValues(shell, XtNgeometry, geometry, NULL);
+  if (iconic) XtVaSetValues(shell, XtNiconic, True, XtNinitialState, IconicState, NULL);
+  Nlm_RealizeWindow(window);
+  if (geometry == NULL) return;
+  /* Once realized, the window's position rectangle is what it holds, menu
+   * bar included, whatever size the shell was given. */
+  Nlm_GetPosition(window, &holds);
+  needWidth = holds.right - holds.left;
+  needHeight = holds.bottom - holds.top;
+  XtVaGetValues(shell, XtNwidth, &width, XtNheight, &height, XtNx, &x, XtNy, &y, NULL);
+  if (width >= needWidth && height >= needHeight) return;
+  flags = XParseGeometry(geometry, &gx, &gy, &gw, &gh);
+  if (width < needWidth) {
+    if (flags & XNegative) x = (Position)(x - (needWidth - width));
+    width = (Dimension)needWidth;
+  }
+  if (height < needHeight) {
+    if (flags & YNegative) y = (Position)(y - (needHeight - height));
+    height = (Dimension)needHeight;
+  }
+  XtVaSetValues(shell, XtNx, x, XtNy, y, XtNwidth, width, XtNheight, height, NULL);
+  keepUserSpecified(shell, flags);
 }

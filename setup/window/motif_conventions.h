@@ -2,7 +2,8 @@
  * motif_conventions.h - what a user expects of a dialog's keyboard and
  * placement, done through the Motif widgets under Vibrant's handles where
  * Vibrant has no call for it: the Tab order, Escape, message boxes that
- * take the keyboard and answer Return, and an X geometry for a window.
+ * take the keyboard and answer Return, and the X resources that are the
+ * Setup window's alone.
  *
  * Plain C, so that the C file behind it can include Motif's headers
  * before the toolkit's (their "VoidProc" clash otherwise).
@@ -33,9 +34,34 @@ Nlm_Boolean SetEscapeButton(Nlm_ButtoN button);
  * the box goes.  Call once, after the toolkit is set up. */
 void FocusMessageBoxes(void);
 
+/* Escape in window, from whichever of its parts has the keyboard, does
+ * what its close box does: calls close(window).  The window takes the
+ * keyboard when it is shown, as a window manager would give it. */
+void EscapeClosesWindow(Nlm_WindoW window, Nlm_WndActnProc close);
+
+/* The resources of the program's top-level windows that the standard X
+ * options -geometry, -title and -iconic set, meant for the Setup window
+ * alone.  geometry and title are copies (free them with FreeOwnResources)
+ * or NULL when not set. */
+typedef struct {
+  char *geometry;
+  char *title;
+  Nlm_Boolean iconic;
+} OwnResources;
+
+/* Reads the Setup window's resources, and keeps geometry and iconic from
+ * every window made from now on (a message box, a help window): PlaceWindow
+ * gives them to the one they are meant for.  Call once the toolkit is set
+ * up, before the first window is made. */
+void TakeOwnResources(OwnResources *own);
+void FreeOwnResources(OwnResources *own);
+
 /* Gives window the X geometry ("WIDTHxHEIGHT+X+Y", each part optional, as
- * XParseGeometry reads it) before it is first shown. */
-void SetWindowGeometry(Nlm_WindoW window, const char *geometry);
+ * XParseGeometry reads it; NULL to keep its own place) and, when iconic is
+ * set, an iconic start, and realizes it.  A size smaller than what the
+ * window holds is widened to that, so that nothing is cut off; an edge
+ * placed from the right or the bottom of the screen stays in place. */
+void PlaceWindow(Nlm_WindoW window, const char *geometry, Nlm_Boolean iconic);
 
 #ifdef __cplusplus
 }

@@ -54,21 +54,24 @@ InstallForm readForm() {
 }
 
 // Runs the installation for form, recorded in the log when one was asked
-// for.  A log that cannot be written stops before anything is done; one
+// for, and sums it up on standard output as a run without the window
+// does.  A log that cannot be written stops before anything is done; one
 // that fails later is told, and the form stays.
 InstallOutcome install(const InstallForm &form) {
   const WindowStart &start = Start();
-  if (start.log.empty()) return RunInstallation(form);
-  LogFile log(start.log);
+  std::optional<LogFile> log;
+  if (!start.log.empty()) log.emplace(start.log);
   RealActions real;
-  RecordActions record(real, form, "window", &log);
-  if (!log.ok()) {
-    Nlm_Message(MSG_OK, "%s", log.close().c_str());
+  RecordActions record(real, form, "window", log ? &*log : nullptr, start.context);
+  if (log && !log->ok()) {
+    Nlm_Message(MSG_OK, "%s", log->close().c_str());
     return InstallOutcome::Stopped;
   }
   InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
-  const std::string lost = log.close();
+  std::fputs(record.summary().c_str(), stdout);
+  std::fflush(stdout);
+  const std::string lost = log ? log->close() : std::string();
   if (!lost.empty()) {
     Nlm_Message(MSG_OK, "%s", lost.c_str());
     outcome = InstallOutcome::Stopped;

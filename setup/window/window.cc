@@ -1,21 +1,24 @@
 /*
  * window.cc - builds the Setup window and runs the event loop.
  *
- * RunSetupWindow makes every control once, top to bottom: the directory
- * row, the C and C++ compiler groups, the Tuning group (its fields found in
- * the settings template), the switch row (installation, shell style, shell
- * path), the Registration group with the notice preview, and the button
- * row; it then aligns the fields, sets up the keyboard (the caret in the
- * product directory field, Return for "Setup", Escape for "Cancel", Tab
- * through every control in the order they stand), shows the window and
- * hands over to Vibrant's event loop.  The controls' actions live in
- * window_actions.cc; the keyboard conventions that Vibrant has no call
- * for in motif_conventions.c.
+ * RunSetupWindow first asks, when the command line says so, which
+ * directory to set up (directory_chooser.c).  It then makes every control
+ * once, top to bottom: the directory row, the C and C++ compiler groups,
+ * the Tuning group (its fields found in the settings template), the switch
+ * row (installation, shell style, shell path), the Registration group with
+ * the notice preview, and the button row; it then aligns the fields, sets
+ * up the keyboard (the caret in the product directory field, Return for
+ * "Setup", Escape for "Cancel", Tab through every control in the order
+ * they stand), places the window as the command line's X options ask,
+ * shows it and hands over to Vibrant's event loop.  The controls' actions
+ * live in window_actions.cc; the keyboard conventions and X resources that
+ * Vibrant has no call for in motif_conventions.c.
  */
 #include <array>
 #include <cstdlib>
 #include <vector>
 
+#include "directory_chooser.h"
 #include "help.h"
 #include "motif_conventions.h"
 #include "notice_preview.h"
@@ -27,6 +30,7 @@
 namespace {
 
 const char *const kWindowTitle = "velorix 1.5 setup";
+const char *const kChooserTitle = "velorix 1.5 setup: the directory to set up";
 // Negative placement centres the window: Vibrant puts it at that
 // percentage of the free screen space.
 constexpr Nlm_Int2 kCentred = -50;
@@ -224,11 +228,23 @@ WindowStart &Start() {
 
 void PrepareSetupWindow(WindowStart start) { Start() = std::move(start); }
 
-int RunSetupWindow() {
+SetupWindowResources TakeSetupWindowResources() {
+  OwnResources taken;
+  TakeOwnResources(&taken);
+  SetupWindowResources own;
+  if (taken.geometry != nullptr) own.geometry = taken.geometry;
+  if (taken.title != nullptr) own.title = taken.title;
+  own.iconic = taken.iconic;
+  FreeOwnResources(&taken);
+  return own;
+}
+
+int RunSetupWindow(const SetupWindowResources &own) {
   SetupControls &c = Controls();
-  const char *geometry = Start().geometry;
   // Before the first message box, which may come while the window is made.
   FocusMessageBoxes();
+  // Everything below works in the directory chosen.
+  if (Start().chooseDirectory && !ChooseWorkingDirectory(kChooserTitle)) return kWindowCancelled;
   // The notice's shell runs while the controls before the Registration
   // group are made: it is the slowest part of the start-up.
   NoticePreviewCommand notice;
@@ -237,8 +253,9 @@ int RunSetupWindow() {
                   static_cast<Nlm_Int2>(Nlm_stdFontHeight >> 1)};
 
   // The close box does what "Cancel" does.
-  Nlm_WindoW window = Nlm_FixedWindow(kCentred, kCentred, kFitWithMargin, kFitWithMargin,
-                                      Title(kWindowTitle), SetupCloseProc);
+  Nlm_WindoW window =
+      Nlm_FixedWindow(kCentred, kCentred, kFitWithMargin, kFitWithMargin,
+                      Title(own.title ? own.title->c_str() : kWindowTitle), SetupCloseProc);
   Nlm_MenU help = Nlm_PulldownMenu(window, Title("Help"));
 
   Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
@@ -297,7 +314,7 @@ int RunSetupWindow() {
   if (Start().preset) applyPreset(c, *Start().preset);
   setTabOrder(c, radio, buttons);
   SetEscapeButton(buttons.cancel);
-  if (geometry != nullptr) SetWindowGeometry(window, geometry);
+  PlaceWindow(window, own.geometry ? own.geometry->c_str() : nullptr, own.iconic ? TRUE : FALSE);
 
   Nlm_Show(window);
   // Without a window manager nothing else gives the new window the

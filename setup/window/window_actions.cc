@@ -39,7 +39,7 @@ void setShown(Nlm_Handle control, bool shown) {
 
 // Puts the working directory into the product directory field; says why
 // when it cannot, and leaves the field as the user had it.
-void fillProductDirectory() {
+void fillKernel() {
   Nlm_TexT field = Controls().tKernel;
   if (field == nullptr) return;
   std::string problem;
@@ -56,7 +56,7 @@ void fillProductDirectory() {
 void InstActnProc(Nlm_GrouP g) {
   const SetupControls &c = Controls();
   const bool full = Nlm_GetValue(g) == kFullValue;
-  if (full) fillProductDirectory();
+  if (full) fillKernel();
   setEnabled(c.gC, full);
   setEnabled(c.iC, full);
   setShown(c.gShellStyle, full);

@@ -74,6 +74,10 @@ class Answers(unittest.TestCase):
             s.click(w.setup)
             s.assert_clean_exit()
             by_window = files(s.workdir)
+            # The same summary as a run without the window.
+            self.assertIn(f"User installation in {s.workdir} (product directory {self.product})"
+                          ": done.\n  settings file: " + os.path.join(s.workdir, ".velorixrc"),
+                          s.app_output())
         self.assertIn(f'kernel = "{self.product}"', read(saved))
 
         # The same answers replayed elsewhere, and answers saved by the
@@ -147,12 +151,20 @@ class Answers(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         text = read(log)
         kernel = self.product + "/"
-        for line in ("velorix-setup, unattended: Full installation in " + self.product,
-                     "created ./filenums.vpf (1 bytes, rw-r--r--)",
+        # The header names the version, the whole command line and the
+        # directories; every path is absolute.
+        self.assertRegex(text.splitlines()[0], r"^=== .* velorix-setup 1\.5( \(git .*\))?, "
+                         r"unattended: Full installation$")
+        for line in ("\n  working directory: " + self.product + "\n",
+                     "\n  product directory: " + self.product + "\n",
+                     "\n  command line: %s --unattended --full --log %s\n"
+                     % (os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup")), log),
+                     "\n  answer file: none\n",
+                     "created " + kernel + "filenums.vpf (1 bytes, rw-r--r--)",
                      "written " + kernel + "init.vpf (", "written " + kernel + "CompRhs (",
-                     "written " + kernel + "vel_sys.h (", "compiled autodif.o (",
-                     "written ./palette.vpf (", "settings file in place: ./.velorixrc (",
-                     "outcome: installed"):
+                     "written " + kernel + "vel_sys.h (", "compiled " + kernel + "autodif.o (",
+                     "written " + kernel + "palette.vpf (",
+                     "settings file in place: " + kernel + ".velorixrc (", "outcome: installed"):
             self.assertIn(line, text)
         self.assertIn("Full installation in " + self.product, result.stdout)
 

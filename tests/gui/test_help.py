@@ -1,6 +1,7 @@
 """GUI tests of the field help windows opened from the Setup window's Help
 menu: one prompt per line of the item's text, the items that only work
-under Full, several windows at once, and closing them in any order.
+under Full, several windows at once, closing them in any order, and
+Escape.
 
 Run through ctest (VX_BUILD names the build under test) or directly:
     VX_BUILD=build python3 tests/gui/test_help.py
@@ -165,6 +166,26 @@ class SeveralWindows(HelpTest):
             # The window still works afterwards.
             window = self.open_help(s, w, ("Shell", None))
             self.assert_text(s, window, ("Shell", None))
+            s.click(w.cancel)
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
+
+
+class Escape(HelpTest):
+
+    def test_escape_closes_the_help_window_that_has_the_keyboard(self):
+        with harness.Session() as s:
+            w = self.start(s, full=False)
+            first = self.open_help(s, w, DIRECTORY)
+            second = self.open_help(s, w, INSTALLATION)
+            # Each takes the keyboard as it opens; Escape closes that one
+            # alone, as its close box would, and the Setup window stays.
+            s.wait_keyboard(second.id, "the newest help window has the keyboard")
+            s.key("Escape")
+            s.wait_until(lambda: [h.id for h in s.help_windows()] == [first.id],
+                         "Escape closed the newest help window")
+            self.assert_setup_selected(s, w)
+            s.assert_running()
+            s.close_window(first.id)
             s.click(w.cancel)
             s.assert_clean_exit(harness.EXIT_CANCELLED)
 

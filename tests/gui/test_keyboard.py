@@ -2,8 +2,8 @@
 the caret in the product directory field at start, Return for "Setup"
 (the default button), Escape for "Cancel", Tab through every enabled
 control in the order they stand, Return in a message box, the close box,
-the exit statuses, and the standard X options -display, -geometry and
--xrm.
+the exit statuses, and the standard X options (-display, -geometry, -xrm,
+-title, -bg), which the toolkit parses.
 
 All keys are real key events sent with xdotool to the real tool under a
 private Xvfb.  There is no window manager, so the keyboard is wherever the
@@ -23,6 +23,7 @@ import harness  # noqa: E402
 TCSH = "/bin/tcsh"
 MSG_NO_EXECUTABLE = "The path you've specified does not contain VELORIX executable"
 RED = b"\xff\x00\x00"
+WHITE = b"\xff\xff\xff"
 # One marker character for each text field, in the order of w.fields: none
 # of them is in any field's initial text or in a scratch directory's path.
 MARKERS = "@#^:!?&~`"
@@ -238,6 +239,46 @@ class XOptions(unittest.TestCase):
             s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
             s.close_window(w.top.id)
             s.assert_clean_exit(harness.EXIT_CANCELLED)
+
+    def test_title_background_and_a_small_geometry(self):
+        # -title and -geometry are the Setup window's; a size smaller than
+        # the form is widened to it, and the corner it is placed from stays.
+        title = "Velorix for the lab"
+        with harness.Session() as s:
+            s.start_setup(env={"SHELL": TCSH},
+                          args=["-title", title, "-bg", "white", "-geometry", "200x100-0-0"])
+            w = harness.SetupWindow(s.tree(s.wait_window(title).id))
+            self.assertEqual(self.pixel(s, w.top, w.form.x + 2, w.form.y + 2), WHITE)
+            width, height = (int(n) for n in harness.SCREEN.split("x")[:2])
+            self.assertEqual((w.top.right, w.top.bottom), (width, height))
+            for button in (w.setup, w.cancel):
+                self.assertLessEqual(button.right, w.top.right)
+                self.assertLessEqual(button.bottom, w.top.bottom)
+            s.screenshot(w.top.id, "setup_window_title_bg.png")
+            # A message box keeps its own title and its place.
+            s.wait_keyboard(w.top.id)
+            s.key("Return")
+            box = s.wait_until(s.message_boxes, "a message box is shown")[0]
+            self.assertLess(abs(box.x + box.width // 2 - width // 2), 2)
+            s.wait_keyboard(box.id)
+            s.key("Return")
+            s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
+            s.close_window(w.top.id)
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
+
+    def test_what_the_toolkit_does_not_take_is_refused_before_a_window_opens(self):
+        with harness.Session() as s:
+            for args, problem in (
+                    (["-bogus"], "unknown option '-bogus', or an X option without its value"),
+                    (["-iconic", "stray"], "unexpected argument 'stray'"),
+                    (["-display"], "unknown option '-display', or an X option without its "
+                                   "value"),
+                    (["-geometry", "huge"], "'huge' is not an X geometry (WIDTHxHEIGHT+X+Y)")):
+                s.start_setup(env={"SHELL": TCSH}, args=args)
+                s.assert_clean_exit(2)
+                self.assertEqual(s.app_output(),
+                                 "velorix-setup: %s (try --help)\n" % problem)
+                self.assertEqual(s.app_windows(), [])
 
     def test_without_x_options_the_window_is_centred(self):
         with harness.Session() as s:

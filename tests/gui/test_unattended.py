@@ -99,6 +99,8 @@ def test_messages_and_status(root):
           "velorix-setup: Specify full path to the VELORIX's home directory\n"
           "  option: --kernel\n")
     check("no directory: nothing written", os.listdir(work), [])
+    check("no directory: summary", result.stdout.splitlines()[0],
+          f"User installation in {work} (no product directory given): stopped.")
 
     result = run(["--unattended", "--kernel", work], work)
     check("no executable: status", result.returncode, 1)
@@ -182,11 +184,13 @@ def test_messages_and_status(root):
         "velorix-setup: The text of the field 'VELORIX directory' must not contain blanks"), True)
     check("refused kernel: option", result.stderr.endswith("\n  option: --kernel\n"), True)
 
+    # Without a display the X options cannot be judged (the toolkit that
+    # knows them needs one); what is surely no X option is refused.
     for args in (["--unattended", "--bogus"], ["--unattended", "--kernel"],
                  ["--unattended", "--shell-style", "bash"],
                  ["--unattended", "--full", "--user"], ["--unattended", "--full=yes"],
-                 ["stray"],
-                 ["-geometry", "huge"], ["-display"], ["-xrm", "a: b", "-xrm"]):
+                 ["--unattended", "--c"], ["--unattended", "-bg", "white"],
+                 ["--dry-run", "--choose-directory"], ["stray"]):
         result = run(args, work)
         check(f"{args}: status", result.returncode, 2)
         lines = result.stderr.splitlines()
@@ -202,11 +206,11 @@ def test_messages_and_status(root):
     result = run(["--help"], work)
     check("--help: status", result.returncode, 0)
     check("--help: lists --dry-run", "--dry-run" in result.stdout, True)
-    for option in ("-display", "-geometry", "-xrm"):
+    for option in ("-display", "-geometry", "-bg", "-title", "-xrm"):
         check(f"--help: lists {option}", option + " " in result.stdout, True)
     check("--help: the window's exit statuses",
-          "1 stopped by a message (the window: \"Cancel\" or the close box)"
-          in " ".join(result.stdout.split()), True)
+          "1 stopped by a message (the window: \"Cancel\" or the close box, the directory "
+          "chooser's too)" in " ".join(result.stdout.split()), True)
 
 
 def test_notice(root):
@@ -261,6 +265,10 @@ def test_dry_run(root):
     check("dry User: disables autodif",
           "store [Libraries] AUTODIFOPT=-" in user.stdout, True)
     check("dry User: no script", "CompRhs" in user.stdout, False)
+    # As any program on getopt_long: a unique beginning of an option, and
+    # its value after "=".
+    short = run(["--dry", "--kern=" + product], work)
+    check("abbreviated options", (short.returncode, short.stdout), (0, user.stdout))
 
 
 def installed_files(directory):
