@@ -488,9 +488,12 @@ struct Run {
 // gives it from the outcome.  summary, when given, receives the record's
 // summary.  A log that takes no line stops the run before it begins
 // (status 2); one that fails later is told, and the status is not 0.
+// lostLog is the status that a log lost this way gives a run that ended
+// well.
 template <typename Status>
 int runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer, const char *what,
-            const Run &run, Status status, std::string *summary = nullptr) {
+            const Run &run, Status status, std::string *summary = nullptr,
+            int lostLog = kExitStopped) {
   PrintingActions printing(actions, printer);
   RecordActions record(printing, form, what, run.log, run.context);
   if (run.log != nullptr && !run.log->ok()) {
@@ -505,7 +508,7 @@ int runWith(const InstallForm &form, Actions &actions, MessagePrinter &printer, 
   const std::string lost = run.log != nullptr ? run.log->close() : std::string();
   if (!lost.empty()) {
     printer.print(lost.c_str());
-    if (result == kExitDone) result = kExitStopped;
+    if (result == kExitDone) result = lostLog;
   }
   return result;
 }
@@ -534,14 +537,18 @@ int dryRun(const InstallForm &form, MessagePrinter &printer, const Run &run, boo
 // leave.
 int check(const InstallForm &form, MessagePrinter &printer, const Run &run, bool diffs) {
   CheckActions check(diffs);
-  return runWith(form, check, printer, "check", run, [&check](InstallOutcome outcome) {
-    if (outcome != InstallOutcome::Ended) return kExitNotChecked;
-    for (std::size_t i = 0; i < check.differences().size(); ++i) {
-      std::printf("%s\n", check.differences()[i].c_str());
-      if (!check.diffs()[i].empty()) std::printf("%s\n", check.diffs()[i].c_str());
-    }
-    return check.differences().empty() ? kExitDone : kExitStopped;
-  });
+  // A check whose log was lost is one whose result is not all known.
+  return runWith(
+      form, check, printer, "check", run,
+      [&check](InstallOutcome outcome) {
+        if (outcome != InstallOutcome::Ended) return kExitNotChecked;
+        for (std::size_t i = 0; i < check.differences().size(); ++i) {
+          std::printf("%s\n", check.differences()[i].c_str());
+          if (!check.diffs()[i].empty()) std::printf("%s\n", check.diffs()[i].c_str());
+        }
+        return check.differences().empty() ? kExitDone : kExitStopped;
+      },
+      nullptr, kExitNotChecked);
 }
 
 // An installation, its summary on standard output.
