@@ -14,7 +14,6 @@
 #include <string>
 
 #include "format.h"
-#include "settings_internal.h"
 #include "settings_messages.h"
 #include "settings_read.h"
 #include "utility.h"
