@@ -2,11 +2,13 @@
  * test_support_fast_paths.cc - the shortcuts that the support library
  * takes for speed give what the plain road gives.
  *
- * The description reader skips the expansion of lines without "$", "~" or
- * "`" and finds the comment and those characters in one search; GetParam copies a value without "%"
- * instead of formatting it; the expansion scans each value where the core library put it and keeps
- * reference names in a fixed store.  Each test sets the shortcut beside the plain definition, or
- * checks an edge that only the shortcut has.
+ * The description reader reads a block ahead and works on most lines where
+ * they lie, looking for "$", "~", "`" and NUL once per occurrence rather
+ * than once per line; GetParam copies a value without "%" instead of
+ * formatting it; the expansion scans each value where the core library
+ * put it and keeps reference names in a fixed store.  Each test sets the
+ * shortcut beside the plain definition, or checks an edge that only the
+ * shortcut has.
  */
 #include <unistd.h>
 
@@ -17,6 +19,9 @@
 #include <vector>
 
 #include "settings_fixture.h"
+// After the fixture, which keeps the core library's Message macro away
+// from GoogleTest.
+#include "descriptor_internal.h"
 
 namespace {
 
@@ -107,6 +112,51 @@ TEST_F(SettingsTest, ReaderLinesMatchThePlainDefinition) {
     EXPECT_EQ(read, plain) << "line: '" << line << "'";
     EXPECT_EQ(Shown().size(), plainMessages) << "line: '" << line << "'";
   }
+}
+
+// A file of several read-ahead blocks, read by the descriptor and, as
+// the plain definition, piece by piece with fgets: the same lines, and
+// after each the same position and end-of-file state, wherever pieces,
+// NULs, marks and references fall against the blocks.
+TEST_F(SettingsTest, ReadingAheadKeepsLinesPositionsAndTheEnd) {
+  WriteSettings(kSettings);
+  const std::string kinds[] = {"  entry | a | 1   ! note\n",
+                               "! comment only\n",
+                               "a $(Test.WORD) ~ b\n",
+                               std::string("nul") + '\0' + "after ! x\n",
+                               "\t\r\n",
+                               std::string(700, 'L') + "\n",
+                               std::string(348, 'M') + "!\n"};
+  std::string text;
+  std::mt19937 random(20261208);
+  while (text.size() < 100000)
+    text += kinds[random() % (sizeof kinds / sizeof kinds[0])];
+  text += "last line without a newline";
+  {
+    std::ofstream file("ahead.vel", std::ios::binary);
+    file << text;
+  }
+  const std::string path = std::filesystem::absolute("ahead.vel").string();
+  std::FILE *plain = std::fopen(path.c_str(), "r");
+  ASSERT_NE(plain, nullptr);
+  ASSERT_TRUE(DescOpen(path.c_str()));
+  char piece[VX_LINE_SIZE];
+  char line[VX_LINE_SIZE];
+  int lines = 0;
+  while (std::fgets(piece, sizeof piece, plain) != nullptr) {
+    const std::string expected = PlainLine(piece);
+    if (expected.empty()) continue;
+    ASSERT_NE(GetLine(line), nullptr) << "line " << lines;
+    ASSERT_EQ(std::string(line), expected) << "line " << lines;
+    ASSERT_EQ(descTell(), std::ftell(plain)) << "line " << lines;
+    ASSERT_EQ(DescEof() != FALSE, std::feof(plain) != 0) << "line " << lines;
+    ++lines;
+  }
+  EXPECT_EQ(GetLine(line), nullptr);
+  EXPECT_TRUE(DescEof());
+  EXPECT_GT(lines, 500);
+  DescClose();
+  std::fclose(plain);
 }
 
 // Values that end inside a reference, or begin one that the text after
