@@ -176,7 +176,11 @@ bool sameKey(const Reference &outer, const Reference &ref) {
 // the file.
 inline Stop checkReference(const Stack &stack, std::size_t depth, std::size_t top,
                            int substitutions, const Reference &ref, std::uint64_t sketch) {
-  for (std::size_t i = 0; i < depth; ++i) {
+  // The sketches first, in a loop of their own that calls nothing.
+  std::size_t i = 0;
+  while (i < depth && stack.sketches[i] != sketch)
+    ++i;
+  for (; i < depth; ++i) {
     if (stack.sketches[i] == sketch && sameKey(stack.active[i].name, ref)) return Stop::kLoop;
   }
   // Every level above the text holds the value of a key being expanded,
