@@ -65,13 +65,13 @@ struct Source {
   // Where in the block the next of each of kOdd lies, once looked for,
   // and the least of them.
   bool oddKnown = false;
-  std::array<size_t, 4> odd{};
+  std::array<size_t, kOdd.size()> odd{};
   size_t oddLeast = 0;
 };
 
 // The descriptor.  in[inl] is the innermost file; entries above inl are
 // always closed.  Each level reads ahead into a block of its own, with a
-// byte to spare after it for a NUL.
+// byte to spare after it for ending a piece that fills it.
 std::array<Source, VX_DESC_LEVELS> in;
 Nlm_Int2 inl = 0;
 std::array<std::array<char, kBlockSize + 1>, VX_DESC_LEVELS> blocks;
@@ -132,12 +132,11 @@ int seekLevel(int level, long offset) {
 }
 
 // Reads the next block of source; false at the end of the file or on a
-// read error.  A NUL after the block stops every search of it there.
+// read error.
 bool readAhead(Source &source) {
   source.next = 0;
   source.oddKnown = false;
   source.end = std::fread(source.block, 1, kBlockSize, source.stream);
-  source.block[source.end] = '\0';
   if (source.end > 0) return true;
   source.pastEnd = true;
   return false;
