@@ -239,48 +239,48 @@ void keepNames(Stack &stack, std::size_t key) {
   name = Reference{slot, name.sectionLength, slot + name.sectionLength + 1, name.keyLength};
 }
 
-// Makes the rest of levels 1 to top one with the rest of level 0, in
-// front of it, for a reference that runs on past the end of a value.
-// There is room: the front of the buffer holds no more than the buffer
-// leaves beside the text still to read.  The values are read over from
-// now on, so every key's names go to its slot first.
-void flatten(Stack &stack, std::size_t top, std::size_t depth) {
+// Makes the rest of levels 1 to top one with the rest of level 0, for a
+// reference that runs on past the end of a value: level 0's rest goes to
+// the end of its buffer, zeroEnd, and the others in front of it.  There is
+// room: the buffer holds as much as the result may, and the result so far
+// is written no further than the buffer leaves beside the rest.  The
+// values are read over from now on, so every key's names go to its slot
+// first.
+void flatten(Stack &stack, std::size_t top, std::size_t depth, char *zeroEnd) {
   for (std::size_t key = 0; key < depth; ++key)
     keepNames(stack, key);
-  char *to = stack.levels[0].next;
+  Level &zero = stack.levels[0];
+  char *to = zeroEnd - (zero.end - zero.next);
+  std::memmove(to, zero.next, static_cast<std::size_t>(zero.end - zero.next));
+  zero.end = zeroEnd;
   for (std::size_t level = 1; level <= top; ++level) {
     const Level &rest = stack.levels[level];
     to -= rest.end - rest.next;
     std::memcpy(to, rest.next, static_cast<std::size_t>(rest.end - rest.next));
   }
-  stack.levels[0].next = to;
+  zero.next = to;
 }
 
-}  // namespace
-
-namespace vx {
-
-bool expandReferences(char *text, std::size_t *textLength, std::size_t size, const char *section,
-                      const char *key, bool forFormat) {
-  std::size_t length = *textLength;  // of the text once every value so far is spliced in
-  char *const first = static_cast<char *>(std::memchr(text, '$', length));
-  if (first == nullptr) return true;
+// The expansion.  The result goes to out (size bytes), where the first
+// written characters are already; the text still to read begins with the
+// "$" at first and ends at end, in a buffer that ends at zeroEnd with room
+// for size - 1 characters before it.  inPlace: that buffer is out itself,
+// and the text lies at its back.  *length is the length of the whole text
+// and is set to that of the result.
+bool expand(char *out, std::size_t written, std::size_t size, char *first, char *end, char *zeroEnd,
+            bool inPlace, std::size_t *textLength, const char *section, const char *key,
+            bool forFormat) {
   Stack stack;
-  // The text from its first "$" on goes to the back of the buffer.  What
-  // is written at the front never reaches what is still to read there:
-  // the two together are never longer than the buffer holds.
-  std::size_t out = static_cast<std::size_t>(first - text);
-  char *p = text + (size - 1 - (length - out));
-  std::memmove(p, first, length - out);
-  char *end = text + size - 1;
+  std::size_t length = *textLength;  // of the text once every value so far is spliced in
+  char *p = first;
   std::size_t top = 0;  // the level that p and end read
   std::size_t depth = 0;
   int substitutions = 0;
   for (;;) {
-    char *to = text + out;
+    char *to = out + written;
     while (p != end && *p != '$')
       *to++ = *p++;
-    out = static_cast<std::size_t>(to - text);
+    written = static_cast<std::size_t>(to - out);
     if (p == end) {
       if (top == 0) break;
       --top;
@@ -289,7 +289,7 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
       continue;
     }
     // Keys whose values lie wholly before this "$" are done.
-    const std::size_t remaining = length - out;
+    const std::size_t remaining = length - written;
     while (depth > 0 && stack.active[depth - 1].after >= remaining)
       --depth;
     Reference ref{};
@@ -298,7 +298,7 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
     if (scan == Scan::kIncomplete) {
       stack.levels[top] = Level{p, end};
       if (top > 0) {
-        flatten(stack, top, depth);
+        flatten(stack, top, depth, zeroEnd);
         top = 0;
         p = stack.levels[0].next;
         end = stack.levels[0].end;
@@ -306,12 +306,12 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
       }
       // Nothing after the text completes the reference, and a later "$"
       // would look in less of the same text: no reference follows.
-      std::memmove(text + out, p, static_cast<std::size_t>(end - p));
-      out += static_cast<std::size_t>(end - p);
+      std::memmove(out + written, p, static_cast<std::size_t>(end - p));
+      written += static_cast<std::size_t>(end - p);
       break;
     }
     if (scan == Scan::kNone) {
-      text[out++] = *p++;
+      out[written++] = *p++;
       continue;
     }
     const std::size_t refLength = ref.sectionLength + ref.keyLength + 4;
@@ -324,8 +324,8 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
     if (stop != Stop::kNone) {
       // Shown first: the names may lie where the text is cut.
       reportStop(section, key, size, ref, stop);
-      std::memmove(text + out, p, ref.sectionLength + 2);
-      text[out + ref.sectionLength + 2] = '\0';
+      std::memmove(out + written, p, ref.sectionLength + 2);
+      out[written + ref.sectionLength + 2] = '\0';
       return false;
     }
 
@@ -338,8 +338,9 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
     stack.active[depth] = Active{ref, tail};
     stack.sketches[depth] = sketch;
     // A value is not read over while the key it holds the names of is
-    // being expanded; the text itself is.
-    if (top == 0) keepNames(stack, depth);
+    // being expanded; the text itself is, when the result is written over
+    // it.
+    if (top == 0 && inPlace) keepNames(stack, depth);
     ++depth;
     ++substitutions;
     length = length - refLength + valueLength;
@@ -348,9 +349,35 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
     p = value;
     end = value + valueLength;
   }
-  text[out] = '\0';
-  *textLength = out;
+  out[written] = '\0';
+  *textLength = written;
   return true;
+}
+
+}  // namespace
+
+namespace vx {
+
+bool expandReferences(char *text, std::size_t *textLength, std::size_t size, const char *section,
+                      const char *key, bool forFormat) {
+  const std::size_t length = *textLength;
+  char *const first = static_cast<char *>(std::memchr(text, '$', length));
+  if (first == nullptr) return true;
+  // The text from its first "$" on goes to the back of the buffer.  What
+  // is written at the front never reaches what is still to read there:
+  // the two together are never longer than the buffer holds.
+  const std::size_t written = static_cast<std::size_t>(first - text);
+  char *const end = text + size - 1;
+  char *const back = end - (length - written);
+  std::memmove(back, first, length - written);
+  return expand(text, written, size, back, end, end, true, textLength, section, key, forFormat);
+}
+
+bool expandInto(char *text, std::size_t *length, std::size_t capacity, std::size_t first, char *out,
+                std::size_t size, const char *section, const char *key, bool forFormat) {
+  std::memcpy(out, text, first);
+  return expand(out, first, size, text + first, text + *length, text + capacity - 1, false, length,
+                section, key, forFormat);
 }
 
 }  // namespace vx

@@ -72,6 +72,13 @@ inline Read readValue(const char *section, const char *key, char *buf, std::size
 bool expandReferences(char *text, std::size_t *length, std::size_t size, const char *section,
                       const char *key, bool forFormat);
 
+// As expandReferences, but the result goes to out (size bytes) and text,
+// whose first "$" is at first, is only read and its names ended where
+// they lie; text lies in a buffer of capacity bytes, at least size, which
+// a reference that runs on past a value may use.
+bool expandInto(char *text, std::size_t *length, std::size_t capacity, std::size_t first, char *out,
+                std::size_t size, const char *section, const char *key, bool forFormat);
+
 // Expands the references of text, a terminated text in a buffer of size
 // bytes, and then turns its marks into what they stand for, as Translate
 // does; with forFormat, a "%" that comes in through a reference is
