@@ -58,6 +58,11 @@ constexpr std::size_t kNameStore = kMaxReferenceDepth * kMaxNames;
 // one being read.
 constexpr std::size_t kLevels = kMaxReferenceDepth + 2;
 
+// What a value spliced in loses (the empty mark) or, in a text to be
+// formatted, has doubled ("%").
+constexpr char kMark[] = {VX_EMPTY_MARK, '\0'};
+constexpr char kMarkOrPercent[] = {VX_EMPTY_MARK, '%', '\0'};
+
 // The names of a reference, each terminated.
 struct Reference {
   const char *section;
@@ -197,6 +202,8 @@ inline Stop fetchValue(const Reference &ref, bool forFormat, char *value,
                        std::size_t *valueLength) {
   const Read read = vx::readValue(ref.section, ref.key, value, kValueSize, valueLength);
   if (read != Read::kFound) return read == Read::kTooLong ? Stop::kValueTooLong : Stop::kMissing;
+  // Most values hold neither: one search settles it.
+  if (std::strpbrk(value, forFormat ? kMarkOrPercent : kMark) == nullptr) return Stop::kNone;
   const bool doublePercent =
       forFormat && std::memchr(value, '%', *valueLength) != nullptr &&
       !sameName(ref.section, ref.sectionLength, vx::kMessageSection, vx::kMessageSectionLength);
