@@ -5,7 +5,7 @@ ExtendedInterpolation reading the same chain of five nested references
 
 Prints the processor time of one get of [Paths] E in nanoseconds as
 "configparser_ns VALUE": the median of five timeit rounds, processor time,
-as GetParam's figure is the median of five repetitions in processor time,
+as GetParam's figure is the median of its repetitions in processor time,
 so that both are taken alike and other load on the machine does not tilt
 the ratio.
 """

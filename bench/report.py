@@ -5,8 +5,9 @@ floor or peer, with the ratio and the target it is held to.
   report.py BENCH_JSON PEER_FILE STARTUP_FILE INSTALL_FILE
 
 BENCH_JSON is Google Benchmark's JSON output; PEER_FILE holds lines
-"configparser_ns N", of which the median is taken; STARTUP_FILE lines "bare MS" and "setup MS", one per
-run; INSTALL_FILE the output of bench_install_writes.  Figures of Google
+"configparser_ns N", of which the median is taken; STARTUP_FILE lines
+"bare MS" and "setup MS", one per run; INSTALL_FILE the output of
+bench_install_writes.  Figures of Google
 Benchmark are processor time, as is the peer's.  Exit status 1 when a
 target is missed.
 """
