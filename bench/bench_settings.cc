@@ -4,10 +4,10 @@
  * The settings file is the built-in template with a chain of five nested
  * references added to [Paths] (E refers to D, ... A refers to KERNEL).
  * GetParam of E needs six lookups in the core library's parsed copy; the
- * floor is those six Nlm_GetAppParam calls and nothing else, made as the
- * specification has them (default "").  GetParam makes them without a
- * default, which gives the same result for less: the same lookups made so
- * are timed too, so that the report can show what the expansion itself
+ * floor is those six Nlm_GetAppParam calls and nothing else, each with
+ * the default "" as a caller would write it.  GetParam makes them without
+ * a default, which gives the same result for less: the same lookups made
+ * so are timed too, so that the report can show what the expansion itself
  * costs.  The peer, Python's configparser reading the same chain, is
  * timed by scripts/bench.sh.
  */
