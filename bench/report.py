@@ -4,9 +4,10 @@ floor or peer, with the ratio and the target it is held to.
 
   report.py BENCH_JSON PEER_FILE STARTUP_FILE INSTALL_FILE
 
-BENCH_JSON is Google Benchmark's JSON output; PEER_FILE holds
-"configparser_ns N"; STARTUP_FILE lines "bare MS" and "setup MS", one per
-run; INSTALL_FILE the output of bench_install_writes.  Figures of Google
+BENCH_JSON is Google Benchmark's JSON output; PEER_FILE holds lines
+"configparser_ns N", of which the median is taken; STARTUP_FILE lines
+"bare MS" and "setup MS", one per run; INSTALL_FILE the output of
+bench_install_writes.  Figures of Google
 Benchmark are processor time, as is the peer's.  Exit status 1 when a
 target is missed.
 """
@@ -45,23 +46,25 @@ def main():
     print("\n=== Settings expansion: GetParam of a value with five nested references ===")
     get = ns("BM_GetParamFiveReferences")
     raw = ns("BM_SixRawLookups")
-    bare = ns("BM_BareSpliceLoop")
+    raw_bare = ns("BM_SixRawLookupsNoDefault")
+    walk = ns("BM_BareChainWalk")
     print(f"GetParam                     {get:10.1f} ns")
     print(f"six raw Nlm_GetAppParam      {raw:10.1f} ns   GetParam / raw = {get / raw:.2f}x   "
-          + verdict(get / raw <= 1.5, "<= 1.5x"))
-    print(f"bare splice loop (no checks) {bare:10.1f} ns   bare / raw = {bare / raw:.2f}x   "
-          f"GetParam / bare = {get / bare:.2f}x")
+          + verdict(get / raw <= 1.25, "<= 1.25x"))
+    print(f"  the same without a default {raw_bare:10.1f} ns   GetParam / these = {get / raw_bare:.2f}x "
+          f"(GetParam makes its lookups so)")
+    print(f"bare walk (no checks)        {walk:10.1f} ns   GetParam / bare = {get / walk:.2f}x")
     with open(peer_file) as f:
-        peer = float(f.read().split()[1])
+        peer = statistics.median(float(entry.split()[1]) for entry in f if entry.strip())
     print(f"configparser (Python {sys.version.split()[0]}) {peer:10.1f} ns   "
-          f"GetParam is {peer / get:.1f}x faster   " + verdict(peer / get >= 40, ">= 40x faster"))
+          f"GetParam is {peer / get:.1f}x faster   " + verdict(peer / get >= 50, ">= 50x faster"))
 
     print("\n=== Description reader: 10 MiB of ordinary lines ===")
     line = runs["BM_GetLineTenMiB"]["bytes_per_second"]
     fgets = runs["BM_FgetsTenMiB"]["bytes_per_second"]
     print(f"GetLine                      {line / 2**20:10.1f} MiB/s")
     print(f"raw fgets loop               {fgets / 2**20:10.1f} MiB/s   GetLine / fgets = {line / fgets:.2f}x   "
-          + verdict(line / fgets >= 0.6, ">= 0.6x"))
+          + verdict(line / fgets >= 0.75, ">= 0.75x"))
 
     print("\n=== Start-up: exec to the mapped window, under Xvfb ===")
     times = {"bare": [], "setup": []}

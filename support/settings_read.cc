@@ -14,7 +14,6 @@
 #include <string>
 
 #include "format.h"
-#include "settings_internal.h"
 #include "settings_messages.h"
 #include "settings_read.h"
 #include "utility.h"
@@ -118,18 +117,27 @@ Nlm_CharPtr GetParamArgs(const char *section, const char *key, const VxArg *args
     }
     return nullptr;
   }
-  if (!vx::expandReferences(value.data(), &length, kBufSize, section, key, true)) return nullptr;
+  // Expanded into a buffer of its own, so that the value is read where it
+  // lies.
+  char *text = value.data();
+  TextBuffer expanded;
+  if (const char *dollar = static_cast<const char *>(std::memchr(text, '$', length))) {
+    if (!vx::expandInto(text, &length, value.size(), static_cast<std::size_t>(dollar - text),
+                        expanded.data(), expanded.size(), section, key, true))
+      return nullptr;
+    text = expanded.data();
+  }
   // Without arguments, a text without "%" or marks is its own result: one
   // search settles that for most values.
-  if (nargs == 0 && std::strpbrk(value.data(), kMarksOrPercent) == nullptr) {
-    std::memcpy(ParBuf, value.data(), length + 1);
+  if (nargs == 0 && std::strpbrk(text, kMarksOrPercent) == nullptr) {
+    std::memcpy(ParBuf, text, length + 1);
     return ParBuf;
   }
-  applyMarks(value.data());
+  applyMarks(text);
   // Formatted apart from ParBuf: a string argument may lie in ParBuf.
   TextBuffer result;
   std::array<char, kProblemSize> problem;
-  if (!vx::formatChecked(result.data(), result.size(), value.data(), args, nargs, problem.data(),
+  if (!vx::formatChecked(result.data(), result.size(), text, args, nargs, problem.data(),
                          problem.size())) {
     vx::reportOn(section, key, "\nthe value cannot be used: %s.", problem.data());
     return nullptr;

@@ -1,8 +1,9 @@
 /*
  * settings_read.h - what the parts of the settings module share: the
  * sizes of a value, the raw read of one value and the expansion of a text
- * read.  The raw read is inline because the expansion makes one for every
- * reference, and GetParam is timed against the core library's lookups.
+ * read (settings_expand.cc).  The raw read is inline because the expansion
+ * makes one for every reference, and GetParam is timed against the core
+ * library's lookups.
  */
 #ifndef VELORIX_SUPPORT_SETTINGS_READ_H
 #define VELORIX_SUPPORT_SETTINGS_READ_H
@@ -31,8 +32,7 @@ enum class Read { kFound, kMissing, kTooLong };
 // two apart.  A value that does not fit is kTooLong and buf is untouched;
 // the read goes through a buffer one byte larger than any accepted value
 // so that a cut value is recognised instead of being taken for the whole.
-// A caller's buffer of that size is read into directly.  No buffer is
-// cleared first: the core library writes its default, "", before the value.
+// A caller's buffer of that size is read into directly.
 inline Read readValue(const char *section, const char *key, char *buf, std::size_t size,
                       std::size_t *length = nullptr) {
   // A null key would make the core library list the section's keys.
@@ -42,7 +42,9 @@ inline Read readValue(const char *section, const char *key, char *buf, std::size
   std::array<char, kProbeSize> probe;
   char *target = size >= kProbeSize ? buf : probe.data();
   target[0] = '\0';
-  const Nlm_Int2 got = Nlm_GetAppParam(VX_SETTINGS_BASE, section, key, "", target,
+  // No default: the core library empties the buffer before it looks, and
+  // a default would only be copied in first.
+  const Nlm_Int2 got = Nlm_GetAppParam(VX_SETTINGS_BASE, section, key, nullptr, target,
                                        static_cast<Nlm_Int2>(kProbeSize));
   if (got <= 0) {
     if (target == buf) buf[0] = '\0';
@@ -60,6 +62,22 @@ inline Read readValue(const char *section, const char *key, char *buf, std::size
   if (length != nullptr) *length = n;
   return Read::kFound;
 }
+
+// Expands the references of text (*length characters, terminated) in
+// place, in a buffer of size bytes, as Translate does before the marks are
+// applied; with forFormat, a "%" that comes in through a reference is
+// doubled.  section and key name the text in reports and may be null.
+// On success *length is set to that of the result; false after a report,
+// with the text cut before the "." of the reference that stopped it.
+bool expandReferences(char *text, std::size_t *length, std::size_t size, const char *section,
+                      const char *key, bool forFormat);
+
+// As expandReferences, but the result goes to out (size bytes) and text,
+// whose first "$" is at first, is only read and its names ended where
+// they lie; text lies in a buffer of capacity bytes, at least size, which
+// a reference that runs on past a value may use.
+bool expandInto(char *text, std::size_t *length, std::size_t capacity, std::size_t first, char *out,
+                std::size_t size, const char *section, const char *key, bool forFormat);
 
 // Expands the references of text, a terminated text in a buffer of size
 // bytes, and then turns its marks into what they stand for, as Translate

@@ -19,13 +19,6 @@ namespace {
 
 // Longest text that a 16-bit signed length can describe.
 constexpr std::size_t kMaxTextLength = 32767;
-// The end-of-file character that some editors leave at the end of lines.
-constexpr char kSubstituteChar = 26;
-
-// True for the characters StrTrim removes: blank, tab, LF, CR and ^Z.
-bool isTrimChar(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == kSubstituteChar;
-}
 
 // ASCII letters and digits only: the locale must not widen a whole word.
 bool isAsciiAlnum(char c) {
@@ -89,17 +82,7 @@ Nlm_CharPtr substitute(const std::string &text, const char *search, const char *
 
 std::size_t vx::trimInPlace(char *text, std::size_t length) {
   std::size_t first = 0;
-  while (first < length && isTrimChar(text[first]))
-    ++first;
-  if (first == length) {
-    text[0] = '\0';
-    return 0;
-  }
-  // text[first] is kept, so the backward scan stops there at the latest.
-  std::size_t last = length - 1;
-  while (isTrimChar(text[last]))
-    --last;
-  const std::size_t kept = last - first + 1;
+  const std::size_t kept = trimBounds(text, length, &first);
   if (first > 0) std::memmove(text, text + first, kept);
   text[kept] = '\0';
   return kept;
