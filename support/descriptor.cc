@@ -20,6 +20,8 @@
 #include "strings_internal.h"
 #include "utility.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -85,10 +87,30 @@ void dropReadAhead(Source &source) {
   source.oddKnown = false;
 }
 
+// Whether path may be read at level: only a regular file, and one whose
+// offsets the positions can count; a device, a pipe or a directory would
+// be read for ever, or never.  An include refused is said so (the main
+// file's caller says that it cannot be opened).
+bool readable(int level, const char *path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return true;  // the open says it is not there
+  const bool file = S_ISREG(st.st_mode);
+  if (file && st.st_size < VX_DESC_OFFSET_LIMIT) return true;
+  if (level > 0 && file) {
+    Nlm_Message(MSG_OK,
+                "The included description file '%s' is larger than %ld bytes; it was skipped.",
+                path, VX_DESC_OFFSET_LIMIT - 1);
+  } else if (level > 0) {
+    Nlm_Message(MSG_OK, "The included description file '%s' is not a regular file; it was skipped.",
+                path);
+  }
+  return false;
+}
+
 // Opens path into level; the stream is null when the open failed.
 bool openLevel(int level, const char *path) {
   Source &source = in[level];
-  source.stream = Nlm_FileOpen(path, "rt");
+  source.stream = readable(level, path) ? Nlm_FileOpen(path, "rt") : nullptr;
   source.path = path;
   source.serial = ++openings;
   source.block = blocks[level].data();

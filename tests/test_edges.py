@@ -106,6 +106,22 @@ class Edges(unittest.TestCase):
                       result.stderr)
         settings_as_they_were(self, self.product)
 
+    def test_description_files_that_are_no_files_are_not_read(self):
+        classes = os.path.join(self.product, "classes.vel")
+        # An include of a device is skipped with a message; the rest is read.
+        harness.write_file(classes, "&classes\nZ z\n&&/dev/zero\n&hierarchy\nA b\n")
+        result = harness.run_tool(["--unattended", "--full"], self.product, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("The included description file '/dev/zero' is not a regular file; it was "
+                      "skipped.", result.stderr)
+        self.assertIn("CLASSCUR=A\n", harness.read_file(os.path.join(self.product, ".velorixrc")))
+        # A class description file that is a pipe stops the run at once.
+        os.unlink(classes)
+        os.mkfifo(classes)
+        result = harness.run_tool(["--unattended", "--full"], self.product, timeout=30)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Cannot open class description file\n" + classes, result.stderr)
+
     def test_a_log_that_takes_nothing_stops_before_anything_is_done(self):
         for log in ("/dev/full", self.root):
             result = self.run_tool(["--unattended", "--full", "--log", log])
