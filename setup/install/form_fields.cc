@@ -14,7 +14,6 @@
 
 namespace {
 
-
 const std::string kNoText;
 
 }  // namespace
