@@ -442,7 +442,8 @@ Result RealActions::installSettings() {
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
   const auto old = ReadWholeFile(final);
   struct stat st;
-  if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) && *old != *content) {
+  if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      SettingsNeedBackup(*old, *content)) {
     const std::string backup = SettingsBackupName(final, *old);
     AtomicFile copy(backup);
     Result kept = copy.open();
@@ -607,7 +608,7 @@ Result PlanActions::end(bool keepSettings) {
     const std::string final = WithSlash(workDir_) + kSettingsName;
     const auto old = ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
-    if (old && content && *old != *content) {
+    if (old && content && SettingsNeedBackup(*old, *content)) {
       const std::string backup = SettingsBackupName(final, *old);
       add(std::string("keep ./") + kSettingsName + " as ./" +
           backup.substr(WithSlash(workDir_).size()));

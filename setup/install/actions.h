@@ -299,6 +299,12 @@ constexpr char kSettingsBackupSuffix[] = ".bak";
 // same content is reused.
 std::string SettingsBackupName(const std::string &path, const std::string &content);
 
+// Whether a settings file that holds old is kept when content replaces
+// it: when it holds something, and something else.
+inline bool SettingsNeedBackup(const std::string &old, const std::string &content) {
+  return !old.empty() && old != content;
+}
+
 // The lock file that keeps two installations out of one directory.
 constexpr char kLockFileName[] = ".velorix-setup.lock";
 

@@ -141,7 +141,7 @@ Result CheckActions::compareSettings() {
     const std::string here = WithSlash(workDir_);
     const std::string backup = SettingsBackupName(here + kSettingsName, *have);
     const auto kept = ReadWholeFile(backup);
-    if (!kept || *kept != *have) {
+    if (!have->empty() && (!kept || *kept != *have)) {
       add("./" + backup.substr(here.size()) + ": " + (kept ? "replaced" : "missing") +
           " (the installation keeps the settings file it replaces there)");
     }

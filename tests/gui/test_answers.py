@@ -96,8 +96,8 @@ class Answers(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
 
         # The window's directory held an empty settings file of the
-        # harness, kept now as the backup.
-        self.assertEqual(by_window.pop(".velorixrc.bak"), (0o644, b""))
+        # harness: nothing to keep, so no backup.
+        self.assertNotIn(".velorixrc.bak", by_window)
         self.assertEqual(files(replay), by_window)
         self.assertEqual(files(replay2), by_window)
 
