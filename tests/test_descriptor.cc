@@ -412,26 +412,46 @@ TEST_F(Descriptor, OpenWhileOpenClosesThePreviousFiles) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
-TEST_F(Descriptor, PositionsBeyondSixteenMebibytesAreRefused) {
-  // A sparse file: "head", NUL bytes up to the limit, then two lines.
-  const std::string path = gRoot + "/huge.vel";
-  FILE *f = std::fopen(path.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fputs("head\n", f);
-  std::fseek(f, VX_DESC_OFFSET_LIMIT - 1, SEEK_SET);
-  std::fputs("\ntarget\ntail\n", f);
-  std::fclose(f);
-  ASSERT_TRUE(DescOpen(path.c_str()));
+// A file is read only when every position in it can be kept (16 MiB): a
+// larger one is not opened, and an include of one is skipped with a
+// message, as any include that cannot be read is.
+TEST_F(Descriptor, FilesLargerThanPositionsCountAreNotRead) {
+  // Sparse files: "head", NUL bytes, then the last lines.
+  auto sparse = [](const std::string &path, long lastLines) {
+    FILE *f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("head\n", f);
+    std::fseek(f, lastLines, SEEK_SET);
+    std::fputs("\ntarget\ntail\n", f);
+    std::fclose(f);
+  };
+  const std::string tooLarge = gRoot + "/huge.vel", largest = gRoot + "/largest.vel";
+  sparse(tooLarge, VX_DESC_OFFSET_LIMIT - 1);
+  sparse(largest, VX_DESC_OFFSET_LIMIT - 20);
+  EXPECT_FALSE(DescOpen(tooLarge.c_str()));
+  DescClose();
 
+  ASSERT_TRUE(DescOpen(largest.c_str()));
   EXPECT_EQ(FindLine("head"), 5);
-  EXPECT_EQ(CountLines(), 2);  // counting keeps full offsets
-  gMessages.clear();
-  EXPECT_EQ(FindLine("target"), -1);
-  ASSERT_EQ(gMessages.size(), 1u);
-  EXPECT_NE(gMessages[0].find("cannot be kept"), std::string::npos) << gMessages[0];
-  EXPECT_FALSE(DescEof());  // found, but no position for it
+  EXPECT_EQ(FindLine("target"), VX_DESC_OFFSET_LIMIT - 12);
   EXPECT_EQ(next(), "tail");
-  unlink(path.c_str());
+  DescClose();
+
+  const std::string including = gRoot + "/including.vel";
+  FILE *f = std::fopen(including.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fprintf(f, "first\n&&%s\nlast\n", tooLarge.c_str());
+  std::fclose(f);
+  gMessages.clear();
+  ASSERT_TRUE(DescOpen(including.c_str()));
+  EXPECT_EQ(next(), "first");
+  EXPECT_EQ(next(), "last");
+  ASSERT_EQ(gMessages.size(), 1u);
+  EXPECT_EQ(gMessages[0], "The included description file '" + tooLarge + "' is larger than " +
+                              std::to_string(VX_DESC_OFFSET_LIMIT - 1) + " bytes; it was skipped.");
+  DescClose();
+  for (const std::string &path : {tooLarge, largest, including})
+    unlink(path.c_str());
 }
 
 TEST_F(Descriptor, BareNameWithoutProductDirectoryIsRefused) {
