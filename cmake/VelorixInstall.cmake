@@ -1,6 +1,7 @@
 # Install rules: cmake --install BUILD [--prefix PREFIX], with DESTDIR too.
 #
 #   bin/velorix-setup                                       component setup
+#   LIBDIR/velorix-setup/velorix-setup-window.so            component setup
 #   share/man/man1/velorix-setup.1.gz                       component setup
 #   LIBDIR/libvelorix-support.a                             component dev
 #   LIBDIR/libvelorix-support-core.a                        component dev
@@ -35,6 +36,14 @@ set(VX_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 set(VX_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VelorixSupport)
 
 install(TARGETS velorix-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT setup)
+# The window's module, private to the program: it finds it by the path
+# from its own directory, which holds under any prefix.
+set(VX_WINDOW_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/velorix-setup)
+install(TARGETS velorix-setup-window LIBRARY DESTINATION ${VX_WINDOW_MODULE_DIR} COMPONENT setup)
+file(RELATIVE_PATH VX_WINDOW_MODULE_FROM_PROGRAM ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_PREFIX}/${VX_WINDOW_MODULE_DIR})
+target_compile_definitions(velorix-setup PRIVATE
+                           VX_WINDOW_MODULE_FROM_PROGRAM="${VX_WINDOW_MODULE_FROM_PROGRAM}")
 
 # Manual pages are installed compressed, as Debian has them.
 add_custom_command(

@@ -2,6 +2,7 @@
 3 (neither an ended installation, 0, nor "Cancel", 1), instead of printing
 the GUI toolkit's own message or a trace."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -48,6 +49,38 @@ class NoDisplay(unittest.TestCase):
         # -display wins over DISPLAY, as in any X program.
         self.check(os.environ.get("DISPLAY"), "-display is ':986' and cannot be opened",
                    ["-display", ":986"])
+
+
+class WindowModule(unittest.TestCase):
+    """The window and the GUI toolkit are a module that only the window
+    loads."""
+
+    def test_runs_without_a_window_load_no_gui_library(self):
+        env = dict(os.environ, LD_DEBUG="files")
+        for args in (["--version"], ["--unattended", "--dry-run", "--full"]):
+            with tempfile.TemporaryDirectory() as work:
+                open(os.path.join(work, ".velorixrc"), "w").close()
+                result = subprocess.run([TOOL] + args, cwd=work, env=env, capture_output=True,
+                                        text=True, timeout=30)
+            loaded = [line for line in result.stderr.splitlines() if "file=" in line]
+            self.assertTrue(loaded, result.stderr[-2000:])
+            for library in ("libvibrant", "libXm", "libXt", "libX11", "velorix-setup-window"):
+                self.assertFalse([line for line in loaded if library in line], (args, library))
+
+    def test_a_missing_module_is_told_in_one_line(self):
+        with tempfile.TemporaryDirectory() as bare:
+            alone = os.path.join(bare, "velorix-setup")
+            shutil.copy(TOOL, alone)
+            with tempfile.TemporaryDirectory() as work:
+                result = subprocess.run([alone], cwd=work, capture_output=True, text=True,
+                                        timeout=30, env=dict(os.environ, DISPLAY=":987"))
+                self.assertEqual(os.listdir(work), [])
+        self.assertEqual(result.returncode, EXIT_NO_DISPLAY)
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr)
+        self.assertIn("the window cannot be loaded", lines[0])
+        self.assertIn("velorix-setup-window.so", lines[0])
+        self.assertIn("--unattended", lines[0])
 
 
 if __name__ == "__main__":

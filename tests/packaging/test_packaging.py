@@ -125,6 +125,9 @@ SETUP_INSTALLED = [
 ]
 INSTALLED = SETUP_INSTALLED + ["include/velorix/utility.h"]
 PC_FILES = ["velorix-support", "velorix-support-core"]
+# The window, which the program loads only to open it, in its own directory
+# below the library directory.
+WINDOW_MODULE = "velorix-setup/velorix-setup-window.so"
 LIBRARY_FILES = [
     "libvelorix-support.a",
     "libvelorix-support-core.a",
@@ -146,7 +149,8 @@ def install(build, dest):
     must(run(["cmake", "--install", build, "--prefix", PREFIX], env=env), "cmake --install")
     root = dest + PREFIX
     libdir = library_dir(root)
-    for name in INSTALLED + [os.path.relpath(os.path.join(libdir, f), root) for f in LIBRARY_FILES]:
+    in_libdir = LIBRARY_FILES + [WINDOW_MODULE]
+    for name in INSTALLED + [os.path.relpath(os.path.join(libdir, f), root) for f in in_libdir]:
         check(f"installed {name}", os.path.isfile(os.path.join(root, name)), True)
     # Plain paths below the prefix given to cmake --install, not the
     # configured one and not relative to the .pc file's own place.
@@ -166,6 +170,7 @@ def check_installed_tool(root, build, scratch):
           VERSION_LINE.match(version.stdout) is not None, True)
     built = run([os.path.join(build, "velorix-setup"), "--version"], env=without_display())
     check("installed --version is the build's", version.stdout, built.stdout)
+    check_window_found(tool, "installed")
 
     product = os.path.join(scratch, "product")
     os.makedirs(product)
@@ -181,6 +186,15 @@ def check_installed_tool(root, build, scratch):
           any(line.startswith("write ./.velorixrc") for line in lines), True)
     check("installed --dry-run: the plan ends", lines[-1:], ["end"])
     check("installed --dry-run: nothing changed", harness.snapshot(product), before)
+
+
+def check_window_found(tool, which):
+    """The program finds its window's module where it was installed: without
+    a display it gets as far as asking for one."""
+    result = run([tool], env=dict(without_display(), DISPLAY=":987"))
+    check(f"{which} velorix-setup loads its window",
+          (result.returncode, "no X display available" in result.stderr,
+           "cannot be loaded" in result.stderr), (3, True, False))
 
 
 def readme_blocks():
@@ -345,11 +359,14 @@ DEV_FILES = [
 ]
 
 
+def multiarch():
+    return must(run(["cc", "-print-multiarch"]), "cc -print-multiarch").stdout.strip()
+
+
 def multiarch_lib_files():
     """The library's files in the package: in /usr/lib/<multiarch>, where
     pkg-config also looks when cross-compiling."""
-    arch = must(run(["cc", "-print-multiarch"]), "cc -print-multiarch").stdout.strip()
-    return [f"./usr/lib/{arch}/{name}" for name in LIBRARY_FILES]
+    return [f"./usr/lib/{multiarch()}/{name}" for name in LIBRARY_FILES]
 
 
 def package_files(deb):
@@ -367,20 +384,23 @@ def check_lintian(changes):
     check("lintian: hardening tags", [t for t in tags if " hardening-" in t], [])
 
 
-def check_hardening(binary):
-    """PIE, full RELRO (read-only relocations, bound at start), the stack
-    protector and fortified functions, as dpkg-buildflags' hardening=+all
-    asks."""
+def check_hardening(binary, executable=True):
+    """PIE (for a program), full RELRO (read-only relocations, bound at
+    start), the stack protector and fortified functions, as
+    dpkg-buildflags' hardening=+all asks."""
     header = must(run(["readelf", "-W", "--file-header", "--program-headers", "--dynamic",
                        binary]), "readelf").stdout
     symbols = must(run(["readelf", "-W", "--dyn-syms", binary]), "readelf --dyn-syms").stdout
     flags = re.search(r"\(FLAGS_1\)\s+Flags:(.*)", header)
     flags = flags.group(1).split() if flags else []
-    check("hardening: PIE", "PIE" in flags, True)
-    check("hardening: RELRO", "GNU_RELRO" in header, True)
-    check("hardening: BIND_NOW", "NOW" in flags, True)
-    check("hardening: stack protector", "__stack_chk_fail" in symbols, True)
-    check("hardening: fortified functions", re.search(r"__\w+_chk@", symbols) is not None, True)
+    name = os.path.basename(binary)
+    if executable:
+        check(f"hardening of {name}: PIE", "PIE" in flags, True)
+    check(f"hardening of {name}: RELRO", "GNU_RELRO" in header, True)
+    check(f"hardening of {name}: BIND_NOW", "NOW" in flags, True)
+    check(f"hardening of {name}: stack protector", "__stack_chk_fail" in symbols, True)
+    check(f"hardening of {name}: fortified functions",
+          re.search(r"__\w+_chk@", symbols) is not None, True)
 
 
 def check_autopkgtest(out, setup, dev, scratch):
@@ -438,7 +458,8 @@ def check_packages(build, scratch):
           re.fullmatch(r".*/velorix-setup_1\.5_\w+\.deb", setup) is not None, True)
     check("package.sh: velorix-support-dev before it",
           re.fullmatch(r".*/velorix-support-dev_1\.5_\w+\.deb", dev) is not None, True)
-    check("velorix-setup: files", package_files(setup), sorted(SETUP_FILES))
+    check("velorix-setup: files", package_files(setup),
+          sorted(SETUP_FILES + [f"./usr/lib/{multiarch()}/{WINDOW_MODULE}"]))
     check("velorix-support-dev: files", package_files(dev),
           sorted(DEV_FILES + multiarch_lib_files()))
 
@@ -465,8 +486,11 @@ def check_packages(build, scratch):
     must(run(["dpkg-deb", "-x", setup, unpacked]), "dpkg-deb -x")
     tool = os.path.join(unpacked, "usr", "bin", "velorix-setup")
     check_hardening(tool)
+    check_hardening(os.path.join(unpacked, "usr", "lib", multiarch(), WINDOW_MODULE),
+                    executable=False)
     result = run([tool, "--version"], env=without_display())
     check("packaged velorix-setup --version", VERSION_LINE.match(result.stdout) is not None, True)
+    check_window_found(tool, "packaged")
     result = run(["desktop-file-validate",
                   os.path.join(unpacked, "usr/share/applications/velorix-setup.desktop")])
     check("packaged desktop entry validates", (result.returncode, result.stdout), (0, ""))
