@@ -4,17 +4,24 @@
  *
  *   install_writes PATH-TO-velorix-setup
  *
- * The core library rewrites the whole settings file at every change, so
- * the procedure implies one rewrite per stored key, besides the one write
- * of the settings template itself and its placement; template lines are
- * expanded in memory and write nothing.
+ * The core library rewrites the whole settings file at every change
+ * unless its values are held in memory and written together, as the
+ * procedure does with the form's values and again with the current class.
+ * So the procedure implies one rewrite for the form's values, one for the
+ * class, one for the symbolic-differentiation switch when the object was
+ * not compiled, besides the one write of the settings template itself and
+ * its placement; template lines are expanded in memory and write nothing.
  * The installation runs unattended under strace in a temporary product
  * directory; every successful open of .velorixrc for writing is counted.
- * Then fresh Full installations and the compile of autodif.cc alone, with
- * the same command, are timed in turns; the medians are printed
- * ("install_ms", "compile_ms").  Exit status 1 when the two counts differ.
+ * Then fresh Full installations and the compile of autodif.cc alone, run
+ * as the installation runs it (through /bin/sh), are timed in turns; the
+ * files a round leaves are removed before the next, untimed.  The medians
+ * are printed ("install_ms", "compile_ms").  Exit status 1 when the two
+ * counts differ.
  */
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +31,7 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -33,12 +41,6 @@
 #include "form_fields.h"
 
 namespace {
-
-// KERNEL, KERNELW, the C compiler's INCLUDE and LIB, the C++ compiler's
-// CPPNAME and CPPLIB.
-constexpr int kPathAndCompilerKeys = 6;
-// CLASSCUR and CLASSFILECUR, stored when "&hierarchy" names a class.
-constexpr int kClassKeys = 2;
 
 // The temporary name a whole file is written under before it is renamed
 // to .velorixrc: "..velorixrc.vx-" and six characters.
@@ -68,14 +70,29 @@ bool OpensSettingsForWriting(const std::string &line) {
 }
 
 // Rounds of the timing: each times one installation and one compile.
-constexpr int kTimedRounds = 15;
+constexpr int kTimedRounds = 21;
 
-// Wall time of command through the shell, in milliseconds.
-double Timed(const std::string &command) {
+// Wall time of the program argv in directory, from its start to its end,
+// in milliseconds; -1 when it fails.  Its output is thrown away.
+double Timed(const std::string &directory, std::vector<std::string> argv) {
+  std::vector<char *> args;
+  for (std::string &arg : argv)
+    args.push_back(arg.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const auto start = std::chrono::steady_clock::now();
-  if (std::system(command.c_str()) != 0) return -1;
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
+  pid_t child = 0;
+  int status = -1;
+  const bool ran = posix_spawn(&child, args[0], &actions, nullptr, args.data(), environ) == 0 &&
+                   waitpid(child, &status, 0) == child;
+  const auto end = std::chrono::steady_clock::now();
+  posix_spawn_file_actions_destroy(&actions);
+  if (!ran || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
 double Median(std::vector<double> values) {
@@ -121,35 +138,41 @@ int Run(const std::string &tool) {
   settings << settingsFile.rdbuf();
   const bool classStored = settings.str().find("CLASSCUR=A") != std::string::npos;
 
-  const int storedKeys = kPathAndCompilerKeys + static_cast<int>(kAdjustRecords) +
-                         (compiled ? 0 : 1) + (classStored ? kClassKeys : 0);
+  // The form's values, the current class (stored when "&hierarchy" names
+  // one) and, when the object was not compiled, the switch that turns
+  // symbolic differentiation off.
+  const int storedTogether = 1 + (classStored ? 1 : 0) + (compiled ? 0 : 1);
   // The template is written whole under a temporary name in the scratch
   // directory, and the finished file goes into place the same way.
   const int templateWrite = 1;
   const int placement = 1;
-  const int implied = storedKeys + templateWrite + placement;
+  const int implied = storedTogether + templateWrite + placement;
 
   std::printf("installation exit status: %d%s\n", WEXITSTATUS(status),
               compiled ? "" : " (autodif.o not compiled: AUTODIFOPT stored)");
   std::printf("settings-file writes measured: %d\n", writes);
   std::printf(
-      "settings-file writes implied:  %d = %d stored keys + %d template write + %d placement\n",
-      implied, storedKeys, templateWrite, placement);
+      "settings-file writes implied:  %d = %d rewrites for stored values + %d template write + %d "
+      "placement\n",
+      implied, storedTogether, templateWrite, placement);
 
   // A fresh Full installation each round: nothing of the one before is
   // left but the product's own files.
-  const std::string install = "cd '" + dir.string() +
-                              "' && rm -f .velorixrc* filenums.vpf init.vpf CompRhs vel_sys.h "
-                              "palette.vpf autodif.o && : >.velorixrc && env -u DISPLAY "
-                              "SHELL=/bin/sh '" +
-                              tool + "' --unattended --full --shell-style csh >/dev/null 2>&1";
-  const std::string compile = "cd '" + dir.string() +
-                              "' && rm -f autodif.o && c++ -c -o autodif.o autodif.cc  -O2 -fPIC "
-                              "-lc -lm >/dev/null 2>&1";
+  const std::string clean = "cd '" + dir.string() +
+                            "' && rm -f .velorixrc* .autodif.o.cmd filenums.vpf init.vpf CompRhs "
+                            "vel_sys.h palette.vpf autodif.o && : >.velorixrc";
+  setenv("SHELL", "/bin/sh", 1);
+  unsetenv("DISPLAY");
+  const std::vector<std::string> install = {tool, "--unattended", "--full", "--shell-style", "csh"};
+  // The command the installation runs, through the shell as it runs it.
+  const std::vector<std::string> compile = {"/bin/sh", "-c",
+                                            "c++ -c -o autodif.o autodif.cc  -O2 -fPIC -lc -lm"};
   std::vector<double> installs, compiles;
   for (int round = 0; round < kTimedRounds; ++round) {
-    installs.push_back(Timed(install));
-    compiles.push_back(Timed(compile));
+    if (std::system(clean.c_str()) != 0) return 1;
+    installs.push_back(Timed(dir, install));
+    if (std::system(("rm -f '" + dir.string() + "/autodif.o'").c_str()) != 0) return 1;
+    compiles.push_back(Timed(dir, compile));
   }
   const bool timed =
       std::none_of(installs.begin(), installs.end(), [](double t) { return t < 0; }) &&

@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "settings_lines.h"
 #include "settings_messages.h"
@@ -210,6 +211,138 @@ bool storable(const char *section, const char *key, const char *value) {
   return true;
 }
 
+// A change to check on the file once it is written: [section] key set to
+// value, or, without a value, removed; without a key, the whole section
+// removed.
+struct Change {
+  const char *section;
+  const char *key;
+  const char *value;
+  int sameSections;  // how often [section] occurred before
+};
+
+// What the file must hold, at least, once the changes are written: the
+// sections and keys it held, and those the changes add.
+struct Expected {
+  int sections = 0;
+  int keys = 0;
+};
+
+// Whether after, the file as rewritten, holds every change, and as many
+// sections and keys as expected; the first change it lacks otherwise.
+const Change *missingChange(const std::optional<std::string> &after,
+                            const std::vector<Change> &changes,
+                            const std::optional<Expected> &expected) {
+  for (const Change &change : changes) {
+    OnDisk disk;
+    Census ignored;
+    if (after) survey(*after, change.section, change.key, &disk, &ignored);
+    bool stored = after.has_value();
+    if (change.key == nullptr) {
+      stored = stored && (disk.sections == 0 || disk.sections < change.sameSections);
+    } else if (change.value == nullptr) {
+      stored = stored && !disk.key;
+    } else {
+      stored = stored && disk.key && disk.value == change.value;
+    }
+    if (!stored) return &change;
+  }
+  // A rewrite cut short by a full disk may still hold the keys: it lacks
+  // lines of what came after them, and most often its last line feed.
+  if (expected && !changes.empty()) {
+    OnDisk ignored;
+    Census now;
+    survey(*after, changes.front().section, changes.front().key, &ignored, &now);
+    if (!(after->empty() || after->back() == '\n') || now.sections < expected->sections ||
+        now.keys < expected->keys)
+      return &changes.front();
+  }
+  return nullptr;
+}
+
+// A batch of stores (SettingsBatchBegin): the file as it was before its
+// first value, and the values stored since, which the core library holds
+// in memory only.
+struct PendingValue {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+struct Batch {
+  bool open = false;
+  Nlm_Boolean cached = FALSE;  // the core library's caching before the batch
+  std::string path;
+  std::optional<std::string> before;
+  Expected expected;
+  std::vector<PendingValue> pending;
+};
+
+Batch &batch() {
+  static Batch held;
+  return held;
+}
+
+// Writes the batch's values with one rewrite and checks them on the file.
+bool writePending(Batch &held) {
+  if (held.pending.empty()) return true;
+  Nlm_FlushAppParam();
+  std::vector<Change> changes;
+  for (const PendingValue &value : held.pending)
+    changes.push_back({value.section.c_str(), value.key.c_str(), value.value.c_str(), 0});
+  const auto after = readText(held.path);
+  std::optional<Expected> expected;
+  if (held.before) expected = held.expected;
+  const Change *missing = missingChange(after, changes, expected);
+  if (missing != nullptr) {
+    // The copy in memory holds what the disk lacks: drop it, with
+    // caching off, so that it is not written on the way.
+    Nlm_CacheAppParam(FALSE);
+    Nlm_FreeConfigStruct();
+    if (held.open) Nlm_CacheAppParam(TRUE);
+    vx::reportNotWritten(held.path, missing->section, missing->key);
+  }
+  held.pending.clear();
+  held.before.reset();
+  return missing == nullptr;
+}
+
+// Keeps section's key = value for the batch; the checks of SetParam have
+// passed.  before is the file as it was (read for the first value only).
+void holdValue(Batch &held, const std::string &path, std::optional<std::string> before,
+               const char *section, const char *key, const char *value) {
+  if (held.pending.empty()) {
+    held.path = path;
+    held.before = std::move(before);
+    held.expected = {};
+    if (held.before) {
+      OnDisk ignored;
+      Census counted;
+      survey(*held.before, section, key, &ignored, &counted);
+      held.expected = {counted.sections, counted.keys};
+    }
+  }
+  bool newSection = true;
+  bool newKey = true;
+  if (held.before) {
+    OnDisk ignored;
+    Census counted;
+    survey(*held.before, section, key, &ignored, &counted);
+    newSection = !counted.sectionThere;
+    newKey = !counted.keyThere;
+  }
+  for (auto it = held.pending.begin(); it != held.pending.end(); ++it) {
+    if (!sameName(it->section, section)) continue;
+    newSection = false;
+    if (!sameName(it->key, key)) continue;
+    newKey = false;
+    held.pending.erase(it);
+    break;
+  }
+  held.expected.sections += newSection ? 1 : 0;
+  held.expected.keys += newKey ? 1 : 0;
+  held.pending.push_back({section, key, value});
+}
+
 }  // namespace
 
 extern "C" {
@@ -222,9 +355,25 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
     }
   }
   if (!storable(section, key, value)) return FALSE;
+  Batch &held = batch();
+  const bool deferred = held.open && key != nullptr && value != nullptr;
+  // A removal is not kept: what is pending goes first, then the removal,
+  // written at once.
+  if (held.open && !deferred) {
+    if (!writePending(held)) return FALSE;
+    Nlm_CacheAppParam(FALSE);
+  }
+  struct Recache {
+    bool again;
+    ~Recache() {
+      if (again) Nlm_CacheAppParam(TRUE);
+    }
+  } recache{held.open && !deferred};
   const std::string path = settingsFilePath();
+  if (deferred && path != held.path && !writePending(held)) return FALSE;
   std::optional<std::string> before;
-  if (!rewritable(path, section, key, &before)) return FALSE;
+  // Within a batch, the file is as it was at its first value.
+  if ((!deferred || held.pending.empty()) && !rewritable(path, section, key, &before)) return FALSE;
   if (!writable(path)) {
     vx::reportNotWritten(path, section, key);
     return FALSE;
@@ -239,37 +388,27 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
     vx::reportNotWritten(path, section, key);
     return FALSE;
   }
+  if (deferred) {
+    holdValue(held, path, std::move(before), section, key, value);
+    return TRUE;
+  }
   // The core library says TRUE once its copy in memory changed, whether
   // or not the file could be rewritten: look at the file itself.
-  const auto after = readText(path);
-  OnDisk disk;
-  Census now;
-  if (after) survey(*after, section, key, &disk, &now);
-  bool stored = after.has_value();
-  if (key == nullptr) {
-    stored = stored && (disk.sections == 0 || disk.sections < counted.sameSections);
-  } else if (value == nullptr) {
-    stored = stored && !disk.key;
-  } else {
-    stored = stored && disk.key && disk.value == value;
-  }
-  // A rewrite cut short by a full disk may still hold the key: it lacks
-  // lines of what came after it, and most often its last line feed.
-  if (stored && before) {
-    Census expected = counted;
+  std::optional<Expected> expected;
+  if (before) {
+    expected = Expected{counted.sections, counted.keys};
     if (key == nullptr) {
-      expected.sections -= counted.sectionThere ? 1 : 0;
-      expected.keys -= counted.keysInSection;
+      expected->sections -= counted.sectionThere ? 1 : 0;
+      expected->keys -= counted.keysInSection;
     } else if (value == nullptr) {
-      expected.keys -= counted.keyThere ? 1 : 0;
+      expected->keys -= counted.keyThere ? 1 : 0;
     } else {
-      expected.sections += counted.sectionThere ? 0 : 1;
-      expected.keys += counted.keyThere ? 0 : 1;
+      expected->sections += counted.sectionThere ? 0 : 1;
+      expected->keys += counted.keyThere ? 0 : 1;
     }
-    stored = (after->empty() || after->back() == '\n') && now.sections >= expected.sections &&
-             now.keys >= expected.keys;
   }
-  if (!stored) {
+  const std::vector<Change> change{{section, key, value, counted.sameSections}};
+  if (missingChange(readText(path), change, expected) != nullptr) {
     // The copy in memory now holds what the disk lacks; dropping it keeps
     // later reads and writes true to the file.
     Nlm_FreeConfigStruct();
@@ -277,6 +416,22 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
     return FALSE;
   }
   return TRUE;
+}
+
+void SettingsBatchBegin(void) {
+  Batch &held = batch();
+  if (held.open) return;
+  held.open = true;
+  held.cached = Nlm_CacheAppParam(TRUE);
+}
+
+Nlm_Boolean SettingsBatchEnd(void) {
+  Batch &held = batch();
+  if (!held.open) return TRUE;
+  const bool written = writePending(held);
+  held.open = false;
+  Nlm_CacheAppParam(held.cached);
+  return written ? TRUE : FALSE;
 }
 
 Nlm_Boolean GetConfigFilePath(void) { return access(kFileName, F_OK) == 0 ? TRUE : FALSE; }

@@ -102,6 +102,17 @@ Nlm_CharPtr GetParamAppend(const char *section, const char *key);
  * Returns TRUE only when the settings file on disk holds the change. */
 Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value);
 
+/* Between SettingsBatchBegin and SettingsBatchEnd, SetParam keeps the
+ * values it stores in the core library's memory, once they passed its
+ * checks, and returns TRUE; SettingsBatchEnd rewrites the settings file
+ * once for all of them and verifies each on it, with SetParam's message
+ * for the first it lacks.  It returns TRUE only when the file holds every
+ * change.  A removal inside a batch writes what is pending first.  The
+ * batch must not span a SettingsReload, which would drop what is pending;
+ * batches do not nest. */
+void SettingsBatchBegin(void);
+Nlm_Boolean SettingsBatchEnd(void);
+
 /* Expands references, "~" and "`" in text, in place.  text must be a
  * buffer of VX_PARBUF_SIZE bytes.  section and key name the value for the
  * undefined-reference report and may be NULL.  TRUE when every reference

@@ -577,6 +577,72 @@ TEST_F(SettingsTest, SetParamTellsARewriteCutShortAfterTheKey) {
       << Shown()[0];
 }
 
+// Values stored together reach the file with one rewrite, when the batch
+// ends, and are verified there as single stores are.
+TEST_F(SettingsTest, StoresOfABatchAreWrittenOnceAndVerifiedAtItsEnd) {
+  WriteSettings("[A]\nK=old\n");
+  const std::string before = FileText();
+  SettingsBatchBegin();
+  char one[] = "new";
+  char two[] = "1";
+  char three[] = "2";
+  char again[] = "3";
+  EXPECT_TRUE(SetParam("A", "K", one));
+  EXPECT_TRUE(SetParam("B", "X", two));
+  EXPECT_TRUE(SetParam("b", "Y", three));
+  EXPECT_TRUE(SetParam("B", "x", again));  // the later value of a key counts
+  // Read from memory while the file is as it was.
+  EXPECT_EQ(Or(GetParamString("B", "X")), "3");
+  EXPECT_EQ(FileText(), before);
+  EXPECT_TRUE(SettingsBatchEnd());
+  EXPECT_EQ(FileText(), "[A]\nK=new\n\n[B]\nX=3\nY=2\n\n");
+  EXPECT_TRUE(Shown().empty());
+  // After the batch, each store is written at once again.
+  char four[] = "4";
+  EXPECT_TRUE(SetParam("C", "Z", four));
+  EXPECT_NE(FileText().find("Z=4"), std::string::npos);
+
+  // A removal inside a batch writes what is pending first.
+  SettingsBatchBegin();
+  char five[] = "5";
+  EXPECT_TRUE(SetParam("C", "W", five));
+  EXPECT_TRUE(SetParam("B", nullptr, nullptr));
+  const std::string removed = FileText();
+  EXPECT_NE(removed.find("W=5"), std::string::npos) << removed;
+  EXPECT_EQ(removed.find("[B]"), std::string::npos) << removed;
+  EXPECT_TRUE(SettingsBatchEnd());
+  EXPECT_EQ(FileText(), removed);
+}
+
+TEST_F(SettingsTest, ABatchThatCouldNotBeWrittenIsReportedAtItsEnd) {
+  std::string text = "[A]\nK=old\n[B]\n";
+  for (int i = 0; i < 60; ++i)
+    text += "KEY" + std::to_string(i) + "=a value of the B section\n";
+  WriteSettings(text);
+  ASSERT_EQ(Or(GetParamString("A", "K")), "old");
+  Nlm_Boolean written = TRUE;
+  // Cut past [A] K, well before the end of [B]: the keys made it, the rest
+  // of the file did not.
+  ASSERT_TRUE(WithFileSizeLimit(512, [&] {
+    SettingsBatchBegin();
+    char value[] = "new";
+    char other[] = "x";
+    EXPECT_TRUE(SetParam("A", "K", value));
+    EXPECT_TRUE(SetParam("A", "L", other));
+    EXPECT_TRUE(Shown().empty());
+    written = SettingsBatchEnd();
+  }));
+  EXPECT_FALSE(written);
+  ASSERT_EQ(Shown().size(), 1u);
+  EXPECT_EQ(Shown()[0].rfind("Settings file '.velorixrc' could not be written:", 0), 0u)
+      << Shown()[0];
+  // Reads follow the file again, and stores write at once.
+  Shown().clear();
+  char later[] = "later";
+  EXPECT_TRUE(SetParam("C", "Z", later));
+  EXPECT_NE(FileText().find("Z=later"), std::string::npos);
+}
+
 // Files that the core library would read wrongly, or never finish reading,
 // are left as they are, with a message saying why, and in bounded time.
 TEST_F(SettingsTest, SetParamLeavesFilesItWouldDamage) {

@@ -311,6 +311,13 @@ Result ScratchActions::store(const char *section, const char *key, const std::st
   return failed(Fault::kNotWritten, "");  // the settings code has said why
 }
 
+void ScratchActions::holdStores() { SettingsBatchBegin(); }
+
+Result ScratchActions::writeStores() {
+  if (SettingsBatchEnd() != FALSE) return {};
+  return failed(Fault::kNotWritten, "");  // the settings code has said why
+}
+
 std::string ScratchActions::scratchSettings() const { return scratch_ + "/" + kSettingsName; }
 
 std::string ScratchActions::renderPath() {

@@ -72,6 +72,12 @@ class Actions {
   // Stores value under [section] key.  A fault without a message when the
   // settings file does not take it: the settings code has said why.
   virtual Result store(const char *section, const char *key, const std::string &value) = 0;
+  // The stores between holdStores and writeStores are written to the
+  // settings file together, by writeStores, which says when the file
+  // lacks one of them.  Until then a store says only whether the value
+  // was taken.
+  virtual void holdStores() {}
+  virtual Result writeStores() { return {}; }
 
   // Writes a template (NULL-terminated lines), each line expanded through
   // the settings when expand is set, and applies permissions.
@@ -138,6 +144,8 @@ class ForwardingActions : public Actions {
   Result store(const char *section, const char *key, const std::string &value) override {
     return inner_.store(section, key, value);
   }
+  void holdStores() override { inner_.holdStores(); }
+  Result writeStores() override { return inner_.writeStores(); }
   Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                        bool expand) override {
     return inner_.writeTemplate(path, lines, permissions, expand);
@@ -179,6 +187,8 @@ class ScratchActions : public Actions {
   // Into the scratch directory, which is the working directory.
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
+  void holdStores() override;
+  Result writeStores() override;
   CommandOutcome lastCommand() const override { return lastCommand_; }
   const std::string &workDir() const { return workDir_; }
 

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,7 @@ class Procedure {
   bool checkGeneratedLines();
   Field longestField(const char *line) const;
   bool storeFields();
+  bool storeTogether(const std::function<bool()> &stores);
   bool checkReferences();
   bool ensureNamesFile();
   bool writeProductFiles();
@@ -265,19 +267,34 @@ bool Procedure::writeSettingsFile() {
   return false;
 }
 
+// Runs stores, whose values go into the settings file with one rewrite
+// (the core library rewrites the whole file for each value otherwise);
+// true when stores succeeded and the file holds every value.
+bool Procedure::storeTogether(const std::function<bool()> &stores) {
+  act_.holdStores();
+  const bool stored = stores();
+  // What was stored before a refusal is written all the same, as it
+  // would have been one by one.
+  if (done(act_.writeStores())) return stored;
+  settingsSound_ = false;
+  return false;
+}
+
 // The form's values, in table order; the installed directory itself goes
 // in right after the product directory.
 bool Procedure::storeFields() {
-  std::string kernel;
-  for (const FormField &field : kFormFields) {
-    if (field.section == nullptr || !form_.has(field.id)) continue;
-    if (!store(field.section, field.key, StoredText(form_, field.id, kernel))) return false;
-    if (field.id != Field::kKernel) continue;
-    if (!store("Paths", "KERNELW", WithSlash(kSettingsDirectory)) ||
-        !readSetting("Paths", "KERNEL", kernel))
-      return false;
-  }
-  return true;
+  return storeTogether([this] {
+    std::string kernel;
+    for (const FormField &field : kFormFields) {
+      if (field.section == nullptr || !form_.has(field.id)) continue;
+      if (!store(field.section, field.key, StoredText(form_, field.id, kernel))) return false;
+      if (field.id != Field::kKernel) continue;
+      if (!store("Paths", "KERNELW", WithSlash(kSettingsDirectory)) ||
+          !readSetting("Paths", "KERNEL", kernel))
+        return false;
+    }
+    return true;
+  });
 }
 
 // The first "$(" of text that does not begin a reference which resolves in
@@ -561,7 +578,9 @@ bool Procedure::storeCurrentClass() {
               {path});
     return true;
   }
-  return store("Currents", "CLASSCUR", entry[0]) && store("Files", "CLASSFILECUR", classFile);
+  return storeTogether([&] {
+    return store("Currents", "CLASSCUR", entry[0]) && store("Files", "CLASSFILECUR", classFile);
+  });
 }
 
 // A notice that cannot be sent has been reported; the installation itself
