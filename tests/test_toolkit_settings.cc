@@ -122,6 +122,25 @@ TEST_F(SettingsTest, ToolkitKeepsItsParsedCopyUntilFreed) {
   EXPECT_EQ(FileText(), "[New]\nN=1\n\n[A]\nV=v\n\n");
 }
 
+// SettingsBatchBegin and End rest on this: with caching on, writes stay in
+// memory until flushed, and the parsed copy is written before it is freed.
+TEST_F(SettingsTest, ToolkitCachesWritesUntilFlushedFreedOrUncached) {
+  WriteSettings("[A]\nX=1\n");
+  EXPECT_FALSE(Nlm_CacheAppParam(TRUE));  // off unless asked
+  ASSERT_TRUE(Nlm_SetAppParam(kBase, "A", "Y", "2"));
+  ASSERT_TRUE(Nlm_SetAppParam(kBase, "B", "Z", "3"));
+  EXPECT_EQ(FileText(), "[A]\nX=1\n");
+  EXPECT_EQ(Get("B", "Z"), Read(1, "3"));
+  Nlm_FlushAppParam();
+  EXPECT_EQ(FileText(), "[A]\nX=1\nY=2\n\n[B]\nZ=3\n\n");
+  ASSERT_TRUE(Nlm_SetAppParam(kBase, "A", "Y", "4"));
+  SettingsReload();
+  EXPECT_EQ(FileText(), "[A]\nX=1\nY=4\n\n[B]\nZ=3\n\n");
+  ASSERT_TRUE(Nlm_SetAppParam(kBase, "A", "Y", "5"));
+  EXPECT_TRUE(Nlm_CacheAppParam(FALSE));
+  EXPECT_EQ(FileText(), "[A]\nX=1\nY=5\n\n[B]\nZ=3\n\n");
+}
+
 TEST_F(SettingsTest, ToolkitReadsAndChangesTheFirstOfTwoEqualSections) {
   WriteSettings("[B]\nQ=1\n[A]\nX=1\n[b]\nQ=2\nR=3\n");
   EXPECT_EQ(Get("B", "Q"), Read(1, "1"));
