@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -83,16 +84,25 @@ void endGuardedGroup(int) {
   ending.sa_handler = endGuardedGroup;
   sigaction(SIGTERM, &ending, nullptr);
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != tool) _exit(127);
-  const pid_t shell = fork();
-  if (shell < 0) _exit(127);
-  if (shell == 0) {
-    setpgid(0, 0);
-    signal(SIGTERM, SIG_DFL);
-    if (dup2(errorFd, STDERR_FILENO) < 0 || chdir(directory.c_str()) != 0) _exit(127);
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+  // The shell leads a process group of its own, with SIGTERM's default.
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGTERM);
+  if (posix_spawnattr_init(&attributes) != 0 || posix_spawn_file_actions_init(&actions) != 0 ||
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF) != 0 ||
+      posix_spawnattr_setpgroup(&attributes, 0) != 0 ||
+      posix_spawnattr_setsigdefault(&attributes, &defaults) != 0 ||
+      posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO) != 0 ||
+      posix_spawn_file_actions_addchdir_np(&actions, directory.c_str()) != 0)
     _exit(127);
-  }
-  setpgid(shell, shell);
+  std::string shellCommand = command;
+  char shellName[] = "sh";
+  char commandOption[] = "-c";
+  char *argv[] = {shellName, commandOption, shellCommand.data(), nullptr};
+  pid_t shell = 0;
+  if (posix_spawn(&shell, "/bin/sh", &actions, &attributes, argv, environ) != 0) _exit(127);
   guardedGroup = shell;
   close(errorFd);
   int status = 0;

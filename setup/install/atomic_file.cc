@@ -293,12 +293,13 @@ Result AtomicFile::place(mode_t mode, bool replace) {
       const auto before = ReadWholeFile(target_);
       same = now && before && *now == *before;
     }
-    if (error == 0 && !same && !inScratch(target_) && fsync(fd) != 0) error = errno;
     // Through a link the file keeps its owner.
     if (error == 0 && throughLink_ && existed_ && geteuid() == 0 &&
         fchown(fd, old_.st_uid, old_.st_gid) != 0)
       error = errno;
     if (error == 0 && fchmod(fd, final) != 0) error = errno;
+    // After the owner and mode, so that the sync makes them durable too.
+    if (error == 0 && !same && !inScratch(target_) && fsync(fd) != 0) error = errno;
   }
   if (stream != nullptr) {
     if (std::fclose(stream) != 0 && error == 0) error = errno != 0 ? errno : EIO;
