@@ -294,8 +294,8 @@ bool writePending(Batch &held) {
   if (held.before) expected = held.expected;
   const Change *missing = missingChange(after, changes, expected);
   if (missing != nullptr) {
-    // The copy in memory holds what the disk lacks: drop it, with
-    // caching off, so that it is not written on the way.
+    // The copy in memory holds what the disk lacks: drop it.  Caching goes
+    // off first, or freeing the copy would try to write it once more.
     Nlm_CacheAppParam(FALSE);
     Nlm_FreeConfigStruct();
     if (held.open) Nlm_CacheAppParam(TRUE);
