@@ -310,26 +310,19 @@ bool writePending(Batch &held) {
 // passed.  before is the file as it was (read for the first value only).
 void holdValue(Batch &held, const std::string &path, std::optional<std::string> before,
                const char *section, const char *key, const char *value) {
-  if (held.pending.empty()) {
+  const bool first = held.pending.empty();
+  if (first) {
     held.path = path;
     held.before = std::move(before);
-    held.expected = {};
-    if (held.before) {
-      OnDisk ignored;
-      Census counted;
-      survey(*held.before, section, key, &ignored, &counted);
-      held.expected = {counted.sections, counted.keys};
-    }
   }
-  bool newSection = true;
-  bool newKey = true;
+  Census counted;
   if (held.before) {
     OnDisk ignored;
-    Census counted;
     survey(*held.before, section, key, &ignored, &counted);
-    newSection = !counted.sectionThere;
-    newKey = !counted.keyThere;
   }
+  if (first) held.expected = {counted.sections, counted.keys};
+  bool newSection = !counted.sectionThere;
+  bool newKey = !counted.keyThere;
   for (auto it = held.pending.begin(); it != held.pending.end(); ++it) {
     if (!sameName(it->section, section)) continue;
     newSection = false;
@@ -380,7 +373,8 @@ Nlm_Boolean SetParam(const char *section, const char *key, Nlm_CharPtr value) {
   }
   OnDisk ignored;
   Census counted;
-  if (before) survey(*before, section, key, &ignored, &counted);
+  // A kept value is counted when it is held.
+  if (before && !deferred) survey(*before, section, key, &ignored, &counted);
   if (!Nlm_SetAppParam(VX_SETTINGS_BASE, section, key, key != nullptr ? value : nullptr)) {
     // Removing a section that is not there changes nothing: no failure to
     // tell the user about.
