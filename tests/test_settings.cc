@@ -558,13 +558,19 @@ TEST_F(SettingsTest, SetParamRefusesAReadOnlySettingsFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "bits of the failed checks (64: could not drop privileges)";
 }
 
-// A rewrite that a full disk cuts short after the stored key still holds
-// the key as stored: it lacks what came after it, and SetParam says so.
-TEST_F(SettingsTest, SetParamTellsARewriteCutShortAfterTheKey) {
+// [A] K, then a [B] section long enough for a limit of 512 bytes to cut a
+// rewrite well after [A] and well before its end.
+std::string KeyBeforeALongSection() {
   std::string text = "[A]\nK=old\n[B]\n";
   for (int i = 0; i < 60; ++i)
     text += "KEY" + std::to_string(i) + "=a value of the B section\n";
-  WriteSettings(text);
+  return text;
+}
+
+// A rewrite that a full disk cuts short after the stored key still holds
+// the key as stored: it lacks what came after it, and SetParam says so.
+TEST_F(SettingsTest, SetParamTellsARewriteCutShortAfterTheKey) {
+  WriteSettings(KeyBeforeALongSection());
   ASSERT_EQ(Or(GetParamString("A", "K")), "old");
   char value[] = "new";
   Nlm_Boolean stored = TRUE;
@@ -615,10 +621,7 @@ TEST_F(SettingsTest, StoresOfABatchAreWrittenOnceAndVerifiedAtItsEnd) {
 }
 
 TEST_F(SettingsTest, ABatchThatCouldNotBeWrittenIsReportedAtItsEnd) {
-  std::string text = "[A]\nK=old\n[B]\n";
-  for (int i = 0; i < 60; ++i)
-    text += "KEY" + std::to_string(i) + "=a value of the B section\n";
-  WriteSettings(text);
+  WriteSettings(KeyBeforeALongSection());
   ASSERT_EQ(Or(GetParamString("A", "K")), "old");
   Nlm_Boolean written = TRUE;
   // Cut past [A] K, well before the end of [B]: the keys made it, the rest

@@ -212,6 +212,18 @@ class CloseBox(unittest.TestCase):
 
 
 class XOptions(unittest.TestCase):
+    def assert_message_box_centred(self, s, top):
+        """Return in the Setup window brings a message box, centred on the
+        screen whatever the window's own geometry; Return dismisses it."""
+        s.wait_keyboard(top.id)
+        s.key("Return")
+        box = s.wait_until(s.message_boxes, "a message box is shown")[0]
+        width = int(harness.SCREEN.split("x")[0])
+        self.assertLess(abs(box.x + box.width // 2 - width // 2), 2)
+        s.wait_keyboard(box.id)
+        s.key("Return")
+        s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
+
 
     def pixel(self, s, top, x, y):
         image = s.grab(top.id)
@@ -229,14 +241,7 @@ class XOptions(unittest.TestCase):
             s.screenshot(w.top.id, "setup_window_x_options.png")
             # The geometry is the Setup window's: a message box is still
             # centred on the screen.
-            s.wait_keyboard(w.top.id)
-            s.key("Return")
-            box = s.wait_until(s.message_boxes, "a message box is shown")[0]
-            width, height = (int(n) for n in harness.SCREEN.split("x")[:2])
-            self.assertLess(abs(box.x + box.width // 2 - width // 2), 2)
-            s.wait_keyboard(box.id)
-            s.key("Return")
-            s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
+            self.assert_message_box_centred(s, w.top)
             s.close_window(w.top.id)
             s.assert_clean_exit(harness.EXIT_CANCELLED)
 
@@ -256,13 +261,7 @@ class XOptions(unittest.TestCase):
                 self.assertLessEqual(button.bottom, w.top.bottom)
             s.screenshot(w.top.id, "setup_window_title_bg.png")
             # A message box keeps its own title and its place.
-            s.wait_keyboard(w.top.id)
-            s.key("Return")
-            box = s.wait_until(s.message_boxes, "a message box is shown")[0]
-            self.assertLess(abs(box.x + box.width // 2 - width // 2), 2)
-            s.wait_keyboard(box.id)
-            s.key("Return")
-            s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
+            self.assert_message_box_centred(s, w.top)
             s.close_window(w.top.id)
             s.assert_clean_exit(harness.EXIT_CANCELLED)
 
