@@ -7,6 +7,7 @@
  * the path text must keep to its limit.
  */
 #include "fuzz_support.h"
+#include "form_fields.h"
 #include "shell_detection.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -22,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   DetectShellStyle(kShellListFile, nullptr);
 
   std::string text;
-  const bool fits = ShellPathText(part[1].c_str(), "csh", part[2].c_str(), &text);
-  if (fits ? text.size() > kShellPathMax : !text.empty()) std::abort();
-  ShellPathText(nullptr, nullptr, nullptr, &text);
+  const bool fits = ShellPathText(part[1].c_str(), "csh", part[2].c_str(), kShellPathLimit, &text);
+  if (fits ? text.size() > kShellPathLimit : !text.empty()) std::abort();
+  ShellPathText(nullptr, nullptr, nullptr, kShellPathLimit, &text);
   return 0;
 }

@@ -1,18 +1,17 @@
 /*
  * main.cc - entry point of velorix-setup.
  *
- * Our main reads the command line (unattended.cc), which either runs
- * without a display (--unattended, --dry-run, --check, --help, --version)
- * or says how the window is to start: the arguments for the toolkit, the
- * form's preset, the answer file and log of "Setup".  --text asks the
- * form's questions in the terminal instead (text_frontend.cc).  Only the
- * window loads the GUI toolkit, from a module of its own
- * (window_module.h): Vibrant's main then opens the X display, sets the
- * toolkit up (Xt takes the standard X options out of the arguments it is
- * given) and calls Nlm_Main, which builds the Setup window.  Without a
- * display the program offers the terminal's questions when it runs on a
- * terminal, and otherwise says so in one clear line, instead of the
- * toolkit's terse message.
+ * Our main reads the command line (command_line/), which either runs
+ * without a display (--unattended, --dry-run, --check, --help, --version),
+ * asks the form's questions in the terminal (--text, terminal/), or says
+ * how the window is to start: the arguments for the toolkit, the form's
+ * preset, the answer file and log of "Setup".  Only the window loads the
+ * GUI toolkit, from a module of its own (window_module.h): Vibrant's main
+ * then opens the X display, sets the toolkit up (Xt takes the standard X
+ * options out of the arguments it is given) and calls Nlm_Main, which
+ * builds the Setup window.  Without a display the program offers the
+ * terminal's questions when it runs on a terminal, and otherwise says so
+ * in one clear line, instead of the toolkit's terse message.
  */
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +19,11 @@
 
 #include <ncbi.h>
 
-#include "run_window.h"
-#include "text_frontend.h"
-#include "unattended.h"
+#include "command_line.h"
+#include "exit_status.h"
+#include "questions.h"
+#include "report.h"
+#include "text_setup.h"
 #include "window_module.h"
 
 namespace {
@@ -33,7 +34,7 @@ const SetupWindowModule *window = nullptr;
 
 // The toolkit's start-up calls this by name, from the module.
 extern "C" Nlm_Int2 Nlm_Main(void) {
-  return static_cast<Nlm_Int2>(window != nullptr ? window->toolkitMain() : kWindowNotOpened);
+  return static_cast<Nlm_Int2>(window != nullptr ? window->toolkitMain() : kExitNoWindow);
 }
 
 int main(int argc, char **argv) {
@@ -51,12 +52,12 @@ int main(int argc, char **argv) {
         case TextOffer::kAccepted:
           return RunTextSetup(run.window);
         case TextOffer::kCancelled:
-          return kWindowCancelled;
+          return kExitStopped;
         case TextOffer::kDeclined:
           break;
       }
     }
-    if (window == nullptr) return kWindowNotOpened;
+    if (window == nullptr) return kExitNoWindow;
     const char *name = !given.empty() ? given.c_str() : std::getenv("DISPLAY");
     const char *source = !given.empty() ? "-display" : "DISPLAY";
     std::fprintf(stderr,
@@ -65,7 +66,7 @@ int main(int argc, char **argv) {
                  "or install without a window with --unattended\n",
                  source, name && *name ? "is '" : "is not set", name && *name ? name : "",
                  name && *name ? "' and cannot be opened" : "");
-    return kWindowNotOpened;
+    return kExitNoWindow;
   }
-  return window->run(run.x, std::move(run.window));
+  return window->run(run.x, std::move(run.window), BadOptions);
 }

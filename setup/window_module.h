@@ -1,20 +1,48 @@
 /*
- * window_module.h - the Setup window as a module of its own.
+ * window_module.h - the Setup window as a module of its own: the contract
+ * between the program and the module.
  *
  * The window, the GUI toolkit beneath it and the X libraries are loaded
  * only when the window is to open: a run without a window (--unattended,
  * --check, --text, ...) starts without them, which is most of its start-up
  * time.  The program finds the module beside itself (in the build tree)
- * or in its library directory (installed), and the module calls the
- * installation core and the command line in the program itself.
+ * or in its library directory (installed).  The module calls the
+ * installation core in the program; it knows nothing of the command line
+ * but what this header hands it.
  */
 #ifndef VELORIX_SETUP_WINDOW_MODULE_H
 #define VELORIX_SETUP_WINDOW_MODULE_H
 
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "run_window.h"
-#include "x_options.h"
+#include "form_fields.h"
+#include "record_actions.h"
+
+// What the toolkit's start-up parses: the program's name and every
+// argument that is not the program's own (the X options, -display,
+// -geometry, ...), in the order given, ending with NULL.
+struct XOptions {
+  std::vector<char *> toolkitArgv;
+  int toolkitArgc() const { return static_cast<int>(toolkitArgv.size()) - 1; }
+};
+
+// How the window starts, from the command line.
+struct WindowStart {
+  // Ask which directory to set up, and work there, before the form opens.
+  bool chooseDirectory = false;
+  // The form's values to show instead of the usual ones (from an answer
+  // file and form options), or nothing.
+  std::optional<InstallForm> preset;
+  // Where "Setup" saves the form's values before it installs; empty for
+  // nowhere.
+  std::string saveAnswers;
+  // The log each press of "Setup" appends to; empty for none.
+  std::string log;
+  // What the log's header names of the run.
+  RunContext context;
+};
 
 struct SetupWindowModule {
   // Whether the display the toolkit's start-up will open can be opened.
@@ -22,8 +50,11 @@ struct SetupWindowModule {
   // empty when none is given ($DISPLAY then).
   bool (*displayAvailable)(const XOptions &options, std::string *display);
   // Starts the toolkit with options and runs the window as start says;
-  // returns the program's exit status.
-  int (*run)(XOptions &options, WindowStart start);
+  // the program's exit status (exit_status.h).  An argument the toolkit
+  // does not take is refused with refuse(why), whose status is the
+  // program's.  The toolkit may end the process itself: refuse() tells the
+  // user at once.
+  int (*run)(XOptions &options, WindowStart start, int (*refuse)(const std::string &why));
   // What the toolkit's start-up calls once it is set up: builds the
   // window and runs its event loop.
   int (*toolkitMain)();

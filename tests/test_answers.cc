@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "answers.h"
+#include "form.h"
 #include "settings_fixture.h"
 
 namespace {
@@ -20,28 +21,18 @@ class AnswersTest : public vxtest::ScratchTest {
  protected:
   AnswersTest() : ScratchTest("/tmp/vx_answers_XXXXXX", true) {}
 
-  // The form as the window starts it, Tuning fields included.
-  static InstallForm Initial() {
-    InstallForm form;
-    form.text(Field::kLibraries) = "-lc -lm";
-    form.text(Field::kCppName) = "c++";
-    form.text(Field::kCppOptions) = " -O2 -fPIC -lc -lm";
-    form.text(Field::kPrinter) = "lpr %s";
-    form.text(Field::kPreviewer) = "gv %s";
-    form.text(Field::kDifferentiator) = "maple";
-    form.text(Field::kShellPath) = "/bin/csh -f";
-    form.noticeBoxExists = true;
-    return form;
-  }
-
-  // The problem reading text as an answer file gives, or "" when none.
+  // The problem reading text as an answer file, and putting it into the
+  // form as it starts, gives; "" when none.
   std::string Problem(const std::string &text) {
     WriteFile("a.ini", text);
     Answers answers;
-    std::string problem;
-    const bool read = ReadAnswers("a.ini", &answers, &problem);
-    EXPECT_EQ(read, problem.empty());
-    return problem;
+    Result read = ReadAnswers("a.ini", &answers);
+    if (read.ok()) {
+      InstallForm form = InitialForm(false);
+      read = ApplyAnswers(answers, &form);
+    }
+    EXPECT_EQ(read.ok(), read.message().empty());
+    return read.message();
   }
 };
 
@@ -57,7 +48,8 @@ bool SameForm(const InstallForm &a, const InstallForm &b) {
 }
 
 TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
-  InstallForm form = Initial();
+  InstallForm form = InitialForm(false);
+  form.noticeBoxExists = true;
   form.full = true;
   form.text(Field::kKernel) = "/opt/velorix";
   form.text(Field::kInclude) = "";  // empty, not left out
@@ -72,8 +64,8 @@ TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
   form.text(Field::kShellPath) = "/bin/sh ";
   form.shellStyleGiven = form.shellPathGiven = true;
   form.noticeConsent = true;
-  std::string saveProblem;
-  ASSERT_TRUE(SaveAnswers("saved.ini", form, &saveProblem)) << saveProblem;
+  const Result saved = SaveAnswers("saved.ini", form);
+  ASSERT_TRUE(saved.ok()) << saved.message();
 
   const std::string text = ReadFile("saved.ini");
   // inih reads lines of at most 198 characters; every line fits.
@@ -82,10 +74,11 @@ TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
     EXPECT_LE(end - start, 198u) << text.substr(start, end - start);
 
   Answers answers;
-  std::string problem;
-  ASSERT_TRUE(ReadAnswers("saved.ini", &answers, &problem)) << problem;
-  InstallForm back = Initial();
-  ApplyAnswers(answers, &back);
+  const Result read = ReadAnswers("saved.ini", &answers);
+  ASSERT_TRUE(read.ok()) << read.message();
+  InstallForm back = InitialForm(true);
+  back.noticeBoxExists = true;
+  ASSERT_TRUE(ApplyAnswers(answers, &back).ok());
   EXPECT_TRUE(SameForm(back, form)) << text;
   EXPECT_EQ(back.text(Field::kLibraries), form.text(Field::kLibraries));
   EXPECT_EQ(back.text(Field::kDifferentiator), form.text(Field::kDifferentiator));
@@ -93,11 +86,10 @@ TEST_F(AnswersTest, EveryValueComesBackAsItWasSaved) {
 
 TEST_F(AnswersTest, KeysLeftOutKeepTheFormsValuesAndTheFileNeedsNoQuotes) {
   Answers answers;
-  std::string problem;
   WriteFile("a.ini", "; mine\n[form]\nkernel = /opt/v\n# another comment\nshell-style=ksh\n");
-  ASSERT_TRUE(ReadAnswers("a.ini", &answers, &problem)) << problem;
-  InstallForm form = Initial();
-  ApplyAnswers(answers, &form);
+  ASSERT_TRUE(ReadAnswers("a.ini", &answers).ok());
+  InstallForm form = InitialForm(false);
+  ASSERT_TRUE(ApplyAnswers(answers, &form).ok());
   EXPECT_EQ(form.text(Field::kKernel), "/opt/v");
   EXPECT_EQ(form.shellStyle, 2);
   EXPECT_EQ(form.text(Field::kCppOptions), " -O2 -fPIC -lc -lm");
@@ -122,8 +114,8 @@ TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
        "them."},
       {head + "cpp-options = \"" + std::string(119, 'o') + "\"\n    \"" + std::string(119, 'o') +
            "\"\n    \"" + std::string(119, 'o') + "\"\n",
-       "a.ini:4: the value of cpp-options is too long for the settings file, which holds at most "
-       "255 characters on a line"},
+       "a.ini:4: the value of cpp-options is too long for the settings file: a settings line "
+       "holds at most 255 characters."},
       {head + "libs = \"-lm\"\nkind = user\n", "a.ini:5: key 'kind' given twice (first on line 3)"},
       {head + "[other]\nlibs = -lm\n",
        "a.ini:5: unknown section [other] (the values go into [form])"},
@@ -140,9 +132,8 @@ TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
   EXPECT_EQ(Problem(head), "");
 
   Answers answers;
-  std::string problem;
-  EXPECT_FALSE(ReadAnswers("no-such.ini", &answers, &problem));
-  EXPECT_EQ(problem, "no-such.ini: cannot be read (No such file or directory)");
+  EXPECT_EQ(ReadAnswers("no-such.ini", &answers).message(),
+            "no-such.ini: cannot be read (No such file or directory)");
 }
 
 }  // namespace

@@ -10,7 +10,11 @@
 #include <fstream>
 #include <string>
 
+#include "form.h"
 #include "shell_detection.h"
+
+// The core library names its message function Message too.
+#undef Message
 
 namespace {
 
@@ -189,28 +193,52 @@ TEST(ShellPathFamilyStyle, TheFirstWordsBaseNameDecides) {
 
 TEST(ShellPathText, ShellValueFollowedByTheStyleOptions) {
   std::string text;
-  EXPECT_TRUE(ShellPathText("/bin/tcsh", "csh", " -f", &text));
+  EXPECT_TRUE(ShellPathText("/bin/tcsh", "csh", " -f", kShellPathLimit, &text));
   EXPECT_EQ(text, "/bin/tcsh -f");
-  EXPECT_TRUE(ShellPathText("/usr/local/bin/bash", "ksh", " ", &text));
+  EXPECT_TRUE(ShellPathText("/usr/local/bin/bash", "ksh", " ", kShellPathLimit, &text));
   EXPECT_EQ(text, "/usr/local/bin/bash ");
 }
 
 TEST(ShellPathText, UnsetOrEmptyShellUsesTheStylesShellInBin) {
   std::string text;
-  EXPECT_TRUE(ShellPathText(nullptr, "csh", " -f", &text));
+  EXPECT_TRUE(ShellPathText(nullptr, "csh", " -f", kShellPathLimit, &text));
   EXPECT_EQ(text, "/bin/csh -f");
-  EXPECT_TRUE(ShellPathText("", "ksh", " ", &text));
+  EXPECT_TRUE(ShellPathText("", "ksh", " ", kShellPathLimit, &text));
   EXPECT_EQ(text, "/bin/ksh ");
 }
 
-TEST(ShellPathText, RefusesAResultLongerThanTheLimit) {
-  std::string text = "old";
-  const std::string fits(kShellPathMax - 3, '/');
-  EXPECT_TRUE(ShellPathText(fits.c_str(), "csh", " -f", &text));
-  EXPECT_EQ(text.size(), kShellPathMax);
-  const std::string over(kShellPathMax - 2, '/');
-  EXPECT_FALSE(ShellPathText(over.c_str(), "csh", " -f", &text));
-  EXPECT_TRUE(text.empty());
+// Detection fills the shell path field only with a path the field takes:
+// one character over the field's limit is no path, and the form says so
+// once; the longest that fits passes the form's own check.
+TEST(ShellPathText, ADetectedPathIsOneTheFieldTakes) {
+  const char *before = std::getenv("SHELL");
+  const std::string saved = before != nullptr ? before : "";
+  const std::size_t limit = FieldRow(Field::kShellPath).limit;
+  for (const std::size_t length : {limit, limit + 1, limit + 4}) {
+    const std::string shell(length - 3, '/');  // the csh options are " -f"
+    setenv("SHELL", shell.c_str(), 1);
+    std::string path = "old";
+    const Result detected = DetectShellPath(kShellStyleCsh, &path);
+    InstallForm form = InitialForm(true);
+    form.shellStyle = kShellStyleCsh;
+    form.text(Field::kShellPath) = path;
+    if (length <= limit) {
+      EXPECT_EQ(detected.message(), "");
+      EXPECT_EQ(path.size(), length);
+      EXPECT_TRUE(CheckFields(form).ok()) << CheckFields(form).message();
+    } else {
+      EXPECT_TRUE(detected.ok());
+      EXPECT_EQ(detected.message(),
+                "The value of SHELL and the shell options together are longer than " +
+                    std::to_string(limit) + " characters.\nPlease type the shell path in.");
+      EXPECT_EQ(path, "");
+    }
+  }
+  if (before != nullptr) {
+    setenv("SHELL", saved.c_str(), 1);
+  } else {
+    unsetenv("SHELL");
+  }
 }
 
 }  // namespace

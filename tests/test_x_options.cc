@@ -10,6 +10,9 @@
 
 #include "x_options.h"
 
+// The core library names its message function Message too.
+#undef Message
+
 namespace {
 
 // The toolkit's arguments for these, kept alive with them.

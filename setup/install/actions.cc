@@ -29,6 +29,7 @@
 
 #include "atomic_file.h"
 #include "differences.h"
+#include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
 #include "settings_lines.h"

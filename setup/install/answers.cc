@@ -13,9 +13,11 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "atomic_file.h"
 #include "file_writing.h"
+#include "form.h"
 #include "utility.h"
 
 namespace {
@@ -28,6 +30,9 @@ constexpr char kIndent[] = "    ";
 constexpr off_t kMaxAnswerFileBytes = off_t{1} << 20;
 // A host-dependent value left to the host that reads the file.
 constexpr char kAuto[] = "auto";
+// The kinds as answer files name them.
+constexpr char kFull[] = "full";
+constexpr char kUser[] = "user";
 
 // ---- quoting --------------------------------------------------------------
 
@@ -201,6 +206,14 @@ int onValue(void *user, const char *section, const char *name, const char *value
   return 1;
 }
 
+// Every problem found, one line each, in line order.
+std::string joinedProblems(const Reading &r) {
+  std::string text;
+  for (const auto &[line, problem] : r.problems)
+    text += (text.empty() ? "" : "\n") + problem;
+  return text;
+}
+
 // One line of a message that may hold several.
 std::string oneLine(std::string text) {
   for (char &c : text) {
@@ -209,54 +222,44 @@ std::string oneLine(std::string text) {
   return text;
 }
 
-// Checks a whole value and puts it into answers; a fault is named by the
-// line where its key stands.
+// Puts a whole value into answers; a choice that is none of its words is
+// named by the line where its key stands.  Texts are checked once they
+// are in the form (ApplyAnswers), on what will be stored.
 void take(Reading &r, const FormField &field, Answers *answers) {
   const std::size_t index = static_cast<std::size_t>(field.id);
   const std::string &value = r.values[index];
   const int line = r.lineOf[index];
-  auto choose = [&](const char *a, const char *b, const char *c = nullptr) -> int {
-    if (value == a) return 1;
-    if (value == b) return 2;
-    if (c != nullptr && value == c) return 3;
-    fail(r, line,
-         std::string("bad value of ") + field.answerKey + ": '" + value + "' (" + a +
-             (c != nullptr ? std::string(", ") + b + " or " + c : std::string(" or ") + b) + ")");
+  auto choose = [&](const std::vector<std::string> &words) -> int {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      if (value == words[i]) return static_cast<int>(i) + 1;
+    }
+    std::string list;
+    for (std::size_t i = 0; i < words.size(); ++i)
+      list += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+    fail(r, line, std::string("bad value of ") + field.answerKey + ": '" + value + "' (" + list + ")");
     return 0;
   };
   switch (field.type) {
     case FieldType::kKind:
-      if (const int choice = choose("full", "user")) answers->full = choice == 1;
+      if (const int choice = choose({kFull, kUser})) answers->full = choice == 1;
       return;
-    case FieldType::kShellStyle:
-      if (const int choice = choose(shells[0].name, shells[1].name, kAuto))
-        answers->shellStyle = choice == 3 ? kAutoShellStyle : choice;
+    case FieldType::kShellStyle: {
+      std::vector<std::string> words;
+      for (int style = 1; style <= kShellRecords; ++style)
+        words.emplace_back(ShellStyleName(style));
+      words.emplace_back(kAuto);
+      if (const int choice = choose(words))
+        answers->shellStyle = choice > kShellRecords ? kAutoShellStyle : choice;
       return;
+    }
     case FieldType::kYesNo:
-      if (const int choice = choose("yes", "no")) answers->notify = choice == 1;
+      if (const int choice = choose({"yes", "no"})) answers->notify = choice == 1;
       return;
     case FieldType::kText:
       break;
   }
   if (field.id == Field::kShellPath && r.autoShellPath) {
     answers->autoShellPath = true;
-    return;
-  }
-  if (value.size() > field.limit) {
-    fail(r, line,
-         std::string("the value of ") + field.answerKey + " is longer than " +
-             std::to_string(field.limit) + " characters");
-    return;
-  }
-  if (const auto refusal = RefusalOf(field.id, value)) {
-    fail(r, line, std::string("the value of ") + field.answerKey + " " + oneLine(*refusal));
-    return;
-  }
-  if (field.key != nullptr && std::strlen(field.key) + 1 + value.size() > VX_SETTINGS_LINE_MAX) {
-    fail(r, line,
-         std::string("the value of ") + field.answerKey +
-             " is too long for the settings file, which holds at most " +
-             std::to_string(VX_SETTINGS_LINE_MAX) + " characters on a line");
     return;
   }
   answers->texts[index] = value;
@@ -286,24 +289,21 @@ void addText(std::string &out, const char *name, const std::string &value) {
 
 }  // namespace
 
-bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem) {
+Result ReadAnswers(const std::string &path, Answers *answers) {
+  const auto refused = [&path](const std::string &why) {
+    return Result::Failed(Fault::kRefused, path + ": cannot be read (" + why + ")", {path});
+  };
   // Only a file of the size an answer file has: a directory, a device or a
   // pipe would be read for ever, or never.
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    *problem = path + ": cannot be read (it is not a regular file)";
-    return false;
-  }
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return refused("it is not a regular file");
   if (stat(path.c_str(), &st) == 0 && st.st_size > kMaxAnswerFileBytes) {
-    *problem = path + ": cannot be read (it is larger than " +
-               std::to_string(kMaxAnswerFileBytes >> 20) + " MiB, which no answer file is)";
-    return false;
+    return refused("it is larger than " + std::to_string(kMaxAnswerFileBytes >> 20) +
+                   " MiB, which no answer file is");
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *problem = path + ": cannot be read (" + std::strerror(errno) + ")";
-    return false;
-  }
+  if (!in) return refused(std::strerror(errno));
   Reading r;
   r.in = &in;
   r.file = path;
@@ -311,42 +311,50 @@ bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem
   if (result > 0 && r.problems.count(result) == 0)
     fail(r, result,
          "not a line of an answer file (KEY = VALUE, [form], or a comment after ; or #)");
-  if (in.bad()) {
-    *problem = path + ": cannot be read";
-    return false;
-  }
+  if (in.bad()) return Result::Failed(Fault::kRefused, path + ": cannot be read", {path});
   Answers taken;
+  taken.file = path;
+  taken.lineOf = r.lineOf;
   for (const FormField &field : kFormFields) {
     if (r.lineOf[static_cast<std::size_t>(field.id)] != 0) take(r, field, &taken);
   }
-  if (!r.problems.empty()) {
-    problem->clear();
-    for (const auto &[line, text] : r.problems)
-      *problem += (problem->empty() ? "" : "\n") + text;
-    return false;
-  }
+  if (!r.problems.empty()) return Result::Failed(Fault::kRefused, joinedProblems(r), {path});
   *answers = taken;
-  return true;
+  return {};
 }
 
-void ApplyAnswers(const Answers &answers, InstallForm *form) {
-  if (answers.full) form->full = *answers.full;
+Result ApplyAnswers(const Answers &answers, InstallForm *form) {
+  InstallForm applied = *form;
   for (const FormField &field : kFormFields) {
     const auto &text = answers.texts[static_cast<std::size_t>(field.id)];
     // A Tuning value for a field that the form lacks is left out.
-    if (text && (form->has(field.id) || !field.tuning)) form->text(field.id) = *text;
+    if (text && (applied.has(field.id) || !field.tuning())) applied.text(field.id) = *text;
   }
-  if (answers.texts[static_cast<std::size_t>(Field::kShellPath)]) form->shellPathGiven = true;
-  if (answers.shellStyle && *answers.shellStyle != kAutoShellStyle) {
-    form->shellStyle = *answers.shellStyle;
-    form->shellStyleGiven = true;
-    // As picking a style in the window does: a detected path follows it.
-    if (!form->shellPathGiven) {
-      const std::string path = DetectedShellPath(form->shellStyle);
-      if (!path.empty()) form->text(Field::kShellPath) = path;
+  if (answers.texts[static_cast<std::size_t>(Field::kShellPath)]) applied.shellPathGiven = true;
+  Result told;
+  if (answers.shellStyle && *answers.shellStyle != kAutoShellStyle)
+    told = ChooseShellStyle(applied, *answers.shellStyle);
+  if (answers.notify) applied.noticeConsent = *answers.notify && applied.noticeBoxExists;
+  // Each text as the form checks it, on what will be stored, named by the
+  // line where its key stands.
+  std::map<int, std::string> problems;
+  for (const FormField &field : kFormFields) {
+    const int line = answers.lineOf[static_cast<std::size_t>(field.id)];
+    if (line == 0 || !answers.texts[static_cast<std::size_t>(field.id)]) continue;
+    const Result checked = CheckField(applied, field.id);
+    if (!checked.ok()) {
+      problems.emplace(line, answers.file + ":" + std::to_string(line) + ": the value of " +
+                                 field.answerKey + " " + oneLine(checked.detail()));
     }
   }
-  if (answers.notify) form->noticeConsent = *answers.notify && form->noticeBoxExists;
+  if (!problems.empty()) {
+    std::string text;
+    for (const auto &[line, problem] : problems)
+      text += (text.empty() ? "" : "\n") + problem;
+    return Result::Failed(Fault::kRefused, text, {answers.file});
+  }
+  *form = applied;
+  return told;
 }
 
 std::string AnswersText(const InstallForm &form) {
@@ -356,13 +364,13 @@ std::string AnswersText(const InstallForm &form) {
   for (const FormField &field : kFormFields) {
     switch (field.type) {
       case FieldType::kKind:
-        out += std::string(field.answerKey) + " = " + (form.full ? "full" : "user") + "\n";
+        out += std::string(field.answerKey) + " = " + (form.full ? kFull : kUser) + "\n";
         break;
       case FieldType::kShellStyle: {
         const int style =
             form.shellStyle >= 1 && form.shellStyle <= kShellRecords ? form.shellStyle : 1;
         out += std::string(field.answerKey) + " = " +
-               (form.shellStyleGiven ? shells[style - 1].name : kAuto) + "\n";
+               (form.shellStyleGiven ? ShellStyleName(style) : kAuto) + "\n";
         break;
       }
       case FieldType::kYesNo:
@@ -381,18 +389,10 @@ std::string AnswersText(const InstallForm &form) {
   return out;
 }
 
-bool SaveAnswers(const std::string &path, const InstallForm &form, std::string *problem) {
-  const std::string text = AnswersText(form);
-  AtomicFile file(path);
-  Result saved = file.open();
-  if (saved.ok() && std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
-    file.discard();
-    saved = Result::Failed(Fault::kNotWritten, "", {path}, "a write failed");
-  }
-  if (saved.ok()) saved = file.commit(ModeFromPermissions("rw-r--r--"));
-  if (!saved.ok()) {
-    *problem = "Cannot write the answer file '" + path + "' (" + saved.detail() + ")";
-    return false;
-  }
-  return true;
+Result SaveAnswers(const std::string &path, const InstallForm &form) {
+  const Result saved = WriteWholeFile(path, AnswersText(form), ModeFromPermissions("rw-r--r--"));
+  if (saved.ok()) return saved;
+  return Result::Failed(saved.fault(),
+                        "Cannot write the answer file '" + path + "' (" + saved.detail() + ")",
+                        {path});
 }

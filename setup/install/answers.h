@@ -24,10 +24,11 @@
  * line goes on in quoted pieces on the lines below, each indented.  Keys
  * left out keep the value the form starts with.
  *
- * The keys and what each refuses come from the form's field table
- * (form_fields.h).  The file is read with inih; every problem is reported
- * with the file's name and its line, in line order, and nothing is taken
- * from a file that has one.
+ * The keys come from the form's field table (form_fields.h), and each
+ * value is checked as the form checks it (form.h), on the text it will be
+ * stored as.  The file is read with inih; every problem is reported with
+ * the file's name and its line, in line order, and nothing is taken from a
+ * file that has one.
  */
 #ifndef VELORIX_SETUP_ANSWERS_H
 #define VELORIX_SETUP_ANSWERS_H
@@ -37,34 +38,38 @@
 #include <string>
 
 #include "form_fields.h"
+#include "result.h"
 
 // The values an answer file gives; a key it leaves out stays empty.
 struct Answers {
+  std::string file;  // where they were read, for messages
   std::optional<bool> full;
   std::array<std::optional<std::string>, kFieldCount> texts;  // by Field
   std::optional<int> shellStyle;  // 1-based record of shells, or kAutoShellStyle
   bool autoShellPath = false;     // shell-path = auto
   std::optional<bool> notify;
+  std::array<int, kFieldCount> lineOf{};  // the line of each key given
 };
 
 // Answers::shellStyle for "auto".
 constexpr int kAutoShellStyle = 0;
 
-// Reads the answer file at path.  False with *problem set, one line per
-// fault in line order ("FILE:LINE: what is wrong"), or "FILE: why it
-// cannot be read", on anything unknown, repeated, malformed, over its
-// limit or refused by the form.
-bool ReadAnswers(const std::string &path, Answers *answers, std::string *problem);
+// Reads the answer file at path.  Refused (Fault::kRefused), with one line
+// per fault in line order ("FILE:LINE: what is wrong"), or "FILE: why it
+// cannot be read", on anything unknown, repeated or malformed.
+Result ReadAnswers(const std::string &path, Answers *answers);
 
-// Puts the values answers gives into form; a Tuning value for a field that
-// the form lacks is left out.
-void ApplyAnswers(const Answers &answers, InstallForm *form);
+// Puts the values answers gives into form, the kind aside (the caller
+// chooses it: options win over it); a Tuning value for a field that the
+// form lacks is left out.  Refused, with form unchanged, when the form
+// refuses a value ("FILE:LINE: the value of KEY ..."); a notice when a
+// shell path could not be detected for the style given.
+Result ApplyAnswers(const Answers &answers, InstallForm *form);
 
 // The answer file of form.
 std::string AnswersText(const InstallForm &form);
 
-// Writes the answer file of form to path, whole or not at all.  False
-// with *problem set when it cannot.
-bool SaveAnswers(const std::string &path, const InstallForm &form, std::string *problem);
+// Writes the answer file of form to path, whole or not at all.
+Result SaveAnswers(const std::string &path, const InstallForm &form);
 
 #endif

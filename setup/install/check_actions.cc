@@ -10,6 +10,7 @@
 
 #include "atomic_file.h"
 #include "differences.h"
+#include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
 #include "templates.h"

@@ -2,13 +2,15 @@
  * form_fields.h - the one table of the Setup form's fields, and the form
  * record the installation works on.
  *
- * Every place that reads, checks, stores or saves a field goes through
- * kFormFields: the command line (its options), answer files (their keys),
- * the window (reading and presetting its controls), the check of the form
- * before anything is written, and the check that the generated lines stay
- * short.  A rule about a field is a column here, so that it holds
- * everywhere at once.  A Tuning field is added by one row (with a Tuning
- * label and help text) and its line in the settings template.
+ * Every place that reads, checks, stores, shows or saves a field goes
+ * through kFormFields: the command line (its options and --help), answer
+ * files (their keys), the window (its groups, prompts, controls, Help
+ * items, tab order, alignment and what only a Full installation enables),
+ * the questions in a terminal, the check of the form before anything is
+ * written, and the check that the generated lines stay short.  A rule
+ * about a field is a column here, so that it holds everywhere at once.  A
+ * field is added by one row, its help text (help_texts.cc) and its line in
+ * the settings template; what the form does with the fields is form.h's.
  */
 #ifndef VELORIX_SETUP_FORM_FIELDS_H
 #define VELORIX_SETUP_FORM_FIELDS_H
@@ -17,7 +19,6 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "form_tables.h"
 #include "utility.h"
@@ -70,13 +71,78 @@ constexpr std::size_t kCppOptionsLimit = VX_PARBUF_SIZE - 1;
 // The compile script's first line is "#! ", the shell path and a line
 // feed, and must fit the settings buffer with its NUL.
 constexpr std::size_t kShellPathLimit = VX_PARBUF_SIZE - 5;
+// Characters of a text field in the window; the shell path's is widened
+// by the alignment.
+constexpr int kFieldColumns = 25;
+constexpr int kNarrowColumns = 1;
+
+// The groups of the Setup window, in the order in which they stand: top to
+// bottom, and the row of switches left to right.
+enum class FormGroup {
+  kDirectory,
+  kCCompiler,
+  kCppCompiler,
+  kTuning,
+  kInstallation,
+  kShellStyle,
+  kShellPath,
+  kRegistration,
+};
+
+// How a group stands in the window.
+enum class GroupFrame {
+  kRow,     // an untitled row of prompts and fields
+  kBox,     // a titled box of prompts and fields
+  kSwitch,  // a titled box in the row of switches, aligned at the bottom
+  kNotice,  // the notice consent box and the notice's lines
+};
+
+struct GroupRow {
+  FormGroup id;
+  GroupFrame frame;
+  const char *title;  // nullptr for an untitled group
+  // Its item in the Help menu, nullptr for none; with perField, a submenu
+  // of that title with one item per field, named as the field's prompt.
+  const char *helpItem;
+  bool perField;
+};
+
+// clang-format off
+inline constexpr GroupRow kFormGroups[] = {
+  {FormGroup::kDirectory, GroupFrame::kRow, nullptr, "VELORIX directory", false},
+  {FormGroup::kCCompiler, GroupFrame::kBox, "C compiler", "C compiler", false},
+  {FormGroup::kCppCompiler, GroupFrame::kBox, "C++ compiler", "C++ compiler", false},
+  {FormGroup::kTuning, GroupFrame::kBox, "Tuning", "Tuning", true},
+  {FormGroup::kInstallation, GroupFrame::kSwitch, "Installation", "Installation", false},
+  {FormGroup::kShellStyle, GroupFrame::kSwitch, "Shell style", nullptr, false},
+  {FormGroup::kShellPath, GroupFrame::kSwitch, "Shell path", "Shell", false},
+  {FormGroup::kRegistration, GroupFrame::kNotice, "Registration", nullptr, false},
+};
+// clang-format on
+
+constexpr std::size_t kGroupCount = sizeof kFormGroups / sizeof kFormGroups[0];
+
+constexpr const GroupRow &GroupOf(FormGroup group) {
+  return kFormGroups[static_cast<std::size_t>(group)];
+}
+
+// How a field's control is aligned with others in the window, as bits of
+// FormField::align.
+enum WindowAlign : unsigned {
+  // Left and right edges with the other fields so marked: the form's
+  // column of text fields (a Tuning field joins the others one at a
+  // time).
+  kAlignColumn = 1u << 0,
+  // The right edge with the other controls so marked.
+  kAlignRightEdge = 1u << 1,
+};
 
 struct FormField {
   Field id;
   FieldType type;
   const char *option;     // command-line option; for the kind, the Full one
   const char *answerKey;  // key in an answer file
-  const char *label;      // the field as messages name it
+  const char *label;      // the field as messages and questions name it
   const char *section;    // where its value is stored in the settings, or
   const char *key;        //   nullptr when it is not stored as typed
   std::size_t limit;      // longest text (text fields)
@@ -85,43 +151,78 @@ struct FormField {
   // The text the window starts with; nullptr for a Tuning field (its
   // settings template value) and for the shell path (detected).
   const char *initial;
-  bool tuning;                  // a field of the Tuning group
   const char *const *helpText;  // its help window's text
+  // The window: its group, the prompt beside it (nullptr for none: the
+  // group's title names it), its width in characters, its alignment.
+  FormGroup group;
+  const char *prompt;
+  int columns;
+  unsigned align;
+  // --help: the option's value, and what the option sets.
+  const char *valueName;
+  const char *usage;
+
+  // A field of the Tuning group, whose initial text is the settings
+  // template's.
+  constexpr bool tuning() const { return group == FormGroup::kTuning; }
 };
 
 // clang-format off
 inline constexpr FormField kFormFields[] = {
   {Field::kKind, FieldType::kKind, "--full", "kind", "Installation", nullptr, nullptr,
-   0, false, 0, nullptr, false, &kInstallationHelp},
+   0, false, 0, nullptr, &kInstallationHelp,
+   FormGroup::kInstallation, nullptr, 0, 0,
+   nullptr, "installation kind (default: --user)"},
   {Field::kKernel, FieldType::kText, "--kernel", "kernel", "VELORIX directory", "Paths", "KERNEL",
    kFieldLimit, false,
    kRefusesShellText | kRefusesLineBreakMark | kRefusesEmptyMark | kRefusesReferences,
-   "", false, &kDirectoryHelp},
+   "", &kDirectoryHelp,
+   FormGroup::kDirectory, "VELORIX directory", kFieldColumns, kAlignColumn | kAlignRightEdge,
+   "DIR", "VELORIX directory (default for --full: the current directory; --user needs it)"},
   {Field::kInclude, FieldType::kText, "--include", "include", "C compiler: Include",
-   "Compiler", "INCLUDE", kFieldLimit, true, kRefusesMarks, "", false, &kCCompilerHelp},
+   "Compiler", "INCLUDE", kFieldLimit, true, kRefusesMarks, "", &kCCompilerHelp,
+   FormGroup::kCCompiler, "Include", kFieldColumns, kAlignColumn,
+   "TEXT", "C compiler include options"},
   {Field::kLibraries, FieldType::kText, "--libs", "libs", "C compiler: Libraries",
-   "Compiler", "LIB", kFieldLimit, true, kRefusesMarks, "-lc -lm", false,
-   &kCCompilerHelp},
+   "Compiler", "LIB", kFieldLimit, true, kRefusesMarks, "-lc -lm", &kCCompilerHelp,
+   FormGroup::kCCompiler, "Libraries", kFieldColumns, kAlignColumn,
+   "TEXT", "C compiler libraries"},
   {Field::kCppName, FieldType::kText, "--cpp-name", "cpp-name", "C++ compiler: Name",
-   "Compiler", "CPPNAME", kFieldLimit, true, kRefusesMarks, "c++", false, &kCppCompilerHelp},
+   "Compiler", "CPPNAME", kFieldLimit, true, kRefusesMarks, "c++", &kCppCompilerHelp,
+   FormGroup::kCppCompiler, "Name", kFieldColumns, kAlignColumn,
+   "TEXT", "C++ compiler"},
   // The leading blank is part of the initial text.
   {Field::kCppOptions, FieldType::kText, "--cpp-options", "cpp-options", "C++ compiler: Options",
-   "Compiler", "CPPLIB", kCppOptionsLimit, true, kRefusesMarks, " -O2 -fPIC -lc -lm", false,
-   &kCppCompilerHelp},
+   "Compiler", "CPPLIB", kCppOptionsLimit, true, kRefusesMarks, " -O2 -fPIC -lc -lm",
+   &kCppCompilerHelp,
+   FormGroup::kCppCompiler, "Options", kFieldColumns, kAlignColumn,
+   "TEXT", "C++ compiler options"},
   {Field::kPrinter, FieldType::kText, "--printer", "printer", "Printer command",
-   "Visual", "HCPRINTER", kFieldLimit, false, kRefusesMarks, nullptr, true, &kPrinterHelp},
+   "Visual", "HCPRINTER", kFieldLimit, false, kRefusesMarks, nullptr, &kPrinterHelp,
+   FormGroup::kTuning, "Printer command", kFieldColumns, kAlignColumn,
+   "TEXT", "printer command"},
   {Field::kPreviewer, FieldType::kText, "--previewer", "previewer", "PostScript previewer",
-   "Visual", "HCVIEWER", kFieldLimit, false, kRefusesMarks, nullptr, true, &kPreviewerHelp},
+   "Visual", "HCVIEWER", kFieldLimit, false, kRefusesMarks, nullptr, &kPreviewerHelp,
+   FormGroup::kTuning, "PostScript previewer", kFieldColumns, kAlignColumn,
+   "TEXT", "PostScript previewer"},
   {Field::kDifferentiator, FieldType::kText, "--differentiator", "differentiator",
    "External differentiator", "Compiler", "EXTDIFF", kFieldLimit, false, kRefusesMarks, nullptr,
-   true,
-   &kDifferentiatorHelp},
+   &kDifferentiatorHelp,
+   FormGroup::kTuning, "External differentiator", kFieldColumns, kAlignColumn,
+   "TEXT", "external differentiator"},
   {Field::kShellStyle, FieldType::kShellStyle, "--shell-style", "shell-style", "Shell style",
-   nullptr, nullptr, 0, true, 0, nullptr, false, &kShellHelp},
+   nullptr, nullptr, 0, true, 0, nullptr, &kShellHelp,
+   FormGroup::kShellStyle, nullptr, 0, 0,
+   nullptr, "style of the compile script (default: from SHELL and shells.vel, as the window "
+   "detects it)"},
   {Field::kShellPath, FieldType::kText, "--shell-path", "shell-path", "Shell path",
-   nullptr, nullptr, kShellPathLimit, true, 0, nullptr, false, &kShellHelp},
+   nullptr, nullptr, kShellPathLimit, true, 0, nullptr, &kShellHelp,
+   FormGroup::kShellPath, nullptr, kNarrowColumns, kAlignRightEdge,
+   "TEXT", "shell line of the compile script (default: SHELL and the style's options)"},
   {Field::kNotify, FieldType::kYesNo, "--notify", "notify", "Registration", nullptr, nullptr,
-   0, false, 0, nullptr, false, nullptr},
+   0, false, 0, nullptr, nullptr,
+   FormGroup::kRegistration, nullptr, 0, kAlignRightEdge,
+   nullptr, "send the installation notice mail to the authors"},
 };
 // clang-format on
 
@@ -142,7 +243,7 @@ constexpr const FormField &FieldRow(Field field) {
 constexpr std::size_t countTuningFields() {
   std::size_t n = 0;
   for (const FormField &field : kFormFields)
-    n += field.tuning ? 1 : 0;
+    n += field.tuning() ? 1 : 0;
   return n;
 }
 
@@ -154,15 +255,17 @@ constexpr AdjustTable tuningFields() {
   AdjustTable rows{};
   std::size_t n = 0;
   for (const FormField &field : kFormFields) {
-    if (field.tuning) rows[n++] = &field;
+    if (field.tuning()) rows[n++] = &field;
   }
   return rows;
 }
 inline constexpr AdjustTable Adjust = tuningFields();
 
-// The installation switch's values: the 1-based radio button number.
+// The installation switch's values: the 1-based radio button number; and
+// the kinds' names, in that order.
 constexpr int kFullValue = 1;
 constexpr int kUserValue = 2;
+inline constexpr const char *kKindNames[] = {"Full", "User"};
 
 // Values of the Setup form, as the installation needs them.
 struct InstallForm {
@@ -187,55 +290,6 @@ struct InstallForm {
   // The text of field, made present.
   std::string &text(Field field);
 };
-
-// The form as the Setup window starts it, switched to Full or User the
-// way the installation switch does it: Full puts the current directory
-// into the product directory.  Shell style and path come from SHELL and
-// "shells.vel"; the Tuning values from the settings template.  problem
-// receives a message from shell detection or about the current directory,
-// if any.
-InstallForm InitialForm(bool full, std::string *problem);
-
-// Said when SHELL and the style's options make a shell path too long.
-constexpr const char *kShellPathTooLong =
-    "The value of SHELL and the shell options together are too long for the\n"
-    "compile script's first line.  Give it with --shell-path.";
-
-// The shell path field's text for the shell style, as the window fills it
-// when that style is picked: SHELL and the style's options.  Empty when
-// that would be too long.
-std::string DetectedShellPath(int shellStyle);
-
-// The current directory as the product directory field shows it; empty,
-// with *problem set, when it cannot be told.
-std::string CurrentDirectoryText(std::string *problem);
-
-// Why text may not be the value of field, in words that follow the
-// field's name or option ("must not contain ..."); nothing when it may.
-// A reference "$(" in a field that takes one is not judged here: whether it
-// resolves depends on the settings (UnresolvedReference).
-std::optional<std::string> RefusalOf(Field field, const std::string &text);
-
-// What is wrong with the form's fields, for the user: the message and the
-// fields it is about.
-struct FormProblem {
-  std::string message;
-  std::vector<Field> fields;
-};
-
-// The first field of form whose text is too long, holds what the field
-// refuses, or would make its settings line too long; nothing when all are
-// right.
-std::optional<FormProblem> CheckFields(const InstallForm &form);
-
-// What the settings file gets for field: the product directory with its
-// "/", the include options with the product directory after them (as
-// kernel, the stored product directory, reads back), a Tuning field
-// trimmed (the empty mark when nothing is left), any other text as typed.
-std::string StoredText(const InstallForm &form, Field field, const std::string &kernel);
-
-// The directory with "/" appended unless it already ends in one.
-std::string WithSlash(const std::string &directory);
 
 // The row whose option (without a value) is name, or nullptr.
 const FormField *FieldByOption(const std::string &name);

@@ -9,10 +9,13 @@
  * removes the visuals file, writes the palette file, records the current
  * class and, with the user's consent, sends the installation notice.
  *
- * A failure that makes the rest meaningless shows a message and returns
- * Stopped; nothing done before it is undone, and the next run starts again
- * from the settings template.  Every other failure shows a message and the
- * procedure goes on.  Paths come from the settings file just written and
+ * Every step returns a Result.  A failure that makes the rest meaningless
+ * stops the run: its message is shown and the run returns Stopped;
+ * nothing done before it is undone, and the next run starts again from the
+ * settings template.  Every other failure is shown and the procedure goes
+ * on.  Each message is shown once, by the procedure (tell()), the support
+ * library's included: those are caught into the Result of the step that
+ * raised them.  Paths come from the settings file just written and
  * are read with GetParamString: a product directory may hold "%", which
  * must stay literal, so no path is ever used as a printf format.
  */
@@ -37,6 +40,7 @@
 #include "actions.h"
 #include "atomic_file.h"
 #include "file_writing.h"
+#include "form.h"
 #include "form_tables.h"
 #include "message_route.h"
 #include "notice.h"
@@ -98,8 +102,7 @@ Result refused(std::string message, MessageSubject about) {
 // Refuses every text that would be cut, would overflow a buffer or would
 // not read back from the settings file as it was typed.
 Result checkForm(const InstallForm &form) {
-  if (const auto problem = CheckFields(form))
-    return refused(problem->message, {"", problem->fields});
+  if (Result checked = CheckFields(form); !checked.ok()) return checked;
   if (!form.full) return {};
   if (compileCommand(form).size() > kCompileCommandLimit) {
     return refused("The C++ compiler name and options are too long:\nthe command that compiles "
@@ -127,17 +130,18 @@ Result checkForm(const InstallForm &form) {
 }
 
 // The compile script runs under the shell of its first line, and a shell
-// of the other family cannot run it.  Said before anything is written, as
-// a warning only: both values are the user's to choose.
-void warnShellMismatch(Actions &act, const InstallForm &form) {
+// of the other family cannot run it.  Told before anything is written, as
+// a notice only: both values are the user's to choose.
+Result shellMismatch(const InstallForm &form) {
   const std::string &path = form.text(Field::kShellPath);
   const int family = ShellPathFamilyStyle(path);
-  if (family == 0 || family == form.shellStyle) return;
+  if (family == 0 || family == form.shellStyle) return {};
   const std::string shell = ShellPathCommand(path);
-  act.show(std::string("The shell style is ") + shells[form.shellStyle - 1].name +
-               ", but the shell path " + shell + " names a shell of the " +
-               shells[family - 1].name + " family:\nthe compile script may fail when it runs.",
-           {shell, {Field::kShellStyle}});
+  return Result::Notice(std::string("The shell style is ") + ShellStyleName(form.shellStyle) +
+                            ", but the shell path " + shell + " names a shell of the " +
+                            ShellStyleName(family) +
+                            " family:\nthe compile script may fail when it runs.",
+                        {shell, {Field::kShellStyle}});
 }
 
 std::vector<std::string> words(const char *line) {
@@ -155,7 +159,7 @@ std::vector<std::string> words(const char *line) {
 }
 
 // Expands a piece of the CLASSFILECUR pattern: "%%" is one "%", references
-// are replaced.  False after a message.
+// are replaced.  False when it does not expand.
 bool expandPatternPiece(const std::string &piece, std::string &out) {
   std::string text;
   for (std::size_t i = 0; i < piece.size(); ++i) {
@@ -170,10 +174,72 @@ bool expandPatternPiece(const std::string &piece, std::string &out) {
   return true;
 }
 
+// Hands every action on, each with the messages the support library raises
+// while it works caught into its Result: the procedure shows them with the
+// step's own, once.
+class CatchingActions : public ForwardingActions {
+ public:
+  using ForwardingActions::ForwardingActions;
+
+  Result begin() override { return caught([&] { return ForwardingActions::begin(); }); }
+  Result end(bool keep) override {
+    return caught([&] { return ForwardingActions::end(keep); });
+  }
+  Result writeSettingsFile(const std::string &path, const char *permissions) override {
+    return caught([&] { return ForwardingActions::writeSettingsFile(path, permissions); });
+  }
+  Result store(const char *section, const char *key, const std::string &value) override {
+    return caught([&] { return ForwardingActions::store(section, key, value); });
+  }
+  Result writeStores() override {
+    return caught([&] { return ForwardingActions::writeStores(); });
+  }
+  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
+                       bool expand) override {
+    return caught(
+        [&] { return ForwardingActions::writeTemplate(path, lines, permissions, expand); });
+  }
+  Result writeCompileScript(const std::string &path, int shellStyle,
+                            const std::string &shellPath) override {
+    return caught(
+        [&] { return ForwardingActions::writeCompileScript(path, shellStyle, shellPath); });
+  }
+  Result createFile(const std::string &path, const std::string &content,
+                    const char *permissions) override {
+    return caught([&] { return ForwardingActions::createFile(path, content, permissions); });
+  }
+  Result writeFile(const std::string &path, const std::string &content,
+                   const char *permissions) override {
+    return caught([&] { return ForwardingActions::writeFile(path, content, permissions); });
+  }
+  Result renameFile(const std::string &from, const std::string &to) override {
+    return caught([&] { return ForwardingActions::renameFile(from, to); });
+  }
+  Result removeFile(const std::string &path) override {
+    return caught([&] { return ForwardingActions::removeFile(path); });
+  }
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override {
+    return caught([&] { return ForwardingActions::compile(command, target, why); });
+  }
+  Result sendNotice(const std::string &command) override {
+    return caught([&] { return ForwardingActions::sendNotice(command); });
+  }
+
+ private:
+  template <typename Step>
+  static Result caught(Step step) {
+    CaughtMessages messages;
+    Result result = step();
+    return messages.into(std::move(result));
+  }
+};
+
 // ---- the steps ----------------------------------------------------------
 
 // One run of the procedure: the form, and the actions that carry the
-// steps out.
+// steps out.  Every step returns a Result: done, to go on, or the fault
+// that stops the run; the run shows each message once (tell()).
 class Procedure {
  public:
   Procedure(const InstallForm &form, Actions &actions) : form_(form), act_(actions) {}
@@ -185,44 +251,44 @@ class Procedure {
     return access(act_.resolve(path).c_str(), F_OK) == 0;
   }
   bool newer(const char *source, const char *object) const;
-  void showMissingKey(const char *section, const char *key) const;
-  bool readSetting(const char *section, const char *key, std::string &out) const;
-  // Shows what went wrong, if anything; true when the action did its work.
-  bool done(const Result &result) const {
-    if (!result.ok() && !result.message().empty()) act_.show(result.message(), result.about());
+  Result missingKey(const char *section, const char *key) const;
+  Result readSetting(const char *section, const char *key, std::string &out) const;
+  // Shows what result has to tell, if anything: the one place where the
+  // procedure's messages are shown.  True when the step is done.
+  bool tell(const Result &result) {
+    if (!result.message().empty()) act_.show(result.message(), result.about());
     return result.ok();
   }
-  // False when the settings file does not take the value; the settings
-  // code has told the user why, and the installation stops, since a
-  // setting it needs is missing.
-  bool store(const char *section, const char *key, const std::string &value) {
-    if (done(act_.store(section, key, value))) return true;
-    settingsSound_ = false;
-    return false;
+  // A store that the settings file does not take leaves it unsound: the
+  // installation stops, since a setting it needs is missing.
+  Result store(const char *section, const char *key, const std::string &value) {
+    Result stored = act_.store(section, key, value);
+    if (!stored.ok()) settingsSound_ = false;
+    return stored;
   }
   // Notes how a write went: the procedure goes on after a file that was
   // not written, as it always has, but does not end as if all was well.
-  void wrote(const Result &result) { failed_ = !done(result) || failed_; }
+  void wrote(const Result &result) { failed_ = !tell(result) || failed_; }
 
-  InstallOutcome steps();
-  bool writeSettingsFile();
-  bool checkGeneratedLines();
+  Result steps();
+  Result writeSettingsFile();
+  Result checkGeneratedLines();
   Field longestField(const char *line) const;
-  bool storeFields();
-  bool storeTogether(const std::function<bool()> &stores);
-  bool checkReferences();
-  bool ensureNamesFile();
-  bool writeProductFiles();
+  Result storeFields();
+  Result storeTogether(const std::function<Result()> &stores);
+  Result checkReferences();
+  Result ensureNamesFile();
+  Result writeProductFiles();
   std::string compileReason() const;
-  bool compileAutodif();
-  bool checkKernelObject();
-  bool removeVisualsAndWritePalette();
-  bool classFilePath(const std::string &base, std::string &out) const;
-  bool storeCurrentClass();
+  Result compileAutodif();
+  Result checkKernelObject();
+  Result removeVisualsAndWritePalette();
+  Result classFilePath(const std::string &base, std::string &out) const;
+  Result storeCurrentClass();
   void sendNotice();
 
   const InstallForm &form_;
-  Actions &act_;
+  CatchingActions act_;
   bool settingsWritten_ = false;  // the template is in the scratch settings file
   bool settingsSound_ = true;     // and every value was stored in it
   bool failed_ = false;           // a file was not written whole
@@ -237,74 +303,77 @@ bool Procedure::newer(const char *source, const char *object) const {
   return difftime(s.st_mtime, o.st_mtime) > 0;
 }
 
-void Procedure::showMissingKey(const char *section, const char *key) const {
-  act_.show("The settings file '" + settingsPath() + "' has no usable value for [" + section +
-                "] " + key + ".\nThe installation has been stopped.",
-            {settingsPath()});
+Result Procedure::missingKey(const char *section, const char *key) const {
+  return Result::Failed(Fault::kRefused,
+                        "The settings file '" + settingsPath() + "' has no usable value for [" +
+                            section + "] " + key + ".\nThe installation has been stopped.",
+                        {settingsPath()});
 }
 
 // Reads [section] key expanded but not formatted (paths may hold "%").
-// False after a message when the key is missing or does not expand.
-bool Procedure::readSetting(const char *section, const char *key, std::string &out) const {
+// Refused, with what the settings code said, when the key is missing or
+// does not expand.
+Result Procedure::readSetting(const char *section, const char *key, std::string &out) const {
+  CaughtMessages messages;
   const char *value = GetParamString(section, key);
-  if (value == nullptr) {
-    showMissingKey(section, key);
-    return false;
-  }
+  if (value == nullptr) return messages.into(missingKey(section, key));
   out = value;
-  return true;
+  return messages.into({});
 }
 
-bool Procedure::writeSettingsFile() {
+Result Procedure::writeSettingsFile() {
   const std::string path = settingsPath();
   const Result written = act_.writeSettingsFile(path, kSettingsPermissions);
-  if (done(written)) {
+  if (written.ok()) {
     settingsWritten_ = true;
-    return true;
+    return written;
   }
-  if (written.fault() == Fault::kNotOpened)
-    act_.show("Cannot open settings file '" + path + "'", written.about());
-  return false;
+  if (written.fault() != Fault::kNotOpened) return written;
+  // Two messages, the file's and then the settings file's.
+  tell(written);
+  return Result::Failed(Fault::kNotOpened, "Cannot open settings file '" + path + "'",
+                        written.about());
 }
 
 // Runs stores, whose values go into the settings file with one rewrite
 // (the core library rewrites the whole file for each value otherwise);
-// true when stores succeeded and the file holds every value.
-bool Procedure::storeTogether(const std::function<bool()> &stores) {
+// done when stores succeeded and the file holds every value.
+Result Procedure::storeTogether(const std::function<Result()> &stores) {
   act_.holdStores();
-  const bool stored = stores();
+  const Result stored = stores();
   // What was stored before a refusal is written all the same, as it
   // would have been one by one.
-  if (done(act_.writeStores())) return stored;
-  settingsSound_ = false;
-  return false;
+  Result written = act_.writeStores();
+  if (!written.ok()) {
+    settingsSound_ = false;
+    tell(stored);
+    return written;
+  }
+  return stored;
 }
 
 // The form's values, in table order; the installed directory itself goes
 // in right after the product directory.
-bool Procedure::storeFields() {
-  return storeTogether([this] {
+Result Procedure::storeFields() {
+  return storeTogether([this]() -> Result {
     std::string kernel;
     for (const FormField &field : kFormFields) {
       if (field.section == nullptr || !form_.has(field.id)) continue;
-      if (!store(field.section, field.key, StoredText(form_, field.id, kernel))) return false;
+      if (Result r = store(field.section, field.key, StoredText(form_, field.id, kernel)); !r.ok())
+        return r;
       if (field.id != Field::kKernel) continue;
-      if (!store("Paths", "KERNELW", WithSlash(kSettingsDirectory)) ||
-          !readSetting("Paths", "KERNEL", kernel))
-        return false;
+      if (Result r = store("Paths", "KERNELW", WithSlash(kSettingsDirectory)); !r.ok()) return r;
+      if (Result r = readSetting("Paths", "KERNEL", kernel); !r.ok()) return r;
     }
-    return true;
+    return {};
   });
 }
 
 // The first "$(" of text that does not begin a reference which resolves in
-// the settings as they now stand; empty when every one does.  The settings
-// code's own reports are kept quiet: the caller names the field.
+// the settings as they now stand; empty when every one does.  What the
+// settings code says of it is dropped: the caller names the field.
 std::string unresolvedReference(const std::string &text) {
-  struct Quiet : MessageListener {
-    bool onMessage(const char *) override { return true; }
-  } quiet;
-  const MessageRoute route(quiet);
+  CaughtMessages ignored;
   for (std::size_t at = text.find("$("); at != std::string::npos; at = text.find("$(", at + 2)) {
     const std::size_t dot = text.find('.', at + 2);
     const std::size_t close = dot == std::string::npos ? dot : text.find(')', dot + 1);
@@ -321,32 +390,31 @@ std::string unresolvedReference(const std::string &text) {
 // A field may refer to a setting, "-I$(Paths.KERNEL)inc", but only to one
 // that the settings written hold: anything else would not read back as the
 // user typed it.  Refused before anything is written in the directory.
-bool Procedure::checkReferences() {
+Result Procedure::checkReferences() {
   for (const FormField &field : kFormFields) {
     if (field.section == nullptr || !form_.has(field.id)) continue;
     const std::string wrong = unresolvedReference(form_.text(field.id));
     if (wrong.empty()) continue;
-    act_.show(std::string("The text of the field '") + field.label +
-                  "' holds a reference that the settings cannot resolve:\n" + wrong +
-                  "\nOnly references to settings that exist may be used, such as "
-                  "$(Paths.KERNEL).",
-              {"", {field.id}});
-    return false;
+    return refused(std::string("The text of the field '") + field.label +
+                       "' holds a reference that the settings cannot resolve:\n" + wrong +
+                       "\nOnly references to settings that exist may be used, such as "
+                       "$(Paths.KERNEL).",
+                   {"", {field.id}});
   }
-  return true;
+  return {};
 }
 
 // A new names file holds one "-"; an existing one, or the one of an
 // earlier version renamed, is kept.
-bool Procedure::ensureNamesFile() {
+Result Procedure::ensureNamesFile() {
   std::string names;
-  if (!readSetting("Files", "NAMES", names)) return false;
+  if (Result r = readSetting("Files", "NAMES", names); !r.ok()) return r;
   // A directory of that name is no names file: createFile says so.
   struct stat st;
   bool present = stat(act_.resolve(names).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   if (!present) {
     std::string former;
-    if (!readSetting("Files", "NAMES1.2", former)) return false;
+    if (Result r = readSetting("Files", "NAMES1.2", former); !r.ok()) return r;
     // Only a file is taken over: a directory, a device or a link to
     // nowhere under that name is the user's to sort out.
     struct stat link, file;
@@ -357,73 +425,73 @@ bool Procedure::ensureNamesFile() {
       const char *what = !reached                ? "a link to nothing"
                          : S_ISDIR(file.st_mode) ? "a directory"
                                                  : "not a regular file";
-      act_.show("The names file of an earlier version, '" + former + "', is " + what +
-                    ".\nIt has not been taken over as the names file '" + names +
-                    "'; please move it away and try again.",
-                {formerPath});
-      return false;
+      return refused("The names file of an earlier version, '" + former + "', is " + what +
+                         ".\nIt has not been taken over as the names file '" + names +
+                         "'; please move it away and try again.",
+                     {formerPath});
     }
     // A rename that fails leaves the former file as it was; a new names
     // file is made below.
     if (exists(former)) present = act_.renameFile(former, names).ok();
   }
   if (!present) wrote(act_.createFile(names, kNamesFileContent, kNamesPermissions));
-  return true;
+  return {};
 }
 
 // Interface-strings file, compile script and system header, all in the
 // product directory.  Only a compile script that cannot be opened stops.
-bool Procedure::writeProductFiles() {
+Result Procedure::writeProductFiles() {
   std::string path;
-  if (!readSetting("Files", "INITFILE", path)) return false;
+  if (Result r = readSetting("Files", "INITFILE", path); !r.ok()) return r;
   wrote(act_.writeTemplate(path, init, kReadOnlyPermissions, false));
 
-  if (!readSetting("Compiler", "BATCH", path)) return false;
+  if (Result r = readSetting("Compiler", "BATCH", path); !r.ok()) return r;
   const Result script =
       act_.writeCompileScript(path, form_.shellStyle, form_.text(Field::kShellPath));
+  if (script.fault() == Fault::kNotOpened) {
+    failed_ = true;
+    return script;
+  }
   wrote(script);
-  if (script.fault() == Fault::kNotOpened) return false;
 
   // The header lies in [Paths] INCLUDE, not in [Compiler] INCLUDE; the
   // file name is appended before the whole is expanded.
-  if (!readSetting("Paths", "INCLUDE", path)) return false;
-  if (GetParamAppend("Compiler", "HEADERF") == nullptr) {
-    showMissingKey("Compiler", "HEADERF");
-    return false;
+  if (Result r = readSetting("Paths", "INCLUDE", path); !r.ok()) return r;
+  {
+    CaughtMessages messages;
+    if (GetParamAppend("Compiler", "HEADERF") == nullptr)
+      return messages.into(missingKey("Compiler", "HEADERF"));
+    path = ParBuf;
   }
-  path = ParBuf;
   wrote(act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true));
-  return true;
+  return {};
 }
 
 // Every line of the compile script must fit the expansion buffer once the
 // form's values are in it; a longer one would be written empty.  Refused
 // before anything is written, naming the field that makes it long.
-bool Procedure::checkGeneratedLines() {
+Result Procedure::checkGeneratedLines() {
   const char *const *lines = shells[form_.shellStyle - 1].script;
-  // Quiet: a reference that does not expand is reported when the script
-  // is written.
-  struct Quiet : MessageListener {
-    bool onMessage(const char *) override { return true; }
-  } quiet;
-  std::optional<MessageRoute> route(std::in_place, quiet);
   int tooLong = 0;
-  for (int i = 1; lines[0] != nullptr && lines[i] != nullptr && tooLong == 0; ++i) {
-    std::vector<char> text(kMeasureSize, '\0');
-    std::strncpy(text.data(), lines[i], text.size() - 1);
-    if (TranslateSized(text.data(), text.size(), nullptr, nullptr) &&
-        std::strlen(text.data()) > kExpandedLineLimit)
-      tooLong = i + 1;
+  {
+    // A reference that does not expand is reported when the script is
+    // written.
+    CaughtMessages ignored;
+    for (int i = 1; lines[0] != nullptr && lines[i] != nullptr && tooLong == 0; ++i) {
+      std::vector<char> text(kMeasureSize, '\0');
+      std::strncpy(text.data(), lines[i], text.size() - 1);
+      if (TranslateSized(text.data(), text.size(), nullptr, nullptr) &&
+          std::strlen(text.data()) > kExpandedLineLimit)
+        tooLong = i + 1;
+    }
   }
-  route.reset();
-  if (tooLong == 0) return true;
+  if (tooLong == 0) return {};
   const FormField &field = FieldRow(longestField(lines[tooLong - 1]));
-  act_.show("Line " + std::to_string(tooLong) + " of the compile script would be longer than " +
-                std::to_string(kExpandedLineLimit) +
-                " characters with the values of the form.\nPlease shorten the field '" +
-                field.label + "'.",
-            {"", {field.id}});
-  return false;
+  return refused("Line " + std::to_string(tooLong) + " of the compile script would be longer than " +
+                     std::to_string(kExpandedLineLimit) +
+                     " characters with the values of the form.\nPlease shorten the field '" +
+                     field.label + "'.",
+                 {"", {field.id}});
 }
 
 // The form field with the longest text among those whose stored values
@@ -468,16 +536,16 @@ std::string Procedure::compileReason() const {
 // that a failed compile leaves from before goes too, since it was made
 // from other sources or with other options, and the next run with the
 // same answers then finds nothing to change.
-bool Procedure::compileAutodif() {
+Result Procedure::compileAutodif() {
   const std::string why = compileReason();
-  if (why.empty()) return true;
+  if (why.empty()) return {};
   const CommandFor command = [this](const std::string &output) {
     return compileCommand(form_, output);
   };
   const Result compiled = act_.compile(command, kAutodifObject, why);
-  if (done(compiled)) {
+  if (tell(compiled)) {
     wrote(act_.writeFile(kAutodifRecord, compileRecord(form_), kRecordPermissions));
-    return true;
+    return {};
   }
   // An object that was made but could not be put in place is a file not
   // written; a compile that failed is the designed degradation.
@@ -493,33 +561,32 @@ bool Procedure::compileAutodif() {
 
 // A User installation links against the object that the Full one made.
 // The reference stays in [TMP] TMP.
-bool Procedure::checkKernelObject() {
+Result Procedure::checkKernelObject() {
   std::string path;
-  if (!store("TMP", "TMP", kKernelObject) || !readSetting("TMP", "TMP", path)) return false;
-  if (exists(path)) return true;
-  act_.show(kMsgNoProductObject, {path, {Field::kKernel}});
+  if (Result r = store("TMP", "TMP", kKernelObject); !r.ok()) return r;
+  if (Result r = readSetting("TMP", "TMP", path); !r.ok()) return r;
+  if (exists(path)) return {};
+  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}));
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
-bool Procedure::removeVisualsAndWritePalette() {
+Result Procedure::removeVisualsAndWritePalette() {
   std::string path;
-  if (!readSetting("Files", "VN", path)) return false;
+  if (Result r = readSetting("Files", "VN", path); !r.ok()) return r;
   wrote(act_.removeFile(path));
-  if (!readSetting("Files", "PALETTE", path)) return false;
+  if (Result r = readSetting("Files", "PALETTE", path); !r.ok()) return r;
   wrote(act_.writeTemplate(path, Palette, kPalettePermissions, false));
-  return true;
+  return {};
 }
 
 // [Files] CLASSFILECUR with its one "%s" taken by base.  The pattern's own
 // text is split at that directive before the references are expanded, so
 // that a "%" in the product directory stays literal.
-bool Procedure::classFilePath(const std::string &base, std::string &out) const {
+Result Procedure::classFilePath(const std::string &base, std::string &out) const {
   char raw[VX_PARBUF_SIZE];
   if (Nlm_GetAppParam(VX_SETTINGS_BASE, "Files", "CLASSFILECUR", "", raw,
-                      static_cast<Nlm_Int2>(sizeof raw)) == 0) {
-    showMissingKey("Files", "CLASSFILECUR");
-    return false;
-  }
+                      static_cast<Nlm_Int2>(sizeof raw)) == 0)
+    return missingKey("Files", "CLASSFILECUR");
   const std::string pattern = raw;
   std::size_t directive = std::string::npos;
   bool other = false;
@@ -534,52 +601,60 @@ bool Procedure::classFilePath(const std::string &base, std::string &out) const {
     }
   }
   if (directive == std::string::npos || other) {
-    act_.show("The value of [Files] CLASSFILECUR in the settings file '" + settingsPath() +
-                  "' is not a path pattern with one %s.\nThe installation has been stopped.",
-              {settingsPath()});
-    return false;
+    return refused("The value of [Files] CLASSFILECUR in the settings file '" + settingsPath() +
+                       "' is not a path pattern with one %s.\nThe installation has been stopped.",
+                   {settingsPath()});
   }
   std::string head, tail;
+  CaughtMessages messages;
   if (!expandPatternPiece(pattern.substr(0, directive), head) ||
-      !expandPatternPiece(pattern.substr(directive + 2), tail)) {
-    showMissingKey("Files", "CLASSFILECUR");
-    return false;
-  }
+      !expandPatternPiece(pattern.substr(directive + 2), tail))
+    return messages.into(missingKey("Files", "CLASSFILECUR"));
   out = head + base + tail;
-  return true;
+  return messages.into({});
 }
 
 // The first entry of "&hierarchy" names the current class and, second,
 // the base name of its description file.  An entry with fewer than two
 // words, or none at all, stores nothing: the two keys belong together.
-bool Procedure::storeCurrentClass() {
+Result Procedure::storeCurrentClass() {
   std::string path;
-  if (!readSetting("Files", "CLASSFILE", path)) return false;
-  if (!DescOpen(act_.resolve(path).c_str())) {
-    DescClose();
-    act_.show("Cannot open class description file\n" + path, {path, {Field::kKernel}});
-    return false;
-  }
+  if (Result r = readSetting("Files", "CLASSFILE", path); !r.ok()) return r;
   std::vector<std::string> entry;
-  if (FindLine(kHierarchyLine) != -1) {
-    std::array<char, VX_PARBUF_SIZE> line;
-    const char *text = GetLineSized(line.data(), line.size());
-    if (text != nullptr && text[0] != kSectionMark) entry = words(text);
+  Result read;
+  {
+    CaughtMessages messages;
+    if (!DescOpen(act_.resolve(path).c_str())) {
+      DescClose();
+      return messages.into(
+          refused("Cannot open class description file\n" + path, {path, {Field::kKernel}}));
+    }
+    if (FindLine(kHierarchyLine) != -1) {
+      std::array<char, VX_PARBUF_SIZE> line;
+      const char *text = GetLineSized(line.data(), line.size());
+      if (text != nullptr && text[0] != kSectionMark) entry = words(text);
+    }
+    DescClose();
+    read = messages.into({});
   }
-  DescClose();
-  if (entry.size() < 2) return true;
+  // What the reader said of the file (an include skipped) is told, once
+  // nothing catches messages any more.
+  tell(read);
+  if (entry.size() < 2) return {};
 
   std::string classFile;
-  if (!classFilePath(entry[1], classFile)) return false;
+  if (Result r = classFilePath(entry[1], classFile); !r.ok()) return r;
   if (std::strlen("CLASSCUR=") + entry[0].size() > kSettingsLineLimit ||
       std::strlen("CLASSFILECUR=") + classFile.size() > kSettingsLineLimit) {
-    act_.show("The class entry after " + std::string(kHierarchyLine) + " in\n" + path +
-                  "\nis too long for the settings file.\nThe current class has not been stored.",
-              {path});
-    return true;
+    tell(Result::Notice("The class entry after " + std::string(kHierarchyLine) + " in\n" + path +
+                            "\nis too long for the settings file.\nThe current class has not "
+                            "been stored.",
+                        {path}));
+    return {};
   }
-  return storeTogether([&] {
-    return store("Currents", "CLASSCUR", entry[0]) && store("Files", "CLASSFILECUR", classFile);
+  return storeTogether([&]() -> Result {
+    if (Result r = store("Currents", "CLASSCUR", entry[0]); !r.ok()) return r;
+    return store("Files", "CLASSFILECUR", classFile);
   });
 }
 
@@ -587,38 +662,46 @@ bool Procedure::storeCurrentClass() {
 // is done all the same.
 void Procedure::sendNotice() {
   if (!form_.noticeBoxExists || !form_.noticeConsent) return;
-  (void)done(act_.sendNotice(NoticeCommand(form_.full)));
+  tell(act_.sendNotice(NoticeCommand(form_.full)));
 }
 
 InstallOutcome Procedure::run() {
   const PathResolver resolve = [this](const std::string &path) { return act_.resolve(path); };
-  if (!done(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
-  if (form_.full) warnShellMismatch(act_, form_);
-  if (!done(act_.begin())) return InstallOutcome::Stopped;
-  InstallOutcome outcome = steps();
+  if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
+  if (form_.full) tell(shellMismatch(form_));
+  if (!tell(act_.begin())) return InstallOutcome::Stopped;
+  const Result stopped = steps();
+  tell(stopped);
   // The settings file goes into the directory when every step has run
   // and it is whole.  After a step that stopped the procedure, the
   // directory keeps the settings it had: the files written before the
   // stop are what any run writes, but settings half-way through are not
   // what the analysis program may start from.
-  if (failed_) outcome = InstallOutcome::Stopped;
+  InstallOutcome outcome =
+      stopped.ok() && !failed_ ? InstallOutcome::Ended : InstallOutcome::Stopped;
   const bool keep = outcome == InstallOutcome::Ended && settingsWritten_ && settingsSound_;
-  if (!done(act_.end(keep))) outcome = InstallOutcome::Stopped;
+  if (!tell(act_.end(keep))) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;
 }
 
-InstallOutcome Procedure::steps() {
-  if (!writeSettingsFile() || !storeFields() || !checkReferences()) return InstallOutcome::Stopped;
-  if (form_.full && !checkGeneratedLines()) return InstallOutcome::Stopped;
-  if (!ensureNamesFile()) return InstallOutcome::Stopped;
+// The steps in their order; the fault that stops them, or done.
+Result Procedure::steps() {
+  if (Result r = writeSettingsFile(); !r.ok()) return r;
+  if (Result r = storeFields(); !r.ok()) return r;
+  if (Result r = checkReferences(); !r.ok()) return r;
   if (form_.full) {
-    if (!writeProductFiles() || !compileAutodif()) return InstallOutcome::Stopped;
-  } else if (!checkKernelObject()) {
-    return InstallOutcome::Stopped;
+    if (Result r = checkGeneratedLines(); !r.ok()) return r;
   }
-  if (!removeVisualsAndWritePalette() || !storeCurrentClass()) return InstallOutcome::Stopped;
-  return InstallOutcome::Ended;
+  if (Result r = ensureNamesFile(); !r.ok()) return r;
+  if (form_.full) {
+    if (Result r = writeProductFiles(); !r.ok()) return r;
+    if (Result r = compileAutodif(); !r.ok()) return r;
+  } else if (Result r = checkKernelObject(); !r.ok()) {
+    return r;
+  }
+  if (Result r = removeVisualsAndWritePalette(); !r.ok()) return r;
+  return storeCurrentClass();
 }
 
 }  // namespace

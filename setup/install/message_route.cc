@@ -56,3 +56,18 @@ MessageRoute::~MessageRoute() {
     r.before = nullptr;
   }
 }
+
+bool CaughtMessages::onMessage(const char *text) {
+  if (!text_.empty()) text_ += "\n";
+  text_ += text;
+  return true;
+}
+
+Result CaughtMessages::into(Result result) const {
+  if (text_.empty()) return result;
+  if (result.ok() && result.message().empty()) return Result::Notice(text_, result.about());
+  // What the support library said came first.
+  const std::string message = result.message().empty() ? text_ : text_ + "\n" + result.message();
+  if (result.ok()) return Result::Notice(message, result.about());
+  return Result::Failed(result.fault(), message, result.about(), result.detail());
+}

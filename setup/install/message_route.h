@@ -12,6 +12,10 @@
 #ifndef VELORIX_SETUP_MESSAGE_ROUTE_H
 #define VELORIX_SETUP_MESSAGE_ROUTE_H
 
+#include <string>
+
+#include "result.h"
+
 class MessageListener {
  public:
   virtual ~MessageListener() = default;
@@ -29,6 +33,27 @@ class MessageRoute {
 
  private:
   MessageListener &listener_;
+};
+
+// Catches every message raised while it lives (the support library's)
+// instead of letting it be shown, so that the step it was raised in can
+// carry it in its Result and the message is shown once, with the step's.
+class CaughtMessages : private MessageListener {
+ public:
+  CaughtMessages() : route_(*this) {}
+
+  // What was caught, the messages one after another; empty for none.
+  const std::string &text() const { return text_; }
+
+  // result carrying what was caught: as its message when it has none, or
+  // else after it; a notice when result is done but a message was raised.
+  Result into(Result result) const;
+
+ private:
+  bool onMessage(const char *text) override;
+
+  std::string text_;
+  MessageRoute route_;
 };
 
 #endif

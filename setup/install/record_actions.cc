@@ -91,7 +91,7 @@ void LogFile::write(const std::string &line) {
     fail(errno);
 }
 
-std::string LogFile::close() {
+Result LogFile::close() {
   if (file_ != nullptr) {
     std::FILE *file = file_;
     if (std::fclose(file) != 0) {
@@ -99,8 +99,10 @@ std::string LogFile::close() {
     }
     file_ = nullptr;
   }
-  if (problem_.empty() || !opened_) return problem_;
-  return problem_ + ":\nwhat this run did is not all in it.";
+  if (problem_.empty()) return {};
+  if (!opened_) return Result::Failed(Fault::kNotOpened, problem_, {path_});
+  return Result::Failed(Fault::kNotWritten, problem_ + ":\nwhat this run did is not all in it.",
+                        {path_});
 }
 
 RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char *what,

@@ -29,22 +29,21 @@
 // told when the log is closed: a log is never lost without a word.
 class LogFile {
  public:
-  // Opens path for appending; ok() is false, with problem() saying why,
-  // when it cannot be.
+  // Opens path for appending; ok() is false when it cannot be, and close()
+  // says why.
   explicit LogFile(const std::string &path);
   ~LogFile();
   LogFile(const LogFile &) = delete;
   LogFile &operator=(const LogFile &) = delete;
 
   bool ok() const { return file_ != nullptr && problem_.empty(); }
-  const std::string &problem() const { return problem_; }
 
   // Appends line and a line feed.
   void write(const std::string &line);
 
-  // Closes the log: empty when all that was written is in it, otherwise a
-  // message naming the file and what went wrong.
-  std::string close();
+  // Closes the log: done when all that was written is in it, otherwise a
+  // fault whose message names the file and what went wrong.
+  Result close();
 
  private:
   void fail(int error);

@@ -2,11 +2,14 @@
  * result.h - what a step of the installation came to: done, or a fault
  * with the message that tells the user about it.
  *
- * Whatever does the work (an action, a file writer) says what went wrong
- * and about what; the installation procedure shows the message, in one
- * place, and decides whether to go on.  A fault whose message is empty
- * has been told already by the support library, through its own
- * messages.
+ * Whatever does the work (an action, a file writer, a check of the form)
+ * says what went wrong and about what; the installation procedure, or the
+ * frontend that asked, shows the message, in one place, and decides
+ * whether to go on.  A message the support library raises inside a step
+ * is caught into that step's Result (CaughtMessages), so that it too is
+ * shown once, by whoever shows the step's.  A notice is a Result that is
+ * ok but has something to tell (a value ignored, a choice that may not
+ * work).
  */
 #ifndef VELORIX_SETUP_RESULT_H
 #define VELORIX_SETUP_RESULT_H
@@ -34,6 +37,7 @@ struct MessageSubject {
 
 enum class Fault {
   kNone,
+  kNotice,         // nothing failed, but the message is to be told
   kNotOpened,      // a file could not be opened or made; nothing changed
   kNotWritten,     // a file could not be written whole; the old one is kept
   kCommandFailed,  // a command ran and did not do its work
@@ -54,9 +58,18 @@ class [[nodiscard]] Result {
     return result;
   }
 
-  bool ok() const { return fault_ == Fault::kNone; }
+  // Something to tell, though nothing failed.
+  static Result Notice(std::string message, MessageSubject about = {}) {
+    Result result;
+    if (!message.empty()) result.fault_ = Fault::kNotice;
+    result.message_ = std::move(message);
+    result.about_ = std::move(about);
+    return result;
+  }
+
+  bool ok() const { return fault_ == Fault::kNone || fault_ == Fault::kNotice; }
   Fault fault() const { return fault_; }
-  // What to show; empty when the support library has told the user.
+  // What to show; empty when there is nothing to tell.
   const std::string &message() const { return message_; }
   const MessageSubject &about() const { return about_; }
   // The system's reason in a few words ("no space left on device"), for a

@@ -140,21 +140,16 @@ ShellDetection DetectShellStyle(const char *listPath, const char *shellValue) {
 }
 
 bool ShellPathText(const char *shellValue, const char *defaultName, const char *options,
-                   std::string *text) {
+                   std::size_t limit, std::string *text) {
   if (shellValue != nullptr && *shellValue != '\0') {
     *text = shellValue;
   } else {
     *text = std::string(kDefaultShellDirectory) + (defaultName != nullptr ? defaultName : "");
   }
   if (options != nullptr) *text += options;
-  if (text->size() > kShellPathMax) {
+  if (text->size() > limit) {
     text->clear();
     return false;
   }
   return true;
-}
-
-std::string ShellPathTooLongMessage() {
-  return "The value of SHELL and the shell options together are longer than " +
-         std::to_string(kShellPathMax) + " characters.\nPlease type the shell path in.";
 }

@@ -21,7 +21,6 @@ constexpr int kShellStyleKsh = 2;
 constexpr const char *kShellListFile = "shells.vel";
 constexpr std::size_t kShellBaseNameMax = 43;  // characters of SHELL's base name
 constexpr std::size_t kShellNameWordMax = 31;  // characters of a list file's name word
-constexpr std::size_t kShellPathMax = 499;     // characters of the shell path field's text
 constexpr long kShellListMaxBytes = 1 << 20;   // a shell list file larger than this is not read
 // Where the shell is assumed to live when SHELL is not set.
 constexpr const char *kDefaultShellDirectory = "/bin/";
@@ -56,13 +55,9 @@ std::string ShellPathCommand(const std::string &shellPath);
 int ShellPathFamilyStyle(const std::string &shellPath);
 
 // The shell path field's text: shellValue followed by options; when SHELL
-// is unset or empty, kDefaultShellDirectory and defaultName stand for it.  FALSE,
-// with *text empty, when the result would exceed kShellPathMax characters.
+// is unset or empty, kDefaultShellDirectory and defaultName stand for it.
+// FALSE, with *text empty, when the result would exceed limit characters.
 bool ShellPathText(const char *shellValue, const char *defaultName, const char *options,
-                   std::string *text);
-
-// What is said when ShellPathText gives no text: the user is to type the
-// shell path in.
-std::string ShellPathTooLongMessage();
+                   std::size_t limit, std::string *text);
 
 #endif

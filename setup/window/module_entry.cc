@@ -12,12 +12,15 @@
 #include <X11/Xlib.h>
 #include <vibrant.h>
 
+#include "exit_status.h"
 #include "run_window.h"
-#include "unattended.h"
 #include "window_module.h"
 #include "x_options.h"
 
 namespace {
+
+// How the program refuses an argument the toolkit's start-up leaves.
+int (*refuseArgument)(const std::string &why) = nullptr;
 
 bool displayAvailable(const XOptions &options, std::string *display) {
   *display = ReadToolkitStart(options).display;
@@ -45,26 +48,31 @@ MainFunction vibrantMain() {
   return found;
 }
 
-int run(XOptions &options, WindowStart start) {
+int run(XOptions &options, WindowStart start, int (*refuse)(const std::string &why)) {
   MainFunction toolkit = vibrantMain();
   if (toolkit == nullptr) {
     std::fprintf(stderr, "velorix-setup: the GUI toolkit's start-up was not found\n");
-    return kWindowNotOpened;
+    return kExitNoWindow;
   }
   PrepareSetupWindow(std::move(start));
   std::string name = ReadToolkitStart(options).name;
   if (!name.empty()) options.toolkitArgv[0] = name.data();
   std::vector<char *> toolkitArgv = options.toolkitArgv;
+  refuseArgument = refuse;
   return toolkit(options.toolkitArgc(), toolkitArgv.data());
+}
+
+int refuse(const std::string &problem) {
+  return refuseArgument != nullptr ? refuseArgument(problem) : kExitTrouble;
 }
 
 int toolkitMain() {
   // What the toolkit's option parsing has left is no X option.
-  if (Nlm_GetArgc() > 1) return RefuseWindowOptions(LeftByToolkit(Nlm_GetArgv()[1]));
+  if (Nlm_GetArgc() > 1) return refuse(LeftByToolkit(Nlm_GetArgv()[1]));
   const SetupWindowResources own = TakeSetupWindowResources();
   if (own.geometry) {
     const std::string problem = GeometryProblem(*own.geometry);
-    if (!problem.empty()) return RefuseWindowOptions(problem);
+    if (!problem.empty()) return refuse(problem);
   }
   return RunSetupWindow(own);
 }

@@ -8,29 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "installation.h"
-#include "record_actions.h"
-
-// Exit statuses of the window, as a script that opens it sees them.
-constexpr int kWindowEnded = 0;      // the installation ended
-constexpr int kWindowCancelled = 1;  // "Cancel" or the window's close box
-constexpr int kWindowNotOpened = 3;  // no X display (2: options not understood)
-
-// How the window starts, from the command line.
-struct WindowStart {
-  // Ask which directory to set up, and work there, before the form opens.
-  bool chooseDirectory = false;
-  // The form's values to show instead of the usual ones (from an answer
-  // file and form options), or nothing.
-  std::optional<InstallForm> preset;
-  // Where "Setup" saves the form's values before it installs; empty for
-  // nowhere.
-  std::string saveAnswers;
-  // The log each press of "Setup" appends to; empty for none.
-  std::string log;
-  // What the log's header names of the run.
-  RunContext context;
-};
+#include "window_module.h"
 
 // Keeps start for RunSetupWindow: the toolkit's start-up, not our main,
 // calls that.

@@ -2,8 +2,9 @@
  * setup_action.cc - the action of the "Setup" button.
  *
  * SetupProc keeps the buttons disabled while the installation runs, reads
- * the form into the record that the procedure works on (installation.cc),
- * and then either ends the program or gives the form back to the user.
+ * the form into the record that the procedure works on, runs it as every
+ * frontend does (session.h), and then either ends the program or gives
+ * the form back to the user.
  */
 #include <cstdio>
 #include <cstring>
@@ -13,10 +14,9 @@
 #include <vector>
 
 #include "actions.h"
-#include "answers.h"
-#include "installation.h"
-#include "record_actions.h"
+#include "form.h"
 #include "run_window.h"
+#include "session.h"
 #include "window.h"
 
 namespace {
@@ -45,38 +45,14 @@ InstallForm readForm() {
   form.noticeConsent = c.bReg != nullptr && Nlm_GetStatus(c.bReg);
   // The user changed what the window detected, or the preset gave it.
   const std::optional<InstallForm> &preset = Start().preset;
-  const int detected = InitialForm(form.full, nullptr).shellStyle;
-  form.shellStyleGiven = (preset && preset->shellStyleGiven) || form.shellStyle != detected;
-  form.shellPathGiven = (preset && preset->shellPathGiven) ||
-                        (form.shellStyle >= 1 && form.shellStyle <= kShellRecords &&
-                         form.text(Field::kShellPath) != DetectedShellPath(form.shellStyle));
+  form.shellStyleGiven =
+      (preset && preset->shellStyleGiven) || form.shellStyle != DetectedShellStyle();
+  std::string detected;  // empty when none can be
+  if (form.shellStyle >= 1 && form.shellStyle <= kShellRecords)
+    (void)DetectShellPath(form.shellStyle, &detected);
+  form.shellPathGiven =
+      (preset && preset->shellPathGiven) || form.text(Field::kShellPath) != detected;
   return form;
-}
-
-// Runs the installation for form, recorded in the log when one was asked
-// for, and sums it up on standard output as a run without the window
-// does.  A log that cannot be written stops before anything is done; one
-// that fails later is told, and the form stays.
-InstallOutcome install(const InstallForm &form) {
-  const WindowStart &start = Start();
-  std::optional<LogFile> log;
-  if (!start.log.empty()) log.emplace(start.log);
-  RealActions real;
-  RecordActions record(real, form, "window", log ? &*log : nullptr, start.context);
-  if (log && !log->ok()) {
-    Nlm_Message(MSG_OK, "%s", log->close().c_str());
-    return InstallOutcome::Stopped;
-  }
-  InstallOutcome outcome = RunInstallation(form, record);
-  record.finish(outcome);
-  std::fputs(record.summary().c_str(), stdout);
-  std::fflush(stdout);
-  const std::string lost = log ? log->close() : std::string();
-  if (!lost.empty()) {
-    Nlm_Message(MSG_OK, "%s", lost.c_str());
-    outcome = InstallOutcome::Stopped;
-  }
-  return outcome;
 }
 
 }  // namespace
@@ -86,11 +62,14 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   // Neither "Setup" nor "Cancel" may be pressed while the work runs.
   Nlm_Disable(buttons);
   const InstallForm form = readForm();
-  const std::string &answers = Start().saveAnswers;
-  std::string problem;
-  if (!answers.empty() && !SaveAnswers(answers, form, &problem))
-    Nlm_Message(MSG_OK, "%s", problem.c_str());
-  if (install(form) == InstallOutcome::Ended) {
+  const WindowStart &start = Start();
+  RealActions real;
+  const SessionResult result =
+      RunSession(form, real, {"window", start.saveAnswers, start.log, start.context});
+  // Summed up on standard output, as a run without the window is.
+  std::fputs(result.summary.c_str(), stdout);
+  std::fflush(stdout);
+  if (result.end == SessionEnd::kEnded && !result.logLost) {
     Nlm_QuitProgram();
     return;
   }

@@ -19,10 +19,11 @@
 #include <vector>
 
 #include "directory_chooser.h"
+#include "exit_status.h"
 #include "help.h"
 #include "motif_conventions.h"
 #include "notice_preview.h"
-#include "shell_detection.h"
+#include "form.h"
 #include "templates.h"
 #include "tuning_fields.h"
 #include "window.h"
@@ -87,8 +88,8 @@ void makeTuningFields(SetupControls &c) {
 // Selects the detected shell style and fills the shell path field; says
 // what detection ran into.
 void applyShellDetection(const SetupControls &c, const InstallForm &initial,
-                         const std::string &problem) {
-  if (!problem.empty()) Nlm_Message(MSG_OK, "%s", problem.c_str());
+                         const Result &told) {
+  if (!told.message().empty()) Nlm_Message(MSG_OK, "%s", told.message().c_str());
   Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(initial.shellStyle));
   Nlm_SetTitle(c.tShellPath, Title(initial.text(Field::kShellPath).c_str()));
   if (Nlm_GetValue(c.gInst) != kFullValue) {
@@ -244,7 +245,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   // Before the first message box, which may come while the window is made.
   FocusMessageBoxes();
   // Everything below works in the directory chosen.
-  if (Start().chooseDirectory && !ChooseWorkingDirectory(kChooserTitle)) return kWindowCancelled;
+  if (Start().chooseDirectory && !ChooseWorkingDirectory(kChooserTitle)) return kExitStopped;
   // The notice's shell runs while the controls before the Registration
   // group are made: it is the slowest part of the start-up.
   NoticePreviewCommand notice;
@@ -261,8 +262,8 @@ int RunSetupWindow(const SetupWindowResources &own) {
   Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
   setMarginsAndSpacing(directoryRow, s);
   // The form as it starts; its shell style and path come from detection.
-  std::string problem;
-  const InstallForm initial = InitialForm(false, &problem);
+  Result told;
+  const InstallForm initial = InitialForm(false, &told);
   auto initialText = [&initial](Field f) { return initial.text(f).c_str(); };
 
   c.tKernel = field(directoryRow, "VELORIX directory", initialText(Field::kKernel), PathCheckProc);
@@ -306,7 +307,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   c.tShellPath = Nlm_DialogText(c.gShellPath, Title(""), kShellPathChars, nullptr);
   c.iShell = Nlm_CommandItem(help, Title("Shell"), HelpProc);
 
-  applyShellDetection(c, initial, problem);
+  applyShellDetection(c, initial, told);
   MakeNoticePreview(c, notice, window, s.h, s.v);
   InstActnProc(c.gInst);  // now every control it switches exists
   const ButtonRow buttons = makeButtonRow(c, window, directoryRow, s);
@@ -322,5 +323,5 @@ int RunSetupWindow(const SetupWindowResources &own) {
   Nlm_Select(window);
   Nlm_Select(c.tKernel);
   Nlm_ProcessEvents();
-  return Cancelled() ? kWindowCancelled : kWindowEnded;
+  return Cancelled() ? kExitStopped : kExitDone;
 }

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "shell_detection.h"
+#include "form.h"
 #include "utility.h"
 #include "raii.h"
 #include "window.h"
@@ -37,18 +37,16 @@ void setShown(Nlm_Handle control, bool shown) {
   }
 }
 
-// Puts the working directory into the product directory field; says why
-// when it cannot, and leaves the field as the user had it.
+// Puts the working directory into the product directory field, as
+// choosing Full does; says why when it cannot, and leaves the field as the
+// user had it.
 void fillKernel() {
   Nlm_TexT field = Controls().tKernel;
   if (field == nullptr) return;
-  std::string problem;
-  const std::string directory = CurrentDirectoryText(&problem);
-  if (directory.empty()) {
-    Nlm_Message(MSG_OK, "%s", problem.c_str());
-    return;
-  }
-  Nlm_SetTitle(field, Title(directory.c_str()));
+  InstallForm form;
+  const Result chosen = ChooseKind(form, true);
+  if (!chosen.message().empty()) Nlm_Message(MSG_OK, "%s", chosen.message().c_str());
+  if (form.has(Field::kKernel)) Nlm_SetTitle(field, Title(form.text(Field::kKernel).c_str()));
 }
 
 }  // namespace
@@ -67,13 +65,12 @@ void InstActnProc(Nlm_GrouP g) {
 }
 
 void ShellStyleProc(Nlm_GrouP g) {
-  const int record = Nlm_GetValue(g) - 1;
+  const int style = Nlm_GetValue(g);
   Nlm_TexT field = Controls().tShellPath;
-  if (record < 0 || record >= kShellRecords || field == nullptr) return;
+  if (style < 1 || style > kShellRecords || field == nullptr) return;
   std::string path;
-  if (!ShellPathText(std::getenv("SHELL"), shells[record].name, shells[record].options, &path)) {
-    Nlm_Message(MSG_OK, "%s", ShellPathTooLongMessage().c_str());
-  }
+  const Result detected = DetectShellPath(style, &path);
+  if (!detected.message().empty()) Nlm_Message(MSG_OK, "%s", detected.message().c_str());
   Nlm_SetTitle(field, Title(path.c_str()));
 }
 

@@ -1,16 +1,16 @@
 /*
- * text_frontend.cc - the Setup form asked in the terminal.
+ * questions.cc - the Setup form asked in the terminal.
  *
  * Questions walks the field table once, asking each field by its type:
  * the installation kind and the shell style as choices, a text field as a
- * line, the notice consent as yes or no.  Picking Full puts the current
- * directory into the product directory, and picking a shell style puts
- * that style's shell path in, as the window's switches do.  Every answer
- * is checked at once with the procedure's own check before writing; the
- * whole form is checked again before the summary, since some values are
- * only wrong together.
+ * line, the notice consent as yes or no.  A choice is made as the form
+ * makes it (form.h): Full puts the current directory into the product
+ * directory, a shell style its shell path.  Every answer is checked at
+ * once with the procedure's own check before writing; the whole form is
+ * checked again before the summary, since some values are only wrong
+ * together.
  */
-#include "text_frontend.h"
+#include "questions.h"
 
 #include <unistd.h>
 
@@ -18,16 +18,16 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <ncbi.h>
 
-#include "form_tables.h"
+#include "form.h"
 #include "installation.h"
 #include "line_input.h"
 #include "notice.h"
-#include "shell_detection.h"
 
 namespace {
 
@@ -67,9 +67,10 @@ std::string typedText(const std::string &line) {
 
 // A message as the window shows one: through the core library, to
 // whoever shows messages in this run.
-void tell(const std::string &message) {
+void tell(const Result &result) {
+  if (result.message().empty()) return;
   std::fflush(stdout);
-  Nlm_Message(MSG_OK, "%s", message.c_str());
+  Nlm_Message(MSG_OK, "%s", result.message().c_str());
 }
 
 // Resolves nothing: the questions are asked in the installed directory.
@@ -148,71 +149,49 @@ bool Questions::refuses(const InstallForm &form, Field field) const {
   if (refusal.ok()) return false;
   const std::vector<Field> &about = refusal.about().fields;
   if (std::find(about.begin(), about.end(), field) == about.end()) return false;
-  tell(refusal.message());
+  tell(refusal);
   return true;
 }
 
 bool Questions::askKind(const FormField &field) {
-  const std::string prompt =
-      std::string(field.label) + " (Full, User) [" + (form_.full ? "Full" : "User") + "]: ";
+  const char *full = kKindNames[kFullValue - 1];
+  const char *user = kKindNames[kUserValue - 1];
+  const std::string prompt = std::string(field.label) + " (" + full + ", " + user + ") [" +
+                             (form_.full ? full : user) + "]: ";
   std::string line;
   for (;;) {
     if (!answer(prompt, *field.helpText, {}, &line)) return false;
     const std::string word = lowered(line);
-    bool full = form_.full;
-    if (word == "f" || word == "full") {
-      full = true;
-    } else if (word == "u" || word == "user") {
-      full = false;
+    bool chosen = form_.full;
+    if (word == lowered(full).substr(0, 1) || word == lowered(full)) {
+      chosen = true;
+    } else if (word == lowered(user).substr(0, 1) || word == lowered(user)) {
+      chosen = false;
     } else if (!word.empty()) {
-      std::printf("Please answer Full or User.\n");
+      std::printf("Please answer %s or %s.\n", full, user);
       continue;
     }
-    // As picking Full in the window: the product directory becomes the
-    // current one; picking User leaves it as it is.
-    if (full && !form_.full) {
-      std::string problem;
-      const std::string here = CurrentDirectoryText(&problem);
-      if (here.empty()) {
-        tell(problem);
-      } else {
-        form_.text(Field::kKernel) = here;
-      }
-    }
-    form_.full = full;
+    // As picking it in the window: only a change of kind fills anything.
+    if (chosen != form_.full) tell(ChooseKind(form_, chosen));
     return true;
   }
 }
 
 bool Questions::askShellStyle(const FormField &field) {
-  std::string choices;
-  for (int i = 0; i < kShellRecords; ++i)
-    choices += std::string(i > 0 ? ", " : "") + shells[i].name;
   const int current = std::clamp(form_.shellStyle, 1, kShellRecords);
-  const std::string prompt =
-      std::string(field.label) + " (" + choices + ") [" + shells[current - 1].name + "]: ";
+  const std::string prompt = std::string(field.label) + " (" + ShellStyleNames(", ") + ") [" +
+                             ShellStyleName(current) + "]: ";
   std::string line;
   for (;;) {
     if (!answer(prompt, *field.helpText, {}, &line)) return false;
-    int style = line.empty() ? current : 0;
-    for (int i = 0; i < kShellRecords && style == 0; ++i) {
-      if (lowered(line) == shells[i].name) style = i + 1;
-    }
+    if (line.empty()) return true;
+    const int style = ShellStyleByName(lowered(line));
     if (style == 0) {
-      std::printf("Please answer one of %s.\n", choices.c_str());
+      std::printf("Please answer one of %s.\n", ShellStyleNames(", ").c_str());
       continue;
     }
     // A style typed is the user's, kept as it is in an answer file.
-    if (!line.empty()) form_.shellStyleGiven = true;
-    // As picking a style in the window: the shell path follows it.
-    if (style != form_.shellStyle) {
-      form_.shellPathGiven = false;
-      const ShellRecord &record = shells[style - 1];
-      if (!ShellPathText(std::getenv("SHELL"), record.name, record.options,
-                         &form_.text(Field::kShellPath)))
-        tell(ShellPathTooLongMessage());
-    }
-    form_.shellStyle = style;
+    tell(ChooseShellStyle(form_, style));
     return true;
   }
 }
@@ -280,7 +259,7 @@ bool Questions::askRefused() {
         std::find_if(about.begin(), about.end(), [this](Field f) { return asked(FieldRow(f)); });
     // A refusal of no field asked is the procedure's to tell.
     if (again == about.end()) return true;
-    tell(refusal.message());
+    tell(refusal);
     if (!askField(FieldRow(*again))) return false;
   }
 }
@@ -288,9 +267,9 @@ bool Questions::askRefused() {
 std::string Questions::summaryValue(const FormField &field) const {
   switch (field.type) {
     case FieldType::kKind:
-      return form_.full ? "Full" : "User";
+      return kKindNames[(form_.full ? kFullValue : kUserValue) - 1];
     case FieldType::kShellStyle:
-      return shells[std::clamp(form_.shellStyle, 1, kShellRecords) - 1].name;
+      return ShellStyleName(std::clamp(form_.shellStyle, 1, kShellRecords));
     case FieldType::kText:
       return shown(form_.text(field.id));
     case FieldType::kYesNo:
@@ -300,10 +279,10 @@ std::string Questions::summaryValue(const FormField &field) const {
 }
 
 bool Questions::confirmed() {
-  std::string problem;
-  const std::string here = CurrentDirectoryText(&problem);
-  std::printf("\n%s installation in %s:\n", form_.full ? "Full" : "User",
-              here.empty() ? "the current directory" : here.c_str());
+  std::error_code error;
+  const std::string here = std::filesystem::current_path(error).string();
+  std::printf("\n%s installation in %s:\n", kKindNames[(form_.full ? kFullValue : kUserValue) - 1],
+              error ? "the current directory" : here.c_str());
   for (const FormField &field : kFormFields) {
     if (asked(field)) std::printf("  %s: %s\n", field.label, summaryValue(field).c_str());
   }

@@ -11,14 +11,8 @@
 #define VELORIX_SETUP_X_OPTIONS_H
 
 #include <string>
-#include <vector>
 
-struct XOptions {
-  // What the toolkit's start-up parses: the program's name and every
-  // argument that is not ours, in the order given, ending with NULL.
-  std::vector<char *> toolkitArgv;
-  int toolkitArgc() const { return static_cast<int>(toolkitArgv.size()) - 1; }
-};
+#include "window_module.h"
 
 // What the toolkit's start-up reads of these arguments before anything
 // else, as it reads them.

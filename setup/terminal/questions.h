@@ -1,5 +1,5 @@
 /*
- * text_frontend.h - the Setup form as questions in the terminal.
+ * questions.h - the Setup form as questions in the terminal.
  *
  * The questions come from the form's field table, in the window's order:
  * the installation kind first, then every field that kind enables, each
@@ -9,8 +9,8 @@
  * refuse is refused at once with the window's message (through
  * Nlm_Message) and asked again.
  */
-#ifndef VELORIX_SETUP_TEXT_FRONTEND_H
-#define VELORIX_SETUP_TEXT_FRONTEND_H
+#ifndef VELORIX_SETUP_TERMINAL_QUESTIONS_H
+#define VELORIX_SETUP_TERMINAL_QUESTIONS_H
 
 #include <optional>
 

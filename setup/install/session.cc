@@ -1,0 +1,43 @@
+/*
+ * session.cc - the answers, the log, the procedure and its record.
+ */
+#include "session.h"
+
+#include <optional>
+
+#include "answers.h"
+
+SessionResult RunSession(const InstallForm &form, Actions &actions,
+                         const SessionRequest &request) {
+  SessionResult result;
+  if (!request.saveAnswers.empty()) {
+    const Result saved = SaveAnswers(request.saveAnswers, form);
+    if (!saved.ok()) {
+      actions.show(saved.message(), saved.about());
+      result.end = SessionEnd::kAnswersNotSaved;
+      return result;
+    }
+  }
+  std::optional<LogFile> log;
+  if (!request.log.empty()) log.emplace(request.log);
+  RecordActions record(actions, form, request.what, log ? &*log : nullptr, request.context);
+  // A log that cannot take even its header stops the run before it begins.
+  if (log && !log->ok()) {
+    const Result closed = log->close();
+    actions.show(closed.message(), closed.about());
+    result.end = SessionEnd::kLogUnusable;
+    return result;
+  }
+  const InstallOutcome outcome = RunInstallation(form, record);
+  record.finish(outcome);
+  result.end = outcome == InstallOutcome::Ended ? SessionEnd::kEnded : SessionEnd::kStopped;
+  result.summary = record.summary();
+  if (log) {
+    const Result closed = log->close();
+    if (!closed.ok()) {
+      actions.show(closed.message(), closed.about());
+      result.logLost = true;
+    }
+  }
+  return result;
+}

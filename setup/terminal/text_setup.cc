@@ -1,0 +1,43 @@
+/*
+ * text_setup.cc - the terminal's questions, then the installation.
+ */
+#include "text_setup.h"
+
+#include <cstdio>
+
+#include "exit_status.h"
+#include "form.h"
+#include "questions.h"
+#include "report.h"
+
+int InstallStatus(const SessionResult &result) {
+  switch (result.end) {
+    case SessionEnd::kAnswersNotSaved:
+    case SessionEnd::kStopped:
+      return kExitStopped;
+    case SessionEnd::kLogUnusable:
+      return kExitTrouble;
+    case SessionEnd::kEnded:
+      return result.logLost ? kExitStopped : kExitDone;
+  }
+  return kExitStopped;
+}
+
+int RunTextSetup(const WindowStart &start) {
+  MessagePrinter printer;
+  // The window's start: shell detection says what it ran into even when
+  // a preset replaces what it found.
+  Result told;
+  InstallForm form = InitialForm(false, &told);
+  printer.print(told);
+  if (start.preset) form = *start.preset;
+  const std::optional<InstallForm> answered = AskForm(form);
+  if (!answered) return kExitStopped;
+  RealActions real;
+  PrintingActions printing(real, printer);
+  const SessionResult result =
+      RunSession(*answered, printing, {"terminal", start.saveAnswers, start.log, start.context});
+  std::fputs(result.summary.c_str(), stdout);
+  std::fflush(stdout);
+  return InstallStatus(result);
+}

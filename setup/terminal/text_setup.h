@@ -1,0 +1,20 @@
+/*
+ * text_setup.h - the installation set up in a terminal: the form's
+ * questions (questions.h), then the installation as --unattended runs it.
+ */
+#ifndef VELORIX_SETUP_TERMINAL_TEXT_SETUP_H
+#define VELORIX_SETUP_TERMINAL_TEXT_SETUP_H
+
+#include "session.h"
+#include "window_module.h"
+
+// Asks the form's questions in the terminal, starting as the window would
+// (start's preset included), and installs once the user has said yes;
+// saves the answers and keeps the log as start asks.  Returns the exit
+// status: 1 also when the user did not say yes.
+int RunTextSetup(const WindowStart &start);
+
+// The exit status of an installation run from a terminal.
+int InstallStatus(const SessionResult &result);
+
+#endif
