@@ -261,6 +261,18 @@ constexpr AdjustTable tuningFields() {
 }
 inline constexpr AdjustTable Adjust = tuningFields();
 
+// Whether a group holds only fields that a Full installation alone uses:
+// the window enables or shows it for Full alone.
+constexpr bool GroupFullOnly(FormGroup group) {
+  bool any = false;
+  for (const FormField &field : kFormFields) {
+    if (field.group != group) continue;
+    if (!field.fullOnly) return false;
+    any = true;
+  }
+  return any;
+}
+
 // The installation switch's values: the 1-based radio button number; and
 // the kinds' names, in that order.
 constexpr int kFullValue = 1;

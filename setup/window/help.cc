@@ -86,19 +86,17 @@ void helpMessage(const char *text) {
   Nlm_Show(window);
 }
 
-// The text of a Help item; the items are compared in this order, and the
-// first equal one decides.  NULL for any other item.
+// The text of a Help item: a group's item shows its fields' text, a
+// Tuning item its field's.  NULL for any other item.
 const char *chooseText(Nlm_IteM item) {
   const SetupControls &c = Controls();
   if (item == nullptr) return nullptr;
-  if (item == c.iKernel) return kDirectoryHelp;
-  if (item == c.iC) return kCCompilerHelp;
-  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
-    if (item == c.adjustHelp[i]) return *Adjust[i]->helpText;
+  for (const FormField &field : kFormFields) {
+    if (field.helpText == nullptr) continue;
+    if (item == c.fieldHelp[static_cast<std::size_t>(field.id)] ||
+        item == c.groupHelp[static_cast<std::size_t>(field.group)])
+      return *field.helpText;
   }
-  if (item == c.iShell) return kShellHelp;
-  if (item == c.iCpp) return kCppCompilerHelp;
-  if (item == c.iInst) return kInstallationHelp;
   return nullptr;
 }
 

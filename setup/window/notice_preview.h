@@ -12,8 +12,8 @@
 #include "window.h"
 
 // Finishes command and, when its preview can be read, adds to window the
-// Registration group (gReg) with the consent box (bReg, cleared) and one
-// prompt per notice line; otherwise gReg and bReg stay NULL.  h and v are
+// Registration group with the consent box (cleared) and one prompt per
+// notice line; otherwise neither is made, and their handles stay NULL.  h and v are
 // the half character width and the half line height.
 void MakeNoticePreview(SetupControls &c, NoticePreviewCommand &command, Nlm_WindoW window,
                        Nlm_Int2 h, Nlm_Int2 v);

@@ -39,10 +39,13 @@ InstallForm readForm() {
     Nlm_TexT control = TextControl(c, field.id);
     if (control != nullptr) form.text(field.id) = readField(control);
   }
-  form.full = c.gInst != nullptr && Nlm_GetValue(c.gInst) == kFullValue;
-  form.shellStyle = c.gShellStyle != nullptr ? Nlm_GetValue(c.gShellStyle) : 1;
-  form.noticeBoxExists = c.bReg != nullptr;
-  form.noticeConsent = c.bReg != nullptr && Nlm_GetStatus(c.bReg);
+  const auto kind = static_cast<Nlm_GrouP>(c.of(Field::kKind));
+  const auto style = static_cast<Nlm_GrouP>(c.of(Field::kShellStyle));
+  const auto consent = static_cast<Nlm_ButtoN>(c.of(Field::kNotify));
+  form.full = kind != nullptr && Nlm_GetValue(kind) == kFullValue;
+  form.shellStyle = style != nullptr ? Nlm_GetValue(style) : 1;
+  form.noticeBoxExists = consent != nullptr;
+  form.noticeConsent = consent != nullptr && Nlm_GetStatus(consent);
   // The user changed what the window detected, or the preset gave it.
   const std::optional<InstallForm> &preset = Start().preset;
   form.shellStyleGiven =

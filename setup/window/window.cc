@@ -1,14 +1,16 @@
 /*
- * window.cc - builds the Setup window and runs the event loop.
+ * window.cc - builds the Setup window from the form's table and runs the
+ * event loop.
  *
  * RunSetupWindow first asks, when the command line says so, which
  * directory to set up (directory_chooser.c).  It then makes every control
- * once, top to bottom: the directory row, the C and C++ compiler groups,
- * the Tuning group (its fields found in the settings template), the switch
- * row (installation, shell style, shell path), the Registration group with
- * the notice preview, and the button row; it then aligns the fields, sets
- * up the keyboard (the caret in the product directory field, Return for
- * "Setup", Escape for "Cancel", Tab through every control in the order
+ * once, group by group as kFormGroups lists them and field by field as
+ * kFormFields does: each group's frame, the prompt and control of each of
+ * its fields, its Help item; the Registration group with the notice
+ * preview; and the button row.  The alignment, the Tab order and what only
+ * a Full installation enables all come from the table's columns.  It then
+ * sets up the keyboard (the caret in the product directory field, Return
+ * for "Setup", Escape for "Cancel", Tab through every control in the order
  * they stand), places the window as the command line's X options ask,
  * shows it and hands over to Vibrant's event loop.  The controls' actions
  * live in window_actions.cc; the keyboard conventions and X resources that
@@ -20,29 +22,29 @@
 
 #include "directory_chooser.h"
 #include "exit_status.h"
+#include "form.h"
 #include "help.h"
 #include "motif_conventions.h"
 #include "notice_preview.h"
-#include "form.h"
-#include "templates.h"
-#include "tuning_fields.h"
 #include "window.h"
 
 namespace {
 
 const char *const kWindowTitle = "velorix 1.5 setup";
 const char *const kChooserTitle = "velorix 1.5 setup: the directory to set up";
+const char *const kSetupButton = "Setup";
+const char *const kCancelButton = "Cancel";
 // Negative placement centres the window: Vibrant puts it at that
 // percentage of the free screen space.
 constexpr Nlm_Int2 kCentred = -50;
 // Negative size: sized to fit its contents with 10-pixel margins.
 constexpr Nlm_Int2 kFitWithMargin = -10;
-constexpr Nlm_Int2 kFieldChars = 25;     // width of the form's text fields
-constexpr Nlm_Int2 kShellPathChars = 1;  // widened by the alignment
-constexpr Nlm_Int2 kFormColumns = 2;     // prompt and field
+constexpr Nlm_Int2 kFormColumns = 2;  // prompt and field
 constexpr Nlm_Int2 kSwitchRowColumns = 5;
 constexpr Nlm_Int2 kButtonRowColumns = 3;
 constexpr int kButtonGaps = 3;  // before, between and after the buttons
+// Nlm_AlignObjects takes its controls as arguments ending with NULL.
+constexpr std::size_t kMostAligned = 12;
 
 struct Spacing {
   Nlm_Int2 h;  // half the standard character width
@@ -59,43 +61,132 @@ void fieldPrompt(Nlm_GrouP group, const char *label) {
   Nlm_StaticPrompt(group, Title(label), 0, Nlm_dialogTextHeight, Nlm_systemFont, 'l');
 }
 
-Nlm_TexT field(Nlm_GrouP group, const char *label, const char *initial,
-               Nlm_TxtActnProc action = nullptr) {
-  fieldPrompt(group, label);
-  return Nlm_DialogText(group, Title(initial), kFieldChars, action);
+// Aligns the controls as mode says; the list ends at its first NULL.
+void align(int mode, const std::vector<Nlm_Handle> &controls) {
+  std::array<Nlm_Handle, kMostAligned + 1> h{};
+  for (std::size_t i = 0; i < controls.size() && i < kMostAligned; ++i)
+    h[i] = controls[i];
+  Nlm_AlignObjects(mode, h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7], h[8], h[9], h[10],
+                   h[11], h[12]);
 }
 
-Nlm_GrouP formGroup(Nlm_WindoW window, const char *title, Spacing s) {
-  Nlm_GrouP group = Nlm_NormalGroup(window, kFormColumns, 0, Title(title), nullptr, nullptr);
-  setMarginsAndSpacing(group, s);
-  return group;
+// The action of a switch's group, by the field it holds.
+Nlm_GrpActnProc switchAction(FieldType type) {
+  switch (type) {
+    case FieldType::kKind:
+      return InstActnProc;
+    case FieldType::kShellStyle:
+      return ShellStyleProc;
+    default:
+      return nullptr;
+  }
 }
 
-// One field and one Help item per Adjust record whose key the settings
-// template holds in the record's section.
-void makeTuningFields(SetupControls &c) {
-  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
-    const FormField &record = *Adjust[i];
-    c.adjustField[i] = nullptr;
-    for (const char *value : TemplateValues(SetData, kSetDataLines, record.section, record.key)) {
-      fieldPrompt(c.gAdjust, record.label);
-      c.adjustField[i] = Nlm_DialogText(c.gAdjust, Title(value), kFieldChars, nullptr);
-      c.adjustHelp[i] = Nlm_CommandItem(c.mAdjust, Title(record.label), HelpProc);
+// What building the window keeps between groups.
+struct Builder {
+  SetupControls &c;
+  Nlm_WindoW window;
+  Nlm_MenU help;
+  Spacing s;
+  const InstallForm &initial;
+  Nlm_GrouP switchRow = nullptr;
+  // The controls in the order in which they stand, for Tab.
+  std::vector<Nlm_Handle> tabOrder;
+};
+
+// The frame of a group: a row or a box in the window, or a box in the
+// row of switches.
+Nlm_GrouP makeFrame(Builder &b, const GroupRow &group, FieldType firstType) {
+  switch (group.frame) {
+    case GroupFrame::kRow: {
+      Nlm_GrouP row = Nlm_HiddenGroup(b.window, kFormColumns, 0, nullptr);
+      setMarginsAndSpacing(row, b.s);
+      return row;
+    }
+    case GroupFrame::kBox: {
+      Nlm_GrouP box =
+          Nlm_NormalGroup(b.window, kFormColumns, 0, Title(group.title), nullptr, nullptr);
+      setMarginsAndSpacing(box, b.s);
+      return box;
+    }
+    case GroupFrame::kSwitch: {
+      if (b.switchRow == nullptr) {
+        b.switchRow = Nlm_HiddenGroup(b.window, kSwitchRowColumns, 0, nullptr);
+        Nlm_SetGroupSpacing(b.switchRow, b.s.h, b.s.v);
+      }
+      Nlm_GrouP box = Nlm_NormalGroup(b.switchRow, kFormColumns, 0, Title(group.title), nullptr,
+                                      switchAction(firstType));
+      setMarginsAndSpacing(box, b.s);
+      return box;
+    }
+    case GroupFrame::kNotice:
+      break;
+  }
+  return nullptr;
+}
+
+// The controls of one field in its group.
+void makeField(Builder &b, Nlm_GrouP group, const FormField &field) {
+  SetupControls &c = b.c;
+  Nlm_Handle &control = c.field[static_cast<std::size_t>(field.id)];
+  switch (field.type) {
+    case FieldType::kText: {
+      // A Tuning field whose key the settings template lacks is no field.
+      if (!b.initial.has(field.id)) return;
+      if (field.prompt != nullptr) fieldPrompt(group, field.prompt);
+      // A field that refuses what a shell reads is cleaned as it is typed.
+      const Nlm_TxtActnProc action =
+          (field.refuses & kRefusesShellText) != 0 ? PathCheckProc : nullptr;
+      Nlm_TexT text = Nlm_DialogText(group, Title(b.initial.text(field.id).c_str()),
+                                     static_cast<Nlm_Int2>(field.columns), action);
+      control = text;
+      b.tabOrder.push_back(text);
+      if (GroupOf(field.group).perField)
+        c.fieldHelp[static_cast<std::size_t>(field.id)] =
+            Nlm_CommandItem(c.mAdjust, Title(field.prompt), HelpProc);
+      return;
+    }
+    case FieldType::kKind:
+      for (const char *kind : kKindNames)
+        b.tabOrder.push_back(Nlm_RadioButton(group, Title(kind)));
+      Nlm_SetValue(group, static_cast<Nlm_Int2>(b.initial.full ? kFullValue : kUserValue));
+      control = group;
+      return;
+    case FieldType::kShellStyle:
+      for (int style = 1; style <= kShellRecords; ++style)
+        b.tabOrder.push_back(Nlm_RadioButton(group, Title(ShellStyleName(style))));
+      Nlm_SetValue(group, static_cast<Nlm_Int2>(b.initial.shellStyle));
+      control = group;
+      return;
+    case FieldType::kYesNo:
+      return;  // the notice preview's
+  }
+}
+
+// One group of the form: its frame, its fields, its Help item.
+void makeGroup(Builder &b, const GroupRow &group, NoticePreviewCommand &notice) {
+  SetupControls &c = b.c;
+  const std::size_t index = static_cast<std::size_t>(group.id);
+  if (group.frame == GroupFrame::kNotice) {
+    MakeNoticePreview(c, notice, b.window, b.s.h, b.s.v);
+    if (c.of(Field::kNotify) != nullptr) b.tabOrder.push_back(c.of(Field::kNotify));
+    return;
+  }
+  FieldType firstType = FieldType::kText;
+  for (const FormField &field : kFormFields) {
+    if (field.group == group.id) {
+      firstType = field.type;
+      break;
     }
   }
-}
-
-// Selects the detected shell style and fills the shell path field; says
-// what detection ran into.
-void applyShellDetection(const SetupControls &c, const InstallForm &initial,
-                         const Result &told) {
-  if (!told.message().empty()) Nlm_Message(MSG_OK, "%s", told.message().c_str());
-  Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(initial.shellStyle));
-  Nlm_SetTitle(c.tShellPath, Title(initial.text(Field::kShellPath).c_str()));
-  if (Nlm_GetValue(c.gInst) != kFullValue) {
-    Nlm_Hide(c.gShellStyle);
-    Nlm_Hide(c.gShellPath);
+  c.group[index] = makeFrame(b, group, firstType);
+  if (group.helpItem != nullptr && group.perField)
+    c.mAdjust = Nlm_SubMenu(b.help, Title(group.helpItem));
+  for (const FormField &field : kFormFields) {
+    if (field.group == group.id) makeField(b, c.group[index], field);
   }
+  if (group.helpItem != nullptr && !group.perField)
+    c.groupHelp[index] = Nlm_CommandItem(b.help, Title(group.helpItem), HelpProc);
 }
 
 using ButtonMaker = Nlm_ButtoN (*)(Nlm_GrouP, Nlm_CharPtr, Nlm_BtnActnProc);
@@ -114,82 +205,70 @@ struct ButtonRow {
   Nlm_ButtoN cancel = nullptr;
 };
 
-// The button row spreads "Setup" and "Cancel" over the directory row's
+// The button row spreads "Setup" and "Cancel" over the first group's
 // width, with equal gaps before, between and after them.  "Setup" is the
 // default button: drawn as such, and pressed by Return in a text field.
-ButtonRow makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP directoryRow, Spacing s) {
+ButtonRow makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP firstRow, Spacing s) {
   Nlm_RecT r;
-  Nlm_GetPosition(directoryRow, &r);
+  Nlm_GetPosition(firstRow, &r);
   int room = r.right - r.left;
   c.gTerm = Nlm_HiddenGroup(window, kButtonRowColumns, 0, nullptr);
-  room -= buttonWidth(c.gTerm, Nlm_DefaultButton, "Setup");
-  room -= buttonWidth(c.gTerm, Nlm_PushButton, "Cancel");
+  room -= buttonWidth(c.gTerm, Nlm_DefaultButton, kSetupButton);
+  room -= buttonWidth(c.gTerm, Nlm_PushButton, kCancelButton);
   // Integer division truncates toward zero; a row narrower than the two
   // buttons (never with these widths) gets no gaps rather than negative ones.
   const Nlm_Int2 gap = static_cast<Nlm_Int2>(room > 0 ? room / kButtonGaps : 0);
   Nlm_SetGroupMargins(c.gTerm, gap, s.v);
   Nlm_SetGroupSpacing(c.gTerm, gap, s.v);
   ButtonRow row;
-  row.setup = Nlm_DefaultButton(c.gTerm, Title("Setup"), SetupProc);
-  row.cancel = Nlm_PushButton(c.gTerm, Title("Cancel"), CancelProc);
+  row.setup = Nlm_DefaultButton(c.gTerm, Title(kSetupButton), SetupProc);
+  row.cancel = Nlm_PushButton(c.gTerm, Title(kCancelButton), CancelProc);
   return row;
 }
 
-// The radio buttons of the two switches, in the order they are made.
-struct RadioButtons {
-  Nlm_ButtoN full = nullptr, user = nullptr;
-  std::array<Nlm_ButtoN, kShellRecords> styles{};
-};
-
-// Tab visits the controls in the order in which they stand, top to bottom
-// and left to right, which is the order in which they are made.
-void setTabOrder(const SetupControls &c, const RadioButtons &radio, const ButtonRow &buttons) {
-  std::vector<Nlm_Handle> order = {c.tKernel, c.tInclude, c.tLib, c.tCppName, c.tCppLib};
-  for (Nlm_TexT field : c.adjustField)
-    order.push_back(field);
-  order.push_back(radio.full);
-  order.push_back(radio.user);
-  for (Nlm_ButtoN style : radio.styles)
-    order.push_back(style);
-  order.push_back(c.tShellPath);
-  order.push_back(c.bReg);
-  order.push_back(buttons.setup);
-  order.push_back(buttons.cancel);
-  SetTabOrder(order.data(), static_cast<int>(order.size()));
-}
-
-// Each list ends at its first NULL handle, so a missing Tuning field or
-// consent box simply shortens it.
+// The alignment the table's columns ask for: the column of text fields
+// justified (each Tuning field with the others in turn), the right edges
+// so marked, and the switches' boxes at one bottom line.
 void alignControls(const SetupControls &c) {
-  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
-    Nlm_AlignObjects(ALIGN_JUSTIFY, static_cast<Nlm_Handle>(c.tKernel),
-                     static_cast<Nlm_Handle>(c.tInclude), static_cast<Nlm_Handle>(c.tLib),
-                     static_cast<Nlm_Handle>(c.tCppName), static_cast<Nlm_Handle>(c.tCppLib),
-                     static_cast<Nlm_Handle>(c.adjustField[i]), static_cast<Nlm_Handle>(nullptr));
+  std::vector<Nlm_Handle> column, tuning, rightEdge, switches;
+  for (const FormField &field : kFormFields) {
+    const Nlm_Handle control = c.of(field.id);
+    if (control == nullptr) continue;
+    if ((field.align & kAlignColumn) != 0) (field.tuning() ? tuning : column).push_back(control);
+    if ((field.align & kAlignRightEdge) != 0) rightEdge.push_back(control);
   }
-  Nlm_AlignObjects(ALIGN_RIGHT, static_cast<Nlm_Handle>(c.tKernel),
-                   static_cast<Nlm_Handle>(c.tShellPath), static_cast<Nlm_Handle>(c.bReg),
-                   static_cast<Nlm_Handle>(nullptr));
-  Nlm_AlignObjects(ALIGN_LOWER, static_cast<Nlm_Handle>(c.gInst),
-                   static_cast<Nlm_Handle>(c.gShellStyle), static_cast<Nlm_Handle>(c.gShellPath),
-                   static_cast<Nlm_Handle>(nullptr));
+  for (const GroupRow &group : kFormGroups) {
+    if (group.frame == GroupFrame::kSwitch) switches.push_back(c.of(group.id));
+  }
+  if (tuning.empty()) align(ALIGN_JUSTIFY, column);
+  for (const Nlm_Handle field : tuning) {
+    std::vector<Nlm_Handle> both = column;
+    both.push_back(field);
+    align(ALIGN_JUSTIFY, both);
+  }
+  align(ALIGN_RIGHT, rightEdge);
+  align(ALIGN_LOWER, switches);
 }
 
 // Shows form's values in the controls, as the user would set them: the
 // switches first, since each fills a field of its own.
 void applyPreset(const SetupControls &c, const InstallForm &form) {
-  Nlm_SetValue(c.gInst, static_cast<Nlm_Int2>(form.full ? kFullValue : kUserValue));
-  InstActnProc(c.gInst);
+  const auto kind = static_cast<Nlm_GrouP>(c.of(Field::kKind));
+  Nlm_SetValue(kind, static_cast<Nlm_Int2>(form.full ? kFullValue : kUserValue));
+  InstActnProc(kind);
   if (form.shellStyle >= 1 && form.shellStyle <= kShellRecords) {
-    Nlm_SetValue(c.gShellStyle, static_cast<Nlm_Int2>(form.shellStyle));
-    ShellStyleProc(c.gShellStyle);
+    const auto style = static_cast<Nlm_GrouP>(c.of(Field::kShellStyle));
+    Nlm_SetValue(style, static_cast<Nlm_Int2>(form.shellStyle));
+    ShellStyleProc(style);
   }
   for (const FormField &field : kFormFields) {
     Nlm_TexT control = TextControl(c, field.id);
     if (control != nullptr && form.has(field.id))
       Nlm_SetTitle(control, Title(form.text(field.id).c_str()));
   }
-  if (c.bReg != nullptr) Nlm_SetStatus(c.bReg, form.noticeConsent ? TRUE : FALSE);
+  if (c.of(Field::kNotify) != nullptr)
+    Nlm_SetStatus(static_cast<Nlm_ButtoN>(c.of(Field::kNotify)),
+                  form.noticeConsent ? TRUE : FALSE);
 }
 
 }  // namespace
@@ -200,26 +279,8 @@ SetupControls &Controls() {
 }
 
 Nlm_TexT TextControl(const SetupControls &c, Field field) {
-  switch (field) {
-    case Field::kKernel:
-      return c.tKernel;
-    case Field::kInclude:
-      return c.tInclude;
-    case Field::kLibraries:
-      return c.tLib;
-    case Field::kCppName:
-      return c.tCppName;
-    case Field::kCppOptions:
-      return c.tCppLib;
-    case Field::kShellPath:
-      return c.tShellPath;
-    default:
-      break;
-  }
-  for (std::size_t i = 0; i < kAdjustRecords; ++i) {
-    if (Adjust[i]->id == field) return c.adjustField[i];
-  }
-  return nullptr;
+  if (FieldRow(field).type != FieldType::kText) return nullptr;
+  return static_cast<Nlm_TexT>(c.of(field));
 }
 
 WindowStart &Start() {
@@ -257,63 +318,21 @@ int RunSetupWindow(const SetupWindowResources &own) {
   Nlm_WindoW window =
       Nlm_FixedWindow(kCentred, kCentred, kFitWithMargin, kFitWithMargin,
                       Title(own.title ? own.title->c_str() : kWindowTitle), SetupCloseProc);
-  Nlm_MenU help = Nlm_PulldownMenu(window, Title("Help"));
-
-  Nlm_GrouP directoryRow = Nlm_HiddenGroup(window, kFormColumns, 0, nullptr);
-  setMarginsAndSpacing(directoryRow, s);
   // The form as it starts; its shell style and path come from detection.
   Result told;
   const InstallForm initial = InitialForm(false, &told);
-  auto initialText = [&initial](Field f) { return initial.text(f).c_str(); };
-
-  c.tKernel = field(directoryRow, "VELORIX directory", initialText(Field::kKernel), PathCheckProc);
-  c.iKernel = Nlm_CommandItem(help, Title("VELORIX directory"), HelpProc);
-
-  c.gC = formGroup(window, "C compiler", s);
-  c.tInclude = field(c.gC, "Include", initialText(Field::kInclude));
-  c.tLib = field(c.gC, "Libraries", initialText(Field::kLibraries));
-  c.iC = Nlm_CommandItem(help, Title("C compiler"), HelpProc);
-
-  c.gCpp = formGroup(window, "C++ compiler", s);
-  c.tCppName = field(c.gCpp, "Name", initialText(Field::kCppName));
-  c.tCppLib = field(c.gCpp, "Options", initialText(Field::kCppOptions));
-  c.iCpp = Nlm_CommandItem(help, Title("C++ compiler"), HelpProc);
-
-  c.gAdjust = formGroup(window, "Tuning", s);
-  c.mAdjust = Nlm_SubMenu(help, Title("Tuning"));
-  makeTuningFields(c);
-
-  Nlm_GrouP switchRow = Nlm_HiddenGroup(window, kSwitchRowColumns, 0, nullptr);
-  Nlm_SetGroupSpacing(switchRow, s.h, s.v);
-
-  c.gInst =
-      Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Installation"), nullptr, InstActnProc);
-  setMarginsAndSpacing(c.gInst, s);
-  c.iInst = Nlm_CommandItem(help, Title("Installation"), HelpProc);
-  RadioButtons radio;
-  radio.full = Nlm_RadioButton(c.gInst, Title("Full"));
-  radio.user = Nlm_RadioButton(c.gInst, Title("User"));
-  Nlm_SetValue(c.gInst, kUserValue);
-  InstActnProc(c.gInst);
-
-  c.gShellStyle =
-      Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell style"), nullptr, ShellStyleProc);
-  setMarginsAndSpacing(c.gShellStyle, s);
-  for (int i = 0; i < kShellRecords; ++i)
-    radio.styles[i] = Nlm_RadioButton(c.gShellStyle, Title(shells[i].name));
-
-  c.gShellPath = Nlm_NormalGroup(switchRow, kFormColumns, 0, Title("Shell path"), nullptr, nullptr);
-  Nlm_SetGroupMargins(c.gShellPath, s.h, s.v);
-  c.tShellPath = Nlm_DialogText(c.gShellPath, Title(""), kShellPathChars, nullptr);
-  c.iShell = Nlm_CommandItem(help, Title("Shell"), HelpProc);
-
-  applyShellDetection(c, initial, told);
-  MakeNoticePreview(c, notice, window, s.h, s.v);
-  InstActnProc(c.gInst);  // now every control it switches exists
-  const ButtonRow buttons = makeButtonRow(c, window, directoryRow, s);
+  Builder b{c, window, Nlm_PulldownMenu(window, Title("Help")), s, initial, nullptr, {}};
+  for (const GroupRow &group : kFormGroups)
+    makeGroup(b, group, notice);
+  if (!told.message().empty()) Nlm_Message(MSG_OK, "%s", told.message().c_str());
+  // Now that every control it switches exists.
+  InstActnProc(static_cast<Nlm_GrouP>(c.of(Field::kKind)));
+  const ButtonRow buttons = makeButtonRow(c, window, c.group[0], s);
   alignControls(c);
   if (Start().preset) applyPreset(c, *Start().preset);
-  setTabOrder(c, radio, buttons);
+  b.tabOrder.push_back(buttons.setup);
+  b.tabOrder.push_back(buttons.cancel);
+  SetTabOrder(b.tabOrder.data(), static_cast<int>(b.tabOrder.size()));
   SetEscapeButton(buttons.cancel);
   PlaceWindow(window, own.geometry ? own.geometry->c_str() : nullptr, own.iconic ? TRUE : FALSE);
 
@@ -321,7 +340,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   // Without a window manager nothing else gives the new window the
   // keyboard; with one, this is what it would do.
   Nlm_Select(window);
-  Nlm_Select(c.tKernel);
+  Nlm_Select(TextControl(c, Field::kKernel));
   Nlm_ProcessEvents();
   return Cancelled() ? kExitStopped : kExitDone;
 }

@@ -16,21 +16,24 @@
 #include "form_fields.h"
 #include "run_window.h"
 
-// Every control of the Setup window that another part reads.  The letter
-// before each name tells its kind: g group, t text field, i Help item,
-// b check box, m menu.
+// Every control of the Setup window that another part reads, made from
+// the form's table (form_fields.h): by field, its control; by group, its
+// group and its Help item.
 struct SetupControls {
-  Nlm_TexT tKernel = nullptr, tInclude = nullptr, tLib = nullptr, tCppName = nullptr,
-           tCppLib = nullptr, tShellPath = nullptr;
-  Nlm_GrouP gC = nullptr, gCpp = nullptr, gInst = nullptr, gShellStyle = nullptr,
-            gShellPath = nullptr, gAdjust = nullptr, gReg = nullptr, gTerm = nullptr;
-  Nlm_IteM iKernel = nullptr, iC = nullptr, iCpp = nullptr, iInst = nullptr, iShell = nullptr;
-  Nlm_ButtoN bReg = nullptr;
-  Nlm_MenU mAdjust = nullptr;
-  // Per Adjust record: its Tuning field and Help item, NULL when the
-  // settings template lacks its key.
-  std::array<Nlm_TexT, kAdjustRecords> adjustField{};
-  std::array<Nlm_IteM, kAdjustRecords> adjustHelp{};
+  // A text field, the group of a switch's radio buttons, or the consent
+  // box; NULL when not made (a Tuning field whose key the template lacks,
+  // the consent box when the notice preview cannot be read).
+  std::array<Nlm_Handle, kFieldCount> field{};
+  std::array<Nlm_GrouP, kGroupCount> group{};
+  // The group's Help item, or for a group with help per field (Tuning),
+  // each field's item in the group's submenu.
+  std::array<Nlm_IteM, kGroupCount> groupHelp{};
+  std::array<Nlm_IteM, kFieldCount> fieldHelp{};
+  Nlm_MenU mAdjust = nullptr;  // the Tuning submenu
+  Nlm_GrouP gTerm = nullptr;   // the button row
+
+  Nlm_Handle of(Field f) const { return field[static_cast<std::size_t>(f)]; }
+  Nlm_GrouP of(FormGroup g) const { return group[static_cast<std::size_t>(g)]; }
 };
 
 // The controls of the one Setup window of the run.

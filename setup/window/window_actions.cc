@@ -41,7 +41,7 @@ void setShown(Nlm_Handle control, bool shown) {
 // choosing Full does; says why when it cannot, and leaves the field as the
 // user had it.
 void fillKernel() {
-  Nlm_TexT field = Controls().tKernel;
+  Nlm_TexT field = TextControl(Controls(), Field::kKernel);
   if (field == nullptr) return;
   InstallForm form;
   const Result chosen = ChooseKind(form, true);
@@ -51,22 +51,27 @@ void fillKernel() {
 
 }  // namespace
 
+// What only a Full installation uses is enabled (a box of fields) or
+// shown (a switch) for Full alone, its Help item with it.
 void InstActnProc(Nlm_GrouP g) {
   const SetupControls &c = Controls();
   const bool full = Nlm_GetValue(g) == kFullValue;
   if (full) fillKernel();
-  setEnabled(c.gC, full);
-  setEnabled(c.iC, full);
-  setShown(c.gShellStyle, full);
-  setEnabled(c.iShell, full);
-  setShown(c.gShellPath, full);
-  setEnabled(c.gCpp, full);
-  setEnabled(c.iCpp, full);
+  for (const GroupRow &group : kFormGroups) {
+    if (!GroupFullOnly(group.id)) continue;
+    const std::size_t index = static_cast<std::size_t>(group.id);
+    if (group.frame == GroupFrame::kSwitch) {
+      setShown(c.group[index], full);
+    } else {
+      setEnabled(c.group[index], full);
+    }
+    setEnabled(c.groupHelp[index], full);
+  }
 }
 
 void ShellStyleProc(Nlm_GrouP g) {
   const int style = Nlm_GetValue(g);
-  Nlm_TexT field = Controls().tShellPath;
+  Nlm_TexT field = TextControl(Controls(), Field::kShellPath);
   if (style < 1 || style > kShellRecords || field == nullptr) return;
   std::string path;
   const Result detected = DetectShellPath(style, &path);
