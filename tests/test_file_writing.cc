@@ -108,21 +108,25 @@ TEST_F(FileWritingTest, ExpansionKeepsBlanksAndLeavesTheSettingsFileAlone) {
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
 
-TEST_F(FileWritingTest, FailedExpansionWritesAnEmptyLineAndGoesOn) {
+// A file one of whose lines cannot be expanded would run half a command:
+// it is not written, and the one it would replace stays.
+TEST_F(FileWritingTest, FailedExpansionLeavesTheFileAsItWas) {
   const std::string overlong(VX_PARBUF_SIZE + 100, 'x');
   const char *const lines[] = {"a", "x $(Nowhere.KEY) y", "b", overlong.c_str(), "c", nullptr};
+  WriteFile("partial", "the script that worked\n");
   const Result written = CreateFile("partial", lines, "r--r--r--", true);
   EXPECT_EQ(written.fault(), Fault::kNotWritten);
-  EXPECT_EQ(written.message(),
-            "Line 4 of file 'partial' is longer than 499 characters and cannot be expanded");
-  EXPECT_EQ(ReadFile("partial"), "a\n\nb\n\nc\n");
-  EXPECT_EQ(FileMode("partial"), 0444u);
+  EXPECT_EQ(ReadFile("partial"), "the script that worked\n");
   // The settings code reports the reference itself, as the scratch key
   // [TMP] TMP that such lines once went through.
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_EQ(Messages()[0],
             "Settings file 'velorix',\nsection 'TMP',\nkey 'TMP'\ncontains a reference to "
             "undefined value");
+  const char *const tooLong[] = {"a", overlong.c_str(), nullptr};
+  EXPECT_EQ(CreateFile("partial", tooLong, "r--r--r--", true).message(),
+            "Line 2 of file 'partial' is longer than 499 characters and cannot be expanded");
+  EXPECT_EQ(ReadFile("partial"), "the script that worked\n");
 }
 
 TEST_F(FileWritingTest, EmptyTemplateGivesEmptyFileWithPermissions) {

@@ -462,14 +462,9 @@ Result RealActions::installSettings() {
   struct stat st;
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
       SettingsNeedBackup(*old, *content)) {
-    const std::string backup = SettingsBackupName(final, *old);
-    AtomicFile copy(backup);
-    Result kept = copy.open();
-    if (kept.ok() && std::fwrite(old->data(), 1, old->size(), copy.stream()) != old->size()) {
-      copy.discard();
-      kept = Result::Failed(Fault::kNotWritten, "", {backup}, "a write failed");
-    }
-    if (kept.ok()) kept = copy.commit(st.st_mode & 0666);
+      const std::string backup = SettingsBackupName(final, *old);
+    // The backup keeps the permissions its owner gave the file.
+    const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666);
     if (!kept.ok()) {
       return failed(Fault::kNotWritten,
                     "Cannot keep the settings file '" + shown + "' as '" + backup + "' (" +
@@ -478,15 +473,8 @@ Result RealActions::installSettings() {
     }
     backup_ = backup;
   }
-  AtomicFile settings(final, shown);
-  Result placed = settings.open();
-  if (placed.ok() &&
-      std::fwrite(content->data(), 1, content->size(), settings.stream()) != content->size()) {
-    settings.discard();
-    placed = failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
-  }
-  if (placed.ok()) placed = settings.commit(mode);
-  if (!placed.ok()) return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
+  if (!WriteWholeFile(final, *content, mode, shown).ok())
+    return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
   return {};
 }
 
@@ -532,16 +520,9 @@ Result RealActions::createFile(const std::string &path, const std::string &conte
   // and the writer below says so.
   struct stat st;
   if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
-  AtomicFile file(target, path);
-  Result made = file.open();
-  if (made.ok() &&
-      std::fwrite(content.data(), 1, content.size(), file.stream()) != content.size()) {
-    file.discard();
-    made = failed(Fault::kNotWritten, "Cannot write file '" + path + "'", target);
-  }
   // A file that appeared meanwhile is kept.
-  if (made.ok()) made = file.commitNew(ModeFromPermissions(permissions));
-  return withDetail(std::move(made));
+  return withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
+                                   Placement::kIfAbsent));
 }
 
 Result RealActions::writeFile(const std::string &path, const std::string &content,

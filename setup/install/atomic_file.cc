@@ -110,7 +110,7 @@ mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink) {
 }
 
 Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
-                      const std::string &shownAs) {
+                      const std::string &shownAs, Placement placement) {
   AtomicFile file(path, shownAs);
   Result written = file.open();
   if (!written.ok()) return written;
@@ -120,7 +120,7 @@ Result WriteWholeFile(const std::string &path, const std::string &content, mode_
                           "Cannot write file '" + (shownAs.empty() ? path : shownAs) + "'", {path},
                           "a write failed");
   }
-  return file.commit(mode);
+  return placement == Placement::kReplace ? file.commit(mode) : file.commitNew(mode);
 }
 
 std::optional<std::string> ReadWholeFile(const std::string &path) {

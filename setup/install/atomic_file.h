@@ -134,10 +134,19 @@ class BatchedSyncs {
 // old one; through a link, never more open to anyone.
 mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink = false);
 
-// Writes content to path whole (as AtomicFile::commit, with mode):
-// "Cannot write file '...'" (naming it shownAs, or path) when it cannot.
+// What a file written whole does to what is at its final name by then.
+enum class Placement {
+  kReplace,   // replaces it (AtomicFile::commit)
+  kIfAbsent,  // keeps it, and drops the new file (AtomicFile::commitNew)
+};
+
+// Writes content to path whole, with mode: the one way the setup tool
+// writes a file.  "Cannot open file '...'" or "Cannot write file '...'"
+// (naming it shownAs, or path) when it cannot, with the system's reason as
+// the detail.
 Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
-                      const std::string &shownAs = {});
+                      const std::string &shownAs = {},
+                      Placement placement = Placement::kReplace);
 
 // The whole of the file at path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string &path);

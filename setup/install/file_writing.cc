@@ -101,57 +101,58 @@ Result nameTooLong(const std::string &shown) {
       {shown.substr(0, kMaxNameLength)});
 }
 
-// Writes lines (up to their NULL entry) to out, each expanded unless
+// Appends lines (up to their NULL entry) to *text, each expanded unless
 // expand is false; first is the number of the first line, for messages.
-// A line whose expansion fails is written as an empty line, so that the
-// file keeps one line for each template line and a script never runs half
-// a command; *lost tells that it happened.  False when a write failed.
-bool writeLines(std::FILE *out, const char *const *lines, bool expand, int first,
-                const std::string &shown, bool *lost, std::string *problem) {
+// A fault, with the first problem, when a line cannot be expanded: the
+// settings code has said why (its message is raised here), and the file
+// is not to be written, since a script must never run half a command.
+Result renderLines(const char *const *lines, bool expand, int first, const std::string &shown,
+                   std::string *text) {
+  Result problem;
   int number = first;
   std::array<char, VX_PARBUF_SIZE> buffer;
   for (const char *const *line = lines; *line != nullptr; ++line, ++number) {
-    const char *text = *line;
-    if (expand) {
-      const std::size_t length = strnlen(*line, kMaxLineLength + 1);
-      bool expanded = false;
-      if (length > kMaxLineLength) {
-        if (problem->empty())
-          *problem = "Line " + std::to_string(number) + " of file '" + shown + "' is longer than " +
-                     std::to_string(kMaxLineLength) + " characters and cannot be expanded";
-      } else {
-        std::memcpy(buffer.data(), *line, length + 1);
-        expanded =
-            TranslateSized(buffer.data(), buffer.size(), kScratchSection, kScratchKey) != FALSE;
-      }
-      text = expanded ? buffer.data() : "";
-      *lost = *lost || !expanded;
+    if (!expand) {
+      *text += *line;
+      *text += '\n';
+      continue;
     }
-    if (std::fprintf(out, "%s\n", text) < 0) return false;
+    const std::size_t length = strnlen(*line, kMaxLineLength + 1);
+    bool expanded = false;
+    if (length > kMaxLineLength) {
+      if (problem.ok())
+        problem = Result::Failed(Fault::kNotWritten,
+                                 "Line " + std::to_string(number) + " of file '" + shown +
+                                     "' is longer than " + std::to_string(kMaxLineLength) +
+                                     " characters and cannot be expanded");
+    } else {
+      std::memcpy(buffer.data(), *line, length + 1);
+      expanded =
+          TranslateSized(buffer.data(), buffer.size(), kScratchSection, kScratchKey) != FALSE;
+      if (!expanded && problem.ok()) problem = Result::Failed(Fault::kNotWritten, "");
+    }
+    if (expanded) *text += buffer.data();
+    *text += '\n';
   }
-  return true;
+  return problem;
 }
 
-// Writes the template into file, the first line (when given) before it,
-// and puts it in place with mode.
-Result writeTemplate(AtomicFile &file, const char *firstLine, const char *const *lines, int first,
-                     bool expand, mode_t mode, const std::string &shown, bool reload) {
-  bool lost = false;
-  std::string problem;
-  bool written = firstLine == nullptr || std::fprintf(file.stream(), "%s\n", firstLine) >= 0;
-  if (written && lines != nullptr)
-    written = writeLines(file.stream(), lines, expand, first, shown, &lost, &problem);
-  if (!written) {
-    file.discard();
-    return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {file.target()});
+// Writes the template to path whole, the first line (when given) before
+// it, with mode; nothing is written when a line cannot be expanded.
+Result writeTemplate(const std::string &path, const char *firstLine, const char *const *lines,
+                     int first, bool expand, mode_t mode, const std::string &shown) {
+  std::string text;
+  if (firstLine != nullptr) text = std::string(firstLine) + "\n";
+  if (lines != nullptr) {
+    Result rendered = renderLines(lines, expand, first, shown, &text);
+    if (!rendered.ok())
+      return Result::Failed(rendered.fault(), rendered.message(), {path}, rendered.detail());
   }
-  Result placed = file.commit(mode);
-  if (!placed.ok()) return placed;
+  Result written = WriteWholeFile(path, text, mode, shown);
   // The core library would otherwise write its old parsed copy over the
   // file at the next change of a setting.
-  if (reload) SettingsReload();
-  if (lost) return Result::Failed(Fault::kNotWritten, problem, {file.target()});
-  return {};
+  if (written.ok() && isSettingsFile(path)) SettingsReload();
+  return written;
 }
 
 }  // namespace
@@ -169,17 +170,13 @@ Result CreateFile(const std::string &path, const char *const *lines, const char 
                   bool expand, const std::string &shownAs) {
   const std::string &shown = shownAs.empty() ? path : shownAs;
   if (path.size() > kMaxNameLength) return nameTooLong(shown);
-  AtomicFile file(path, shown);
-  Result opened = file.open();
-  if (!opened.ok()) return opened;
   const mode_t mode = permissions != nullptr ? ModeFromPermissions(permissions) : defaultMode();
-  return writeTemplate(file, nullptr, lines, 1, expand, mode, shown, isSettingsFile(path));
+  return writeTemplate(path, nullptr, lines, 1, expand, mode, shown);
 }
 
 Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
                           const std::string &shownAs) {
   const std::string &shown = shownAs.empty() ? path : shownAs;
-  const std::string notOpened = "Cannot open batch file for compiler '" + shown + "'";
   if (path.size() > kMaxNameLength) return nameTooLong(shown);
   if (shellStyle < 1 || shellStyle > kShellRecords || shells[shellStyle - 1].script == nullptr) {
     return Result::Failed(Fault::kNotOpened,
@@ -193,13 +190,12 @@ Result WriteCompileScript(const std::string &path, int shellStyle, const std::st
                               " characters: the compile script cannot be written",
                           {path});
   }
-  AtomicFile file(path, shown);
-  Result opened = file.open();
-  if (!opened.ok())
-    return Result::Failed(Fault::kNotOpened, notOpened, opened.about(), opened.detail());
   const char *const *lines = shells[shellStyle - 1].script;
   const std::string first = kShebang + shellPath;
   // The template's first line is a placeholder for the one above.
-  return writeTemplate(file, first.c_str(), lines[0] != nullptr ? lines + 1 : nullptr, 2, true,
-                       kScriptMode, shown, false);
+  Result written = writeTemplate(path, first.c_str(), lines[0] != nullptr ? lines + 1 : nullptr, 2,
+                                 true, kScriptMode, shown);
+  if (written.fault() != Fault::kNotOpened) return written;
+  return Result::Failed(Fault::kNotOpened, "Cannot open batch file for compiler '" + shown + "'",
+                        written.about(), written.detail());
 }

@@ -17,9 +17,11 @@ mode_t ModeFromPermissions(const char *permissions);
 // Writes lines (NULL-terminated) to path, each expanded through the
 // settings when expand is set, whole or not at all (atomic_file.h), with
 // the mode of permissions (what a new file gets under the umask when
-// NULL).  Messages name the file shownAs, or path when it is empty.  A
-// line that cannot be expanded is written empty and the result is a fault
-// whose message the settings code has shown already.
+// NULL).  Messages name the file shownAs, or path when it is empty.  When
+// a line cannot be expanded nothing is written, and the result is a fault:
+// the settings code has raised its own message about the line (caught by
+// whoever runs the step), and the first line too long for the settings
+// buffer is this fault's message.
 Result CreateFile(const std::string &path, const char *const *lines, const char *permissions,
                   bool expand, const std::string &shownAs = {});
 
