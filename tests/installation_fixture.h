@@ -22,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include "form.h"
 #include "installation.h"
+#include "shell_detection.h"
 #include "settings_fixture.h"
 
 namespace vxtest {
@@ -124,19 +126,13 @@ class Installation : public vxtest::ScratchTest {
     ScratchTest::TearDown();
   }
 
-  // The form as the window starts it, with the stand-in compiler.
+  // The form as the window starts it, for the product directory and the
+  // stand-in compiler; the shell is fixed, not this host's.
   InstallForm Form(bool full) const {
-    InstallForm form;
+    InstallForm form = InitialForm(full);
     form.text(Field::kKernel) = product_.string();
-    form.text(Field::kInclude) = "";
-    form.text(Field::kLibraries) = "-lc -lm";
     form.text(Field::kCppName) = (bin_ / "fakecc").string();
-    form.text(Field::kCppOptions) = " -O2 -fPIC -lc -lm";
-    form.text(Field::kPrinter) = "lpr %s";
-    form.text(Field::kPreviewer) = "ghostview -a5 -magstep 0 %s";
-    form.text(Field::kDifferentiator) = "maple -q <%s >tmp.mo";
-    form.full = full;
-    form.shellStyle = 2;
+    form.shellStyle = kShellStyleKsh;
     form.text(Field::kShellPath) = "/bin/sh ";
     return form;
   }

@@ -27,7 +27,9 @@
 #include <vector>
 
 #include "file_writing.h"
+#include "form_fields.h"
 #include "settings_fixture.h"
+#include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
 
@@ -43,9 +45,9 @@ using vxtest::Messages;
 using vxtest::ReadFile;
 using vxtest::WriteFile;
 
-constexpr int kCshStyle = 1;
-constexpr int kKshStyle = 2;
-constexpr std::size_t kMaxShellPath = 495;
+constexpr int kCshStyle = kShellStyleCsh;
+constexpr int kKshStyle = kShellStyleKsh;
+constexpr std::size_t kMaxShellPath = kShellPathLimit;
 constexpr std::size_t kCommandOutputSize = 4096;
 
 // The path of a program as the shell finds it; empty when it is missing.

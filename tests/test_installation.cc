@@ -172,7 +172,7 @@ TEST_F(Installation, FullInstallationWithTheRealCompiler) {
   EXPECT_EQ(settings["Compiler.CPPLIB"], " -O2 -fPIC -lc -lm");
   EXPECT_EQ(settings["Visual.HCPRINTER"], "lpr  -P x %s");
   EXPECT_EQ(settings["Visual.HCVIEWER"], "`");
-  EXPECT_EQ(settings["Compiler.EXTDIFF"], "maple -q <%s >tmp.mo");
+  EXPECT_EQ(settings["Compiler.EXTDIFF"], form.text(Field::kDifferentiator));
   EXPECT_EQ(settings["Libraries.AUTODIFOPT"], "+");
   EXPECT_EQ(settings["Currents.CLASSCUR"], "A");
   EXPECT_EQ(settings["Files.CLASSFILECUR"], Kernel() + "b.vel");
