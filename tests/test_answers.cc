@@ -3,6 +3,7 @@
  * was saved, however awkward, and every faulty file is refused with its
  * name and the line at fault.
  */
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 #include "answers.h"
 #include "form.h"
+#include "shell_detection.h"
 #include "settings_fixture.h"
 
 namespace {
@@ -134,6 +136,39 @@ TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
   Answers answers;
   EXPECT_EQ(ReadAnswers("no-such.ini", &answers).message(),
             "no-such.ini: cannot be read (No such file or directory)");
+}
+
+// An answer file's values are checked as the form checks them, on the text
+// that will be stored: a blank-padded Tuning value that is stored trimmed
+// fits, include options that the product directory makes too long do not;
+// and a style given without a path takes its own path, or none.
+TEST_F(AnswersTest, ValuesAreTakenAsTheFormTakesThem) {
+  const std::string head = "[form]\nkernel = /opt/v\n";
+  const std::string blanks(150, ' ');
+  EXPECT_EQ(Problem(head + "printer = \"lpr %s" + blanks + "\"\n    \"" + blanks + "\"\n"), "");
+  const std::string half(120, 'i');
+  EXPECT_EQ(Problem(head + "include = \"" + half + "\"\n    \"" + half + "\"\n"),
+            "a.ini:3: the value of include is too long for the settings file: a settings line "
+            "holds at most 255 characters.");
+
+  const char *before = std::getenv("SHELL");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("SHELL", std::string(FieldRow(Field::kShellPath).limit, '/').c_str(), 1);
+  WriteFile("a.ini", "[form]\nshell-style = ksh\n");
+  Answers answers;
+  ASSERT_TRUE(ReadAnswers("a.ini", &answers).ok());
+  InstallForm form = InitialForm(false);
+  form.text(Field::kShellPath) = "/bin/csh -f";
+  const Result applied = ApplyAnswers(answers, &form);
+  EXPECT_TRUE(applied.ok());
+  EXPECT_NE(applied.message().find("Please type the shell path in."), std::string::npos);
+  EXPECT_EQ(form.shellStyle, kShellStyleKsh);
+  EXPECT_EQ(form.text(Field::kShellPath), "");
+  if (before != nullptr) {
+    setenv("SHELL", saved.c_str(), 1);
+  } else {
+    unsetenv("SHELL");
+  }
 }
 
 }  // namespace
