@@ -608,7 +608,7 @@ class Session(_Closing):
     def message_picture(self, text):
         """The picture of the message box that tests/tools/message_probe
         shows for text: the box the tool must show for it."""
-        self.x("xdotool", "mousemove", "--sync", "1", "1")  # no pointer over the box
+        self.move_pointer(1, 1)  # no pointer over the box
         probe = self._spawn([os.path.join(build_dir(), "message_probe")],
                             env=self.env({"VX_MESSAGE_TEXT": text}),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -624,7 +624,7 @@ class Session(_Closing):
     def message_shows(self, box, expected):
         """TRUE when the message box's picture equals expected (from
         message_picture); on a difference it is kept in the artifacts."""
-        self.x("xdotool", "mousemove", "--sync", "1", "1")
+        self.move_pointer(1, 1)
         if self.grab(box.id) == expected:
             return True
         self.screenshot(box.id, "message-shown.png")
@@ -640,10 +640,24 @@ class Session(_Closing):
 
     # ---- input ------------------------------------------------------
 
+    def pointer(self):
+        """Where the pointer is, as (x, y)."""
+        out = self.x("xdotool", "getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in out.split())
+        return int(values["X"]), int(values["Y"])
+
+    def move_pointer(self, x, y):
+        """Moves the pointer to (x, y) and waits until it is there.
+        xdotool's --sync waits for the pointer to leave the place it was
+        at, so a move to where it already is would sit out xdotool's own
+        limit of 15 s: no move is made then."""
+        if self.pointer() != (x, y):
+            self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+
     def click(self, target, button=1, repeat=1):
         """Clicks the middle of an XWindow, or an (x, y) point."""
         x, y = target.center if isinstance(target, XWindow) else target
-        self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+        self.move_pointer(x, y)
         self.x("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
         self._last_click = time.monotonic()
 
