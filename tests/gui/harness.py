@@ -678,10 +678,12 @@ class Session(_Closing):
         """The text of a text field, read back through the PRIMARY selection.
 
         xsel first owns the selection with a sentinel; selecting the whole
-        text of the field then makes the field its owner.  An
-        empty or disabled field selects nothing and leaves the sentinel: ""
-        then, after a second.  The field's text is left selected: click
-        before typing into it again (type_into does).
+        text of the field then makes the field its owner, an empty field
+        too (it then holds "").  A disabled or hidden field takes nothing:
+        that fails after the timeout.  The field's text is left selected:
+        click before typing into it again (type_into does).  Since the tool
+        handles the clicks in order, a read is also a round trip through
+        its event queue.
         """
         sentinel = "\x01vx-empty\x01"
         owner = self.own_selection(sentinel)
@@ -695,16 +697,15 @@ class Session(_Closing):
         if wait > 0:
             time.sleep(wait)
         self.click(field, repeat=3)
-        # The selection changes hands when xsel ends; a field that took it
-        # answers with its text.
+        # The selection has changed hands when xsel ends: wait for that,
+        # however long a loaded machine takes, rather than take a slow
+        # answer for an empty field.
         try:
-            owner.wait(timeout=1.0)
+            owner.wait(timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
-            owner.kill()
-            owner.wait()
-            return ""
-        text = self.x("xsel", "-o", "-p", check=False)
-        return "" if text == sentinel else text
+            raise AssertionError("the field %r did not take the selection within %gs: "
+                                 "is it disabled or hidden?" % (field, TIMEOUT))
+        return self.x("xsel", "-o", "-p", check=False)
 
     def paste_into(self, field, text):
         """Pastes text into a field with the middle button, as from another
