@@ -5,6 +5,9 @@
 #   install-deps.sh run      building velorix-setup and running it (scripts/run.sh)
 #   install-deps.sh package  that and debhelper for the Debian packages
 #                            (scripts/package.sh)
+#   install-deps.sh build    what building the tree with its tests needs
+#                            (scripts/build.sh); scripts/test.sh installs
+#                            the rest meanwhile
 #   install-deps.sh [all]    all of that and what the tests, the package
 #                            checks, benchmarks and fuzz targets need
 #                            (scripts/test.sh)
@@ -20,11 +23,13 @@ run_packages=(
 )
 # dpkg-buildpackage with debhelper (debian/).
 package_packages=(dpkg-dev debhelper)
+# The tree's own tests: GoogleTest, Python for the scripted tests, git
+# for the version of a checkout, pkg-config.
+build_packages=(pkg-config git python3 libgtest-dev libgmock-dev)
 test_packages=(
-  pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libbenchmark-dev
   xvfb xdotool x11-utils imagemagick xsel
-  tcsh ksh python3 strace
+  tcsh ksh strace
   clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
   lintian desktop-file-utils groff-base  # checks of the packages, desktop entry and manual page
   autopkgtest  # the packages' own tests (debian/tests)
@@ -36,9 +41,13 @@ test_packages=(
 case $group in
   run) packages=("${run_packages[@]}") ;;
   package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
-  all) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  build) packages=("${run_packages[@]}" "${build_packages[@]}") ;;
+  all)
+    packages=("${run_packages[@]}" "${build_packages[@]}" "${package_packages[@]}"
+              "${test_packages[@]}")
+    ;;
   *)
-    echo "usage: install-deps.sh [run|package|all]" >&2
+    echo "usage: install-deps.sh [run|package|build|all]" >&2
     exit 2
     ;;
 esac

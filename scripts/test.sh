@@ -1,32 +1,111 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds twice (warnings as errors; then with
-# AddressSanitizer and UndefinedBehaviorSanitizer), starts a private Xvfb
-# and runs every test in both builds, then installs and links against the
-# plain build and builds and tests the Debian packages (tests/packaging).
-# Exits non-zero when anything failed.
+# AddressSanitizer and UndefinedBehaviorSanitizer), starts private Xvfbs
+# and runs every test in both builds, runs the fuzz targets a few seconds
+# each, then installs and links against the plain build and builds and
+# tests the Debian packages (tests/packaging).  Exits non-zero when
+# anything failed.
+#
+# The GUI tests mostly wait (for a window, a file, a selection), so on a
+# machine of two cores they run beside the work that computes, which runs
+# at low priority so as not to slow them:
+#   the packages the builds need; the rest install during the first build
+#   the sanitizer build
+#   its tests, and beside them the plain build
+#   the plain build's tests, and beside them the fuzz targets and the
+#   Debian packages (which need only the plain build)
+# Each phase's output is printed whole when it ends, with its time; a
+# summary of the times closes the run.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/scripts/install-deps.sh" all || exit 1
+# Background phases in process groups of their own, so that a run that
+# stops early ends them whole.
+set -m
 
-"$root/scripts/build.sh" build-asan -DVX_SANITIZE=ON || { echo "sanitizer build failed"; exit 1; }
-"$root/scripts/build.sh" build || { echo "build failed"; exit 1; }
+run_start=$(date +%s)
+logs=$(mktemp -d)
+declare -A pid began
+summary=()
+status=0
 
-# A private X server for the GUI tests; -displayfd picks a free display.
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -f "$fifo"' EXIT
-read -r -t 20 display <"$fifo" || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$display"
+cleanup() {
+  local p
+  for p in "${pid[@]}"; do
+    kill -- "-$p" 2>/dev/null
+  done
+  rm -rf "$logs"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# start [-low] NAME COMMAND...: runs COMMAND (a shell function too) in the
+# background, its output kept until finish NAME; with -low, at low
+# priority.
+start() {
+  local low=
+  if [ "$1" = -low ]; then
+    low=1
+    shift
+  fi
+  local name=$1
+  shift
+  began[$name]=$(date +%s)
+  (
+    [ -z "$low" ] || renice -n 10 -p "$BASHPID" >/dev/null
+    "$@"
+    rc=$?
+    date +%s >"$logs/$name.end"
+    exit $rc
+  ) </dev/null >"$logs/$name.log" 2>&1 &
+  pid[$name]=$!
+}
+
+# finish NAME: waits for the phase, prints its output and time; returns its
+# exit status.
+finish() {
+  local name=$1 rc end
+  wait "${pid[$name]}"
+  rc=$?
+  unset "pid[$name]"
+  end=$(cat "$logs/$name.end" 2>/dev/null || date +%s)
+  echo "=== $name ==="
+  cat "$logs/$name.log"
+  local line
+  line=$(printf '%-40s %4d s  (%d-%d s into the run)' "$name:" $((end - began[$name])) \
+    $((began[$name] - run_start)) $((end - run_start)))
+  [ "$rc" -eq 0 ] || line="$line  FAILED (exit $rc)"
+  echo "$line"
+  summary+=("$line")
+  return "$rc"
+}
+
+# run [-low] NAME COMMAND...: a phase in the foreground.
+run() {
+  local name=$1
+  [ "$name" != -low ] || name=$2
+  start "$@"
+  finish "$name"
+}
+
+finish_all() {
+  echo "=== times ==="
+  printf '%s\n' "${summary[@]}"
+  echo "whole run: $(($(date +%s) - run_start)) s"
+}
+
+run "packages for the builds" "$root/scripts/install-deps.sh" build || exit 1
+# apt holds its lock until this ends: nothing else installs meanwhile.
+start "packages for the tests" "$root/scripts/install-deps.sh" all
+
+run "sanitizer build" "$root/scripts/build.sh" build-asan -DVX_SANITIZE=ON ||
+  { echo "sanitizer build failed"; exit 1; }
+finish "packages for the tests" || exit 1
 
 # Tests must never touch the settings file of the real home directory.
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
 before=$(md5sum "$home/.velorixrc" 2>/dev/null || echo none)
 
-mkdir -p "$root/artifacts"
-export VX_ARTIFACTS="$root/artifacts"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
@@ -44,34 +123,74 @@ isolated() {
     exec "$@"' "$home" "$@"
 }
 
-status=0
-# Each fuzz target a few seconds from its seed corpus; a crash fails the run.
-echo "=== fuzz targets (libFuzzer), ${FUZZ_SECONDS:-5} s each ==="
-isolated "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" || status=1
-# The fuzz targets hold the code that needs no display: no GUI library may
-# come in with it.
-if ldd "$root"/build-fuzz/fuzz_* | grep -E "libX|libvibrant|libXm"; then
-  echo "FAILED: a fuzz target links a GUI library"
-  status=1
-fi
+# ctest in build tree $1, on a private X server of its own (-displayfd
+# picks a free display), its screenshots in artifacts/$1.
+tests_in() {
+  local tree=$1 fifo display server rc
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  server=$!
+  if ! read -r -t 20 display <"$fifo"; then
+    echo "Xvfb did not start"
+    kill "$server"
+    rm -f "$fifo"
+    return 1
+  fi
+  rm -f "$fifo"
+  mkdir -p "$root/artifacts/$tree"
+  (cd "$root/$tree" && DISPLAY=":$display" VX_ARTIFACTS="$root/artifacts/$tree" \
+    isolated ctest --output-on-failure -j 2)
+  rc=$?
+  kill "$server"
+  wait "$server" 2>/dev/null
+  return $rc
+}
 
-echo "=== tests under AddressSanitizer and UndefinedBehaviorSanitizer ==="
-(cd build-asan && isolated ctest --output-on-failure -j 2) || status=1
+# Each fuzz target a few seconds from its seed corpus; a crash fails the run.
+fuzz() {
+  echo "fuzz targets (libFuzzer), ${FUZZ_SECONDS:-5} s each"
+  isolated "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" || return 1
+  # The fuzz targets hold the code that needs no display: no GUI library
+  # may come in with it.
+  if ldd "$root"/build-fuzz/fuzz_* | grep -E "libX|libvibrant|libXm"; then
+    echo "FAILED: a fuzz target links a GUI library"
+    return 1
+  fi
+}
 
 # Installed and linked from outside the tree, from the plain build; the
 # Debian packages built with dpkg-buildpackage, checked with lintian and
 # their own tests (autopkgtest).
-echo "=== installation and Debian packages ==="
-started=$SECONDS
-isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" "$root/build" || status=1
-echo "installation and Debian packages: $((SECONDS - started)) s"
+packaging() {
+  isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" "$root/build"
+}
 
-echo "=== tests ==="
-(cd build && isolated ctest --output-on-failure -j 2) || status=1
+start "tests under AddressSanitizer and UBSan" tests_in build-asan
+if run -low "build" "$root/scripts/build.sh" build; then
+  start "tests" tests_in build
+  start -low "installation and Debian packages" packaging
+else
+  echo "build failed"
+  status=1
+fi
+# fuzz.sh itself builds and fuzzes at low priority, as low as the
+# packages: no lower, so that the targets get their share of the time.
+start "fuzz targets" fuzz
+
+finish "tests under AddressSanitizer and UBSan" || status=1
+finish "fuzz targets" || status=1
+if [ -n "${pid["installation and Debian packages"]:-}" ]; then
+  finish "installation and Debian packages" || status=1
+fi
+if [ -n "${pid[tests]:-}" ]; then
+  finish "tests" || status=1
+fi
 
 after=$(md5sum "$home/.velorixrc" 2>/dev/null || echo none)
 if [ "$before" != "$after" ]; then
   echo "FAILED: a test changed $home/.velorixrc"
   status=1
 fi
+finish_all
 exit $status

@@ -90,13 +90,14 @@ def make_bin(path):
           "done\n",
           0o755)
     write(os.path.join(path, "mail"), "#!/bin/sh\ncat >/dev/null\n", 0o755)
-    # A slow compiler: says it has started, and writes its object (and a
-    # file of its own beside it) only after a while.
+    # A slow compiler: says it has started (with its process id), and
+    # writes its object (and a file of its own beside it) only after a
+    # while.
     write(os.path.join(path, "slowcc"),
           "#!/bin/sh\n"
           "out=\n"
           "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
-          f"touch \"$0.started\"\n"
+          "echo $$ >\"$0.starting\" && mv \"$0.starting\" \"$0.started\"\n"
           f"sleep {SLOW_COMPILE}\n"
           "echo late >\"$out\"; echo late >late-from-the-compiler\n",
           0o755)
@@ -358,6 +359,16 @@ def killed_compiler(scene):
                 None if status is None else (status if status >= 0 else 137), err)
 
 
+def running(pid):
+    """Whether process pid is there and not yet a zombie."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            state = f.read().rsplit(")", 1)[1].split()[0]
+    except (FileNotFoundError, ProcessLookupError, IndexError):
+        return False
+    return state != "Z"
+
+
 def killed_during_slow_compile(scene):
     """The tool alone is killed while a slow compiler runs, and run again at
     once: nothing the old compiler writes may land in the directory."""
@@ -377,7 +388,14 @@ def killed_during_slow_compile(scene):
         proc.wait()
         status, err = run(scene.args, product, scene.env)
         ended = snapshot(product)
-        time.sleep(SLOW_COMPILE + 1)
+        # Whatever the old compiler writes, it has written once it has
+        # ended: at once if the tool's death ended it too, after its
+        # SLOW_COMPILE seconds if not.
+        if os.path.exists(started):
+            with open(started) as f:
+                compiler = int(f.read())
+            harness.wait_for(lambda: not running(compiler),
+                             "the slow compiler of the killed run ends", timeout=RUN_TIMEOUT)
         later = snapshot(product)
     finally:
         try:

@@ -608,7 +608,7 @@ class Session(_Closing):
     def message_picture(self, text):
         """The picture of the message box that tests/tools/message_probe
         shows for text: the box the tool must show for it."""
-        self.x("xdotool", "mousemove", "--sync", "1", "1")  # no pointer over the box
+        self.move_pointer(1, 1)  # no pointer over the box
         probe = self._spawn([os.path.join(build_dir(), "message_probe")],
                             env=self.env({"VX_MESSAGE_TEXT": text}),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -624,7 +624,7 @@ class Session(_Closing):
     def message_shows(self, box, expected):
         """TRUE when the message box's picture equals expected (from
         message_picture); on a difference it is kept in the artifacts."""
-        self.x("xdotool", "mousemove", "--sync", "1", "1")
+        self.move_pointer(1, 1)
         if self.grab(box.id) == expected:
             return True
         self.screenshot(box.id, "message-shown.png")
@@ -640,10 +640,24 @@ class Session(_Closing):
 
     # ---- input ------------------------------------------------------
 
+    def pointer(self):
+        """Where the pointer is, as (x, y)."""
+        out = self.x("xdotool", "getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in out.split())
+        return int(values["X"]), int(values["Y"])
+
+    def move_pointer(self, x, y):
+        """Moves the pointer to (x, y) and waits until it is there.
+        xdotool's --sync waits for the pointer to leave the place it was
+        at, so a move to where it already is would sit out xdotool's own
+        limit of 15 s: no move is made then."""
+        if self.pointer() != (x, y):
+            self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+
     def click(self, target, button=1, repeat=1):
         """Clicks the middle of an XWindow, or an (x, y) point."""
         x, y = target.center if isinstance(target, XWindow) else target
-        self.x("xdotool", "mousemove", "--sync", str(x), str(y))
+        self.move_pointer(x, y)
         self.x("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
         self._last_click = time.monotonic()
 
@@ -664,10 +678,12 @@ class Session(_Closing):
         """The text of a text field, read back through the PRIMARY selection.
 
         xsel first owns the selection with a sentinel; selecting the whole
-        text of the field then makes the field its owner.  An
-        empty or disabled field selects nothing and leaves the sentinel: ""
-        then, after a second.  The field's text is left selected: click
-        before typing into it again (type_into does).
+        text of the field then makes the field its owner, an empty field
+        too (it then holds "").  A disabled or hidden field takes nothing:
+        that fails after the timeout.  The field's text is left selected:
+        click before typing into it again (type_into does).  Since the tool
+        handles the clicks in order, a read is also a round trip through
+        its event queue.
         """
         sentinel = "\x01vx-empty\x01"
         owner = self.own_selection(sentinel)
@@ -681,16 +697,15 @@ class Session(_Closing):
         if wait > 0:
             time.sleep(wait)
         self.click(field, repeat=3)
-        # The selection changes hands when xsel ends; a field that took it
-        # answers with its text.
+        # The selection has changed hands when xsel ends: wait for that,
+        # however long a loaded machine takes, rather than take a slow
+        # answer for an empty field.
         try:
-            owner.wait(timeout=1.0)
+            owner.wait(timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
-            owner.kill()
-            owner.wait()
-            return ""
-        text = self.x("xsel", "-o", "-p", check=False)
-        return "" if text == sentinel else text
+            raise AssertionError("the field %r did not take the selection within %gs: "
+                                 "is it disabled or hidden?" % (field, TIMEOUT))
+        return self.x("xsel", "-o", "-p", check=False)
 
     def paste_into(self, field, text):
         """Pastes text into a field with the middle button, as from another
