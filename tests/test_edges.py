@@ -2,12 +2,15 @@
 """The command line at the edges a careful user or an operator reaches:
 values that would not read back as typed, references that do not resolve,
 a former names file that is not a file, input files that are not files or
-are too large, and a log that cannot take what it is given.  Every case
-ends with a message naming what is wrong and where, and never with status
-0 over a changed value or with the directory's settings replaced.
+are too large, a log or saved answers that cannot take what they are
+given, a NUL byte in a value or in a file compared, and a run as root in a
+user's directory.  Every case ends with a message naming what is wrong and
+where, and never with status 0 over a changed value or with the
+directory's settings replaced.
 """
 import os
 import stat
+import subprocess
 import sys
 import unittest
 
@@ -128,6 +131,100 @@ class Edges(unittest.TestCase):
             self.assertEqual(result.returncode, 2, result.stderr)
             self.assertIn(f"the log file '{log}'", result.stderr)
             settings_as_they_were(self, self.product)
+
+    def test_saved_answers_go_to_a_file_and_nowhere_else(self):
+        fifo = os.path.join(self.root, "answers.fifo")
+        os.mkfifo(fifo)
+        link = os.path.join(self.root, "answers.link")
+        os.symlink(fifo, link)
+        for target in (fifo, link):
+            for mode in (["--dry-run"], ["--unattended"]):
+                # A pipe nobody reads would hold the run in open() for ever.
+                result = harness.run_tool(mode + ["--full", "--save-answers", target],
+                                          self.product, timeout=20)
+                self.assertEqual((result.returncode, result.stdout), (2, ""), result.stderr)
+                self.assertIn(f"Cannot write the answer file '{target}' (it is not a regular "
+                              "file)", result.stderr)
+        settings_as_they_were(self, self.product)
+        self.assertEqual(sorted(os.listdir(self.product)),
+                         [".velorixrc", "autodif.cc", "classes.vel", "velorix"])
+
+    def test_a_nul_byte_in_a_value_is_refused_not_cut(self):
+        refused = "must not contain a NUL byte: the text would be cut there."
+        for name, line in (("bare.ini", b"printer = lpr\0evil %s\n"),
+                           ("quoted.ini", b'printer = "lpr\\x00evil %s"\n')):
+            answers = os.path.join(self.root, name)
+            with open(answers, "wb") as f:
+                f.write(b"[form]\n" + line)
+            for mode in (["--unattended"], ["--check"]):
+                result = self.run_tool(mode + ["--full", "--answers", answers])
+                self.assertEqual(result.returncode, 2, (name, mode, result.stderr))
+                self.assertIn(f"{answers}:2: the value of printer {refused}", result.stderr)
+        settings_as_they_were(self, self.product)
+        # Typed through a pipe: refused and asked again, as a refused
+        # character is.
+        work = os.path.join(self.root, "work")
+        os.mkdir(work)
+        # The kind, the directory, the printer twice, the previewer, the
+        # differentiator, the notice; then yes.
+        answers = b"\n" + self.product.encode() + b"\nlpr\0evil %s\nlp %s\n\n\n\ny\n"
+        result = subprocess.run([os.path.join(harness.build_dir(), harness.PROGRAM_NAME),
+                                 "--text"], cwd=work, env=harness.unattended_env(),
+                                input=answers, capture_output=True, timeout=harness.TIMEOUT)
+        stderr = result.stderr.decode(errors="replace")
+        self.assertEqual(result.returncode, 0, stderr)
+        self.assertIn("The text of the field 'Printer command' must not contain a NUL byte:\n"
+                      "the text would be cut there.", stderr)
+        settings = harness.read_file(os.path.join(work, ".velorixrc"))
+        self.assertIn("\nHCPRINTER=lp %s\n", settings)
+        self.assertIn("\nHCVIEWER=ghostview -a5 -magstep 0 %s\n", settings)
+
+    def test_diff_shows_bytes_that_are_not_text_and_every_change(self):
+        result = self.run_tool(["--unattended", "--full"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        settings = os.path.join(self.product, ".velorixrc")
+        with open(settings, "rb") as f:
+            text = f.read()
+        # A NUL in the first value, and an escape sequence in a later one.
+        first = text.index(b"KERNEL=") + len(b"KERNEL=")
+        text = text[:first] + b"\0" + text[first:]
+        text = text.replace(b"HCVIEWER=ghostview", b"HCVIEWER=\x1b[2Jghostview")
+        with open(settings, "wb") as f:
+            f.write(text)
+        script = os.path.join(self.product, "CompRhs")
+        with open(script, "ab") as f:
+            f.write(b"exit\0\n")
+        result = subprocess.run([os.path.join(harness.build_dir(), harness.PROGRAM_NAME),
+                                 "--check", "--diff", "--full", "--printer", "lp %s"],
+                                cwd=self.product, env=harness.unattended_env(),
+                                capture_output=True, timeout=120)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        lines = result.stdout.decode().splitlines()
+        self.assertIn(f'[Paths] KERNEL: "\\x00{self.product}/" -> "{self.product}/"', lines)
+        self.assertIn('[Visual] HCPRINTER: "lpr %s" -> "lp %s"', lines)
+        self.assertIn('[Visual] HCVIEWER: "\\x1b[2Jghostview -a5 -magstep 0 %s" -> '
+                      '"ghostview -a5 -magstep 0 %s"', lines)
+        self.assertIn("-exit\\x00", lines)
+        self.assertNotIn(b"\0", result.stdout)
+        self.assertNotIn(b"\x1b", result.stdout)
+
+    @unittest.skipUnless(os.geteuid() == 0, "only root can give a file to another user")
+    def test_a_run_as_root_leaves_the_users_files_theirs(self):
+        user = 1234
+        settings = os.path.join(self.product, ".velorixrc")
+        script = os.path.join(self.product, "CompRhs")
+        harness.write_file(script, "#!/bin/sh\n", 0o750)
+        for path in (self.product, settings, script):
+            os.chown(path, user, user)
+        result = self.run_tool(["--unattended", "--full", "--printer", "lp %s"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for name, mode in ((".velorixrc", 0o600), (".velorixrc.bak", 0o600), ("CompRhs", 0o750)):
+            info = os.stat(os.path.join(self.product, name))
+            self.assertEqual((info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)),
+                             (user, user, mode), name)
+        self.assertEqual(harness.read_file(settings + ".bak"), MINE)
+        # A file the run makes anew is the runner's.
+        self.assertEqual(os.stat(os.path.join(self.product, "init.vpf")).st_uid, 0)
 
 
 if __name__ == "__main__":

@@ -462,9 +462,10 @@ Result RealActions::installSettings() {
   struct stat st;
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
       SettingsNeedBackup(*old, *content)) {
-      const std::string backup = SettingsBackupName(final, *old);
-    // The backup keeps the permissions its owner gave the file.
-    const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666);
+    const std::string backup = SettingsBackupName(final, *old);
+    // The backup keeps the owner and the permissions of the file it keeps.
+    const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666, {}, Placement::kReplace,
+                                       FileOwner{st.st_uid, st.st_gid});
     if (!kept.ok()) {
       return failed(Fault::kNotWritten,
                     "Cannot keep the settings file '" + shown + "' as '" + backup + "' (" +

@@ -110,8 +110,10 @@ mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink) {
 }
 
 Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
-                      const std::string &shownAs, Placement placement) {
+                      const std::string &shownAs, Placement placement,
+                      std::optional<FileOwner> owner) {
   AtomicFile file(path, shownAs);
+  if (owner) file.setOwner(*owner);
   Result written = file.open();
   if (!written.ok()) return written;
   if (std::fwrite(content.data(), 1, content.size(), file.stream()) != content.size()) {
@@ -293,9 +295,12 @@ Result AtomicFile::place(mode_t mode, bool replace) {
       const auto before = ReadWholeFile(target_);
       same = now && before && *now == *before;
     }
-    // Through a link the file keeps its owner.
-    if (error == 0 && throughLink_ && existed_ && geteuid() == 0 &&
-        fchown(fd, old_.st_uid, old_.st_gid) != 0)
+    // A file replaced keeps its owner and group, as one rewritten in place
+    // would, and a new one takes the owner it was given; only root can
+    // give a file away, and without it the file is the writer's anyway.
+    std::optional<FileOwner> owner = owner_;
+    if (!owner && existed_ && S_ISREG(old_.st_mode)) owner = FileOwner{old_.st_uid, old_.st_gid};
+    if (error == 0 && owner && geteuid() == 0 && fchown(fd, owner->uid, owner->gid) != 0)
       error = errno;
     if (error == 0 && fchmod(fd, final) != 0) error = errno;
     // After the owner and mode, so that the sync makes them durable too.

@@ -12,9 +12,9 @@
 
 int InstallStatus(const SessionResult &result) {
   switch (result.end) {
-    case SessionEnd::kAnswersNotSaved:
     case SessionEnd::kStopped:
       return kExitStopped;
+    case SessionEnd::kAnswersNotSaved:
     case SessionEnd::kLogUnusable:
       return kExitTrouble;
     case SessionEnd::kEnded:
