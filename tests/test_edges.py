@@ -208,6 +208,39 @@ class Edges(unittest.TestCase):
         self.assertNotIn(b"\0", result.stdout)
         self.assertNotIn(b"\x1b", result.stdout)
 
+    def test_check_and_plan_foresee_a_stop_that_needs_no_writing(self):
+        # A directory the runner cannot write: for root, one that belongs
+        # to nobody, who runs the tool.
+        prefix = []
+        if os.geteuid() == 0:
+            os.chmod(self.root, 0o755)
+            for top, dirs, names in os.walk(self.product):
+                for name in dirs + names + [""]:
+                    os.chown(os.path.join(top, name), 65534, 65534)
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        os.chmod(self.product, 0o555)
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+        stop = f"Cannot create the lock file '{self.product}/.velorix-setup.lock': "
+        try:
+            for mode, status in (("--check", 2), ("--dry-run", 1), ("--unattended", 1)):
+                result = subprocess.run(prefix + [tool, mode, "--full"], cwd=self.product,
+                                        env=harness.unattended_env(), capture_output=True,
+                                        text=True, timeout=120)
+                self.assertEqual(result.returncode, status, (mode, result.stderr))
+                self.assertIn(stop, result.stderr, mode)
+        finally:
+            os.chmod(self.product, 0o755)
+        settings_as_they_were(self, self.product)
+        # A file in the way of one the run writes: the run goes on and ends
+        # as stopped, which the plan and the check now say too.
+        os.mkdir(os.path.join(self.product, "init.vpf"))
+        for mode, status in (("--check", 2), ("--dry-run", 1), ("--unattended", 1)):
+            result = self.run_tool([mode, "--full"])
+            self.assertEqual(result.returncode, status, (mode, result.stderr))
+            init = os.path.join(self.product, "init.vpf")
+            self.assertIn(f"velorix-setup: Cannot open file '{init}'\n  path: {init}\n",
+                          result.stderr)
+
     @unittest.skipUnless(os.geteuid() == 0, "only root can give a file to another user")
     def test_a_run_as_root_leaves_the_users_files_theirs(self):
         user = 1234

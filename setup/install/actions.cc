@@ -242,6 +242,46 @@ Result failed(Fault fault, std::string message, std::string path = {},
   return Result::Failed(fault, std::move(message), {std::move(path), std::move(fields)});
 }
 
+Result lockNotMade(const std::string &path, int error) {
+  return failed(Fault::kNotOpened,
+                "Cannot create the lock file '" + path + "': " + std::strerror(error) +
+                    ".\nThe installation has been stopped.",
+                path);
+}
+
+Result scratchNotMade(const std::string &pattern, int error) {
+  return failed(Fault::kNotOpened,
+                "Cannot make a scratch directory for the settings file ('" + pattern +
+                    "'): " + std::strerror(error) + ".",
+                pattern);
+}
+
+// The compile script lies in the product directory.
+Result aboutScript(Result written, const std::string &path) {
+  if (written.ok()) return written;
+  return Result::Failed(written.fault(), written.message(), {path, {Field::kKernel}},
+                        written.detail());
+}
+
+Result notRenamed(const std::string &from, const std::string &to, const std::string &fromPath,
+                  int error) {
+  return failed(Fault::kNotWritten,
+                "Cannot rename '" + from + "' to '" + to + "' (" + std::strerror(error) + ")",
+                fromPath);
+}
+
+Result notRemoved(const std::string &path, const std::string &resolved, int error) {
+  return failed(Fault::kNotWritten,
+                "Cannot remove file '" + path + "' (" + std::strerror(error) + ")", resolved);
+}
+
+// Whether an entry can be made in, or removed from, path's directory; the
+// system's reason in errno when not.
+bool directoryWritable(const std::string &path) {
+  const std::string directory = std::filesystem::path(path).parent_path().string();
+  return access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) == 0;
+}
+
 }  // namespace
 
 std::string SettingsBackupName(const std::string &path, const std::string &content) {
@@ -275,12 +315,7 @@ std::string ScratchActions::resolve(const std::string &path) const {
 
 Result ScratchActions::enterScratch() {
   std::string name = pattern_;
-  if (workDir_.empty() || mkdtemp(name.data()) == nullptr) {
-    return failed(Fault::kNotOpened,
-                  "Cannot make a scratch directory for the settings file ('" + pattern_ +
-                      "'): " + std::strerror(errno) + ".",
-                  pattern_);
-  }
+  if (workDir_.empty() || mkdtemp(name.data()) == nullptr) return scratchNotMade(pattern_, errno);
   scratch_ = name;
   syncs_.emplace(scratch_);
   // The core library keeps the settings file it read last; the one in the
@@ -307,7 +342,44 @@ void ScratchActions::leaveScratch() {
   scratch_.clear();
 }
 
+Result ScratchActions::wouldBegin() const {
+  const std::string lock = WithSlash(workDir_) + kLockFileName;
+  if (access(lock.c_str(), F_OK) == 0 ? access(lock.c_str(), R_OK | W_OK) != 0
+                                      : !directoryWritable(lock))
+    return lockNotMade(lock, errno);
+  const std::string scratch = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
+  if (!directoryWritable(scratch)) return scratchNotMade(scratch, errno);
+  return {};
+}
+
+Result ScratchActions::wouldWriteTemplate(const std::string &path) const {
+  return CheckTemplatePlace(resolve(path), path);
+}
+
+Result ScratchActions::wouldWriteScript(const std::string &path) const {
+  return aboutScript(CheckCompileScriptPlace(resolve(path), path), resolve(path));
+}
+
+Result ScratchActions::wouldWriteFile(const std::string &path) const {
+  return withDetail(AtomicFile(resolve(path), path).check());
+}
+
+Result ScratchActions::wouldRename(const std::string &from, const std::string &to) const {
+  if (directoryWritable(resolve(from)) && directoryWritable(resolve(to))) return {};
+  return notRenamed(from, to, resolve(from), errno);
+}
+
+Result ScratchActions::wouldRemove(const std::string &path) const {
+  if (!exists(resolve(path)) || directoryWritable(resolve(path))) return {};
+  return notRemoved(path, resolve(path), errno);
+}
+
 Result ScratchActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  // The installed directory's settings file is replaced at the end: find
+  // out now, before anything is written, whether it can be.
+  const std::string final = WithSlash(workDir_) + kSettingsName;
+  if (!AtomicFile(final).check().ok())
+    return failed(Fault::kNotOpened, "Cannot open file '" + path + "'", final);
   Result written = CreateFile(path, SetData, permissions, false);
   if (!written.ok()) return written;
   // The core library must forget the copy it parsed before, or its next
@@ -370,12 +442,7 @@ Result RealActions::lock() {
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   for (;;) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      return failed(Fault::kNotOpened,
-                    "Cannot create the lock file '" + path + "': " + std::strerror(errno) +
-                        ".\nThe installation has been stopped.",
-                    path);
-    }
+    if (fd < 0) return lockNotMade(path, errno);
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The holder before us removes the file as it ends: a lock on a
       // file that is no longer there keeps nobody out.
@@ -479,15 +546,6 @@ Result RealActions::installSettings() {
   return {};
 }
 
-Result RealActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  // The installed directory's settings file is replaced at the end: find
-  // out now, before anything is written, whether it can be.
-  const std::string final = WithSlash(workDir_) + kSettingsName;
-  if (!AtomicFile(final).check().ok())
-    return failed(Fault::kNotOpened, "Cannot open file '" + path + "'", final);
-  return ScratchActions::writeSettingsFile(path, permissions);
-}
-
 Result RealActions::store(const char *section, const char *key, const std::string &value) {
   Result stored = ScratchActions::store(section, key, value);
   if (!stored.ok()) return stored;
@@ -507,11 +565,7 @@ Result RealActions::writeTemplate(const std::string &path, const char *const *li
 
 Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
-  Result written = WriteCompileScript(resolve(path), shellStyle, shellPath, path);
-  if (written.ok()) return written;
-  // The script lies in the product directory.
-  return Result::Failed(written.fault(), written.message(), {resolve(path), {Field::kKernel}},
-                        written.detail());
+  return aboutScript(WriteCompileScript(resolve(path), shellStyle, shellPath, path), resolve(path));
 }
 
 Result RealActions::createFile(const std::string &path, const std::string &content,
@@ -534,16 +588,13 @@ Result RealActions::writeFile(const std::string &path, const std::string &conten
 Result RealActions::renameFile(const std::string &from, const std::string &to) {
   if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
     return {};
-  return failed(Fault::kNotWritten,
-                "Cannot rename '" + from + "' to '" + to + "' (" + std::strerror(errno) + ")",
-                resolve(from));
+  return notRenamed(from, to, resolve(from), errno);
 }
 
 Result RealActions::removeFile(const std::string &path) {
   // A file that stays would be read as if it belonged to this installation.
   if (unlink(resolve(path).c_str()) == 0 || errno == ENOENT) return {};
-  return failed(Fault::kNotWritten,
-                "Cannot remove file '" + path + "' (" + std::strerror(errno) + ")", resolve(path));
+  return notRemoved(path, resolve(path), errno);
 }
 
 Result RealActions::compile(const CommandFor &command, const std::string &target,
@@ -601,7 +652,10 @@ Result PlanActions::addDiff(const std::string &path, Result made, const std::str
   return {};
 }
 
-Result PlanActions::begin() { return enterScratch(); }
+Result PlanActions::begin() {
+  if (Result problem = wouldBegin(); !problem.ok()) return problem;
+  return enterScratch();
+}
 
 Result PlanActions::end(bool keepSettings) {
   if (keepSettings) {
@@ -636,6 +690,7 @@ Result PlanActions::store(const char *section, const char *key, const std::strin
 Result PlanActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
   add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
+  if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
   if (!diffs_) return {};
   const std::string made = renderPath();
   return addDiff(path, CreateFile(made, lines, permissions, expand, path), made);
@@ -645,6 +700,7 @@ Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
   add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
+  if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
   if (!diffs_) return {};
   const std::string made = renderPath();
   return addDiff(path, WriteCompileScript(made, shellStyle, shellPath, path), made);
@@ -653,12 +709,15 @@ Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
 Result PlanActions::createFile(const std::string &path, const std::string &content,
                                const char *permissions) {
   add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
-  return {};
+  struct stat st;
+  if (stat(resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+  return wouldWriteFile(path);
 }
 
 Result PlanActions::writeFile(const std::string &path, const std::string &content,
                               const char *permissions) {
   add("write " + path + " (" + permissions + ")");
+  if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   if (!diffs_) return {};
   const std::string made = renderPath();
   return addDiff(path, WriteWholeFile(made, content, ModeFromPermissions(permissions)), made);
@@ -666,18 +725,18 @@ Result PlanActions::writeFile(const std::string &path, const std::string &conten
 
 Result PlanActions::renameFile(const std::string &from, const std::string &to) {
   add("rename " + from + " to " + to);
-  return {};
+  return wouldRename(from, to);
 }
 
 Result PlanActions::removeFile(const std::string &path) {
   if (exists(resolve(path))) add("remove " + path);
-  return {};
+  return wouldRemove(path);
 }
 
 Result PlanActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &why) {
   add("compile " + target + " (" + why + "): " + command(target));
-  return {};
+  return wouldWriteFile(target);
 }
 
 Result PlanActions::sendNotice(const std::string &command) {

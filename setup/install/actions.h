@@ -184,7 +184,9 @@ class ForwardingActions : public Actions {
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
-  // Into the scratch directory, which is the working directory.
+  // Into the scratch directory, which is the working directory; refused
+  // (Fault::kNotOpened) when the installed directory's settings file could
+  // not be replaced at the end.
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
   void holdStores() override;
@@ -205,6 +207,18 @@ class ScratchActions : public Actions {
   std::string scratchSettings() const;
   // A fresh name in the scratch directory for a file made to compare.
   std::string renderPath();
+  // What a real run would meet, found without writing anything, each
+  // told as the real action tells it: begin() (the lock file and the
+  // scratch directory in the installed directory), and writing a template,
+  // the compile script or another file (or the object compiled), renaming
+  // or removing one.  A plan and a check say by them where the
+  // installation would stop.
+  Result wouldBegin() const;
+  Result wouldWriteTemplate(const std::string &path) const;
+  Result wouldWriteScript(const std::string &path) const;
+  Result wouldWriteFile(const std::string &path) const;
+  Result wouldRename(const std::string &from, const std::string &to) const;
+  Result wouldRemove(const std::string &path) const;
   // Runs command through the shell in directory and keeps how it went.
   int run(const std::string &directory, const std::string &command);
   // Runs command(outputInCommand) in the installed directory; a fault
@@ -233,7 +247,6 @@ class RealActions : public ScratchActions {
 
   Result begin() override;
   Result end(bool keepSettings) override;
-  Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
   Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                        bool expand) override;
@@ -264,7 +277,8 @@ class RealActions : public ScratchActions {
 
 // Lists, one line each in procedure order, every file written, removed,
 // renamed or compiled and every setting stored, and changes nothing
-// outside its scratch directory.  With diffs, each text file that would
+// outside its scratch directory.  Where the real run could not write, the
+// plan fails as it would, with its message.  With diffs, each text file that would
 // change is followed by its unified diff, and the end by one line per
 // setting that would change.
 class PlanActions : public ScratchActions {

@@ -57,7 +57,10 @@ std::string joined(const std::vector<std::string> &lines) {
 
 CheckActions::CheckActions(bool diffs) : ScratchActions(scratchPattern()), withDiffs_(diffs) {}
 
-Result CheckActions::begin() { return enterScratch(); }
+Result CheckActions::begin() {
+  if (Result problem = wouldBegin(); !problem.ok()) return problem;
+  return enterScratch();
+}
 
 Result CheckActions::end(bool keepSettings) {
   // A procedure that stopped has said why; its settings are not compared.
@@ -161,6 +164,7 @@ Result CheckActions::compareSettings() {
 
 Result CheckActions::writeTemplate(const std::string &path, const char *const *lines,
                                    const char *permissions, bool expand) {
+  if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
   const std::string made = renderPath();
   Result written = CreateFile(made, lines, permissions, expand, path);
   if (!written.ok()) return written;
@@ -169,6 +173,7 @@ Result CheckActions::writeTemplate(const std::string &path, const char *const *l
 
 Result CheckActions::writeCompileScript(const std::string &path, int shellStyle,
                                         const std::string &shellPath) {
+  if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
   const std::string made = renderPath();
   Result written = WriteCompileScript(made, shellStyle, shellPath, path);
   if (!written.ok()) return written;
@@ -178,6 +183,7 @@ Result CheckActions::writeCompileScript(const std::string &path, int shellStyle,
 Result CheckActions::createFile(const std::string &path, const std::string &content,
                                 const char *permissions) {
   // Called only for a file that is not there.
+  if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   std::string diff;
   if (withDiffs_) {
     const std::string made = renderPath();
@@ -191,6 +197,7 @@ Result CheckActions::createFile(const std::string &path, const std::string &cont
 
 Result CheckActions::writeFile(const std::string &path, const std::string &content,
                                const char *permissions) {
+  if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   const std::string made = renderPath();
   Result written = WriteWholeFile(made, content, ModeFromPermissions(permissions), path);
   if (!written.ok()) return written;
@@ -199,19 +206,20 @@ Result CheckActions::writeFile(const std::string &path, const std::string &conte
 
 Result CheckActions::renameFile(const std::string &from, const std::string &to) {
   add(to + ": missing (the installation would rename " + from + " to it)");
-  return {};
+  return wouldRename(from, to);
 }
 
 Result CheckActions::removeFile(const std::string &path) {
   if (access(resolve(path).c_str(), F_OK) == 0)
     add(path + ": present (the installation removes it)");
-  return {};
+  return wouldRemove(path);
 }
 
 Result CheckActions::compile(const CommandFor &command, const std::string &target,
                              const std::string &why) {
   // Compiled as the run would, into the scratch directory: only then is
   // it known whether the run would leave an object.
+  if (Result problem = wouldWriteFile(target); !problem.ok()) return problem;
   const std::string output = renderPath();
   Result compiled = runCompiler(command, target, output, shellWord(output));
   if (compiled.ok()) add(target + ": " + why);

@@ -101,6 +101,13 @@ Result nameTooLong(const std::string &shown) {
       {shown.substr(0, kMaxNameLength)});
 }
 
+// A compile script that cannot be opened is told as one.
+Result scriptNotOpened(Result written, const std::string &shown) {
+  if (written.fault() != Fault::kNotOpened) return written;
+  return Result::Failed(Fault::kNotOpened, "Cannot open batch file for compiler '" + shown + "'",
+                        written.about(), written.detail());
+}
+
 // Appends lines (up to their NULL entry) to *text, each expanded unless
 // expand is false; first is the number of the first line, for messages.
 // A fault, with the first problem, when a line cannot be expanded: the
@@ -174,6 +181,16 @@ Result CreateFile(const std::string &path, const char *const *lines, const char 
   return writeTemplate(path, nullptr, lines, 1, expand, mode, shown);
 }
 
+Result CheckTemplatePlace(const std::string &path, const std::string &shownAs) {
+  const std::string &shown = shownAs.empty() ? path : shownAs;
+  if (path.size() > kMaxNameLength) return nameTooLong(shown);
+  return AtomicFile(path, shown).check();
+}
+
+Result CheckCompileScriptPlace(const std::string &path, const std::string &shownAs) {
+  return scriptNotOpened(CheckTemplatePlace(path, shownAs), shownAs.empty() ? path : shownAs);
+}
+
 Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
                           const std::string &shownAs) {
   const std::string &shown = shownAs.empty() ? path : shownAs;
@@ -193,9 +210,8 @@ Result WriteCompileScript(const std::string &path, int shellStyle, const std::st
   const char *const *lines = shells[shellStyle - 1].script;
   const std::string first = kShebang + shellPath;
   // The template's first line is a placeholder for the one above.
-  Result written = writeTemplate(path, first.c_str(), lines[0] != nullptr ? lines + 1 : nullptr, 2,
-                                 true, kScriptMode, shown);
-  if (written.fault() != Fault::kNotOpened) return written;
-  return Result::Failed(Fault::kNotOpened, "Cannot open batch file for compiler '" + shown + "'",
-                        written.about(), written.detail());
+  return scriptNotOpened(writeTemplate(path, first.c_str(),
+                                       lines[0] != nullptr ? lines + 1 : nullptr, 2, true,
+                                       kScriptMode, shown),
+                         shown);
 }
