@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "atomic_file.h"
 #include "form_tables.h"
@@ -210,8 +211,7 @@ Result WriteCompileScript(const std::string &path, int shellStyle, const std::st
   const char *const *lines = shells[shellStyle - 1].script;
   const std::string first = kShebang + shellPath;
   // The template's first line is a placeholder for the one above.
-  return scriptNotOpened(writeTemplate(path, first.c_str(),
-                                       lines[0] != nullptr ? lines + 1 : nullptr, 2, true,
-                                       kScriptMode, shown),
-                         shown);
+  Result written = writeTemplate(path, first.c_str(), lines[0] != nullptr ? lines + 1 : nullptr, 2,
+                                 true, kScriptMode, shown);
+  return scriptNotOpened(std::move(written), shown);
 }
