@@ -132,6 +132,48 @@ class Edges(unittest.TestCase):
             self.assertIn(f"the log file '{log}'", result.stderr)
             settings_as_they_were(self, self.product)
 
+    def test_a_generated_line_too_long_is_refused_before_anything_is_written(self):
+        # A line of the compile script must fit the settings buffer while
+        # it is expanded, with its references still to expand, though it
+        # may end shorter: lengths around the edge, by the product
+        # directory and by the include options.
+        script = "#!/bin/sh\necho the user's own script\n"
+        log = os.path.join(self.root, "setup.log")
+        ended = refused = 0
+        cases = [(os.path.join(self.root, "k" * (length - len(self.root) - 1)), [], "VELORIX directory")
+                 for length in range(180, 231, 3)]
+        options = " -O2 -fPIC -D" + "o" * 215
+        cases += [(os.path.join(self.root, "short"),
+                   ["--include", "-I/opt/" + "i" * length, "--cpp-options", options],
+                   "C++ compiler: Options") for length in range(100, 201, 5)]
+        for product, extra, field in cases:
+            make_product(product)
+            harness.write_file(os.path.join(product, "CompRhs"), script, 0o755)
+            before = harness.snapshot(product)
+            result = harness.run_tool(["--unattended", "--full", "--log", log] + extra, product)
+            what = (len(product), extra[1:2], result.stderr)
+            if result.returncode == 0:
+                ended += 1
+                lines = harness.read_file(os.path.join(product, "CompRhs")).splitlines()
+                self.assertTrue(lines[9].startswith("  c++  -o tmp_der "), what)
+            else:
+                refused += 1
+                self.assertEqual(result.returncode, 2, what)
+                self.assertIn("Line 10 of the compile script would be longer than 499 characters "
+                              f"with the values of the form.\nPlease shorten the field '{field}'.",
+                              result.stderr)
+                self.assertEqual(harness.snapshot(product), before, what)
+                self.assertIn(": refused.\n  settings file: not changed\n  files written: 0\n",
+                              result.stdout)
+                self.assertTrue(harness.read_file(log).endswith("outcome: refused, nothing written\n"))
+                for mode in ("--check", "--dry-run"):
+                    result = harness.run_tool([mode, "--full"] + extra, product)
+                    self.assertEqual((result.returncode, result.stdout), (2, ""), what)
+            harness.remove_scratch_dir(product)
+        self.assertGreater(ended, 0)
+        self.assertGreater(refused, 0)
+        self.assertNotIn("NOT ", harness.read_file(log))
+
     def test_saved_answers_go_to_a_file_and_nowhere_else(self):
         fifo = os.path.join(self.root, "answers.fifo")
         os.mkfifo(fifo)

@@ -16,6 +16,7 @@ int InstallStatus(const SessionResult &result) {
       return kExitStopped;
     case SessionEnd::kAnswersNotSaved:
     case SessionEnd::kLogUnusable:
+    case SessionEnd::kRefused:
       return kExitTrouble;
     case SessionEnd::kEnded:
       return result.logLost ? kExitStopped : kExitDone;
