@@ -8,7 +8,9 @@ user's directory.  Every case ends with a message naming what is wrong and
 where, and never with status 0 over a changed value or with the
 directory's settings replaced.
 """
+import fcntl
 import os
+import signal
 import stat
 import subprocess
 import sys
@@ -282,6 +284,64 @@ class Edges(unittest.TestCase):
             init = os.path.join(self.product, "init.vpf")
             self.assertIn(f"velorix-setup: Cannot open file '{init}'\n  path: {init}\n",
                           result.stderr)
+
+    def test_what_killed_checks_leave_in_tmpdir_goes_with_the_next_run(self):
+        tmp = os.path.join(self.root, "tmp")
+        os.mkdir(tmp)
+        started = os.path.join(self.root, "started")
+        go = os.path.join(self.root, "go")
+        # A compiler that says it has started and then waits for the word.
+        cxx = os.path.join(self.root, "waiting-cxx")
+        harness.write_file(cxx, '#!/bin/sh\n: >"%s"\nwhile [ ! -e "%s" ]; do sleep 0.05; done\n'
+                           % (started, go), 0o755)
+        env = harness.unattended_env(TMPDIR=tmp)
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+
+        def compiling_check(cwd):
+            if os.path.exists(started):
+                os.unlink(started)
+            check = subprocess.Popen([tool, "--check", "--full", "--cpp-name", cxx], cwd=cwd,
+                                     env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+            harness.wait_for(lambda: os.path.exists(started), "the check compiles")
+            return check
+
+        def unlocked(path):
+            """Whether nobody holds the lock of the directory at path."""
+            fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return True
+            except BlockingIOError:
+                return False
+            finally:
+                os.close(fd)
+
+        for _ in range(3):
+            check = compiling_check(self.product)
+            os.kill(check.pid, signal.SIGKILL)
+            check.wait()
+        # Each check removed what the one before it left; the last one's
+        # is there.
+        left = os.listdir(tmp)
+        self.assertEqual(len(left), 1, left)
+        for name in left:
+            # The compile's guardian ends right after the tool.
+            harness.wait_for(lambda: unlocked(os.path.join(tmp, name)), "the killed run is gone")
+        # One that runs meanwhile, in another directory, keeps its own.
+        other = os.path.join(self.root, "other")
+        make_product(other)
+        running = compiling_check(other)
+        try:
+            own = sorted(set(os.listdir(tmp)) - set(left))
+            self.assertEqual(len(own), 1)
+            result = harness.run_tool(["--dry-run", "--full"], self.product, env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(sorted(os.listdir(tmp)), own)
+        finally:
+            harness.write_file(go, "")
+            running.wait(timeout=harness.TIMEOUT)
+        self.assertEqual(os.listdir(tmp), [])
 
     @unittest.skipUnless(os.geteuid() == 0, "only root can give a file to another user")
     def test_a_run_as_root_leaves_the_users_files_theirs(self):

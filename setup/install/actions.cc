@@ -29,6 +29,7 @@
 
 #include "atomic_file.h"
 #include "differences.h"
+#include "scratch_directory.h"
 #include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
@@ -42,9 +43,7 @@ constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 // The scratch directory of a real run lies in the installed directory, so
 // that one left by a killed run is found and removed by the next.
 constexpr char kRunScratchPrefix[] = ".velorix-setup.vx-";
-constexpr char kPlanScratchName[] = "velorix-dry-run-";
 constexpr char kRandomPart[] = "XXXXXX";
-constexpr char kNoticeScratchName[] = "velorix-notice-";
 constexpr char kMailCommand[] = "mail";
 // Numbered backups beyond this are not made: the last one is replaced.
 constexpr int kMaxBackups = 99;
@@ -56,11 +55,6 @@ constexpr char kMsgCompileFailed[] =
     "accessable via the PATH variable";
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
-
-std::string temporaryDirectory() {
-  const char *tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
 
 // Keeps the end of what a command writes to its standard error.
 constexpr std::size_t kErrorsKept = 16384;
@@ -314,9 +308,11 @@ std::string ScratchActions::resolve(const std::string &path) const {
 }
 
 Result ScratchActions::enterScratch() {
-  std::string name = pattern_;
-  if (workDir_.empty() || mkdtemp(name.data()) == nullptr) return scratchNotMade(pattern_, errno);
-  scratch_ = name;
+  // What killed runs left under TMPDIR goes first (a run of ours that
+  // still lives holds the lock on its own).
+  RemoveStaleScratchDirectories();
+  if (workDir_.empty() || !scratchDirectory_.make(pattern_)) return scratchNotMade(pattern_, errno);
+  scratch_ = scratchDirectory_.path();
   syncs_.emplace(scratch_);
   // The core library keeps the settings file it read last; the one in the
   // scratch directory is another.
@@ -337,8 +333,7 @@ void ScratchActions::leaveScratch() {
   // Where the run began; should it have gone, the removal below still
   // works by the scratch directory's full path.
   (void)!chdir(workDir_.c_str());
-  std::error_code ignored;
-  std::filesystem::remove_all(scratch_, ignored);
+  scratchDirectory_.remove();
   scratch_.clear();
 }
 
@@ -626,13 +621,12 @@ Result RealActions::sendNotice(const std::string &command) {
                   "The installation notice was not sent: no mail command was found.");
   // The notice's scratch files are made in a directory of its own, never
   // beside the user's files.
-  std::string directory = temporaryDirectory() + "/" + kNoticeScratchName + kRandomPart;
-  if (mkdtemp(directory.data()) == nullptr)
+  ScratchDirectory directory;
+  if (!directory.make(TemporaryDirectory() + "/" + kNoticeScratchPrefix + kRandomPart))
     return failed(Fault::kNotOpened,
                   "The installation notice was not sent: no scratch directory could be made.");
-  const int status = run(directory, command);
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
+  const int status = run(directory.path(), command);
+  directory.remove();
   if (status == -1)
     return failed(Fault::kCommandFailed,
                   "The installation notice was not sent: the shell could not be started.");
@@ -642,7 +636,8 @@ Result RealActions::sendNotice(const std::string &command) {
 // ---- PlanActions ----------------------------------------------------------
 
 PlanActions::PlanActions(bool diffs)
-    : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart), diffs_(diffs) {}
+    : ScratchActions(TemporaryDirectory() + "/" + kPlanScratchPrefix + kRandomPart),
+      diffs_(diffs) {}
 
 Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
   if (!made.ok()) return made;

@@ -30,6 +30,7 @@
 
 #include "atomic_file.h"
 #include "result.h"
+#include "scratch_directory.h"
 
 // The compile command for a given output file name.
 using CommandFor = std::function<std::string(const std::string &output)>;
@@ -229,6 +230,7 @@ class ScratchActions : public Actions {
   std::string workDir_;
   std::string pattern_;
   std::string scratch_;
+  ScratchDirectory scratchDirectory_;
   // While the run lasts: directory syncs once each, at the end, and none
   // for what stays in the scratch directory.
   std::optional<BatchedSyncs> syncs_;

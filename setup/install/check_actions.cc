@@ -13,13 +13,13 @@
 #include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
+#include "scratch_directory.h"
 #include "templates.h"
 #include "utility.h"
 
 namespace {
 
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
-constexpr char kScratchPattern[] = "velorix-check-XXXXXX";
 constexpr unsigned kScriptMode = 0755;
 
 std::string octal(unsigned mode) {
@@ -28,10 +28,7 @@ std::string octal(unsigned mode) {
   return text;
 }
 
-std::string scratchPattern() {
-  const char *tmp = std::getenv("TMPDIR");
-  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + kScratchPattern;
-}
+std::string scratchPattern() { return TemporaryDirectory() + "/" + kCheckScratchPrefix + "XXXXXX"; }
 
 // path as one word for the shell, whatever it holds.
 std::string shellWord(const std::string &path) {
