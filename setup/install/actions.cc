@@ -33,6 +33,7 @@
 #include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
+#include "object_file.h"
 #include "settings_lines.h"
 #include "templates.h"
 #include "utility.h"
@@ -278,13 +279,11 @@ bool directoryWritable(const std::string &path) {
 
 }  // namespace
 
-std::string SettingsBackupName(const std::string &path, const std::string &content) {
+std::string SettingsBackupName(const std::string &path) {
   const std::string first = path + kSettingsBackupSuffix;
   for (int n = 0; n <= kMaxBackups; ++n) {
     const std::string name = n == 0 ? first : first + "." + std::to_string(n);
-    if (!exists(name)) return name;
-    const auto held = ReadWholeFile(name);
-    if (held && *held == content) return name;
+    if (!exists(name) || SameFiles(name, path)) return name;
   }
   return first + "." + std::to_string(kMaxBackups);
 }
@@ -410,11 +409,12 @@ int ScratchActions::run(const std::string &directory, const std::string &command
 
 Result ScratchActions::runCompiler(const CommandFor &command, const std::string &target,
                                    const std::string &output, const std::string &outputInCommand) {
-  // An object is taken only when the compiler left one and said it
-  // succeeded: one that failed half-way (a full disk) may leave a piece.
+  // An object is taken only when the compiler said it succeeded and left
+  // one: one that failed half-way (a full disk) may leave a piece, and a
+  // compiler that is none may leave anything.
   const int status = run(workDir_, command(outputInCommand));
   const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (succeeded && exists(output)) return {};
+  if (succeeded && IsRelocatableObject(output)) return {};
   return Result::Failed(
       Fault::kCommandFailed, kMsgCompileFailed,
       {resolve(target), {Field::kCppName, Field::kCppOptions}, firstLine(lastCommand_.errors)});
@@ -524,7 +524,7 @@ Result RealActions::installSettings() {
   struct stat st;
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
       SettingsNeedBackup(*old, *content)) {
-    const std::string backup = SettingsBackupName(final, *old);
+    const std::string backup = SettingsBackupName(final);
     // The backup keeps the owner and the permissions of the file it keeps.
     const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666, {}, Placement::kReplace,
                                        FileOwner{st.st_uid, st.st_gid});
@@ -655,14 +655,18 @@ Result PlanActions::begin() {
 Result PlanActions::end(bool keepSettings) {
   if (keepSettings) {
     const std::string final = WithSlash(workDir_) + kSettingsName;
-    const auto old = ReadWholeFile(final);
+    const std::string shown = std::string("./") + kSettingsName;
+    // One far larger than the installation writes is not read.
+    const auto tooLarge = TooLargeToCompare(final, shown);
+    const auto old = tooLarge ? std::nullopt : ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
-    if (old && content && SettingsNeedBackup(*old, *content)) {
-      const std::string backup = SettingsBackupName(final, *old);
-      add(std::string("keep ./") + kSettingsName + " as ./" +
-          backup.substr(WithSlash(workDir_).size()));
+    if (content && (tooLarge || (old && SettingsNeedBackup(*old, *content)))) {
+      const std::string backup = SettingsBackupName(final);
+      add("keep " + shown + " as ./" + backup.substr(WithSlash(workDir_).size()));
     }
-    if (diffs_ && content) {
+    if (diffs_ && tooLarge) {
+      add(*tooLarge);
+    } else if (diffs_ && content) {
       for (const std::string &change : SettingsChanges(old.value_or(""), *content))
         add(change);
     }

@@ -319,11 +319,11 @@ class PlanActions : public ScratchActions {
 // The settings file of a directory, and where the one it replaces is kept.
 constexpr char kSettingsBackupSuffix[] = ".bak";
 
-// A name for the backup of the settings file at path that holds content:
-// path.bak, unless that holds something else; then path.bak.1, .2 and so
-// on, so that no earlier backup is ever lost.  An existing backup with the
-// same content is reused.
-std::string SettingsBackupName(const std::string &path, const std::string &content);
+// A name for the backup of the settings file at path: path.bak, unless
+// that holds something else; then path.bak.1, .2 and so on, so that no
+// earlier backup is ever lost.  An existing backup with the same content as
+// the file at path is reused.
+std::string SettingsBackupName(const std::string &path);
 
 // Whether a settings file that holds old is kept when content replaces
 // it: when it holds something, and something else.

@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "result.h"
 
@@ -165,6 +166,15 @@ Result WriteWholeFile(const std::string &path, const std::string &content, mode_
 
 // The whole of the file at path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string &path);
+
+// Whether the file at path holds exactly content: read a piece at a time,
+// and not at all when its size tells, so that a file of any size costs no
+// more memory than content; nothing when it cannot be read.
+std::optional<bool> FileHolds(const std::string &path, std::string_view content);
+
+// Whether the files at a and b hold the same bytes, compared a piece at a
+// time; false when either cannot be read.
+bool SameFiles(const std::string &a, const std::string &b);
 
 // Removes what a killed run may have left beside path: ".NAME.vx-XXXXXX".
 void RemoveStaleTemporaries(const std::string &path);

@@ -88,16 +88,23 @@ Result CheckActions::diffOf(const std::string &path, const std::string &made,
 Result CheckActions::compare(const std::string &path, const std::string &made, unsigned mode) {
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(made);
-  const auto have = ReadWholeFile(installed);
+  if (!want) {
+    return Result::Failed(Fault::kNotOpened,
+                          "Cannot read the file '" + path + "' as the installation would write it.",
+                          {made});
+  }
+  // The installed file is never read whole: one far larger than ours
+  // differs by its size alone.
+  const std::optional<bool> same = FileHolds(installed, *want);
   struct stat st;
   std::string diff;
-  if (!have || stat(installed.c_str(), &st) != 0) {
+  if (!same || stat(installed.c_str(), &st) != 0) {
     Result diffed = diffOf(path, made, &diff);
     add(path + ": missing", diff);
     return diffed;
   }
   Result diffed;
-  if (!want || *want != *have) {
+  if (!*same) {
     diffed = diffOf(path, made, &diff);
     add(path + ": contents differ from what the installation writes", diff);
   }
@@ -117,16 +124,22 @@ Result CheckActions::compareSettings() {
   const std::string path = std::string("./") + kSettingsName;
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(scratchSettings());
-  const auto have = ReadWholeFile(installed);
   if (!want) {
     return Result::Failed(Fault::kNotOpened,
                           "Cannot read the settings file the installation would write.",
                           {scratchSettings()});
   }
-  if (!have) {
+  const std::optional<bool> same = FileHolds(installed, *want);
+  struct stat st;
+  const bool there = same && stat(installed.c_str(), &st) == 0;
+  if (!there) {
     add(path + ": missing", withDiffs_ ? joined(SettingsChanges("", *want)) : "");
-  } else if (*have != *want) {
-    const std::vector<std::string> changes = SettingsChanges(*have, *want);
+  } else if (!*same) {
+    // Compared key by key when it is of a size the installation writes;
+    // one far larger is told in a line.
+    const auto have = TooLargeToCompare(installed, path) ? std::nullopt : ReadWholeFile(installed);
+    const std::vector<std::string> changes =
+        have ? SettingsChanges(*have, *want) : std::vector<std::string>();
     std::string diff;
     if (changes.empty()) {
       // The same values in other words: only a diff of the lines tells.
@@ -140,15 +153,14 @@ Result CheckActions::compareSettings() {
         diff);
     // The run keeps the file it replaces.
     const std::string here = WithSlash(workDir_);
-    const std::string backup = SettingsBackupName(here + kSettingsName, *have);
-    const auto kept = ReadWholeFile(backup);
-    if (!have->empty() && (!kept || *kept != *have)) {
-      add("./" + backup.substr(here.size()) + ": " + (kept ? "replaced" : "missing") +
+    const std::string backup = SettingsBackupName(here + kSettingsName);
+    if (st.st_size > 0 && !SameFiles(backup, installed)) {
+      add("./" + backup.substr(here.size()) + ": " +
+          (access(backup.c_str(), F_OK) == 0 ? "replaced" : "missing") +
           " (the installation keeps the settings file it replaces there)");
     }
   }
-  struct stat st;
-  if (have && stat(installed.c_str(), &st) == 0) {
+  if (there) {
     struct stat link;
     const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     const mode_t given = NarrowedMode(ModeFromPermissions(kSettingsPermissions), &st, throughLink);

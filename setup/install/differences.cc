@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -126,8 +127,18 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+std::optional<std::string> TooLargeToCompare(const std::string &path, const std::string &shown) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 ||
+      static_cast<std::uintmax_t>(st.st_size) <= kLargestComparedFile)
+    return std::nullopt;
+  return shown + ": holds " + std::to_string(static_cast<std::uintmax_t>(st.st_size)) +
+         " bytes, far more than the installation writes; its lines are not shown";
+}
+
 std::optional<std::string> UnifiedDiff(const std::string &before, const std::string &after,
                                        const std::string &shown) {
+  if (auto tooLarge = TooLargeToCompare(before, shown)) return Printable(*tooLarge + "\n");
   const std::string from = access(before.c_str(), F_OK) == 0 ? before : kNoFile;
   // --text: a file with a NUL is told line by line too, not as "Binary
   // files differ".

@@ -44,6 +44,7 @@
 #include "form_tables.h"
 #include "message_route.h"
 #include "notice.h"
+#include "object_file.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
@@ -581,18 +582,21 @@ Field Procedure::longestField(const char *line) const {
 }
 
 // Why autodif.o in the current directory is to be compiled: it is
-// missing, older than one of its sources ("autodif.c" is compared first),
-// or made by another command than the form's; empty when it is not.
+// missing, no object, older than one of its sources ("autodif.c" is
+// compared first), or made by another command than the form's; empty when
+// it is not.
 std::string Procedure::compileReason() const {
   // Only a file is an object: a directory of that name is in the way, and
   // the placement says so.
+  const std::string path = act_.resolve(kAutodifObject);
   struct stat object;
-  if (stat(act_.resolve(kAutodifObject).c_str(), &object) != 0 || !S_ISREG(object.st_mode))
-    return "missing";
+  if (stat(path.c_str(), &object) != 0 || !S_ISREG(object.st_mode)) return "missing";
+  // An empty file, or a piece of one, would otherwise be trusted for ever.
+  if (!IsRelocatableObject(path)) return "not an object file";
   if (newer(kAutodifC, kAutodifObject) || newer(kAutodifCpp, kAutodifObject))
     return "older than its sources";
-  const auto recorded = ReadWholeFile(act_.resolve(kAutodifRecord));
-  if (!recorded || *recorded != compileRecord(form_)) return "compiled with another command";
+  if (!FileHolds(act_.resolve(kAutodifRecord), compileRecord(form_)).value_or(false))
+    return "compiled with another command";
   return {};
 }
 
@@ -624,13 +628,14 @@ Result Procedure::compileAutodif() {
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
-// A User installation links against the object that the Full one made.
-// The reference stays in [TMP] TMP.
+// A User installation links against the object that the Full one made;
+// a file of that name that is no object is as good as none.  The
+// reference stays in [TMP] TMP.
 Result Procedure::checkKernelObject() {
   std::string path;
   if (Result r = store("TMP", "TMP", kKernelObject); !r.ok()) return r;
   if (Result r = readSetting("TMP", "TMP", path); !r.ok()) return r;
-  if (exists(path)) return {};
+  if (IsRelocatableObject(act_.resolve(path))) return {};
   tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}));
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
