@@ -321,13 +321,14 @@ class Edges(unittest.TestCase):
             check = compiling_check(self.product)
             os.kill(check.pid, signal.SIGKILL)
             check.wait()
+            for name in os.listdir(tmp):
+                # The compile's guardian ends right after the tool.
+                harness.wait_for(lambda: unlocked(os.path.join(tmp, name)),
+                                 "the killed run is gone")
         # Each check removed what the one before it left; the last one's
         # is there.
         left = os.listdir(tmp)
         self.assertEqual(len(left), 1, left)
-        for name in left:
-            # The compile's guardian ends right after the tool.
-            harness.wait_for(lambda: unlocked(os.path.join(tmp, name)), "the killed run is gone")
         # One that runs meanwhile, in another directory, keeps its own.
         other = os.path.join(self.root, "other")
         make_product(other)

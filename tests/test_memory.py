@@ -16,6 +16,7 @@ import pty
 import select
 import subprocess
 import sys
+import termios
 import threading
 import time
 import unittest
@@ -25,6 +26,8 @@ import harness  # noqa: E402
 
 TOOL = os.path.abspath(os.path.join(harness.build_dir(), harness.PROGRAM_NAME))
 LIMIT_KIB = 64 * 1024
+# The longest a run may take, under a sanitizer on a loaded machine too.
+RUN_TIMEOUT = harness.TIMEOUT * 4
 # Far longer than the longest answer (16386 characters).
 PIPED_LINE = 100 * 1024 * 1024
 TYPED_LINE = 4 * 1024 * 1024
@@ -68,8 +71,14 @@ def peak_kib(argv, cwd, env, feed=()):
                threading.Thread(target=write)]
     for thread in threads:
         thread.start()
-    # Reaped here, for its resource usage, rather than by Popen.
-    _, status, usage = os.wait4(proc.pid, 0)
+    # A run that never ends is ended, and fails the test.
+    watchdog = threading.Timer(RUN_TIMEOUT, proc.kill)
+    watchdog.start()
+    try:
+        # Reaped here, for its resource usage, rather than by Popen.
+        _, status, usage = os.wait4(proc.pid, 0)
+    finally:
+        watchdog.cancel()
     proc.returncode = os.waitstatus_to_exitcode(status)
     for thread in threads:
         thread.join()
@@ -129,56 +138,76 @@ class Memory(unittest.TestCase):
         """--text on a terminal: line typed as the product directory, then
         end of input once it is asked again.  The exit status and the
         peak."""
-        pid, fd = pty.fork()
-        if pid == 0:
-            try:
-                os.chdir(self.root)
-                os.execve(TOOL, [TOOL, "--text"], dict(self.env, TERM="xterm"))
-            finally:
-                os._exit(127)
+        fd, terminal = pty.openpty()
+        # Spawned, not forked: a forked child would begin with this
+        # process's memory and count it as its own.
+        pid = os.posix_spawn(TOOL, [TOOL, "--text"], dict(self.env, TERM="xterm"), setsid=True,
+                             file_actions=[(os.POSIX_SPAWN_DUP2, terminal, 0),
+                                           (os.POSIX_SPAWN_DUP2, terminal, 1),
+                                           (os.POSIX_SPAWN_DUP2, terminal, 2)])
         # Never blocked in a write: a tool that reads slowly ends the wait.
         os.set_blocking(fd, False)
         screen = bytearray()
-        pending = line + b"\r"
+        pending = b""
+        reaped = []
 
-        def pump(until, since=0, send=False):
-            """Reads the terminal (typing what is pending when send) until
-            until shows after since."""
+        def ended():
+            pid_, status_, usage_ = os.wait4(pid, os.WNOHANG)
+            if pid_ == pid:
+                reaped.append((status_, usage_))
+            return reaped
+
+        def pump(until, since=0):
+            """Reads the terminal, typing what is pending, until until
+            shows after since."""
             nonlocal pending
-            deadline = time.monotonic() + harness.TIMEOUT * 4
+            deadline = time.monotonic() + RUN_TIMEOUT
             while until not in screen[since:]:
-                if time.monotonic() > deadline:
-                    raise AssertionError("the terminal never showed %r" % until)
-                writing = [fd] if send and pending else []
-                readable, writable, _ = select.select([fd], writing, [], 0.1)
+                if time.monotonic() > deadline or ended():
+                    raise AssertionError("the terminal never showed %r: %r"
+                                         % (until, bytes(screen[-300:])))
+                readable, writable, _ = select.select([fd], [fd] if pending else [], [], 0.1)
                 if readable:
                     try:
                         screen.extend(os.read(fd, 65536))
-                    except BlockingIOError:
+                    except (BlockingIOError, OSError):
                         pass
-                    except OSError:
-                        raise AssertionError("the tool ended: %r" % bytes(screen[-300:]))
                 if writable:
                     try:
                         pending = pending[os.write(fd, pending[:4096]):]
                     except BlockingIOError:
                         pass
 
+        def answer(text):
+            """Types text once libedit reads the terminal character by
+            character: it shows the prompt before it leaves the line mode,
+            which would take a Ctrl-D typed meanwhile for an empty line's
+            end and lose it."""
+            nonlocal pending
+            harness.wait_for(lambda: not termios.tcgetattr(terminal)[3] & termios.ICANON,
+                             "the tool reads the terminal", timeout=RUN_TIMEOUT)
+            pending = text
+
         try:
             pump(b"[User]: ")
-            os.write(fd, b"\r")
+            answer(b"\r")
             pump(b"VELORIX directory: ")
             asked = len(screen)
-            pump(b"VELORIX directory: ", since=asked, send=True)
-            os.write(fd, b"\x04")
-            _, status, usage = os.wait4(pid, 0)
+            answer(line + b"\r")
+            # The line ends with the message that refuses it; libedit may
+            # draw the prompt again while the line is typed.
+            pump(b"velorix-setup: ", since=asked)
+            pump(b"VELORIX directory: ", since=screen.index(b"velorix-setup: ", asked))
+            answer(b"\x04")
+            os.write(fd, pending)
+            harness.wait_for(ended, "the tool ends at end of input", timeout=RUN_TIMEOUT)
+            status, usage = reaped[0]
         finally:
-            try:
+            if not reaped:
                 os.kill(pid, 9)
                 os.waitpid(pid, 0)
-            except (ProcessLookupError, ChildProcessError):
-                pass
             os.close(fd)
+            os.close(terminal)
         return os.waitstatus_to_exitcode(status), usage.ru_maxrss
 
     def test_an_overlong_typed_answer_is_dropped_as_it_is_read(self):
