@@ -16,7 +16,9 @@ enum ExitStatus : int {
   // difference found; --text: no yes to "Set up now?".
   kExitStopped = 1,
   // Could not be done as asked: options or an answer file not understood,
-  // a log that takes no line; --check: the directory could not be checked.
+  // answers that cannot be saved, a log that takes no line, a text of the
+  // form refused before anything was written (one that would make a
+  // generated line too long); --check: the directory could not be checked.
   kExitTrouble = 2,
   // The window was wanted and cannot open: no X display, or its module
   // cannot be loaded.

@@ -3,17 +3,21 @@
  * product directory holding a "velorix" file, a class description file
  * and autodif sources, a working directory for User installations, and a
  * directory beside them that nothing may touch.  The compiler is a
- * stand-in script that logs its calls, and so is the mail command.
+ * stand-in script that logs its calls and leaves an object
+ * (RelocatableObject), and so is the mail command.
  */
 #ifndef VELORIX_TESTS_INSTALLATION_FIXTURE_H
 #define VELORIX_TESTS_INSTALLATION_FIXTURE_H
 
+#include <elf.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #include <utime.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -82,6 +86,26 @@ inline std::map<std::string, std::string> Snapshot(const fs::path &root) {
   return files;
 }
 
+// The smallest ELF relocatable object of this machine: its header and, at
+// the end, a section header table holding the null section.  Only an
+// object counts as compiled; one cut anywhere short is none.
+inline std::string RelocatableObject() {
+  ElfW(Ehdr) header{};
+  std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+  header.e_ident[EI_CLASS] = __ELF_NATIVE_CLASS == 64 ? ELFCLASS64 : ELFCLASS32;
+  header.e_ident[EI_DATA] = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
+  header.e_ident[EI_VERSION] = EV_CURRENT;
+  header.e_type = ET_REL;
+  header.e_version = EV_CURRENT;
+  header.e_ehsize = sizeof header;
+  header.e_shoff = sizeof header;
+  header.e_shentsize = sizeof(ElfW(Shdr));
+  header.e_shnum = 1;
+  const ElfW(Shdr) null{};
+  return std::string(reinterpret_cast<const char *>(&header), sizeof header) +
+         std::string(reinterpret_cast<const char *>(&null), sizeof null);
+}
+
 inline const char kClassFile[] = "! classes of the test product\n"
                                  "&classes\n"
                                  "Z z\n"
@@ -107,11 +131,12 @@ class Installation : public vxtest::ScratchTest {
     WriteFile(product_ / "classes.vel", kClassFile);
     WriteFile(product_ / "autodif.cc", "int autodif_marker() { return 7; }\n");
     WriteFile(aside_ / "untouched", "keep");
-    // A stand-in compiler: logs its arguments, then makes the -o target.
-    WriteFile(bin_ / "fakecc",
-              "#!/bin/sh\necho \"$@\" >>\"" + (root_ / "compiler.log").string() +
-                  "\"\nwhile [ $# -gt 0 ]; do\n  if [ \"$1\" = -o ]; then : >\"$2\"; fi\n"
-                  "  shift\ndone\n");
+    // A stand-in compiler: logs its arguments, then leaves an object at
+    // the -o target.
+    WriteFile(bin_ / "object.o", RelocatableObject());
+    WriteFile(bin_ / "fakecc", "#!/bin/sh\necho \"$@\" >>\"" + (root_ / "compiler.log").string() +
+                                   "\"\nwhile [ $# -gt 0 ]; do\n  if [ \"$1\" = -o ]; then cp \"" +
+                                   (bin_ / "object.o").string() + "\" \"$2\"; fi\n  shift\ndone\n");
     fs::permissions(bin_ / "fakecc", fs::perms::owner_all);
     // A stand-in mail: records its arguments and what it reads.
     WriteFile(bin_ / "mail", "#!/bin/sh\necho \"$@\" >\"" + (root_ / "mail.args").string() +

@@ -8,7 +8,9 @@ all through the command line, with a stand-in compiler that logs its calls.
 - a second run with the same answers leaves every file's time as it was;
 - --check exits 0, 1 or 2 as diff(1) does, and --diff names the setting;
 - an answer file keeps the shell detected as auto, detected anew on replay;
-- an answer file's faults are all told, in line order.
+- an answer file's faults are all told, in line order;
+- a file named autodif.o that is no object (empty, garbage, a piece of
+  one) is compiled again by a Full run and is no object to a User one.
 """
 import os
 import stat
@@ -20,17 +22,6 @@ import harness  # noqa: E402
 
 write = harness.write_file
 read = harness.read_file
-
-# Writes a fixed object to the file after -o and logs its options; fails
-# when VX_CXX_FAILS is set.
-FAKE_CXX = """#!/bin/sh
-echo "$*" >>"$0.log"
-[ -n "$VX_CXX_FAILS" ] && { echo "vx-cxx: error: cannot compile" >&2; exit 1; }
-while [ $# -gt 0 ]; do
-  if [ "$1" = -o ]; then shift; printf 'object\\n' >"$1"; fi
-  shift
-done
-"""
 
 
 def files(root):
@@ -58,8 +49,10 @@ class Converge(unittest.TestCase):
         write(os.path.join(self.product, "velorix"), "#!/bin/sh\n", 0o755)
         write(os.path.join(self.product, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
         write(os.path.join(self.product, "autodif.cc"), "int autodif() { return 7; }\n")
+        # Leaves an object at the file after -o and logs its options;
+        # fails when VX_CXX_FAILS is set.
         self.cxx = os.path.join(tools, "vx-cxx")
-        write(self.cxx, FAKE_CXX, 0o755)
+        harness.write_stand_in_compiler(tools, log=self.cxx + ".log")
         self.env = harness.unattended_env()
 
     def tearDown(self):
@@ -163,6 +156,41 @@ class Converge(unittest.TestCase):
         self.assertEqual(self.run_tool(["--check", "--answers", bad]).returncode, 2)
         self.assertEqual(self.run_tool(["--unattended", "--diff"]).returncode, 2)
         self.assertEqual(files(self.product), before)
+
+    def test_a_file_that_is_no_object_is_compiled_again_and_never_trusted(self):
+        self.full()
+        obj = os.path.join(self.product, "autodif.o")
+        good = harness.relocatable_object()
+        for content in (b"", b"object\n", good[:100]):
+            with open(obj, "wb") as f:
+                f.write(content)  # newer than its sources, same command
+            result = self.check()
+            self.assertEqual(result.returncode, 1, (content, result.stderr))
+            self.assertIn("autodif.o: not an object file\n", result.stdout)
+            compiled = len(self.compiles())
+            self.full()
+            self.assertEqual(len(self.compiles()), compiled + 1, content)
+            with open(obj, "rb") as f:
+                self.assertEqual(f.read(), good)
+            self.assertEqual(self.check().returncode, 0)
+        # A compiler that says it succeeded and leaves no object has failed.
+        liar = os.path.join(self.root, "bin", "liar")
+        write(liar, '#!/bin/sh\nwhile [ $# -gt 0 ]; do [ "$1" = -o ] && echo object >"$2"; '
+                    'shift; done\n', 0o755)
+        result = self.run_tool(["--unattended", "--full", "--cpp-name", liar, "--shell-style",
+                                "ksh"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("Cannot compile autodif.cc.", result.stderr)
+        self.assertFalse(os.path.exists(obj))
+        self.assertIn("AUTODIFOPT=-", self.settings())
+        # To a User installation, a product's object that is none is missing.
+        write(obj, "object\n")
+        result = self.run_tool(["--unattended", "--kernel", self.product], self.work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("Could not run C++ compiler during the full installation.\nSymbolical "
+                      f"differentiation feature will be disabled.\n  path: {obj}, option: --kernel\n",
+                      result.stderr)
+        self.assertIn("AUTODIFOPT=-", read(os.path.join(self.work, ".velorixrc")).splitlines())
 
     def test_a_detected_shell_is_saved_as_auto_and_detected_on_replay(self):
         answers = os.path.join(self.root, "full.ini")

@@ -2,12 +2,17 @@
 """The command line at the edges a careful user or an operator reaches:
 values that would not read back as typed, references that do not resolve,
 a former names file that is not a file, input files that are not files or
-are too large, and a log that cannot take what it is given.  Every case
-ends with a message naming what is wrong and where, and never with status
-0 over a changed value or with the directory's settings replaced.
+are too large, a log or saved answers that cannot take what they are
+given, a NUL byte in a value or in a file compared, and a run as root in a
+user's directory.  Every case ends with a message naming what is wrong and
+where, and never with status 0 over a changed value or with the
+directory's settings replaced.
 """
+import fcntl
 import os
+import signal
 import stat
+import subprocess
 import sys
 import unittest
 
@@ -128,6 +133,234 @@ class Edges(unittest.TestCase):
             self.assertEqual(result.returncode, 2, result.stderr)
             self.assertIn(f"the log file '{log}'", result.stderr)
             settings_as_they_were(self, self.product)
+
+    def test_a_generated_line_too_long_is_refused_before_anything_is_written(self):
+        # A line of the compile script must fit the settings buffer while
+        # it is expanded, with its references still to expand, though it
+        # may end shorter: lengths around the edge, by the product
+        # directory and by the include options.
+        script = "#!/bin/sh\necho the user's own script\n"
+        log = os.path.join(self.root, "setup.log")
+        ended = refused = 0
+        cases = [(os.path.join(self.root, "k" * (length - len(self.root) - 1)), [], "VELORIX directory")
+                 for length in range(180, 231, 3)]
+        options = " -O2 -fPIC -D" + "o" * 215
+        cases += [(os.path.join(self.root, "short"),
+                   ["--include", "-I/opt/" + "i" * length, "--cpp-options", options],
+                   "C++ compiler: Options") for length in range(100, 201, 5)]
+        for product, extra, field in cases:
+            make_product(product)
+            harness.write_file(os.path.join(product, "CompRhs"), script, 0o755)
+            before = harness.snapshot(product)
+            result = harness.run_tool(["--unattended", "--full", "--log", log] + extra, product)
+            what = (len(product), extra[1:2], result.stderr)
+            if result.returncode == 0:
+                ended += 1
+                lines = harness.read_file(os.path.join(product, "CompRhs")).splitlines()
+                self.assertTrue(lines[9].startswith("  c++  -o tmp_der "), what)
+            else:
+                refused += 1
+                self.assertEqual(result.returncode, 2, what)
+                self.assertIn("Line 10 of the compile script would be longer than 499 characters "
+                              f"with the values of the form.\nPlease shorten the field '{field}'.",
+                              result.stderr)
+                self.assertEqual(harness.snapshot(product), before, what)
+                self.assertIn(": refused.\n  settings file: not changed\n  files written: 0\n",
+                              result.stdout)
+                self.assertTrue(harness.read_file(log).endswith("outcome: refused, nothing written\n"))
+                for mode in ("--check", "--dry-run"):
+                    result = harness.run_tool([mode, "--full"] + extra, product)
+                    self.assertEqual((result.returncode, result.stdout), (2, ""), what)
+            harness.remove_scratch_dir(product)
+        self.assertGreater(ended, 0)
+        self.assertGreater(refused, 0)
+        self.assertNotIn("NOT ", harness.read_file(log))
+
+    def test_saved_answers_go_to_a_file_and_nowhere_else(self):
+        fifo = os.path.join(self.root, "answers.fifo")
+        os.mkfifo(fifo)
+        link = os.path.join(self.root, "answers.link")
+        os.symlink(fifo, link)
+        for target in (fifo, link):
+            for mode in (["--dry-run"], ["--unattended"]):
+                # A pipe nobody reads would hold the run in open() for ever.
+                result = harness.run_tool(mode + ["--full", "--save-answers", target],
+                                          self.product, timeout=20)
+                self.assertEqual((result.returncode, result.stdout), (2, ""), result.stderr)
+                self.assertIn(f"Cannot write the answer file '{target}' (it is not a regular "
+                              "file)", result.stderr)
+        settings_as_they_were(self, self.product)
+        self.assertEqual(sorted(os.listdir(self.product)),
+                         [".velorixrc", "autodif.cc", "classes.vel", "velorix"])
+
+    def test_a_nul_byte_in_a_value_is_refused_not_cut(self):
+        refused = "must not contain a NUL byte: the text would be cut there."
+        for name, line in (("bare.ini", b"printer = lpr\0evil %s\n"),
+                           ("quoted.ini", b'printer = "lpr\\x00evil %s"\n')):
+            answers = os.path.join(self.root, name)
+            with open(answers, "wb") as f:
+                f.write(b"[form]\n" + line)
+            for mode in (["--unattended"], ["--check"]):
+                result = self.run_tool(mode + ["--full", "--answers", answers])
+                self.assertEqual(result.returncode, 2, (name, mode, result.stderr))
+                self.assertIn(f"{answers}:2: the value of printer {refused}", result.stderr)
+        settings_as_they_were(self, self.product)
+        # Typed through a pipe: refused and asked again, as a refused
+        # character is.
+        work = os.path.join(self.root, "work")
+        os.mkdir(work)
+        # The kind, the directory, the printer twice, the previewer, the
+        # differentiator, the notice; then yes.
+        answers = b"\n" + self.product.encode() + b"\nlpr\0evil %s\nlp %s\n\n\n\ny\n"
+        result = subprocess.run([os.path.join(harness.build_dir(), harness.PROGRAM_NAME),
+                                 "--text"], cwd=work, env=harness.unattended_env(),
+                                input=answers, capture_output=True, timeout=harness.TIMEOUT)
+        stderr = result.stderr.decode(errors="replace")
+        self.assertEqual(result.returncode, 0, stderr)
+        self.assertIn("The text of the field 'Printer command' must not contain a NUL byte:\n"
+                      "the text would be cut there.", stderr)
+        settings = harness.read_file(os.path.join(work, ".velorixrc"))
+        self.assertIn("\nHCPRINTER=lp %s\n", settings)
+        self.assertIn("\nHCVIEWER=ghostview -a5 -magstep 0 %s\n", settings)
+
+    def test_diff_shows_bytes_that_are_not_text_and_every_change(self):
+        result = self.run_tool(["--unattended", "--full"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        settings = os.path.join(self.product, ".velorixrc")
+        with open(settings, "rb") as f:
+            text = f.read()
+        # A NUL in the first value, and an escape sequence in a later one.
+        first = text.index(b"KERNEL=") + len(b"KERNEL=")
+        text = text[:first] + b"\0" + text[first:]
+        text = text.replace(b"HCVIEWER=ghostview", b"HCVIEWER=\x1b[2Jghostview")
+        with open(settings, "wb") as f:
+            f.write(text)
+        script = os.path.join(self.product, "CompRhs")
+        with open(script, "ab") as f:
+            f.write(b"exit\0\n")
+        result = subprocess.run([os.path.join(harness.build_dir(), harness.PROGRAM_NAME),
+                                 "--check", "--diff", "--full", "--printer", "lp %s"],
+                                cwd=self.product, env=harness.unattended_env(),
+                                capture_output=True, timeout=120)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        lines = result.stdout.decode().splitlines()
+        self.assertIn(f'[Paths] KERNEL: "\\x00{self.product}/" -> "{self.product}/"', lines)
+        self.assertIn('[Visual] HCPRINTER: "lpr %s" -> "lp %s"', lines)
+        self.assertIn('[Visual] HCVIEWER: "\\x1b[2Jghostview -a5 -magstep 0 %s" -> '
+                      '"ghostview -a5 -magstep 0 %s"', lines)
+        self.assertIn("-exit\\x00", lines)
+        self.assertNotIn(b"\0", result.stdout)
+        self.assertNotIn(b"\x1b", result.stdout)
+
+    def test_check_and_plan_foresee_a_stop_that_needs_no_writing(self):
+        # A directory the runner cannot write: for root, one that belongs
+        # to nobody, who runs the tool.
+        prefix = []
+        if os.geteuid() == 0:
+            os.chmod(self.root, 0o755)
+            for top, dirs, names in os.walk(self.product):
+                for name in dirs + names + [""]:
+                    os.chown(os.path.join(top, name), 65534, 65534)
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        os.chmod(self.product, 0o555)
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+        stop = f"Cannot create the lock file '{self.product}/.velorix-setup.lock': "
+        try:
+            for mode, status in (("--check", 2), ("--dry-run", 1), ("--unattended", 1)):
+                result = subprocess.run(prefix + [tool, mode, "--full"], cwd=self.product,
+                                        env=harness.unattended_env(), capture_output=True,
+                                        text=True, timeout=120)
+                self.assertEqual(result.returncode, status, (mode, result.stderr))
+                self.assertIn(stop, result.stderr, mode)
+        finally:
+            os.chmod(self.product, 0o755)
+        settings_as_they_were(self, self.product)
+        # A file in the way of one the run writes: the run goes on and ends
+        # as stopped, which the plan and the check now say too.
+        os.mkdir(os.path.join(self.product, "init.vpf"))
+        for mode, status in (("--check", 2), ("--dry-run", 1), ("--unattended", 1)):
+            result = self.run_tool([mode, "--full"])
+            self.assertEqual(result.returncode, status, (mode, result.stderr))
+            init = os.path.join(self.product, "init.vpf")
+            self.assertIn(f"velorix-setup: Cannot open file '{init}'\n  path: {init}\n",
+                          result.stderr)
+
+    def test_what_killed_checks_leave_in_tmpdir_goes_with_the_next_run(self):
+        tmp = os.path.join(self.root, "tmp")
+        os.mkdir(tmp)
+        started = os.path.join(self.root, "started")
+        go = os.path.join(self.root, "go")
+        # A compiler that says it has started and then waits for the word.
+        cxx = os.path.join(self.root, "waiting-cxx")
+        harness.write_file(cxx, '#!/bin/sh\n: >"%s"\nwhile [ ! -e "%s" ]; do sleep 0.05; done\n'
+                           % (started, go), 0o755)
+        env = harness.unattended_env(TMPDIR=tmp)
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+
+        def compiling_check(cwd):
+            if os.path.exists(started):
+                os.unlink(started)
+            check = subprocess.Popen([tool, "--check", "--full", "--cpp-name", cxx], cwd=cwd,
+                                     env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, start_new_session=True)
+            harness.wait_for(lambda: os.path.exists(started), "the check compiles")
+            return check
+
+        def unlocked(path):
+            """Whether nobody holds the lock of the directory at path."""
+            fd = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return True
+            except BlockingIOError:
+                return False
+            finally:
+                os.close(fd)
+
+        for _ in range(3):
+            check = compiling_check(self.product)
+            os.kill(check.pid, signal.SIGKILL)
+            check.wait()
+            for name in os.listdir(tmp):
+                # The compile's guardian ends right after the tool.
+                harness.wait_for(lambda: unlocked(os.path.join(tmp, name)),
+                                 "the killed run is gone")
+        # Each check removed what the one before it left; the last one's
+        # is there.
+        left = os.listdir(tmp)
+        self.assertEqual(len(left), 1, left)
+        # One that runs meanwhile, in another directory, keeps its own.
+        other = os.path.join(self.root, "other")
+        make_product(other)
+        running = compiling_check(other)
+        try:
+            own = sorted(set(os.listdir(tmp)) - set(left))
+            self.assertEqual(len(own), 1)
+            result = harness.run_tool(["--dry-run", "--full"], self.product, env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(sorted(os.listdir(tmp)), own)
+        finally:
+            harness.write_file(go, "")
+            running.wait(timeout=harness.TIMEOUT)
+        self.assertEqual(os.listdir(tmp), [])
+
+    @unittest.skipUnless(os.geteuid() == 0, "only root can give a file to another user")
+    def test_a_run_as_root_leaves_the_users_files_theirs(self):
+        user = 1234
+        settings = os.path.join(self.product, ".velorixrc")
+        script = os.path.join(self.product, "CompRhs")
+        harness.write_file(script, "#!/bin/sh\n", 0o750)
+        for path in (self.product, settings, script):
+            os.chown(path, user, user)
+        result = self.run_tool(["--unattended", "--full", "--printer", "lp %s"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for name, mode in ((".velorixrc", 0o600), (".velorixrc.bak", 0o600), ("CompRhs", 0o750)):
+            info = os.stat(os.path.join(self.product, name))
+            self.assertEqual((info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)),
+                             (user, user, mode), name)
+        self.assertEqual(harness.read_file(settings + ".bak"), MINE)
+        # A file the run makes anew is the runner's.
+        self.assertEqual(os.stat(os.path.join(self.product, "init.vpf")).st_uid, 0)
 
 
 if __name__ == "__main__":

@@ -116,7 +116,7 @@ TEST_F(Installation, OverlongCompileCommandStopsFullButNotUser) {
   EXPECT_FALSE(fs::exists(product_ / ".velorixrc"));
   form.full = false;
   Messages().clear();
-  WriteFile(product_ / "autodif.o", "");
+  WriteFile(product_ / "autodif.o", vxtest::RelocatableObject());
   EXPECT_EQ(RunUser(form), InstallOutcome::Ended);
   EXPECT_TRUE(Messages().empty());
 }

@@ -24,16 +24,6 @@ import harness  # noqa: E402
 GOLDEN = os.path.join(harness.source_dir(), "tests", "golden")
 UPDATE = bool(os.environ.get("VX_GOLDEN_UPDATE"))
 
-# The stand-in compiler: writes a fixed object to the file after -o, or
-# fails when VX_CXX_FAILS is set.
-FAKE_CXX = """#!/bin/sh
-[ -n "$VX_CXX_FAILS" ] && { echo "vx-cxx: error: cannot compile" >&2; exit 1; }
-while [ $# -gt 0 ]; do
-  if [ "$1" = -o ]; then shift; printf 'object\\n' >"$1"; fi
-  shift
-done
-"""
-
 FORM = ["--cpp-name", "vx-cxx"]
 CSH = ["--shell-style", "csh", "--shell-path", "/bin/csh -f"]
 KSH = ["--shell-style", "ksh", "--shell-path", "/bin/sh "]
@@ -77,8 +67,12 @@ def make_tree(root, with_object):
                        "&classes\nZ z\n&hierarchy\nA b\n", 0o644)
     harness.write_file(os.path.join(product, "autodif.cc"), "int autodif() { return 7; }\n", 0o644)
     if with_object:
-        harness.write_file(os.path.join(product, "autodif.o"), "object\n", 0o644)
-    harness.write_file(os.path.join(tools, "vx-cxx"), FAKE_CXX, 0o755)
+        with open(os.path.join(product, "autodif.o"), "wb") as f:
+            f.write(harness.relocatable_object())
+        os.chmod(os.path.join(product, "autodif.o"), 0o644)
+    # The stand-in compiler: leaves a fixed object at the file after -o,
+    # or fails when VX_CXX_FAILS is set.
+    harness.write_stand_in_compiler(tools)
     return product, work, tools
 
 

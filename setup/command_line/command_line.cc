@@ -21,6 +21,7 @@
 
 #include "actions.h"
 #include "check_actions.h"
+#include "differences.h"
 #include "form.h"
 #include "form_options.h"
 #include "options.h"
@@ -36,6 +37,10 @@ constexpr const char *kWindowlessRuns[] = {"--help", "--version", "--unattended"
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
+
+// Prints a line of a plan or a check on standard output, with the bytes
+// that are not text escaped: a value or a file may hold any.
+void printLine(const std::string &line) { std::printf("%s\n", Printable(line).c_str()); }
 
 std::string absolute(const std::string &path) {
   std::error_code error;
@@ -80,7 +85,7 @@ int dryRun(const Windowless &run, bool diffs) {
   const SessionResult result = runSession(run, plan);
   if (result.end == SessionEnd::kStopped || result.end == SessionEnd::kEnded) {
     for (const std::string &entry : plan.lines())
-      std::printf("%s\n", entry.c_str());
+      printLine(entry);
     if (result.end == SessionEnd::kEnded) std::printf("end\n");
   }
   return InstallStatus(result);
@@ -96,8 +101,8 @@ int check(const Windowless &run, bool diffs) {
   const SessionResult result = runSession(run, check);
   if (result.end != SessionEnd::kEnded) return kExitTrouble;
   for (std::size_t i = 0; i < check.differences().size(); ++i) {
-    std::printf("%s\n", check.differences()[i].c_str());
-    if (!check.diffs()[i].empty()) std::printf("%s\n", check.diffs()[i].c_str());
+    printLine(check.differences()[i]);
+    if (!check.diffs()[i].empty()) printLine(check.diffs()[i]);
   }
   if (!check.differences().empty()) return kExitStopped;
   return result.logLost ? kExitTrouble : kExitDone;

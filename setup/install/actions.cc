@@ -29,9 +29,11 @@
 
 #include "atomic_file.h"
 #include "differences.h"
+#include "scratch_directory.h"
 #include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
+#include "object_file.h"
 #include "settings_lines.h"
 #include "templates.h"
 #include "utility.h"
@@ -42,9 +44,7 @@ constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 // The scratch directory of a real run lies in the installed directory, so
 // that one left by a killed run is found and removed by the next.
 constexpr char kRunScratchPrefix[] = ".velorix-setup.vx-";
-constexpr char kPlanScratchName[] = "velorix-dry-run-";
 constexpr char kRandomPart[] = "XXXXXX";
-constexpr char kNoticeScratchName[] = "velorix-notice-";
 constexpr char kMailCommand[] = "mail";
 // Numbered backups beyond this are not made: the last one is replaced.
 constexpr int kMaxBackups = 99;
@@ -56,11 +56,6 @@ constexpr char kMsgCompileFailed[] =
     "accessable via the PATH variable";
 
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
-
-std::string temporaryDirectory() {
-  const char *tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
 
 // Keeps the end of what a command writes to its standard error.
 constexpr std::size_t kErrorsKept = 16384;
@@ -242,15 +237,53 @@ Result failed(Fault fault, std::string message, std::string path = {},
   return Result::Failed(fault, std::move(message), {std::move(path), std::move(fields)});
 }
 
+Result lockNotMade(const std::string &path, int error) {
+  return failed(Fault::kNotOpened,
+                "Cannot create the lock file '" + path + "': " + std::strerror(error) +
+                    ".\nThe installation has been stopped.",
+                path);
+}
+
+Result scratchNotMade(const std::string &pattern, int error) {
+  return failed(Fault::kNotOpened,
+                "Cannot make a scratch directory for the settings file ('" + pattern +
+                    "'): " + std::strerror(error) + ".",
+                pattern);
+}
+
+// The compile script lies in the product directory.
+Result aboutScript(Result written, const std::string &path) {
+  if (written.ok()) return written;
+  return Result::Failed(written.fault(), written.message(), {path, {Field::kKernel}},
+                        written.detail());
+}
+
+Result notRenamed(const std::string &from, const std::string &to, const std::string &fromPath,
+                  int error) {
+  return failed(Fault::kNotWritten,
+                "Cannot rename '" + from + "' to '" + to + "' (" + std::strerror(error) + ")",
+                fromPath);
+}
+
+Result notRemoved(const std::string &path, const std::string &resolved, int error) {
+  return failed(Fault::kNotWritten,
+                "Cannot remove file '" + path + "' (" + std::strerror(error) + ")", resolved);
+}
+
+// Whether an entry can be made in, or removed from, path's directory; the
+// system's reason in errno when not.
+bool directoryWritable(const std::string &path) {
+  const std::string directory = std::filesystem::path(path).parent_path().string();
+  return access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) == 0;
+}
+
 }  // namespace
 
-std::string SettingsBackupName(const std::string &path, const std::string &content) {
+std::string SettingsBackupName(const std::string &path) {
   const std::string first = path + kSettingsBackupSuffix;
   for (int n = 0; n <= kMaxBackups; ++n) {
     const std::string name = n == 0 ? first : first + "." + std::to_string(n);
-    if (!exists(name)) return name;
-    const auto held = ReadWholeFile(name);
-    if (held && *held == content) return name;
+    if (!exists(name) || SameFiles(name, path)) return name;
   }
   return first + "." + std::to_string(kMaxBackups);
 }
@@ -274,14 +307,11 @@ std::string ScratchActions::resolve(const std::string &path) const {
 }
 
 Result ScratchActions::enterScratch() {
-  std::string name = pattern_;
-  if (workDir_.empty() || mkdtemp(name.data()) == nullptr) {
-    return failed(Fault::kNotOpened,
-                  "Cannot make a scratch directory for the settings file ('" + pattern_ +
-                      "'): " + std::strerror(errno) + ".",
-                  pattern_);
-  }
-  scratch_ = name;
+  // What killed runs left under TMPDIR goes first (a run of ours that
+  // still lives holds the lock on its own).
+  RemoveStaleScratchDirectories();
+  if (workDir_.empty() || !scratchDirectory_.make(pattern_)) return scratchNotMade(pattern_, errno);
+  scratch_ = scratchDirectory_.path();
   syncs_.emplace(scratch_);
   // The core library keeps the settings file it read last; the one in the
   // scratch directory is another.
@@ -302,12 +332,48 @@ void ScratchActions::leaveScratch() {
   // Where the run began; should it have gone, the removal below still
   // works by the scratch directory's full path.
   (void)!chdir(workDir_.c_str());
-  std::error_code ignored;
-  std::filesystem::remove_all(scratch_, ignored);
+  scratchDirectory_.remove();
   scratch_.clear();
 }
 
+Result ScratchActions::wouldBegin() const {
+  const std::string lock = WithSlash(workDir_) + kLockFileName;
+  if (access(lock.c_str(), F_OK) == 0 ? access(lock.c_str(), R_OK | W_OK) != 0
+                                      : !directoryWritable(lock))
+    return lockNotMade(lock, errno);
+  const std::string scratch = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
+  if (!directoryWritable(scratch)) return scratchNotMade(scratch, errno);
+  return {};
+}
+
+Result ScratchActions::wouldWriteTemplate(const std::string &path) const {
+  return CheckTemplatePlace(resolve(path), path);
+}
+
+Result ScratchActions::wouldWriteScript(const std::string &path) const {
+  return aboutScript(CheckCompileScriptPlace(resolve(path), path), resolve(path));
+}
+
+Result ScratchActions::wouldWriteFile(const std::string &path) const {
+  return withDetail(AtomicFile(resolve(path), path).check());
+}
+
+Result ScratchActions::wouldRename(const std::string &from, const std::string &to) const {
+  if (directoryWritable(resolve(from)) && directoryWritable(resolve(to))) return {};
+  return notRenamed(from, to, resolve(from), errno);
+}
+
+Result ScratchActions::wouldRemove(const std::string &path) const {
+  if (!exists(resolve(path)) || directoryWritable(resolve(path))) return {};
+  return notRemoved(path, resolve(path), errno);
+}
+
 Result ScratchActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  // The installed directory's settings file is replaced at the end: find
+  // out now, before anything is written, whether it can be.
+  const std::string final = WithSlash(workDir_) + kSettingsName;
+  if (!AtomicFile(final).check().ok())
+    return failed(Fault::kNotOpened, "Cannot open file '" + path + "'", final);
   Result written = CreateFile(path, SetData, permissions, false);
   if (!written.ok()) return written;
   // The core library must forget the copy it parsed before, or its next
@@ -343,11 +409,12 @@ int ScratchActions::run(const std::string &directory, const std::string &command
 
 Result ScratchActions::runCompiler(const CommandFor &command, const std::string &target,
                                    const std::string &output, const std::string &outputInCommand) {
-  // An object is taken only when the compiler left one and said it
-  // succeeded: one that failed half-way (a full disk) may leave a piece.
+  // An object is taken only when the compiler said it succeeded and left
+  // one: one that failed half-way (a full disk) may leave a piece, and a
+  // compiler that is none may leave anything.
   const int status = run(workDir_, command(outputInCommand));
   const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (succeeded && exists(output)) return {};
+  if (succeeded && IsRelocatableObject(output)) return {};
   return Result::Failed(
       Fault::kCommandFailed, kMsgCompileFailed,
       {resolve(target), {Field::kCppName, Field::kCppOptions}, firstLine(lastCommand_.errors)});
@@ -370,12 +437,7 @@ Result RealActions::lock() {
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   for (;;) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      return failed(Fault::kNotOpened,
-                    "Cannot create the lock file '" + path + "': " + std::strerror(errno) +
-                        ".\nThe installation has been stopped.",
-                    path);
-    }
+    if (fd < 0) return lockNotMade(path, errno);
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The holder before us removes the file as it ends: a lock on a
       // file that is no longer there keeps nobody out.
@@ -462,9 +524,10 @@ Result RealActions::installSettings() {
   struct stat st;
   if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
       SettingsNeedBackup(*old, *content)) {
-      const std::string backup = SettingsBackupName(final, *old);
-    // The backup keeps the permissions its owner gave the file.
-    const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666);
+    const std::string backup = SettingsBackupName(final);
+    // The backup keeps the owner and the permissions of the file it keeps.
+    const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666, {}, Placement::kReplace,
+                                       FileOwner{st.st_uid, st.st_gid});
     if (!kept.ok()) {
       return failed(Fault::kNotWritten,
                     "Cannot keep the settings file '" + shown + "' as '" + backup + "' (" +
@@ -476,15 +539,6 @@ Result RealActions::installSettings() {
   if (!WriteWholeFile(final, *content, mode, shown).ok())
     return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
   return {};
-}
-
-Result RealActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  // The installed directory's settings file is replaced at the end: find
-  // out now, before anything is written, whether it can be.
-  const std::string final = WithSlash(workDir_) + kSettingsName;
-  if (!AtomicFile(final).check().ok())
-    return failed(Fault::kNotOpened, "Cannot open file '" + path + "'", final);
-  return ScratchActions::writeSettingsFile(path, permissions);
 }
 
 Result RealActions::store(const char *section, const char *key, const std::string &value) {
@@ -506,11 +560,7 @@ Result RealActions::writeTemplate(const std::string &path, const char *const *li
 
 Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
-  Result written = WriteCompileScript(resolve(path), shellStyle, shellPath, path);
-  if (written.ok()) return written;
-  // The script lies in the product directory.
-  return Result::Failed(written.fault(), written.message(), {resolve(path), {Field::kKernel}},
-                        written.detail());
+  return aboutScript(WriteCompileScript(resolve(path), shellStyle, shellPath, path), resolve(path));
 }
 
 Result RealActions::createFile(const std::string &path, const std::string &content,
@@ -533,16 +583,13 @@ Result RealActions::writeFile(const std::string &path, const std::string &conten
 Result RealActions::renameFile(const std::string &from, const std::string &to) {
   if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
     return {};
-  return failed(Fault::kNotWritten,
-                "Cannot rename '" + from + "' to '" + to + "' (" + std::strerror(errno) + ")",
-                resolve(from));
+  return notRenamed(from, to, resolve(from), errno);
 }
 
 Result RealActions::removeFile(const std::string &path) {
   // A file that stays would be read as if it belonged to this installation.
   if (unlink(resolve(path).c_str()) == 0 || errno == ENOENT) return {};
-  return failed(Fault::kNotWritten,
-                "Cannot remove file '" + path + "' (" + std::strerror(errno) + ")", resolve(path));
+  return notRemoved(path, resolve(path), errno);
 }
 
 Result RealActions::compile(const CommandFor &command, const std::string &target,
@@ -574,13 +621,12 @@ Result RealActions::sendNotice(const std::string &command) {
                   "The installation notice was not sent: no mail command was found.");
   // The notice's scratch files are made in a directory of its own, never
   // beside the user's files.
-  std::string directory = temporaryDirectory() + "/" + kNoticeScratchName + kRandomPart;
-  if (mkdtemp(directory.data()) == nullptr)
+  ScratchDirectory directory;
+  if (!directory.make(TemporaryDirectory() + "/" + kNoticeScratchPrefix + kRandomPart))
     return failed(Fault::kNotOpened,
                   "The installation notice was not sent: no scratch directory could be made.");
-  const int status = run(directory, command);
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
+  const int status = run(directory.path(), command);
+  directory.remove();
   if (status == -1)
     return failed(Fault::kCommandFailed,
                   "The installation notice was not sent: the shell could not be started.");
@@ -590,7 +636,8 @@ Result RealActions::sendNotice(const std::string &command) {
 // ---- PlanActions ----------------------------------------------------------
 
 PlanActions::PlanActions(bool diffs)
-    : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart), diffs_(diffs) {}
+    : ScratchActions(TemporaryDirectory() + "/" + kPlanScratchPrefix + kRandomPart),
+      diffs_(diffs) {}
 
 Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
   if (!made.ok()) return made;
@@ -600,19 +647,26 @@ Result PlanActions::addDiff(const std::string &path, Result made, const std::str
   return {};
 }
 
-Result PlanActions::begin() { return enterScratch(); }
+Result PlanActions::begin() {
+  if (Result problem = wouldBegin(); !problem.ok()) return problem;
+  return enterScratch();
+}
 
 Result PlanActions::end(bool keepSettings) {
   if (keepSettings) {
     const std::string final = WithSlash(workDir_) + kSettingsName;
-    const auto old = ReadWholeFile(final);
+    const std::string shown = std::string("./") + kSettingsName;
+    // One far larger than the installation writes is not read.
+    const auto tooLarge = TooLargeToCompare(final, shown);
+    const auto old = tooLarge ? std::nullopt : ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
-    if (old && content && SettingsNeedBackup(*old, *content)) {
-      const std::string backup = SettingsBackupName(final, *old);
-      add(std::string("keep ./") + kSettingsName + " as ./" +
-          backup.substr(WithSlash(workDir_).size()));
+    if (content && (tooLarge || (old && SettingsNeedBackup(*old, *content)))) {
+      const std::string backup = SettingsBackupName(final);
+      add("keep " + shown + " as ./" + backup.substr(WithSlash(workDir_).size()));
     }
-    if (diffs_ && content) {
+    if (diffs_ && tooLarge) {
+      add(*tooLarge);
+    } else if (diffs_ && content) {
       for (const std::string &change : SettingsChanges(old.value_or(""), *content))
         add(change);
     }
@@ -635,6 +689,7 @@ Result PlanActions::store(const char *section, const char *key, const std::strin
 Result PlanActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
   add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
+  if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
   if (!diffs_) return {};
   const std::string made = renderPath();
   return addDiff(path, CreateFile(made, lines, permissions, expand, path), made);
@@ -644,6 +699,7 @@ Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
   add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
+  if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
   if (!diffs_) return {};
   const std::string made = renderPath();
   return addDiff(path, WriteCompileScript(made, shellStyle, shellPath, path), made);
@@ -652,12 +708,15 @@ Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
 Result PlanActions::createFile(const std::string &path, const std::string &content,
                                const char *permissions) {
   add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
-  return {};
+  struct stat st;
+  if (stat(resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+  return wouldWriteFile(path);
 }
 
 Result PlanActions::writeFile(const std::string &path, const std::string &content,
                               const char *permissions) {
   add("write " + path + " (" + permissions + ")");
+  if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   if (!diffs_) return {};
   const std::string made = renderPath();
   return addDiff(path, WriteWholeFile(made, content, ModeFromPermissions(permissions)), made);
@@ -665,18 +724,18 @@ Result PlanActions::writeFile(const std::string &path, const std::string &conten
 
 Result PlanActions::renameFile(const std::string &from, const std::string &to) {
   add("rename " + from + " to " + to);
-  return {};
+  return wouldRename(from, to);
 }
 
 Result PlanActions::removeFile(const std::string &path) {
   if (exists(resolve(path))) add("remove " + path);
-  return {};
+  return wouldRemove(path);
 }
 
 Result PlanActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &why) {
   add("compile " + target + " (" + why + "): " + command(target));
-  return {};
+  return wouldWriteFile(target);
 }
 
 Result PlanActions::sendNotice(const std::string &command) {

@@ -30,6 +30,7 @@
 
 #include "atomic_file.h"
 #include "result.h"
+#include "scratch_directory.h"
 
 // The compile command for a given output file name.
 using CommandFor = std::function<std::string(const std::string &output)>;
@@ -184,7 +185,9 @@ class ForwardingActions : public Actions {
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
-  // Into the scratch directory, which is the working directory.
+  // Into the scratch directory, which is the working directory; refused
+  // (Fault::kNotOpened) when the installed directory's settings file could
+  // not be replaced at the end.
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
   void holdStores() override;
@@ -205,6 +208,18 @@ class ScratchActions : public Actions {
   std::string scratchSettings() const;
   // A fresh name in the scratch directory for a file made to compare.
   std::string renderPath();
+  // What a real run would meet, found without writing anything, each
+  // told as the real action tells it: begin() (the lock file and the
+  // scratch directory in the installed directory), and writing a template,
+  // the compile script or another file (or the object compiled), renaming
+  // or removing one.  A plan and a check say by them where the
+  // installation would stop.
+  Result wouldBegin() const;
+  Result wouldWriteTemplate(const std::string &path) const;
+  Result wouldWriteScript(const std::string &path) const;
+  Result wouldWriteFile(const std::string &path) const;
+  Result wouldRename(const std::string &from, const std::string &to) const;
+  Result wouldRemove(const std::string &path) const;
   // Runs command through the shell in directory and keeps how it went.
   int run(const std::string &directory, const std::string &command);
   // Runs command(outputInCommand) in the installed directory; a fault
@@ -215,6 +230,7 @@ class ScratchActions : public Actions {
   std::string workDir_;
   std::string pattern_;
   std::string scratch_;
+  ScratchDirectory scratchDirectory_;
   // While the run lasts: directory syncs once each, at the end, and none
   // for what stays in the scratch directory.
   std::optional<BatchedSyncs> syncs_;
@@ -233,7 +249,6 @@ class RealActions : public ScratchActions {
 
   Result begin() override;
   Result end(bool keepSettings) override;
-  Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
   Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
                        bool expand) override;
@@ -264,7 +279,8 @@ class RealActions : public ScratchActions {
 
 // Lists, one line each in procedure order, every file written, removed,
 // renamed or compiled and every setting stored, and changes nothing
-// outside its scratch directory.  With diffs, each text file that would
+// outside its scratch directory.  Where the real run could not write, the
+// plan fails as it would, with its message.  With diffs, each text file that would
 // change is followed by its unified diff, and the end by one line per
 // setting that would change.
 class PlanActions : public ScratchActions {
@@ -303,11 +319,11 @@ class PlanActions : public ScratchActions {
 // The settings file of a directory, and where the one it replaces is kept.
 constexpr char kSettingsBackupSuffix[] = ".bak";
 
-// A name for the backup of the settings file at path that holds content:
-// path.bak, unless that holds something else; then path.bak.1, .2 and so
-// on, so that no earlier backup is ever lost.  An existing backup with the
-// same content is reused.
-std::string SettingsBackupName(const std::string &path, const std::string &content);
+// A name for the backup of the settings file at path: path.bak, unless
+// that holds something else; then path.bak.1, .2 and so on, so that no
+// earlier backup is ever lost.  An existing backup with the same content as
+// the file at path is reused.
+std::string SettingsBackupName(const std::string &path);
 
 // Whether a settings file that holds old is kept when content replaces
 // it: when it holds something, and something else.

@@ -134,6 +134,7 @@ struct Reading {
   std::string file;
   int line = 0;                           // the line inih has just been given
   bool indented = false;                  // that line begins with a blank
+  bool holdsNul = false;                  // that line holds a NUL, where inih ends it
   std::string lastKey;                    // the key of the line before, for a piece
   std::array<int, kFieldCount> lineOf{};  // 0: not given
   std::array<std::string, kFieldCount> values;
@@ -153,6 +154,7 @@ char *readLine(char *buffer, int size, void *stream) {
   ++r.line;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   r.indented = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+  r.holdsNul = line.find('\0') != std::string::npos;
   if (line.size() + 2 > static_cast<std::size_t>(size)) {
     fail(r, r.line,
          "the line is longer than " + std::to_string(size - 2) +
@@ -163,6 +165,14 @@ char *readLine(char *buffer, int size, void *stream) {
   buffer[line.size()] = '\n';
   buffer[line.size() + 1] = '\0';
   return buffer;
+}
+
+// One line of a message that may hold several.
+std::string oneLine(std::string text) {
+  for (char &c : text) {
+    if (c == '\n') c = ' ';
+  }
+  return text;
 }
 
 int onValue(void *user, const char *section, const char *name, const char *value) {
@@ -178,6 +188,13 @@ int onValue(void *user, const char *section, const char *name, const char *value
     return 1;
   }
   const std::size_t index = static_cast<std::size_t>(field->id);
+  // inih has the value up to the NUL only: refused as the form refuses
+  // one, never taken cut short.
+  if (r.holdsNul) {
+    fail(r, r.line,
+         std::string("the value of ") + name + " " + oneLine(FieldRefusal(field->id, {'\0'})));
+    return 1;
+  }
   std::string text, why;
   if (!unquoted(value, &text, &why)) {
     fail(r, r.line, std::string("bad value of ") + name + ": " + why);
@@ -211,14 +228,6 @@ std::string joinedProblems(const Reading &r) {
   std::string text;
   for (const auto &[line, problem] : r.problems)
     text += (text.empty() ? "" : "\n") + problem;
-  return text;
-}
-
-// One line of a message that may hold several.
-std::string oneLine(std::string text) {
-  for (char &c : text) {
-    if (c == '\n') c = ' ';
-  }
   return text;
 }
 
@@ -390,6 +399,14 @@ std::string AnswersText(const InstallForm &form) {
 }
 
 Result SaveAnswers(const std::string &path, const InstallForm &form) {
+  // Only a file: a pipe would hold the run in open() until someone reads
+  // it, and a device keeps nothing.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return Result::Failed(Fault::kRefused,
+                          "Cannot write the answer file '" + path + "' (it is not a regular file)",
+                          {path});
+  }
   const Result saved = WriteWholeFile(path, AnswersText(form), ModeFromPermissions("rw-r--r--"));
   if (saved.ok()) return saved;
   return Result::Failed(saved.fault(),

@@ -69,7 +69,8 @@ Result ApplyAnswers(const Answers &answers, InstallForm *form);
 // The answer file of form.
 std::string AnswersText(const InstallForm &form);
 
-// Writes the answer file of form to path, whole or not at all.
+// Writes the answer file of form to path, whole or not at all; refused
+// when path is there and is not a regular file (or a link to one).
 Result SaveAnswers(const std::string &path, const InstallForm &form);
 
 #endif

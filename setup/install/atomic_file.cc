@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -110,8 +111,10 @@ mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink) {
 }
 
 Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
-                      const std::string &shownAs, Placement placement) {
+                      const std::string &shownAs, Placement placement,
+                      std::optional<FileOwner> owner) {
   AtomicFile file(path, shownAs);
+  if (owner) file.setOwner(*owner);
   Result written = file.open();
   if (!written.ok()) return written;
   if (std::fwrite(content.data(), 1, content.size(), file.stream()) != content.size()) {
@@ -130,6 +133,73 @@ std::optional<std::string> ReadWholeFile(const std::string &path) {
   text << in.rdbuf();
   if (in.bad()) return std::nullopt;
   return text.str();
+}
+
+namespace {
+
+// Compared a piece of this size at a time.
+constexpr std::size_t kComparePiece = 64 * 1024;
+
+// A file opened for reading, closed when it goes.
+struct ReadFd {
+  explicit ReadFd(const std::string &path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~ReadFd() {
+    if (fd >= 0) close(fd);
+  }
+  ReadFd(const ReadFd &) = delete;
+  ReadFd &operator=(const ReadFd &) = delete;
+  int fd;
+};
+
+// Reads up to size bytes into buffer, as many as there are; -1 on an
+// error.
+ssize_t readPiece(int fd, char *buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, buffer + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+}  // namespace
+
+std::optional<bool> FileHolds(const std::string &path, std::string_view content) {
+  const ReadFd file(path);
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  if (S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) != content.size())
+    return false;
+  std::vector<char> piece(kComparePiece);
+  for (std::size_t at = 0;; at += piece.size()) {
+    const ssize_t got = readPiece(file.fd, piece.data(), piece.size());
+    if (got < 0) return std::nullopt;
+    const std::size_t length = static_cast<std::size_t>(got);
+    if (content.substr(at < content.size() ? at : content.size(), length) !=
+        std::string_view(piece.data(), length))
+      return false;
+    if (length < piece.size()) return at + length == content.size();
+  }
+}
+
+bool SameFiles(const std::string &a, const std::string &b) {
+  const ReadFd first(a), second(b);
+  struct stat one, two;
+  if (first.fd < 0 || second.fd < 0 || fstat(first.fd, &one) != 0 || fstat(second.fd, &two) != 0 ||
+      !S_ISREG(one.st_mode) || !S_ISREG(two.st_mode))
+    return false;
+  if (one.st_size != two.st_size) return false;
+  std::vector<char> left(kComparePiece), right(kComparePiece);
+  for (;;) {
+    const ssize_t got = readPiece(first.fd, left.data(), left.size());
+    if (got < 0 || readPiece(second.fd, right.data(), right.size()) != got) return false;
+    const std::size_t length = static_cast<std::size_t>(got);
+    if (std::memcmp(left.data(), right.data(), length) != 0) return false;
+    if (length < left.size()) return true;
+  }
 }
 
 void RemoveStaleTemporaries(const std::string &path) {
@@ -288,14 +358,14 @@ Result AtomicFile::place(mode_t mode, bool replace) {
     // The same bytes with the same mode: the file stays as it is.  Not for
     // a program's output, whose new time may be what it was made for.
     if (error == 0 && stream != nullptr && existed_ && S_ISREG(old_.st_mode) &&
-        (old_.st_mode & 07777) == final) {
-      const auto now = ReadWholeFile(temporary_);
-      const auto before = ReadWholeFile(target_);
-      same = now && before && *now == *before;
-    }
-    // Through a link the file keeps its owner.
-    if (error == 0 && throughLink_ && existed_ && geteuid() == 0 &&
-        fchown(fd, old_.st_uid, old_.st_gid) != 0)
+        (old_.st_mode & 07777) == final)
+      same = SameFiles(temporary_, target_);
+    // A file replaced keeps its owner and group, as one rewritten in place
+    // would, and a new one takes the owner it was given; only root can
+    // give a file away, and without it the file is the writer's anyway.
+    std::optional<FileOwner> owner = owner_;
+    if (!owner && existed_ && S_ISREG(old_.st_mode)) owner = FileOwner{old_.st_uid, old_.st_gid};
+    if (error == 0 && owner && geteuid() == 0 && fchown(fd, owner->uid, owner->gid) != 0)
       error = errno;
     if (error == 0 && fchmod(fd, final) != 0) error = errno;
     // After the owner and mode, so that the sync makes them durable too.

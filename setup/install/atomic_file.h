@@ -11,8 +11,8 @@
  * What the final name is decides how the file is written:
  *  - absent, or a regular file: replaced as above;
  *  - a symbolic link to a regular file: the file it points to is replaced
- *    the same way, and keeps its owner; its mode is never widened, so a
- *    private file stays private;
+ *    the same way; its mode is never widened, so a private file stays
+ *    private;
  *  - another kind of file (a device such as /dev/null): written in place,
  *    its permissions left as the system has them;
  *  - a link to anything but a regular file, a dangling link, a directory:
@@ -22,8 +22,10 @@
  * another one that is handed the temporary name (openForProgram(), say a
  * compiler's -o).
  *
- * A file replaced is never made more open to its group or to others than
- * it was: a settings file its owner made private stays private.  A file
+ * A file replaced keeps its owner and group (a run as root does not take a
+ * user's file away), and is never made more open to its group or to
+ * others than it was: a settings file its owner made private stays
+ * private.  A file
  * that already holds the same bytes with the same mode is left as it is,
  * time and all.
  */
@@ -36,11 +38,18 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "result.h"
 
 // For commit(): keep the mode that the writing program gave the file.
 constexpr mode_t kModeAsWritten = static_cast<mode_t>(-1);
+
+// Who a file belongs to.
+struct FileOwner {
+  uid_t uid;
+  gid_t gid;
+};
 
 class AtomicFile {
  public:
@@ -88,6 +97,12 @@ class AtomicFile {
   // Drops what was written; the final name keeps what it had.
   void discard();
 
+  // The owner the file is to have in place of the one it replaces (or,
+  // for a new file, the writer): a copy kept of another user's file is
+  // theirs.  Only root gives a file away; for anyone else it is the
+  // writer's.
+  void setOwner(FileOwner owner) { owner_ = owner; }
+
   // The path written in the end: the final name, or the file a link at
   // the final name points to.
   const std::string &target() const { return target_; }
@@ -110,6 +125,7 @@ class AtomicFile {
   bool throughLink_ = false;
   bool existed_ = false;
   struct stat old_ {};  // the replaced file's status, when existed_
+  std::optional<FileOwner> owner_;
 };
 
 // While one lives, the files written are made durable as they go, but the
@@ -143,13 +159,22 @@ enum class Placement {
 // Writes content to path whole, with mode: the one way the setup tool
 // writes a file.  "Cannot open file '...'" or "Cannot write file '...'"
 // (naming it shownAs, or path) when it cannot, with the system's reason as
-// the detail.
+// the detail.  owner, when given, is the file's owner (AtomicFile::setOwner).
 Result WriteWholeFile(const std::string &path, const std::string &content, mode_t mode,
-                      const std::string &shownAs = {},
-                      Placement placement = Placement::kReplace);
+                      const std::string &shownAs = {}, Placement placement = Placement::kReplace,
+                      std::optional<FileOwner> owner = std::nullopt);
 
 // The whole of the file at path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string &path);
+
+// Whether the file at path holds exactly content: read a piece at a time,
+// and not at all when its size tells, so that a file of any size costs no
+// more memory than content; nothing when it cannot be read.
+std::optional<bool> FileHolds(const std::string &path, std::string_view content);
+
+// Whether the files at a and b hold the same bytes, compared a piece at a
+// time; false when either cannot be read.
+bool SameFiles(const std::string &a, const std::string &b);
 
 // Removes what a killed run may have left beside path: ".NAME.vx-XXXXXX".
 void RemoveStaleTemporaries(const std::string &path);

@@ -13,13 +13,13 @@
 #include "form.h"
 #include "file_writing.h"
 #include "form_tables.h"
+#include "scratch_directory.h"
 #include "templates.h"
 #include "utility.h"
 
 namespace {
 
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
-constexpr char kScratchPattern[] = "velorix-check-XXXXXX";
 constexpr unsigned kScriptMode = 0755;
 
 std::string octal(unsigned mode) {
@@ -28,10 +28,7 @@ std::string octal(unsigned mode) {
   return text;
 }
 
-std::string scratchPattern() {
-  const char *tmp = std::getenv("TMPDIR");
-  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + kScratchPattern;
-}
+std::string scratchPattern() { return TemporaryDirectory() + "/" + kCheckScratchPrefix + "XXXXXX"; }
 
 // path as one word for the shell, whatever it holds.
 std::string shellWord(const std::string &path) {
@@ -57,7 +54,10 @@ std::string joined(const std::vector<std::string> &lines) {
 
 CheckActions::CheckActions(bool diffs) : ScratchActions(scratchPattern()), withDiffs_(diffs) {}
 
-Result CheckActions::begin() { return enterScratch(); }
+Result CheckActions::begin() {
+  if (Result problem = wouldBegin(); !problem.ok()) return problem;
+  return enterScratch();
+}
 
 Result CheckActions::end(bool keepSettings) {
   // A procedure that stopped has said why; its settings are not compared.
@@ -88,16 +88,23 @@ Result CheckActions::diffOf(const std::string &path, const std::string &made,
 Result CheckActions::compare(const std::string &path, const std::string &made, unsigned mode) {
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(made);
-  const auto have = ReadWholeFile(installed);
+  if (!want) {
+    return Result::Failed(Fault::kNotOpened,
+                          "Cannot read the file '" + path + "' as the installation would write it.",
+                          {made});
+  }
+  // The installed file is never read whole: one far larger than ours
+  // differs by its size alone.
+  const std::optional<bool> same = FileHolds(installed, *want);
   struct stat st;
   std::string diff;
-  if (!have || stat(installed.c_str(), &st) != 0) {
+  if (!same || stat(installed.c_str(), &st) != 0) {
     Result diffed = diffOf(path, made, &diff);
     add(path + ": missing", diff);
     return diffed;
   }
   Result diffed;
-  if (!want || *want != *have) {
+  if (!*same) {
     diffed = diffOf(path, made, &diff);
     add(path + ": contents differ from what the installation writes", diff);
   }
@@ -117,16 +124,22 @@ Result CheckActions::compareSettings() {
   const std::string path = std::string("./") + kSettingsName;
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(scratchSettings());
-  const auto have = ReadWholeFile(installed);
   if (!want) {
     return Result::Failed(Fault::kNotOpened,
                           "Cannot read the settings file the installation would write.",
                           {scratchSettings()});
   }
-  if (!have) {
+  const std::optional<bool> same = FileHolds(installed, *want);
+  struct stat st;
+  const bool there = same && stat(installed.c_str(), &st) == 0;
+  if (!there) {
     add(path + ": missing", withDiffs_ ? joined(SettingsChanges("", *want)) : "");
-  } else if (*have != *want) {
-    const std::vector<std::string> changes = SettingsChanges(*have, *want);
+  } else if (!*same) {
+    // Compared key by key when it is of a size the installation writes;
+    // one far larger is told in a line.
+    const auto have = TooLargeToCompare(installed, path) ? std::nullopt : ReadWholeFile(installed);
+    const std::vector<std::string> changes =
+        have ? SettingsChanges(*have, *want) : std::vector<std::string>();
     std::string diff;
     if (changes.empty()) {
       // The same values in other words: only a diff of the lines tells.
@@ -140,15 +153,14 @@ Result CheckActions::compareSettings() {
         diff);
     // The run keeps the file it replaces.
     const std::string here = WithSlash(workDir_);
-    const std::string backup = SettingsBackupName(here + kSettingsName, *have);
-    const auto kept = ReadWholeFile(backup);
-    if (!have->empty() && (!kept || *kept != *have)) {
-      add("./" + backup.substr(here.size()) + ": " + (kept ? "replaced" : "missing") +
+    const std::string backup = SettingsBackupName(here + kSettingsName);
+    if (st.st_size > 0 && !SameFiles(backup, installed)) {
+      add("./" + backup.substr(here.size()) + ": " +
+          (access(backup.c_str(), F_OK) == 0 ? "replaced" : "missing") +
           " (the installation keeps the settings file it replaces there)");
     }
   }
-  struct stat st;
-  if (have && stat(installed.c_str(), &st) == 0) {
+  if (there) {
     struct stat link;
     const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     const mode_t given = NarrowedMode(ModeFromPermissions(kSettingsPermissions), &st, throughLink);
@@ -161,6 +173,7 @@ Result CheckActions::compareSettings() {
 
 Result CheckActions::writeTemplate(const std::string &path, const char *const *lines,
                                    const char *permissions, bool expand) {
+  if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
   const std::string made = renderPath();
   Result written = CreateFile(made, lines, permissions, expand, path);
   if (!written.ok()) return written;
@@ -169,6 +182,7 @@ Result CheckActions::writeTemplate(const std::string &path, const char *const *l
 
 Result CheckActions::writeCompileScript(const std::string &path, int shellStyle,
                                         const std::string &shellPath) {
+  if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
   const std::string made = renderPath();
   Result written = WriteCompileScript(made, shellStyle, shellPath, path);
   if (!written.ok()) return written;
@@ -178,6 +192,7 @@ Result CheckActions::writeCompileScript(const std::string &path, int shellStyle,
 Result CheckActions::createFile(const std::string &path, const std::string &content,
                                 const char *permissions) {
   // Called only for a file that is not there.
+  if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   std::string diff;
   if (withDiffs_) {
     const std::string made = renderPath();
@@ -191,6 +206,7 @@ Result CheckActions::createFile(const std::string &path, const std::string &cont
 
 Result CheckActions::writeFile(const std::string &path, const std::string &content,
                                const char *permissions) {
+  if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   const std::string made = renderPath();
   Result written = WriteWholeFile(made, content, ModeFromPermissions(permissions), path);
   if (!written.ok()) return written;
@@ -199,19 +215,20 @@ Result CheckActions::writeFile(const std::string &path, const std::string &conte
 
 Result CheckActions::renameFile(const std::string &from, const std::string &to) {
   add(to + ": missing (the installation would rename " + from + " to it)");
-  return {};
+  return wouldRename(from, to);
 }
 
 Result CheckActions::removeFile(const std::string &path) {
   if (access(resolve(path).c_str(), F_OK) == 0)
     add(path + ": present (the installation removes it)");
-  return {};
+  return wouldRemove(path);
 }
 
 Result CheckActions::compile(const CommandFor &command, const std::string &target,
                              const std::string &why) {
   // Compiled as the run would, into the scratch directory: only then is
   // it known whether the run would leave an object.
+  if (Result problem = wouldWriteFile(target); !problem.ok()) return problem;
   const std::string output = renderPath();
   Result compiled = runCompiler(command, target, output, shellWord(output));
   if (compiled.ok()) add(target + ": " + why);

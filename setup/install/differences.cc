@@ -6,11 +6,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <map>
 #include <utility>
 
@@ -74,7 +76,7 @@ std::string quoted(const std::string &value) {
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }
-  return out + "\"";
+  return Printable(out + "\"");
 }
 
 struct Setting {
@@ -99,7 +101,8 @@ Settings settingsOf(const std::string &text) {
       sectionKey = lowered(line.name);
     } else if (line.kind == vx::SettingsLine::Kind::kKey && !section.empty()) {
       const std::string key = sectionKey + "\n" + lowered(line.name);
-      const Setting setting{"[" + section + "] " + std::string(line.name), std::string(line.value)};
+      const Setting setting{Printable("[" + section + "] " + std::string(line.name)),
+                            std::string(line.value)};
       if (found.byKey.emplace(key, setting).second) found.order.push_back(key);
     }
   });
@@ -108,13 +111,41 @@ Settings settingsOf(const std::string &text) {
 
 }  // namespace
 
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t' && c != '\n') || byte == 0x7f) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> TooLargeToCompare(const std::string &path, const std::string &shown) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 ||
+      static_cast<std::uintmax_t>(st.st_size) <= kLargestComparedFile)
+    return std::nullopt;
+  return shown + ": holds " + std::to_string(static_cast<std::uintmax_t>(st.st_size)) +
+         " bytes, far more than the installation writes; its lines are not shown";
+}
+
 std::optional<std::string> UnifiedDiff(const std::string &before, const std::string &after,
                                        const std::string &shown) {
+  if (auto tooLarge = TooLargeToCompare(before, shown)) return Printable(*tooLarge + "\n");
   const std::string from = access(before.c_str(), F_OK) == 0 ? before : kNoFile;
-  const auto ran =
-      outputOf({kDiffProgram, "-u", "--label", shown, "--label", shown + " (new)", from, after});
+  // --text: a file with a NUL is told line by line too, not as "Binary
+  // files differ".
+  const auto ran = outputOf(
+      {kDiffProgram, "-u", "--text", "--label", shown, "--label", shown + " (new)", from, after});
   if (!ran || ran->first > kDiffDiffers) return std::nullopt;
-  return ran->second;
+  return Printable(ran->second);
 }
 
 std::vector<std::string> SettingsChanges(const std::string &before, const std::string &after) {

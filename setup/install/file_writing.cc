@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "atomic_file.h"
 #include "form_tables.h"
@@ -101,6 +102,13 @@ Result nameTooLong(const std::string &shown) {
       {shown.substr(0, kMaxNameLength)});
 }
 
+// A compile script that cannot be opened is told as one.
+Result scriptNotOpened(Result written, const std::string &shown) {
+  if (written.fault() != Fault::kNotOpened) return written;
+  return Result::Failed(Fault::kNotOpened, "Cannot open batch file for compiler '" + shown + "'",
+                        written.about(), written.detail());
+}
+
 // Appends lines (up to their NULL entry) to *text, each expanded unless
 // expand is false; first is the number of the first line, for messages.
 // A fault, with the first problem, when a line cannot be expanded: the
@@ -174,6 +182,16 @@ Result CreateFile(const std::string &path, const char *const *lines, const char 
   return writeTemplate(path, nullptr, lines, 1, expand, mode, shown);
 }
 
+Result CheckTemplatePlace(const std::string &path, const std::string &shownAs) {
+  const std::string &shown = shownAs.empty() ? path : shownAs;
+  if (path.size() > kMaxNameLength) return nameTooLong(shown);
+  return AtomicFile(path, shown).check();
+}
+
+Result CheckCompileScriptPlace(const std::string &path, const std::string &shownAs) {
+  return scriptNotOpened(CheckTemplatePlace(path, shownAs), shownAs.empty() ? path : shownAs);
+}
+
 Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
                           const std::string &shownAs) {
   const std::string &shown = shownAs.empty() ? path : shownAs;
@@ -195,7 +213,5 @@ Result WriteCompileScript(const std::string &path, int shellStyle, const std::st
   // The template's first line is a placeholder for the one above.
   Result written = writeTemplate(path, first.c_str(), lines[0] != nullptr ? lines + 1 : nullptr, 2,
                                  true, kScriptMode, shown);
-  if (written.fault() != Fault::kNotOpened) return written;
-  return Result::Failed(Fault::kNotOpened, "Cannot open batch file for compiler '" + shown + "'",
-                        written.about(), written.detail());
+  return scriptNotOpened(std::move(written), shown);
 }

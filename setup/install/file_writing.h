@@ -32,4 +32,11 @@ Result CreateFile(const std::string &path, const char *const *lines, const char 
 Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
                           const std::string &shownAs = {});
 
+// What CreateFile, and WriteCompileScript, would meet in opening path,
+// found without writing anything (AtomicFile::check): the fault it would
+// return, worded alike, or done.  A plan or a check tells by it where the
+// installation would stop.
+Result CheckTemplatePlace(const std::string &path, const std::string &shownAs = {});
+Result CheckCompileScriptPlace(const std::string &path, const std::string &shownAs = {});
+
 #endif

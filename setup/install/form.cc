@@ -23,10 +23,13 @@ Result refusedField(Field field, const std::string &reason) {
   return Result::Failed(Fault::kRefused, fieldMessage(field, reason), {"", {field}}, reason);
 }
 
-// Why text may not be the value of field, in words that follow the
-// field's name; empty when it may.  A reference "$(" in a field that takes
-// one is not judged here: whether it resolves depends on the settings.
-std::string refusalOf(Field field, const std::string &text) {
+}  // namespace
+
+std::string FieldRefusal(Field field, const std::string &text) {
+  // Every field: the settings, the scripts and the messages take a text
+  // as C does, up to its first NUL.
+  if (text.find('\0') != std::string::npos)
+    return "must not contain a NUL byte:\nthe text would be cut there.";
   const unsigned refuses = FieldRow(field).refuses;
   if ((refuses & kRefusesLineBreakMark) != 0 && text.find(VX_LINE_BREAK_MARK) != std::string::npos)
     return "must not contain '~':\nthe settings file reads it as a line break.";
@@ -40,6 +43,8 @@ std::string refusalOf(Field field, const std::string &text) {
            kShellSpecialCharacters + ":\nthe compile script's shell would interpret them.";
   return {};
 }
+
+namespace {
 
 // Said when SHELL and a style's options make a shell path too long.
 Result shellPathTooLong() {
@@ -158,7 +163,7 @@ Result CheckField(const InstallForm &form, Field field) {
     return refusedField(field, "is longer than " + std::to_string(row.limit) +
                                    " characters.\nPlease shorten it.");
   }
-  if (const std::string refusal = refusalOf(field, text); !refusal.empty())
+  if (const std::string refusal = FieldRefusal(field, text); !refusal.empty())
     return refusedField(field, refusal);
   // A stored value must leave its settings line within the line limit.
   if (row.key != nullptr) {

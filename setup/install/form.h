@@ -58,6 +58,12 @@ std::string ShellStyleNames(const char *last);
 // 16384 characters"), for a frontend that names the field its own way.
 Result CheckField(const InstallForm &form, Field field);
 
+// Why text may not be the value of field, in words that follow the
+// field's name ("must not contain '~':\n..."); empty when it may.  A
+// reference "$(" in a field that takes one is not judged here: whether it
+// resolves depends on the settings.
+std::string FieldRefusal(Field field, const std::string &text);
+
 // The first field of form that CheckField refuses; done when none.
 Result CheckFields(const InstallForm &form);
 

@@ -44,6 +44,7 @@
 #include "form_tables.h"
 #include "message_route.h"
 #include "notice.h"
+#include "object_file.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
@@ -70,6 +71,29 @@ constexpr char kAutodifRecord[] = ".autodif.o.cmd";
 constexpr char kRecordPermissions[] = "rw-r--r--";
 constexpr char kKernelObject[] = "$(Paths.KERNEL)autodif$(Extensions.OBJ)";
 constexpr char kHierarchyLine[] = "&hierarchy";
+
+// A path that the steps below read from the settings: [section] key, and
+// then the value of [then] thenKey appended to it when given (the system
+// header's name after its directory).
+struct SettingPath {
+  const char *section;
+  const char *key;
+  bool fullOnly;
+  const char *then = nullptr;
+  const char *thenKey = nullptr;
+};
+// Every one the steps read, in their order.
+constexpr SettingPath kSettingPaths[] = {
+    {"Files", "NAMES", false},
+    {"Files", "NAMES1.2", false},
+    {"Files", "INITFILE", true},
+    {"Compiler", "BATCH", true},
+    {"Paths", "INCLUDE", true, "Compiler", "HEADERF"},
+    {"Files", "VN", false},
+    {"Files", "PALETTE", false},
+    {"Files", "CLASSFILE", false},
+    {"Files", "CLASSFILECUR", false},
+};
 constexpr char kSectionMark = '&';
 
 constexpr char kMsgNoDirectory[] = "Specify full path to the VELORIX's home directory";
@@ -272,7 +296,7 @@ class Procedure {
 
   Result steps();
   Result writeSettingsFile();
-  Result checkGeneratedLines();
+  Result checkExpandedTexts();
   Field longestField(const char *line) const;
   Result storeFields();
   Result storeTogether(const std::function<Result()> &stores);
@@ -292,6 +316,7 @@ class Procedure {
   bool settingsWritten_ = false;  // the template is in the scratch settings file
   bool settingsSound_ = true;     // and every value was stored in it
   bool failed_ = false;           // a file was not written whole
+  bool refused_ = false;          // the form was refused before anything was written
 };
 
 // True when source was modified strictly later than object; a source whose
@@ -467,31 +492,72 @@ Result Procedure::writeProductFiles() {
   return {};
 }
 
-// Every line of the compile script must fit the expansion buffer once the
-// form's values are in it; a longer one would be written empty.  Refused
-// before anything is written, naming the field that makes it long.
-Result Procedure::checkGeneratedLines() {
-  const char *const *lines = shells[form_.shellStyle - 1].script;
-  int tooLong = 0;
-  {
-    // A reference that does not expand is reported when the script is
-    // written.
-    CaughtMessages ignored;
-    for (int i = 1; lines[0] != nullptr && lines[i] != nullptr && tooLong == 0; ++i) {
-      std::vector<char> text(kMeasureSize, '\0');
-      std::strncpy(text.data(), lines[i], text.size() - 1);
-      if (TranslateSized(text.data(), text.size(), nullptr, nullptr) &&
-          std::strlen(text.data()) > kExpandedLineLimit)
-        tooLong = i + 1;
-    }
+// Whether text, expanded through the settings as they stand, fits the
+// settings buffer the way every reader of the installation expands it:
+// the whole text, with each reference still to expand, must fit at every
+// step, so that a line may be refused though what it ends as is shorter.
+// Too long when it fits only in a larger buffer; what does not expand for
+// another reason is told by the step that reads it.
+bool expandsTooLong(const char *text) {
+  CaughtMessages ignored;
+  std::array<char, VX_PARBUF_SIZE> buffer{};
+  if (std::strlen(text) < buffer.size()) {
+    std::memcpy(buffer.data(), text, std::strlen(text) + 1);
+    if (TranslateSized(buffer.data(), buffer.size(), nullptr, nullptr)) return false;
   }
-  if (tooLong == 0) return {};
-  const FormField &field = FieldRow(longestField(lines[tooLong - 1]));
-  return refused("Line " + std::to_string(tooLong) + " of the compile script would be longer than " +
-                     std::to_string(kExpandedLineLimit) +
-                     " characters with the values of the form.\nPlease shorten the field '" +
-                     field.label + "'.",
-                 {"", {field.id}});
+  std::vector<char> larger(kMeasureSize, '\0');
+  std::strncpy(larger.data(), text, larger.size() - 1);
+  return TranslateSized(larger.data(), larger.size(), nullptr, nullptr) != FALSE;
+}
+
+// The raw value of [section] key, as the settings file holds it.
+std::string rawSetting(const char *section, const char *key) {
+  std::array<char, VX_PARBUF_SIZE> raw{};
+  Nlm_GetAppParam(VX_SETTINGS_BASE, section, key, "", raw.data(),
+                  static_cast<Nlm_Int2>(raw.size()));
+  return raw.data();
+}
+
+// Every text that the installation expands through the settings buffer,
+// measured as it will be expanded once the form's values are stored: each
+// expanded line of the compile script and of the system header, and each
+// path the steps read from the settings.  One that does not fit would
+// leave a file unwritten half-way through the run; it is refused before
+// anything is written, naming the field that makes it long.
+Result Procedure::checkExpandedTexts() {
+  const auto refuse = [this](const std::string &what, const std::string &text) {
+    const FormField &field = FieldRow(longestField(text.c_str()));
+    return refused(what + " would be longer than " + std::to_string(kExpandedLineLimit) +
+                       " characters with the values of the form.\nPlease shorten the field '" +
+                       field.label + "'.",
+                   {"", {field.id}});
+  };
+  const auto measureLines = [&](const char *const *lines, int first, const char *file) -> Result {
+    for (int i = 0; lines[i] != nullptr; ++i) {
+      if (expandsTooLong(lines[i]))
+        return refuse("Line " + std::to_string(first + i) + " of " + file, lines[i]);
+    }
+    return {};
+  };
+  if (form_.full) {
+    // The script's first line is the form's shell line, which the form
+    // measures itself.
+    const char *const *script = shells[form_.shellStyle - 1].script;
+    if (script[0] != nullptr) {
+      if (Result r = measureLines(script + 1, 2, "the compile script"); !r.ok()) return r;
+    }
+    if (Result r = measureLines(IncludeRhs, 1, "the system header"); !r.ok()) return r;
+  }
+  for (const SettingPath &path : kSettingPaths) {
+    if (path.fullOnly && !form_.full) continue;
+    std::string text = rawSetting(path.section, path.key);
+    if (path.then != nullptr) text += rawSetting(path.then, path.thenKey);
+    if (expandsTooLong(text.c_str()))
+      return refuse(std::string("The path in [") + path.section + "] " + path.key, text);
+  }
+  if (!form_.full && expandsTooLong(kKernelObject))
+    return refuse("The path of the product's object", kKernelObject);
+  return {};
 }
 
 // The form field with the longest text among those whose stored values
@@ -516,18 +582,21 @@ Field Procedure::longestField(const char *line) const {
 }
 
 // Why autodif.o in the current directory is to be compiled: it is
-// missing, older than one of its sources ("autodif.c" is compared first),
-// or made by another command than the form's; empty when it is not.
+// missing, no object, older than one of its sources ("autodif.c" is
+// compared first), or made by another command than the form's; empty when
+// it is not.
 std::string Procedure::compileReason() const {
   // Only a file is an object: a directory of that name is in the way, and
   // the placement says so.
+  const std::string path = act_.resolve(kAutodifObject);
   struct stat object;
-  if (stat(act_.resolve(kAutodifObject).c_str(), &object) != 0 || !S_ISREG(object.st_mode))
-    return "missing";
+  if (stat(path.c_str(), &object) != 0 || !S_ISREG(object.st_mode)) return "missing";
+  // An empty file, or a piece of one, would otherwise be trusted for ever.
+  if (!IsRelocatableObject(path)) return "not an object file";
   if (newer(kAutodifC, kAutodifObject) || newer(kAutodifCpp, kAutodifObject))
     return "older than its sources";
-  const auto recorded = ReadWholeFile(act_.resolve(kAutodifRecord));
-  if (!recorded || *recorded != compileRecord(form_)) return "compiled with another command";
+  if (!FileHolds(act_.resolve(kAutodifRecord), compileRecord(form_)).value_or(false))
+    return "compiled with another command";
   return {};
 }
 
@@ -559,13 +628,14 @@ Result Procedure::compileAutodif() {
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
-// A User installation links against the object that the Full one made.
-// The reference stays in [TMP] TMP.
+// A User installation links against the object that the Full one made;
+// a file of that name that is no object is as good as none.  The
+// reference stays in [TMP] TMP.
 Result Procedure::checkKernelObject() {
   std::string path;
   if (Result r = store("TMP", "TMP", kKernelObject); !r.ok()) return r;
   if (Result r = readSetting("TMP", "TMP", path); !r.ok()) return r;
-  if (exists(path)) return {};
+  if (IsRelocatableObject(act_.resolve(path))) return {};
   tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}));
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
@@ -677,8 +747,9 @@ InstallOutcome Procedure::run() {
   // directory keeps the settings it had: the files written before the
   // stop are what any run writes, but settings half-way through are not
   // what the analysis program may start from.
-  InstallOutcome outcome =
-      stopped.ok() && !failed_ ? InstallOutcome::Ended : InstallOutcome::Stopped;
+  InstallOutcome outcome = refused_                   ? InstallOutcome::Refused
+                           : stopped.ok() && !failed_ ? InstallOutcome::Ended
+                                                      : InstallOutcome::Stopped;
   const bool keep = outcome == InstallOutcome::Ended && settingsWritten_ && settingsSound_;
   if (!tell(act_.end(keep))) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
@@ -690,8 +761,9 @@ Result Procedure::steps() {
   if (Result r = writeSettingsFile(); !r.ok()) return r;
   if (Result r = storeFields(); !r.ok()) return r;
   if (Result r = checkReferences(); !r.ok()) return r;
-  if (form_.full) {
-    if (Result r = checkGeneratedLines(); !r.ok()) return r;
+  if (Result r = checkExpandedTexts(); !r.ok()) {
+    refused_ = true;
+    return r;
   }
   if (Result r = ensureNamesFile(); !r.ok()) return r;
   if (form_.full) {

@@ -28,6 +28,7 @@ constexpr std::size_t kCompileCommandLimit = VX_PARBUF_SIZE - 1;
 constexpr std::size_t kSettingsLineLimit = VX_SETTINGS_LINE_MAX;
 
 enum class InstallOutcome {
+  Refused,  // a text of the form was refused before anything was written
   Stopped,  // a message was shown; the form stays for another try
   Ended     // done; the caller ends the program
 };

@@ -57,13 +57,9 @@ void NoticePreviewCommand::start() {
   if (shell_ > 0) return;
   // The scratch files are made in a directory of their own, never beside
   // the user's files.
-  if (directory_.empty()) {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/velorix-notice-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return;
-    directory_ = pattern;
-  }
+  if (directory_.path().empty() &&
+      !directory_.make(TemporaryDirectory() + "/" + kNoticeScratchPrefix + "XXXXXX"))
+    return;
   // What we printed so far comes before anything the shell prints.
   std::fflush(nullptr);
   char shell[] = "sh";
@@ -74,7 +70,7 @@ void NoticePreviewCommand::start() {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return;
   pid_t pid = 0;
-  if (posix_spawn_file_actions_addchdir_np(&actions, directory_.c_str()) == 0 &&
+  if (posix_spawn_file_actions_addchdir_np(&actions, directory_.path().c_str()) == 0 &&
       posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ) == 0)
     shell_ = pid;
   posix_spawn_file_actions_destroy(&actions);
@@ -89,12 +85,7 @@ void NoticePreviewCommand::wait() {
   shell_ = 0;
 }
 
-void NoticePreviewCommand::removeDirectory() {
-  if (directory_.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
-  directory_.clear();
-}
+void NoticePreviewCommand::removeDirectory() { directory_.remove(); }
 
 std::optional<std::vector<std::string>> NoticePreviewCommand::finish(char mark) {
   // Without a shell started early, the command runs now.  Exit statuses
@@ -102,8 +93,8 @@ std::optional<std::vector<std::string>> NoticePreviewCommand::finish(char mark) 
   if (shell_ <= 0) start();
   wait();
   std::optional<std::vector<std::string>> lines;
-  if (directory_.empty()) return lines;
-  vx::File notice(std::fopen((directory_ + "/" + kNoticeFile).c_str(), "r"));
+  if (directory_.path().empty()) return lines;
+  vx::File notice(std::fopen((directory_.path() + "/" + kNoticeFile).c_str(), "r"));
   if (notice) {
     lines.emplace();
     // A line longer than the buffer is read, and shown, in pieces.

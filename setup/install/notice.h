@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_directory.h"
+
 // Recipients of the installation notice, separated by blanks.
 extern const char *const kNoticeRecipients;
 
@@ -62,7 +64,7 @@ class NoticePreviewCommand {
   void removeDirectory();
 
   pid_t shell_ = 0;
-  std::string directory_;
+  ScratchDirectory directory_;
 };
 
 #endif

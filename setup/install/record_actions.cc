@@ -143,8 +143,15 @@ Result RecordActions::noteFile(const std::string &verb, const std::string &path,
     ++written_;
     note(verb + " " + shown(path) + " " + sizeAndMode(resolve(path)));
   } else {
+    // Said with what the path holds, since a file not written is never
+    // put in place: the one from before, or nothing.
     ++notWritten_;
-    note("NOT " + verb + " " + shown(path));
+    struct stat st;
+    const bool there = stat(resolve(path).c_str(), &st) == 0;
+    note("NOT " + verb + " " + shown(path) + "; " +
+         (!there                ? std::string("nothing is there")
+          : S_ISDIR(st.st_mode) ? std::string("a directory is there")
+                                : "what is there is left as it was " + sizeAndMode(resolve(path))));
   }
   return result;
 }
@@ -257,8 +264,17 @@ Result RecordActions::sendNotice(const std::string &command) {
 void RecordActions::finish(InstallOutcome outcome) {
   outcome_ = outcome;
   finished_ = true;
-  note(std::string("outcome: ") +
-       (outcome == InstallOutcome::Ended ? "installed" : "stopped, not installed as asked"));
+  switch (outcome) {
+    case InstallOutcome::Ended:
+      note("outcome: installed");
+      break;
+    case InstallOutcome::Refused:
+      note("outcome: refused, nothing written");
+      break;
+    case InstallOutcome::Stopped:
+      note("outcome: stopped, not installed as asked");
+      break;
+  }
 }
 
 std::string RecordActions::summary() const {
@@ -268,7 +284,9 @@ std::string RecordActions::summary() const {
       " (" +
       (kernel.empty() ? std::string("no product directory given") : "product directory " + kernel) +
       "): ";
-  text += outcome_ == InstallOutcome::Ended ? "done.\n" : "stopped.\n";
+  text += outcome_ == InstallOutcome::Ended     ? "done.\n"
+          : outcome_ == InstallOutcome::Refused ? "refused.\n"
+                                                : "stopped.\n";
   text += "  settings file: " +
           (settingsInPlace_ ? shown(kSettingsFile) + " written" : std::string("not changed"));
   const std::string backup = settingsBackup();

@@ -30,7 +30,9 @@ SessionResult RunSession(const InstallForm &form, Actions &actions,
   }
   const InstallOutcome outcome = RunInstallation(form, record);
   record.finish(outcome);
-  result.end = outcome == InstallOutcome::Ended ? SessionEnd::kEnded : SessionEnd::kStopped;
+  result.end = outcome == InstallOutcome::Ended     ? SessionEnd::kEnded
+               : outcome == InstallOutcome::Refused ? SessionEnd::kRefused
+                                                    : SessionEnd::kStopped;
   result.summary = record.summary();
   if (log) {
     const Result closed = log->close();

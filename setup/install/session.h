@@ -33,6 +33,7 @@ struct SessionRequest {
 enum class SessionEnd {
   kAnswersNotSaved,  // nothing was done: the answer file could not be written
   kLogUnusable,      // nothing was done: the log cannot be opened or written
+  kRefused,          // nothing was written: the procedure refused a text of the form
   kStopped,          // a message stopped the procedure
   kEnded,            // the procedure ran to its end
 };

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -21,12 +22,75 @@ constexpr int kHistorySize = 100;
 // Set by Ctrl-C while a LineInput lives.
 volatile sig_atomic_t interrupted = 0;
 
+// Bytes read at once while an overlong line is skipped.
+constexpr std::size_t kSkipChunk = 4096;
+
+// The line libedit is reading, as the reader below counts it: how many
+// characters it holds, the most it may hold, and whether more came and
+// were dropped.  What was read past the end of a dropped line waits in
+// pending for the lines after it.
+struct EditedLine {
+  std::size_t characters = 0;
+  std::size_t longest = 0;
+  bool overlong = false;
+  std::string pending;
+};
+EditedLine edited;
+
+bool endsLine(wchar_t c) { return c == L'\n' || c == L'\r'; }
+
+// One byte of standard input, those left over from a skipped line first:
+// 1, 0 at end of input, -1 on an error (errno set).
+ssize_t readByte(char *byte) {
+  if (!edited.pending.empty()) {
+    *byte = edited.pending.front();
+    edited.pending.erase(0, 1);
+    return 1;
+  }
+  return ::read(STDIN_FILENO, byte, 1);
+}
+
+// Reads on, in chunks, to the end of the line being dropped; what follows
+// it is kept for the next line.  1 at the line's end, 0 at end of input,
+// -1 on Ctrl-C or an error.
+int skipRestOfLine() {
+  std::string chunk(kSkipChunk, '\0');
+  for (;;) {
+    if (interrupted) {
+      errno = EINTR;
+      return -1;
+    }
+    std::size_t got = 0;
+    if (!edited.pending.empty()) {
+      chunk.assign(edited.pending);
+      edited.pending.clear();
+      got = chunk.size();
+    } else {
+      chunk.resize(kSkipChunk);
+      const ssize_t read = ::read(STDIN_FILENO, chunk.data(), chunk.size());
+      if (read == 0) return 0;
+      if (read < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      got = static_cast<std::size_t>(read);
+    }
+    const std::size_t end = chunk.find_first_of("\r\n", 0);
+    if (end < got) {
+      edited.pending = chunk.substr(end + 1, got - end - 1);
+      return 1;
+    }
+  }
+}
+
 extern "C" void onInterrupt(int) { interrupted = 1; }
 
 // libedit's own reader tries a read that a signal cut short once more, so
 // Ctrl-C would have to be pressed twice; this one gives up at once.  It
 // reads one character, decoding a multibyte one: 1 for a character, 0 at
 // end of input, -1 on Ctrl-C or an error.
+// A character past the longest line ends the line, and the rest of it is
+// read and dropped here: libedit never holds more than the longest.
 int readCharacter(EditLine * /*el*/, wchar_t *out) {
   std::mbstate_t state{};
   for (;;) {
@@ -35,7 +99,7 @@ int readCharacter(EditLine * /*el*/, wchar_t *out) {
       return -1;
     }
     char byte;
-    const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+    const ssize_t got = readByte(&byte);
     if (got == 0) return 0;
     if (got < 0) {
       if (errno == EINTR) continue;  // the loop looks at the flag
@@ -48,13 +112,22 @@ int readCharacter(EditLine * /*el*/, wchar_t *out) {
       *out = static_cast<unsigned char>(byte);
       state = std::mbstate_t{};
     }
+    if (endsLine(*out)) {
+      edited.characters = 0;
+    } else if (++edited.characters > edited.longest) {
+      edited.overlong = true;
+      edited.characters = 0;
+      const int skipped = skipRestOfLine();
+      if (skipped <= 0) return skipped;
+      *out = L'\n';
+    }
     return 1;
   }
 }
 
 }  // namespace
 
-LineInput::LineInput() {
+LineInput::LineInput(std::size_t longest) : longest_(longest) {
   interrupted = 0;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
@@ -128,10 +201,14 @@ LineInput::Read LineInput::readEdited(std::string *line, const std::string &reca
   if (!recall.empty() && history(history_, &event, H_ENTER, recall.c_str()) == 1 &&
       history(history_, &event, H_FIRST) == 0)
     recalled = event.num;
+  edited.characters = 0;
+  edited.longest = longest_;
+  edited.overlong = false;
   int count = 0;
   const char *text = el_gets(editor_, &count);
   if (recalled >= 0) history(history_, &event, H_DEL, recalled);
   if (interrupted) return Read::kInterrupted;
+  if (edited.overlong) return Read::kTooLong;
   if (text == nullptr || count <= 0) {
     // libedit leaves the cursor after the prompt at end of input.
     std::fputc('\n', stdout);
@@ -146,18 +223,29 @@ LineInput::Read LineInput::readEdited(std::string *line, const std::string &reca
 LineInput::Read LineInput::readPlain(std::string *line) {
   std::fputs(prompt_.c_str(), stdout);
   std::fflush(stdout);
-  char *text = nullptr;
-  std::size_t size = 0;
-  const ssize_t length = ::getline(&text, &size, stdin);
-  if (length < 0) {
-    std::free(text);
+  line->clear();
+  bool any = false;
+  bool overlong = false;
+  int c;
+  while ((c = getc_unlocked(stdin)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (line->size() < longest_) {
+      line->push_back(static_cast<char>(c));
+    } else {
+      overlong = true;
+    }
+  }
+  if (!any) {
     if (interrupted) return Read::kInterrupted;
     // A transcript of piped answers reads on a line of its own.
     std::fputc('\n', stdout);
     return Read::kEnd;
   }
-  line->assign(text, static_cast<std::size_t>(length));
-  std::free(text);
-  if (!line->empty() && line->back() == '\n') line->pop_back();
+  if (c == EOF && interrupted) return Read::kInterrupted;
+  if (overlong) {
+    line->clear();
+    return Read::kTooLong;
+  }
   return Read::kLine;
 }

@@ -4,13 +4,16 @@
  * On a terminal the lines are read with libedit: they can be edited, and
  * Up brings back the earlier ones.  From a pipe or a file they are read as
  * plain lines, so that a script can answer.  Ctrl-C while a line is being
- * read ends the reading, as end of input does, but is told apart.
+ * read ends the reading, as end of input does, but is told apart.  A line
+ * longer than any answer can be is read to its end without being kept, so
+ * that no input, however long, makes the reading hold more than that.
  */
 #ifndef VELORIX_SETUP_LINE_INPUT_H
 #define VELORIX_SETUP_LINE_INPUT_H
 
 #include <signal.h>
 
+#include <cstddef>
 #include <string>
 
 struct editline;
@@ -20,13 +23,15 @@ class LineInput {
  public:
   enum class Read {
     kLine,         // a line was read
+    kTooLong,      // a line longer than the longest was read and dropped
     kEnd,          // end of input
     kInterrupted,  // Ctrl-C
   };
 
   // Reads standard input; the prompts go to standard output.  While it
   // lives, Ctrl-C interrupts the reading instead of ending the program.
-  LineInput();
+  // A line of more than longest characters is kTooLong.
+  explicit LineInput(std::size_t longest);
   ~LineInput();
   LineInput(const LineInput &) = delete;
   LineInput &operator=(const LineInput &) = delete;
@@ -45,6 +50,7 @@ class LineInput {
   struct history *history_ = nullptr;
   std::string oldCharacters_;  // LC_CTYPE before libedit's
   std::string prompt_;
+  std::size_t longest_;
   struct sigaction oldInterrupt_ {};
 };
 

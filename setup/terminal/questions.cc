@@ -40,6 +40,15 @@ constexpr char kFullMark = 'm';
 constexpr char kUserMark = 'u';
 constexpr const char *kPreviewIndent = "    ";
 
+// The longest answer: the longest text a field takes, in double quotes.
+constexpr std::size_t longestAnswer() {
+  std::size_t longest = 0;
+  for (const FormField &field : kFormFields)
+    longest = field.limit > longest ? field.limit : longest;
+  return longest + 2;
+}
+constexpr std::size_t kLongestAnswer = longestAnswer();
+
 std::string lowered(std::string text) {
   for (char &c : text)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -71,6 +80,20 @@ void tell(const Result &result) {
   if (result.message().empty()) return;
   std::fflush(stdout);
   Nlm_Message(MSG_OK, "%s", result.message().c_str());
+}
+
+// Reads an answer to prompt; a line longer than any answer is told and
+// asked again.
+LineInput::Read readAnswer(LineInput &input, const std::string &prompt, std::string *line,
+                           const std::string &recall = {}) {
+  for (;;) {
+    const LineInput::Read read = input.read(prompt, line, recall);
+    if (read != LineInput::Read::kTooLong) return read;
+    tell(Result::Failed(Fault::kRefused, "The answer is longer than " +
+                                             std::to_string(kLongestAnswer) +
+                                             " characters, which no answer is.\nIt has not been "
+                                             "taken; please answer again."));
+  }
 }
 
 // Resolves nothing: the questions are asked in the installed directory.
@@ -129,7 +152,7 @@ class Questions {
 bool Questions::answer(const std::string &prompt, const char *help, const std::string &recall,
                        std::string *line) {
   for (;;) {
-    if (input_.read(prompt, line, recall) != LineInput::Read::kLine) return false;
+    if (readAnswer(input_, prompt, line, recall) != LineInput::Read::kLine) return false;
     if (*line != "?") return true;
     std::printf("\n%s\n\n", help != nullptr ? help : "There is no help text for this question.");
   }
@@ -288,7 +311,7 @@ bool Questions::confirmed() {
   }
   std::string line;
   for (;;) {
-    if (input_.read(kConfirm, &line) != LineInput::Read::kLine) return false;
+    if (readAnswer(input_, kConfirm, &line) != LineInput::Read::kLine) return false;
     if (const auto yes = yesOrNo(line, false)) return *yes;
     std::printf("Please answer y or n.\n");
   }
@@ -314,17 +337,17 @@ bool Questions::run() {
 bool OnTerminal() { return isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0; }
 
 std::optional<InstallForm> AskForm(const InstallForm &form) {
-  LineInput input;
+  LineInput input(kLongestAnswer);
   Questions questions(input, form);
   if (!questions.run()) return std::nullopt;
   return questions.form();
 }
 
 TextOffer OfferTextSetup() {
-  LineInput input;
+  LineInput input(kLongestAnswer);
   std::string line;
   for (;;) {
-    if (input.read(kOffer, &line) != LineInput::Read::kLine) return TextOffer::kCancelled;
+    if (readAnswer(input, kOffer, &line) != LineInput::Read::kLine) return TextOffer::kCancelled;
     if (const auto yes = yesOrNo(line, true))
       return *yes ? TextOffer::kAccepted : TextOffer::kDeclined;
     std::printf("Please answer y or n.\n");

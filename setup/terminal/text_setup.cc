@@ -12,10 +12,11 @@
 
 int InstallStatus(const SessionResult &result) {
   switch (result.end) {
-    case SessionEnd::kAnswersNotSaved:
     case SessionEnd::kStopped:
       return kExitStopped;
+    case SessionEnd::kAnswersNotSaved:
     case SessionEnd::kLogUnusable:
+    case SessionEnd::kRefused:
       return kExitTrouble;
     case SessionEnd::kEnded:
       return result.logLost ? kExitStopped : kExitDone;

@@ -77,13 +77,17 @@ def make_bin(path):
     """A stand-in compiler that writes a 40 KiB object in pieces (so that a
     kill can fall inside it), and a mail command that reads the notice."""
     os.makedirs(path)
+    # A real object, whose section table at its end only the last piece
+    # brings: a piece of it is no object.
+    with open(os.path.join(path, "fakecc.o"), "wb") as f:
+        f.write(harness.relocatable_object(10 * 4096))
     write(os.path.join(path, "fakecc"),
           "#!/bin/sh\n"
           "out=\n"
           "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done\n"
           "i=0\n"
           "while [ $i -lt 10 ]; do\n"
-          "  head -c 4096 /dev/zero | tr '\\0' o >>\"$out\" || exit 1\n"
+          "  dd if=\"$0.o\" bs=4096 skip=$i count=1 status=none >>\"$out\" || exit 1\n"
           "  i=$((i+1))\n"
           # Told to, it dies half-way with its whole process group.
           "  if [ $i = 5 ] && [ -e \"$0.kill\" ]; then kill -KILL 0; fi\n"

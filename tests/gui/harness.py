@@ -55,6 +55,7 @@ import select
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import tempfile
 import time
@@ -147,6 +148,39 @@ def write_file(path, text, mode=None):
 def read_file(path):
     with open(path, errors="replace") as f:
         return f.read()
+
+
+def relocatable_object(size=128):
+    """An ELF relocatable object of this machine (64-bit, little-endian) of
+    size bytes: its header, zeros, and at its end a section header table
+    holding the null section, so that a piece of it cut anywhere short is
+    no object.  What stand-in compilers leave: the tool takes nothing else
+    for a compiled object."""
+    header_size, entry_size = 64, 64
+    if size < header_size + entry_size:
+        raise ValueError("an object of %d bytes has no room for its section table" % size)
+    ident = b"\x7fELF" + bytes([2, 1, 1]) + bytes(9)  # ELFCLASS64, ELFDATA2LSB, EV_CURRENT
+    header = ident + struct.pack("<HHIQQQIHHHHHH", 1, 62, 1, 0, 0, size - entry_size, 0,
+                                 header_size, 0, 0, entry_size, 1, 0)
+    return header + bytes(size - header_size)
+
+
+def write_stand_in_compiler(directory, name="vx-cxx", log=None):
+    """A stand-in C++ compiler in directory that leaves a relocatable
+    object at the file after -o (and logs its arguments to log when
+    given); it fails, writing an error, when VX_CXX_FAILS is set.  Its
+    path."""
+    with open(os.path.join(directory, name + ".o"), "wb") as f:
+        f.write(relocatable_object())
+    path = os.path.join(directory, name)
+    write_file(path, "#!/bin/sh\n"
+               + ('echo "$*" >>"%s"\n' % log if log else "")
+               + '[ -n "$VX_CXX_FAILS" ] && { echo "vx-cxx: error: cannot compile" >&2; exit 1; }\n'
+               'while [ $# -gt 0 ]; do\n'
+               '  if [ "$1" = -o ]; then shift; cp "$0.o" "$1"; fi\n'
+               '  shift\n'
+               'done\n', 0o755)
+    return path
 
 
 def unattended_env(**extra):

@@ -64,7 +64,8 @@ class Answers(unittest.TestCase):
 
     def test_answers_from_the_window_and_the_command_line_replay_alike(self):
         # The object of a Full installation, which User installations look for.
-        write(os.path.join(self.product, "autodif.o"), "")
+        with open(os.path.join(self.product, "autodif.o"), "wb") as f:
+            f.write(harness.relocatable_object())
         saved = os.path.join(self.root, "window.ini")
         with harness.Session() as s:
             s.start_setup(env={"SHELL": "/bin/sh"}, args=["--save-answers", saved])
