@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -219,6 +221,76 @@ TEST_F(Safety, AVisualsFileThatStaysIsNamedAndTheRunDoesNotEndAsInstalled) {
                        "Cannot remove file './visuals.vpf' (Is a directory)"),
             1);
   EXPECT_EQ(ReadFile(work_ / "visuals.vpf" / "inside"), "x");
+}
+
+// ---- a compile stopped by the user ----------------------------------------
+
+// Whether process pid has ended (gone, or a zombie nobody has reaped yet).
+bool Ended(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || stat.compare(close + 1, 3, " Z ") == 0;
+}
+
+TEST_F(Safety, ACompileStoppedWhileItRunsEndsAtOnceAndPlacesNoObject) {
+  // A compiler that writes a piece of its object, starts a helper and
+  // takes its time; it notes both processes.
+  const fs::path pids = root_ / "compiler.pids";
+  WriteFile(bin_ / "slowcc",
+            "#!/bin/sh\n"
+            "while [ $# -gt 0 ]; do\n"
+            "  if [ \"$1\" = -o ]; then echo partial >\"$2\"; fi\n"
+            "  shift\n"
+            "done\n"
+            "sleep 60 &\n"
+            "echo $! $$ >\"" + pids.string() + ".new\"\n"
+            "mv \"" + pids.string() + ".new\" \"" + pids.string() + "\"\n"
+            "wait\n");
+  fs::permissions(bin_ / "slowcc", fs::perms::owner_all);
+  // An object of an earlier run, made with another command.
+  WriteFile(product_ / "autodif.o", "earlier object");
+  WriteFile(product_ / ".autodif.o.cmd", "cmd_autodif.o := earlier\n");
+  const auto before = Snapshot(product_);
+  InstallForm form = Form(true);
+  form.text(Field::kCppName) = (bin_ / "slowcc").string();
+
+  fs::current_path(product_);
+  RealActions real;
+  // Called again and again while the compiler runs; the third call stops
+  // it, as the window's "Cancel" does.
+  int whileRunning = 0;
+  real.whileCompiling([&] {
+    if (fs::exists(pids)) ++whileRunning;
+    return whileRunning < 3;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunInstallation(form, real), InstallOutcome::Stopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  ASSERT_EQ(whileRunning, 3);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "The compile of autodif.cc was cancelled.\nThe installation has "
+                            "been stopped; the directory keeps the settings it had."});
+  // The compiler and what it started end with it: the whole group goes.
+  std::istringstream noted(ReadFile(pids));
+  pid_t helper = 0, compiler = 0;
+  ASSERT_TRUE(noted >> helper >> compiler);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((!Ended(helper) || !Ended(compiler)) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(Ended(helper));
+  EXPECT_TRUE(Ended(compiler));
+  // No piece of the object is placed, the earlier object and its command
+  // stay, and the settings are those the directory had.
+  const auto after = Snapshot(product_);
+  for (const char *name : {"autodif.o", ".autodif.o.cmd", ".velorixrc"}) {
+    const std::string path = (product_ / name).string();
+    EXPECT_EQ(after.count(path) ? after.at(path) : "<none>",
+              before.count(path) ? before.at(path) : "<none>")
+        << name;
+  }
+  for (const std::string &name : Names(product_)) {
+    EXPECT_EQ(name.find(".vx-"), std::string::npos) << name;
+  }
 }
 
 // ---- the notice -----------------------------------------------------------

@@ -40,7 +40,17 @@ struct CommandOutcome {
   std::string command;
   int status = -1;
   std::string errors;
+  // Ended before its end because whoever ran the installation asked so
+  // (the window's "Cancel"); status is then the one it ended with.
+  bool stopped = false;
 };
+
+// Called again and again while a compile runs, at most kWaitSlice apart
+// (and whenever the compiler writes to its standard error), by whoever
+// runs the installation: a window keeps itself alive with it.  False stops
+// the compile at once.
+using WhileCompiling = std::function<bool()>;
+constexpr int kWaitSliceMilliseconds = 25;
 
 class Actions {
  public:
@@ -49,6 +59,11 @@ class Actions {
   // Shows a message of the procedure and waits until it is dismissed: a
   // modal box with OK.  The text is never a format.
   virtual void show(const std::string &text, const MessageSubject &about = {});
+
+  // Tells that a step of the procedure begins, in a few words for the
+  // user ("Compiling autodif.cc ..."), for a frontend that shows it while
+  // the step runs.  Nothing by default.
+  virtual void progress(const std::string & /*step*/) {}
 
   // Where path lies for the file system: relative paths belong to the
   // installed directory, not to the scratch directory of the settings.
@@ -135,6 +150,7 @@ class ForwardingActions : public Actions {
   void show(const std::string &text, const MessageSubject &about) override {
     inner_.show(text, about);
   }
+  void progress(const std::string &step) override { inner_.progress(step); }
   std::string resolve(const std::string &path) const override { return inner_.resolve(path); }
   Result begin() override { return inner_.begin(); }
   Result end(bool keepSettings) override { return inner_.end(keepSettings); }
@@ -191,6 +207,9 @@ class ScratchActions : public Actions {
   Result writeStores() override;
   CommandOutcome lastCommand() const override { return lastCommand_; }
   const std::string &workDir() const { return workDir_; }
+  // What a compile calls while it runs; a compile without one (the
+  // default) only waits for its end.
+  void whileCompiling(WhileCompiling hook) { whileCompiling_ = std::move(hook); }
 
  protected:
   // pattern: the scratch directory's path, ending in XXXXXX.
@@ -205,10 +224,14 @@ class ScratchActions : public Actions {
   std::string scratchSettings() const;
   // A fresh name in the scratch directory for a file made to compare.
   std::string renderPath();
-  // Runs command through the shell in directory and keeps how it went.
-  int run(const std::string &directory, const std::string &command);
+  // Runs command through the shell in directory and keeps how it went;
+  // while it runs, calls goOn when one is given, and stops it when that
+  // says so.
+  int run(const std::string &directory, const std::string &command,
+          const WhileCompiling &goOn = {});
   // Runs command(outputInCommand) in the installed directory; a fault
-  // with the compile message when it failed or left nothing at output.
+  // with the compile message when it failed or left nothing at output,
+  // Fault::kCancelled when whileCompiling stopped it.
   Result runCompiler(const CommandFor &command, const std::string &target,
                      const std::string &output, const std::string &outputInCommand);
 
@@ -219,6 +242,7 @@ class ScratchActions : public Actions {
   // for what stays in the scratch directory.
   std::optional<BatchedSyncs> syncs_;
   CommandOutcome lastCommand_;
+  WhileCompiling whileCompiling_;
 
  private:
   int rendered_ = 0;
