@@ -34,6 +34,9 @@ std::string programDirectory() {
   return slash == std::string::npos ? std::string() : text.substr(0, slash);
 }
 
+using ElfHeader = ElfW(Ehdr);
+using ProgramHeader = ElfW(Phdr);
+
 // Reads size bytes at offset of fd into out; false when the file holds
 // fewer.
 bool readAt(int fd, std::uint64_t offset, void *out, std::size_t size) {
@@ -50,17 +53,17 @@ bool within(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
 // Whether the ELF file open as fd, of size bytes, holds everything its
 // header says it does: the program and section header tables, and each
 // segment that is to be mapped.
-bool wholeElf(int fd, const ElfW(Ehdr) &header, std::uint64_t size) {
+bool wholeElf(int fd, const ElfHeader &header, std::uint64_t size) {
   if (!within(0, sizeof header, size)) return false;
   // The section header table lies at the end of the file: the first thing
   // a cut loses.  Its entry 0 holds the count when that is too large for
   // the header.  Counts and entry sizes are 16-bit: no product overflows.
   const std::uint64_t sections = header.e_shoff != 0 && header.e_shnum == 0 ? 1 : header.e_shnum;
-  if (!within(header.e_phoff, std::uint64_t{header.e_phnum} * sizeof(ElfW(Phdr)), size) ||
+  if (!within(header.e_phoff, std::uint64_t{header.e_phnum} * sizeof(ProgramHeader), size) ||
       !within(header.e_shoff, sections * header.e_shentsize, size))
     return false;
-  for (ElfW(Half) i = 0; i < header.e_phnum; ++i) {
-    ElfW(Phdr) segment{};
+  for (unsigned i = 0; i < header.e_phnum; ++i) {
+    ProgramHeader segment{};
     if (!readAt(fd, header.e_phoff + std::uint64_t{i} * sizeof segment, &segment, sizeof segment))
       return false;
     if (segment.p_type == PT_LOAD && !within(segment.p_offset, segment.p_filesz, size))
@@ -77,19 +80,18 @@ std::string moduleProblem(const std::string &path) {
   if (fd < 0) return path + ": cannot be opened";
   std::string problem;
   struct stat st;
-  ElfW(Ehdr) header{};
-  const ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
-                          ? pread(fd, &header, sizeof header, 0)
-                          : -1;
+  ElfHeader header{};
+  const ssize_t got =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? pread(fd, &header, sizeof header, 0) : -1;
   const auto size = static_cast<std::uint64_t>(st.st_size);
-  const bool ours = got > EI_CLASS &&
-                    header.e_ident[EI_CLASS] == (sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32);
+  const bool ours =
+      got > EI_CLASS && header.e_ident[EI_CLASS] == (sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32);
   if (got < SELFMAG || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
     problem = path + ": not an ELF file";
   } else if (ours && !wholeElf(fd, header, size)) {
     problem = path + ": cut short at " + std::to_string(size) +
               " bytes, fewer than its ELF headers describe";
-  } else if (!ours || header.e_type != ET_DYN || header.e_phentsize != sizeof(ElfW(Phdr))) {
+  } else if (!ours || header.e_type != ET_DYN || header.e_phentsize != sizeof(ProgramHeader)) {
     problem = path + ": not a shared object of this machine";
   }
   close(fd);

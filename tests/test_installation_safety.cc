@@ -236,16 +236,17 @@ TEST_F(Safety, ACompileStoppedWhileItRunsEndsAtOnceAndPlacesNoObject) {
   // A compiler that writes a piece of its object, starts a helper and
   // takes its time; it notes both processes.
   const fs::path pids = root_ / "compiler.pids";
-  WriteFile(bin_ / "slowcc",
-            "#!/bin/sh\n"
-            "while [ $# -gt 0 ]; do\n"
-            "  if [ \"$1\" = -o ]; then echo partial >\"$2\"; fi\n"
-            "  shift\n"
-            "done\n"
-            "sleep 60 &\n"
-            "echo $! $$ >\"" + pids.string() + ".new\"\n"
-            "mv \"" + pids.string() + ".new\" \"" + pids.string() + "\"\n"
-            "wait\n");
+  WriteFile(bin_ / "slowcc", R"(#!/bin/sh
+while [ $# -gt 0 ]; do
+  if [ "$1" = -o ]; then echo partial >"$2"; fi
+  shift
+done
+sleep 60 &
+echo $! $$ >"$VX_TEST_PIDS.new"
+mv "$VX_TEST_PIDS.new" "$VX_TEST_PIDS"
+wait
+)");
+  setenv("VX_TEST_PIDS", pids.c_str(), 1);
   fs::permissions(bin_ / "slowcc", fs::perms::owner_all);
   // An object of an earlier run, made with another command.
   WriteFile(product_ / "autodif.o", "earlier object");
@@ -291,6 +292,7 @@ TEST_F(Safety, ACompileStoppedWhileItRunsEndsAtOnceAndPlacesNoObject) {
   for (const std::string &name : Names(product_)) {
     EXPECT_EQ(name.find(".vx-"), std::string::npos) << name;
   }
+  unsetenv("VX_TEST_PIDS");
 }
 
 // ---- the notice -----------------------------------------------------------
