@@ -24,6 +24,7 @@ test_packages=(
   pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick xsel
+  libxfixes-dev  # the GUI tests read the cursor shown (tests/tools/cursor_probe.c)
   tcsh ksh python3 strace
   clang libclang-rt-14-dev  # fuzz targets: clang's libFuzzer and sanitizers
   lintian desktop-file-utils groff-base  # checks of the packages, desktop entry and manual page

@@ -337,7 +337,8 @@ class SetupWindow:
     Attributes: kernel, include, lib, cpp_name, cpp_options, tuning (list),
     shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
     consent (the check box, or None); setup, cancel (buttons); prompts
-    (prompts and group titles); menu_title (the "Help" title of the menu
+    (prompts and group titles above the buttons); status (the status line
+    below the buttons, or None); menu_title (the "Help" title of the menu
     bar); top (the top-level window).
     """
 
@@ -357,6 +358,10 @@ class SetupWindow:
         if len(self.fields) < 6 or len(toggles) < 4 or len(buttons) != 2:
             raise AssertionError("unexpected Setup window: %d fields, %d toggles, "
                                  "%d buttons" % (len(self.fields), len(toggles), len(buttons)))
+        # The status line: the prompt below the buttons.
+        below = [w for w in self.prompts if w.y >= buttons[0].bottom]
+        self.status = below[0] if below else None
+        self.prompts = [w for w in self.prompts if w not in below]
         (self.kernel, self.include, self.lib, self.cpp_name,
          self.cpp_options) = self.fields[:5]
         self.tuning = self.fields[5:-1]
