@@ -2,9 +2,9 @@
 takes its time: the status line below the buttons names the step (and is
 empty when nothing runs), the busy cursor is over the window, the window
 is drawn again when another window has covered it, "Setup" cannot be
-pressed again, and "Cancel" (or the close box) stops the compile at once:
-its processes end, no object is placed, the settings stay as they were,
-and the form stays for another try.  Once nothing runs, "Cancel" ends the
+pressed again, and "Cancel" (or the close box, or Escape) stops the
+compile at once: its processes end, no object is placed, the settings
+stay as they were, and the form stays for another try.  Once nothing runs, "Cancel" ends the
 program as always.
 
 The status line is compared, pixel for pixel, with the line that
@@ -203,6 +203,12 @@ class Progress(unittest.TestCase):
         s.wait_until(lambda: self.status_line(w) == compiling,
                      "the status line reads %r" % COMPILING)
         s.close_window(w.top.id)
+        self.assert_stopped_and_back_to_the_form(w, expected_box, before)
+        # And so does Escape.
+        self.press_setup_and_wait_for_the_compile(w, 3)
+        s.wait_until(lambda: self.status_line(w) == compiling,
+                     "the status line reads %r" % COMPILING)
+        s.key("Escape")
         self.assert_stopped_and_back_to_the_form(w, expected_box, before)
 
         # With nothing running, "Cancel" ends the program.
