@@ -25,6 +25,7 @@
 #include "actions.h"
 #include "installation.h"
 #include "installation_fixture.h"
+#include "record_actions.h"
 #include "settings_fixture.h"
 
 namespace fs = std::filesystem;
@@ -264,10 +265,21 @@ wait
     if (fs::exists(pids)) ++whileRunning;
     return whileRunning < 3;
   });
+  const fs::path logPath = root_ / "run.log";
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(RunInstallation(form, real), InstallOutcome::Stopped);
+  {
+    LogFile log(logPath.string());
+    RecordActions record(real, form, "window", &log);
+    const InstallOutcome outcome = RunInstallation(form, record);
+    record.finish(outcome);
+    EXPECT_EQ(outcome, InstallOutcome::Stopped);
+    EXPECT_TRUE(log.close().ok());
+  }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   ASSERT_EQ(whileRunning, 3);
+  // The log says the compile was stopped, not that it failed.
+  EXPECT_NE(ReadFile(logPath).find(": stopped before its end, as asked\n"), std::string::npos)
+      << ReadFile(logPath);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "The compile of autodif.cc was cancelled.\nThe installation has "
                             "been stopped; the directory keeps the settings it had."});

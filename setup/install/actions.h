@@ -45,10 +45,10 @@ struct CommandOutcome {
   bool stopped = false;
 };
 
-// Called again and again while a compile runs, at most kWaitSlice apart
-// (and whenever the compiler writes to its standard error), by whoever
-// runs the installation: a window keeps itself alive with it.  False stops
-// the compile at once.
+// Called again and again while a compile runs, at most
+// kWaitSliceMilliseconds apart (and whenever the compiler writes to its
+// standard error), for whoever runs the installation: a window keeps
+// itself alive with it.  False stops the compile at once.
 using WhileCompiling = std::function<bool()>;
 constexpr int kWaitSliceMilliseconds = 25;
 

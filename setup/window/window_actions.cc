@@ -104,7 +104,8 @@ void PathCheckProc(Nlm_TexT t) {
 // and it stops that; otherwise it ends the program.
 void CancelProc(Nlm_ButtoN) {
   const Nlm_ButtoN cancel = Controls().cancelButton;
-  if (cancel != nullptr && !Nlm_Enabled(cancel)) return;  // Escape reaches it all the same
+  // The close box (SetupCloseProc) comes here while "Cancel" is disabled.
+  if (cancel != nullptr && !Nlm_Enabled(cancel)) return;
   SetupWork &work = CurrentWork();
   if (work.underway) {
     work.stopAsked = true;
