@@ -24,8 +24,9 @@ run_packages=(
 # dpkg-buildpackage with debhelper (debian/).
 package_packages=(dpkg-dev debhelper)
 # The tree's own tests: GoogleTest, Python for the scripted tests, git
-# for the version of a checkout, pkg-config.
-build_packages=(pkg-config git python3 libgtest-dev libgmock-dev)
+# for the version of a checkout, pkg-config; XFIXES for the probe of the
+# cursor the GUI tests read (tests/tools/cursor_probe.c), built with them.
+build_packages=(pkg-config git python3 libgtest-dev libgmock-dev libxfixes-dev)
 test_packages=(
   libbenchmark-dev
   xvfb xdotool x11-utils imagemagick xsel

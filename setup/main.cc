@@ -30,6 +30,21 @@ namespace {
 
 const SetupWindowModule *window = nullptr;
 
+// Says in one line that the display (given by -display, or $DISPLAY when
+// given is empty) cannot be opened, and what to do instead; the status of
+// a window that cannot open.
+int noDisplay(const std::string &given) {
+  const char *name = !given.empty() ? given.c_str() : std::getenv("DISPLAY");
+  const char *source = !given.empty() ? "-display" : "DISPLAY";
+  std::fprintf(stderr,
+               "velorix-setup: no X display available (%s %s%s%s); "
+               "run it inside an X session, answer in a terminal with --text, "
+               "or install without a window with --unattended\n",
+               source, name && *name ? "is '" : "is not set", name && *name ? name : "",
+               name && *name ? "' and cannot be opened" : "");
+  return kExitNoWindow;
+}
+
 }  // namespace
 
 // The toolkit's start-up calls this by name, from the module.
@@ -58,15 +73,7 @@ int main(int argc, char **argv) {
       }
     }
     if (window == nullptr) return kExitNoWindow;
-    const char *name = !given.empty() ? given.c_str() : std::getenv("DISPLAY");
-    const char *source = !given.empty() ? "-display" : "DISPLAY";
-    std::fprintf(stderr,
-                 "velorix-setup: no X display available (%s %s%s%s); "
-                 "run it inside an X session, answer in a terminal with --text, "
-                 "or install without a window with --unattended\n",
-                 source, name && *name ? "is '" : "is not set", name && *name ? name : "",
-                 name && *name ? "' and cannot be opened" : "");
-    return kExitNoWindow;
+    return noDisplay(given);
   }
-  return window->run(run.x, std::move(run.window), BadOptions);
+  return window->run(run.x, std::move(run.window), BadOptions, noDisplay);
 }

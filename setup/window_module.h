@@ -47,14 +47,20 @@ struct WindowStart {
 struct SetupWindowModule {
   // Whether the display the toolkit's start-up will open can be opened.
   // display is set to the display named by -display (or -dpy), or left
-  // empty when none is given ($DISPLAY then).
+  // empty when none is given ($DISPLAY then).  When it can, the check's
+  // connection stays open until the toolkit has its own, so that a server
+  // that resets when its last client leaves does not reset in between.
   bool (*displayAvailable)(const XOptions &options, std::string *display);
   // Starts the toolkit with options and runs the window as start says;
   // the program's exit status (exit_status.h).  An argument the toolkit
   // does not take is refused with refuse(why), whose status is the
   // program's.  The toolkit may end the process itself: refuse() tells the
-  // user at once.
-  int (*run)(XOptions &options, WindowStart start, int (*refuse)(const std::string &why));
+  // user at once.  Should the toolkit's start-up fail to open the display
+  // after all, noDisplay(display), with display as displayAvailable set
+  // it, says so in place of the toolkit, and the process ends with its
+  // status.
+  int (*run)(XOptions &options, WindowStart start, int (*refuse)(const std::string &why),
+             int (*noDisplay)(const std::string &display));
   // What the toolkit's start-up calls once it is set up: builds the
   // window and runs its event loop.
   int (*toolkitMain)();

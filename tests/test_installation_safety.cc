@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@
 #include "actions.h"
 #include "installation.h"
 #include "installation_fixture.h"
+#include "record_actions.h"
 #include "settings_fixture.h"
 
 namespace fs = std::filesystem;
@@ -222,6 +225,89 @@ TEST_F(Safety, AVisualsFileThatStaysIsNamedAndTheRunDoesNotEndAsInstalled) {
                        "Cannot remove file './visuals.vpf' (Is a directory)"),
             1);
   EXPECT_EQ(ReadFile(work_ / "visuals.vpf" / "inside"), "x");
+}
+
+// ---- a compile stopped by the user ----------------------------------------
+
+// Whether process pid has ended (gone, or a zombie nobody has reaped yet).
+bool Ended(pid_t pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close == std::string::npos || stat.compare(close + 1, 3, " Z ") == 0;
+}
+
+TEST_F(Safety, ACompileStoppedWhileItRunsEndsAtOnceAndPlacesNoObject) {
+  // A compiler that writes a piece of its object, starts a helper and
+  // takes its time; it notes both processes.
+  const fs::path pids = root_ / "compiler.pids";
+  WriteFile(bin_ / "slowcc", R"(#!/bin/sh
+while [ $# -gt 0 ]; do
+  if [ "$1" = -o ]; then echo partial >"$2"; fi
+  shift
+done
+sleep 60 &
+echo $! $$ >"$VX_TEST_PIDS.new"
+mv "$VX_TEST_PIDS.new" "$VX_TEST_PIDS"
+wait
+)");
+  setenv("VX_TEST_PIDS", pids.c_str(), 1);
+  fs::permissions(bin_ / "slowcc", fs::perms::owner_all);
+  // An object of an earlier run, made with another command.
+  WriteFile(product_ / "autodif.o", "earlier object");
+  WriteFile(product_ / ".autodif.o.cmd", "cmd_autodif.o := earlier\n");
+  const auto before = Snapshot(product_);
+  InstallForm form = Form(true);
+  form.text(Field::kCppName) = (bin_ / "slowcc").string();
+
+  fs::current_path(product_);
+  RealActions real;
+  // Called again and again while the compiler runs; the third call stops
+  // it, as the window's "Cancel" does.
+  int whileRunning = 0;
+  real.whileCompiling([&] {
+    if (fs::exists(pids)) ++whileRunning;
+    return whileRunning < 3;
+  });
+  const fs::path logPath = root_ / "run.log";
+  const auto start = std::chrono::steady_clock::now();
+  {
+    LogFile log(logPath.string());
+    RecordActions record(real, form, "window", &log);
+    const InstallOutcome outcome = RunInstallation(form, record);
+    record.finish(outcome);
+    EXPECT_EQ(outcome, InstallOutcome::Stopped);
+    EXPECT_TRUE(log.close().ok());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  ASSERT_EQ(whileRunning, 3);
+  // The log says the compile was stopped, not that it failed.
+  EXPECT_NE(ReadFile(logPath).find(": stopped before its end, as asked\n"), std::string::npos)
+      << ReadFile(logPath);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "The compile of autodif.cc was cancelled.\nThe installation has "
+                            "been stopped; the directory keeps the settings it had."});
+  // The compiler and what it started end with it: the whole group goes.
+  std::istringstream noted(ReadFile(pids));
+  pid_t helper = 0, compiler = 0;
+  ASSERT_TRUE(noted >> helper >> compiler);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((!Ended(helper) || !Ended(compiler)) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(Ended(helper));
+  EXPECT_TRUE(Ended(compiler));
+  // No piece of the object is placed, the earlier object and its command
+  // stay, and the settings are those the directory had.
+  const auto after = Snapshot(product_);
+  for (const char *name : {"autodif.o", ".autodif.o.cmd", ".velorixrc"}) {
+    const std::string path = (product_ / name).string();
+    EXPECT_EQ(after.count(path) ? after.at(path) : "<none>",
+              before.count(path) ? before.at(path) : "<none>")
+        << name;
+  }
+  for (const std::string &name : Names(product_)) {
+    EXPECT_EQ(name.find(".vx-"), std::string::npos) << name;
+  }
+  unsetenv("VX_TEST_PIDS");
 }
 
 // ---- the notice -----------------------------------------------------------

@@ -67,6 +67,36 @@ class WindowModule(unittest.TestCase):
             for library in ("libvibrant", "libXm", "libXt", "libX11", "velorix-setup-window"):
                 self.assertFalse([line for line in loaded if library in line], (args, library))
 
+    def run_beside(self, module_bytes):
+        """Runs a copy of the tool with module_bytes as its window module
+        beside it; returns the completed process."""
+        with tempfile.TemporaryDirectory() as bare:
+            alone = os.path.join(bare, "velorix-setup")
+            shutil.copy(TOOL, alone)
+            with open(os.path.join(bare, "velorix-setup-window.so"), "wb") as f:
+                f.write(module_bytes)
+            with tempfile.TemporaryDirectory() as work:
+                result = subprocess.run([alone], cwd=work, capture_output=True, text=True,
+                                        timeout=30, env=dict(os.environ, DISPLAY=":987"))
+                self.assertEqual(os.listdir(work), [])
+        return result
+
+    def test_a_module_cut_short_is_refused_before_it_is_loaded(self):
+        # The loader maps a file by its headers: a cut module was mapped all
+        # the same, and the first page touched past its end killed the
+        # program with a bus error.
+        with open(os.path.join(os.environ["VX_BUILD"], "velorix-setup-window.so"), "rb") as f:
+            whole = f.read()
+        for cut in (20, 1000, len(whole) // 4, len(whole) // 2, len(whole) - 1):
+            with self.subTest(cut=cut):
+                result = self.run_beside(whole[:cut])
+                self.assertEqual(result.returncode, EXIT_NO_DISPLAY, result.stderr)
+                lines = result.stderr.splitlines()
+                self.assertEqual(len(lines), 1, result.stderr)
+                self.assertIn("the window cannot be loaded", lines[0])
+                self.assertIn("velorix-setup-window.so: cut short at %d bytes" % cut, lines[0])
+                self.assertIn("--unattended", lines[0])
+
     def test_a_missing_module_is_told_in_one_line(self):
         with tempfile.TemporaryDirectory() as bare:
             alone = os.path.join(bare, "velorix-setup")

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -55,6 +56,10 @@ constexpr char kMsgCompileFailed[] =
     "disabled.\nPlease check the name of C++ compiler\nand ensure it is "
     "accessable via the PATH variable";
 
+constexpr char kMsgCompileCancelled[] =
+    "The compile of autodif.cc was cancelled.\nThe installation has been stopped; the "
+    "directory keeps the settings it had.";
+
 bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
 // Keeps the end of what a command writes to its standard error.
@@ -76,20 +81,27 @@ void endGuardedGroup(int) {
 // guardian, which ends the group.
 [[noreturn]] void guard(const std::string &directory, const std::string &command, int errorFd,
                         pid_t tool) {
+  // SIGTERM waits until the group is known: one that came in between would
+  // end the guardian and leave the command running.
+  sigset_t term, unblocked;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigprocmask(SIG_BLOCK, &term, &unblocked);
+  sigdelset(&unblocked, SIGTERM);
   struct sigaction ending {};
   ending.sa_handler = endGuardedGroup;
   sigaction(SIGTERM, &ending, nullptr);
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != tool) _exit(127);
-  // The shell leads a process group of its own, with SIGTERM's default.
+  // The shell leads a process group of its own, with SIGTERM's default,
+  // unblocked.
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_t actions;
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGTERM);
   if (posix_spawnattr_init(&attributes) != 0 || posix_spawn_file_actions_init(&actions) != 0 ||
-      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF) != 0 ||
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                                POSIX_SPAWN_SETSIGMASK) != 0 ||
       posix_spawnattr_setpgroup(&attributes, 0) != 0 ||
-      posix_spawnattr_setsigdefault(&attributes, &defaults) != 0 ||
+      posix_spawnattr_setsigdefault(&attributes, &term) != 0 ||
+      posix_spawnattr_setsigmask(&attributes, &unblocked) != 0 ||
       posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO) != 0 ||
       posix_spawn_file_actions_addchdir_np(&actions, directory.c_str()) != 0)
     _exit(127);
@@ -100,6 +112,7 @@ void endGuardedGroup(int) {
   pid_t shell = 0;
   if (posix_spawn(&shell, "/bin/sh", &actions, &attributes, argv, environ) != 0) _exit(127);
   guardedGroup = shell;
+  sigprocmask(SIG_SETMASK, &unblocked, nullptr);
   close(errorFd);
   int status = 0;
   while (waitpid(shell, &status, 0) < 0) {
@@ -119,7 +132,11 @@ void endGuardedGroup(int) {
 // kept in *errors.  The exit status is returned as the shell gives it; -1
 // when no shell could run.  The command cannot outlive the tool: a
 // guardian process ends its whole process group when the tool dies.
-int runIn(const std::string &directory, const std::string &command, std::string *errors) {
+// With goOn, the wait calls it at least every kWaitSliceMilliseconds; when
+// it returns false, the guardian ends the command's group at once and
+// *stopped is set.
+int runIn(const std::string &directory, const std::string &command, std::string *errors,
+          const WhileCompiling &goOn, bool *stopped) {
   // What we printed so far comes before anything the command prints.
   std::fflush(nullptr);
   int pipeFds[2];
@@ -138,12 +155,25 @@ int runIn(const std::string &directory, const std::string &command, std::string 
   close(pipeFds[1]);
   char buffer[4096];
   for (;;) {
-    const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    (void)!write(STDERR_FILENO, buffer, static_cast<std::size_t>(got));
-    errors->append(buffer, static_cast<std::size_t>(got));
-    if (errors->size() > kErrorsKept) errors->erase(0, errors->size() - kErrorsKept);
+    pollfd errorsReady{pipeFds[0], POLLIN, 0};
+    const int ready = poll(&errorsReady, 1, goOn ? kWaitSliceMilliseconds : -1);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) {
+      const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+      if (got < 0 && errno != EINTR) break;
+      if (got == 0) break;  // the command and all it started have ended
+      if (got > 0) {
+        (void)!write(STDERR_FILENO, buffer, static_cast<std::size_t>(got));
+        errors->append(buffer, static_cast<std::size_t>(got));
+        if (errors->size() > kErrorsKept) errors->erase(0, errors->size() - kErrorsKept);
+      }
+    }
+    if (goOn && !goOn()) {
+      // The guardian ends the group, and itself.
+      kill(child, SIGTERM);
+      *stopped = true;
+      break;
+    }
   }
   close(pipeFds[0]);
   int status = 0;
@@ -401,9 +431,11 @@ std::string ScratchActions::renderPath() {
   return scratch_ + "/rendered-" + std::to_string(++rendered_);
 }
 
-int ScratchActions::run(const std::string &directory, const std::string &command) {
-  lastCommand_ = CommandOutcome{command, -1, {}};
-  lastCommand_.status = runIn(directory, command, &lastCommand_.errors);
+int ScratchActions::run(const std::string &directory, const std::string &command,
+                        const WhileCompiling &goOn) {
+  lastCommand_ = CommandOutcome{command, -1, {}, false};
+  lastCommand_.status =
+      runIn(directory, command, &lastCommand_.errors, goOn, &lastCommand_.stopped);
   return lastCommand_.status;
 }
 
@@ -412,7 +444,9 @@ Result ScratchActions::runCompiler(const CommandFor &command, const std::string 
   // An object is taken only when the compiler said it succeeded and left
   // one: one that failed half-way (a full disk) may leave a piece, and a
   // compiler that is none may leave anything.
-  const int status = run(workDir_, command(outputInCommand));
+  const int status = run(workDir_, command(outputInCommand), whileCompiling_);
+  if (lastCommand_.stopped)
+    return Result::Failed(Fault::kCancelled, kMsgCompileCancelled, {resolve(target)});
   const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (succeeded && IsRelocatableObject(output)) return {};
   return Result::Failed(

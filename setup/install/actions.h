@@ -41,7 +41,17 @@ struct CommandOutcome {
   std::string command;
   int status = -1;
   std::string errors;
+  // Ended before its end because whoever ran the installation asked so
+  // (the window's "Cancel"); status is then the one it ended with.
+  bool stopped = false;
 };
+
+// Called again and again while a compile runs, at most
+// kWaitSliceMilliseconds apart (and whenever the compiler writes to its
+// standard error), for whoever runs the installation: a window keeps
+// itself alive with it.  False stops the compile at once.
+using WhileCompiling = std::function<bool()>;
+constexpr int kWaitSliceMilliseconds = 25;
 
 class Actions {
  public:
@@ -50,6 +60,11 @@ class Actions {
   // Shows a message of the procedure and waits until it is dismissed: a
   // modal box with OK.  The text is never a format.
   virtual void show(const std::string &text, const MessageSubject &about = {});
+
+  // Tells that a step of the procedure begins, in a few words for the
+  // user ("Compiling autodif.cc ..."), for a frontend that shows it while
+  // the step runs.  Nothing by default.
+  virtual void progress(const std::string & /*step*/) {}
 
   // Where path lies for the file system: relative paths belong to the
   // installed directory, not to the scratch directory of the settings.
@@ -136,6 +151,7 @@ class ForwardingActions : public Actions {
   void show(const std::string &text, const MessageSubject &about) override {
     inner_.show(text, about);
   }
+  void progress(const std::string &step) override { inner_.progress(step); }
   std::string resolve(const std::string &path) const override { return inner_.resolve(path); }
   Result begin() override { return inner_.begin(); }
   Result end(bool keepSettings) override { return inner_.end(keepSettings); }
@@ -194,6 +210,9 @@ class ScratchActions : public Actions {
   Result writeStores() override;
   CommandOutcome lastCommand() const override { return lastCommand_; }
   const std::string &workDir() const { return workDir_; }
+  // What a compile calls while it runs; a compile without one (the
+  // default) only waits for its end.
+  void whileCompiling(WhileCompiling hook) { whileCompiling_ = std::move(hook); }
 
  protected:
   // pattern: the scratch directory's path, ending in XXXXXX.
@@ -220,10 +239,14 @@ class ScratchActions : public Actions {
   Result wouldWriteFile(const std::string &path) const;
   Result wouldRename(const std::string &from, const std::string &to) const;
   Result wouldRemove(const std::string &path) const;
-  // Runs command through the shell in directory and keeps how it went.
-  int run(const std::string &directory, const std::string &command);
+  // Runs command through the shell in directory and keeps how it went;
+  // while it runs, calls goOn when one is given, and stops it when that
+  // says so.
+  int run(const std::string &directory, const std::string &command,
+          const WhileCompiling &goOn = {});
   // Runs command(outputInCommand) in the installed directory; a fault
-  // with the compile message when it failed or left nothing at output.
+  // with the compile message when it failed or left nothing at output,
+  // Fault::kCancelled when whileCompiling stopped it.
   Result runCompiler(const CommandFor &command, const std::string &target,
                      const std::string &output, const std::string &outputInCommand);
 
@@ -235,6 +258,7 @@ class ScratchActions : public Actions {
   // for what stays in the scratch directory.
   std::optional<BatchedSyncs> syncs_;
   CommandOutcome lastCommand_;
+  WhileCompiling whileCompiling_;
 
  private:
   int rendered_ = 0;

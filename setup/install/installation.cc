@@ -277,6 +277,8 @@ class Procedure {
   bool newer(const char *source, const char *object) const;
   Result missingKey(const char *section, const char *key) const;
   Result readSetting(const char *section, const char *key, std::string &out) const;
+  // Tells that the step named what begins, for a frontend that shows it.
+  void step(const char *what) { act_.progress(what); }
   // Shows what result has to tell, if anything: the one place where the
   // procedure's messages are shown.  True when the step is done.
   bool tell(const Result &result) {
@@ -611,7 +613,10 @@ Result Procedure::compileAutodif() {
   const CommandFor command = [this](const std::string &output) {
     return compileCommand(form_, output);
   };
+  step("Compiling autodif.cc ...");
   const Result compiled = act_.compile(command, kAutodifObject, why);
+  // The user stopped it: the run stops, and what was there stays.
+  if (compiled.fault() == Fault::kCancelled) return compiled;
   if (tell(compiled)) {
     wrote(act_.writeFile(kAutodifRecord, compileRecord(form_), kRecordPermissions));
     return {};
@@ -732,13 +737,16 @@ Result Procedure::storeCurrentClass() {
 // is done all the same.
 void Procedure::sendNotice() {
   if (!form_.noticeBoxExists || !form_.noticeConsent) return;
+  step("Sending the installation notice ...");
   tell(act_.sendNotice(NoticeCommand(form_.full)));
 }
 
 InstallOutcome Procedure::run() {
   const PathResolver resolve = [this](const std::string &path) { return act_.resolve(path); };
+  step("Checking the form ...");
   if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
   if (form_.full) tell(shellMismatch(form_));
+  step("Preparing the directory ...");
   if (!tell(act_.begin())) return InstallOutcome::Stopped;
   const Result stopped = steps();
   tell(stopped);
@@ -751,6 +759,7 @@ InstallOutcome Procedure::run() {
                            : stopped.ok() && !failed_ ? InstallOutcome::Ended
                                                       : InstallOutcome::Stopped;
   const bool keep = outcome == InstallOutcome::Ended && settingsWritten_ && settingsSound_;
+  if (keep) step("Putting the settings file in place ...");
   if (!tell(act_.end(keep))) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;
@@ -758,21 +767,28 @@ InstallOutcome Procedure::run() {
 
 // The steps in their order; the fault that stops them, or done.
 Result Procedure::steps() {
+  step("Writing the settings file ...");
   if (Result r = writeSettingsFile(); !r.ok()) return r;
+  step("Storing the form's values ...");
   if (Result r = storeFields(); !r.ok()) return r;
   if (Result r = checkReferences(); !r.ok()) return r;
   if (Result r = checkExpandedTexts(); !r.ok()) {
     refused_ = true;
     return r;
   }
+  step("Writing the names file ...");
   if (Result r = ensureNamesFile(); !r.ok()) return r;
   if (form_.full) {
+    step("Writing the files of the product directory ...");
     if (Result r = writeProductFiles(); !r.ok()) return r;
     if (Result r = compileAutodif(); !r.ok()) return r;
-  } else if (Result r = checkKernelObject(); !r.ok()) {
-    return r;
+  } else {
+    step("Looking for autodif.o in the product directory ...");
+    if (Result r = checkKernelObject(); !r.ok()) return r;
   }
+  step("Writing the palette file ...");
   if (Result r = removeVisualsAndWritePalette(); !r.ok()) return r;
+  step("Storing the current class ...");
   return storeCurrentClass();
 }
 

@@ -160,7 +160,9 @@ void RecordActions::noteCommand(const char *what, bool done) {
   const CommandOutcome ran = lastCommand();
   if (ran.status == -1 && ran.command.empty()) return;
   std::string status;
-  if (ran.status == -1) {
+  if (ran.stopped) {
+    status = "stopped before its end, as asked";
+  } else if (ran.status == -1) {
     status = "could not be run";
   } else if (WIFEXITED(ran.status)) {
     status = "exit status " + std::to_string(WEXITSTATUS(ran.status));

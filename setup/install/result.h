@@ -42,6 +42,7 @@ enum class Fault {
   kNotWritten,     // a file could not be written whole; the old one is kept
   kCommandFailed,  // a command ran and did not do its work
   kRefused,        // refused before anything was done
+  kCancelled,      // stopped by the user while it ran; nothing of it was kept
 };
 
 class [[nodiscard]] Result {

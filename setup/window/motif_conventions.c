@@ -117,6 +117,51 @@ Nlm_Boolean SetEscapeButton(Nlm_ButtoN button) {
   return TRUE;
 }
 
+/* ---- a window at work ---------------------------------------------------- */
+
+/* At most this many events are handled in one call, so that a stream of
+ * them cannot hold the work up for long. */
+enum { kMostEventsAtOnce = 200 };
+
+/* Whether event is input that may reach the program while it works: the
+ * user could otherwise change the form, or choose Full (which reads the
+ * working directory, the work's scratch directory at that moment). */
+static Boolean letThroughWhileBusy(XEvent *event, Window stop) {
+  switch (event->type) {
+    case KeyPress:
+    case KeyRelease:
+      return XLookupKeysym(&event->xkey, 0) == XK_Escape;
+    case ButtonPress:
+    case ButtonRelease:
+    case MotionNotify:
+    case EnterNotify:
+    case LeaveNotify:
+      return stop != None && event->xany.window == stop;
+    default:
+      return True;
+  }
+}
+
+void ProcessEventsWhileBusy(Nlm_ButtoN stop) {
+  Widget stopWidget = controlWidget(stop);
+  const Window stopWindow = stopWidget != NULL ? XtWindow(stopWidget) : None;
+  int handled;
+  if (Nlm_appContext == NULL || Nlm_currentXDisplay == NULL) return;
+  for (handled = 0; handled < kMostEventsAtOnce; ++handled) {
+    const XtInputMask pending = XtAppPending(Nlm_appContext) & (XtIMXEvent | XtIMTimer);
+    XEvent event;
+    if (pending == 0) break;
+    if ((pending & XtIMXEvent) == 0) {
+      /* Only a timer is due: XtAppNextEvent would then wait for an event. */
+      XtAppProcessEvent(Nlm_appContext, XtIMTimer);
+      continue;
+    }
+    XtAppNextEvent(Nlm_appContext, &event);
+    if (letThroughWhileBusy(&event, stopWindow)) XtDispatchEvent(&event);
+  }
+  XFlush(Nlm_currentXDisplay);
+}
+
 /* ---- message boxes ----------------------------------------------------- */
 
 static int ignoreXError(Display *display, XErrorEvent *error) {

@@ -2,8 +2,9 @@
  * motif_conventions.h - what a user expects of a dialog's keyboard and
  * placement, done through the Motif widgets under Vibrant's handles where
  * Vibrant has no call for it: the Tab order, Escape, message boxes that
- * take the keyboard and answer Return, and the X resources that are the
- * Setup window's alone.
+ * take the keyboard and answer Return, the X resources that are the
+ * Setup window's alone, and a window that keeps drawing itself while it
+ * works.
  *
  * Plain C, so that the C file behind it can include Motif's headers
  * before the toolkit's (their "VoidProc" clash otherwise).
@@ -38,6 +39,15 @@ void FocusMessageBoxes(void);
  * what its close box does: calls close(window).  The window takes the
  * keyboard when it is shown, as a window manager would give it. */
 void EscapeClosesWindow(Nlm_WindoW window, Nlm_WndActnProc close);
+
+/* Handles the X events and timers that are due, and returns without
+ * waiting for more: for a window that works in an event callback.
+ * Whatever draws, closes or resizes a window is handled as usual; of the
+ * mouse's events only those on the button stop (which does nothing while
+ * it is disabled; NULL for none), and of the keyboard only Escape, which
+ * presses a window's cancel button: the form cannot change under the
+ * work, nor another piece of work start. */
+void ProcessEventsWhileBusy(Nlm_ButtoN stop);
 
 /* The resources of the program's top-level windows that the standard X
  * options -geometry, -title and -iconic set, meant for the Setup window

@@ -1,10 +1,15 @@
 /*
  * setup_action.cc - the action of the "Setup" button.
  *
- * SetupProc keeps the buttons disabled while the installation runs, reads
- * the form into the record that the procedure works on, runs it as every
- * frontend does (session.h), and then either ends the program or gives
- * the form back to the user.
+ * SetupProc reads the form into the record that the procedure works on
+ * and runs it as every frontend does (session.h), through actions of the
+ * window's own (WindowActions) that show what the run is at: the busy
+ * cursor over the window, each step in the status line below the buttons,
+ * the window drawn while the compile runs, and "Cancel" enabled for the
+ * compile alone, to stop it.  "Setup" stays disabled throughout.  Then it
+ * either ends the program (from the desktop menu, after a message box
+ * that sums the installation up) or gives the form back to the user, with
+ * the caret in the field that a refusal was about, its text selected.
  */
 #include <cstdio>
 #include <cstring>
@@ -15,6 +20,7 @@
 
 #include "actions.h"
 #include "form.h"
+#include "motif_conventions.h"
 #include "run_window.h"
 #include "session.h"
 #include "window.h"
@@ -58,23 +64,100 @@ InstallForm readForm() {
   return form;
 }
 
+// Shows step in the status line at once, and lets the window draw it.
+void showStatus(const std::string &step) {
+  const SetupControls &c = Controls();
+  if (c.status == nullptr) return;
+  Nlm_SetTitle(c.status, Title(step.c_str()));
+  Nlm_Update();
+  ProcessEventsWhileBusy(c.cancelButton);
+}
+
+// Hands every action on to the real ones, and shows the run in the window.
+class WindowActions : public ForwardingActions {
+ public:
+  explicit WindowActions(RealActions &real) : ForwardingActions(real) {
+    real.whileCompiling([] {
+      ProcessEventsWhileBusy(Controls().cancelButton);
+      return !CurrentWork().stopAsked;
+    });
+  }
+
+  void show(const std::string &text, const MessageSubject &about) override {
+    lastFields_ = about.fields;
+    ForwardingActions::show(text, about);
+  }
+
+  void progress(const std::string &step) override { showStatus(step); }
+
+  // Only the compile takes long enough to be worth stopping, and stopping
+  // it leaves nothing half-done: "Cancel" is for it alone.
+  Result compile(const CommandFor &command, const std::string &target,
+                 const std::string &why) override {
+    const Nlm_ButtoN cancel = Controls().cancelButton;
+    CurrentWork().stopAsked = false;
+    Nlm_Enable(cancel);
+    Result compiled = ForwardingActions::compile(command, target, why);
+    Nlm_Disable(cancel);
+    return compiled;
+  }
+
+  // The fields the last message shown was about: when it stopped the run,
+  // the ones to put right.
+  const std::vector<Field> &lastFields() const { return lastFields_; }
+
+ private:
+  std::vector<Field> lastFields_;
+};
+
+// Gives the keyboard to the first of fields that the window shows as an
+// enabled text field, with its whole text selected, so that typing
+// replaces what was refused.
+void focusField(const std::vector<Field> &fields) {
+  for (const Field field : fields) {
+    const Nlm_TexT text = TextControl(Controls(), field);
+    if (text == nullptr || !Nlm_AllParentsEnabled(text) || !Nlm_Enabled(text)) continue;
+    Nlm_Select(text);
+    Nlm_SelectText(text, 0, static_cast<Nlm_Int4>(Nlm_TextLength(text)));
+    return;
+  }
+}
+
+// The summary as a message box shows it: without its last line feed.
+std::string boxText(std::string summary) {
+  while (!summary.empty() && summary.back() == '\n')
+    summary.pop_back();
+  return summary;
+}
+
 }  // namespace
 
 void SetupProc(Nlm_ButtoN /*button*/) {
-  Nlm_GrouP buttons = Controls().gTerm;
-  // Neither "Setup" nor "Cancel" may be pressed while the work runs.
-  Nlm_Disable(buttons);
+  const SetupControls &c = Controls();
+  Nlm_Disable(c.setupButton);
+  Nlm_Disable(c.cancelButton);
+  CurrentWork() = {true, false};
+  Nlm_WatchCursor();
   const InstallForm form = readForm();
   const WindowStart &start = Start();
   RealActions real;
+  WindowActions actions(real);
   const SessionResult result =
-      RunSession(form, real, {"window", start.saveAnswers, start.log, start.context});
+      RunSession(form, actions, {"window", start.saveAnswers, start.log, start.context});
+  showStatus("");
+  CurrentWork() = {};
+  Nlm_ArrowCursor();
   // Summed up on standard output, as a run without the window is.
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
   if (result.end == SessionEnd::kEnded && !result.logLost) {
+    // Started from the desktop menu, there is no terminal to read the
+    // summary in.
+    if (start.chooseDirectory) Nlm_Message(MSG_OK, "%s", boxText(result.summary).c_str());
     Nlm_QuitProgram();
     return;
   }
-  Nlm_Enable(buttons);
+  Nlm_Enable(c.setupButton);
+  Nlm_Enable(c.cancelButton);
+  focusField(actions.lastFields());
 }

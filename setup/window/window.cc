@@ -7,14 +7,15 @@
  * once, group by group as kFormGroups lists them and field by field as
  * kFormFields does: each group's frame, the prompt and control of each of
  * its fields, its Help item; the Registration group with the notice
- * preview; and the button row.  The alignment, the Tab order and what only
- * a Full installation enables all come from the table's columns.  It then
- * sets up the keyboard (the caret in the product directory field, Return
- * for "Setup", Escape for "Cancel", Tab through every control in the order
- * they stand), places the window as the command line's X options ask,
- * shows it and hands over to Vibrant's event loop.  The controls' actions
- * live in window_actions.cc; the keyboard conventions and X resources that
- * Vibrant has no call for in motif_conventions.c.
+ * preview; the button row, and the status line below it.  The alignment,
+ * the Tab order and what only a Full installation enables all come from
+ * the table's columns.  It then sets up the keyboard (the caret in the
+ * product directory field, Return for "Setup", Escape for "Cancel", Tab
+ * through every control in the order they stand), places the window as the
+ * command line's X options ask, shows it and hands over to Vibrant's event
+ * loop.  The controls' actions live in window_actions.cc and
+ * setup_action.cc; the keyboard conventions and X resources that Vibrant
+ * has no call for in motif_conventions.c.
  */
 #include <array>
 #include <cstdlib>
@@ -223,7 +224,28 @@ ButtonRow makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP firstRow,
   ButtonRow row;
   row.setup = Nlm_DefaultButton(c.gTerm, Title(kSetupButton), SetupProc);
   row.cancel = Nlm_PushButton(c.gTerm, Title(kCancelButton), CancelProc);
+  c.setupButton = row.setup;
+  c.cancelButton = row.cancel;
   return row;
+}
+
+// The status line below the buttons: from where the first group's
+// prompts start to the right edge of the widest group; empty until
+// "Setup" works.  Made once the groups are aligned, which widens them.
+void makeStatusLine(SetupControls &c, Nlm_WindoW window, Spacing s) {
+  Nlm_RecT first;
+  Nlm_GetPosition(c.group[0], &first);
+  Nlm_Int2 right = first.right;
+  for (const Nlm_GrouP group : c.group) {
+    if (group == nullptr) continue;
+    Nlm_RecT r;
+    Nlm_GetPosition(group, &r);
+    if (r.right > right) right = r.right;
+  }
+  Nlm_GrouP line = Nlm_HiddenGroup(window, 1, 0, nullptr);
+  setMarginsAndSpacing(line, s);
+  c.status = Nlm_StaticPrompt(line, Title(""), static_cast<Nlm_Int2>(right - first.left - 2 * s.h),
+                              0, Nlm_systemFont, 'l');
 }
 
 // The alignment the table's columns ask for: the column of text fields
@@ -329,6 +351,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   InstActnProc(static_cast<Nlm_GrouP>(c.of(Field::kKind)));
   const ButtonRow buttons = makeButtonRow(c, window, c.group[0], s);
   alignControls(c);
+  makeStatusLine(c, window, s);
   if (Start().preset) applyPreset(c, *Start().preset);
   b.tabOrder.push_back(buttons.setup);
   b.tabOrder.push_back(buttons.cancel);

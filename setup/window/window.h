@@ -31,6 +31,10 @@ struct SetupControls {
   std::array<Nlm_IteM, kFieldCount> fieldHelp{};
   Nlm_MenU mAdjust = nullptr;  // the Tuning submenu
   Nlm_GrouP gTerm = nullptr;   // the button row
+  Nlm_ButtoN setupButton = nullptr;
+  Nlm_ButtoN cancelButton = nullptr;
+  // Below the buttons: the step "Setup" is at, empty when it is idle.
+  Nlm_PrompT status = nullptr;
 
   Nlm_Handle of(Field f) const { return field[static_cast<std::size_t>(f)]; }
   Nlm_GrouP of(FormGroup g) const { return group[static_cast<std::size_t>(g)]; }
@@ -57,6 +61,14 @@ void SetupCloseProc(Nlm_WindoW w);
 
 // TRUE once "Cancel" or the close box has ended the event loop.
 bool Cancelled();
+
+// While "Setup" works, "Cancel" (enabled only while the compile runs) and
+// the close box ask the work to stop instead of ending the program.
+struct SetupWork {
+  bool underway = false;
+  bool stopAsked = false;
+};
+SetupWork &CurrentWork();
 
 // Vibrant copies every title it is given but declares it writable.
 inline Nlm_CharPtr Title(const char *text) { return const_cast<Nlm_CharPtr>(text); }

@@ -100,17 +100,29 @@ void PathCheckProc(Nlm_TexT t) {
   Nlm_SelectText(t, caret, caret);
 }
 
+// While "Setup" works, "Cancel" can be pressed only during the compile,
+// and it stops that; otherwise it ends the program.
 void CancelProc(Nlm_ButtoN) {
+  const Nlm_ButtoN cancel = Controls().cancelButton;
+  // The close box (SetupCloseProc) comes here while "Cancel" is disabled.
+  if (cancel != nullptr && !Nlm_Enabled(cancel)) return;
+  SetupWork &work = CurrentWork();
+  if (work.underway) {
+    work.stopAsked = true;
+    return;
+  }
   cancelled = true;
   Nlm_QuitProgram();
 }
 
-// While the installation runs the buttons are disabled, and the window
-// stays as "Cancel" does: the work is not cut off halfway.
-void SetupCloseProc(Nlm_WindoW) {
-  const Nlm_GrouP buttons = Controls().gTerm;
-  if (buttons != nullptr && !Nlm_Enabled(buttons)) return;
-  CancelProc(nullptr);
-}
+// Does what "Cancel" does while it can be pressed: while the installation
+// runs, that is only during the compile; the rest of the work is not cut
+// off halfway.
+void SetupCloseProc(Nlm_WindoW) { CancelProc(nullptr); }
 
 bool Cancelled() { return cancelled; }
+
+SetupWork &CurrentWork() {
+  static SetupWork work;
+  return work;
+}

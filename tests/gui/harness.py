@@ -253,15 +253,17 @@ def report(failures, passed):
     return 1 if failures else 0
 
 
-def start_xvfb(screen=SCREEN, log=subprocess.DEVNULL):
+def start_xvfb(screen=SCREEN, log=subprocess.DEVNULL, reset=False, options=()):
     """Starts a private Xvfb in a session of its own; returns the process
     and its display (":N").  -displayfd lets the server pick a free display
-    number.  -noreset: otherwise the server resets whenever its last client
-    leaves, and a client that connects meanwhile is refused."""
+    number.  -noreset unless reset is set: otherwise the server resets
+    whenever its last client leaves, and a client that connects meanwhile
+    is refused.  options: more of the server's options."""
     read_end, write_end = os.pipe()
     try:
         proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
-                                 "-nolisten", "tcp", "-noreset"],
+                                 "-nolisten", "tcp"] + ([] if reset else ["-noreset"])
+                                + list(options),
                                 start_new_session=True, pass_fds=(write_end,),
                                 stdout=log, stderr=log)
     finally:
@@ -369,7 +371,8 @@ class SetupWindow:
     Attributes: kernel, include, lib, cpp_name, cpp_options, tuning (list),
     shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
     consent (the check box, or None); setup, cancel (buttons); prompts
-    (prompts and group titles); menu_title (the "Help" title of the menu
+    (prompts and group titles above the buttons); status (the status line
+    below the buttons, or None); menu_title (the "Help" title of the menu
     bar); top (the top-level window).
     """
 
@@ -389,6 +392,10 @@ class SetupWindow:
         if len(self.fields) < 6 or len(toggles) < 4 or len(buttons) != 2:
             raise AssertionError("unexpected Setup window: %d fields, %d toggles, "
                                  "%d buttons" % (len(self.fields), len(toggles), len(buttons)))
+        # The status line: the prompt below the buttons.
+        below = [w for w in self.prompts if w.y >= buttons[0].bottom]
+        self.status = below[0] if below else None
+        self.prompts = [w for w in self.prompts if w not in below]
         (self.kernel, self.include, self.lib, self.cpp_name,
          self.cpp_options) = self.fields[:5]
         self.tuning = self.fields[5:-1]
@@ -412,7 +419,9 @@ class SetupWindow:
 class Session(_Closing):
     """A private X server, a scratch directory and the tool under test."""
 
-    def __init__(self, screen=SCREEN):
+    def __init__(self, screen=SCREEN, reset=False, xvfb_options=()):
+        """reset and xvfb_options: as start_xvfb takes them; the server's
+        log is logs/xvfb.log (xvfb_log)."""
         self._root = make_scratch_dir("vx-gui-")
         self.workdir = os.path.join(self._root, "work")
         self.logdir = os.path.join(self._root, "logs")
@@ -426,7 +435,7 @@ class Session(_Closing):
         self._app_log = None
         self.display = None
         try:
-            self._start_xvfb(screen)
+            self._start_xvfb(screen, reset, xvfb_options)
         except BaseException:
             self.close()  # a with block is not entered: remove the directory here
             raise
@@ -447,9 +456,13 @@ class Session(_Closing):
         self._processes.append(proc)
         return proc
 
-    def _start_xvfb(self, screen):
-        with open(os.path.join(self.logdir, "xvfb.log"), "w") as log:
-            proc, self.display = start_xvfb(screen, log)
+    @property
+    def xvfb_log(self):
+        return os.path.join(self.logdir, "xvfb.log")
+
+    def _start_xvfb(self, screen, reset, options):
+        with open(self.xvfb_log, "w") as log:
+            proc, self.display = start_xvfb(screen, log, reset, options)
         self._processes.append(proc)
 
     def env(self, extra=None):

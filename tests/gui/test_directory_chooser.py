@@ -67,6 +67,39 @@ class DesktopStart(unittest.TestCase):
             s.assert_clean_exit(harness.EXIT_CANCELLED)
             self.assertEqual(harness.snapshot(s.workdir), before)
 
+    def test_an_installation_from_the_menu_ends_with_its_summary_in_a_message_box(self):
+        # Started from the menu there is no terminal to print the summary
+        # in: the window shows it before it ends (the plain start ends
+        # silently, as tests/gui/test_install.py sees).
+        with harness.Session() as s:
+            product = os.path.join(s.workdir, "product")
+            os.makedirs(product)
+            harness.write_file(os.path.join(product, "velorix"), "#!/bin/sh\n", 0o755)
+            harness.write_file(os.path.join(product, "autodif.o"), "object")
+            harness.write_file(os.path.join(product, "classes.vel"), "&hierarchy\nA b\n")
+            chosen = os.path.join(s.workdir, "project")
+            os.makedirs(chosen)
+            harness.write_file(os.path.join(chosen, ".velorixrc"), "")
+            self.start(s)
+            s.type_text(chosen)
+            s.key("Return")
+            w = s.setup_window()
+            s.wait_keyboard(w.top.id)
+            s.type_text(product)
+            s.key("Return")
+            box = s.wait_until(s.message_boxes, "the summary is shown")[0]
+            output = s.app_output()
+            summary = output[output.index("User installation in "):].rstrip("\n")
+            self.assertIn("User installation in %s (product directory %s): done.\n"
+                          % (chosen, product), summary + "\n")
+            if not s.message_shows(box, s.message_picture(summary)):
+                self.fail("the message box does not show the summary %r" % summary)
+            s.assert_running()
+            s.dismiss_message(box)
+            s.assert_clean_exit(harness.EXIT_ENDED)
+            self.assertEqual(harness.read_file(os.path.join(chosen, ".velorixrc"))
+                             .count("KERNEL=%s/" % product), 1)
+
     def test_cancel_in_the_chooser_ends_with_status_1(self):
         with harness.Session() as s:
             before = harness.snapshot(s.workdir)

@@ -85,8 +85,10 @@ class ReturnAndEscape(unittest.TestCase):
             s.key("Return")
             s.wait_until(lambda: not s.message_boxes(), "Return pressed OK")
 
-            # The keyboard is back where it was: typing goes on in the field.
+            # The keyboard is back in the field the message is about, its
+            # text selected: after End, typing goes on in the field.
             s.wait_keyboard(w.top.id, "the Setup window has the keyboard again")
+            s.key("End")
             s.type_text("/x")
             self.assertEqual(s.read_text(w.kernel), empty + "/x")
             s.click(w.kernel)  # a click leaves the keyboard in the field
@@ -163,13 +165,19 @@ class TabOrder(unittest.TestCase):
             s.key("Return")
             s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
             s.wait_keyboard(w.top.id)
-            # "Setup" was disabled while it ran, so the keyboard has moved on,
-            # round to the directory field that the message is about.
-            s.type_text(MARKERS[0])
-            typed[0] += 1
-            # Shift+Tab goes the other way: from the first control to the last.
-            self.visit(s, w, [("Cancel", w.cancel), ("Setup", w.setup),
-                              ("the consent box", w.consent)], typed, key="shift+Tab")
+            # The message refuses the External differentiator, which holds
+            # its marker "~" (the settings file's line break): the keyboard
+            # is in that field, its text selected; End keeps the text.
+            s.key("End")
+            differentiator = w.fields.index(w.tuning[2])
+            s.type_text(MARKERS[differentiator])
+            typed[differentiator] += 1
+            # Shift+Tab goes the other way, and from the first control round
+            # to the last.
+            self.visit(s, w, [(name, control) for name, control in reversed(tuning[:2])] + [
+                ("Options", w.cpp_options), ("Name", w.cpp_name), ("Libraries", w.lib),
+                ("Include", w.include), ("the directory field", w.kernel), ("Cancel", w.cancel),
+                ("Setup", w.setup), ("the consent box", w.consent)], typed, key="shift+Tab")
             texts = [s.read_text(field) for field in w.fields]
             s.key("Escape")
             s.assert_clean_exit(harness.EXIT_CANCELLED)
@@ -181,6 +189,37 @@ class TabOrder(unittest.TestCase):
                 self.assertEqual(found, MARKERS[index] * typed.get(index, 0),
                                  "field %d: %r" % (index, text))
             self.assertEqual(len(typed), len(w.fields))
+
+
+class AfterARefusal(unittest.TestCase):
+
+    def test_the_refused_field_has_the_keyboard_with_its_text_selected(self):
+        # The caret used to stay in the directory field, whichever field
+        # was refused: the next Backspaces cut the path.
+        refused = "~/bin/gv %s"
+        with harness.Session() as s:
+            w = start(s)
+            s.type_text("/opt/velorix")
+            previewer = w.tuning[1]
+            s.click(previewer, repeat=3)
+            s.type_text(refused)
+            s.wait_until(lambda: s.read_text(previewer) == refused, "the previewer is typed")
+            s.own_selection("nothing selected")
+            s.click(w.setup)
+            box = s.wait_until(s.message_boxes, "the previewer is refused")[0]
+            s.wait_keyboard(box.id)
+            s.key("Return")
+            s.wait_until(lambda: not s.message_boxes(), "the message box is dismissed")
+            s.wait_keyboard(w.top.id, "the Setup window has the keyboard again")
+            s.wait_until(lambda: s.x("xsel", "-o", "-p", check=False) == refused,
+                         "the refused text is selected")
+            # What the user types now replaces the refused text, and only that.
+            s.key("BackSpace")
+            s.type_text("gv %s")
+            self.assertEqual(s.read_text(previewer), "gv %s")
+            self.assertEqual(s.read_text(w.kernel), "/opt/velorix")
+            s.key("Escape")
+            s.assert_clean_exit(harness.EXIT_CANCELLED)
 
 
 class CloseBox(unittest.TestCase):
