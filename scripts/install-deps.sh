@@ -17,6 +17,7 @@ run_packages=(
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
   libinih-dev  # answer files
   libedit-dev  # line editing of the questions in a terminal (--text)
+  nettle-dev  # SHA-256 of the installation record
 )
 # dpkg-buildpackage with debhelper (debian/).
 package_packages=(dpkg-dev debhelper)
