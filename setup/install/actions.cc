@@ -334,6 +334,11 @@ SettingsBackups PlanSettingsBackups(const std::string &path,
   return plan;
 }
 
+std::string BackupsKept(int keep) {
+  return "at most " + std::to_string(keep) +
+         (keep == 1 ? " settings backup is kept" : " settings backups are kept");
+}
+
 void Actions::show(const std::string &text, const MessageSubject &) {
   Nlm_Message(MSG_OK, "%s", text.c_str());
 }
@@ -925,8 +930,7 @@ Result PlanActions::end(bool keepSettings) {
     const SettingsBackups backups = PlanSettingsBackups(final, replaced, keepBackups_);
     const auto shown = [&here](const std::string &path) { return "./" + path.substr(here.size()); };
     for (const std::string &oldest : backups.removals)
-      add("remove " + shown(oldest) + " (at most " + std::to_string(keepBackups_) +
-          " settings backups are kept)");
+      add("remove " + shown(oldest) + " (" + BackupsKept(keepBackups_) + ")");
     for (const auto &[from, to] : backups.renames)
       add("rename " + shown(from) + " to " + shown(to));
     if (!backups.backup.empty())

@@ -460,6 +460,10 @@ struct SettingsBackups {
 SettingsBackups PlanSettingsBackups(const std::string &path,
                                     const std::optional<std::string> &replaced, int keep);
 
+// "at most 5 settings backups are kept", for the lines that name a
+// backup removed.
+std::string BackupsKept(int keep);
+
 // Whether a settings file that holds old is kept when content replaces
 // it: when it holds something, and something else.
 inline bool SettingsNeedBackup(const std::string &old, const std::string &content) {

@@ -192,8 +192,8 @@ Result CheckActions::compareSettings() {
   if (have && SettingsNeedBackup(*have, *want)) replaced = *have;
   const SettingsBackups backups = PlanSettingsBackups(here + kSettingsName, replaced, keepBackups_);
   for (const std::string &oldest : backups.removals)
-    add(shown(oldest) + ": present (the installation removes it: it keeps " +
-        std::to_string(keepBackups_) + " settings backups)");
+    add(shown(oldest) + ": present (the installation removes it: " + BackupsKept(keepBackups_) +
+        ")");
   for (const auto &[from, to] : backups.renames)
     add(shown(to) + ": " + (exists(to) ? "replaced" : "missing") + " (the installation moves " +
         shown(from) + " there)");

@@ -200,7 +200,7 @@ Result RecordActions::end(bool keepSettings) {
       settingsInPlace_ = true;
       const EndNote ended = endNote();
       for (const std::string &oldest : ended.backupsRemoved)
-        note("removed the settings backup " + shown(oldest) + " (the oldest beyond those kept)");
+        note("removed the settings backup " + shown(oldest) + ", the oldest beyond those kept");
       for (const auto &[from, to] : ended.backupsMoved)
         note("moved the settings backup " + shown(from) + " to " + shown(to));
       const std::string backup = settingsBackup();
@@ -305,12 +305,18 @@ std::string RecordActions::summary() const {
       (kernel.empty() ? std::string("no product directory given") : "product directory " + kernel) +
       "): ";
   text += outcome_ == InstallOutcome::Ended ? "done.\n" : "stopped.\n";
-  const bool unchanged = endNote().settingsUnchanged;
+  const bool unchanged = settingsInPlace_ && endNote().settingsUnchanged;
   text += "  settings file: " +
           (settingsInPlace_ ? shown(kSettingsFile) + (unchanged ? " unchanged" : " written")
                             : std::string("not changed"));
   const std::string backup = settingsBackup();
   if (!backup.empty()) text += ", the previous one kept as " + shown(backup);
+  const EndNote ended = endNote();
+  if (!ended.backupsRemoved.empty()) {
+    text += "\n  settings backups removed, the oldest beyond those kept:";
+    for (const std::string &oldest : ended.backupsRemoved)
+      text += " " + shown(oldest);
+  }
   text += "\n  files written: " + std::to_string(written_);
   if (unchanged_ > 0) text += ", unchanged: " + std::to_string(unchanged_);
   if (notWritten_ > 0) text += ", not written: " + std::to_string(notWritten_);

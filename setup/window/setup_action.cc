@@ -67,6 +67,7 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   const InstallForm form = readForm();
   const WindowStart &start = Start();
   RealActions real;
+  real.keepBackups(start.keepBackups);
   const SessionResult result =
       RunSession(form, real, {"window", start.saveAnswers, start.log, start.context});
   // Summed up on standard output, as a run without the window is.
