@@ -326,7 +326,7 @@ std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record) {
     VerifyFinding finding{"", entry.data, record.shown(entry.path)};
     struct stat st;
     if (stat(entry.path.c_str(), &st) != 0) {
-      finding.flags = "missing  ";
+      finding.flags = "missing ";
       findings.push_back(finding);
       continue;
     }

@@ -139,7 +139,7 @@ std::optional<std::string> KeptCopyName(const std::string &path, const std::stri
 // What --verify finds of one recorded file, in the manner of rpm -V: what
 // differs, then the path.
 struct VerifyFinding {
-  // "missing  ", or nine columns SM5DLUGTP, each the letter when that
+  // "missing ", or nine columns SM5DLUGTP, each the letter when that
   // differs ("?" when it could not be read), "." when it holds.
   std::string flags;
   bool data = false;
@@ -150,8 +150,8 @@ struct VerifyFinding {
 // or size differ from the record; a data file only when it is missing.
 std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record);
 
-// A finding as --verify prints it: "S.5......    ./CompRhs", with "d"
-// before the path of a data file.
+// A finding as --verify prints it, as rpm -V does: "S.5......    ./CompRhs",
+// "missing   d ./.velorixrc", with "d" before the path of a data file.
 std::string VerifyLine(const VerifyFinding &finding);
 
 #endif
