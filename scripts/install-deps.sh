@@ -31,6 +31,7 @@ test_packages=(
   autopkgtest  # the packages' own tests (debian/tests)
   appstream appstream-compose  # the AppStream file, and the tool as software centres list it
   ansible-core  # the fleet example under deploy/ansible
+  python3-voluptuous  # Ansible's module validator (validate-modules) on its module
   tmux  # a real terminal for the tests of --text
 )
 
