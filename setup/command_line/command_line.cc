@@ -38,7 +38,7 @@
 namespace {
 
 // The runs without a window, the first given naming the run in messages.
-constexpr const char *kWindowlessRuns[] = {"--help",   "--version",    "--verify", "--remove",
+constexpr const char *kWindowlessRuns[] = {"--help",       "--version", "--verify", "--remove",
                                            "--unattended", "--dry-run", "--check"};
 // What --remove goes with; --verify goes with nothing.
 constexpr const char *kRemoveGoesWith[] = {"--remove", "--dry-run", "--text", "--log"};
@@ -168,8 +168,7 @@ void printRemoval(const RemovalPlan &plan, bool done, LogFile *log) {
                 "): nothing to remove."
           : (done ? "Removed the installation in " : "The installation in ") + plan.directory +
                 ": " + std::to_string(removed) + (done ? " files removed" : " files would go") +
-                (kept > 0 ? ", " + std::to_string(kept) + (done ? " kept." : " would stay.")
-                          : ".");
+                (kept > 0 ? ", " + std::to_string(kept) + (done ? " kept." : " would stay.") : ".");
   std::printf("%s\n", outcome.c_str());
   if (log != nullptr) log->write("outcome: " + outcome);
 }
@@ -301,19 +300,19 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     for (const auto &[name, value] : line.values) {
       if (std::find(std::begin(kRemoveGoesWith), std::end(kRemoveGoesWith), name) ==
           std::end(kRemoveGoesWith))
-        return finish(BadOptions("--remove goes only with --dry-run, --text and --log, not " +
-                                 name));
+        return finish(
+            BadOptions("--remove goes only with --dry-run, --text and --log, not " + name));
     }
     for (const auto &[name, given] : line.flags) {
       if (std::find(std::begin(kRemoveGoesWith), std::end(kRemoveGoesWith), name) ==
           std::end(kRemoveGoesWith))
-        return finish(BadOptions("--remove goes only with --dry-run, --text and --log, not " +
-                                 name));
+        return finish(
+            BadOptions("--remove goes only with --dry-run, --text and --log, not " + name));
     }
     if (line.has("--dry-run") && line.has("--text"))
       return finish(BadOptions("--text asks before removing: it excludes --dry-run"));
-    return finish(removeInstallation(
-        line, {VersionLine(), QuotedCommandLine(argc, argv), std::string()}));
+    return finish(
+        removeInstallation(line, {VersionLine(), QuotedCommandLine(argc, argv), std::string()}));
   }
   int keepBackups = kDefaultSettingsBackups;
   if (Result counted = keptBackups(line, &keepBackups); !counted.ok())

@@ -21,11 +21,11 @@ struct OtherOption {
   bool takesValue;
 };
 constexpr OtherOption kOtherOptions[] = {
-    {"--unattended", false},  {"--dry-run", false},      {"--check", false},
-    {"--diff", false},        {"--user", false},         {"--choose-directory", false},
-    {"--text", false},        {"--answers", true},       {"--save-answers", true},
-    {"--log", true},          {"--help", false},         {"--version", false},
-    {"--verify", false},      {"--remove", false},       {"--keep-backups", true},
+    {"--unattended", false}, {"--dry-run", false}, {"--check", false},
+    {"--diff", false},       {"--user", false},    {"--choose-directory", false},
+    {"--text", false},       {"--answers", true},  {"--save-answers", true},
+    {"--log", true},         {"--help", false},    {"--version", false},
+    {"--verify", false},     {"--remove", false},  {"--keep-backups", true},
     {"--no-notify", false},
 };
 

@@ -355,8 +355,8 @@ Result ScratchActions::readRecord() {
   const Result read = ReadInstallRecord(workDir_, &prior_);
   if (read.ok()) return {};
   // Without it, the run does as it did before there were records.
-  return Result::Notice(read.message() + "\nThe installation goes on without it, and writes it anew.",
-                        read.about());
+  return Result::Notice(
+      read.message() + "\nThe installation goes on without it, and writes it anew.", read.about());
 }
 
 void ScratchActions::claimInRecord(const std::string &path, const std::string *made) {
@@ -605,8 +605,8 @@ Result RealActions::installSettings() {
   // for it stops the run before the settings change.  A run that stops
   // leaves the record of the last installation.
   const bool throughLink = lstat(final.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-  next_.put(PredictedEntry(final, *content, NarrowedMode(mode, regular ? &st : nullptr, throughLink),
-                           true));
+  next_.put(PredictedEntry(final, *content,
+                           NarrowedMode(mode, regular ? &st : nullptr, throughLink), true));
   const std::string recordPath = WithSlash(workDir_) + kRecordName;
   const auto recordBefore = statusOf(recordPath);
   AtomicFile record(recordPath, std::string("./") + kRecordName);
@@ -637,8 +637,8 @@ Result RealActions::installSettings() {
     const Result kept = WriteWholeFile(backups.backup, *old, st.st_mode & 0666);
     if (!kept.ok()) {
       return failed(Fault::kNotWritten,
-                    "Cannot keep the settings file '" + shown + "' as '" + backups.backup +
-                        "' (" + kept.detail() + ").\nThe new settings have not been stored.",
+                    "Cannot keep the settings file '" + shown + "' as '" + backups.backup + "' (" +
+                        kept.detail() + ").\nThe new settings have not been stored.",
                     backups.backup);
     }
   }

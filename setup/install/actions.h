@@ -377,7 +377,6 @@ class RealActions : public ScratchActions {
 
  private:
   Result installSettings();
-  Result keepBackup(const std::string &final, const std::string &old, mode_t mode);
   // Writes the record of what this run wrote beside its place, for
   // record.commit() to put in place.
   Result prepareRecord(AtomicFile &record);
@@ -435,7 +434,8 @@ class PlanActions : public ScratchActions {
   // Lists the copy the run keeps of path, when it keeps one, and returns
   // the path of a file made (rendered) to compare with, or empty when
   // there is none to make.
-  std::string addKept(const std::string &path, const std::function<Result(const std::string &)> &make);
+  std::string addKept(const std::string &path,
+                      const std::function<Result(const std::string &)> &make);
 
   bool diffs_;
   std::vector<std::string> lines_;
@@ -452,10 +452,13 @@ constexpr char kSettingsBackupSuffix[] = ".bak";
 // keep go, the oldest first.  A path.bak that holds replaced already is
 // the backup.
 struct SettingsBackups {
-  std::vector<std::string> removals;                         // in this order,
-  std::vector<std::pair<std::string, std::string>> renames;  // then these,
-  std::string backup;  // then this is written; empty for none
-  bool reused = false;  // it holds the replaced settings already
+  // First these are removed, then these renamed (from, to), then backup
+  // is written (empty: none), unless it holds the replaced settings
+  // already (reused).
+  std::vector<std::string> removals;
+  std::vector<std::pair<std::string, std::string>> renames;
+  std::string backup;
+  bool reused = false;
 };
 SettingsBackups PlanSettingsBackups(const std::string &path,
                                     const std::optional<std::string> &replaced, int keep);

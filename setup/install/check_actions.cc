@@ -74,10 +74,14 @@ Result CheckActions::end(bool keepSettings) {
   // A procedure that stopped has said why; its settings are not compared.
   Result compared = keepSettings ? compareSettings() : Result();
   if (keepSettings && compared.ok()) {
-    // The record last, as the run writes it.
+    // The record last, as the run writes it; what changes in it is what
+    // the lines before tell, so it has no diff of its own.
     const std::string made = renderPath();
     compared = WriteWholeFile(made, recordLeft().text(), kRecordMode);
+    const bool withDiffs = withDiffs_;
+    withDiffs_ = false;
     if (compared.ok()) compared = compare(std::string("./") + kRecordName, made, kRecordMode);
+    withDiffs_ = withDiffs;
   }
   leaveScratch();
   return compared;
@@ -261,9 +265,12 @@ Result CheckActions::removeFile(const std::string &path) {
   const std::string key = recordKey(path);
   if (access(resolve(path).c_str(), F_OK) == 0) {
     const std::string kept = keptCopyFor(path, {});
-    add(kept.empty() ? path + ": present (the installation removes it)"
-                     : path + ": changed since the last installation (the installation keeps it "
-                              "as " + kept + " instead of removing it)");
+    if (kept.empty()) {
+      add(path + ": present (the installation removes it)");
+    } else {
+      add(path + ": changed since the last installation (the installation keeps it as " + kept +
+          " instead of removing it)");
+    }
   }
   next_.erase(key);
   return {};

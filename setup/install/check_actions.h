@@ -39,7 +39,7 @@ class CheckActions : public ScratchActions {
   // A file that the run would replace or remove although its user changed
   // it since the last installation.
   struct HandEdited {
-    std::string path;  // absolute, as RecordKey gives it
+    std::string path;   // absolute, as RecordKey gives it
     std::string shown;  // as the differences name it
     std::string kept;   // where the run would keep the user's copy
     std::string diff;   // with diffs: the user's copy against the new one

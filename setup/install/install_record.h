@@ -119,8 +119,7 @@ std::optional<RecordEntry> DescribeFile(const std::string &path, bool data);
 // The entry of a file that is to hold bytes with mode at path (absolute),
 // as it will be once written: a file rewritten keeps its owner, a new one
 // is this process's, in the group of a directory that hands its own on.
-RecordEntry PredictedEntry(const std::string &path, std::string_view bytes, mode_t mode,
-                           bool data);
+RecordEntry PredictedEntry(const std::string &path, std::string_view bytes, mode_t mode, bool data);
 
 // Whether the file at path (absolute) was changed by hand since the
 // installation recorded it: the record lists it, not as data, and it is a

@@ -111,8 +111,7 @@ std::string RemovalLine(const RemovalStep &step, bool done) {
     case RemovalStep::Kind::kChanged:
       return (done ? "kept " : "keep ") + step.shown + ": changed since the last installation";
     case RemovalStep::Kind::kNotOurs:
-      return (done ? "kept " : "keep ") + step.shown +
-             ": not a file the installation removes";
+      return (done ? "kept " : "keep ") + step.shown + ": not a file the installation removes";
     case RemovalStep::Kind::kGone:
       return step.shown + ": missing already";
   }

@@ -32,7 +32,7 @@ struct RemovalStep {
 
 struct RemovalPlan {
   std::string directory;
-  bool recorded = false;  // the directory holds a record
+  bool recorded = false;           // the directory holds a record
   std::vector<RemovalStep> steps;  // the record itself last, when there is one
 
   // Whether every file that is there goes.

@@ -37,8 +37,8 @@ int RunTextSetup(const WindowStart &start) {
   real.keepBackups(start.keepBackups);
   real.keepYours(answered->keepYours);
   PrintingActions printing(real, printer);
-  const SessionResult result = RunSession(answered->form, printing,
-                                          {"terminal", start.saveAnswers, start.log, start.context});
+  const SessionResult result = RunSession(
+      answered->form, printing, {"terminal", start.saveAnswers, start.log, start.context});
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
   return InstallStatus(result);
