@@ -20,6 +20,7 @@ run_packages=(
   libncbi6-dev libvibrant6-dev libmotif-dev libx11-dev libxt-dev
   libinih-dev  # answer files
   libedit-dev  # line editing of the questions in a terminal (--text)
+  nettle-dev  # SHA-256 of the installation record
 )
 # dpkg-buildpackage with debhelper (debian/).
 package_packages=(dpkg-dev debhelper)
@@ -36,6 +37,7 @@ test_packages=(
   autopkgtest  # the packages' own tests (debian/tests)
   appstream appstream-compose  # the AppStream file, and the tool as software centres list it
   ansible-core  # the fleet example under deploy/ansible
+  python3-voluptuous  # Ansible's module validator (validate-modules) on its module
   tmux  # a real terminal for the tests of --text
 )
 

@@ -42,6 +42,8 @@ struct WindowStart {
   std::string log;
   // What the log's header names of the run.
   RunContext context;
+  // How many backups of the settings file each installation keeps.
+  int keepBackups = kDefaultSettingsBackups;
 };
 
 struct SetupWindowModule {

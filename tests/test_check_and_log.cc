@@ -57,7 +57,8 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
   EXPECT_TRUE(Messages().empty());
 
   // Other answers than those installed: the script, and the settings
-  // file, naming the key and the backup the run would make.
+  // file, naming the key and the backup the run would make, and the
+  // record of both.
   InstallForm other = form;
   other.text(Field::kLibraries) = "-lm";
   EXPECT_EQ(Check(other),
@@ -65,7 +66,8 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
                 Kernel() + "CompRhs: contents differ from what the installation writes",
                 "./.velorixrc: contents differ from what the installation writes ([Compiler] LIB)",
                 "./.velorixrc.bak: missing (the installation keeps the settings file it replaces "
-                "there)"}));
+                "there)",
+                "./.velorix-setup.sha256: contents differ from what the installation writes"}));
 
   WriteFile(product_ / "palette.vpf", "edited\n");
   ASSERT_EQ(chmod((product_ / "init.vpf").c_str(), 0644), 0);
@@ -79,7 +81,10 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
                              Kernel() + "init.vpf: mode 0644, the installation gives it 0444",
                              "autodif.o: older than its sources",
                              "./visuals.vpf: present (the installation removes it)",
-                             "./palette.vpf: contents differ from what the installation writes"}));
+                             "./palette.vpf: changed since the last installation (the "
+                             "installation keeps it as ./palette.vpf.velorix-old)",
+                             "./palette.vpf.velorix-old: missing (the installation keeps the "
+                             "changed ./palette.vpf there)"}));
   EXPECT_EQ(ReadFile(product_ / "palette.vpf"), "edited\n");
 
   // A second installation with the same answers leaves the same bytes.

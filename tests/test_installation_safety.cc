@@ -68,18 +68,18 @@ TEST_F(Safety, ReplacedSettingsAreKeptAndNoBackupIsEverOverwritten) {
   EXPECT_EQ(ReadFile(work_ / ".velorixrc"), first);
   EXPECT_FALSE(fs::exists(work_ / ".velorixrc.bak.1"));
 
-  // Other answers: the first installation's file is kept beside the
-  // user's own, which stays where it was.
+  // Other answers: the first installation's file is kept as the newest
+  // backup, and the user's own moves up one name.
   InstallForm other = Form(false);
   other.text(Field::kLibraries) = "-lm";
   ASSERT_EQ(RunUser(other), InstallOutcome::Ended);
-  EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak"), mine);
-  EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak.1"), first);
+  EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak"), first);
+  EXPECT_EQ(ReadFile(work_ / ".velorixrc.bak.1"), mine);
   EXPECT_EQ(ReadSettings(work_ / ".velorixrc")["Compiler.LIB"], "-lm");
   // No scratch directory, temporary file or lock is left.
   EXPECT_EQ(Names(work_),
-            (std::vector<std::string>{".velorixrc", ".velorixrc.bak", ".velorixrc.bak.1",
-                                      "filenums.vpf", "palette.vpf"}));
+            (std::vector<std::string>{".velorix-setup.sha256", ".velorixrc", ".velorixrc.bak",
+                                      ".velorixrc.bak.1", "filenums.vpf", "palette.vpf"}));
 }
 
 TEST_F(Safety, SettingsReachedThroughALinkStayPrivate) {

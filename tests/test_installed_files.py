@@ -6,14 +6,20 @@ Each case installs unattended into fresh directories, with a stand-in C++
 compiler on PATH, and then compares every file below the product and the
 working directory (their paths written as @PRODUCT@ and @WORK@) with
 tests/golden/CASE/: the files themselves, and MANIFEST, one line per file
-with its mode.  A file that appears, goes or changes fails the case.
+with its mode.  A file that appears, goes or changes fails the case.  In
+the record of the installation, each digest and size that holds for the
+file installed is written as that of the file with its marks (so the
+golden record holds those of the golden files), and the owner, whoever
+runs the test, as @OWNER@.
 
     VX_GOLDEN_UPDATE=1 python3 tests/test_installed_files.py
 
 writes the golden copies anew from the build under test; review the
 difference before committing it.
 """
+import hashlib
 import os
+import re
 import shutil
 import stat
 import sys
@@ -76,9 +82,42 @@ def make_tree(root, with_object):
     return product, work, tools
 
 
+RECORD = ".velorix-setup.sha256"
+OWNER = f"{os.getuid()}:{os.getgid()}"
+
+
+def marked(data, places):
+    for mark, place in places:
+        data = data.replace(place.encode(), mark.encode())
+    return data
+
+
+def marked_record(text, directory, places):
+    """The record's text with each file's digest and size, where they
+    hold for the file installed, as those of the file with its marks."""
+    lines = text.decode().split("\n")
+    for i, line in enumerate(lines):
+        entry = re.fullmatch(r"([0-9a-f]{64})  (.*)", line)
+        described = re.fullmatch(r"# (\d{4}) (\d+:\d+) (\d+)( data)?", lines[i - 1]) if i else None
+        if not entry:
+            continue
+        path = os.path.join(directory, entry.group(2))
+        with open(path, "rb") as f:
+            data = f.read()
+        if hashlib.sha256(data).hexdigest() != entry.group(1):
+            continue  # the golden record then differs: the record is wrong
+        golden = marked(data, places)
+        lines[i] = hashlib.sha256(golden).hexdigest() + "  " + entry.group(2)
+        if described and int(described.group(3)) == len(data):
+            owner = "@OWNER@" if described.group(2) == OWNER else described.group(2)
+            lines[i - 1] = f"# {described.group(1)} {owner} {len(golden)}{described.group(4) or ''}"
+    return marked("\n".join(lines).encode(), places)
+
+
 def contents(root, places):
     """Every file below root: relative path -> (mode, bytes with the
-    directories' paths put back as their marks)."""
+    directories' paths, and the owner in the record, put back as their
+    marks)."""
     found = {}
     for top, dirs, files in os.walk(root):
         dirs.sort()
@@ -88,8 +127,10 @@ def contents(root, places):
                 continue
             with open(path, "rb") as f:
                 data = f.read()
-            for mark, place in places:
-                data = data.replace(place.encode(), mark.encode())
+            if name == RECORD:
+                data = marked_record(data, top, places)
+            else:
+                data = marked(data, places)
             found[os.path.relpath(path, root)] = (stat.S_IMODE(os.lstat(path).st_mode), data)
     return found
 

@@ -7,8 +7,9 @@ waits until a question stands alone on the screen's last line
 the dead pane.  A Full and a User installation answered so must leave
 every file as --unattended with the same values does, byte for byte; the
 questions' help, a refused value, Ctrl-C and the offer made without a
-display are tried one each.  Answers given through a pipe are read as
-plain lines.
+display are tried one each, and so is the question about a file changed
+by hand since the last installation.  Answers given through a pipe are
+read as plain lines; --remove --text asks before it removes.
 
 Every tmux server is private (a socket in the test's scratch directory)
 and is killed at the end of its test.
@@ -238,6 +239,56 @@ class TextFrontend(unittest.TestCase):
         self.assert_as_unattended(True, self.work, ["--answers", answers, "--save-answers",
                                                     saved], answered)
         self.assertEqual(saved_text, harness.read_file(saved))
+
+    def test_a_file_changed_by_hand_is_asked_about(self):
+        options = ["--full", "--cpp-name", "vx-cxx", "--shell-style", "ksh"]
+        result = harness.run_tool(["--unattended"] + options, self.product,
+                                  harness.unattended_env(**self.env))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        script, header = (os.path.join(self.product, n) for n in ("CompRhs", "vel_sys.h"))
+        for path, line in ((script, "echo mine\n"), (header, "#define MINE 1\n")):
+            with open(path, "a") as f:
+                f.write(line)
+        mine = harness.read_file(script)
+        term = self.terminal(self.product, args=["--text", "--printer", "lp %s"] + options)
+        for prompt in ("Installation (Full, User) [", "VELORIX directory [",
+                       "C compiler: Include:", "C compiler: Libraries [",
+                       "C++ compiler: Name [", "C++ compiler: Options [", "Printer command [",
+                       "PostScript previewer [", "External differentiator [",
+                       "Shell style (csh, ksh) [", "Shell path [", "Send it? ["):
+            term.answer(prompt)
+        choices = "Take the new one, keep yours, or show the differences? [T/k/d]"
+        term.answer(choices, "d", after=script + " was changed since the last installation.")
+        term.answer(choices, "k", after="-echo mine\n")
+        term.answer(choices, after=header + " was changed since the last installation.")
+        term.answer(CONFIRM, "y")
+        self.assertEqual(term.status(), 0, term.screen())
+        # Kept as it is, the new one beside it; and the default: the new
+        # one in place, the user's kept.
+        self.assertEqual(harness.read_file(script), mine)
+        self.assertNotIn("echo mine", harness.read_file(script + ".velorix-new"))
+        self.assertIn("#define MINE 1", harness.read_file(header + ".velorix-old"))
+        self.assertNotIn("#define MINE 1", harness.read_file(header))
+        self.assertIn("changed since the last installation: %s, left as it is; the new one is "
+                      "%s.velorix-new" % (script, script), term.screen())
+
+    def test_remove_asks_first(self):
+        self.make_tree(with_object=True)
+        env = harness.unattended_env(**self.env)
+        result = harness.run_tool(["--unattended", "--kernel", self.product], self.work, env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        installed = harness.snapshot(self.work)
+        for answer, status in (("n\n", EXIT_STOPPED), ("y\n", 0)):
+            result = subprocess.run([TOOL, "--remove", "--text"], cwd=self.work, env=env,
+                                    input=answer, capture_output=True, text=True,
+                                    timeout=harness.TIMEOUT)
+            self.assertEqual(result.returncode, status, result.stdout + result.stderr)
+            self.assertIn("remove ./filenums.vpf\n", result.stdout)
+            self.assertIn("Remove the installation in %s as above? [y/N]" % self.work,
+                          result.stdout)
+            if answer == "n\n":
+                self.assertEqual(harness.snapshot(self.work), installed)
+        self.assertEqual(os.listdir(self.work), [])
 
     def tmux_files(self):
         return {os.path.join(self.root, name) for name in ("tmux.sock", "tmux.conf", "status")}

@@ -7,14 +7,18 @@
  * standard error (terminal/report.h) and exits 0 when the installation
  * ended, 1 when a message stopped it.  --dry-run runs the procedure
  * against a scratch copy of the settings file and prints what it would do;
- * --check compares the directory with what it would make of it.  No X
- * display is opened.  --text hands the form to the terminal's questions,
- * and without any of these the window is to open, its form preset.
+ * --check compares the directory with what it would make of it.
+ * --verify compares the installed files with the record the last
+ * installation left, and --remove removes them by it.  No X display is
+ * opened.  --text hands the form to the terminal's questions, and without
+ * any of these the window is to open, its form preset.
  */
 #include "command_line.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,7 +28,10 @@
 #include "differences.h"
 #include "form.h"
 #include "form_options.h"
+#include "install_record.h"
 #include "options.h"
+#include "questions.h"
+#include "removal.h"
 #include "report.h"
 #include "session.h"
 #include "text_setup.h"
@@ -32,8 +39,10 @@
 namespace {
 
 // The runs without a window, the first given naming the run in messages.
-constexpr const char *kWindowlessRuns[] = {"--help", "--version", "--unattended", "--dry-run",
-                                           "--check"};
+constexpr const char *kWindowlessRuns[] = {"--help",       "--version", "--verify", "--remove",
+                                           "--unattended", "--dry-run", "--check"};
+// What --remove goes with; --verify goes with nothing.
+constexpr const char *kRemoveGoesWith[] = {"--remove", "--dry-run", "--text", "--log"};
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
@@ -80,8 +89,9 @@ SessionResult runSession(const Windowless &run, Actions &actions) {
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const Windowless &run, bool diffs) {
+int dryRun(const Windowless &run, bool diffs, int keepBackups) {
   PlanActions plan(diffs);
+  plan.keepBackups(keepBackups);
   const SessionResult result = runSession(run, plan);
   if (result.end == SessionEnd::kStopped || result.end == SessionEnd::kEnded) {
     for (const std::string &entry : plan.lines())
@@ -96,8 +106,9 @@ int dryRun(const Windowless &run, bool diffs) {
 // change when diffs are asked for.  As diff(1): 0 the same, 1 different,
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave, and a check whose log was lost is not all known.
-int check(const Windowless &run, bool diffs) {
+int check(const Windowless &run, bool diffs, int keepBackups) {
   CheckActions check(diffs);
+  check.keepBackups(keepBackups);
   const SessionResult result = runSession(run, check);
   if (result.end != SessionEnd::kEnded) return kExitTrouble;
   for (std::size_t i = 0; i < check.differences().size(); ++i) {
@@ -109,11 +120,139 @@ int check(const Windowless &run, bool diffs) {
 }
 
 // An installation, its summary on standard output.
-int install(const Windowless &run) {
+int install(const Windowless &run, int keepBackups) {
   RealActions real;
+  real.keepBackups(keepBackups);
   const SessionResult result = runSession(run, real);
   std::fputs(result.summary.c_str(), stdout);
   return InstallStatus(result);
+}
+
+std::string currentDirectory() {
+  std::error_code error;
+  const std::string here = std::filesystem::current_path(error).string();
+  return error ? std::string(".") : here;
+}
+
+// The installed files against the record of them, one line per file
+// that differs, as rpm -V prints them: 0 when all hold, 1 when not, 2
+// when there is no record to compare with.
+int verify() {
+  MessagePrinter printer;
+  const std::string here = currentDirectory();
+  std::optional<InstallRecord> record;
+  if (Result read = ReadInstallRecord(here, &record); !read.ok()) {
+    printer.print(read);
+    return kExitTrouble;
+  }
+  if (!record) {
+    printer.print("There is no record of an installation in the directory '" + here + "' (./" +
+                      kRecordName + "): nothing to verify.",
+                  {here});
+    return kExitTrouble;
+  }
+  const std::vector<VerifyFinding> findings = VerifyInstallation(*record);
+  for (const VerifyFinding &finding : findings)
+    std::printf("%s\n", VerifyLine(finding).c_str());
+  return findings.empty() ? kExitDone : kExitStopped;
+}
+
+// The lines of a removal: one per file, then what it came to.
+void printRemoval(const RemovalPlan &plan, bool done, LogFile *log) {
+  int removed = 0, kept = 0;
+  for (const RemovalStep &step : plan.steps) {
+    const std::string line = RemovalLine(step, done);
+    std::printf("%s\n", line.c_str());
+    if (log != nullptr) log->write(line);
+    removed += step.kind == RemovalStep::Kind::kRemove;
+    kept += step.kind == RemovalStep::Kind::kChanged || step.kind == RemovalStep::Kind::kNotOurs;
+  }
+  std::string outcome =
+      !plan.recorded
+          ? "There is no record of an installation in " + plan.directory + " (./" + kRecordName +
+                "): nothing to remove."
+          : (done ? "Removed the installation in " : "The installation in ") + plan.directory +
+                ": " + std::to_string(removed) + (done ? " files removed" : " files would go") +
+                (kept > 0 ? ", " + std::to_string(kept) + (done ? " kept." : " would stay.") : ".");
+  std::printf("%s\n", outcome.c_str());
+  if (log != nullptr) log->write("outcome: " + outcome);
+}
+
+// Removes the installation in the current directory by its record (with
+// dryRun: says what would go and stay); with ask, asks first.  0 when
+// every file went (or there was nothing to remove), 1 when some were kept
+// or the user said no, 2 when it could not be done.
+int removeInstallation(const CommandLine &line, const RunContext &context) {
+  MessagePrinter printer;
+  const bool dry = line.has("--dry-run");
+  const std::string here = currentDirectory();
+  std::optional<LogFile> log;
+  if (line.hasValue("--log")) {
+    log.emplace(line.value("--log"));
+    char when[64];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));
+    log->write(std::string("=== ") + when + " " + context.version + ", " +
+               (dry ? "dry run of --remove" : "remove") + ": working directory " + here);
+    log->write("  command line: " + context.commandLine);
+    if (!log->ok()) {
+      printer.print(log->close());
+      return kExitTrouble;
+    }
+  }
+  const auto closed = [&](int status) -> int {
+    if (log) {
+      const Result result = log->close();
+      printer.print(result);
+      if (!result.ok()) return kExitTrouble;
+    }
+    return status;
+  };
+  RemovalPlan plan;
+  if (dry || line.has("--text")) {
+    if (Result planned = PlanRemoval(here, &plan); !planned.ok()) {
+      printer.print(planned);
+      return closed(kExitTrouble);
+    }
+    if (dry || !plan.recorded) {
+      printRemoval(plan, false, log ? &*log : nullptr);
+      return closed(plan.removesAll() ? kExitDone : kExitStopped);
+    }
+    for (const RemovalStep &step : plan.steps)
+      std::printf("%s\n", RemovalLine(step, false).c_str());
+    if (!AskYesNo("Remove the installation in " + here + " as above? [y/N] ", false)) {
+      std::printf("Nothing was removed.\n");
+      return closed(kExitStopped);
+    }
+  }
+  const Result removed = RemoveInstallation(here, &plan);
+  if (!removed.ok()) {
+    for (const RemovalStep &step : plan.steps) {
+      if (step.kind == RemovalStep::Kind::kRemove && log) log->write(RemovalLine(step, true));
+    }
+    printer.print(removed);
+    if (log) log->write("outcome: stopped: " + removed.message());
+    return closed(kExitTrouble);
+  }
+  printRemoval(plan, true, log ? &*log : nullptr);
+  return closed(plan.removesAll() ? kExitDone : kExitStopped);
+}
+
+// The number of --keep-backups, or a refusal.
+Result keptBackups(const CommandLine &line, int *count) {
+  *count = kDefaultSettingsBackups;
+  if (!line.hasValue("--keep-backups")) return {};
+  const std::string text = line.value("--keep-backups");
+  char *end = nullptr;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || text[0] == '-' || text[0] == '+' || number < 0 ||
+      number > kMaxSettingsBackups) {
+    return Result::Failed(Fault::kRefused, "--keep-backups takes a number from 0 to " +
+                                               std::to_string(kMaxSettingsBackups) + ", not '" +
+                                               text + "'");
+  }
+  *count = static_cast<int>(number);
+  return {};
 }
 
 // Prints the notices of the form.
@@ -156,6 +295,33 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     std::printf("%s\n", VersionLine().c_str());
     return finish(kExitDone);
   }
+  if (line.has("--verify")) {
+    if (line.values.size() + line.flags.size() > 1)
+      return finish(BadOptions("--verify compares the directory with its record: it takes no "
+                               "other option"));
+    return finish(verify());
+  }
+  if (line.has("--remove")) {
+    for (const auto &[name, value] : line.values) {
+      if (std::find(std::begin(kRemoveGoesWith), std::end(kRemoveGoesWith), name) ==
+          std::end(kRemoveGoesWith))
+        return finish(
+            BadOptions("--remove goes only with --dry-run, --text and --log, not " + name));
+    }
+    for (const auto &[name, given] : line.flags) {
+      if (std::find(std::begin(kRemoveGoesWith), std::end(kRemoveGoesWith), name) ==
+          std::end(kRemoveGoesWith))
+        return finish(
+            BadOptions("--remove goes only with --dry-run, --text and --log, not " + name));
+    }
+    if (line.has("--dry-run") && line.has("--text"))
+      return finish(BadOptions("--text asks before removing: it excludes --dry-run"));
+    return finish(
+        removeInstallation(line, {VersionLine(), QuotedCommandLine(argc, argv), std::string()}));
+  }
+  int keepBackups = kDefaultSettingsBackups;
+  if (Result counted = keptBackups(line, &keepBackups); !counted.ok())
+    return finish(BadOptions(counted.message()));
   const int modes = line.has("--unattended") + line.has("--dry-run") + line.has("--check");
   if (line.has("--check") && modes > 1)
     return finish(BadOptions("--check excludes --unattended and --dry-run"));
@@ -195,6 +361,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     run.window.log = path("--log");
     run.window.chooseDirectory = line.has("--choose-directory");
     run.window.context = context;
+    run.window.keepBackups = keepBackups;
     if (line.has("--text")) return finish(RunTextSetup(run.window));
     run.openWindow = true;
     return run;
@@ -219,11 +386,11 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
                         line.hasValue("--kernel") || line.hasValue("--answers")};
   int status;
   if (check) {
-    status = ::check(each, line.has("--diff"));
+    status = ::check(each, line.has("--diff"), keepBackups);
   } else if (dry) {
-    status = dryRun(each, line.has("--diff"));
+    status = dryRun(each, line.has("--diff"), keepBackups);
   } else {
-    status = install(each);
+    status = install(each, keepBackups);
   }
   std::fflush(stdout);
   return finish(status);

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr const char *kUserOption = "--user";
+constexpr const char *kNoNotifyOption = "--no-notify";
 
 Result refused(const std::string &why) { return Result::Failed(Fault::kRefused, why); }
 
@@ -23,6 +24,9 @@ Result FormFromCommandLine(const CommandLine &line, bool withDetection, InstallF
   const char *fullOption = FieldRow(Field::kKind).option;
   if (line.has(fullOption) && line.has(kUserOption))
     return refused(std::string(fullOption) + " and " + kUserOption + " exclude each other");
+  const char *notifyOption = FieldRow(Field::kNotify).option;
+  if (line.has(notifyOption) && line.has(kNoNotifyOption))
+    return refused(std::string(notifyOption) + " and " + kNoNotifyOption + " exclude each other");
   Answers answers;
   if (line.hasValue("--answers")) {
     if (Result read = ReadAnswers(line.value("--answers"), &answers); !read.ok()) return read;
@@ -55,7 +59,8 @@ Result FormFromCommandLine(const CommandLine &line, bool withDetection, InstallF
     }
     keep(notices, ChooseShellStyle(built, style));
   }
-  if (line.has(FieldRow(Field::kNotify).option)) built.noticeConsent = true;
+  if (line.has(notifyOption)) built.noticeConsent = true;
+  if (line.has(kNoNotifyOption)) built.noticeConsent = false;
   *form = built;
   return {};
 }

@@ -25,6 +25,8 @@ constexpr OtherOption kOtherOptions[] = {
     {"--diff", false},       {"--user", false},    {"--choose-directory", false},
     {"--text", false},       {"--answers", true},  {"--save-answers", true},
     {"--log", true},         {"--help", false},    {"--version", false},
+    {"--verify", false},     {"--remove", false},  {"--keep-backups", true},
+    {"--no-notify", false},
 };
 
 // The option that chooses User, beside the kind's own (Full).
@@ -165,7 +167,7 @@ std::string CommandLine::value(const char *name) const {
 }
 
 bool CommandLine::setsForm() const {
-  if (has(kUserOption)) return true;
+  if (has(kUserOption) || has("--no-notify")) return true;
   for (const FormField &field : kFormFields) {
     if (isFlag(field) ? has(field.option) : hasValue(field.option)) return true;
   }
@@ -213,6 +215,9 @@ std::string UsageText() {
          "       velorix-setup --check [--diff] [OPTION]...\n"
          "       velorix-setup --text [OPTION]...         ask the form's questions in the\n"
          "                                                terminal\n"
+         "       velorix-setup --verify                   compare the installed files\n"
+         "                                                with the record of them\n"
+         "       velorix-setup --remove [--dry-run | --text] [--log FILE]\n"
          "       velorix-setup --help | --version\n"
          "\n"
          "Every option of the form stands for a control of the Setup window; what is\n"
@@ -239,8 +244,24 @@ std::string UsageText() {
          "                        --unattended, open the window filled from it\n"
          "  --save-answers FILE   save the form's values as an answer file before\n"
          "                        installing (the window: when \"Setup\" is pressed)\n"
-         "  --log FILE            append what each run does to FILE\n" +
+         "  --log FILE            append what each run does to FILE\n"
+         "  --keep-backups N      keep at most N backups of the settings file (0 to 99,\n"
+         "                        default 5): the newest is .velorixrc.bak, the one\n"
+         "                        before it .velorixrc.bak.1, and so on; the oldest go\n"
+         "                        first\n"
+         "  --verify              compare the files of the installation here with the\n"
+         "                        record the last one left (.velorix-setup.sha256), one\n"
+         "                        line per file missing or whose bytes, mode or owner\n"
+         "                        differ (files of data only when missing): status 0\n"
+         "                        when all hold, 1 when not, 2 without a record\n"
+         "  --remove              remove the files of the installation here that still\n"
+         "                        hold what it wrote, then its record; a file changed\n"
+         "                        since is kept: status 0 when all went, 1 when some\n"
+         "                        were kept; with --dry-run, only say what would go\n"
+         "                        and what would stay; with --text, ask first\n" +
          form +
+         "  --no-notify           do not send the installation notice (over an answer\n"
+         "                        file's notify = yes)\n"
          "  -h, --help            print this text\n"
          "  --version             print the version\n"
          "\n"
@@ -257,6 +278,9 @@ std::string UsageText() {
          "and -xrm RESOURCE (an X resource line, \"velorix-setup*background: white\").\n"
          "-geometry, -title and -iconic are the Setup window's alone: message boxes\n"
          "stay centred.\n"
+         "\n"
+         "A file that was changed since the last installation (its record says so) is\n"
+         "kept as NAME.velorix-old when the installation replaces it; --text asks.\n"
          "\n"
          "Exit status: 0 installed (the window: the installation ended; --check: the\n"
          "directory matches), 1 stopped by a message (the window: \"Cancel\" or the close\n"

@@ -47,8 +47,7 @@ constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 constexpr char kRunScratchPrefix[] = ".velorix-setup.vx-";
 constexpr char kRandomPart[] = "XXXXXX";
 constexpr char kMailCommand[] = "mail";
-// Numbered backups beyond this are not made: the last one is replaced.
-constexpr int kMaxBackups = 99;
+constexpr char kRecordPermissions[] = "rw-r--r--";
 constexpr auto kLockPoll = std::chrono::milliseconds(100);
 
 constexpr char kMsgCompileFailed[] =
@@ -307,15 +306,101 @@ bool directoryWritable(const std::string &path) {
   return access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) == 0;
 }
 
+// The status of the file at path (through links); nothing when there is
+// none.
+std::optional<struct stat> statusOf(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st;
+}
+
+// Whether a file whose status was before is still the same file, as it
+// was: not replaced, not rewritten, its mode unchanged.  Its change time
+// is not compared: keeping a copy of it under a second name changes that.
+bool sameFile(const std::optional<struct stat> &before, const std::optional<struct stat> &after) {
+  return before && after && before->st_dev == after->st_dev && before->st_ino == after->st_ino &&
+         before->st_mode == after->st_mode && before->st_size == after->st_size &&
+         before->st_mtim.tv_sec == after->st_mtim.tv_sec &&
+         before->st_mtim.tv_nsec == after->st_mtim.tv_nsec;
+}
+
+// Keeps the file at path, which holds content, as kept: a second name
+// for the same file where the file system allows it (so that it keeps its
+// owner, mode and times), a copy otherwise.  *made: the name was made
+// here, and is to go should the file not be replaced after all.
+Result keepCopy(const std::string &path, const std::string &kept, const std::string &content,
+                bool *made) {
+  *made = false;
+  if (exists(kept)) return {};  // holds content already (KeptCopyName)
+  if (linkat(AT_FDCWD, path.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    *made = true;
+    return {};
+  }
+  struct stat st;
+  const mode_t mode = stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0600;
+  Result copied = WriteWholeFile(kept, content, mode, kept, Placement::kIfAbsent);
+  *made = copied.ok();
+  return copied;
+}
+
+// The backups of the settings file at path: by the number in their
+// names, path.bak being 0.
+std::map<int, std::string> settingsBackups(const std::string &path) {
+  std::map<int, std::string> found;
+  const std::filesystem::path file(path);
+  const std::string first = file.filename().string() + kSettingsBackupSuffix;
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, first.size(), first) != 0) continue;
+    if (name.size() == first.size()) {
+      found[0] = path + kSettingsBackupSuffix;
+      continue;
+    }
+    const std::string number = name.substr(first.size() + 1);
+    if (name[first.size()] != '.' || number.empty() || number.size() > 4 || number[0] == '0' ||
+        number.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    found[std::stoi(number)] = path + kSettingsBackupSuffix + "." + number;
+  }
+  return found;
+}
+
 }  // namespace
 
-std::string SettingsBackupName(const std::string &path) {
-  const std::string first = path + kSettingsBackupSuffix;
-  for (int n = 0; n <= kMaxBackups; ++n) {
-    const std::string name = n == 0 ? first : first + "." + std::to_string(n);
-    if (!exists(name) || SameFiles(name, path)) return name;
+SettingsBackups PlanSettingsBackups(const std::string &path,
+                                    const std::optional<std::string> &replaced, int keep) {
+  SettingsBackups plan;
+  const std::map<int, std::string> held = settingsBackups(path);
+  const std::string newest = path + kSettingsBackupSuffix;
+  const auto slot = [&newest](int n) { return n == 0 ? newest : newest + "." + std::to_string(n); };
+  bool making = replaced.has_value() && keep > 0;
+  if (making && held.count(0) != 0) {
+    struct stat st;
+    plan.reused = lstat(newest.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                  FileHolds(newest, *replaced).value_or(false);
+    making = !plan.reused;
   }
-  return first + "." + std::to_string(kMaxBackups);
+  // The backups below the first free name move up one to make room.
+  int free = 0;
+  while (making && held.count(free) != 0)
+    ++free;
+  std::map<int, std::string> after;  // the number each backup will have, to its name now
+  for (const auto &[number, name] : held)
+    after[making && number < free ? number + 1 : number] = name;
+  for (auto it = after.rbegin(); it != after.rend(); ++it) {
+    if (it->first >= keep) plan.removals.push_back(it->second);
+  }
+  for (int n = free - 1; n >= 0 && making; --n) {
+    if (n + 1 < keep) plan.renames.emplace_back(slot(n), slot(n + 1));
+  }
+  if (making || plan.reused) plan.backup = newest;
+  return plan;
+}
+
+std::string BackupsKept(int keep) {
+  return "at most " + std::to_string(keep) +
+         (keep == 1 ? " settings backup is kept" : " settings backups are kept");
 }
 
 void Actions::show(const std::string &text, const MessageSubject &) {
@@ -327,7 +412,42 @@ void Actions::show(const std::string &text, const MessageSubject &) {
 ScratchActions::ScratchActions(std::string pattern) : pattern_(std::move(pattern)) {
   std::error_code error;
   workDir_ = std::filesystem::current_path(error).string();
+  next_ = InstallRecord(workDir_);
 }
+
+Result ScratchActions::readRecord() {
+  const Result read = ReadInstallRecord(workDir_, &prior_);
+  if (read.ok()) return {};
+  // Without it, the run does as it did before there were records.
+  return Result::Notice(
+      read.message() + "\nThe installation goes on without it, and writes it anew.", read.about());
+}
+
+void ScratchActions::claimInRecord(const std::string &path, const std::string *made) {
+  const std::string key = recordKey(path);
+  struct stat st;
+  if (stat(key.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (const RecordEntry *was = prior_ ? prior_->find(key) : nullptr) {
+    next_.put(*was);
+    return;
+  }
+  auto entry = DescribeFile(key, made != nullptr);
+  if (entry && (made == nullptr || entry->digest == Sha256Hex(*made))) next_.put(std::move(*entry));
+}
+
+std::string ScratchActions::keptCopyFor(const std::string &path, const std::string &made) const {
+  const std::string target = resolve(path);
+  std::string current;
+  if (!ChangedSinceRecorded(prior(), target, &current)) return {};
+  if (!made.empty()) {
+    const auto fresh = ReadWholeFile(made);
+    if (fresh && *fresh == current) return {};
+  }
+  const auto kept = KeptCopyName(target, current, kKeptOldSuffix);
+  return path + (kept ? kept->substr(target.size()) : std::string(kKeptOldSuffix));
+}
+
+InstallRecord ScratchActions::recordLeft() const { return next_; }
 
 ScratchActions::~ScratchActions() { leaveScratch(); }
 
@@ -462,11 +582,12 @@ RealActions::RealActions() : ScratchActions("") {
 
 RealActions::~RealActions() {
   leaveScratch();
-  unlock();
+  lock_.release();
 }
 
-Result RealActions::lock() {
-  const std::string path = WithSlash(workDir_) + kLockFileName;
+Result DirectoryLock::acquire(const std::string &directory) {
+  release();
+  const std::string path = WithSlash(directory) + kLockFileName;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   for (;;) {
@@ -478,7 +599,8 @@ Result RealActions::lock() {
       struct stat held, named;
       if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
           held.st_ino == named.st_ino) {
-        lockFd_ = fd;
+        fd_ = fd;
+        path_ = path;
         return {};
       }
       close(fd);
@@ -489,20 +611,20 @@ Result RealActions::lock() {
     std::this_thread::sleep_for(kLockPoll);
   }
   return failed(Fault::kRefused,
-                "Another installation is running in the directory '" + workDir_ +
+                "Another installation is running in the directory '" + directory +
                     "'.\nPlease wait until it has ended, and try again.",
-                workDir_);
+                directory);
 }
 
-void RealActions::unlock() {
-  if (lockFd_ < 0) return;
-  (void)unlink((WithSlash(workDir_) + kLockFileName).c_str());
-  close(lockFd_);
-  lockFd_ = -1;
+void DirectoryLock::release() {
+  if (fd_ < 0) return;
+  (void)unlink(path_.c_str());
+  close(fd_);
+  fd_ = -1;
 }
 
 Result RealActions::begin() {
-  Result locked = lock();
+  Result locked = lock_.acquire(workDir_);
   if (!locked.ok()) return locked;
   // What a killed run left: its scratch directory, and the temporary
   // files beside the files it wrote here.  Ours alone hold these names,
@@ -524,15 +646,33 @@ Result RealActions::begin() {
     std::filesystem::remove_all(path, ignored);
   }
   Result entered = enterScratch();
-  if (!entered.ok()) unlock();
-  return entered;
+  if (!entered.ok()) {
+    lock_.release();
+    return entered;
+  }
+  return readRecord();
 }
 
 Result RealActions::end(bool keepSettings) {
   Result installed = keepSettings ? installSettings() : Result();
   leaveScratch();
-  unlock();
+  lock_.release();
   return installed;
+}
+
+Result RealActions::prepareRecord(AtomicFile &record) {
+  const std::string text = recordLeft().text();
+  Result opened = record.open();
+  if (opened.ok() && (std::fwrite(text.data(), 1, text.size(), record.stream()) != text.size() ||
+                      std::fflush(record.stream()) != 0)) {
+    opened = Result::Failed(Fault::kNotWritten, "", {}, std::strerror(errno));
+  }
+  if (opened.ok()) return {};
+  record.discard();
+  return failed(Fault::kNotWritten,
+                "Cannot write the record of this installation '" + record.target() + "' (" +
+                    opened.detail() + ").\nThe directory keeps the settings it had.",
+                record.target());
 }
 
 // Puts the settings file built in the scratch directory in place in one
@@ -555,23 +695,67 @@ Result RealActions::installSettings() {
   }
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
   const auto old = ReadWholeFile(final);
-  struct stat st;
-  if (old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      SettingsNeedBackup(*old, *content)) {
-    const std::string backup = SettingsBackupName(final);
+  struct stat st, link;
+  const bool regular = old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  // The record of the installation, the settings file in it as it will be,
+  // is written beside its place first and put there last: a disk too full
+  // for it stops the run before the settings change.  A run that stops
+  // leaves the record of the last installation.
+  const bool throughLink = lstat(final.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  next_.put(PredictedEntry(final, *content,
+                           NarrowedMode(mode, regular ? &st : nullptr, throughLink), true));
+  const std::string recordPath = WithSlash(workDir_) + kRecordName;
+  const auto recordBefore = statusOf(recordPath);
+  AtomicFile record(recordPath, std::string("./") + kRecordName);
+  if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
+  std::optional<std::string> replaced;
+  if (regular && SettingsNeedBackup(*old, *content)) replaced = *old;
+  const SettingsBackups backups = PlanSettingsBackups(final, replaced, keepBackups_);
+  const auto cannot = [&shown](const std::string &what, const std::string &path) {
+    return failed(Fault::kNotWritten,
+                  "Cannot " + what + " (" + std::strerror(errno) +
+                      ").\nThe new settings have not been stored in '" + shown + "'.",
+                  path);
+  };
+  for (const std::string &oldest : backups.removals) {
+    if (unlink(oldest.c_str()) != 0 && errno != ENOENT)
+      return cannot("remove the old settings backup '" + oldest + "'", oldest);
+    endNote_.backupsRemoved.push_back(oldest);
+  }
+  for (const auto &[from, to] : backups.renames) {
+    // Into a free name only: no backup is ever written over.
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
+        (errno != EINVAL || exists(to) || std::rename(from.c_str(), to.c_str()) != 0))
+      return cannot("move the settings backup '" + from + "' to '" + to + "'", from);
+    endNote_.backupsMoved.emplace_back(from, to);
+  }
+  if (!backups.backup.empty() && !backups.reused) {
     // The backup keeps the owner and the permissions of the file it keeps.
-    const Result kept = WriteWholeFile(backup, *old, st.st_mode & 0666, {}, Placement::kReplace,
-                                       FileOwner{st.st_uid, st.st_gid});
+    const Result kept = WriteWholeFile(backups.backup, *old, st.st_mode & 0666, {},
+                                       Placement::kReplace, FileOwner{st.st_uid, st.st_gid});
     if (!kept.ok()) {
       return failed(Fault::kNotWritten,
-                    "Cannot keep the settings file '" + shown + "' as '" + backup + "' (" +
+                    "Cannot keep the settings file '" + shown + "' as '" + backups.backup + "' (" +
                         kept.detail() + ").\nThe new settings have not been stored.",
-                    backup);
+                    backups.backup);
     }
-    backup_ = backup;
   }
+  backup_ = backups.backup;
+  const auto before = statusOf(final);
   if (!WriteWholeFile(final, *content, mode, shown).ok())
     return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
+  endNote_.settingsUnchanged = sameFile(before, statusOf(final));
+  const Result recorded = record.commit(ModeFromPermissions(kRecordPermissions));
+  if (!recorded.ok()) {
+    return failed(Fault::kNotWritten,
+                  "Cannot write the record of this installation '" + recordPath + "' (" +
+                      recorded.detail() +
+                      ").\nThe settings are in place, but the next run cannot tell which files "
+                      "were changed by hand since.",
+                  recordPath);
+  }
+  endNote_.record = recordPath;
+  endNote_.recordUnchanged = sameFile(recordBefore, statusOf(recordPath));
   return {};
 }
 
@@ -587,66 +771,187 @@ Result RealActions::store(const char *section, const char *key, const std::strin
   return {};
 }
 
+Result RealActions::place(const std::string &path, bool data,
+                          const std::function<Result(const std::string &where)> &write) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  const std::string key = RecordKey(target);
+  std::string current;
+  const bool changed = !data && ChangedSinceRecorded(prior(), target, &current);
+  if (changed && keepYours_.count(key) != 0) {
+    // The user's copy stays as it is; the new one goes beside it.
+    const std::string fresh = target + kKeptNewSuffix;
+    Result written = write(fresh);
+    if (!written.ok()) return written;
+    auto entry = DescribeFile(fresh, data);
+    if (entry && entry->digest == Sha256Hex(current)) {
+      (void)unlink(fresh.c_str());  // it holds nothing new
+      lastFile_.unchanged = true;
+    } else {
+      lastFile_.keptNew = fresh;
+    }
+    // What the installation writes there: the user's copy is told apart
+    // from it again next time.
+    if (entry) {
+      entry->path = key;
+      next_.put(std::move(*entry));
+    }
+    return written;
+  }
+  std::string kept;
+  bool made = false;
+  if (changed) {
+    const auto name = KeptCopyName(target, current, kKeptOldSuffix);
+    Result keptCopy = name ? keepCopy(target, *name, current, &made)
+                           : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
+    if (!keptCopy.ok()) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the copy of '" + path +
+                        "' that was changed since the last installation as '" +
+                        (name ? *name : target + kKeptOldSuffix) + "' (" + keptCopy.detail() +
+                        ").\nThe file has not been replaced.",
+                    target);
+    }
+    kept = *name;
+  }
+  const auto before = statusOf(target);
+  Result written = write(target);
+  if (!written.ok()) {
+    if (made) (void)unlink(kept.c_str());
+    return written;
+  }
+  lastFile_.unchanged = sameFile(before, statusOf(target));
+  auto entry = DescribeFile(target, data);
+  if (!kept.empty()) {
+    if (entry && entry->digest == Sha256Hex(current)) {
+      // The new one holds what the user made of it: nothing is lost.
+      if (made) (void)unlink(kept.c_str());
+    } else {
+      lastFile_.keptOld = kept;
+    }
+  }
+  if (entry) {
+    entry->path = key;
+    next_.put(std::move(*entry));
+  }
+  return written;
+}
+
+Result RealActions::claimFile(const std::string &path) {
+  claimInRecord(path, nullptr);
+  return {};
+}
+
+Result RealActions::claimData(const std::string &path, const std::string &made) {
+  claimInRecord(path, &made);
+  return {};
+}
+
 Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
-  return CreateFile(resolve(path), lines, permissions, expand, path);
+  return place(path, false, [&](const std::string &where) {
+    return CreateFile(where, lines, permissions, expand, where == resolve(path) ? path : where);
+  });
 }
 
 Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
-  return aboutScript(WriteCompileScript(resolve(path), shellStyle, shellPath, path), resolve(path));
+  return aboutScript(place(path, false,
+                           [&](const std::string &where) {
+                             return WriteCompileScript(where, shellStyle, shellPath,
+                                                       where == resolve(path) ? path : where);
+                           }),
+                     resolve(path));
 }
 
 Result RealActions::createFile(const std::string &path, const std::string &content,
                                const char *permissions) {
+  lastFile_ = {};
   const std::string target = resolve(path);
   // An existing file is kept as it is; a directory in the way is not one,
   // and the writer below says so.
   struct stat st;
-  if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
-  // A file that appeared meanwhile is kept.
-  return withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
-                                   Placement::kIfAbsent));
+  if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    lastFile_.unchanged = true;
+    return {};
+  }
+  // A file that appeared meanwhile is kept, and is not the installation's.
+  Result made = withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
+                                          Placement::kIfAbsent));
+  auto entry = made.ok() ? DescribeFile(target, true) : std::nullopt;
+  if (entry && entry->digest == Sha256Hex(content)) {
+    entry->path = RecordKey(target);
+    next_.put(std::move(*entry));
+  }
+  return made;
 }
 
 Result RealActions::writeFile(const std::string &path, const std::string &content,
                               const char *permissions) {
-  return withDetail(WriteWholeFile(resolve(path), content, ModeFromPermissions(permissions), path));
+  return place(path, false, [&](const std::string &where) {
+    return withDetail(WriteWholeFile(where, content, ModeFromPermissions(permissions),
+                                     where == resolve(path) ? path : where));
+  });
 }
 
 Result RealActions::renameFile(const std::string &from, const std::string &to) {
+  lastFile_ = {};
   if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
     return {};
   return notRenamed(from, to, resolve(from), errno);
 }
 
 Result RealActions::removeFile(const std::string &path) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  const std::string key = RecordKey(target);
+  next_.erase(key);
+  std::string current;
+  if (ChangedSinceRecorded(prior(), target, &current)) {
+    // Changed by hand since the last installation: kept where a copy
+    // replaced would be.
+    const auto kept = KeptCopyName(target, current, kKeptOldSuffix);
+    if (kept && (exists(*kept) ? unlink(target.c_str()) == 0
+                               : renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, kept->c_str(),
+                                           RENAME_NOREPLACE) == 0)) {
+      lastFile_.keptOld = *kept;
+      return {};
+    }
+    return failed(Fault::kNotWritten,
+                  "Cannot keep the copy of '" + path +
+                      "' that was changed since the last installation as '" +
+                      (kept ? *kept : target + kKeptOldSuffix) + "' (" +
+                      (kept ? std::strerror(errno) : "every name is taken") + ")",
+                  target);
+  }
   // A file that stays would be read as if it belonged to this installation.
-  if (unlink(resolve(path).c_str()) == 0 || errno == ENOENT) return {};
-  return notRemoved(path, resolve(path), errno);
+  if (unlink(target.c_str()) == 0 || errno == ENOENT) return {};
+  return notRemoved(path, target, errno);
 }
 
 Result RealActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &) {
-  // The compiler writes under a temporary name: a run killed meanwhile
-  // leaves no object that a later run would take for a good one.
-  // In the run's scratch directory until it is whole: should the run be
-  // killed, the next one removes that directory, and nothing the compiler
-  // still writes lands beside the user's files.
-  AtomicFile object(resolve(target), target, scratch_);
-  Result opened = object.openForProgram();
-  if (!opened.ok()) return withDetail(std::move(opened));
-  // Named relative to the directory the command runs in, where it can be:
-  // the directory's own path may hold blanks.
-  const std::string here = WithSlash(workDir_);
-  std::string output = object.temporary();
-  if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
-  Result compiled = runCompiler(command, target, object.temporary(), output);
-  if (!compiled.ok()) {
-    object.discard();
-    return compiled;
-  }
-  return object.commit(kModeAsWritten);
+  return place(target, false, [&](const std::string &where) -> Result {
+    // The compiler writes under a temporary name: a run killed meanwhile
+    // leaves no object that a later run would take for a good one.
+    // In the run's scratch directory until it is whole: should the run be
+    // killed, the next one removes that directory, and nothing the
+    // compiler still writes lands beside the user's files.
+    AtomicFile object(where, target, scratch_);
+    Result opened = object.openForProgram();
+    if (!opened.ok()) return withDetail(std::move(opened));
+    // Named relative to the directory the command runs in, where it can
+    // be: the directory's own path may hold blanks.
+    const std::string here = WithSlash(workDir_);
+    std::string output = object.temporary();
+    if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
+    Result compiled = runCompiler(command, target, object.temporary(), output);
+    if (!compiled.ok()) {
+      object.discard();
+      return compiled;
+    }
+    return object.commit(kModeAsWritten);
+  });
 }
 
 Result RealActions::sendNotice(const std::string &command) {
@@ -683,27 +988,50 @@ Result PlanActions::addDiff(const std::string &path, Result made, const std::str
 
 Result PlanActions::begin() {
   if (Result problem = wouldBegin(); !problem.ok()) return problem;
-  return enterScratch();
+  Result entered = enterScratch();
+  if (!entered.ok()) return entered;
+  return readRecord();
+}
+
+std::string PlanActions::addKept(const std::string &path,
+                                 const std::function<Result(const std::string &)> &make) {
+  std::string current;
+  const bool changed = ChangedSinceRecorded(prior(), resolve(path), &current);
+  if (!changed && !diffs_) return {};
+  const std::string made = renderPath();
+  if (!make(made).ok()) return {};
+  const std::string kept = keptCopyFor(path, made);
+  if (!kept.empty()) add("keep " + path + " as " + kept + " (changed since the last installation)");
+  return made;
 }
 
 Result PlanActions::end(bool keepSettings) {
   if (keepSettings) {
-    const std::string final = WithSlash(workDir_) + kSettingsName;
-    const std::string shown = std::string("./") + kSettingsName;
-    // One far larger than the installation writes is not read.
-    const auto tooLarge = TooLargeToCompare(final, shown);
+    const std::string here = WithSlash(workDir_);
+    const std::string final = here + kSettingsName;
+    // One far larger than the installation writes is not read: it is kept
+    // whatever it holds.
+    const auto tooLarge = TooLargeToCompare(final, std::string("./") + kSettingsName);
     const auto old = tooLarge ? std::nullopt : ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
-    if (content && (tooLarge || (old && SettingsNeedBackup(*old, *content)))) {
-      const std::string backup = SettingsBackupName(final);
-      add("keep " + shown + " as ./" + backup.substr(WithSlash(workDir_).size()));
-    }
+    std::optional<std::string> replaced;
+    if (content && tooLarge) replaced.emplace();
+    if (old && content && SettingsNeedBackup(*old, *content)) replaced = *old;
+    const SettingsBackups backups = PlanSettingsBackups(final, replaced, keepBackups_);
+    const auto shown = [&here](const std::string &path) { return "./" + path.substr(here.size()); };
+    for (const std::string &oldest : backups.removals)
+      add("remove " + shown(oldest) + " (" + BackupsKept(keepBackups_) + ")");
+    for (const auto &[from, to] : backups.renames)
+      add("rename " + shown(from) + " to " + shown(to));
+    if (!backups.backup.empty())
+      add(std::string("keep ./") + kSettingsName + " as " + shown(backups.backup));
     if (diffs_ && tooLarge) {
       add(*tooLarge);
     } else if (diffs_ && content) {
       for (const std::string &change : SettingsChanges(old.value_or(""), *content))
         add(change);
     }
+    add(std::string("write ./") + kRecordName + ", the record of the files of this installation");
   }
   leaveScratch();
   return {};
@@ -722,21 +1050,27 @@ Result PlanActions::store(const char *section, const char *key, const std::strin
 
 Result PlanActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
+  Result rendered;
+  const std::string made = addKept(path, [&](const std::string &where) {
+    return rendered = CreateFile(where, lines, permissions, expand, path);
+  });
   add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
   if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
   if (!diffs_) return {};
-  const std::string made = renderPath();
-  return addDiff(path, CreateFile(made, lines, permissions, expand, path), made);
+  return addDiff(path, rendered, made);
 }
 
 Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
+  Result rendered;
+  const std::string made = addKept(path, [&](const std::string &where) {
+    return rendered = WriteCompileScript(where, shellStyle, shellPath, path);
+  });
   add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
   if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
   if (!diffs_) return {};
-  const std::string made = renderPath();
-  return addDiff(path, WriteCompileScript(made, shellStyle, shellPath, path), made);
+  return addDiff(path, rendered, made);
 }
 
 Result PlanActions::createFile(const std::string &path, const std::string &content,
@@ -749,11 +1083,14 @@ Result PlanActions::createFile(const std::string &path, const std::string &conte
 
 Result PlanActions::writeFile(const std::string &path, const std::string &content,
                               const char *permissions) {
+  Result rendered;
+  const std::string made = addKept(path, [&](const std::string &where) {
+    return rendered = WriteWholeFile(where, content, ModeFromPermissions(permissions));
+  });
   add("write " + path + " (" + permissions + ")");
   if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   if (!diffs_) return {};
-  const std::string made = renderPath();
-  return addDiff(path, WriteWholeFile(made, content, ModeFromPermissions(permissions)), made);
+  return addDiff(path, rendered, made);
 }
 
 Result PlanActions::renameFile(const std::string &from, const std::string &to) {
@@ -762,12 +1099,18 @@ Result PlanActions::renameFile(const std::string &from, const std::string &to) {
 }
 
 Result PlanActions::removeFile(const std::string &path) {
-  if (exists(resolve(path))) add("remove " + path);
+  if (!exists(resolve(path))) return {};
+  const std::string kept = keptCopyFor(path, {});
+  add(kept.empty() ? "remove " + path
+                   : "keep " + path + " as " + kept + " (changed since the last installation)");
   return wouldRemove(path);
 }
 
 Result PlanActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &why) {
+  const std::string kept = keptCopyFor(target, {});
+  if (!kept.empty())
+    add("keep " + target + " as " + kept + " (changed since the last installation)");
   add("compile " + target + " (" + why + "): " + command(target));
   return wouldWriteFile(target);
 }

@@ -15,6 +15,12 @@
  * the settings file into the installed directory in one step, keeping the
  * one it replaces as a backup; a plan throws it away.
  *
+ * Every kind of run also works out the record of what the installation
+ * leaves (install_record.h): RealActions writes it at the end, keeping
+ * beforehand the copy of a file that its user changed since the last
+ * installation; PlanActions lists what it would keep; CheckActions
+ * compares.
+ *
  * An action shows nothing: it returns a Result that carries the message
  * for the user, and the procedure shows it (show()) and decides what
  * follows.
@@ -25,10 +31,13 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "atomic_file.h"
+#include "install_record.h"
 #include "result.h"
 #include "scratch_directory.h"
 
@@ -52,6 +61,29 @@ struct CommandOutcome {
 // itself alive with it.  False stops the compile at once.
 using WhileCompiling = std::function<bool()>;
 constexpr int kWaitSliceMilliseconds = 25;
+// What the last action that wrote a file did to it, beyond writing it.
+struct FileNote {
+  // It held what the run writes, mode and all, and was left as it was.
+  bool unchanged = false;
+  // It was changed since the last installation: the user's copy was kept
+  // at keptOld, and the new one put in its place; or, when the user keeps
+  // theirs, it was left and the new one written to keptNew.
+  std::string keptOld;
+  std::string keptNew;
+};
+
+// How end() left the settings file, its backups and the record.
+struct EndNote {
+  bool settingsUnchanged = false;
+  // The older backups moved up one name (from, to), and those beyond the
+  // number kept, removed (oldest first).
+  std::vector<std::pair<std::string, std::string>> backupsMoved;
+  std::vector<std::string> backupsRemoved;
+  // The record written (its path; empty when none was), and whether it
+  // held that already.
+  std::string record;
+  bool recordUnchanged = false;
+};
 
 class Actions {
  public:
@@ -140,6 +172,24 @@ class Actions {
   // Where end() kept the settings file it replaced; empty when it kept
   // none.
   virtual std::string settingsBackup() const { return {}; }
+
+  // The run leaves path as the installation's without writing it: an
+  // object that is up to date and the record of its command.
+  virtual Result claimFile(const std::string & /*path*/) { return {}; }
+
+  // The same for a file of data, which the analysis program changes in
+  // use (the names file): it is the installation's when an installation
+  // made it, as the record says, or when it still holds what one makes
+  // (made); otherwise it is the user's.
+  virtual Result claimData(const std::string & /*path*/, const std::string & /*made*/) {
+    return {};
+  }
+
+  // What the last action that wrote a file did to it.
+  virtual FileNote lastFile() const { return {}; }
+
+  // What end() did besides putting the settings file in place.
+  virtual EndNote endNote() const { return {}; }
 };
 
 // Hands every action to another Actions object: the base of objects that
@@ -190,17 +240,31 @@ class ForwardingActions : public Actions {
   Result sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
   CommandOutcome lastCommand() const override { return inner_.lastCommand(); }
   std::string settingsBackup() const override { return inner_.settingsBackup(); }
+  Result claimFile(const std::string &path) override { return inner_.claimFile(path); }
+  Result claimData(const std::string &path, const std::string &made) override {
+    return inner_.claimData(path, made);
+  }
+  FileNote lastFile() const override { return inner_.lastFile(); }
+  EndNote endNote() const override { return inner_.endNote(); }
 
  private:
   Actions &inner_;
 };
 
+// How many backups of the settings file a run keeps, unless told.
+constexpr int kDefaultSettingsBackups = 5;
+// The most it may be told to keep.
+constexpr int kMaxSettingsBackups = 99;
+
 // What every kind of run shares: the installed directory (the working
-// directory when the object is made) and the scratch directory of the
-// settings file.
+// directory when the object is made), the scratch directory of the
+// settings file, and the record of the last installation there.
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
+  // How many backups of the settings file to keep (0 to
+  // kMaxSettingsBackups).
+  void keepBackups(int count) { keepBackups_ = count; }
   // Into the scratch directory, which is the working directory; refused
   // (Fault::kNotOpened) when the installed directory's settings file could
   // not be replaced at the end.
@@ -249,6 +313,27 @@ class ScratchActions : public Actions {
   // Fault::kCancelled when whileCompiling stopped it.
   Result runCompiler(const CommandFor &command, const std::string &target,
                      const std::string &output, const std::string &outputInCommand);
+  // Reads the record of the last installation in the installed
+  // directory; one that is damaged is told, and the run goes on without
+  // it.
+  Result readRecord();
+  // The record of the last installation; null when there is none.
+  const InstallRecord *prior() const { return prior_ ? &*prior_ : nullptr; }
+  // path (of the installed directory) as the record keys it.
+  std::string recordKey(const std::string &path) const { return RecordKey(resolve(path)); }
+  // Notes in the record this run makes that it leaves path (as the
+  // procedure names it) as the installation's: the prior record's entry
+  // for it, or what it holds now when it is not data (made: nullptr) or
+  // holds what made holds.
+  void claimInRecord(const std::string &path, const std::string *made);
+  // The record of what this run wrote and claimed, which it leaves when it
+  // runs to its end.
+  InstallRecord recordLeft() const;
+  // Where a run keeps the copy of path (as the procedure names it) that
+  // its user changed since the last installation, named as path is, when
+  // the file made at made (empty: not known) holds something else; empty
+  // when it keeps none.
+  std::string keptCopyFor(const std::string &path, const std::string &made) const;
 
   std::string workDir_;
   std::string pattern_;
@@ -259,17 +344,52 @@ class ScratchActions : public Actions {
   std::optional<BatchedSyncs> syncs_;
   CommandOutcome lastCommand_;
   WhileCompiling whileCompiling_;
+  int keepBackups_ = kDefaultSettingsBackups;
+  // The record of the last installation, and what this run puts in the
+  // next one: the files it wrote or leaves.
+  std::optional<InstallRecord> prior_;
+  InstallRecord next_{""};
 
  private:
   int rendered_ = 0;
 };
 
+// Keeps every other installation out of a directory while it lives: a
+// lock on ".velorix-setup.lock" there, which the kernel releases when the
+// process dies.  A second one waits a few seconds for the first and then
+// gives up.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  ~DirectoryLock() { release(); }
+  DirectoryLock(const DirectoryLock &) = delete;
+  DirectoryLock &operator=(const DirectoryLock &) = delete;
+
+  // Takes the lock of directory; a fault with the message to show when
+  // another run holds it or the lock file cannot be made.
+  Result acquire(const std::string &directory);
+  // Gives it back, and removes the lock file.
+  void release();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 // Does it all.  Only one installation at a time runs in a directory: a
-// second one waits a few seconds for the first and then gives up.
+// second one waits a few seconds for the first and then gives up.  A file
+// that its user changed since the last installation is kept as
+// NAME.velorix-old before it is replaced, unless the user asked to keep
+// it (keepYours()): then it stays, and the new one is written to
+// NAME.velorix-new.
 class RealActions : public ScratchActions {
  public:
   RealActions();
   ~RealActions() override;
+
+  // The files (absolute, as RecordKey gives them) whose user keeps the
+  // copy they changed since the last installation.
+  void keepYours(std::set<std::string> paths) { keepYours_ = std::move(paths); }
 
   Result begin() override;
   Result end(bool keepSettings) override;
@@ -288,17 +408,32 @@ class RealActions : public ScratchActions {
                  const std::string &why) override;
   Result sendNotice(const std::string &command) override;
   std::string settingsBackup() const override { return backup_; }
+  Result claimFile(const std::string &path) override;
+  Result claimData(const std::string &path, const std::string &made) override;
+  FileNote lastFile() const override { return lastFile_; }
+  EndNote endNote() const override { return endNote_; }
 
  private:
-  Result lock();
-  void unlock();
   Result installSettings();
+  // Writes the record of what this run wrote beside its place, for
+  // record.commit() to put in place.
+  Result prepareRecord(AtomicFile &record);
+  // Writes the file of the installed directory path with write(where),
+  // keeping the copy that its user changed since the last installation
+  // (or, when they keep it, writing to NAME.velorix-new instead), and
+  // notes it in the next record.  data: the analysis program changes it
+  // in use, and no copy of it is kept.
+  Result place(const std::string &path, bool data,
+               const std::function<Result(const std::string &where)> &write);
 
-  int lockFd_ = -1;
+  DirectoryLock lock_;
   // Every value stored, by lower-case "section.key": what the settings
   // file must hold before it goes into place.
   std::map<std::string, std::string> stored_;
   std::string backup_;
+  std::set<std::string> keepYours_;
+  FileNote lastFile_;
+  EndNote endNote_;
 };
 
 // Lists, one line each in procedure order, every file written, removed,
@@ -335,6 +470,11 @@ class PlanActions : public ScratchActions {
   void add(const std::string &line) { lines_.push_back(line); }
   // Adds the diff of path against the file made at made, when it differs.
   Result addDiff(const std::string &path, Result made, const std::string &rendered);
+  // Lists the copy the run keeps of path, when it keeps one, and returns
+  // the path of a file made (rendered) to compare with, or empty when
+  // there is none to make.
+  std::string addKept(const std::string &path,
+                      const std::function<Result(const std::string &)> &make);
 
   bool diffs_;
   std::vector<std::string> lines_;
@@ -343,11 +483,28 @@ class PlanActions : public ScratchActions {
 // The settings file of a directory, and where the one it replaces is kept.
 constexpr char kSettingsBackupSuffix[] = ".bak";
 
-// A name for the backup of the settings file at path: path.bak, unless
-// that holds something else; then path.bak.1, .2 and so on, so that no
-// earlier backup is ever lost.  An existing backup with the same content as
-// the file at path is reused.
-std::string SettingsBackupName(const std::string &path);
+// What keeping the settings file at path, which holds replaced (nothing:
+// it is not kept), does to its backups when at most keep of them stay.
+// The newest backup is path.bak, the one before it path.bak.1, then .2
+// and so on: the older ones move up one name to make room, into names
+// that are free, so that no backup is ever written over; those beyond
+// keep go, the oldest first.  A path.bak that holds replaced already is
+// the backup.
+struct SettingsBackups {
+  // First these are removed, then these renamed (from, to), then backup
+  // is written (empty: none), unless it holds the replaced settings
+  // already (reused).
+  std::vector<std::string> removals;
+  std::vector<std::pair<std::string, std::string>> renames;
+  std::string backup;
+  bool reused = false;
+};
+SettingsBackups PlanSettingsBackups(const std::string &path,
+                                    const std::optional<std::string> &replaced, int keep);
+
+// "at most 5 settings backups are kept", for the lines that name a
+// backup removed.
+std::string BackupsKept(int keep);
 
 // Whether a settings file that holds old is kept when content replaces
 // it: when it holds something, and something else.

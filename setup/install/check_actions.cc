@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "atomic_file.h"
 #include "differences.h"
@@ -21,6 +22,7 @@ namespace {
 
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
 constexpr unsigned kScriptMode = 0755;
+constexpr unsigned kRecordMode = 0644;
 
 std::string octal(unsigned mode) {
   char text[8];
@@ -43,6 +45,11 @@ std::string withoutLastLineFeed(std::string text) {
   return text;
 }
 
+bool exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
 std::string joined(const std::vector<std::string> &lines) {
   std::string text;
   for (const std::string &line : lines)
@@ -56,14 +63,42 @@ CheckActions::CheckActions(bool diffs) : ScratchActions(scratchPattern()), withD
 
 Result CheckActions::begin() {
   if (Result problem = wouldBegin(); !problem.ok()) return problem;
-  return enterScratch();
+  Result entered = enterScratch();
+  if (!entered.ok()) return entered;
+  return readRecord();
 }
 
 Result CheckActions::end(bool keepSettings) {
   // A procedure that stopped has said why; its settings are not compared.
   Result compared = keepSettings ? compareSettings() : Result();
+  if (keepSettings && compared.ok()) {
+    // The record last, as the run writes it; what changes in it is what
+    // the lines before tell, so it has no diff of its own.
+    const std::string made = renderPath();
+    compared = WriteWholeFile(made, recordLeft().text(), kRecordMode);
+    const bool withDiffs = withDiffs_;
+    withDiffs_ = false;
+    if (compared.ok()) compared = compare(std::string("./") + kRecordName, made, kRecordMode);
+    withDiffs_ = withDiffs;
+  }
   leaveScratch();
   return compared;
+}
+
+Result CheckActions::claimFile(const std::string &path) {
+  claimInRecord(path, nullptr);
+  return {};
+}
+
+Result CheckActions::claimData(const std::string &path, const std::string &made) {
+  claimInRecord(path, &made);
+  return {};
+}
+
+void CheckActions::predict(const std::string &path, const std::string &made, unsigned mode,
+                           bool data) {
+  const auto bytes = ReadWholeFile(made);
+  if (bytes) next_.put(PredictedEntry(resolve(path), *bytes, mode, data));
 }
 
 void CheckActions::add(const std::string &line, const std::string &diff) {
@@ -85,7 +120,8 @@ Result CheckActions::diffOf(const std::string &path, const std::string &made,
   return {};
 }
 
-Result CheckActions::compare(const std::string &path, const std::string &made, unsigned mode) {
+Result CheckActions::compare(const std::string &path, const std::string &made, unsigned mode,
+                             bool data) {
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(made);
   if (!want) {
@@ -99,19 +135,31 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
   struct stat st;
   std::string diff;
   if (!same || stat(installed.c_str(), &st) != 0) {
+    predict(path, made, mode, data);
     Result diffed = diffOf(path, made, &diff);
     add(path + ": missing", diff);
     return diffed;
-  }
-  Result diffed;
-  if (!*same) {
-    diffed = diffOf(path, made, &diff);
-    add(path + ": contents differ from what the installation writes", diff);
   }
   struct stat link;
   // A file reached through a link keeps the mode its owner gave it.
   const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   const mode_t given = NarrowedMode(mode, &st, throughLink);
+  predict(path, made, given, data);
+  Result diffed;
+  if (!*same) {
+    diffed = diffOf(path, made, &diff);
+    const std::string kept = data ? std::string() : keptCopyFor(path, made);
+    if (kept.empty()) {
+      add(path + ": contents differ from what the installation writes", diff);
+    } else {
+      add(path + ": changed since the last installation (the installation keeps it as " + kept +
+              ")",
+          diff);
+      handEdited_.push_back({RecordKey(installed), path, kept, diff});
+      if (!exists(resolve(kept)))
+        add(kept + ": missing (the installation keeps the changed " + path + " there)");
+    }
+  }
   if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != given)
     add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
         octal(given));
@@ -132,12 +180,13 @@ Result CheckActions::compareSettings() {
   const std::optional<bool> same = FileHolds(installed, *want);
   struct stat st;
   const bool there = same && stat(installed.c_str(), &st) == 0;
+  // Read whole only when it is of a size the installation writes; one far
+  // larger is told in a line, and kept whatever it holds.
+  const bool tooLarge = there && !*same && TooLargeToCompare(installed, path);
+  const auto have = there && !*same && !tooLarge ? ReadWholeFile(installed) : std::nullopt;
   if (!there) {
     add(path + ": missing", withDiffs_ ? joined(SettingsChanges("", *want)) : "");
   } else if (!*same) {
-    // Compared key by key when it is of a size the installation writes;
-    // one far larger is told in a line.
-    const auto have = TooLargeToCompare(installed, path) ? std::nullopt : ReadWholeFile(installed);
     const std::vector<std::string> changes =
         have ? SettingsChanges(*have, *want) : std::vector<std::string>();
     std::string diff;
@@ -151,23 +200,34 @@ Result CheckActions::compareSettings() {
     add(path + ": contents differ from what the installation writes" +
             (changes.empty() ? "" : " (" + ChangedKeys(changes) + ")"),
         diff);
-    // The run keeps the file it replaces.
-    const std::string here = WithSlash(workDir_);
-    const std::string backup = SettingsBackupName(here + kSettingsName);
-    if (st.st_size > 0 && !SameFiles(backup, installed)) {
-      add("./" + backup.substr(here.size()) + ": " +
-          (access(backup.c_str(), F_OK) == 0 ? "replaced" : "missing") +
-          " (the installation keeps the settings file it replaces there)");
-    }
   }
+  // What the run does to the backups beside it.
+  const std::string here = WithSlash(workDir_);
+  const auto shown = [&here](const std::string &name) { return "./" + name.substr(here.size()); };
+  std::optional<std::string> replaced;
+  if (tooLarge) replaced.emplace();
+  if (have && SettingsNeedBackup(*have, *want)) replaced = *have;
+  const SettingsBackups backups = PlanSettingsBackups(here + kSettingsName, replaced, keepBackups_);
+  for (const std::string &oldest : backups.removals)
+    add(shown(oldest) + ": present (the installation removes it: " + BackupsKept(keepBackups_) +
+        ")");
+  for (const auto &[from, to] : backups.renames)
+    add(shown(to) + ": " + (exists(to) ? "replaced" : "missing") + " (the installation moves " +
+        shown(from) + " there)");
+  if (!backups.backup.empty() && !backups.reused) {
+    add(shown(backups.backup) + ": " + (exists(backups.backup) ? "replaced" : "missing") +
+        " (the installation keeps the settings file it replaces there)");
+  }
+  mode_t given = ModeFromPermissions(kSettingsPermissions);
   if (there) {
     struct stat link;
     const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-    const mode_t given = NarrowedMode(ModeFromPermissions(kSettingsPermissions), &st, throughLink);
+    given = NarrowedMode(given, &st, throughLink);
     if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != given)
       add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
           octal(given));
   }
+  predict(path, scratchSettings(), given, true);
   return {};
 }
 
@@ -193,13 +253,12 @@ Result CheckActions::createFile(const std::string &path, const std::string &cont
                                 const char *permissions) {
   // Called only for a file that is not there.
   if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
+  const std::string made = renderPath();
+  Result written = WriteWholeFile(made, content, ModeFromPermissions(permissions));
   std::string diff;
-  if (withDiffs_) {
-    const std::string made = renderPath();
-    Result written = WriteWholeFile(made, content, ModeFromPermissions(permissions));
-    if (written.ok()) written = diffOf(path, made, &diff);
-    if (!written.ok()) return written;
-  }
+  if (written.ok()) written = diffOf(path, made, &diff);
+  if (!written.ok()) return written;
+  predict(path, made, ModeFromPermissions(permissions), true);
   add(path + ": missing", diff);
   return {};
 }
@@ -219,8 +278,17 @@ Result CheckActions::renameFile(const std::string &from, const std::string &to) 
 }
 
 Result CheckActions::removeFile(const std::string &path) {
-  if (access(resolve(path).c_str(), F_OK) == 0)
-    add(path + ": present (the installation removes it)");
+  const std::string key = recordKey(path);
+  if (access(resolve(path).c_str(), F_OK) == 0) {
+    const std::string kept = keptCopyFor(path, {});
+    if (kept.empty()) {
+      add(path + ": present (the installation removes it)");
+    } else {
+      add(path + ": changed since the last installation (the installation keeps it as " + kept +
+          " instead of removing it)");
+    }
+  }
+  next_.erase(key);
   return wouldRemove(path);
 }
 
@@ -231,8 +299,22 @@ Result CheckActions::compile(const CommandFor &command, const std::string &targe
   if (Result problem = wouldWriteFile(target); !problem.ok()) return problem;
   const std::string output = renderPath();
   Result compiled = runCompiler(command, target, output, shellWord(output));
-  if (compiled.ok()) add(target + ": " + why);
-  return compiled;
+  if (!compiled.ok()) return compiled;
+  add(target + ": " + why);
+  struct stat made, there;
+  const std::string installed = resolve(target);
+  const bool existed = stat(installed.c_str(), &there) == 0;
+  const mode_t mode =
+      stat(output.c_str(), &made) == 0 ? made.st_mode & 07777 : static_cast<mode_t>(0644);
+  predict(target, output, NarrowedMode(mode, existed ? &there : nullptr), false);
+  const std::string kept = keptCopyFor(target, output);
+  if (!kept.empty()) {
+    add(target + ": changed since the last installation (the installation keeps it as " + kept +
+        ")");
+    if (!exists(resolve(kept)))
+      add(kept + ": missing (the installation keeps the changed " + target + " there)");
+  }
+  return {};
 }
 
 Result CheckActions::sendNotice(const std::string &) { return {}; }

@@ -10,7 +10,11 @@
  * run would compile is compiled into the scratch directory, so that a
  * compile that would fail is known to change nothing.  Every difference
  * is one line: a file missing, different or with another mode, a file
- * that would be removed or renamed, an object that would be compiled.
+ * that would be removed or renamed, an object that would be compiled, a
+ * file changed by hand since the last installation (and the copy of it
+ * that the run would keep), the settings backups the run would make,
+ * move or remove, and the record of the installation, which it works out
+ * as the run would.
  * With diffs, each line may carry what exactly would change: a unified
  * diff, or one line per setting.
  */
@@ -32,6 +36,16 @@ class CheckActions : public ScratchActions {
   // line feed; empty where there is nothing to show, and without diffs.
   const std::vector<std::string> &diffs() const { return diffs_; }
 
+  // A file that the run would replace or remove although its user changed
+  // it since the last installation.
+  struct HandEdited {
+    std::string path;   // absolute, as RecordKey gives it
+    std::string shown;  // as the differences name it
+    std::string kept;   // where the run would keep the user's copy
+    std::string diff;   // with diffs: the user's copy against the new one
+  };
+  const std::vector<HandEdited> &handEdited() const { return handEdited_; }
+
   Result begin() override;
   Result end(bool keepSettings) override;
   Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
@@ -47,13 +61,20 @@ class CheckActions : public ScratchActions {
   Result compile(const CommandFor &command, const std::string &target,
                  const std::string &why) override;
   Result sendNotice(const std::string &command) override;
+  Result claimFile(const std::string &path) override;
+  Result claimData(const std::string &path, const std::string &made) override;
 
  private:
   // Compares the file made at made with path in the installed directory,
-  // which should have mode; a fault when diff could not tell how they
-  // differ.
-  Result compare(const std::string &path, const std::string &made, unsigned mode);
+  // which should have mode, and notes it for the record; a fault when diff
+  // could not tell how they differ.  data: the analysis program changes
+  // it in use.
+  Result compare(const std::string &path, const std::string &made, unsigned mode,
+                 bool data = false);
   Result compareSettings();
+  // Notes in the record the file that the run leaves at path, holding
+  // what made holds, with mode.
+  void predict(const std::string &path, const std::string &made, unsigned mode, bool data);
   // The diff of path against made, when diffs are wanted.
   Result diffOf(const std::string &path, const std::string &made, std::string *diff) const;
   void add(const std::string &line, const std::string &diff = {});
@@ -61,6 +82,7 @@ class CheckActions : public ScratchActions {
   bool withDiffs_;
   std::vector<std::string> differences_;
   std::vector<std::string> diffs_;
+  std::vector<HandEdited> handEdited_;
 };
 
 #endif

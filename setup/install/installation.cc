@@ -249,6 +249,12 @@ class CatchingActions : public ForwardingActions {
   Result sendNotice(const std::string &command) override {
     return caught([&] { return ForwardingActions::sendNotice(command); });
   }
+  Result claimFile(const std::string &path) override {
+    return caught([&] { return ForwardingActions::claimFile(path); });
+  }
+  Result claimData(const std::string &path, const std::string &made) override {
+    return caught([&] { return ForwardingActions::claimData(path, made); });
+  }
 
  private:
   template <typename Step>
@@ -461,7 +467,12 @@ Result Procedure::ensureNamesFile() {
     // file is made below.
     if (exists(former)) present = act_.renameFile(former, names).ok();
   }
-  if (!present) wrote(act_.createFile(names, kNamesFileContent, kNamesPermissions));
+  if (!present) {
+    wrote(act_.createFile(names, kNamesFileContent, kNamesPermissions));
+  } else {
+    // The program's data: the installation's only when one made it.
+    tell(act_.claimData(names, kNamesFileContent));
+  }
   return {};
 }
 
@@ -609,7 +620,12 @@ std::string Procedure::compileReason() const {
 // same answers then finds nothing to change.
 Result Procedure::compileAutodif() {
   const std::string why = compileReason();
-  if (why.empty()) return {};
+  if (why.empty()) {
+    // Up to date: left as the installation's.
+    tell(act_.claimFile(kAutodifObject));
+    tell(act_.claimFile(kAutodifRecord));
+    return {};
+  }
   const CommandFor command = [this](const std::string &output) {
     return compileCommand(form_, output);
   };

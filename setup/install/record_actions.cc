@@ -138,10 +138,31 @@ void RecordActions::note(const std::string &line) {
   if (log_ != nullptr) log_->write(line);
 }
 
+void RecordActions::noteKept(const std::string &path) {
+  const FileNote file = lastFile();
+  if (!file.keptOld.empty()) {
+    note("kept " + shown(path) + " as " + shown(file.keptOld) +
+         ": changed since the last installation");
+    kept_.push_back(shown(path) + ", kept as " + shown(file.keptOld));
+  }
+  if (!file.keptNew.empty()) {
+    note("left " + shown(path) + " as it is: changed since the last installation");
+    kept_.push_back(shown(path) + ", left as it is; the new one is " + shown(file.keptNew));
+  }
+}
+
 Result RecordActions::noteFile(const std::string &verb, const std::string &path, Result result) {
   if (result.ok()) {
-    ++written_;
-    note(verb + " " + shown(path) + " " + sizeAndMode(resolve(path)));
+    noteKept(path);
+    const FileNote file = lastFile();
+    const std::string written = file.keptNew.empty() ? path : file.keptNew;
+    if (file.unchanged) {
+      ++unchanged_;
+      note("unchanged " + shown(written) + " " + sizeAndMode(resolve(written)));
+    } else {
+      ++written_;
+      note(verb + " " + shown(written) + " " + sizeAndMode(resolve(written)));
+    }
   } else {
     // Said with what the path holds, since a file not written is never
     // put in place: the one from before, or nothing.
@@ -186,15 +207,26 @@ Result RecordActions::end(bool keepSettings) {
   if (keepSettings) {
     if (done.ok()) {
       settingsInPlace_ = true;
+      const EndNote ended = endNote();
+      for (const std::string &oldest : ended.backupsRemoved)
+        note("removed the settings backup " + shown(oldest) + ", the oldest beyond those kept");
+      for (const auto &[from, to] : ended.backupsMoved)
+        note("moved the settings backup " + shown(from) + " to " + shown(to));
       const std::string backup = settingsBackup();
       if (!backup.empty()) note("kept the settings file it replaces as " + shown(backup));
-      note("settings file in place: " + shown(kSettingsFile) + " " +
-           sizeAndMode(resolve(kSettingsFile)));
+      note(std::string(ended.settingsUnchanged ? "settings file unchanged: "
+                                               : "settings file in place: ") +
+           shown(kSettingsFile) + " " + sizeAndMode(resolve(kSettingsFile)));
     } else {
       note("NOT in place: the settings file " + shown(kSettingsFile));
     }
   } else {
     note("the settings file " + shown(kSettingsFile) + " is left as it was");
+  }
+  const EndNote ended = endNote();
+  if (!ended.record.empty()) {
+    note(std::string("record of the installation ") +
+         (ended.recordUnchanged ? "unchanged: " : "written: ") + shown(ended.record));
   }
   return done;
 }
@@ -244,7 +276,11 @@ Result RecordActions::renameFile(const std::string &from, const std::string &to)
 Result RecordActions::removeFile(const std::string &path) {
   const bool there = access(resolve(path).c_str(), F_OK) == 0;
   Result gone = ForwardingActions::removeFile(path);
-  if (there) note(std::string(gone.ok() ? "removed " : "NOT removed ") + shown(path));
+  if (gone.ok() && !lastFile().keptOld.empty()) {
+    noteKept(path);
+  } else if (there) {
+    note(std::string(gone.ok() ? "removed " : "NOT removed ") + shown(path));
+  }
   return gone;
 }
 
@@ -289,13 +325,24 @@ std::string RecordActions::summary() const {
   text += outcome_ == InstallOutcome::Ended     ? "done.\n"
           : outcome_ == InstallOutcome::Refused ? "refused.\n"
                                                 : "stopped.\n";
+  const bool unchanged = settingsInPlace_ && endNote().settingsUnchanged;
   text += "  settings file: " +
-          (settingsInPlace_ ? shown(kSettingsFile) + " written" : std::string("not changed"));
+          (settingsInPlace_ ? shown(kSettingsFile) + (unchanged ? " unchanged" : " written")
+                            : std::string("not changed"));
   const std::string backup = settingsBackup();
   if (!backup.empty()) text += ", the previous one kept as " + shown(backup);
+  const EndNote ended = endNote();
+  if (!ended.backupsRemoved.empty()) {
+    text += "\n  settings backups removed, the oldest beyond those kept:";
+    for (const std::string &oldest : ended.backupsRemoved)
+      text += " " + shown(oldest);
+  }
   text += "\n  files written: " + std::to_string(written_);
+  if (unchanged_ > 0) text += ", unchanged: " + std::to_string(unchanged_);
   if (notWritten_ > 0) text += ", not written: " + std::to_string(notWritten_);
   if (compiled_) text += "; autodif.o compiled";
   text += "\n";
+  for (const std::string &line : kept_)
+    text += "  changed since the last installation: " + line + "\n";
   return text;
 }

@@ -3,10 +3,12 @@
  * outcome, every message shown, and how the run ended.
  *
  * RecordActions wraps the actions of a run (actions.h) and notes, as they
- * happen, one line per file written (its size and mode), removed or
- * renamed, per key stored, per command run (its exit status and, when it
- * failed, its own error output), per message shown (the support library's
- * included) and, at the end, the outcome.  Every path is written absolute.
+ * happen, one line per file written (its size and mode) or found
+ * unchanged, removed or renamed, per copy kept of a file changed since the
+ * last installation, per key stored, per command run (its exit status
+ * and, when it failed, its own error output), per message shown (the
+ * support library's included), the settings backups moved and removed,
+ * the record of the installation and, at the end, the outcome.  Every path is written absolute.
  * The lines are appended to a log file when one is given (flushed at once,
  * so that a run that dies leaves what it did), and kept for the summary
  * that each run prints.
@@ -109,8 +111,15 @@ class RecordActions : public ForwardingActions, private MessageListener {
   const InstallForm &form_;
   LogFile *log_;
   bool forwarding_ = false;  // a message on its way through show()
+  // Notes what lastFile() says of the file path just written: a copy
+  // kept, or the new one written beside it.
+  void noteKept(const std::string &path);
   int written_ = 0;
+  int unchanged_ = 0;
   int notWritten_ = 0;
+  // A line each for the summary: the files changed since the last
+  // installation, and what became of them.
+  std::vector<std::string> kept_;
   bool compiled_ = false;
   bool settingsInPlace_ = false;
   InstallOutcome outcome_ = InstallOutcome::Stopped;

@@ -24,7 +24,10 @@
 
 #include <ncbi.h>
 
+#include "actions.h"
+#include "check_actions.h"
 #include "form.h"
+#include "install_record.h"
 #include "installation.h"
 #include "line_input.h"
 #include "notice.h"
@@ -35,6 +38,8 @@ constexpr const char *kHowToAnswer =
     "Enter keeps the value in brackets, ? shows the help text, Ctrl-C cancels.\n"
     "Type a text with blanks at its ends, or an empty one, in double quotes.";
 constexpr const char *kConfirm = "Set up now? [y/N] ";
+constexpr const char *kHandEditChoices = "Take the new one, keep yours, or show the differences? "
+                                         "[T/k/d] ";
 constexpr const char *kOffer = "No X display. Set up in this terminal? [Y/n] ";
 constexpr char kFullMark = 'm';
 constexpr char kUserMark = 'u';
@@ -109,6 +114,28 @@ std::optional<bool> yesOrNo(const std::string &line, bool answerDefault) {
   return std::nullopt;
 }
 
+// Runs a check and shows none of its messages: the installation that
+// follows shows them.
+class QuietActions : public ForwardingActions {
+ public:
+  using ForwardingActions::ForwardingActions;
+  void show(const std::string &, const MessageSubject &) override {}
+};
+
+// Whether the record in the current directory lists a file that its
+// user changed since the installation that wrote it.
+bool anyChangedByHand() {
+  std::error_code error;
+  const std::string here = std::filesystem::current_path(error).string();
+  std::optional<InstallRecord> record;
+  if (error || !ReadInstallRecord(here, &record).ok() || !record) return false;
+  std::string current;
+  for (const RecordEntry &entry : record->entries()) {
+    if (ChangedSinceRecorded(&*record, entry.path, &current)) return true;
+  }
+  return false;
+}
+
 class Questions {
  public:
   Questions(LineInput &input, const InstallForm &form) : input_(input), form_(form) {
@@ -120,6 +147,7 @@ class Questions {
   bool run();
 
   const InstallForm &form() const { return form_; }
+  const std::set<std::string> &keepYours() const { return keepYours_; }
 
  private:
   // Reads an answer; "?" prints help (when there is any) and asks again.
@@ -134,6 +162,9 @@ class Questions {
   // Asks again the first field that the procedure refuses, until it
   // refuses none that can be asked; false when the user gave up.
   bool askRefused();
+  // Asks about each file that the installation would replace although
+  // its user changed it; false when the user gave up.
+  bool askHandEdited();
   bool confirmed();
   // Whether the questions ask field for the kind chosen.
   bool asked(const FormField &field) const;
@@ -147,6 +178,7 @@ class Questions {
   NoticePreviewCommand notice_;
   std::optional<std::vector<std::string>> noticeLines_;
   bool noticeRead_ = false;
+  std::set<std::string> keepYours_;
 };
 
 bool Questions::answer(const std::string &prompt, const char *help, const std::string &recall,
@@ -301,6 +333,39 @@ std::string Questions::summaryValue(const FormField &field) const {
   return {};
 }
 
+bool Questions::askHandEdited() {
+  // Which files the run would replace, and how, the check tells; it runs
+  // only when the record says a file was changed, since it compiles the
+  // object when that is due.
+  if (!anyChangedByHand()) return true;
+  CheckActions check(true);
+  QuietActions quiet(check);
+  (void)RunInstallation(form_, quiet);
+  std::string line;
+  for (const CheckActions::HandEdited &file : check.handEdited()) {
+    std::printf("\n%s was changed since the last installation.\n"
+                "  t: take the new one, and keep yours as %s\n"
+                "  k: keep yours, and write the new one to %s%s\n"
+                "  d: show the differences between yours and the new one\n",
+                file.shown.c_str(), file.kept.c_str(), file.shown.c_str(), kKeptNewSuffix);
+    for (;;) {
+      if (input_.read(kHandEditChoices, &line) != LineInput::Read::kLine) return false;
+      const std::string word = lowered(line);
+      if (word == "d") {
+        std::printf("%s\n", file.diff.c_str());
+        continue;
+      }
+      if (word.empty() || word == "t") break;
+      if (word == "k") {
+        keepYours_.insert(file.path);
+        break;
+      }
+      std::printf("Please answer t, k or d.\n");
+    }
+  }
+  return true;
+}
+
 bool Questions::confirmed() {
   std::error_code error;
   const std::string here = std::filesystem::current_path(error).string();
@@ -309,6 +374,7 @@ bool Questions::confirmed() {
   for (const FormField &field : kFormFields) {
     if (asked(field)) std::printf("  %s: %s\n", field.label, summaryValue(field).c_str());
   }
+  if (!askHandEdited()) return false;
   std::string line;
   for (;;) {
     if (readAnswer(input_, kConfirm, &line) != LineInput::Read::kLine) return false;
@@ -336,11 +402,21 @@ bool Questions::run() {
 
 bool OnTerminal() { return isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0; }
 
-std::optional<InstallForm> AskForm(const InstallForm &form) {
+std::optional<TextAnswers> AskForm(const InstallForm &form) {
   LineInput input(kLongestAnswer);
   Questions questions(input, form);
   if (!questions.run()) return std::nullopt;
-  return questions.form();
+  return TextAnswers{questions.form(), questions.keepYours()};
+}
+
+bool AskYesNo(const std::string &prompt, bool answerDefault) {
+  LineInput input(kLongestAnswer);
+  std::string line;
+  for (;;) {
+    if (input.read(prompt, &line) != LineInput::Read::kLine) return false;
+    if (const auto yes = yesOrNo(line, answerDefault)) return *yes;
+    std::printf("Please answer y or n.\n");
+  }
 }
 
 TextOffer OfferTextSetup() {

@@ -7,20 +7,37 @@
  * summary of the answers and "Set up now? [y/N]".  Enter keeps the value
  * shown, "?" prints the field's help text, and a value the window would
  * refuse is refused at once with the window's message (through
- * Nlm_Message) and asked again.
+ * Nlm_Message) and asked again.  Before "Set up now?", each file that the
+ * installation would replace although its user changed it since the last
+ * one is asked about, as ucf asks: take the new one (the user's kept as
+ * NAME.velorix-old, the default), keep the user's (the new one written to
+ * NAME.velorix-new), or show the differences first.
  */
 #ifndef VELORIX_SETUP_TERMINAL_QUESTIONS_H
 #define VELORIX_SETUP_TERMINAL_QUESTIONS_H
 
 #include <optional>
+#include <set>
+#include <string>
 
 #include "form_fields.h"
 
+struct TextAnswers {
+  InstallForm form;
+  // The files changed since the last installation whose user keeps their
+  // copy (absolute, as the record keys them).
+  std::set<std::string> keepYours;
+};
+
 // Asks the form's questions, starting from form (the window's initial
-// values, or a preset).  The answered form once the user has said yes to
-// the summary; nothing after no, Ctrl-C or end of input, with nothing
+// values, or a preset).  The answers once the user has said yes to the
+// summary; nothing after no, Ctrl-C or end of input, with nothing
 // written.
-std::optional<InstallForm> AskForm(const InstallForm &form);
+std::optional<TextAnswers> AskForm(const InstallForm &form);
+
+// Asks prompt until the answer is yes or no (Enter: answerDefault);
+// false on Ctrl-C or end of input.
+bool AskYesNo(const std::string &prompt, bool answerDefault);
 
 // Whether standard input and standard output are both a terminal.
 bool OnTerminal();

@@ -32,12 +32,14 @@ int RunTextSetup(const WindowStart &start) {
   InstallForm form = InitialForm(false, &told);
   printer.print(told);
   if (start.preset) form = *start.preset;
-  const std::optional<InstallForm> answered = AskForm(form);
+  const std::optional<TextAnswers> answered = AskForm(form);
   if (!answered) return kExitStopped;
   RealActions real;
+  real.keepBackups(start.keepBackups);
+  real.keepYours(answered->keepYours);
   PrintingActions printing(real, printer);
-  const SessionResult result =
-      RunSession(*answered, printing, {"terminal", start.saveAnswers, start.log, start.context});
+  const SessionResult result = RunSession(
+      answered->form, printing, {"terminal", start.saveAnswers, start.log, start.context});
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
   return InstallStatus(result);

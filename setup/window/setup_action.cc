@@ -141,6 +141,7 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   const InstallForm form = readForm();
   const WindowStart &start = Start();
   RealActions real;
+  real.keepBackups(start.keepBackups);
   WindowActions actions(real);
   const SessionResult result =
       RunSession(form, actions, {"window", start.saveAnswers, start.log, start.context});

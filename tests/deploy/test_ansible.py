@@ -1,10 +1,20 @@
 #!/usr/bin/env python3
 """The fleet example deploy/ansible/velorix.yml, run for real with Debian's
-ansible-core against this machine (connection local) in a temporary
-directory: the first run reports changes, the second none, and the
-directories hold exactly what direct unattended runs with the same answer
-files leave.  After an answer changes, --check --diff names the setting and
-changes nothing, and the real run then changes exactly what it predicted.
+ansible-core against this machine (connection local) from an inventory
+directory in a temporary directory, as its README says: the first run
+reports changes, the second none, a host's own values win over its
+group's, and the directories hold exactly what direct unattended runs with
+the same values leave.  After a host value changes, --check --diff names
+the setting and changes nothing, and the real run then changes exactly
+what it predicted; velorix_state=absent removes, in check mode nothing.
+
+The module velorix_setup alone: state present and absent, each in check
+mode and for real, its options winning over an answer file, a file
+changed by hand kept by absent; and its documentation through Ansible's
+module validator (validate-modules, run as ansible-test runs it on a
+collection; the GPLv3 header it asks of every module is left out: the
+module carries the tool's own licence).
+
 Exit status 77 (skipped) without ansible-playbook."""
 import json
 import os
@@ -19,7 +29,11 @@ import harness  # noqa: E402
 write = harness.write_file
 
 TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
-PLAYBOOK = os.path.join(harness.source_dir(), "deploy", "ansible", "velorix.yml")
+ANSIBLE = os.path.join(harness.source_dir(), "deploy", "ansible")
+PLAYBOOK = os.path.join(ANSIBLE, "velorix.yml")
+LIBRARY = os.path.join(ANSIBLE, "library")
+VALIDATOR = ("/usr/lib/python3/dist-packages/ansible_test/_util/controller/sanity/"
+             "validate-modules")
 SKIP = 77
 
 failures = []
@@ -79,6 +93,103 @@ def changed(output):
     return int(found.group(1)) if found else None
 
 
+def setting(directory, key):
+    path = os.path.join(directory, ".velorixrc")
+    if not os.path.exists(path):
+        return None
+    for line in harness.read_file(path).splitlines():
+        if line.startswith(key + "="):
+            return line[len(key) + 1:]
+    return None
+
+
+def write_vars(path, values):
+    """A vars file of the inventory (JSON is YAML)."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    write(path, json.dumps(values, indent=2) + "\n")
+
+
+def module(env, args, *extra):
+    """The module alone, as an ad-hoc task: its result."""
+    result = subprocess.run(
+        ["ansible", "localhost", "-i", "localhost,", "-c", "local", "-M", LIBRARY,
+         "-m", "velorix_setup", "-a", json.dumps(args)] + list(extra),
+        env=env, capture_output=True, text=True, timeout=300)
+    found = re.search(r"^localhost \| [A-Z]+ => \{", result.stdout, re.M)
+    try:
+        return json.JSONDecoder().raw_decode(result.stdout, found.end() - 1)[0]
+    except (AttributeError, ValueError) as error:
+        failures.append(f"module {args}: no result ({error!r}):\n{result.stdout[-2000:]}"
+                        f"{result.stderr[-2000:]}")
+        return {}
+
+
+def the_module_alone(root, env, product):
+    solo = os.path.join(root, "solo")
+    os.makedirs(solo)
+    answers = os.path.join(root, "solo.ini")
+    subprocess.run([TOOL, "--dry-run", "--user", "--kernel", product, "--printer", "lpr %s",
+                    "--save-answers", answers], cwd=root, env=env, capture_output=True,
+                   timeout=120)
+    present = {"path": solo, "executable": TOOL, "answers": answers, "printer": "lp -d solo %s"}
+    result = module(env, present, "--check", "--diff")
+    check("module present, check mode: changed, nothing written",
+          (result.get("changed"), os.listdir(solo)), (True, []))
+    result = module(env, present)
+    check("module present: changed", result.get("changed"), True)
+    check("module present: its option wins over the answer file",
+          setting(solo, "HCPRINTER"), "lp -d solo %s")
+    result = module(env, present)
+    check("module present again: not changed", result.get("changed"), False)
+
+    with open(os.path.join(solo, "palette.vpf"), "a") as f:
+        f.write("1 2 3\n")
+    installed = snapshot(solo)
+    absent = {"path": solo, "executable": TOOL, "state": "absent"}
+    result = module(env, absent, "--check", "--diff")
+    check("module absent, check mode: changed, keeps the changed file",
+          (result.get("changed"), result.get("kept")), (True, ["./palette.vpf"]))
+    check("module absent, check mode: nothing removed", snapshot(solo), installed)
+    result = module(env, absent)
+    check("module absent: what it removed and kept",
+          (result.get("changed"), sorted(result.get("removed", [])), result.get("kept")),
+          (True, ["./.velorix-setup.sha256", "./.velorixrc", "./filenums.vpf"],
+           ["./palette.vpf"]))
+    check("module absent: the changed file stays", os.listdir(solo), ["palette.vpf"])
+    result = module(env, absent)
+    check("module absent again: not changed", result.get("changed"), False)
+
+
+def validate_module(root):
+    """Ansible's module validator on the module, in a collection of its
+    own; what it finds, but for the GPLv3 header it asks of every module."""
+    if not os.path.isdir(VALIDATOR):
+        print("test_ansible: the module validator of ansible-test is not installed; not run")
+        return
+    collection = os.path.join(root, "collections", "ansible_collections", "velorix", "setup")
+    modules = os.path.join(collection, "plugins", "modules")
+    os.makedirs(modules)
+    shutil.copy(os.path.join(LIBRARY, "velorix_setup.py"), modules)
+    write(os.path.join(collection, "galaxy.yml"),
+          "namespace: velorix\nname: setup\nversion: 1.5.0\nreadme: README.md\n"
+          "authors: [Velorix developers]\n")
+    program = ("import sys\nfrom validate_modules.main import main\n"
+               "sys.argv[0] = 'validate-modules'\nmain()\n")
+    result = subprocess.run(
+        ["/usr/bin/python3", "-c", program, "--arg-spec", "--format", "plain",
+         "--collection", "ansible_collections/velorix/setup", "--collection-version", "1.5.0",
+         "plugins/modules/velorix_setup.py"],
+        cwd=collection, capture_output=True, text=True, timeout=300,
+        env=dict(os.environ, PYTHONPATH=VALIDATOR,
+                 ANSIBLE_COLLECTIONS_PATH=os.path.join(root, "collections")))
+    if "No module named 'voluptuous'" in result.stderr:
+        print("test_ansible: the module validator needs python3-voluptuous; not run")
+        return
+    found = [line for line in (result.stdout + result.stderr).splitlines()
+             if line.strip() and "missing-gplv3-license" not in line]
+    check("validate-modules finds nothing in the module", found, [])
+
+
 def main():
     if shutil.which("ansible-playbook") is None:
         print("test_ansible: ansible-playbook is not installed; skipped")
@@ -93,29 +204,30 @@ def main():
         product = os.path.join(root, "opt", "velorix")
         work = os.path.join(root, "home", "ann", "velorix")
 
-        # The answer files, saved by the tool itself.
-        answers = {}
-        for kind in ("full", "user"):
-            answers[kind] = os.path.join(root, kind + ".ini")
-            result = subprocess.run(
-                [TOOL, "--dry-run", "--" + kind, "--kernel", product, "--shell-style", "ksh",
-                 "--save-answers", answers[kind]],
-                cwd=root, env=env, capture_output=True, text=True, timeout=120)
-            check(f"answers for {kind} saved", os.path.exists(answers[kind]), True)
+        # The fleet's values for the group, and this host's own.
+        inventory = os.path.join(root, "inventory")
+        os.makedirs(inventory)
+        write(os.path.join(inventory, "hosts"),
+              "[velorix_hosts]\nlocalhost ansible_connection=local\n")
+        write_vars(os.path.join(inventory, "group_vars", "velorix_hosts.yml"), {
+            "velorix_setup": TOOL, "velorix_package_dir": package,
+            "velorix_product_dir": product, "velorix_user_dirs": [work],
+            "velorix_full": {"printer": "lpr -P fleet %s", "shell_style": "ksh"},
+            "velorix_user": {"printer": "lpr -P fleet %s"}})
+        host_vars = os.path.join(inventory, "host_vars", "localhost.yml")
+        full = {"printer": "lp -d here %s", "shell_style": "ksh"}
+        write_vars(host_vars, {"velorix_full": full})
 
         def play(*extra):
-            return subprocess.run(
-                ["ansible-playbook", "-i", "localhost,", "-c", "local", PLAYBOOK,
-                 "-e", "velorix_hosts=localhost", "-e", f"velorix_setup={TOOL}",
-                 "-e", f"velorix_package_dir={package}", "-e", f"velorix_product_dir={product}",
-                 "-e", f"velorix_answers={answers['full']}",
-                 "-e", f"velorix_user_answers={answers['user']}",
-                 "-e", '{"velorix_user_dirs": ["%s"]}' % work] + list(extra),
-                env=env, capture_output=True, text=True, timeout=600)
+            return subprocess.run(["ansible-playbook", "-i", inventory, PLAYBOOK] + list(extra),
+                                  env=env, capture_output=True, text=True, timeout=600)
 
         first = play()
         check("first run: status", first.returncode, 0)
         check("first run: something changed", (changed(first.stdout) or 0) > 0, True)
+        check("first run: the host's value wins over the group's",
+              (setting(product, "HCPRINTER"), setting(work, "HCPRINTER")),
+              ("lp -d here %s", "lpr -P fleet %s"))
         second = play()
         check("second run: status", second.returncode, 0)
         check("second run: nothing changed", changed(second.stdout), 0)
@@ -125,17 +237,15 @@ def main():
         check("set up: the settings files are there",
               (".velorixrc" in by_ansible[0], ".velorixrc" in by_ansible[1]), (True, True))
 
-        # Another printer in the Full answers: the check names the setting
-        # and changes nothing, not even a time; the run then changes
-        # exactly the files it named.
-        subprocess.run([TOOL, "--dry-run", "--full", "--kernel", product, "--shell-style", "ksh",
-                        "--printer", "lp -d office %s", "--save-answers", answers["full"]],
-                       cwd=root, env=env, capture_output=True, text=True, timeout=120)
+        # Another printer for this host: the check names the setting and
+        # changes nothing, not even a time; the run then changes exactly
+        # the files it named.
+        write_vars(host_vars, {"velorix_full": dict(full, printer="lp -d office %s")})
         before = {product: snapshot(product, True), work: snapshot(work, True)}
         preview = play("--check", "--diff", "-v")
         check("--check --diff: status", preview.returncode, 0)
         check("--check --diff: shows the setting's change",
-              all(text in preview.stdout for text in ("[Visual] HCPRINTER", "-lpr %s",
+              all(text in preview.stdout for text in ("[Visual] HCPRINTER", "-lp -d here %s",
                                                       "+lp -d office %s")), True)
         check("--check --diff: nothing changed",
               {product: snapshot(product, True), work: snapshot(work, True)}, before)
@@ -160,9 +270,7 @@ def main():
         # A compiler that fails on this host: one run converges, with the
         # object gone (so the working directory turns symbolic
         # differentiation off as well), and the next changes nothing.
-        subprocess.run([TOOL, "--dry-run", "--full", "--kernel", product, "--shell-style", "ksh",
-                        "--cpp-name", "false", "--save-answers", answers["full"]],
-                       cwd=root, env=env, capture_output=True, text=True, timeout=120)
+        write_vars(host_vars, {"velorix_full": dict(full, cpp_name="false")})
         degraded = play()
         check("failing compile: status and changed", (degraded.returncode, changed(degraded.stdout)),
               (0, 2))
@@ -171,9 +279,21 @@ def main():
         again = play()
         check("failing compile, again: nothing changed", changed(again.stdout), 0)
 
-        subprocess.run([TOOL, "--dry-run", "--full", "--kernel", product, "--shell-style", "ksh",
-                        "--save-answers", answers["full"]],
-                       cwd=root, env=env, capture_output=True, text=True, timeout=120)
+        # Removed: in check mode nothing goes; then the installations'
+        # files go, the product's own stay; the second time nothing changes.
+        installed = (snapshot(product), snapshot(work))
+        preview = play("-e", "velorix_state=absent", "--check", "--diff")
+        check("absent, --check: status and changed", (preview.returncode, changed(preview.stdout)),
+              (0, 2))
+        check("absent, --check: nothing removed", (snapshot(product), snapshot(work)), installed)
+        removed = play("-e", "velorix_state=absent")
+        check("absent: status and changed", (removed.returncode, changed(removed.stdout)), (0, 2))
+        kept = [sorted(n for n in os.listdir(d) if not n.startswith(".velorixrc.bak"))
+                for d in (product, work)]
+        check("absent: what stays, besides the settings backups", kept,
+              [["autodif.cc", "classes.vel", "velorix"], []])
+        again = play("-e", "velorix_state=absent")
+        check("absent, again: nothing changed", changed(again.stdout), 0)
 
         # The same by hand: the package directory as the playbook puts it,
         # then one unattended run in each directory.
@@ -181,15 +301,19 @@ def main():
         shutil.rmtree(work)
         shutil.copytree(package, product)
         os.makedirs(work)
-        for directory, kind in ((product, "full"), (work, "user")):
-            result = subprocess.run([TOOL, "--unattended", "--answers", answers[kind]],
-                                    cwd=directory, env=env, capture_output=True, text=True,
-                                    timeout=120)
+        for directory, options in (
+                (product, ["--full", "--printer", "lp -d here %s", "--shell-style", "ksh"]),
+                (work, ["--user", "--kernel", product, "--printer", "lpr -P fleet %s"])):
+            result = subprocess.run([TOOL, "--unattended"] + options, cwd=directory, env=env,
+                                    capture_output=True, text=True, timeout=120)
             check(f"direct run in {directory}: status", result.returncode, 0)
         direct = (snapshot(product), snapshot(work))
         for name, a, b in (("product", by_ansible[0], direct[0]), ("work", by_ansible[1], direct[1])):
             differing = sorted(n for n in set(a) | set(b) if a.get(n) != b.get(n))
             check(f"{name} directory: as a direct unattended run", differing, [])
+
+        the_module_alone(root, env, product)
+        validate_module(root)
     for f in failures:
         print("FAILED", f)
     print(f"{len(failures)} failed" if failures else "passed")

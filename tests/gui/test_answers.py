@@ -203,8 +203,10 @@ class Answers(unittest.TestCase):
             f.write("1 2 3\n")
         result = run(check, self.product)
         self.assertEqual((result.returncode, result.stdout),
-                         (1, "./palette.vpf: contents differ from what the installation "
-                             "writes\n"))
+                         (1, "./palette.vpf: changed since the last installation (the "
+                             "installation keeps it as ./palette.vpf.velorix-old)\n"
+                             "./palette.vpf.velorix-old: missing (the installation keeps the "
+                             "changed ./palette.vpf there)\n"))
         self.assertEqual(files(self.product)["palette.vpf"][1].decode().splitlines()[-1],
                          "1 2 3")
         run(["--unattended", "--answers", answers], self.product)

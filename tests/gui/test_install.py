@@ -4,7 +4,9 @@
 A Full installation from a product directory and a User installation from
 another directory against it; the stopping failures (empty product
 directory, no velorix executable, no class description file, then a
-second press that completes) and a compiler that makes no object.  After
+second press that completes), a compiler that makes no object, and a file
+changed by hand since the last installation, which the window keeps as
+the command line does.  After
 each run the files are checked: contents, permissions, and what must not
 exist.  Each message box is compared, pixel for pixel, with the box that
 tests/tools/message_probe shows for the expected text, so the wording is
@@ -342,6 +344,31 @@ class Installation(unittest.TestCase):
         self.assertEqual(values["Compiler.CPPNAME"], "false")
         self.assertEqual(values["Libraries.AUTODIFOPT"], "-")
         self.assertFalse(os.path.exists(os.path.join(product, "autodif.o")))
+
+    def test_a_file_changed_by_hand_is_kept(self):
+        s = self.session
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        result = harness.run_tool(["--unattended", "--full", "--cpp-name", "false"], product,
+                                  harness.unattended_env(**self.env))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        script = os.path.join(product, "CompRhs")
+        with open(script, "a") as f:
+            f.write("echo mine\n")
+        mine = read(script)
+        window = self.start(product)
+        self.choose_full(window, product)
+        self.set_text(window.cpp_name, "false")
+        s.click(window.setup)
+        self.expect_message(MSG_COMPILE)
+        s.assert_clean_exit()
+        self.assertEqual(read(script + ".velorix-old"), mine)
+        self.assertNotIn("echo mine", read(script))
+        self.assertIn("changed since the last installation: %s, kept as %s.velorix-old"
+                      % (script, script), s.app_output())
+        # The window's run leaves the record as the command line's does.
+        result = harness.run_tool(["--verify"], product, harness.unattended_env(**self.env))
+        self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
 
 
 if __name__ == "__main__":

@@ -118,6 +118,8 @@ SETUP_INSTALLED = [
     "share/doc/velorix-setup/examples/answers.ini",
     "share/doc/velorix-setup/examples/ansible/README.md",
     "share/doc/velorix-setup/examples/ansible/library/velorix_setup.py",
+    "share/doc/velorix-setup/examples/ansible/roles/velorix/defaults/main.yml",
+    "share/doc/velorix-setup/examples/ansible/roles/velorix/tasks/main.yml",
     "share/doc/velorix-setup/examples/ansible/velorix.yml",
     "share/icons/hicolor/scalable/apps/velorix-setup.svg",
     "share/man/man1/velorix-setup.1.gz",

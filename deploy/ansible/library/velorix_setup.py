@@ -1,48 +1,154 @@
 #!/usr/bin/python3
 # -*- coding: utf-8 -*-
-# Sets a directory up for Velorix with velorix-setup, from an answer file.
-# What would change is asked first (velorix-setup --check --diff), so that
-# check mode and the real run decide alike, and diff mode shows each
-# setting and file that changes.
+# Copyright: 2026 the Velorix developers
+# License: the terms of velorix-setup (all rights reserved by the Velorix developers;
+# see /usr/share/doc/velorix-setup/copyright)
+#
+# Sets a directory up for Velorix with velorix-setup, or removes what an
+# installation left there.  What would change is asked first
+# (velorix-setup --check --diff, or --remove --dry-run), so that check
+# mode and the real run decide alike, and diff mode shows each setting and
+# file that changes.
+
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
 
 DOCUMENTATION = r"""
 module: velorix_setup
-short_description: Set a directory up for Velorix from an answer file
+short_description: Set a directory up for Velorix, or remove its installation
 description:
-  - Runs C(velorix-setup --check --diff) in I(path) with the answer file; when
-    the directory differs from what an installation with those answers leaves,
-    runs C(velorix-setup --unattended) there, and checks again that it now
-    matches.
-  - A Full installation (C(kind = full) in the answers) sets the product
-    directory up; a User installation any working directory.
+  - With I(state=present), runs C(velorix-setup --check --diff) in I(path) with the values
+    given; when the directory differs from what an installation with those values leaves,
+    runs C(velorix-setup --unattended) there, and checks again that it now matches.
+  - With I(state=absent), runs C(velorix-setup --remove) in I(path), which removes the files
+    that the last installation there recorded and that still hold what it wrote; a file
+    changed since is kept, and the module warns about it.
+  - The values of the Setup form are options of their own, named as the keys of an answer
+    file with C(_) for C(-). Those given win over the answer file I(answers); those given in
+    neither have the values the Setup window starts with.
+  - A Full installation (I(kind=full)) sets the product directory up; a User installation any
+    working directory.
+author:
+  - Velorix developers (@velorix)
+version_added: "1.5.0"
+requirements:
+  - velorix-setup 1.5 or later on the managed host
 options:
   path:
-    description: The directory to set up; it must exist.
+    description:
+      - The directory to set up, or whose installation to remove. It must exist for
+        I(state=present).
     type: path
     required: true
+  state:
+    description:
+      - C(present) sets I(path) up; C(absent) removes the installation there.
+    type: str
+    choices: [present, absent]
+    default: present
   answers:
-    description: The answer file, on the host (see velorix-setup(1), ANSWER FILES).
+    description:
+      - An answer file on the managed host (see velorix-setup(1), ANSWER FILES). The options of
+        the form that are given win over its values.
     type: path
-    required: true
+  kind:
+    description:
+      - The installation kind. C(full) sets the product directory up, C(user) a working
+        directory.
+      - Without it, the kind of I(answers), or C(user).
+    type: str
+    choices: [full, user]
+  kernel:
+    description:
+      - The VELORIX directory, where the product is installed.
+      - A Full installation takes I(path) unless it is given.
+    type: path
+  include:
+    description: The include options of the C compiler.
+    type: str
+  libs:
+    description: The libraries of the C compiler.
+    type: str
+  cpp_name:
+    description: The C++ compiler that compiles the symbolic-differentiation object.
+    type: str
+  cpp_options:
+    description: The options of the C++ compiler.
+    type: str
+  printer:
+    description: The printer command, C(%s) standing for the file to print.
+    type: str
+  previewer:
+    description: The PostScript previewer, C(%s) standing for the file to show.
+    type: str
+  differentiator:
+    description: The external differentiator.
+    type: str
+  shell_style:
+    description:
+      - The style of the compile script.
+      - Without it, the style of I(answers), or the one detected on the host from its C(SHELL).
+    type: str
+    choices: [csh, ksh]
+  shell_path:
+    description:
+      - The shell line of the compile script (its first line, after C(#!)).
+      - Without it, the path of I(answers), or the one detected on the host for the style.
+    type: str
+  notify:
+    description:
+      - Whether to send the installation notice by mail to the authors.
+      - Without it, the choice of I(answers), or no notice.
+    type: bool
+  keep_backups:
+    description:
+      - How many backups of the settings file to keep, the newest named C(.velorixrc.bak).
+    type: int
+    default: 5
   executable:
-    description: The velorix-setup program on the host.
+    description: The velorix-setup program on the managed host.
     type: str
     default: velorix-setup
   log:
-    description: A file on the host to which each run appends what it did.
+    description: A file on the managed host to which each run appends what it did.
     type: path
 attributes:
   check_mode:
+    description: Can run in check mode and return the changed status prediction without
+      changing the target.
     support: full
   diff_mode:
+    description: Returns the changes that it makes, or would make in check mode, per setting
+      of the settings file and per file.
     support: full
+  platform:
+    description: The platforms the module runs on.
+    support: full
+    platforms: posix
+notes:
+  - The shell style and path depend on the host. Left out here and in I(answers) (where a
+    saved file holds C(auto) for them), each host detects them from its own C(SHELL) and
+    C(shells.vel).
 """
 
 EXAMPLES = r"""
 - name: Set the product directory up
   velorix_setup:
     path: /opt/velorix
-    answers: /root/velorix-full.ini
+    kind: full
+    printer: lp -d office %s
+    shell_style: ksh
+
+- name: Set a working directory up from an answer file, with this host's printer
+  velorix_setup:
+    path: /home/ann/velorix
+    answers: /root/velorix-user.ini
+    printer: lp -d lab7 %s
+
+- name: Remove what the installation left in a working directory
+  velorix_setup:
+    path: /home/ann/velorix
+    state: absent
 """
 
 RETURN = r"""
@@ -50,15 +156,35 @@ path:
   description: The directory.
   type: str
   returned: always
+  sample: /opt/velorix
+state:
+  description: The state asked for.
+  type: str
+  returned: always
+  sample: present
 differences:
-  description: One line per difference that velorix-setup --check found.
+  description: One line per difference that C(velorix-setup --check) found.
   type: list
   elements: str
-  returned: always
+  returned: when I(state=present)
+  sample: ["./.velorixrc: contents differ from what the installation writes ([Visual] HCPRINTER)"]
 summary:
-  description: What the installation did, as velorix-setup prints it.
+  description: What the installation or the removal did, as velorix-setup prints it.
   type: str
   returned: when it ran
+  sample: "Removed the installation in /home/ann/velorix: 4 files removed."
+removed:
+  description: The files that were removed, or would be in check mode, the record included.
+  type: list
+  elements: str
+  returned: when I(state=absent)
+  sample: ["./.velorixrc", "./filenums.vpf", "./palette.vpf", "./.velorix-setup.sha256"]
+kept:
+  description: The recorded files that stay, changed since the last installation.
+  type: list
+  elements: str
+  returned: when I(state=absent)
+  sample: ["./palette.vpf"]
 """
 
 import os
@@ -66,12 +192,25 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 
+# The options of the Setup form, by their option of velorix-setup.
+TEXT_OPTIONS = {
+    "kernel": "--kernel", "include": "--include", "libs": "--libs", "cpp_name": "--cpp-name",
+    "cpp_options": "--cpp-options", "printer": "--printer", "previewer": "--previewer",
+    "differentiator": "--differentiator", "shell_style": "--shell-style",
+    "shell_path": "--shell-path",
+}
+
 # A setting that would change: [Section] KEY: "before" -> "after".
 QUOTED = r'"(?:[^"\\]|\\.)*"|\(none\)'
 SETTING = re.compile(r"^(?P<name>\[[^\]]*\] .*?): (?P<before>%s) -> (?P<after>%s)$"
                      % (QUOTED, QUOTED))
 HUNK = re.compile(r"^@@ -\d+(?:,(?P<old>\d+))? \+\d+(?:,(?P<new>\d+))? @@")
 SETTINGS_FILE = ".velorixrc"
+# What --remove --dry-run says of each file.
+TO_REMOVE = re.compile(r"^remove (?P<path>.*)$")
+TO_KEEP = re.compile(r"^keep (?P<path>.*?): (?P<why>.*)$")
+REMOVED = re.compile(r"^removed (?P<path>.*)$")
+KEPT = re.compile(r"^kept (?P<path>.*?): (?P<why>.*)$")
 
 
 def setting_value(text):
@@ -127,35 +266,76 @@ def parse(output, path):
     return differences, diffs
 
 
-def main():
-    module = AnsibleModule(
-        argument_spec={
-            "path": {"type": "path", "required": True},
-            "answers": {"type": "path", "required": True},
-            "executable": {"type": "str", "default": "velorix-setup"},
-            "log": {"type": "path"},
-        },
-        supports_check_mode=True,
-    )
-    path = module.params["path"]
+def form_options(params):
+    """The command-line options of the form values given."""
+    options = []
+    if params["answers"]:
+        options += ["--answers", params["answers"]]
+    if params["kind"]:
+        options.append("--" + params["kind"])
+    for name, option in TEXT_OPTIONS.items():
+        if params[name] is not None:
+            options += [option, params[name]]
+    if params["notify"] is not None:
+        options.append("--notify" if params["notify"] else "--no-notify")
+    options += ["--keep-backups", str(params["keep_backups"])]
+    return options
+
+
+def matching(pattern, lines):
+    found = (pattern.match(line) for line in lines)
+    return [m.group("path") for m in found if m]
+
+
+def absent(module, path, tool):
+    """Removes the installation in path, as velorix-setup --remove does."""
+    result = {"changed": False, "path": path, "state": "absent", "removed": [], "kept": []}
+    if not os.path.isdir(path):
+        module.exit_json(**result)
+    rc, out, err = tool("--remove", "--dry-run")
+    if rc not in (0, 1):
+        module.fail_json(msg=err.strip() or "velorix-setup --remove --dry-run ended with status %d"
+                         % rc, rc=rc, stdout=out, stderr=err, **result)
+    lines = out.splitlines()
+    result["removed"] = matching(TO_REMOVE, lines)
+    result["kept"] = matching(TO_KEEP, lines)
+    result["changed"] = bool(result["removed"])
+    if module._diff and result["changed"]:
+        result["diff"] = {"before_header": path, "after_header": path,
+                          "before": "".join(p + "\n" for p in result["removed"] + result["kept"]),
+                          "after": "".join(p + "\n" for p in result["kept"])}
+    if not result["changed"] or module.check_mode:
+        if result["kept"]:
+            module.warn("kept, changed since the last installation: " + ", ".join(result["kept"]))
+        module.exit_json(**result)
+    rc, out, err = tool("--remove")
+    lines = out.splitlines()
+    result["removed"] = matching(REMOVED, lines)
+    result["kept"] = matching(KEPT, lines)
+    result["summary"] = out
+    if rc not in (0, 1):
+        module.fail_json(msg=err.strip() or "velorix-setup --remove ended with status %d" % rc,
+                         rc=rc, stdout=out, stderr=err, **result)
+    if result["kept"]:
+        module.warn("kept, changed since the last installation: " + ", ".join(result["kept"]))
+    module.exit_json(**result)
+
+
+def present(module, path, tool):
+    """Sets path up, when it differs from what the installation leaves."""
     if not os.path.isdir(path):
         if module.check_mode:
             # Made by an earlier task that check mode did not run.
-            module.exit_json(changed=True, differences=["%s: missing" % path])
+            module.exit_json(changed=True, path=path, state="present",
+                             differences=["%s: missing" % path])
         module.fail_json(msg="%s is not a directory" % path)
-    options = ["--answers", module.params["answers"]]
-    if module.params["log"]:
-        options += ["--log", module.params["log"]]
-
-    def tool(*mode):
-        return module.run_command([module.params["executable"]] + list(mode) + options, cwd=path)
-
-    rc, out, err = tool("--check", "--diff")
+    options = form_options(module.params)
+    rc, out, err = tool("--check", "--diff", *options)
     if rc not in (0, 1):
         module.fail_json(msg=err.strip() or "velorix-setup --check ended with status %d" % rc,
                          rc=rc, stdout=out, stderr=err)
     differences, diffs = parse(out, path)
-    result = {"changed": rc == 1, "path": path, "differences": differences}
+    result = {"changed": rc == 1, "path": path, "state": "present", "differences": differences}
     if module._diff:
         result["diff"] = diffs
     if rc == 0 or module.check_mode:
@@ -163,7 +343,7 @@ def main():
             module.warn(err.strip())
         module.exit_json(**result)
 
-    rc, out, err = tool("--unattended")
+    rc, out, err = tool("--unattended", *options)
     if rc != 0:
         module.fail_json(msg=err.strip() or "velorix-setup stopped with status %d" % rc,
                          rc=rc, stdout=out, stderr=err, **result)
@@ -171,11 +351,46 @@ def main():
         # Messages that did not stop it, such as a compile that failed.
         module.warn(err.strip())
     result["summary"] = out
-    rc, out, err = tool("--check")
+    rc, out, err = tool("--check", *options)
     if rc != 0:
-        module.fail_json(msg="the directory still differs from the answers after the setup:\n"
+        module.fail_json(msg="the directory still differs from the values after the setup:\n"
                          + (out or err).strip(), rc=rc, stdout=out, stderr=err, **result)
     module.exit_json(**result)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec={
+            "path": {"type": "path", "required": True},
+            "state": {"type": "str", "choices": ["present", "absent"], "default": "present"},
+            "answers": {"type": "path"},
+            "kind": {"type": "str", "choices": ["full", "user"]},
+            "kernel": {"type": "path"},
+            "include": {"type": "str"},
+            "libs": {"type": "str"},
+            "cpp_name": {"type": "str"},
+            "cpp_options": {"type": "str"},
+            "printer": {"type": "str"},
+            "previewer": {"type": "str"},
+            "differentiator": {"type": "str"},
+            "shell_style": {"type": "str", "choices": ["csh", "ksh"]},
+            "shell_path": {"type": "str"},
+            "notify": {"type": "bool"},
+            "keep_backups": {"type": "int", "default": 5},
+            "executable": {"type": "str", "default": "velorix-setup"},
+            "log": {"type": "path"},
+        },
+        supports_check_mode=True,
+    )
+    path = module.params["path"]
+    log = ["--log", module.params["log"]] if module.params["log"] else []
+
+    def tool(*args):
+        return module.run_command([module.params["executable"]] + list(args) + log, cwd=path)
+
+    if module.params["state"] == "absent":
+        absent(module, path, tool)
+    present(module, path, tool)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,356 @@
+/*
+ * install_record.cc - the record of an installation: its text, the
+ * digests, the copies kept of files changed by hand, and --verify.
+ */
+#include "install_record.h"
+
+#include <nettle/sha2.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "atomic_file.h"
+
+namespace {
+
+constexpr const char *kHeader[] = {
+    "# velorix-setup: the files of the installation in this directory.",
+    "# Check them with: sha256sum -c .velorix-setup.sha256 (or velorix-setup --verify)",
+    "# Before each file its mode, owner:group and size; \"data\": the program changes it.",
+};
+constexpr char kDataMark[] = "data";
+constexpr std::size_t kDigestChars = 2 * SHA256_DIGEST_SIZE;
+// Kept copies of one file beyond this many are refused, not made.
+constexpr int kMaxKeptCopies = 99;
+constexpr unsigned kModeBits = 07777;
+
+bool isHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// A name as sha256sum writes it: a backslash or a line break in it is
+// escaped, and the line then begins with a backslash.
+std::string escapedName(const std::string &name, bool *escaped) {
+  std::string out;
+  *escaped = false;
+  for (const char c : name) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+      continue;
+    }
+    *escaped = true;
+  }
+  return out;
+}
+
+// The name of an escaped line; false when an escape is not one of
+// sha256sum's.
+bool unescapedName(std::string_view text, std::string *name) {
+  name->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      *name += text[i];
+      continue;
+    }
+    if (++i == text.size()) return false;
+    switch (text[i]) {
+      case '\\':
+        *name += '\\';
+        break;
+      case 'n':
+        *name += '\n';
+        break;
+      case 'r':
+        *name += '\r';
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+// "# MODE UID:GID SIZE[ data]": the description of the next file.
+bool describedBy(std::string_view line, RecordEntry *entry) {
+  unsigned mode = 0;
+  unsigned long uid = 0, gid = 0;
+  long long size = 0;
+  char mark[8] = "";
+  int used = 0;
+  const std::string text(line);
+  const int got = std::sscanf(text.c_str(), "# %4o %lu:%lu %lld%n %7s%n", &mode, &uid, &gid, &size,
+                              &used, mark, &used);
+  if (got < 4 || static_cast<std::size_t>(used) != text.size()) return false;
+  if (got == 5 && std::strcmp(mark, kDataMark) != 0) return false;
+  if (size < 0) return false;
+  entry->described = true;
+  entry->mode = static_cast<mode_t>(mode & kModeBits);
+  entry->uid = static_cast<uid_t>(uid);
+  entry->gid = static_cast<gid_t>(gid);
+  entry->size = size;
+  entry->data = got == 5;
+  return true;
+}
+
+std::string octal(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & kModeBits);
+  return text;
+}
+
+bool inDirectory(const std::string &path, const std::string &directory) {
+  return path.size() > directory.size() + 1 && path.compare(0, directory.size(), directory) == 0 &&
+         path[directory.size()] == '/';
+}
+
+}  // namespace
+
+std::string RecordKey(const std::string &path) {
+  std::string text = std::filesystem::path(path).lexically_normal().string();
+  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  sha256_ctx context;
+  sha256_init(&context);
+  sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t *>(bytes.data()));
+  std::array<uint8_t, SHA256_DIGEST_SIZE> digest;
+  sha256_digest(&context, digest.size(), digest.data());
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const uint8_t byte : digest) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0xf];
+  }
+  return hex;
+}
+
+std::optional<RecordEntry> DescribeFile(const std::string &path, bool data) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  const auto bytes = ReadWholeFile(path);
+  if (!bytes) return std::nullopt;
+  RecordEntry entry;
+  entry.path = RecordKey(path);
+  entry.digest = Sha256Hex(*bytes);
+  entry.described = true;
+  entry.mode = st.st_mode & kModeBits;
+  entry.uid = st.st_uid;
+  entry.gid = st.st_gid;
+  entry.size = static_cast<long long>(bytes->size());
+  entry.data = data;
+  return entry;
+}
+
+RecordEntry PredictedEntry(const std::string &path, std::string_view bytes, mode_t mode,
+                           bool data) {
+  RecordEntry entry;
+  entry.path = RecordKey(path);
+  entry.digest = Sha256Hex(bytes);
+  entry.described = true;
+  entry.mode = mode & kModeBits;
+  entry.size = static_cast<long long>(bytes.size());
+  entry.data = data;
+  struct stat st, directory;
+  if (stat(path.c_str(), &st) == 0) {
+    entry.uid = st.st_uid;
+    entry.gid = st.st_gid;
+  } else {
+    entry.uid = geteuid();
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    const bool handsOn = stat(parent.c_str(), &directory) == 0 && (directory.st_mode & S_ISGID);
+    entry.gid = handsOn ? directory.st_gid : getegid();
+  }
+  return entry;
+}
+
+std::string InstallRecord::file() const { return directory_ + "/" + kRecordName; }
+
+const RecordEntry *InstallRecord::find(const std::string &path) const {
+  for (const RecordEntry &entry : entries_) {
+    if (entry.path == path) return &entry;
+  }
+  return nullptr;
+}
+
+void InstallRecord::put(RecordEntry entry) {
+  erase(entry.path);
+  entries_.push_back(std::move(entry));
+  // The working directory's files first: they are the ones a reader of
+  // the record looks for.
+  std::stable_sort(entries_.begin(), entries_.end(),
+                   [this](const RecordEntry &a, const RecordEntry &b) {
+                     const bool aHere = inDirectory(a.path, directory_);
+                     const bool bHere = inDirectory(b.path, directory_);
+                     if (aHere != bHere) return aHere;
+                     return a.path < b.path;
+                   });
+}
+
+void InstallRecord::erase(const std::string &path) {
+  entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                [&path](const RecordEntry &entry) { return entry.path == path; }),
+                 entries_.end());
+}
+
+std::string InstallRecord::shown(const std::string &path) const {
+  if (inDirectory(path, directory_)) return "./" + path.substr(directory_.size() + 1);
+  return path;
+}
+
+std::string InstallRecord::text() const {
+  std::string out;
+  for (const char *line : kHeader)
+    out += std::string(line) + "\n";
+  for (const RecordEntry &entry : entries_) {
+    if (entry.described) {
+      out += "# " + octal(entry.mode) + " " + std::to_string(entry.uid) + ":" +
+             std::to_string(entry.gid) + " " + std::to_string(entry.size) +
+             (entry.data ? std::string(" ") + kDataMark : "") + "\n";
+    }
+    bool escaped = false;
+    const std::string name = escapedName(shown(entry.path), &escaped);
+    out += (escaped ? "\\" : "") + entry.digest + "  " + name + "\n";
+  }
+  return out;
+}
+
+Result InstallRecord::Parse(const std::string &directory, std::string_view text,
+                            InstallRecord *record) {
+  InstallRecord read(directory);
+  RecordEntry next;
+  int number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      RecordEntry described;
+      if (describedBy(line, &described)) next = described;
+      continue;
+    }
+    const bool escaped = line[0] == '\\';
+    const std::string_view rest = line.substr(escaped ? 1 : 0);
+    std::string name;
+    const bool formed = rest.size() > kDigestChars + 2 && isHex(rest.substr(0, kDigestChars)) &&
+                        rest[kDigestChars] == ' ' &&
+                        (rest[kDigestChars + 1] == ' ' || rest[kDigestChars + 1] == '*');
+    if (formed) {
+      const std::string_view shown = rest.substr(kDigestChars + 2);
+      if (escaped) {
+        if (!unescapedName(shown, &name)) name.clear();
+      } else {
+        name = std::string(shown);
+      }
+    }
+    if (name.empty()) {
+      return Result::Failed(Fault::kRefused,
+                            "The record '" + read.file() + "' is damaged: line " +
+                                std::to_string(number) + " is not a line of sha256sum.",
+                            {read.file()});
+    }
+    next.digest = std::string(rest.substr(0, kDigestChars));
+    next.path = RecordKey(name[0] == '/' ? name : directory + "/" + name);
+    read.put(next);
+    next = RecordEntry();
+  }
+  *record = std::move(read);
+  return {};
+}
+
+Result ReadInstallRecord(const std::string &directory, std::optional<InstallRecord> *record) {
+  record->reset();
+  const std::string path = directory + "/" + kRecordName;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return {};
+  const auto text = ReadWholeFile(path);
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !text) {
+    return Result::Failed(Fault::kNotOpened,
+                          "Cannot read the record of the installation '" + path + "'.", {path});
+  }
+  InstallRecord read(directory);
+  if (Result parsed = InstallRecord::Parse(directory, *text, &read); !parsed.ok()) return parsed;
+  record->emplace(std::move(read));
+  return {};
+}
+
+bool ChangedSinceRecorded(const InstallRecord *record, const std::string &path,
+                          std::string *current) {
+  if (record == nullptr) return false;
+  const RecordEntry *entry = record->find(RecordKey(path));
+  if (entry == nullptr || entry->data) return false;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  auto bytes = ReadWholeFile(path);
+  if (!bytes || Sha256Hex(*bytes) == entry->digest) return false;
+  *current = std::move(*bytes);
+  return true;
+}
+
+std::optional<std::string> KeptCopyName(const std::string &path, const std::string &content,
+                                        const char *suffix) {
+  for (int n = 0; n <= kMaxKeptCopies; ++n) {
+    const std::string name = path + suffix + (n == 0 ? "" : "." + std::to_string(n));
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0) {
+      if (errno == ENOENT) return name;
+      continue;
+    }
+    if (!S_ISREG(st.st_mode)) continue;
+    const auto held = ReadWholeFile(name);
+    if (held && *held == content) return name;
+  }
+  return std::nullopt;
+}
+
+std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record) {
+  std::vector<VerifyFinding> findings;
+  for (const RecordEntry &entry : record.entries()) {
+    VerifyFinding finding{"", entry.data, record.shown(entry.path)};
+    struct stat st;
+    if (stat(entry.path.c_str(), &st) != 0) {
+      finding.flags = "missing ";
+      findings.push_back(finding);
+      continue;
+    }
+    if (entry.data) continue;
+    std::string flags = ".........";
+    const auto bytes = S_ISREG(st.st_mode) ? ReadWholeFile(entry.path) : std::nullopt;
+    if (!bytes) {
+      flags[2] = '?';
+    } else if (Sha256Hex(*bytes) != entry.digest) {
+      flags[2] = '5';
+    }
+    if (entry.described) {
+      if (static_cast<long long>(st.st_size) != entry.size) flags[0] = 'S';
+      if ((st.st_mode & kModeBits) != entry.mode || !S_ISREG(st.st_mode)) flags[1] = 'M';
+      if (st.st_uid != entry.uid) flags[5] = 'U';
+      if (st.st_gid != entry.gid) flags[6] = 'G';
+    }
+    if (flags == ".........") continue;
+    finding.flags = flags;
+    findings.push_back(finding);
+  }
+  return findings;
+}
+
+std::string VerifyLine(const VerifyFinding &finding) {
+  return finding.flags + "  " + (finding.data ? "d" : " ") + " " + finding.path;
+}
