@@ -44,6 +44,7 @@
 #include "form_tables.h"
 #include "message_route.h"
 #include "notice.h"
+#include "product_files.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
@@ -52,7 +53,6 @@ namespace {
 
 constexpr char kSettingsDirectory[] = ".";
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
-constexpr char kKernelExecutable[] = "velorix";
 constexpr char kNamesFileContent[] = "-";
 // An expanded line is read back into the settings buffer.
 constexpr std::size_t kExpandedLineLimit = VX_PARBUF_SIZE - 1;
@@ -62,7 +62,6 @@ constexpr char kEmptyMarkText[] = "`";
 constexpr char kDisabledOption[] = "-";
 constexpr char kAutodifObject[] = "autodif.o";
 constexpr char kAutodifC[] = "autodif.c";
-constexpr char kAutodifCpp[] = "autodif.cc";
 // Beside the object, the command that made it (as kbuild keeps
 // ".NAME.o.cmd"): a changed option leaves every time as it was, and only
 // the command tells that the object is not what the form asks for.
@@ -74,6 +73,7 @@ constexpr char kSectionMark = '&';
 
 constexpr char kMsgNoDirectory[] = "Specify full path to the VELORIX's home directory";
 constexpr char kMsgNoExecutable[] = "The path you've specified does not contain VELORIX executable";
+constexpr char kMsgNoClassFile[] = "Cannot open class description file\n";
 constexpr char kMsgNoProductObject[] =
     "Could not run C++ compiler during the full installation.\nSymbolical "
     "differentiation feature will be disabled.";
@@ -84,7 +84,7 @@ const std::string &kernelOf(const InstallForm &form) { return form.text(Field::k
 
 // The command that compiles autodif.cc into output.
 std::string compileCommand(const InstallForm &form, const std::string &output = kAutodifObject) {
-  return form.text(Field::kCppName) + " -c -o " + output + " " + kAutodifCpp + " " +
+  return form.text(Field::kCppName) + " -c -o " + output + " " + kAutodifSource + " " +
          form.text(Field::kCppOptions);
 }
 
@@ -252,6 +252,10 @@ class Procedure {
   }
   bool newer(const char *source, const char *object) const;
   Result missingKey(const char *section, const char *key) const;
+  std::vector<MissingFile> missingFiles() const {
+    return MissingProductFiles(form_,
+                               [this](const std::string &path) { return act_.resolve(path); });
+  }
   Result readSetting(const char *section, const char *key, std::string &out) const;
   // Shows what result has to tell, if anything: the one place where the
   // procedure's messages are shown.  True when the step is done.
@@ -524,7 +528,7 @@ std::string Procedure::compileReason() const {
   struct stat object;
   if (stat(act_.resolve(kAutodifObject).c_str(), &object) != 0 || !S_ISREG(object.st_mode))
     return "missing";
-  if (newer(kAutodifC, kAutodifObject) || newer(kAutodifCpp, kAutodifObject))
+  if (newer(kAutodifC, kAutodifObject) || newer(kAutodifSource, kAutodifObject))
     return "older than its sources";
   const auto recorded = ReadWholeFile(act_.resolve(kAutodifRecord));
   if (!recorded || *recorded != compileRecord(form_)) return "compiled with another command";
@@ -542,7 +546,7 @@ Result Procedure::compileAutodif() {
   const CommandFor command = [this](const std::string &output) {
     return compileCommand(form_, output);
   };
-  const Result compiled = act_.compile(command, kAutodifObject, why);
+  const Result compiled = act_.compile(command, kAutodifObject, why).listing(missingFiles());
   if (tell(compiled)) {
     wrote(act_.writeFile(kAutodifRecord, compileRecord(form_), kRecordPermissions));
     return {};
@@ -566,7 +570,7 @@ Result Procedure::checkKernelObject() {
   if (Result r = store("TMP", "TMP", kKernelObject); !r.ok()) return r;
   if (Result r = readSetting("TMP", "TMP", path); !r.ok()) return r;
   if (exists(path)) return {};
-  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}));
+  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}).listing(missingFiles()));
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -626,8 +630,7 @@ Result Procedure::storeCurrentClass() {
     CaughtMessages messages;
     if (!DescOpen(act_.resolve(path).c_str())) {
       DescClose();
-      return messages.into(
-          refused("Cannot open class description file\n" + path, {path, {Field::kKernel}}));
+      return messages.into(refused(kMsgNoClassFile + path, {path, {Field::kKernel}}));
     }
     if (FindLine(kHierarchyLine) != -1) {
       std::array<char, VX_PARBUF_SIZE> line;
@@ -709,9 +712,18 @@ Result Procedure::steps() {
 Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) {
   if (kernelOf(form).empty()) return refused(kMsgNoDirectory, {"", {Field::kKernel}});
   if (Result problem = checkForm(form); !problem.ok()) return problem;
-  const std::string executable = resolve(WithSlash(kernelOf(form)) + kKernelExecutable);
+  // The files the run needs from the product directory, each one that is
+  // missing listed beneath the message of the first: all at once.
+  const std::vector<MissingFile> missing = MissingProductFiles(form, resolve);
+  const std::string executable = ProductFilePath(form, kProductExecutable, resolve);
   if (access(executable.c_str(), F_OK) != 0)
-    return refused(kMsgNoExecutable, {executable, {Field::kKernel}});
+    return refused(kMsgNoExecutable, {executable, {Field::kKernel}, {}, missing});
+  // Read only at the end of the procedure, but looked for now, so that
+  // nothing is written for a product directory without one.
+  const std::string classFile = ProductFilePath(form, kProductClassFile, resolve);
+  if (access(classFile.c_str(), F_OK) != 0)
+    return refused(kMsgNoClassFile + WithSlash(kernelOf(form)) + kProductClassFile,
+                   {classFile, {Field::kKernel}, {}, missing});
   return {};
 }
 

@@ -10,6 +10,18 @@
 #include "questions.h"
 #include "report.h"
 
+namespace {
+
+constexpr const char *kNothingWritten = "Nothing written.";
+
+}  // namespace
+
+int NothingWritten() {
+  std::printf("%s\n", kNothingWritten);
+  std::fflush(stdout);
+  return kExitStopped;
+}
+
 int InstallStatus(const SessionResult &result) {
   switch (result.end) {
     case SessionEnd::kAnswersNotSaved:
@@ -32,7 +44,7 @@ int RunTextSetup(const WindowStart &start) {
   printer.print(told);
   if (start.preset) form = *start.preset;
   const std::optional<InstallForm> answered = AskForm(form);
-  if (!answered) return kExitStopped;
+  if (!answered) return NothingWritten();
   RealActions real;
   PrintingActions printing(real, printer);
   const SessionResult result =

@@ -15,6 +15,7 @@
 
 #include "actions.h"
 #include "form.h"
+#include "product_files.h"
 #include "run_window.h"
 #include "session.h"
 #include "window.h"
@@ -58,6 +59,24 @@ InstallForm readForm() {
   return form;
 }
 
+// Shows the procedure's messages in boxes, as ever; a message that lists
+// files missing from the product directory lists them on the standard
+// error of the terminal the window was started from as well, for the box
+// keeps its words.
+class ListingActions : public ForwardingActions {
+ public:
+  using ForwardingActions::ForwardingActions;
+
+  void show(const std::string &text, const MessageSubject &about) override {
+    if (!about.missing.empty()) {
+      std::fprintf(stderr, "velorix-setup: %s\n%s", text.c_str(),
+                   MissingFilesText(about.missing).c_str());
+      std::fflush(stderr);
+    }
+    ForwardingActions::show(text, about);
+  }
+};
+
 }  // namespace
 
 void SetupProc(Nlm_ButtoN /*button*/) {
@@ -67,8 +86,9 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   const InstallForm form = readForm();
   const WindowStart &start = Start();
   RealActions real;
+  ListingActions listing(real);
   const SessionResult result =
-      RunSession(form, real, {"window", start.saveAnswers, start.log, start.context});
+      RunSession(form, listing, {"window", start.saveAnswers, start.log, start.context});
   // Summed up on standard output, as a run without the window is.
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
