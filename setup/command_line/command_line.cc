@@ -34,6 +34,9 @@ namespace {
 constexpr const char *kWindowlessRuns[] = {"--help", "--version", "--unattended", "--dry-run",
                                            "--check"};
 
+// --diff=full: every line of a file that is not there yet.
+constexpr const char *kFullDiff = "full";
+
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
 
@@ -75,7 +78,7 @@ SessionResult runSession(const Windowless &run, Actions &actions) {
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const Windowless &run, bool diffs) {
+int dryRun(const Windowless &run, DiffDetail diffs) {
   PlanActions plan(diffs);
   const SessionResult result = runSession(run, plan);
   if (result.end == SessionEnd::kStopped || result.end == SessionEnd::kEnded) {
@@ -91,7 +94,7 @@ int dryRun(const Windowless &run, bool diffs) {
 // change when diffs are asked for.  As diff(1): 0 the same, 1 different,
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave, and a check whose log was lost is not all known.
-int check(const Windowless &run, bool diffs) {
+int check(const Windowless &run, DiffDetail diffs) {
   CheckActions check(diffs);
   const SessionResult result = runSession(run, check);
   if (result.end != SessionEnd::kEnded) return kExitTrouble;
@@ -156,6 +159,9 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     return finish(BadOptions("--check excludes --unattended and --dry-run"));
   if (line.has("--diff") && !line.has("--check") && !line.has("--dry-run"))
     return finish(BadOptions("--diff goes with --check or --dry-run"));
+  if (line.hasValue("--diff") && line.value("--diff") != kFullDiff)
+    return finish(
+        BadOptions("option --diff takes no value or =full, not '" + line.value("--diff") + "'"));
   if (line.has("--text") && (modes > 0 || !line.others.empty() || line.has("--choose-directory")))
     return finish(BadOptions("--text asks in the terminal: it excludes --unattended, --dry-run, "
                              "--check, --choose-directory and the X options"));
@@ -207,6 +213,9 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   }
   const bool check = line.has("--check");
   const bool dry = line.has("--dry-run");
+  const DiffDetail diffs = !line.has("--diff")       ? DiffDetail::kNone
+                           : line.hasValue("--diff") ? DiffDetail::kFull
+                                                     : DiffDetail::kSized;
   const Windowless each{form,
                         {check ? "check" : dry ? "dry run" : "unattended",
                          line.value("--save-answers"), line.value("--log"), context},
@@ -214,9 +223,9 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
                         line.hasValue("--kernel") || line.hasValue("--answers")};
   int status;
   if (check) {
-    status = ::check(each, line.has("--diff"));
+    status = ::check(each, diffs);
   } else if (dry) {
-    status = dryRun(each, line.has("--diff"));
+    status = dryRun(each, diffs);
   } else {
     status = install(each);
   }

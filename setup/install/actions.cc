@@ -273,6 +273,10 @@ std::string ScratchActions::resolve(const std::string &path) const {
   return WithSlash(workDir_) + path;
 }
 
+std::string ScratchActions::shown(const std::string &path) const {
+  return std::filesystem::path(resolve(path)).lexically_normal().string();
+}
+
 Result ScratchActions::enterScratch() {
   std::string name = pattern_;
   if (workDir_.empty() || mkdtemp(name.data()) == nullptr) {
@@ -589,12 +593,16 @@ Result RealActions::sendNotice(const std::string &command) {
 
 // ---- PlanActions ----------------------------------------------------------
 
-PlanActions::PlanActions(bool diffs)
+PlanActions::PlanActions(DiffDetail diffs)
     : ScratchActions(temporaryDirectory() + "/" + kPlanScratchName + kRandomPart), diffs_(diffs) {}
 
 Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
   if (!made.ok()) return made;
-  const auto diff = UnifiedDiff(resolve(path), rendered, path);
+  if (diffs_ == DiffDetail::kSized && !exists(resolve(path))) {
+    add(NewFileLine(shown(path), ReadWholeFile(rendered).value_or("")));
+    return {};
+  }
+  const auto diff = UnifiedDiff(resolve(path), rendered, shown(path));
   if (!diff) return failed(Fault::kNotOpened, "Cannot compare '" + path + "': diff did not run.");
   if (!diff->empty()) add(diff->substr(0, diff->size() - 1));
   return {};
@@ -607,12 +615,11 @@ Result PlanActions::end(bool keepSettings) {
     const std::string final = WithSlash(workDir_) + kSettingsName;
     const auto old = ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
-    if (old && content && SettingsNeedBackup(*old, *content)) {
-      const std::string backup = SettingsBackupName(final, *old);
-      add(std::string("keep ./") + kSettingsName + " as ./" +
-          backup.substr(WithSlash(workDir_).size()));
-    }
-    if (diffs_ && content) {
+    if (old && content && SettingsNeedBackup(*old, *content))
+      add("keep " + shown(kSettingsName) + " as " + shown(SettingsBackupName(final, *old)));
+    if (diffs_ == DiffDetail::kSized && !old && content) {
+      add(NewFileLine(shown(kSettingsName), *content));
+    } else if (diffs_ != DiffDetail::kNone && content) {
       for (const std::string &change : SettingsChanges(old.value_or(""), *content))
         add(change);
     }
@@ -622,7 +629,7 @@ Result PlanActions::end(bool keepSettings) {
 }
 
 Result PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  add("write " + path + " (" + permissions + ") from the settings template");
+  add("write " + shown(path) + " (" + permissions + ") from the settings template");
   // The scratch copy: the steps read back what they store in it.
   return ScratchActions::writeSettingsFile(path, permissions);
 }
@@ -634,48 +641,48 @@ Result PlanActions::store(const char *section, const char *key, const std::strin
 
 Result PlanActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
-  add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
-  if (!diffs_) return {};
+  add("write " + shown(path) + " (" + permissions + ") from the " + TemplateName(lines));
+  if (diffs_ == DiffDetail::kNone) return {};
   const std::string made = renderPath();
   return addDiff(path, CreateFile(made, lines, permissions, expand, path), made);
 }
 
 Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
-  add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
+  add("write " + shown(path) + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
-  if (!diffs_) return {};
+  if (diffs_ == DiffDetail::kNone) return {};
   const std::string made = renderPath();
   return addDiff(path, WriteCompileScript(made, shellStyle, shellPath, path), made);
 }
 
 Result PlanActions::createFile(const std::string &path, const std::string &content,
                                const char *permissions) {
-  add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
+  add("create " + shown(path) + " (" + permissions + ") holding \"" + content + "\"");
   return {};
 }
 
 Result PlanActions::writeFile(const std::string &path, const std::string &content,
                               const char *permissions) {
-  add("write " + path + " (" + permissions + ")");
-  if (!diffs_) return {};
+  add("write " + shown(path) + " (" + permissions + ")");
+  if (diffs_ == DiffDetail::kNone) return {};
   const std::string made = renderPath();
   return addDiff(path, WriteWholeFile(made, content, ModeFromPermissions(permissions)), made);
 }
 
 Result PlanActions::renameFile(const std::string &from, const std::string &to) {
-  add("rename " + from + " to " + to);
+  add("rename " + shown(from) + " to " + shown(to));
   return {};
 }
 
 Result PlanActions::removeFile(const std::string &path) {
-  if (exists(resolve(path))) add("remove " + path);
+  if (exists(resolve(path))) add("remove " + shown(path));
   return {};
 }
 
 Result PlanActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &why) {
-  add("compile " + target + " (" + why + "): " + command(target));
+  add("compile " + shown(target) + " (" + why + "): " + command(target));
   return {};
 }
 

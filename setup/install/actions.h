@@ -31,6 +31,14 @@
 #include "atomic_file.h"
 #include "result.h"
 
+// How much --diff shows of what would change.
+enum class DiffDetail {
+  kNone,   // nothing: a line per change
+  kSized,  // a diff of each text file, a line per setting; a file that is not
+           // there yet in one line
+  kFull,   // the same, but every line of a file that is not there yet too
+};
+
 // The compile command for a given output file name.
 using CommandFor = std::function<std::string(const std::string &output)>;
 
@@ -184,6 +192,8 @@ class ForwardingActions : public Actions {
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
+  // path as a plan or a check shows it: absolute, without "." steps.
+  std::string shown(const std::string &path) const;
   // Into the scratch directory, which is the working directory.
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
@@ -265,11 +275,12 @@ class RealActions : public ScratchActions {
 // Lists, one line each in procedure order, every file written, removed,
 // renamed or compiled and every setting stored, and changes nothing
 // outside its scratch directory.  With diffs, each text file that would
-// change is followed by its unified diff, and the end by one line per
-// setting that would change.
+// change is followed by its unified diff (a new file by one line, unless
+// DiffDetail::kFull), and the end by one line per setting that would
+// change.
 class PlanActions : public ScratchActions {
  public:
-  explicit PlanActions(bool diffs = false);
+  explicit PlanActions(DiffDetail diffs = DiffDetail::kNone);
 
   const std::vector<std::string> &lines() const { return lines_; }
 
@@ -296,7 +307,7 @@ class PlanActions : public ScratchActions {
   // Adds the diff of path against the file made at made, when it differs.
   Result addDiff(const std::string &path, Result made, const std::string &rendered);
 
-  bool diffs_;
+  DiffDetail diffs_;
   std::vector<std::string> lines_;
 };
 

@@ -55,7 +55,8 @@ std::string joined(const std::vector<std::string> &lines) {
 
 }  // namespace
 
-CheckActions::CheckActions(bool diffs) : ScratchActions(scratchPattern()), withDiffs_(diffs) {}
+CheckActions::CheckActions(DiffDetail diffs)
+    : ScratchActions(scratchPattern()), withDiffs_(diffs) {}
 
 Result CheckActions::begin() { return enterScratch(); }
 
@@ -73,8 +74,12 @@ void CheckActions::add(const std::string &line, const std::string &diff) {
 
 Result CheckActions::diffOf(const std::string &path, const std::string &made,
                             std::string *diff) const {
-  if (!withDiffs_) return {};
-  const auto found = UnifiedDiff(resolve(path), made, path);
+  if (withDiffs_ == DiffDetail::kNone) return {};
+  if (withDiffs_ == DiffDetail::kSized && access(resolve(path).c_str(), F_OK) != 0) {
+    *diff = NewFileLine(shown(path), ReadWholeFile(made).value_or(""));
+    return {};
+  }
+  const auto found = UnifiedDiff(resolve(path), made, shown(path));
   if (!found) {
     return Result::Failed(
         Fault::kNotOpened,
@@ -93,20 +98,20 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
   std::string diff;
   if (!have || stat(installed.c_str(), &st) != 0) {
     Result diffed = diffOf(path, made, &diff);
-    add(path + ": missing", diff);
+    add(shown(path) + ": missing", diff);
     return diffed;
   }
   Result diffed;
   if (!want || *want != *have) {
     diffed = diffOf(path, made, &diff);
-    add(path + ": contents differ from what the installation writes", diff);
+    add(shown(path) + ": contents differ from what the installation writes", diff);
   }
   struct stat link;
   // A file reached through a link keeps the mode its owner gave it.
   const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   const mode_t given = NarrowedMode(mode, &st, throughLink);
   if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != given)
-    add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
+    add(shown(path) + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
         octal(given));
   return diffed;
 }
@@ -114,7 +119,7 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
 // The settings file, told key by key: the installation stores values, and
 // a reader wants to know which.
 Result CheckActions::compareSettings() {
-  const std::string path = std::string("./") + kSettingsName;
+  const std::string path = shown(kSettingsName);
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(scratchSettings());
   const auto have = ReadWholeFile(installed);
@@ -124,7 +129,10 @@ Result CheckActions::compareSettings() {
                           {scratchSettings()});
   }
   if (!have) {
-    add(path + ": missing", withDiffs_ ? joined(SettingsChanges("", *want)) : "");
+    const std::string diff = withDiffs_ == DiffDetail::kSized  ? NewFileLine(path, *want)
+                             : withDiffs_ == DiffDetail::kFull ? joined(SettingsChanges("", *want))
+                                                               : "";
+    add(path + ": missing", diff);
   } else if (*have != *want) {
     const std::vector<std::string> changes = SettingsChanges(*have, *want);
     std::string diff;
@@ -132,7 +140,7 @@ Result CheckActions::compareSettings() {
       // The same values in other words: only a diff of the lines tells.
       Result diffed = diffOf(path, scratchSettings(), &diff);
       if (!diffed.ok()) return diffed;
-    } else if (withDiffs_) {
+    } else if (withDiffs_ != DiffDetail::kNone) {
       diff = joined(changes);
     }
     add(path + ": contents differ from what the installation writes" +
@@ -143,7 +151,7 @@ Result CheckActions::compareSettings() {
     const std::string backup = SettingsBackupName(here + kSettingsName, *have);
     const auto kept = ReadWholeFile(backup);
     if (!have->empty() && (!kept || *kept != *have)) {
-      add("./" + backup.substr(here.size()) + ": " + (kept ? "replaced" : "missing") +
+      add(shown(backup) + ": " + (kept ? "replaced" : "missing") +
           " (the installation keeps the settings file it replaces there)");
     }
   }
@@ -179,13 +187,13 @@ Result CheckActions::createFile(const std::string &path, const std::string &cont
                                 const char *permissions) {
   // Called only for a file that is not there.
   std::string diff;
-  if (withDiffs_) {
+  if (withDiffs_ != DiffDetail::kNone) {
     const std::string made = renderPath();
     Result written = WriteWholeFile(made, content, ModeFromPermissions(permissions));
     if (written.ok()) written = diffOf(path, made, &diff);
     if (!written.ok()) return written;
   }
-  add(path + ": missing", diff);
+  add(shown(path) + ": missing", diff);
   return {};
 }
 
@@ -198,13 +206,13 @@ Result CheckActions::writeFile(const std::string &path, const std::string &conte
 }
 
 Result CheckActions::renameFile(const std::string &from, const std::string &to) {
-  add(to + ": missing (the installation would rename " + from + " to it)");
+  add(shown(to) + ": missing (the installation would rename " + shown(from) + " to it)");
   return {};
 }
 
 Result CheckActions::removeFile(const std::string &path) {
   if (access(resolve(path).c_str(), F_OK) == 0)
-    add(path + ": present (the installation removes it)");
+    add(shown(path) + ": present (the installation removes it)");
   return {};
 }
 
@@ -214,7 +222,7 @@ Result CheckActions::compile(const CommandFor &command, const std::string &targe
   // it known whether the run would leave an object.
   const std::string output = renderPath();
   Result compiled = runCompiler(command, target, output, shellWord(output));
-  if (compiled.ok()) add(target + ": " + why);
+  if (compiled.ok()) add(shown(target) + ": " + why);
   return compiled;
 }
 

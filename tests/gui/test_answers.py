@@ -202,8 +202,8 @@ class Answers(unittest.TestCase):
             f.write("1 2 3\n")
         result = run(check, self.product)
         self.assertEqual((result.returncode, result.stdout),
-                         (1, "./palette.vpf: contents differ from what the installation "
-                             "writes\n"))
+                         (1, self.product + "/palette.vpf: contents differ from what the "
+                             "installation writes\n"))
         self.assertEqual(files(self.product)["palette.vpf"][1].decode().splitlines()[-1],
                          "1 2 3")
         run(["--unattended", "--answers", answers], self.product)
@@ -221,7 +221,7 @@ class Answers(unittest.TestCase):
         os.utime(os.path.join(self.product, "autodif.cc"), (later, later))
         result = run(check, self.product)
         self.assertEqual((result.returncode, result.stdout),
-                         (1, "autodif.o: older than its sources\n"))
+                         (1, self.product + "/autodif.o: older than its sources\n"))
 
 
 if __name__ == "__main__":
