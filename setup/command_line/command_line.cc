@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,6 +37,11 @@ constexpr const char *kWindowlessRuns[] = {"--help", "--version", "--unattended"
 
 // --diff=full: every line of a file that is not there yet.
 constexpr const char *kFullDiff = "full";
+
+// Alone on the command line, prints CompletionTable() for the shell's
+// completion (packaging/velorix-setup.bash-completion); no option of
+// getopt_long's table, so that it makes no abbreviation ambiguous.
+constexpr const char *kCompletionTable = "--completion-table";
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
@@ -128,6 +134,10 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     run.status = status;
     return run;
   };
+  if (argc == 2 && std::strcmp(argv[1], kCompletionTable) == 0) {
+    std::fputs(CompletionTable().c_str(), stdout);
+    return finish(kExitDone);
+  }
   CommandLine line;
   if (Result parsed = ParseCommandLine(argc, argv, &line); !parsed.ok())
     return finish(BadOptions(parsed.message()));

@@ -17,24 +17,25 @@ constexpr const char *kProgram = "velorix-setup";
 
 // The options besides the form's own (the field table's), with
 // getopt_long's no_argument, required_argument or optional_argument (a
-// value only after "=").
+// value only after "="), and what the value is, for the shell's completion.
 struct OtherOption {
   const char *name;
   int value;
+  const char *valueName;
 };
 constexpr OtherOption kOtherOptions[] = {
-    {"--unattended", no_argument},
-    {"--dry-run", no_argument},
-    {"--check", no_argument},
-    {"--diff", optional_argument},
-    {"--user", no_argument},
-    {"--choose-directory", no_argument},
-    {"--text", no_argument},
-    {"--answers", required_argument},
-    {"--save-answers", required_argument},
-    {"--log", required_argument},
-    {"--help", no_argument},
-    {"--version", no_argument},
+    {"--unattended", no_argument, nullptr},
+    {"--dry-run", no_argument, nullptr},
+    {"--check", no_argument, nullptr},
+    {"--diff", optional_argument, "full"},
+    {"--user", no_argument, nullptr},
+    {"--choose-directory", no_argument, nullptr},
+    {"--text", no_argument, nullptr},
+    {"--answers", required_argument, "FILE"},
+    {"--save-answers", required_argument, "FILE"},
+    {"--log", required_argument, "FILE"},
+    {"--help", no_argument, nullptr},
+    {"--version", no_argument, nullptr},
 };
 
 // The option that chooses User, beside the kind's own (Full).
@@ -67,8 +68,6 @@ class OptionTable {
     }
     return no_argument;
   }
-  // Every option, with its "--", in the table's order.
-  const std::vector<std::string> &names() const { return names_; }
   // The options that begin with prefix (with its "--").
   std::vector<std::string> startingWith(const std::string &prefix) const {
     std::vector<std::string> found;
@@ -281,6 +280,25 @@ std::string UsageText() {
          "for --text, no yes to \"Set up now?\" (Ctrl-C, end of input), 2 options or\n"
          "answer file not understood (--check: could not check), 3 no X display for\n"
          "the window.\n";
+}
+
+std::string CompletionTable() {
+  std::string table;
+  const auto row = [&table](const std::string &name, const std::string &value) {
+    table += name + (value.empty() ? "" : " " + value) + "\n";
+  };
+  for (const FormField &field : kFormFields) {
+    if (field.type == FieldType::kShellStyle) {
+      row(field.option, ShellStyleNames("|"));
+    } else {
+      row(field.option, isFlag(field) ? "" : field.valueName);
+    }
+  }
+  for (const OtherOption &option : kOtherOptions) {
+    const std::string value = option.valueName != nullptr ? option.valueName : "";
+    row(option.name, option.value == optional_argument ? "[=" + value + "]" : value);
+  }
+  return table;
 }
 
 std::string VersionLine() {

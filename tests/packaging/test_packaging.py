@@ -115,6 +115,7 @@ METAINFO = "org.velorix.setup.metainfo.xml"
 SETUP_INSTALLED = [
     "bin/velorix-setup",
     "share/applications/velorix-setup.desktop",
+    "share/bash-completion/completions/velorix-setup",
     "share/doc/velorix-setup/examples/answers.ini",
     "share/doc/velorix-setup/examples/ansible/README.md",
     "share/doc/velorix-setup/examples/ansible/library/velorix_setup.py",
