@@ -31,6 +31,7 @@ test_packages=(
   appstream appstream-compose  # the AppStream file, and the tool as software centres list it
   ansible-core  # the fleet example under deploy/ansible
   tmux  # a real terminal for the tests of --text
+  fonts-dejavu-core  # the terminal's font in the pictures of scripts/pictures.py
 )
 
 case $group in

@@ -35,9 +35,9 @@
 namespace {
 
 constexpr const char *kHowToAnswer =
-    "Enter keeps the value in brackets, ? shows the help text, < goes back one question,\n"
-    "Ctrl-C cancels.  Type a text with blanks at its ends, an empty one, ? or < in double\n"
-    "quotes.";
+    "Enter keeps the value in brackets, ? shows the help text, Ctrl-C cancels.\n"
+    "Type a text with blanks at its ends, or an empty one, in double quotes.\n"
+    "< goes back one question; a text that is ? or < alone is typed in double quotes too.";
 constexpr const char *kHowToChange = "A number changes that answer, < goes back one question.";
 constexpr const char *kConfirm = "Set up now? [y/N] ";
 constexpr const char *kNoEarlier = "This is the first question.";
@@ -390,7 +390,7 @@ Verdict Questions::summary() {
     // Longer than any count of rows: not a number of one.
     const std::size_t number = digits && line.size() < 4 ? std::stoul(line) : 0;
     if (number >= 1 && number <= rows.size()) return {Verdict::kChange, rows[number - 1]};
-    std::printf("Please answer y or n, or a number from 1 to %zu.\n", rows.size());
+    std::printf("Please answer y or n.\n%s\n", kHowToChange);
   }
 }
 
