@@ -35,7 +35,11 @@ std::vector<MissingFile> MissingProductFiles(const InstallForm &form, const Path
   if (form.text(Field::kKernel).empty()) return missing;
   const auto lookFor = [&missing](const std::string &path, const char *what) {
     // As the procedure tests the executable: whatever is there counts.
-    if (access(path.c_str(), F_OK) != 0) missing.push_back({path, what});
+    if (access(path.c_str(), F_OK) == 0) return;
+    // Told by its whole path, even where the caller resolves nothing.
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(path, error);
+    missing.push_back({error ? path : whole.string(), what});
   };
   lookFor(ProductFilePath(form, kProductExecutable, resolve), kExecutableIs);
   lookFor(ProductFilePath(form, kProductClassFile, resolve), kClassFileIs);
