@@ -187,7 +187,7 @@ def check_installed_tool(root, build, scratch):
     check("installed --dry-run: status", result.returncode, 0)
     lines = result.stdout.splitlines()
     check("installed --dry-run: the plan writes the settings file",
-          any(line.startswith("write ./.velorixrc") for line in lines), True)
+          any(line.startswith(f"write {product}/.velorixrc") for line in lines), True)
     check("installed --dry-run: the plan ends", lines[-1:], ["end"])
     check("installed --dry-run: nothing changed", harness.snapshot(product), before)
 
