@@ -251,8 +251,12 @@ def test_a_newcomers_empty_product_directory(root):
     os.makedirs(product)
     executable, classes, source = (os.path.join(product, name)
                                    for name in ("velorix", "classes.vel", "autodif.cc"))
-    result = run(["--unattended", "--full"], product)
+    log = os.path.join(root, "setup.log")
+    result = run(["--unattended", "--full", "--log", log], product)
     check("empty: status", result.returncode, 1)
+    check("empty: the log lists them too",
+          f"\n  (missing {executable})\n  (missing {classes})\n  (missing {source})\n"
+          in read(log), True)
     check("empty: every file listed", result.stderr.split("\n", 2)[2],
           missing((executable, EXECUTABLE), (classes, CLASS_FILE), (source, SOURCE))
           + "  --full takes the current directory as the VELORIX directory unless --kernel "
