@@ -3,6 +3,7 @@
 #   bin/velorix-setup                                       component setup
 #   LIBDIR/velorix-setup/velorix-setup-window.so            component setup
 #   share/man/man1/velorix-setup.1.gz                       component setup
+#   share/bash-completion/completions/velorix-setup         component setup
 #   LIBDIR/libvelorix-support.a                             component dev
 #   LIBDIR/libvelorix-support-core.a                        component dev
 #   include/velorix/utility.h                               component dev
@@ -54,6 +55,14 @@ add_custom_command(
 add_custom_target(vx-man ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/velorix-setup.1.gz)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/velorix-setup.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT setup)
+
+# The bash completion, named after the program, where bash-completion
+# loads it on the first Tab after velorix-setup: below /usr/share for the
+# Debian package, and below any prefix whose share directory is in
+# XDG_DATA_DIRS (/usr/local/share is by default).
+install(FILES ${VX_PACKAGING_DIR}/velorix-setup.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME velorix-setup COMPONENT setup)
 
 install(TARGETS velorix-support velorix-support-core
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)

@@ -7,6 +7,9 @@
 #                                                         for software centres
 #   share/doc/velorix-setup/examples/answers.ini          an answer file
 #   share/doc/velorix-setup/examples/ansible/             the fleet example
+#   share/doc/velorix-setup/*.png                         pictures of the Setup
+#                                                         window and of --text,
+#                                                         made by scripts/pictures.py
 #
 # The Debian packages themselves are made from debian/ with debhelper
 # (scripts/package.sh runs dpkg-buildpackage).
@@ -24,3 +27,7 @@ install(FILES ${VX_PACKAGING_DIR}/examples/answers.ini DESTINATION ${VX_EXAMPLES
         COMPONENT setup)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ansible DESTINATION ${VX_EXAMPLES_DIR}
         COMPONENT setup)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/setup-window-user.png
+              ${CMAKE_SOURCE_DIR}/docs/setup-window-full.png
+              ${CMAKE_SOURCE_DIR}/docs/text-session.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velorix-setup COMPONENT setup)

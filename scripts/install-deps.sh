@@ -39,6 +39,7 @@ test_packages=(
   ansible-core  # the fleet example under deploy/ansible
   python3-voluptuous  # Ansible's module validator (validate-modules) on its module
   tmux  # a real terminal for the tests of --text
+  fonts-dejavu-core  # the terminal's font in the pictures of scripts/pictures.py
 )
 
 case $group in

@@ -67,7 +67,7 @@ int main(int argc, char **argv) {
         case TextOffer::kAccepted:
           return RunTextSetup(run.window);
         case TextOffer::kCancelled:
-          return kExitStopped;
+          return NothingWritten();
         case TextOffer::kDeclined:
           break;
       }

@@ -61,13 +61,15 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
   // record of both.
   InstallForm other = form;
   other.text(Field::kLibraries) = "-lm";
-  EXPECT_EQ(Check(other),
-            (std::vector<std::string>{
-                Kernel() + "CompRhs: contents differ from what the installation writes",
-                "./.velorixrc: contents differ from what the installation writes ([Compiler] LIB)",
-                "./.velorixrc.bak: missing (the installation keeps the settings file it replaces "
-                "there)",
-                "./.velorix-setup.sha256: contents differ from what the installation writes"}));
+  EXPECT_EQ(
+      Check(other),
+      (std::vector<std::string>{
+          Kernel() + "CompRhs: contents differ from what the installation writes",
+          Kernel() +
+              ".velorixrc: contents differ from what the installation writes ([Compiler] LIB)",
+          Kernel() + ".velorixrc.bak: missing (the installation keeps the settings file it "
+                     "replaces there)",
+          Kernel() + ".velorix-setup.sha256: contents differ from what the installation writes"}));
 
   WriteFile(product_ / "palette.vpf", "edited\n");
   ASSERT_EQ(chmod((product_ / "init.vpf").c_str(), 0644), 0);
@@ -76,15 +78,20 @@ TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {
   vxtest::SetTime(product_ / "autodif.cc", now - 50);
   fs::remove(product_ / "filenums.vpf");
   WriteFile(product_ / "visuals.vpf", "old visuals\n");
+  // Every path absolute, however the settings name it.
   EXPECT_EQ(Check(form), (std::vector<std::string>{
-                             "./filenums.vpf: missing",
+                             Kernel() + "filenums.vpf: missing",
                              Kernel() + "init.vpf: mode 0644, the installation gives it 0444",
-                             "autodif.o: older than its sources",
-                             "./visuals.vpf: present (the installation removes it)",
-                             "./palette.vpf: changed since the last installation (the "
-                             "installation keeps it as ./palette.vpf.velorix-old)",
-                             "./palette.vpf.velorix-old: missing (the installation keeps the "
-                             "changed ./palette.vpf there)"}));
+                             Kernel() + "autodif.o: older than its sources",
+                             Kernel() + "visuals.vpf: present (the installation removes it)",
+                             Kernel() +
+                                 "palette.vpf: changed since the last installation (the "
+                                 "installation keeps it as " +
+                                 Kernel() + "palette.vpf.velorix-old)",
+                             Kernel() +
+                                 "palette.vpf.velorix-old: missing (the installation keeps "
+                                 "the changed " +
+                                 Kernel() + "palette.vpf there)"}));
   EXPECT_EQ(ReadFile(product_ / "palette.vpf"), "edited\n");
 
   // A second installation with the same answers leaves the same bytes.

@@ -7,6 +7,7 @@ all through the command line, with a stand-in compiler that logs its calls.
   fixed point: the next run changes nothing and --check exits 0;
 - a second run with the same answers leaves every file's time as it was;
 - --check exits 0, 1 or 2 as diff(1) does, and --diff names the setting;
+- --diff tells a file that is not there yet in one line, unless =full;
 - an answer file keeps the shell detected as auto, detected anew on replay;
 - an answer file's faults are all told, in line order;
 - a file named autodif.o that is no object (empty, garbage, a piece of
@@ -191,6 +192,38 @@ class Converge(unittest.TestCase):
                       f"differentiation feature will be disabled.\n  path: {obj}, option: --kernel\n",
                       result.stderr)
         self.assertIn("AUTODIFOPT=-", read(os.path.join(self.work, ".velorixrc")).splitlines())
+
+    def test_a_first_run_is_told_in_a_line_per_new_file(self):
+        before = files(self.product)
+        result = self.check("--diff")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        palette = os.path.join(self.product, "palette.vpf")
+        settings = os.path.join(self.product, ".velorixrc")
+        # Each file by its absolute path, and what is not there yet in one
+        # line that counts its lines, the settings file too.
+        self.assertIn(f"{palette}: missing\n{palette}: new file, 26 lines\n", result.stdout)
+        # The names file holds "-" without a line end: one line all the same.
+        self.assertIn(f"{self.product}/filenums.vpf: new file, 1 line\n", result.stdout)
+        self.assertIn(f"{settings}: missing\n{settings}: new file, ", result.stdout)
+        self.assertNotIn("\n--- ", result.stdout)
+        self.assertNotIn("(none) ->", result.stdout)
+        self.assertTrue(all(line.startswith(self.product + "/")
+                            for line in result.stdout.splitlines()), result.stdout)
+        dry = self.run_tool(["--dry-run", "--diff", "--full", "--cpp-name", self.cxx])
+        self.assertIn(f"write {palette} (rw-r--r--) from the palette template\n"
+                      f"{palette}: new file, 26 lines\n", dry.stdout)
+        self.assertIn(f"\n{settings}: new file, ", dry.stdout)
+        # Every line of it with --diff=full, under headers that name it as
+        # the lines above do.
+        whole = self.check("--diff=full")
+        self.assertEqual(whole.returncode, 1, whole.stderr)
+        self.assertIn(f"{palette}: missing\n--- {palette}\n+++ {palette} (new)\n", whole.stdout)
+        self.assertIn('[Currents] CLASSCUR: (none) -> "A"\n', whole.stdout)
+        refused = self.check("--diff=some")
+        self.assertEqual((refused.returncode, refused.stdout), (2, ""))
+        self.assertEqual(refused.stderr, "velorix-setup: option --diff takes no value or =full, "
+                         "not 'some' (try --help)\n")
+        self.assertEqual(files(self.product), before)
 
     def test_a_detected_shell_is_saved_as_auto_and_detected_on_replay(self):
         answers = os.path.join(self.root, "full.ini")

@@ -31,6 +31,7 @@
 #include "installation.h"
 #include "notice.h"
 #include "installation_fixture.h"
+#include "product_files.h"
 #include "settings_fixture.h"
 #include "templates.h"
 #include "utility.h"
@@ -65,13 +66,71 @@ TEST_F(Installation, EmptyOrWrongProductDirectoryStopsWithoutWriting) {
   EXPECT_EQ(Snapshot(root_), before);
 }
 
+// The paths of the files a refusal lists as missing.
+std::vector<std::string> MissingPaths(const Result &result) {
+  std::vector<std::string> paths;
+  for (const MissingFile &file : result.about().missing)
+    paths.push_back(file.path);
+  return paths;
+}
+
+// A newcomer's product directory, empty and then filled a file at a time:
+// the first refusal lists every file the run needs that is missing, and
+// one that only turns symbolic differentiation off stops nothing.
+TEST_F(Installation, EveryMissingProductFileIsListedAtOnce) {
+  const fs::path empty = root_ / "empty";
+  fs::create_directory(empty);
+  const auto placed = [&empty](const std::string &path) {
+    return path[0] == '/' ? path : (empty / path).string();
+  };
+  const auto in = [&empty](const char *name) { return (empty / name).string(); };
+  InstallForm full = Form(true);
+  full.text(Field::kKernel) = empty.string();
+  Result refused = CheckBeforeWriting(full, placed);
+  EXPECT_EQ(refused.message(), "The path you've specified does not contain VELORIX executable");
+  EXPECT_EQ(MissingPaths(refused),
+            (std::vector<std::string>{in("velorix"), in("classes.vel"), in("autodif.cc")}));
+
+  WriteFile(empty / "velorix", "#!/bin/sh\n");
+  refused = CheckBeforeWriting(full, placed);
+  EXPECT_EQ(refused.fault(), Fault::kRefused);
+  EXPECT_EQ(refused.message(), "Cannot open class description file\n" + in("classes.vel"));
+  EXPECT_EQ(MissingPaths(refused), (std::vector<std::string>{in("classes.vel"), in("autodif.cc")}));
+
+  WriteFile(empty / "classes.vel", kClassFile);
+  EXPECT_TRUE(CheckBeforeWriting(full, placed).ok());
+  EXPECT_EQ(MissingPaths(Result().listing(MissingProductFiles(full, placed))),
+            std::vector<std::string>{in("autodif.cc")});
+  InstallForm user = full;
+  user.full = false;
+  EXPECT_TRUE(CheckBeforeWriting(user, placed).ok());
+  EXPECT_EQ(MissingPaths(Result().listing(MissingProductFiles(user, placed))),
+            std::vector<std::string>{in("autodif.o")});
+  EXPECT_EQ(MissingFilesText({}), "");
+}
+
+// The names the product directory is looked for by are the ones the
+// settings written give those files.
+TEST_F(Installation, TheProductFilesAreTheOnesTheSettingsName) {
+  ASSERT_EQ(RunUser(Form(false)), InstallOutcome::Ended);
+  SettingsReload();
+  // Each read into the one shared buffer: kept before the next.
+  const auto read = [](const char *section, const char *key) {
+    const char *value = GetParam(section, key);
+    return std::string(value != nullptr ? value : "(none)");
+  };
+  EXPECT_EQ(read("Files", "CLASSFILE"), Kernel() + kProductClassFile);
+  EXPECT_EQ(read("TMP", "TMP"), Kernel() + kProductObject);
+  SettingsReload();
+}
+
 TEST_F(Installation, ADirectoryNamedVelorixPassesTheExistenceTest) {
   fs::create_directory(aside_ / "velorix");
+  WriteFile(aside_ / "classes.vel", kClassFile);
   InstallForm form = Form(false);
   form.text(Field::kKernel) = aside_.string();
   RunUser(form);
-  // It went on past the test to the files of the working directory (and
-  // stopped later, at the class description file that aside lacks).
+  // It went on past the test to the files of the working directory.
   EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
                        "The path you've specified does not contain VELORIX executable"),
             0);
@@ -363,14 +422,15 @@ TEST_F(Installation, TuningFieldsThatDoNotExistKeepTheTemplate) {
 
 TEST_F(Installation, MissingClassFileStopsAndASecondPressCompletes) {
   fs::remove(product_ / "classes.vel");
-  // The first press is a User installation without the product object:
-  // AUTODIFOPT "-" and a [TMP] section that the second press must not keep.
+  // The first press is a User installation without the product object,
+  // which would store AUTODIFOPT "-" and a [TMP] section that the second
+  // press must not keep; it stops before anything is written, at the class
+  // description file.
+  const auto before = Snapshot(root_);
   ASSERT_EQ(RunFull(Form(false)), InstallOutcome::Stopped);
-  ASSERT_EQ(Messages().size(), 2u);
-  EXPECT_EQ(Messages()[1], "Cannot open class description file\n" + Kernel() + "classes.vel");
-  EXPECT_TRUE(fs::exists(product_ / "palette.vpf"));
-  // A stopped run leaves the directory the settings it had: none here.
-  EXPECT_FALSE(fs::exists(product_ / ".velorixrc"));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open class description file\n" + Kernel() +
+                                                 "classes.vel"});
+  EXPECT_EQ(Snapshot(root_), before);
 
   InstallForm form = Form(true);
   form.noticeBoxExists = form.noticeConsent = true;

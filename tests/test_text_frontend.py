@@ -6,10 +6,11 @@ waits until a question stands alone on the screen's last line
 (capture-pane), types the answer (send-keys) and reads the exit status of
 the dead pane.  A Full and a User installation answered so must leave
 every file as --unattended with the same values does, byte for byte; the
-questions' help, a refused value, Ctrl-C and the offer made without a
-display are tried one each, and so is the question about a file changed
-by hand since the last installation.  Answers given through a pipe are
-read as plain lines; --remove --text asks before it removes.
+questions' help, a refused value, going back a question and changing an
+answer at the summary, Ctrl-C and the offer made without a display are
+tried one each, and so is the question about a file changed by hand since
+the last installation.  Answers given through a pipe are read as plain
+lines; --remove --text asks before it removes.
 
 Every tmux server is private (a socket in the test's scratch directory)
 and is killed at the end of its test.
@@ -55,6 +56,13 @@ class Terminal:
 
     def last_line(self):
         lines = [line for line in self.screen().splitlines() if line.strip()]
+        return lines[-1] if lines else ""
+
+    def last_output(self):
+        """The last line the tool wrote, once it has ended (tmux adds one
+        of its own below it)."""
+        lines = [line for line in self.screen().splitlines()
+                 if line.strip() and not line.startswith("Pane is dead")]
         return lines[-1] if lines else ""
 
     def wait_prompt(self, prompt, after=""):
@@ -183,11 +191,17 @@ class TextFrontend(unittest.TestCase):
         term.answer("VELORIX directory:", "/opt/my velorix")
         term.wait_prompt("VELORIX directory:", after="velorix-setup: The text of the field "
                          "'VELORIX directory' must not contain blanks")
-        term.answer("VELORIX directory:", os.path.join(self.root, "nothing"))
+        nothing = os.path.join(self.root, "nothing")
+        term.answer("VELORIX directory:", nothing)
+        # Beneath the window's message, every file the run would need.
         term.wait_prompt("VELORIX directory:", after="velorix-setup: The path you've "
-                         "specified does not contain VELORIX executable")
+                         "specified does not contain VELORIX executable\n"
+                         "  missing: %s/velorix (the VELORIX executable)\n"
+                         "  missing: %s/classes.vel (the class description file)\n"
+                         % (nothing, nothing))
         term.key("C-d")  # end of input
         self.assertEqual(term.status(), EXIT_STOPPED)
+        self.assertIn("\nNothing written.\n", term.screen())
         self.assertEqual(harness.snapshot(self.root, skip=self.tmux_files()), before)
 
     def test_ctrl_c_at_the_summary_writes_nothing(self):
@@ -202,11 +216,74 @@ class TextFrontend(unittest.TestCase):
         term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:")
         term.answer("External differentiator [")
         term.answer("Send it? [y/N]", "y")
-        term.wait_prompt(CONFIRM, after="  Printer command: lp %s\n  PostScript previewer: "
+        term.wait_prompt(CONFIRM, after="  3. Printer command: lp %s\n  4. PostScript previewer: "
                          "ghostview -a5 -magstep 0 %s\n")
         term.key("C-c")
         self.assertEqual(term.status(), EXIT_STOPPED)
+        self.assertEqual(term.last_output(), "Nothing written.", term.screen())
         self.assertEqual(harness.snapshot(self.root, skip=self.tmux_files()), before)
+
+    def test_going_back_and_changing_an_answer_at_the_summary(self):
+        self.make_tree(with_object=True)
+        term = self.terminal(self.work)
+        term.answer(KIND, "<")
+        term.wait_prompt(KIND, after="This is the first question.")
+        term.answer(KIND)
+        term.answer("VELORIX directory:", self.product)
+        term.answer("Printer command [lpr %s]:", "lp %s")
+        # Back, one question at a time, each showing the answer given.
+        term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:", "<")
+        term.answer("Printer command [lp %s]:", "<")
+        term.answer("VELORIX directory [%s]:" % self.product)
+        term.answer("Printer command [lp %s]:")
+        term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:", "xdg-open %s")
+        term.answer("External differentiator [")
+        term.answer("Send it? [y/N]")
+        # At the summary, a field's number asks it again.
+        term.answer(CONFIRM, "3", after="  3. Printer command: lp %s\n")
+        term.answer("Printer command [lp %s]:", "lpr -P office %s")
+        term.wait_prompt(CONFIRM, after="  3. Printer command: lpr -P office %s\n"
+                         "  4. PostScript previewer: xdg-open %s\n")
+        term.answer(CONFIRM, "y")
+        self.assertEqual(term.status(), 0, term.screen())
+        self.assert_as_unattended(True, self.work, [
+            "--kernel", self.product, "--printer", "lpr -P office %s", "--previewer",
+            "xdg-open %s"], self.tree())
+
+    def test_ctrl_c_at_a_question_says_nothing_was_written(self):
+        before = harness.snapshot(self.root)
+        term = self.terminal(self.work)
+        term.answer(KIND)
+        term.wait_prompt("VELORIX directory:")
+        term.key("C-c")
+        self.assertEqual(term.status(), EXIT_STOPPED)
+        self.assertEqual(term.last_output(), "Nothing written.", term.screen())
+        self.assertEqual(harness.snapshot(self.root, skip=self.tmux_files()), before)
+
+    def test_piped_answers_go_back_and_change_the_kind_at_the_summary(self):
+        self.make_tree(with_object=False)
+        # User, then back from the directory to Full; at the summary the
+        # kind goes back to User, and its questions are asked again.
+        answers = (["", "<", "full", self.product] + [""] * 10
+                   + ["1", "user"] + [""] * 5 + ["y"])
+        result = subprocess.run([TOOL, "--text"], cwd=self.work,
+                                env=harness.unattended_env(**self.env),
+                                input="\n".join(answers) + "\n", capture_output=True, text=True,
+                                timeout=harness.TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("Full installation in %s:\n" % self.work, result.stdout)
+        self.assertIn("User installation in %s:\n" % self.work, result.stdout)
+        self.assertIn("User installation in %s (product directory %s): done." %
+                      (self.work, self.product), result.stdout)
+        # Piped answers that end before the yes: nothing is written.
+        self.make_tree(with_object=False)
+        before = harness.snapshot(self.root)
+        result = subprocess.run([TOOL, "--text"], cwd=self.work,
+                                env=harness.unattended_env(**self.env), input="\n<\n",
+                                capture_output=True, text=True, timeout=harness.TIMEOUT)
+        self.assertEqual(result.returncode, EXIT_STOPPED)
+        self.assertTrue(result.stdout.endswith("\nNothing written.\n"), result.stdout)
+        self.assertEqual(harness.snapshot(self.root), before)
 
     def test_without_a_display_the_terminal_is_offered(self):
         before = harness.snapshot(self.root)

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,6 +44,14 @@ constexpr const char *kWindowlessRuns[] = {"--help",       "--version", "--verif
                                            "--unattended", "--dry-run", "--check"};
 // What --remove goes with; --verify goes with nothing.
 constexpr const char *kRemoveGoesWith[] = {"--remove", "--dry-run", "--text", "--log"};
+
+// --diff=full: every line of a file that is not there yet.
+constexpr const char *kFullDiff = "full";
+
+// Alone on the command line, prints CompletionTable() for the shell's
+// completion (packaging/velorix-setup.bash-completion); no option of
+// getopt_long's table, so that it makes no abbreviation ambiguous.
+constexpr const char *kCompletionTable = "--completion-table";
 
 constexpr const char *kFullTakesTheDirectory =
     "  --full takes the current directory as the VELORIX directory unless --kernel is given";
@@ -89,7 +98,7 @@ SessionResult runSession(const Windowless &run, Actions &actions) {
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const Windowless &run, bool diffs, int keepBackups) {
+int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups) {
   PlanActions plan(diffs);
   plan.keepBackups(keepBackups);
   const SessionResult result = runSession(run, plan);
@@ -106,7 +115,7 @@ int dryRun(const Windowless &run, bool diffs, int keepBackups) {
 // change when diffs are asked for.  As diff(1): 0 the same, 1 different,
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave, and a check whose log was lost is not all known.
-int check(const Windowless &run, bool diffs, int keepBackups) {
+int check(const Windowless &run, DiffDetail diffs, int keepBackups) {
   CheckActions check(diffs);
   check.keepBackups(keepBackups);
   const SessionResult result = runSession(run, check);
@@ -269,6 +278,10 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     run.status = status;
     return run;
   };
+  if (argc == 2 && std::strcmp(argv[1], kCompletionTable) == 0) {
+    std::fputs(CompletionTable().c_str(), stdout);
+    return finish(kExitDone);
+  }
   CommandLine line;
   if (Result parsed = ParseCommandLine(argc, argv, &line); !parsed.ok())
     return finish(BadOptions(parsed.message()));
@@ -327,6 +340,9 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     return finish(BadOptions("--check excludes --unattended and --dry-run"));
   if (line.has("--diff") && !line.has("--check") && !line.has("--dry-run"))
     return finish(BadOptions("--diff goes with --check or --dry-run"));
+  if (line.hasValue("--diff") && line.value("--diff") != kFullDiff)
+    return finish(
+        BadOptions("option --diff takes no value or =full, not '" + line.value("--diff") + "'"));
   if (line.has("--text") && (modes > 0 || !line.others.empty() || line.has("--choose-directory")))
     return finish(BadOptions("--text asks in the terminal: it excludes --unattended, --dry-run, "
                              "--check, --choose-directory and the X options"));
@@ -379,16 +395,21 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   }
   const bool check = line.has("--check");
   const bool dry = line.has("--dry-run");
+  const DiffDetail diffs = !line.has("--diff")       ? DiffDetail::kNone
+                           : line.hasValue("--diff") ? DiffDetail::kFull
+                                                     : DiffDetail::kSized;
   const Windowless each{form,
-                        {check ? "check" : dry ? "dry run" : "unattended",
+                        {check ? "check"
+                         : dry ? "dry run"
+                               : "unattended",
                          line.value("--save-answers"), line.value("--log"), context},
                         printer,
                         line.hasValue("--kernel") || line.hasValue("--answers")};
   int status;
   if (check) {
-    status = ::check(each, line.has("--diff"), keepBackups);
+    status = ::check(each, diffs, keepBackups);
   } else if (dry) {
-    status = dryRun(each, line.has("--diff"), keepBackups);
+    status = dryRun(each, diffs, keepBackups);
   } else {
     status = install(each, keepBackups);
   }

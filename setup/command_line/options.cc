@@ -15,18 +15,31 @@ namespace {
 
 constexpr const char *kProgram = "velorix-setup";
 
-// The options besides the form's own (the field table's).
+// The options besides the form's own (the field table's), with
+// getopt_long's no_argument, required_argument or optional_argument (a
+// value only after "="), and what the value is, for the shell's completion.
 struct OtherOption {
   const char *name;
-  bool takesValue;
+  int value;
+  const char *valueName;
 };
 constexpr OtherOption kOtherOptions[] = {
-    {"--unattended", false}, {"--dry-run", false}, {"--check", false},
-    {"--diff", false},       {"--user", false},    {"--choose-directory", false},
-    {"--text", false},       {"--answers", true},  {"--save-answers", true},
-    {"--log", true},         {"--help", false},    {"--version", false},
-    {"--verify", false},     {"--remove", false},  {"--keep-backups", true},
-    {"--no-notify", false},
+    {"--unattended", no_argument, nullptr},
+    {"--dry-run", no_argument, nullptr},
+    {"--check", no_argument, nullptr},
+    {"--diff", optional_argument, "full"},
+    {"--user", no_argument, nullptr},
+    {"--choose-directory", no_argument, nullptr},
+    {"--text", no_argument, nullptr},
+    {"--answers", required_argument, "FILE"},
+    {"--save-answers", required_argument, "FILE"},
+    {"--log", required_argument, "FILE"},
+    {"--help", no_argument, nullptr},
+    {"--version", no_argument, nullptr},
+    {"--verify", no_argument, nullptr},
+    {"--remove", no_argument, nullptr},
+    {"--keep-backups", required_argument, "N"},
+    {"--no-notify", no_argument, nullptr},
 };
 
 // The option that chooses User, beside the kind's own (Full).
@@ -42,9 +55,9 @@ class OptionTable {
  public:
   OptionTable() {
     for (const FormField &field : kFormFields)
-      add(field.option, !isFlag(field));
+      add(field.option, isFlag(field) ? no_argument : required_argument);
     for (const OtherOption &option : kOtherOptions)
-      add(option.name, option.takesValue);
+      add(option.name, option.value);
     options_.push_back({nullptr, 0, nullptr, 0});
   }
   const struct option *options() const { return options_.data(); }
@@ -52,12 +65,12 @@ class OptionTable {
   const std::string &name(int code) const {
     return names_.at(static_cast<std::size_t>(code - kFirstCode));
   }
-  bool takesValue(const std::string &name) const {
+  // getopt_long's has_arg of the option name (with its "--").
+  int value(const std::string &name) const {
     for (const struct option &option : options_) {
-      if (option.name != nullptr && name == std::string("--") + option.name)
-        return option.has_arg == required_argument;
+      if (option.name != nullptr && name == std::string("--") + option.name) return option.has_arg;
     }
-    return false;
+    return no_argument;
   }
   // The options that begin with prefix (with its "--").
   std::vector<std::string> startingWith(const std::string &prefix) const {
@@ -71,10 +84,10 @@ class OptionTable {
  private:
   // Above every character, so that no code is taken for a short option.
   static constexpr int kFirstCode = 0x100;
-  void add(const char *name, bool takesValue) {
+  void add(const char *name, int value) {
     names_.emplace_back(name);
-    options_.push_back({name + 2, takesValue ? required_argument : no_argument, nullptr,
-                        kFirstCode + static_cast<int>(names_.size()) - 1});
+    options_.push_back(
+        {name + 2, value, nullptr, kFirstCode + static_cast<int>(names_.size()) - 1});
   }
   std::vector<std::string> names_;
   std::vector<struct option> options_;
@@ -194,9 +207,12 @@ Result ParseCommandLine(int argc, char **argv, CommandLine *line) {
     }
     if (code == '?' || code == ':') return refused(refusal(table, arg, code, optopt));
     const std::string name = code == 'h' ? std::string("--help") : table.name(code);
-    const bool added = table.takesValue(name) ? line->values.emplace(name, optarg).second
-                                              : line->flags.emplace(name, true).second;
+    const int value = table.value(name);
+    // An optional value is a flag that may carry one.
+    const bool added = value == required_argument ? line->values.emplace(name, optarg).second
+                                                  : line->flags.emplace(name, true).second;
     if (!added) return refused("option " + name + " given twice");
+    if (value == optional_argument && optarg != nullptr) line->values.emplace(name, optarg);
   }
   return {};
 }
@@ -211,8 +227,8 @@ std::string UsageText() {
          "Usage: velorix-setup [OPTION]... [X OPTION]...  the Setup window, its form\n"
          "                                                preset by the options given\n"
          "       velorix-setup --unattended [OPTION]...   install without a window\n"
-         "       velorix-setup --dry-run [--diff] [OPTION]...\n"
-         "       velorix-setup --check [--diff] [OPTION]...\n"
+         "       velorix-setup --dry-run [--diff[=full]] [OPTION]...\n"
+         "       velorix-setup --check [--diff[=full]] [OPTION]...\n"
          "       velorix-setup --text [OPTION]...         ask the form's questions in the\n"
          "                                                terminal\n"
          "       velorix-setup --verify                   compare the installed files\n"
@@ -230,9 +246,11 @@ std::string UsageText() {
          "                        would make of it, one line per difference, and\n"
          "                        change nothing: status 0 when all matches, 1 when\n"
          "                        not, 2 when it could not be checked\n"
-         "  --diff                with --check or --dry-run: show what would change,\n"
+         "  --diff[=full]         with --check or --dry-run: show what would change,\n"
          "                        a unified diff of each text file and a line per\n"
-         "                        setting of the settings file\n"
+         "                        setting of the settings file; a file that is not\n"
+         "                        there yet is one line (\"new file, 29 lines\"),\n"
+         "                        unless =full\n"
          "  --text                ask the form's questions in the terminal, show what\n"
          "                        will be set up, and install after a yes (offered\n"
          "                        when there is no X display and this is a terminal)\n"
@@ -288,6 +306,25 @@ std::string UsageText() {
          "for --text, no yes to \"Set up now?\" (Ctrl-C, end of input), 2 options or\n"
          "answer file not understood (--check: could not check), 3 no X display for\n"
          "the window.\n";
+}
+
+std::string CompletionTable() {
+  std::string table;
+  const auto row = [&table](const std::string &name, const std::string &value) {
+    table += name + (value.empty() ? "" : " " + value) + "\n";
+  };
+  for (const FormField &field : kFormFields) {
+    if (field.type == FieldType::kShellStyle) {
+      row(field.option, ShellStyleNames("|"));
+    } else {
+      row(field.option, isFlag(field) ? "" : field.valueName);
+    }
+  }
+  for (const OtherOption &option : kOtherOptions) {
+    const std::string value = option.valueName != nullptr ? option.valueName : "";
+    row(option.name, option.value == optional_argument ? "[=" + value + "]" : value);
+  }
+  return table;
 }
 
 std::string VersionLine() {

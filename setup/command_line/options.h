@@ -39,6 +39,13 @@ Result ParseCommandLine(int argc, char **argv, CommandLine *line);
 // values the window starts with.
 std::string UsageText();
 
+// The long options as the shell's completion reads them, one a line: the
+// option, and after a blank what its value is (DIR, FILE, TEXT, or the
+// words it may be, "csh|ksh"; in "[=...]" when it may only follow "=";
+// nothing for an option without one).  From the same tables as the
+// options read, so that the completion cannot miss one.
+std::string CompletionTable();
+
 // "velorix-setup 1.5 (git DESCRIPTION)", as --version prints it.
 std::string VersionLine();
 

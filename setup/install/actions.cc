@@ -456,6 +456,10 @@ std::string ScratchActions::resolve(const std::string &path) const {
   return WithSlash(workDir_) + path;
 }
 
+std::string ScratchActions::shown(const std::string &path) const {
+  return std::filesystem::path(resolve(path)).lexically_normal().string();
+}
+
 Result ScratchActions::enterScratch() {
   // What killed runs left under TMPDIR goes first (a run of ours that
   // still lives holds the lock on its own).
@@ -974,13 +978,17 @@ Result RealActions::sendNotice(const std::string &command) {
 
 // ---- PlanActions ----------------------------------------------------------
 
-PlanActions::PlanActions(bool diffs)
+PlanActions::PlanActions(DiffDetail diffs)
     : ScratchActions(TemporaryDirectory() + "/" + kPlanScratchPrefix + kRandomPart),
       diffs_(diffs) {}
 
 Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
   if (!made.ok()) return made;
-  const auto diff = UnifiedDiff(resolve(path), rendered, path);
+  if (diffs_ == DiffDetail::kSized && !exists(resolve(path))) {
+    add(NewFileLine(shown(path), ReadWholeFile(rendered).value_or("")));
+    return {};
+  }
+  const auto diff = UnifiedDiff(resolve(path), rendered, shown(path));
   if (!diff) return failed(Fault::kNotOpened, "Cannot compare '" + path + "': diff did not run.");
   if (!diff->empty()) add(diff->substr(0, diff->size() - 1));
   return {};
@@ -997,48 +1005,49 @@ std::string PlanActions::addKept(const std::string &path,
                                  const std::function<Result(const std::string &)> &make) {
   std::string current;
   const bool changed = ChangedSinceRecorded(prior(), resolve(path), &current);
-  if (!changed && !diffs_) return {};
+  if (!changed && diffs_ == DiffDetail::kNone) return {};
   const std::string made = renderPath();
   if (!make(made).ok()) return {};
   const std::string kept = keptCopyFor(path, made);
-  if (!kept.empty()) add("keep " + path + " as " + kept + " (changed since the last installation)");
+  if (!kept.empty())
+    add("keep " + shown(path) + " as " + shown(kept) + " (changed since the last installation)");
   return made;
 }
 
 Result PlanActions::end(bool keepSettings) {
   if (keepSettings) {
-    const std::string here = WithSlash(workDir_);
-    const std::string final = here + kSettingsName;
+    const std::string final = WithSlash(workDir_) + kSettingsName;
     // One far larger than the installation writes is not read: it is kept
     // whatever it holds.
-    const auto tooLarge = TooLargeToCompare(final, std::string("./") + kSettingsName);
+    const auto tooLarge = TooLargeToCompare(final, shown(kSettingsName));
     const auto old = tooLarge ? std::nullopt : ReadWholeFile(final);
     const auto content = ReadWholeFile(scratchSettings());
     std::optional<std::string> replaced;
     if (content && tooLarge) replaced.emplace();
     if (old && content && SettingsNeedBackup(*old, *content)) replaced = *old;
     const SettingsBackups backups = PlanSettingsBackups(final, replaced, keepBackups_);
-    const auto shown = [&here](const std::string &path) { return "./" + path.substr(here.size()); };
     for (const std::string &oldest : backups.removals)
       add("remove " + shown(oldest) + " (" + BackupsKept(keepBackups_) + ")");
     for (const auto &[from, to] : backups.renames)
       add("rename " + shown(from) + " to " + shown(to));
     if (!backups.backup.empty())
-      add(std::string("keep ./") + kSettingsName + " as " + shown(backups.backup));
-    if (diffs_ && tooLarge) {
+      add("keep " + shown(kSettingsName) + " as " + shown(backups.backup));
+    if (diffs_ != DiffDetail::kNone && tooLarge) {
       add(*tooLarge);
-    } else if (diffs_ && content) {
+    } else if (diffs_ == DiffDetail::kSized && !old && content) {
+      add(NewFileLine(shown(kSettingsName), *content));
+    } else if (diffs_ != DiffDetail::kNone && content) {
       for (const std::string &change : SettingsChanges(old.value_or(""), *content))
         add(change);
     }
-    add(std::string("write ./") + kRecordName + ", the record of the files of this installation");
+    add("write " + shown(kRecordName) + ", the record of the files of this installation");
   }
   leaveScratch();
   return {};
 }
 
 Result PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
-  add("write " + path + " (" + permissions + ") from the settings template");
+  add("write " + shown(path) + " (" + permissions + ") from the settings template");
   // The scratch copy: the steps read back what they store in it.
   return ScratchActions::writeSettingsFile(path, permissions);
 }
@@ -1054,9 +1063,9 @@ Result PlanActions::writeTemplate(const std::string &path, const char *const *li
   const std::string made = addKept(path, [&](const std::string &where) {
     return rendered = CreateFile(where, lines, permissions, expand, path);
   });
-  add("write " + path + " (" + permissions + ") from the " + TemplateName(lines));
+  add("write " + shown(path) + " (" + permissions + ") from the " + TemplateName(lines));
   if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
-  if (!diffs_) return {};
+  if (diffs_ == DiffDetail::kNone) return {};
   return addDiff(path, rendered, made);
 }
 
@@ -1066,16 +1075,16 @@ Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
   const std::string made = addKept(path, [&](const std::string &where) {
     return rendered = WriteCompileScript(where, shellStyle, shellPath, path);
   });
-  add("write " + path + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
+  add("write " + shown(path) + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
   if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
-  if (!diffs_) return {};
+  if (diffs_ == DiffDetail::kNone) return {};
   return addDiff(path, rendered, made);
 }
 
 Result PlanActions::createFile(const std::string &path, const std::string &content,
                                const char *permissions) {
-  add("create " + path + " (" + permissions + ") holding \"" + content + "\"");
+  add("create " + shown(path) + " (" + permissions + ") holding \"" + content + "\"");
   struct stat st;
   if (stat(resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
   return wouldWriteFile(path);
@@ -1087,22 +1096,23 @@ Result PlanActions::writeFile(const std::string &path, const std::string &conten
   const std::string made = addKept(path, [&](const std::string &where) {
     return rendered = WriteWholeFile(where, content, ModeFromPermissions(permissions));
   });
-  add("write " + path + " (" + permissions + ")");
+  add("write " + shown(path) + " (" + permissions + ")");
   if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
-  if (!diffs_) return {};
+  if (diffs_ == DiffDetail::kNone) return {};
   return addDiff(path, rendered, made);
 }
 
 Result PlanActions::renameFile(const std::string &from, const std::string &to) {
-  add("rename " + from + " to " + to);
+  add("rename " + shown(from) + " to " + shown(to));
   return wouldRename(from, to);
 }
 
 Result PlanActions::removeFile(const std::string &path) {
   if (!exists(resolve(path))) return {};
   const std::string kept = keptCopyFor(path, {});
-  add(kept.empty() ? "remove " + path
-                   : "keep " + path + " as " + kept + " (changed since the last installation)");
+  add(kept.empty() ? "remove " + shown(path)
+                   : "keep " + shown(path) + " as " + shown(kept) +
+                         " (changed since the last installation)");
   return wouldRemove(path);
 }
 
@@ -1110,8 +1120,8 @@ Result PlanActions::compile(const CommandFor &command, const std::string &target
                             const std::string &why) {
   const std::string kept = keptCopyFor(target, {});
   if (!kept.empty())
-    add("keep " + target + " as " + kept + " (changed since the last installation)");
-  add("compile " + target + " (" + why + "): " + command(target));
+    add("keep " + shown(target) + " as " + shown(kept) + " (changed since the last installation)");
+  add("compile " + shown(target) + " (" + why + "): " + command(target));
   return wouldWriteFile(target);
 }
 

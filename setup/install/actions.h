@@ -41,6 +41,14 @@
 #include "result.h"
 #include "scratch_directory.h"
 
+// How much --diff shows of what would change.
+enum class DiffDetail {
+  kNone,   // nothing: a line per change
+  kSized,  // a diff of each text file, a line per setting; a file that is not
+           // there yet in one line
+  kFull,   // the same, but every line of a file that is not there yet too
+};
+
 // The compile command for a given output file name.
 using CommandFor = std::function<std::string(const std::string &output)>;
 
@@ -262,6 +270,8 @@ constexpr int kMaxSettingsBackups = 99;
 class ScratchActions : public Actions {
  public:
   std::string resolve(const std::string &path) const override;
+  // path as a plan or a check shows it: absolute, without "." steps.
+  std::string shown(const std::string &path) const;
   // How many backups of the settings file to keep (0 to
   // kMaxSettingsBackups).
   void keepBackups(int count) { keepBackups_ = count; }
@@ -439,12 +449,13 @@ class RealActions : public ScratchActions {
 // Lists, one line each in procedure order, every file written, removed,
 // renamed or compiled and every setting stored, and changes nothing
 // outside its scratch directory.  Where the real run could not write, the
-// plan fails as it would, with its message.  With diffs, each text file that would
-// change is followed by its unified diff, and the end by one line per
-// setting that would change.
+// plan fails as it would, with its message.  With diffs, each text file
+// that would change is followed by its unified diff (a new file by one
+// line, unless DiffDetail::kFull), and the end by one line per setting that
+// would change.
 class PlanActions : public ScratchActions {
  public:
-  explicit PlanActions(bool diffs = false);
+  explicit PlanActions(DiffDetail diffs = DiffDetail::kNone);
 
   const std::vector<std::string> &lines() const { return lines_; }
 
@@ -476,7 +487,7 @@ class PlanActions : public ScratchActions {
   std::string addKept(const std::string &path,
                       const std::function<Result(const std::string &)> &make);
 
-  bool diffs_;
+  DiffDetail diffs_;
   std::vector<std::string> lines_;
 };
 

@@ -59,7 +59,8 @@ std::string joined(const std::vector<std::string> &lines) {
 
 }  // namespace
 
-CheckActions::CheckActions(bool diffs) : ScratchActions(scratchPattern()), withDiffs_(diffs) {}
+CheckActions::CheckActions(DiffDetail diffs)
+    : ScratchActions(scratchPattern()), withDiffs_(diffs) {}
 
 Result CheckActions::begin() {
   if (Result problem = wouldBegin(); !problem.ok()) return problem;
@@ -76,8 +77,8 @@ Result CheckActions::end(bool keepSettings) {
     // the lines before tell, so it has no diff of its own.
     const std::string made = renderPath();
     compared = WriteWholeFile(made, recordLeft().text(), kRecordMode);
-    const bool withDiffs = withDiffs_;
-    withDiffs_ = false;
+    const DiffDetail withDiffs = withDiffs_;
+    withDiffs_ = DiffDetail::kNone;
     if (compared.ok()) compared = compare(std::string("./") + kRecordName, made, kRecordMode);
     withDiffs_ = withDiffs;
   }
@@ -108,8 +109,12 @@ void CheckActions::add(const std::string &line, const std::string &diff) {
 
 Result CheckActions::diffOf(const std::string &path, const std::string &made,
                             std::string *diff) const {
-  if (!withDiffs_) return {};
-  const auto found = UnifiedDiff(resolve(path), made, path);
+  if (withDiffs_ == DiffDetail::kNone) return {};
+  if (withDiffs_ == DiffDetail::kSized && access(resolve(path).c_str(), F_OK) != 0) {
+    *diff = NewFileLine(shown(path), ReadWholeFile(made).value_or(""));
+    return {};
+  }
+  const auto found = UnifiedDiff(resolve(path), made, shown(path));
   if (!found) {
     return Result::Failed(
         Fault::kNotOpened,
@@ -137,7 +142,7 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
   if (!same || stat(installed.c_str(), &st) != 0) {
     predict(path, made, mode, data);
     Result diffed = diffOf(path, made, &diff);
-    add(path + ": missing", diff);
+    add(shown(path) + ": missing", diff);
     return diffed;
   }
   struct stat link;
@@ -150,18 +155,19 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
     diffed = diffOf(path, made, &diff);
     const std::string kept = data ? std::string() : keptCopyFor(path, made);
     if (kept.empty()) {
-      add(path + ": contents differ from what the installation writes", diff);
+      add(shown(path) + ": contents differ from what the installation writes", diff);
     } else {
-      add(path + ": changed since the last installation (the installation keeps it as " + kept +
-              ")",
+      add(shown(path) + ": changed since the last installation (the installation keeps it as " +
+              shown(kept) + ")",
           diff);
       handEdited_.push_back({RecordKey(installed), path, kept, diff});
       if (!exists(resolve(kept)))
-        add(kept + ": missing (the installation keeps the changed " + path + " there)");
+        add(shown(kept) + ": missing (the installation keeps the changed " + shown(path) +
+            " there)");
     }
   }
   if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != given)
-    add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
+    add(shown(path) + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
         octal(given));
   return diffed;
 }
@@ -169,7 +175,7 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
 // The settings file, told key by key: the installation stores values, and
 // a reader wants to know which.
 Result CheckActions::compareSettings() {
-  const std::string path = std::string("./") + kSettingsName;
+  const std::string path = shown(kSettingsName);
   const std::string installed = resolve(path);
   const auto want = ReadWholeFile(scratchSettings());
   if (!want) {
@@ -185,7 +191,10 @@ Result CheckActions::compareSettings() {
   const bool tooLarge = there && !*same && TooLargeToCompare(installed, path);
   const auto have = there && !*same && !tooLarge ? ReadWholeFile(installed) : std::nullopt;
   if (!there) {
-    add(path + ": missing", withDiffs_ ? joined(SettingsChanges("", *want)) : "");
+    const std::string diff = withDiffs_ == DiffDetail::kSized  ? NewFileLine(path, *want)
+                             : withDiffs_ == DiffDetail::kFull ? joined(SettingsChanges("", *want))
+                                                               : "";
+    add(shown(path) + ": missing", diff);
   } else if (!*same) {
     const std::vector<std::string> changes =
         have ? SettingsChanges(*have, *want) : std::vector<std::string>();
@@ -194,16 +203,15 @@ Result CheckActions::compareSettings() {
       // The same values in other words: only a diff of the lines tells.
       Result diffed = diffOf(path, scratchSettings(), &diff);
       if (!diffed.ok()) return diffed;
-    } else if (withDiffs_) {
+    } else if (withDiffs_ != DiffDetail::kNone) {
       diff = joined(changes);
     }
-    add(path + ": contents differ from what the installation writes" +
+    add(shown(path) + ": contents differ from what the installation writes" +
             (changes.empty() ? "" : " (" + ChangedKeys(changes) + ")"),
         diff);
   }
   // What the run does to the backups beside it.
   const std::string here = WithSlash(workDir_);
-  const auto shown = [&here](const std::string &name) { return "./" + name.substr(here.size()); };
   std::optional<std::string> replaced;
   if (tooLarge) replaced.emplace();
   if (have && SettingsNeedBackup(*have, *want)) replaced = *have;
@@ -224,7 +232,7 @@ Result CheckActions::compareSettings() {
     const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     given = NarrowedMode(given, &st, throughLink);
     if (S_ISREG(st.st_mode) && (st.st_mode & 07777) != given)
-      add(path + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
+      add(shown(path) + ": mode " + octal(st.st_mode & 07777) + ", the installation gives it " +
           octal(given));
   }
   predict(path, scratchSettings(), given, true);
@@ -259,7 +267,7 @@ Result CheckActions::createFile(const std::string &path, const std::string &cont
   if (written.ok()) written = diffOf(path, made, &diff);
   if (!written.ok()) return written;
   predict(path, made, ModeFromPermissions(permissions), true);
-  add(path + ": missing", diff);
+  add(shown(path) + ": missing", diff);
   return {};
 }
 
@@ -273,7 +281,7 @@ Result CheckActions::writeFile(const std::string &path, const std::string &conte
 }
 
 Result CheckActions::renameFile(const std::string &from, const std::string &to) {
-  add(to + ": missing (the installation would rename " + from + " to it)");
+  add(shown(to) + ": missing (the installation would rename " + shown(from) + " to it)");
   return wouldRename(from, to);
 }
 
@@ -282,10 +290,10 @@ Result CheckActions::removeFile(const std::string &path) {
   if (access(resolve(path).c_str(), F_OK) == 0) {
     const std::string kept = keptCopyFor(path, {});
     if (kept.empty()) {
-      add(path + ": present (the installation removes it)");
+      add(shown(path) + ": present (the installation removes it)");
     } else {
-      add(path + ": changed since the last installation (the installation keeps it as " + kept +
-          " instead of removing it)");
+      add(shown(path) + ": changed since the last installation (the installation keeps it as " +
+          shown(kept) + " instead of removing it)");
     }
   }
   next_.erase(key);
@@ -300,7 +308,7 @@ Result CheckActions::compile(const CommandFor &command, const std::string &targe
   const std::string output = renderPath();
   Result compiled = runCompiler(command, target, output, shellWord(output));
   if (!compiled.ok()) return compiled;
-  add(target + ": " + why);
+  add(shown(target) + ": " + why);
   struct stat made, there;
   const std::string installed = resolve(target);
   const bool existed = stat(installed.c_str(), &there) == 0;
@@ -309,10 +317,11 @@ Result CheckActions::compile(const CommandFor &command, const std::string &targe
   predict(target, output, NarrowedMode(mode, existed ? &there : nullptr), false);
   const std::string kept = keptCopyFor(target, output);
   if (!kept.empty()) {
-    add(target + ": changed since the last installation (the installation keeps it as " + kept +
-        ")");
+    add(shown(target) + ": changed since the last installation (the installation keeps it as " +
+        shown(kept) + ")");
     if (!exists(resolve(kept)))
-      add(kept + ": missing (the installation keeps the changed " + target + " there)");
+      add(shown(kept) + ": missing (the installation keeps the changed " + shown(target) +
+          " there)");
   }
   return {};
 }

@@ -9,14 +9,15 @@
  * settings file is compared at the end, key by key.  An object that the
  * run would compile is compiled into the scratch directory, so that a
  * compile that would fail is known to change nothing.  Every difference
- * is one line: a file missing, different or with another mode, a file
- * that would be removed or renamed, an object that would be compiled, a
- * file changed by hand since the last installation (and the copy of it
- * that the run would keep), the settings backups the run would make,
- * move or remove, and the record of the installation, which it works out
- * as the run would.
+ * is one line, naming the file by its absolute path: a file missing,
+ * different or with another mode, a file that would be removed or
+ * renamed, an object that would be compiled, a file changed by hand since
+ * the last installation (and the copy of it that the run would keep), the
+ * settings backups the run would make, move or remove, and the record of
+ * the installation, which it works out as the run would.
  * With diffs, each line may carry what exactly would change: a unified
- * diff, or one line per setting.
+ * diff, or one line per setting; a file that is not there yet, one line
+ * that counts its lines (unless DiffDetail::kFull).
  */
 #ifndef VELORIX_SETUP_CHECK_ACTIONS_H
 #define VELORIX_SETUP_CHECK_ACTIONS_H
@@ -28,7 +29,7 @@
 
 class CheckActions : public ScratchActions {
  public:
-  explicit CheckActions(bool diffs = false);
+  explicit CheckActions(DiffDetail diffs = DiffDetail::kNone);
 
   // One line per difference, in procedure order.
   const std::vector<std::string> &differences() const { return differences_; }
@@ -79,7 +80,7 @@ class CheckActions : public ScratchActions {
   Result diffOf(const std::string &path, const std::string &made, std::string *diff) const;
   void add(const std::string &line, const std::string &diff = {});
 
-  bool withDiffs_;
+  DiffDetail withDiffs_;
   std::vector<std::string> differences_;
   std::vector<std::string> diffs_;
   std::vector<HandEdited> handEdited_;

@@ -179,3 +179,11 @@ std::string ChangedKeys(const std::vector<std::string> &changes) {
   }
   return names;
 }
+
+std::string NewFileLine(const std::string &shown, const std::string &content) {
+  std::size_t lines = 0;
+  for (const char c : content)
+    lines += c == '\n' ? 1 : 0;
+  if (!content.empty() && content.back() != '\n') ++lines;  // a last line without its end
+  return shown + ": new file, " + std::to_string(lines) + (lines == 1 ? " line" : " lines");
+}

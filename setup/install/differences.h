@@ -46,4 +46,8 @@ std::vector<std::string> SettingsChanges(const std::string &before, const std::s
 // summary.
 std::string ChangedKeys(const std::vector<std::string> &changes);
 
+// A file that is not there yet, in one line rather than a diff that adds
+// every line of it: "shown: new file, 29 lines".
+std::string NewFileLine(const std::string &shown, const std::string &content);
+
 #endif

@@ -45,6 +45,7 @@
 #include "message_route.h"
 #include "notice.h"
 #include "object_file.h"
+#include "product_files.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
@@ -53,7 +54,6 @@ namespace {
 
 constexpr char kSettingsDirectory[] = ".";
 constexpr char kSettingsName[] = VX_SETTINGS_FILE;
-constexpr char kKernelExecutable[] = "velorix";
 constexpr char kNamesFileContent[] = "-";
 // An expanded line is read back into the settings buffer.
 constexpr std::size_t kExpandedLineLimit = VX_PARBUF_SIZE - 1;
@@ -63,7 +63,6 @@ constexpr char kEmptyMarkText[] = "`";
 constexpr char kDisabledOption[] = "-";
 constexpr char kAutodifObject[] = "autodif.o";
 constexpr char kAutodifC[] = "autodif.c";
-constexpr char kAutodifCpp[] = "autodif.cc";
 // Beside the object, the command that made it (as kbuild keeps
 // ".NAME.o.cmd"): a changed option leaves every time as it was, and only
 // the command tells that the object is not what the form asks for.
@@ -98,6 +97,7 @@ constexpr char kSectionMark = '&';
 
 constexpr char kMsgNoDirectory[] = "Specify full path to the VELORIX's home directory";
 constexpr char kMsgNoExecutable[] = "The path you've specified does not contain VELORIX executable";
+constexpr char kMsgNoClassFile[] = "Cannot open class description file\n";
 constexpr char kMsgNoProductObject[] =
     "Could not run C++ compiler during the full installation.\nSymbolical "
     "differentiation feature will be disabled.";
@@ -108,7 +108,7 @@ const std::string &kernelOf(const InstallForm &form) { return form.text(Field::k
 
 // The command that compiles autodif.cc into output.
 std::string compileCommand(const InstallForm &form, const std::string &output = kAutodifObject) {
-  return form.text(Field::kCppName) + " -c -o " + output + " " + kAutodifCpp + " " +
+  return form.text(Field::kCppName) + " -c -o " + output + " " + kAutodifSource + " " +
          form.text(Field::kCppOptions);
 }
 
@@ -282,6 +282,10 @@ class Procedure {
   }
   bool newer(const char *source, const char *object) const;
   Result missingKey(const char *section, const char *key) const;
+  std::vector<MissingFile> missingFiles() const {
+    return MissingProductFiles(form_,
+                               [this](const std::string &path) { return act_.resolve(path); });
+  }
   Result readSetting(const char *section, const char *key, std::string &out) const;
   // Tells that the step named what begins, for a frontend that shows it.
   void step(const char *what) { act_.progress(what); }
@@ -606,7 +610,7 @@ std::string Procedure::compileReason() const {
   if (stat(path.c_str(), &object) != 0 || !S_ISREG(object.st_mode)) return "missing";
   // An empty file, or a piece of one, would otherwise be trusted for ever.
   if (!IsRelocatableObject(path)) return "not an object file";
-  if (newer(kAutodifC, kAutodifObject) || newer(kAutodifCpp, kAutodifObject))
+  if (newer(kAutodifC, kAutodifObject) || newer(kAutodifSource, kAutodifObject))
     return "older than its sources";
   if (!FileHolds(act_.resolve(kAutodifRecord), compileRecord(form_)).value_or(false))
     return "compiled with another command";
@@ -630,7 +634,7 @@ Result Procedure::compileAutodif() {
     return compileCommand(form_, output);
   };
   step("Compiling autodif.cc ...");
-  const Result compiled = act_.compile(command, kAutodifObject, why);
+  const Result compiled = act_.compile(command, kAutodifObject, why).listing(missingFiles());
   // The user stopped it: the run stops, and what was there stays.
   if (compiled.fault() == Fault::kCancelled) return compiled;
   if (tell(compiled)) {
@@ -657,7 +661,7 @@ Result Procedure::checkKernelObject() {
   if (Result r = store("TMP", "TMP", kKernelObject); !r.ok()) return r;
   if (Result r = readSetting("TMP", "TMP", path); !r.ok()) return r;
   if (IsRelocatableObject(act_.resolve(path))) return {};
-  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}));
+  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}).listing(missingFiles()));
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -717,8 +721,7 @@ Result Procedure::storeCurrentClass() {
     CaughtMessages messages;
     if (!DescOpen(act_.resolve(path).c_str())) {
       DescClose();
-      return messages.into(
-          refused("Cannot open class description file\n" + path, {path, {Field::kKernel}}));
+      return messages.into(refused(kMsgNoClassFile + path, {path, {Field::kKernel}}));
     }
     if (FindLine(kHierarchyLine) != -1) {
       std::array<char, VX_PARBUF_SIZE> line;
@@ -813,9 +816,18 @@ Result Procedure::steps() {
 Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) {
   if (kernelOf(form).empty()) return refused(kMsgNoDirectory, {"", {Field::kKernel}});
   if (Result problem = checkForm(form); !problem.ok()) return problem;
-  const std::string executable = resolve(WithSlash(kernelOf(form)) + kKernelExecutable);
+  // The files the run needs from the product directory, each one that is
+  // missing listed beneath the message of the first: all at once.
+  const std::vector<MissingFile> missing = MissingProductFiles(form, resolve);
+  const std::string executable = ProductFilePath(form, kProductExecutable, resolve);
   if (access(executable.c_str(), F_OK) != 0)
-    return refused(kMsgNoExecutable, {executable, {Field::kKernel}});
+    return refused(kMsgNoExecutable, {executable, {Field::kKernel}, {}, missing});
+  // Read only at the end of the procedure, but looked for now, so that
+  // nothing is written for a product directory without one.
+  const std::string classFile = ProductFilePath(form, kProductClassFile, resolve);
+  if (access(classFile.c_str(), F_OK) != 0)
+    return refused(kMsgNoClassFile + WithSlash(kernelOf(form)) + kProductClassFile,
+                   {classFile, {Field::kKernel}, {}, missing});
   return {};
 }
 

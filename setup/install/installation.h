@@ -41,8 +41,10 @@ using PathResolver = std::function<std::string(const std::string &)>;
 // which it tells it: an empty product directory, a field the form refuses
 // (CheckFields), a Full installation's compile command, shell line or
 // shell style that cannot work, and a product directory without the
-// product's executable (its path placed by resolve).  A refusal
-// (Fault::kRefused) carries the message and what it is about.
+// product's executable or its class description file (their paths placed
+// by resolve).  A refusal (Fault::kRefused) carries the message and what
+// it is about; one about the product directory lists every file the run
+// needs that is missing (product_files.h).
 Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve);
 
 // Runs the installation for form, each step carried out by actions

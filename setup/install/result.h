@@ -20,19 +20,31 @@
 
 #include "form_fields.h"
 
+// A file that a run needs and that is not there: where it was looked
+// for, and what it is (product_files.h).
+struct MissingFile {
+  std::string path;
+  std::string what;
+};
+
 // What a message is about, for a reader who cannot see the form: the
-// path that was tested, if any, the form fields that set it, and a line of
+// path that was tested, if any, the form fields that set it, a line of
 // evidence (a compiler's first error line) that the command line shows
-// beside the message; the window shows its message alone.
+// beside the message, and every file the run needs that is missing, so
+// that one message tells them all; the window shows its message alone.
 struct MessageSubject {
   MessageSubject() = default;
   // Not explicit: {path} and {path, {fields}} read as what they are.
   MessageSubject(std::string tested, std::vector<Field> about = {},  // NOLINT
-                 std::string evidence = {})
-      : path(std::move(tested)), fields(std::move(about)), note(std::move(evidence)) {}
+                 std::string evidence = {}, std::vector<MissingFile> lacking = {})
+      : path(std::move(tested)),
+        fields(std::move(about)),
+        note(std::move(evidence)),
+        missing(std::move(lacking)) {}
   std::string path;
   std::vector<Field> fields;
   std::string note;
+  std::vector<MissingFile> missing;
 };
 
 enum class Fault {
@@ -76,6 +88,12 @@ class [[nodiscard]] Result {
   // The system's reason in a few words ("no space left on device"), for a
   // caller that words the message itself; may be empty.
   const std::string &detail() const { return detail_; }
+
+  // The same result, with what it is about listing missing as well.
+  Result listing(std::vector<MissingFile> missing) && {
+    about_.missing = std::move(missing);
+    return std::move(*this);
+  }
 
  private:
   Fault fault_ = Fault::kNone;

@@ -1,14 +1,16 @@
 /*
  * questions.cc - the Setup form asked in the terminal.
  *
- * Questions walks the field table once, asking each field by its type:
- * the installation kind and the shell style as choices, a text field as a
+ * Questions walks the field table, asking each field by its type: the
+ * installation kind and the shell style as choices, a text field as a
  * line, the notice consent as yes or no.  A choice is made as the form
  * makes it (form.h): Full puts the current directory into the product
  * directory, a shell style its shell path.  Every answer is checked at
  * once with the procedure's own check before writing; the whole form is
  * checked again before the summary, since some values are only wrong
- * together.
+ * together.  "<" goes back to the question answered before, which shows
+ * that answer as its value; at the summary, a field's number asks that
+ * field again.
  */
 #include "questions.h"
 
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,16 +34,21 @@
 #include "installation.h"
 #include "line_input.h"
 #include "notice.h"
+#include "product_files.h"
 
 namespace {
 
 constexpr const char *kHowToAnswer =
     "Enter keeps the value in brackets, ? shows the help text, Ctrl-C cancels.\n"
-    "Type a text with blanks at its ends, or an empty one, in double quotes.";
+    "Type a text with blanks at its ends, or an empty one, in double quotes.\n"
+    "< goes back one question; a text that is ? or < alone is typed in double quotes too.";
+constexpr const char *kHowToChange = "A number changes that answer, < goes back one question.";
 constexpr const char *kConfirm = "Set up now? [y/N] ";
+constexpr const char *kNoEarlier = "This is the first question.";
+constexpr const char *kBackMark = "<";
+constexpr const char *kOffer = "No X display. Set up in this terminal? [Y/n] ";
 constexpr const char *kHandEditChoices = "Take the new one, keep yours, or show the differences? "
                                          "[T/k/d] ";
-constexpr const char *kOffer = "No X display. Set up in this terminal? [Y/n] ";
 constexpr char kFullMark = 'm';
 constexpr char kUserMark = 'u';
 constexpr const char *kPreviewIndent = "    ";
@@ -80,11 +88,14 @@ std::string typedText(const std::string &line) {
 }
 
 // A message as the window shows one: through the core library, to
-// whoever shows messages in this run.
+// whoever shows messages in this run; beneath it, on standard error as
+// the message, the files missing from the product directory.
 void tell(const Result &result) {
   if (result.message().empty()) return;
   std::fflush(stdout);
   Nlm_Message(MSG_OK, "%s", result.message().c_str());
+  std::fputs(MissingFilesText(result.about().missing).c_str(), stderr);
+  std::fflush(stderr);
 }
 
 // Reads an answer to prompt; a line longer than any answer is told and
@@ -136,6 +147,19 @@ bool anyChangedByHand() {
   return false;
 }
 
+// How a question was left.
+enum class Answer {
+  kGiven,      // answered; the form holds the answer
+  kBack,       // "<": back to the question before
+  kCancelled,  // Ctrl-C or end of input
+};
+
+// What the user said at the summary.
+struct Verdict {
+  enum Kind { kYes, kNo, kBack, kChange, kCancelled } kind = kNo;
+  std::size_t row = 0;  // for kChange: the field's place in the table
+};
+
 class Questions {
  public:
   Questions(LineInput &input, const InstallForm &form) : input_(input), form_(form) {
@@ -151,21 +175,25 @@ class Questions {
 
  private:
   // Reads an answer; "?" prints help (when there is any) and asks again.
-  // False on Ctrl-C or end of input.
-  bool answer(const std::string &prompt, const char *help, const std::string &recall,
-              std::string *line);
-  bool askField(const FormField &field);
-  bool askKind(const FormField &field);
-  bool askShellStyle(const FormField &field);
-  bool askText(const FormField &field);
-  bool askNotice(const FormField &field);
+  Answer answer(const std::string &prompt, const char *help, const std::string &recall,
+                std::string *line);
+  Answer askField(const FormField &field);
+  Answer askKind(const FormField &field);
+  Answer askShellStyle(const FormField &field);
+  Answer askText(const FormField &field);
+  Answer askNotice(const FormField &field);
+  // Reads the notice for the kind chosen, unless it has been read for it.
+  void readNotice();
+  // Asks the questions from row on, each after the one before: "<" goes
+  // back to the one answered before.  False on Ctrl-C or end of input.
+  bool walk(std::size_t row);
   // Asks again the first field that the procedure refuses, until it
   // refuses none that can be asked; false when the user gave up.
   bool askRefused();
   // Asks about each file that the installation would replace although
   // its user changed it; false when the user gave up.
   bool askHandEdited();
-  bool confirmed();
+  Verdict summary();
   // Whether the questions ask field for the kind chosen.
   bool asked(const FormField &field) const;
   // The answer to field as the summary shows it.
@@ -177,15 +205,20 @@ class Questions {
   InstallForm form_;
   NoticePreviewCommand notice_;
   std::optional<std::vector<std::string>> noticeLines_;
-  bool noticeRead_ = false;
+  std::optional<bool> noticeReadFor_;  // the kind (full) whose letter it carries
+  // The rows of the questions answered so far, in the order asked: where
+  // "<" goes back to.
+  std::vector<std::size_t> answered_;
   std::set<std::string> keepYours_;
 };
 
-bool Questions::answer(const std::string &prompt, const char *help, const std::string &recall,
-                       std::string *line) {
+Answer Questions::answer(const std::string &prompt, const char *help, const std::string &recall,
+                         std::string *line) {
   for (;;) {
-    if (readAnswer(input_, prompt, line, recall) != LineInput::Read::kLine) return false;
-    if (*line != "?") return true;
+    if (readAnswer(input_, prompt, line, recall) != LineInput::Read::kLine)
+      return Answer::kCancelled;
+    if (*line == kBackMark) return Answer::kBack;
+    if (*line != "?") return Answer::kGiven;
     std::printf("\n%s\n\n", help != nullptr ? help : "There is no help text for this question.");
   }
 }
@@ -208,14 +241,14 @@ bool Questions::refuses(const InstallForm &form, Field field) const {
   return true;
 }
 
-bool Questions::askKind(const FormField &field) {
+Answer Questions::askKind(const FormField &field) {
   const char *full = kKindNames[kFullValue - 1];
   const char *user = kKindNames[kUserValue - 1];
   const std::string prompt = std::string(field.label) + " (" + full + ", " + user + ") [" +
                              (form_.full ? full : user) + "]: ";
   std::string line;
   for (;;) {
-    if (!answer(prompt, *field.helpText, {}, &line)) return false;
+    if (const Answer a = answer(prompt, *field.helpText, {}, &line); a != Answer::kGiven) return a;
     const std::string word = lowered(line);
     bool chosen = form_.full;
     if (word == lowered(full).substr(0, 1) || word == lowered(full)) {
@@ -228,18 +261,18 @@ bool Questions::askKind(const FormField &field) {
     }
     // As picking it in the window: only a change of kind fills anything.
     if (chosen != form_.full) tell(ChooseKind(form_, chosen));
-    return true;
+    return Answer::kGiven;
   }
 }
 
-bool Questions::askShellStyle(const FormField &field) {
+Answer Questions::askShellStyle(const FormField &field) {
   const int current = std::clamp(form_.shellStyle, 1, kShellRecords);
   const std::string prompt = std::string(field.label) + " (" + ShellStyleNames(", ") + ") [" +
                              ShellStyleName(current) + "]: ";
   std::string line;
   for (;;) {
-    if (!answer(prompt, *field.helpText, {}, &line)) return false;
-    if (line.empty()) return true;
+    if (const Answer a = answer(prompt, *field.helpText, {}, &line); a != Answer::kGiven) return a;
+    if (line.empty()) return Answer::kGiven;
     const int style = ShellStyleByName(lowered(line));
     if (style == 0) {
       std::printf("Please answer one of %s.\n", ShellStyleNames(", ").c_str());
@@ -247,22 +280,22 @@ bool Questions::askShellStyle(const FormField &field) {
     }
     // A style typed is the user's, kept as it is in an answer file.
     tell(ChooseShellStyle(form_, style));
-    return true;
+    return Answer::kGiven;
   }
 }
 
-bool Questions::askText(const FormField &field) {
+Answer Questions::askText(const FormField &field) {
   const std::string &current = form_.text(field.id);
   const std::string prompt =
       std::string(field.label) + (current.empty() ? "" : " [" + shown(current) + "]") + ": ";
   const char *help = field.helpText != nullptr ? *field.helpText : nullptr;
   std::string line;
   for (;;) {
-    if (!answer(prompt, help, current, &line)) return false;
+    if (const Answer a = answer(prompt, help, current, &line); a != Answer::kGiven) return a;
     if (line.empty()) {
       // The value shown may still be refused, once an answer before it
       // has changed (the product directory of a Full installation).
-      if (!refuses(form_, field.id)) return true;
+      if (!refuses(form_, field.id)) return Answer::kGiven;
       continue;
     }
     InstallForm tried = form_;
@@ -270,11 +303,11 @@ bool Questions::askText(const FormField &field) {
     if (refuses(tried, field.id)) continue;
     if (field.id == Field::kShellPath) tried.shellPathGiven = true;
     form_ = tried;
-    return true;
+    return Answer::kGiven;
   }
 }
 
-bool Questions::askNotice(const FormField &field) {
+Answer Questions::askNotice(const FormField &field) {
   std::printf("%s\n%s\n", field.label, kNoticeConsentLabel);
   for (const std::string &line : *noticeLines_)
     std::printf("%s%s\n", kPreviewIndent, line.c_str());
@@ -282,16 +315,16 @@ bool Questions::askNotice(const FormField &field) {
   const std::string prompt = std::string("Send it? ") + (form_.noticeConsent ? "[Y/n] " : "[y/N] ");
   std::string line;
   for (;;) {
-    if (!answer(prompt, kNoticeNote, {}, &line)) return false;
+    if (const Answer a = answer(prompt, kNoticeNote, {}, &line); a != Answer::kGiven) return a;
     if (const auto yes = yesOrNo(line, form_.noticeConsent)) {
       form_.noticeConsent = *yes;
-      return true;
+      return Answer::kGiven;
     }
     std::printf("Please answer y or n.\n");
   }
 }
 
-bool Questions::askField(const FormField &field) {
+Answer Questions::askField(const FormField &field) {
   switch (field.type) {
     case FieldType::kKind:
       return askKind(field);
@@ -302,7 +335,44 @@ bool Questions::askField(const FormField &field) {
     case FieldType::kYesNo:
       return askNotice(field);
   }
-  return false;
+  return Answer::kCancelled;
+}
+
+void Questions::readNotice() {
+  if (noticeReadFor_ == form_.full) return;
+  // The notice carries the kind's letter: read again when the kind has
+  // changed since.
+  noticeLines_ = notice_.finish(form_.full ? kFullMark : kUserMark);
+  noticeReadFor_ = form_.full;
+  form_.noticeBoxExists = noticeLines_.has_value();
+  if (!form_.noticeBoxExists) form_.noticeConsent = false;
+}
+
+bool Questions::walk(std::size_t row) {
+  while (row < std::size(kFormFields)) {
+    const FormField &field = kFormFields[row];
+    if (field.type == FieldType::kYesNo) readNotice();
+    if (!asked(field)) {
+      ++row;
+      continue;
+    }
+    switch (askField(field)) {
+      case Answer::kGiven:
+        answered_.push_back(row++);
+        break;
+      case Answer::kBack:
+        if (answered_.empty()) {
+          std::printf("%s\n", kNoEarlier);
+        } else {
+          row = answered_.back();
+          answered_.pop_back();
+        }
+        break;
+      case Answer::kCancelled:
+        return false;
+    }
+  }
+  return true;
 }
 
 bool Questions::askRefused() {
@@ -315,7 +385,28 @@ bool Questions::askRefused() {
     // A refusal of no field asked is the procedure's to tell.
     if (again == about.end()) return true;
     tell(refusal);
-    if (!askField(FieldRow(*again))) return false;
+    const auto row = static_cast<std::size_t>(*again);
+    switch (askField(FieldRow(*again))) {
+      case Answer::kGiven:
+        break;
+      case Answer::kBack: {
+        // Back from the field refused: the question before it, and then
+        // the ones after that again, in their order.
+        while (!answered_.empty() && answered_.back() >= row)
+          answered_.pop_back();
+        std::size_t from = row;
+        if (answered_.empty()) {
+          std::printf("%s\n", kNoEarlier);
+        } else {
+          from = answered_.back();
+          answered_.pop_back();
+        }
+        if (!walk(from)) return false;
+        break;
+      }
+      case Answer::kCancelled:
+        return false;
+    }
   }
 }
 
@@ -336,9 +427,10 @@ std::string Questions::summaryValue(const FormField &field) const {
 bool Questions::askHandEdited() {
   // Which files the run would replace, and how, the check tells; it runs
   // only when the record says a file was changed, since it compiles the
-  // object when that is due.
+  // object when that is due.  Asked again after an answer has changed.
+  keepYours_.clear();
   if (!anyChangedByHand()) return true;
-  CheckActions check(true);
+  CheckActions check(DiffDetail::kSized);
   QuietActions quiet(check);
   (void)RunInstallation(form_, quiet);
   std::string line;
@@ -349,7 +441,7 @@ bool Questions::askHandEdited() {
                 "  d: show the differences between yours and the new one\n",
                 file.shown.c_str(), file.kept.c_str(), file.shown.c_str(), kKeptNewSuffix);
     for (;;) {
-      if (input_.read(kHandEditChoices, &line) != LineInput::Read::kLine) return false;
+      if (readAnswer(input_, kHandEditChoices, &line) != LineInput::Read::kLine) return false;
       const std::string word = lowered(line);
       if (word == "d") {
         std::printf("%s\n", file.diff.c_str());
@@ -366,36 +458,71 @@ bool Questions::askHandEdited() {
   return true;
 }
 
-bool Questions::confirmed() {
+Verdict Questions::summary() {
+  if (!askHandEdited()) return {Verdict::kCancelled};
   std::error_code error;
   const std::string here = std::filesystem::current_path(error).string();
   std::printf("\n%s installation in %s:\n", kKindNames[(form_.full ? kFullValue : kUserValue) - 1],
               error ? "the current directory" : here.c_str());
-  for (const FormField &field : kFormFields) {
-    if (asked(field)) std::printf("  %s: %s\n", field.label, summaryValue(field).c_str());
+  // Numbered as shown; a number names the field's row.
+  std::vector<std::size_t> rows;
+  for (std::size_t row = 0; row < std::size(kFormFields); ++row) {
+    const FormField &field = kFormFields[row];
+    if (!asked(field)) continue;
+    rows.push_back(row);
+    std::printf("  %zu. %s: %s\n", rows.size(), field.label, summaryValue(field).c_str());
   }
-  if (!askHandEdited()) return false;
+  std::printf("%s\n", kHowToChange);
   std::string line;
   for (;;) {
-    if (readAnswer(input_, kConfirm, &line) != LineInput::Read::kLine) return false;
-    if (const auto yes = yesOrNo(line, false)) return *yes;
-    std::printf("Please answer y or n.\n");
+    if (readAnswer(input_, kConfirm, &line) != LineInput::Read::kLine) return {Verdict::kCancelled};
+    if (line == kBackMark) return {Verdict::kBack};
+    if (const auto yes = yesOrNo(line, false)) return {*yes ? Verdict::kYes : Verdict::kNo};
+    const bool digits = line.find_first_not_of("0123456789") == std::string::npos;
+    // Longer than any count of rows: not a number of one.
+    const std::size_t number = digits && line.size() < 4 ? std::stoul(line) : 0;
+    if (number >= 1 && number <= rows.size()) return {Verdict::kChange, rows[number - 1]};
+    std::printf("Please answer y or n.\n%s\n", kHowToChange);
   }
 }
 
 bool Questions::run() {
   std::printf("%s\n\n", kHowToAnswer);
-  for (const FormField &field : kFormFields) {
-    if (field.type == FieldType::kYesNo && !noticeRead_) {
-      // The notice is read once the kind, whose letter it carries, is known.
-      noticeLines_ = notice_.finish(form_.full ? kFullMark : kUserMark);
-      noticeRead_ = true;
-      form_.noticeBoxExists = noticeLines_.has_value();
-      if (!form_.noticeBoxExists) form_.noticeConsent = false;
+  if (!walk(0)) return false;
+  for (;;) {
+    if (!askRefused()) return false;
+    const Verdict verdict = summary();
+    switch (verdict.kind) {
+      case Verdict::kYes:
+        return true;
+      case Verdict::kNo:
+      case Verdict::kCancelled:
+        return false;
+      case Verdict::kBack: {
+        // To the last question, and on to the summary again.
+        if (answered_.empty()) break;
+        const std::size_t last = answered_.back();
+        answered_.pop_back();
+        if (!walk(last)) return false;
+        break;
+      }
+      case Verdict::kChange: {
+        const FormField &field = kFormFields[verdict.row];
+        const bool wasFull = form_.full;
+        if (field.type == FieldType::kYesNo) readNotice();
+        const Answer changed = askField(field);
+        if (changed == Answer::kCancelled) return false;
+        // Another kind asks other questions: those after it are asked
+        // again, each with the value it has now.
+        if (form_.full != wasFull) {
+          while (!answered_.empty() && answered_.back() > verdict.row)
+            answered_.pop_back();
+          if (!walk(verdict.row + 1)) return false;
+        }
+        break;
+      }
     }
-    if (asked(field) && !askField(field)) return false;
   }
-  return askRefused() && confirmed();
 }
 
 }  // namespace

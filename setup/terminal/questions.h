@@ -4,14 +4,15 @@
  * The questions come from the form's field table, in the window's order:
  * the installation kind first, then every field that kind enables, each
  * with the value the window would show; then the installation notice, a
- * summary of the answers and "Set up now? [y/N]".  Enter keeps the value
- * shown, "?" prints the field's help text, and a value the window would
- * refuse is refused at once with the window's message (through
- * Nlm_Message) and asked again.  Before "Set up now?", each file that the
- * installation would replace although its user changed it since the last
- * one is asked about, as ucf asks: take the new one (the user's kept as
- * NAME.velorix-old, the default), keep the user's (the new one written to
- * NAME.velorix-new), or show the differences first.
+ * numbered summary of the answers and "Set up now? [y/N]".  Enter keeps
+ * the value shown, "?" prints the field's help text, "<" goes back to the
+ * question before, a number at the summary asks that field again, and a
+ * value the window would refuse is refused at once with the window's
+ * message (through Nlm_Message) and asked again.  Before the summary, each
+ * file that the installation would replace although its user changed it
+ * since the last one is asked about, as ucf asks: take the new one (the
+ * user's kept as NAME.velorix-old, the default), keep the user's (the new
+ * one written to NAME.velorix-new), or show the differences first.
  */
 #ifndef VELORIX_SETUP_TERMINAL_QUESTIONS_H
 #define VELORIX_SETUP_TERMINAL_QUESTIONS_H

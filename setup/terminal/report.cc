@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "exit_status.h"
+#include "product_files.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ void MessagePrinter::print(const std::string &text, const MessageSubject &about)
   const std::string line = subjectLine(about.path, about.fields);
   if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
   if (!about.note.empty()) std::fprintf(stderr, "  %s\n", about.note.c_str());
+  std::fputs(MissingFilesText(about.missing).c_str(), stderr);
 }
 
 bool MessagePrinter::onMessage(const char *text) {
@@ -48,7 +50,7 @@ bool MessagePrinter::onMessage(const char *text) {
 void PrintingActions::show(const std::string &text, const MessageSubject &about) {
   // The run works in a scratch directory: a relative path belongs to the
   // directory being installed.
-  printer_.print(text, {resolve(about.path), about.fields, about.note});
+  printer_.print(text, {resolve(about.path), about.fields, about.note, about.missing});
   lastFields_ = about.fields;
 }
 

@@ -2,10 +2,13 @@
  * report.h - messages told on a terminal: one block each on standard
  * error, marked with the program's name, in the window's words, followed
  * by a line that names the path a message is about and the option that
- * sets it, since there is no form beside it to look at.
+ * sets it, since there is no form beside it to look at, and by a line per
+ * file that the product directory lacks (product_files.h).
  *
  *   velorix-setup: The path you've specified does not contain VELORIX executable
  *     path: /home/me/work/velorix/velorix, option: --kernel
+ *     missing: /home/me/work/velorix/velorix (the VELORIX executable)
+ *     ...
  */
 #ifndef VELORIX_SETUP_TERMINAL_REPORT_H
 #define VELORIX_SETUP_TERMINAL_REPORT_H

@@ -10,6 +10,18 @@
 #include "questions.h"
 #include "report.h"
 
+namespace {
+
+constexpr const char *kNothingWritten = "Nothing written.";
+
+}  // namespace
+
+int NothingWritten() {
+  std::printf("%s\n", kNothingWritten);
+  std::fflush(stdout);
+  return kExitStopped;
+}
+
 int InstallStatus(const SessionResult &result) {
   switch (result.end) {
     case SessionEnd::kStopped:
@@ -33,7 +45,7 @@ int RunTextSetup(const WindowStart &start) {
   printer.print(told);
   if (start.preset) form = *start.preset;
   const std::optional<TextAnswers> answered = AskForm(form);
-  if (!answered) return kExitStopped;
+  if (!answered) return NothingWritten();
   RealActions real;
   real.keepBackups(start.keepBackups);
   real.keepYours(answered->keepYours);

@@ -21,6 +21,7 @@
 #include "actions.h"
 #include "form.h"
 #include "motif_conventions.h"
+#include "product_files.h"
 #include "run_window.h"
 #include "session.h"
 #include "window.h"
@@ -83,8 +84,16 @@ class WindowActions : public ForwardingActions {
     });
   }
 
+  // A message that lists files missing from the product directory lists
+  // them on the standard error of the terminal the window was started from
+  // as well, for the box keeps its words.
   void show(const std::string &text, const MessageSubject &about) override {
     lastFields_ = about.fields;
+    if (!about.missing.empty()) {
+      std::fprintf(stderr, "velorix-setup: %s\n%s", text.c_str(),
+                   MissingFilesText(about.missing).c_str());
+      std::fflush(stderr);
+    }
     ForwardingActions::show(text, about);
   }
 

@@ -203,10 +203,10 @@ class Answers(unittest.TestCase):
             f.write("1 2 3\n")
         result = run(check, self.product)
         self.assertEqual((result.returncode, result.stdout),
-                         (1, "./palette.vpf: changed since the last installation (the "
-                             "installation keeps it as ./palette.vpf.velorix-old)\n"
-                             "./palette.vpf.velorix-old: missing (the installation keeps the "
-                             "changed ./palette.vpf there)\n"))
+                         (1, "{0}/palette.vpf: changed since the last installation (the "
+                             "installation keeps it as {0}/palette.vpf.velorix-old)\n"
+                             "{0}/palette.vpf.velorix-old: missing (the installation keeps the "
+                             "changed {0}/palette.vpf there)\n".format(self.product)))
         self.assertEqual(files(self.product)["palette.vpf"][1].decode().splitlines()[-1],
                          "1 2 3")
         run(["--unattended", "--answers", answers], self.product)
@@ -224,7 +224,7 @@ class Answers(unittest.TestCase):
         os.utime(os.path.join(self.product, "autodif.cc"), (later, later))
         result = run(check, self.product)
         self.assertEqual((result.returncode, result.stdout),
-                         (1, "autodif.o: older than its sources\n"))
+                         (1, self.product + "/autodif.o: older than its sources\n"))
 
 
 if __name__ == "__main__":

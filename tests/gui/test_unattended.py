@@ -8,6 +8,7 @@ with the window's initial values in both, and compares every file byte for
 byte: both must start from the same defaults and write the same things.
 """
 import os
+import shutil
 import stat
 import sys
 import tempfile
@@ -36,6 +37,20 @@ def make_product(path):
 write = harness.write_file
 environment = harness.unattended_env
 run = harness.run_tool
+
+# What the list beneath a message says of each file the run needs.
+EXECUTABLE = "the VELORIX executable"
+CLASS_FILE = "the class description file"
+SOURCE = ("the source of the symbolic-differentiation object; without it, symbolic "
+          "differentiation is turned off")
+OBJECT = ("the symbolic-differentiation object a Full installation compiles; without it, "
+          "symbolic differentiation is turned off")
+
+
+def missing(*files):
+    """The lines beneath a message that list files missing: (path, what)."""
+    return ("".join(f"  missing: {path} ({what})\n" for path, what in files)
+            + "  man velorix-setup (PRODUCT DIRECTORY) tells what each file holds\n")
 
 
 def read(path, mode="r"):
@@ -106,7 +121,9 @@ def test_messages_and_status(root):
     check("no executable: status", result.returncode, 1)
     check("no executable: message", result.stderr,
           "velorix-setup: The path you've specified does not contain VELORIX executable\n"
-          f"  path: {work}/velorix, option: --kernel\n")
+          f"  path: {work}/velorix, option: --kernel\n"
+          + missing((f"{work}/velorix", EXECUTABLE), (f"{work}/classes.vel", CLASS_FILE),
+                    (f"{work}/autodif.o", OBJECT)))
 
     # --full outside the product directory: the message says why it
     # looked there.
@@ -115,24 +132,37 @@ def test_messages_and_status(root):
     check("--full outside: message", result.stderr,
           "velorix-setup: The path you've specified does not contain VELORIX executable\n"
           f"  path: {work}/velorix, option: --kernel\n"
-          "  --full takes the current directory as the VELORIX directory unless --kernel "
+          + missing((f"{work}/velorix", EXECUTABLE), (f"{work}/classes.vel", CLASS_FILE),
+                    (f"{work}/autodif.cc", SOURCE))
+          + "  --full takes the current directory as the VELORIX directory unless --kernel "
           "is given\n")
     result = run(["--unattended", "--full", "--kernel", work], work)
     check("--full --kernel: no note", "--full takes" in result.stderr, False)
     check("--full --kernel: nothing written", os.listdir(work), [])
 
-    # A message that does not stop and one that does: one block each.
+    # Without a class description file nothing is written: the message
+    # lists it with the product's object, which is missing too.
     os.rename(os.path.join(product, "classes.vel"), os.path.join(product, "keep.vel"))
     result = run(["--unattended", "--kernel", product], work)
     check("no class file: status", result.returncode, 1)
     check("no class file: messages", result.stderr,
+          "velorix-setup: Cannot open class description file\n" + product + "/classes.vel\n"
+          f"  path: {product}/classes.vel, option: --kernel\n"
+          + missing((f"{product}/classes.vel", CLASS_FILE), (f"{product}/autodif.o", OBJECT)))
+    check("no class file: nothing written", os.listdir(work), [])
+    os.rename(os.path.join(product, "keep.vel"), os.path.join(product, "classes.vel"))
+
+    # A message that does not stop and one that does: one block each.
+    os.mkdir(os.path.join(work, "palette.vpf"))
+    result = run(["--unattended", "--kernel", product], work)
+    check("two messages: status", result.returncode, 1)
+    check("two messages: the first, and the second after an empty line", result.stderr.startswith(
           "velorix-setup: Could not run C++ compiler during the full installation.\n"
           "Symbolical differentiation feature will be disabled.\n"
           f"  path: {product}/autodif.o, option: --kernel\n"
-          "\n"
-          "velorix-setup: Cannot open class description file\n" + product + "/classes.vel\n"
-          f"  path: {product}/classes.vel, option: --kernel\n")
-    os.rename(os.path.join(product, "keep.vel"), os.path.join(product, "classes.vel"))
+          + missing((f"{product}/autodif.o", OBJECT)) + "\nvelorix-setup: Cannot open file"), True)
+    shutil.rmtree(work)
+    os.makedirs(work)
 
     result = run(["--unattended", "--full", "--cpp-name", "false"], product)
     check("no compiler: status", result.returncode, 0)
@@ -213,6 +243,46 @@ def test_messages_and_status(root):
           "chooser's too)" in " ".join(result.stdout.split()), True)
 
 
+def test_a_newcomers_empty_product_directory(root):
+    """An empty directory, filled a file at a time as the messages ask:
+    each message lists every file still missing, and nothing is written
+    until the run can go through."""
+    product = os.path.join(root, "product")
+    os.makedirs(product)
+    executable, classes, source = (os.path.join(product, name)
+                                   for name in ("velorix", "classes.vel", "autodif.cc"))
+    log = os.path.join(root, "setup.log")
+    result = run(["--unattended", "--full", "--log", log], product)
+    check("empty: status", result.returncode, 1)
+    check("empty: the log lists them too",
+          f"\n  (missing {executable})\n  (missing {classes})\n  (missing {source})\n"
+          in read(log), True)
+    check("empty: every file listed", result.stderr.split("\n", 2)[2],
+          missing((executable, EXECUTABLE), (classes, CLASS_FILE), (source, SOURCE))
+          + "  --full takes the current directory as the VELORIX directory unless --kernel "
+          "is given\n")
+    check("empty: nothing written", os.listdir(product), [])
+
+    write(executable, "#!/bin/sh\n")
+    result = run(["--unattended", "--full"], product)
+    check("no class file: status", result.returncode, 1)
+    check("no class file: the rest listed", result.stderr.split("\n", 3)[3],
+          missing((classes, CLASS_FILE), (source, SOURCE))
+          + "  --full takes the current directory as the VELORIX directory unless --kernel "
+          "is given\n")
+    check("no class file: nothing written", os.listdir(product), ["velorix"])
+
+    # A missing source only turns symbolic differentiation off, and is
+    # named beneath the compile message.
+    write(classes, "&hierarchy\nLorenz lorenz\n")
+    result = run(["--unattended", "--full"], product)
+    check("no source: status", result.returncode, 0)
+    check("no source: named beneath the compile message",
+          f"via the PATH variable\n  path: {product}/autodif.o, option: --cpp-name, "
+          "--cpp-options\n" in result.stderr
+          and result.stderr.endswith(missing((source, SOURCE))), True)
+
+
 def test_notice(root):
     product = os.path.join(root, "product")
     bindir = os.path.join(root, "bin")
@@ -251,17 +321,18 @@ def test_dry_run(root):
     check("dry run: nothing changed", harness.snapshot(root), before)
     check("dry run: no scratch left", dry_run_scratch() - scratch_before, set())
     check("dry Full: status", full.returncode, 0)
-    for expected in ("write ./.velorixrc (rw-r--r--) from the settings template",
+    # Every path absolute, as the log has them.
+    for expected in (f"write {product}/.velorixrc (rw-r--r--) from the settings template",
                      f"store [Paths] KERNEL={product}/",
                      f"write {product}/CompRhs (rwxr-xr-x)",
-                     "compile autodif.o (missing): "
+                     f"compile {product}/autodif.o (missing): "
                      "c++ -c -o autodif.o autodif.cc  -O2 -fPIC -lc -lm",
                      "store [Currents] CLASSCUR=A"):
         check(f"dry Full lists {expected!r}", expected in full.stdout, True)
     check("dry User: status", user.returncode, 0)
     check("dry User: says the object is missing", "Could not run C++ compiler" in user.stderr,
           True)
-    check("dry User: removes visuals", "remove ./visuals.vpf" in user.stdout, True)
+    check("dry User: removes visuals", f"remove {work}/visuals.vpf" in user.stdout, True)
     check("dry User: disables autodif",
           "store [Libraries] AUTODIFOPT=-" in user.stdout, True)
     check("dry User: no script", "CompRhs" in user.stdout, False)
@@ -344,7 +415,8 @@ def main():
     if not os.access(TOOL, os.X_OK):
         print(f"{TOOL} is missing: build the velorix-setup target", file=sys.stderr)
         return 1
-    for test in (test_full_and_user, test_messages_and_status, test_notice, test_dry_run,
+    for test in (test_full_and_user, test_messages_and_status,
+                 test_a_newcomers_empty_product_directory, test_notice, test_dry_run,
                  test_same_as_the_window):
         with harness.scratch_dir("vx_unattended_") as root:
             try:

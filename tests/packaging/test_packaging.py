@@ -115,12 +115,16 @@ METAINFO = "org.velorix.setup.metainfo.xml"
 SETUP_INSTALLED = [
     "bin/velorix-setup",
     "share/applications/velorix-setup.desktop",
+    "share/bash-completion/completions/velorix-setup",
     "share/doc/velorix-setup/examples/answers.ini",
     "share/doc/velorix-setup/examples/ansible/README.md",
     "share/doc/velorix-setup/examples/ansible/library/velorix_setup.py",
     "share/doc/velorix-setup/examples/ansible/roles/velorix/defaults/main.yml",
     "share/doc/velorix-setup/examples/ansible/roles/velorix/tasks/main.yml",
     "share/doc/velorix-setup/examples/ansible/velorix.yml",
+    "share/doc/velorix-setup/setup-window-full.png",
+    "share/doc/velorix-setup/setup-window-user.png",
+    "share/doc/velorix-setup/text-session.png",
     "share/icons/hicolor/scalable/apps/velorix-setup.svg",
     "share/man/man1/velorix-setup.1.gz",
     "share/metainfo/" + METAINFO,
@@ -185,7 +189,7 @@ def check_installed_tool(root, build, scratch):
     check("installed --dry-run: status", result.returncode, 0)
     lines = result.stdout.splitlines()
     check("installed --dry-run: the plan writes the settings file",
-          any(line.startswith("write ./.velorixrc") for line in lines), True)
+          any(line.startswith(f"write {product}/.velorixrc") for line in lines), True)
     check("installed --dry-run: the plan ends", lines[-1:], ["end"])
     check("installed --dry-run: nothing changed", harness.snapshot(product), before)
 

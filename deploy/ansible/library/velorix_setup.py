@@ -205,6 +205,8 @@ QUOTED = r'"(?:[^"\\]|\\.)*"|\(none\)'
 SETTING = re.compile(r"^(?P<name>\[[^\]]*\] .*?): (?P<before>%s) -> (?P<after>%s)$"
                      % (QUOTED, QUOTED))
 HUNK = re.compile(r"^@@ -\d+(?:,(?P<old>\d+))? \+\d+(?:,(?P<new>\d+))? @@")
+# A file that is not there yet, told in one line rather than every line of it.
+NEW_FILE = re.compile(r"^/.*: new file, \d+ lines?$")
 SETTINGS_FILE = ".velorixrc"
 # What --remove --dry-run says of each file.
 TO_REMOVE = re.compile(r"^remove (?P<path>.*)$")
@@ -260,6 +262,9 @@ def parse(output, path):
         elif line.startswith("--- ") and i + 1 < len(lines) and lines[i + 1].startswith("+++ "):
             text, i = unified_diff(lines, i)
             diffs.append({"prepared": text})
+        elif NEW_FILE.match(line):
+            diffs.append({"prepared": line + "\n"})
+            i += 1
         else:
             differences.append(line)
             i += 1
