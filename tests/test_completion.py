@@ -51,8 +51,10 @@ class Completion(unittest.TestCase):
         # A flag takes no value: the next word is an option again, and
         # --diff's value only ever follows "=".
         self.assertEqual(complete([TOOL, "--diff", ""], self.root), [])
-        self.assertEqual(complete([TOOL, "--full", "--ke"], self.root), ["--kernel"])
+        self.assertEqual(complete([TOOL, "--full", "--ker"], self.root), ["--kernel"])
         self.assertEqual(complete([TOOL, "--printer", ""], self.root), [])
+        # A number is no word to offer.
+        self.assertEqual(complete([TOOL, "--keep-backups", ""], self.root), [])
 
     def test_directories_and_files(self):
         self.assertEqual(complete([TOOL, "--kernel", "opt/"], self.root), ["opt/velorix"])

@@ -145,9 +145,12 @@ class Edges(unittest.TestCase):
         cases = [(os.path.join(self.root, "k" * (length - len(self.root) - 1)), [], "VELORIX directory")
                  for length in range(180, 231, 3)]
         options = " -O2 -fPIC -D" + "o" * 215
-        cases += [(os.path.join(self.root, "short"),
-                   ["--include", "-I/opt/" + "i" * length, "--cpp-options", options],
-                   "C++ compiler: Options") for length in range(100, 201, 5)]
+        short = os.path.join(self.root, "short")
+        # Within the settings line that stores the include options with the
+        # product directory's after them, whatever the scratch path's length.
+        room = 255 - len("INCLUDE=") - len("-I/opt/ -I/") - len(short)
+        cases += [(short, ["--include", "-I/opt/" + "i" * length, "--cpp-options", options],
+                   "C++ compiler: Options") for length in range(100, min(201, room + 1), 5)]
         for product, extra, field in cases:
             make_product(product)
             harness.write_file(os.path.join(product, "CompRhs"), script, 0o755)

@@ -26,12 +26,6 @@ write = harness.write_file
 read = harness.read_file
 
 RECORD = ".velorix-setup.sha256"
-FAKE_CXX = """#!/bin/sh
-while [ $# -gt 0 ]; do
-  if [ "$1" = -o ]; then shift; printf 'object\\n' >"$1"; fi
-  shift
-done
-"""
 CHANGED = "changed since the last installation"
 
 
@@ -47,8 +41,7 @@ class Record(unittest.TestCase):
         write(os.path.join(self.product, "velorix"), "#!/bin/sh\n", 0o755)
         write(os.path.join(self.product, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
         write(os.path.join(self.product, "autodif.cc"), "int autodif() { return 7; }\n")
-        self.cxx = os.path.join(self.root, "vx-cxx")
-        write(self.cxx, FAKE_CXX, 0o755)
+        self.cxx = harness.write_stand_in_compiler(self.root)
         self.env = harness.unattended_env()
 
     def tool(self, args, cwd=None):

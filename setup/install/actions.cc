@@ -324,21 +324,23 @@ bool sameFile(const std::optional<struct stat> &before, const std::optional<stru
          before->st_mtim.tv_nsec == after->st_mtim.tv_nsec;
 }
 
-// Keeps the file at path, which holds content, as kept: a second name
-// for the same file where the file system allows it (so that it keeps its
-// owner, mode and times), a copy otherwise.  *made: the name was made
-// here, and is to go should the file not be replaced after all.
-Result keepCopy(const std::string &path, const std::string &kept, const std::string &content,
-                bool *made) {
+// Keeps the file at path as kept: a second name for the same file where
+// the file system allows it (so that it keeps its owner, mode and times),
+// a copy with its owner and mode otherwise.  *made: the name was made here,
+// and is to go should the file not be replaced after all.
+Result keepCopy(const std::string &path, const std::string &kept, bool *made) {
   *made = false;
-  if (exists(kept)) return {};  // holds content already (KeptCopyName)
+  if (exists(kept)) return {};  // holds the same bytes already (KeptCopyName)
   if (linkat(AT_FDCWD, path.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0) {
     *made = true;
     return {};
   }
   struct stat st;
-  const mode_t mode = stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0600;
-  Result copied = WriteWholeFile(kept, content, mode, kept, Placement::kIfAbsent);
+  const auto content = ReadWholeFile(path);
+  if (!content || stat(path.c_str(), &st) != 0)
+    return Result::Failed(Fault::kNotWritten, "", {path}, std::strerror(errno));
+  Result copied = WriteWholeFile(kept, *content, st.st_mode & 07777, kept, Placement::kIfAbsent,
+                                 FileOwner{st.st_uid, st.st_gid});
   *made = copied.ok();
   return copied;
 }
@@ -437,13 +439,10 @@ void ScratchActions::claimInRecord(const std::string &path, const std::string *m
 
 std::string ScratchActions::keptCopyFor(const std::string &path, const std::string &made) const {
   const std::string target = resolve(path);
-  std::string current;
-  if (!ChangedSinceRecorded(prior(), target, &current)) return {};
-  if (!made.empty()) {
-    const auto fresh = ReadWholeFile(made);
-    if (fresh && *fresh == current) return {};
-  }
-  const auto kept = KeptCopyName(target, current, kKeptOldSuffix);
+  std::string digest;
+  if (!ChangedSinceRecorded(prior(), target, &digest)) return {};
+  if (!made.empty() && SameFiles(made, target)) return {};
+  const auto kept = KeptCopyName(target, kKeptOldSuffix);
   return path + (kept ? kept->substr(target.size()) : std::string(kKeptOldSuffix));
 }
 
@@ -780,15 +779,15 @@ Result RealActions::place(const std::string &path, bool data,
   lastFile_ = {};
   const std::string target = resolve(path);
   const std::string key = RecordKey(target);
-  std::string current;
-  const bool changed = !data && ChangedSinceRecorded(prior(), target, &current);
+  std::string digest;  // of the user's copy
+  const bool changed = !data && ChangedSinceRecorded(prior(), target, &digest);
   if (changed && keepYours_.count(key) != 0) {
     // The user's copy stays as it is; the new one goes beside it.
     const std::string fresh = target + kKeptNewSuffix;
     Result written = write(fresh);
     if (!written.ok()) return written;
     auto entry = DescribeFile(fresh, data);
-    if (entry && entry->digest == Sha256Hex(current)) {
+    if (entry && entry->digest == digest) {
       (void)unlink(fresh.c_str());  // it holds nothing new
       lastFile_.unchanged = true;
     } else {
@@ -805,8 +804,8 @@ Result RealActions::place(const std::string &path, bool data,
   std::string kept;
   bool made = false;
   if (changed) {
-    const auto name = KeptCopyName(target, current, kKeptOldSuffix);
-    Result keptCopy = name ? keepCopy(target, *name, current, &made)
+    const auto name = KeptCopyName(target, kKeptOldSuffix);
+    Result keptCopy = name ? keepCopy(target, *name, &made)
                            : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
     if (!keptCopy.ok()) {
       return failed(Fault::kNotWritten,
@@ -827,7 +826,7 @@ Result RealActions::place(const std::string &path, bool data,
   lastFile_.unchanged = sameFile(before, statusOf(target));
   auto entry = DescribeFile(target, data);
   if (!kept.empty()) {
-    if (entry && entry->digest == Sha256Hex(current)) {
+    if (entry && entry->digest == digest) {
       // The new one holds what the user made of it: nothing is lost.
       if (made) (void)unlink(kept.c_str());
     } else {
@@ -910,11 +909,11 @@ Result RealActions::removeFile(const std::string &path) {
   const std::string target = resolve(path);
   const std::string key = RecordKey(target);
   next_.erase(key);
-  std::string current;
-  if (ChangedSinceRecorded(prior(), target, &current)) {
+  std::string digest;
+  if (ChangedSinceRecorded(prior(), target, &digest)) {
     // Changed by hand since the last installation: kept where a copy
     // replaced would be.
-    const auto kept = KeptCopyName(target, current, kKeptOldSuffix);
+    const auto kept = KeptCopyName(target, kKeptOldSuffix);
     if (kept && (exists(*kept) ? unlink(target.c_str()) == 0
                                : renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, kept->c_str(),
                                            RENAME_NOREPLACE) == 0)) {
@@ -1003,8 +1002,8 @@ Result PlanActions::begin() {
 
 std::string PlanActions::addKept(const std::string &path,
                                  const std::function<Result(const std::string &)> &make) {
-  std::string current;
-  const bool changed = ChangedSinceRecorded(prior(), resolve(path), &current);
+  std::string digest;
+  const bool changed = ChangedSinceRecorded(prior(), resolve(path), &digest);
   if (!changed && diffs_ == DiffDetail::kNone) return {};
   const std::string made = renderPath();
   if (!make(made).ok()) return {};

@@ -4,6 +4,7 @@
  */
 #include "install_record.h"
 
+#include <fcntl.h>
 #include <nettle/sha2.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +117,19 @@ bool inDirectory(const std::string &path, const std::string &directory) {
          path[directory.size()] == '/';
 }
 
+// The digest that context has come to, in lower-case hexadecimal.
+std::string hexOf(sha256_ctx &context) {
+  std::array<uint8_t, SHA256_DIGEST_SIZE> digest;
+  sha256_digest(&context, digest.size(), digest.data());
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const uint8_t byte : digest) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0xf];
+  }
+  return hex;
+}
+
 }  // namespace
 
 std::string RecordKey(const std::string &path) {
@@ -128,30 +142,42 @@ std::string Sha256Hex(std::string_view bytes) {
   sha256_ctx context;
   sha256_init(&context);
   sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t *>(bytes.data()));
-  std::array<uint8_t, SHA256_DIGEST_SIZE> digest;
-  sha256_digest(&context, digest.size(), digest.data());
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const uint8_t byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0xf];
+  return hexOf(context);
+}
+
+std::optional<std::string> FileSha256Hex(const std::string &path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  sha256_ctx context;
+  sha256_init(&context);
+  std::array<uint8_t, 65536> piece;
+  for (;;) {
+    const ssize_t got = read(fd, piece.data(), piece.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    sha256_update(&context, static_cast<std::size_t>(got), piece.data());
   }
-  return hex;
+  close(fd);
+  return hexOf(context);
 }
 
 std::optional<RecordEntry> DescribeFile(const std::string &path, bool data) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  const auto bytes = ReadWholeFile(path);
-  if (!bytes) return std::nullopt;
+  auto digest = FileSha256Hex(path);
+  if (!digest) return std::nullopt;
   RecordEntry entry;
   entry.path = RecordKey(path);
-  entry.digest = Sha256Hex(*bytes);
+  entry.digest = std::move(*digest);
   entry.described = true;
   entry.mode = st.st_mode & kModeBits;
   entry.uid = st.st_uid;
   entry.gid = st.st_gid;
-  entry.size = static_cast<long long>(bytes->size());
+  entry.size = static_cast<long long>(st.st_size);
   entry.data = data;
   return entry;
 }
@@ -292,20 +318,19 @@ Result ReadInstallRecord(const std::string &directory, std::optional<InstallReco
 }
 
 bool ChangedSinceRecorded(const InstallRecord *record, const std::string &path,
-                          std::string *current) {
+                          std::string *digest) {
   if (record == nullptr) return false;
   const RecordEntry *entry = record->find(RecordKey(path));
   if (entry == nullptr || entry->data) return false;
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  auto bytes = ReadWholeFile(path);
-  if (!bytes || Sha256Hex(*bytes) == entry->digest) return false;
-  *current = std::move(*bytes);
+  auto found = FileSha256Hex(path);
+  if (!found || *found == entry->digest) return false;
+  *digest = std::move(*found);
   return true;
 }
 
-std::optional<std::string> KeptCopyName(const std::string &path, const std::string &content,
-                                        const char *suffix) {
+std::optional<std::string> KeptCopyName(const std::string &path, const char *suffix) {
   for (int n = 0; n <= kMaxKeptCopies; ++n) {
     const std::string name = path + suffix + (n == 0 ? "" : "." + std::to_string(n));
     struct stat st;
@@ -314,8 +339,7 @@ std::optional<std::string> KeptCopyName(const std::string &path, const std::stri
       continue;
     }
     if (!S_ISREG(st.st_mode)) continue;
-    const auto held = ReadWholeFile(name);
-    if (held && *held == content) return name;
+    if (SameFiles(name, path)) return name;
   }
   return std::nullopt;
 }
@@ -332,10 +356,10 @@ std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record) {
     }
     if (entry.data) continue;
     std::string flags = ".........";
-    const auto bytes = S_ISREG(st.st_mode) ? ReadWholeFile(entry.path) : std::nullopt;
-    if (!bytes) {
+    const auto digest = S_ISREG(st.st_mode) ? FileSha256Hex(entry.path) : std::nullopt;
+    if (!digest) {
       flags[2] = '?';
-    } else if (Sha256Hex(*bytes) != entry.digest) {
+    } else if (*digest != entry.digest) {
       flags[2] = '5';
     }
     if (entry.described) {

@@ -111,6 +111,11 @@ std::string RecordKey(const std::string &path);
 // SHA-256 of bytes, in lower-case hexadecimal.
 std::string Sha256Hex(std::string_view bytes);
 
+// SHA-256 of the file at path, read a piece at a time, so that a file of
+// any size costs no more memory than a piece; nothing when it cannot be
+// read.
+std::optional<std::string> FileSha256Hex(const std::string &path);
+
 // The entry of the regular file at path (reached through links) as it
 // stands now: its digest, mode, owner and size; nothing when it is not a
 // regular file that can be read.
@@ -123,17 +128,16 @@ RecordEntry PredictedEntry(const std::string &path, std::string_view bytes, mode
 
 // Whether the file at path (absolute) was changed by hand since the
 // installation recorded it: the record lists it, not as data, and it is a
-// regular file whose bytes differ from the recorded ones.  Its bytes go to
-// *current when it was.
+// regular file whose bytes differ from the recorded ones.  The digest of
+// its bytes goes to *digest when it was.  The file is never read whole.
 bool ChangedSinceRecorded(const InstallRecord *record, const std::string &path,
-                          std::string *current);
+                          std::string *digest);
 
-// Where a copy of path holding content is kept with suffix: path+suffix,
-// or, when that name holds something else already, path+suffix+".1", ".2"
-// and so on, so that no copy kept before is ever lost; a name that holds
-// content already is taken as it is.  Nothing when every name is taken.
-std::optional<std::string> KeptCopyName(const std::string &path, const std::string &content,
-                                        const char *suffix);
+// Where a copy of the file at path is kept with suffix: path+suffix, or,
+// when that name holds something else already, path+suffix+".1", ".2" and
+// so on, so that no copy kept before is ever lost; a name that holds the
+// same bytes already is taken as it is.  Nothing when every name is taken.
+std::optional<std::string> KeptCopyName(const std::string &path, const char *suffix);
 
 // What --verify finds of one recorded file, in the manner of rpm -V: what
 // differs, then the path.

@@ -140,9 +140,9 @@ bool anyChangedByHand() {
   const std::string here = std::filesystem::current_path(error).string();
   std::optional<InstallRecord> record;
   if (error || !ReadInstallRecord(here, &record).ok() || !record) return false;
-  std::string current;
+  std::string digest;
   for (const RecordEntry &entry : record->entries()) {
-    if (ChangedSinceRecorded(&*record, entry.path, &current)) return true;
+    if (ChangedSinceRecorded(&*record, entry.path, &digest)) return true;
   }
   return false;
 }

@@ -75,7 +75,8 @@ class DesktopStart(unittest.TestCase):
             product = os.path.join(s.workdir, "product")
             os.makedirs(product)
             harness.write_file(os.path.join(product, "velorix"), "#!/bin/sh\n", 0o755)
-            harness.write_file(os.path.join(product, "autodif.o"), "object")
+            with open(os.path.join(product, "autodif.o"), "wb") as f:
+                f.write(harness.relocatable_object())
             harness.write_file(os.path.join(product, "classes.vel"), "&hierarchy\nA b\n")
             chosen = os.path.join(s.workdir, "project")
             os.makedirs(chosen)
