@@ -139,11 +139,17 @@ tests_in() {
   fi
   rm -f "$fifo"
   mkdir -p "$root/artifacts/$tree"
+  # A scratch space of each tree's own: what one tree's tests leave or
+  # sweep there is never another's.  Open to all, as /tmp is, for the
+  # tests that run the tool as another user.
+  local scratch
+  scratch=$(mktemp -d "/tmp/vx-tests-$tree.XXXXXX") && chmod 1777 "$scratch" || return 1
   (cd "$root/$tree" && DISPLAY=":$display" VX_ARTIFACTS="$root/artifacts/$tree" \
-    isolated ctest --output-on-failure -j 2)
+    TMPDIR="$scratch" isolated ctest --output-on-failure -j 2)
   rc=$?
   kill "$server"
   wait "$server" 2>/dev/null
+  rm -rf "$scratch"
   return $rc
 }
 

@@ -334,23 +334,26 @@ class Installation(unittest.TestCase):
         s.assert_running()
         self.assertEqual(read(os.path.join(product, ".velorixrc")), "")
 
-    def test_compiler_that_makes_no_object(self):
-        s = self.session
-        product = os.path.join(self.root, "product")
-        make_product(product)
+    def set_up_full_with_a_compiler_that_fails(self, product):
+        """Full in product through the window, "false" for the compiler: the
+        compile's message, then the window ends."""
         window = self.start(product)
         self.choose_full(window, product)
         self.set_text(window.cpp_name, "false")
-        s.click(window.setup)
+        self.session.click(window.setup)
         self.expect_message(MSG_COMPILE)
-        s.assert_clean_exit()
+        self.session.assert_clean_exit()
+
+    def test_compiler_that_makes_no_object(self):
+        product = os.path.join(self.root, "product")
+        make_product(product)
+        self.set_up_full_with_a_compiler_that_fails(product)
         values, _ = settings(os.path.join(product, ".velorixrc"))
         self.assertEqual(values["Compiler.CPPNAME"], "false")
         self.assertEqual(values["Libraries.AUTODIFOPT"], "-")
         self.assertFalse(os.path.exists(os.path.join(product, "autodif.o")))
 
     def test_a_file_changed_by_hand_is_kept(self):
-        s = self.session
         product = os.path.join(self.root, "product")
         make_product(product)
         result = harness.run_tool(["--unattended", "--full", "--cpp-name", "false"], product,
@@ -360,16 +363,11 @@ class Installation(unittest.TestCase):
         with open(script, "a") as f:
             f.write("echo mine\n")
         mine = read(script)
-        window = self.start(product)
-        self.choose_full(window, product)
-        self.set_text(window.cpp_name, "false")
-        s.click(window.setup)
-        self.expect_message(MSG_COMPILE)
-        s.assert_clean_exit()
+        self.set_up_full_with_a_compiler_that_fails(product)
         self.assertEqual(read(script + ".velorix-old"), mine)
         self.assertNotIn("echo mine", read(script))
         self.assertIn("changed since the last installation: %s, kept as %s.velorix-old"
-                      % (script, script), s.app_output())
+                      % (script, script), self.session.app_output())
         # The window's run leaves the record as the command line's does.
         result = harness.run_tool(["--verify"], product, harness.unattended_env(**self.env))
         self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
