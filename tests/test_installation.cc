@@ -160,7 +160,7 @@ TEST_F(Installation, OverlongTextsAreRefusedNotCut) {
             "Please shorten it.");
   EXPECT_EQ(Messages()[2],
             "The text of the field 'Printer command' is too long for the settings file:\n"
-            "a settings line holds at most 255 characters.");
+            "a settings line holds at most 255 characters.\nPlease shorten it.");
   EXPECT_NE(Messages()[3].find("must not contain '~'"), std::string::npos);
   EXPECT_EQ(Snapshot(root_), before);
 }

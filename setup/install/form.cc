@@ -160,8 +160,8 @@ Result CheckField(const InstallForm &form, Field field) {
   if (row.fullOnly && row.section == nullptr && !form.full) return {};
   const std::string &text = form.text(field);
   if (text.size() > row.limit) {
-    return refusedField(field, "is longer than " + std::to_string(row.limit) +
-                                   " characters.\nPlease shorten it.");
+    return refusedField(
+        field, "is longer than " + std::to_string(row.limit) + " characters.\nPlease shorten it.");
   }
   if (const std::string refusal = FieldRefusal(field, text); !refusal.empty())
     return refusedField(field, refusal);
@@ -169,8 +169,9 @@ Result CheckField(const InstallForm &form, Field field) {
   if (row.key != nullptr) {
     const std::string stored = StoredText(form, field, WithSlash(form.text(Field::kKernel)));
     if (std::strlen(row.key) + 1 + stored.size() > VX_SETTINGS_LINE_MAX) {
-      return refusedField(field, "is too long for the settings file:\na settings line holds at most " +
-                                     std::to_string(VX_SETTINGS_LINE_MAX) + " characters.");
+      return refusedField(
+          field, "is too long for the settings file:\na settings line holds at most " +
+                     std::to_string(VX_SETTINGS_LINE_MAX) + " characters.\nPlease shorten it.");
     }
   }
   return {};

@@ -186,7 +186,8 @@ def test_messages_and_status(root):
     check("long printer: status", result.returncode, 2)
     check("long printer: message", result.stderr,
           "velorix-setup: The text of the field 'Printer command' is too long for the settings "
-          "file:\na settings line holds at most 255 characters.\n  option: --printer\n")
+          "file:\na settings line holds at most 255 characters.\nPlease shorten it.\n"
+          "  option: --printer\n")
     result = run(["--unattended", "--full", "--cpp-name", "false", "--libs", "$(Nowhere.KEY)"],
                  product)
     blocks = result.stderr.split("\n\n")
