@@ -117,7 +117,7 @@ TEST_F(AnswersTest, FaultyFilesAreRefusedWithTheirLine) {
       {head + "cpp-options = \"" + std::string(119, 'o') + "\"\n    \"" + std::string(119, 'o') +
            "\"\n    \"" + std::string(119, 'o') + "\"\n",
        "a.ini:4: the value of cpp-options is too long for the settings file: a settings line "
-       "holds at most 255 characters."},
+       "holds at most 255 characters. Please shorten it."},
       {head + "libs = \"-lm\"\nkind = user\n", "a.ini:5: key 'kind' given twice (first on line 3)"},
       {head + "[other]\nlibs = -lm\n",
        "a.ini:5: unknown section [other] (the values go into [form])"},
@@ -149,7 +149,7 @@ TEST_F(AnswersTest, ValuesAreTakenAsTheFormTakesThem) {
   const std::string half(120, 'i');
   EXPECT_EQ(Problem(head + "include = \"" + half + "\"\n    \"" + half + "\"\n"),
             "a.ini:3: the value of include is too long for the settings file: a settings line "
-            "holds at most 255 characters.");
+            "holds at most 255 characters. Please shorten it.");
 
   const char *before = std::getenv("SHELL");
   const std::string saved = before != nullptr ? before : "";

@@ -167,7 +167,7 @@ differences:
   type: list
   elements: str
   returned: when I(state=present)
-  sample: ["./.velorixrc: contents differ from what the installation writes ([Visual] HCPRINTER)"]
+  sample: ["/home/ann/velorix/.velorixrc: contents differ from what the installation writes ([Visual] HCPRINTER)"]
 summary:
   description: What the installation or the removal did, as velorix-setup prints it.
   type: str
