@@ -840,16 +840,6 @@ Result RealActions::place(const std::string &path, bool data,
   return written;
 }
 
-Result RealActions::claimFile(const std::string &path) {
-  claimInRecord(path, nullptr);
-  return {};
-}
-
-Result RealActions::claimData(const std::string &path, const std::string &made) {
-  claimInRecord(path, &made);
-  return {};
-}
-
 Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
   return place(path, false, [&](const std::string &where) {

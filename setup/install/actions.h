@@ -281,6 +281,16 @@ class ScratchActions : public Actions {
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
   void holdStores() override;
+  // Files left as they are go into the record of this run as they stand
+  // (claimInRecord).
+  Result claimFile(const std::string &path) override {
+    claimInRecord(path, nullptr);
+    return {};
+  }
+  Result claimData(const std::string &path, const std::string &made) override {
+    claimInRecord(path, &made);
+    return {};
+  }
   Result writeStores() override;
   CommandOutcome lastCommand() const override { return lastCommand_; }
   const std::string &workDir() const { return workDir_; }
@@ -418,8 +428,6 @@ class RealActions : public ScratchActions {
                  const std::string &why) override;
   Result sendNotice(const std::string &command) override;
   std::string settingsBackup() const override { return backup_; }
-  Result claimFile(const std::string &path) override;
-  Result claimData(const std::string &path, const std::string &made) override;
   FileNote lastFile() const override { return lastFile_; }
   EndNote endNote() const override { return endNote_; }
 

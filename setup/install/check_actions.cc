@@ -86,16 +86,6 @@ Result CheckActions::end(bool keepSettings) {
   return compared;
 }
 
-Result CheckActions::claimFile(const std::string &path) {
-  claimInRecord(path, nullptr);
-  return {};
-}
-
-Result CheckActions::claimData(const std::string &path, const std::string &made) {
-  claimInRecord(path, &made);
-  return {};
-}
-
 void CheckActions::predict(const std::string &path, const std::string &made, unsigned mode,
                            bool data) {
   const auto bytes = ReadWholeFile(made);

@@ -62,8 +62,6 @@ class CheckActions : public ScratchActions {
   Result compile(const CommandFor &command, const std::string &target,
                  const std::string &why) override;
   Result sendNotice(const std::string &command) override;
-  Result claimFile(const std::string &path) override;
-  Result claimData(const std::string &path, const std::string &made) override;
 
  private:
   // Compares the file made at made with path in the installed directory,
