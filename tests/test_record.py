@@ -266,6 +266,10 @@ class TamperedRecord(Installed):
             result = harness.run_tool(args, self.product, self.env, timeout=30)
             self.assertEqual(result.returncode, 2, args)
             self.assertIn("is not a record: it is not a regular file", result.stderr)
+        check = harness.run_tool(["--check", "--full", "--cpp-name", self.cxx, "--shell-style",
+                                  "ksh"], self.product, self.env, timeout=30)
+        self.assertEqual(check.returncode, 1, check.stderr)
+        self.assertIn(f"./{RECORD}: contents differ", check.stdout.replace(self.product, "."))
         os.remove(record)
         with open(record, "w") as f:
             f.write("# padding\n" * (1 << 17))
