@@ -285,22 +285,28 @@ void InstallRecord::put(RecordEntry entry) {
 
 void InstallRecord::settle() {
   // The working directory's files first: they are the ones a reader of
-  // the record looks for.
-  std::stable_sort(entries_.begin(), entries_.end(),
-                   [this](const RecordEntry &a, const RecordEntry &b) {
-                     const bool aHere = inDirectory(a.path, directory_);
-                     const bool bHere = inDirectory(b.path, directory_);
-                     if (aHere != bHere) return aHere;
-                     return a.path < b.path;
-                   });
+  // the record looks for.  Sorted by key, once, and moved once.
+  struct Key {
+    bool here;
+    const std::string *path;
+    std::size_t at;
+  };
+  std::vector<Key> keys;
+  keys.reserve(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    keys.push_back({inDirectory(entries_[i].path, directory_), &entries_[i].path, i});
+  std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+    if (a.here != b.here) return a.here;
+    return *a.path < *b.path;
+  });
   // Of entries of one path, the last one written counts, as in put().
-  std::vector<RecordEntry> kept;
-  kept.reserve(entries_.size());
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (i + 1 < entries_.size() && entries_[i + 1].path == entries_[i].path) continue;
-    kept.push_back(std::move(entries_[i]));
+  std::vector<RecordEntry> sorted;
+  sorted.reserve(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (i + 1 < keys.size() && *keys[i + 1].path == *keys[i].path) continue;
+    sorted.push_back(std::move(entries_[keys[i].at]));
   }
-  entries_ = std::move(kept);
+  entries_ = std::move(sorted);
 }
 
 void InstallRecord::erase(const std::string &path) {
