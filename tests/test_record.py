@@ -302,6 +302,7 @@ class TamperedRecord(Installed):
                          (0, f"All 8 files of the installation in {self.product} are as "
                              "written.\n"))
         self.assertEqual(self.tool(["--verify", "-q"]).stdout, "")
+        self.assertIn("--quiet goes with --verify", self.tool(["--remove", "-q"]).stderr)
 
         result = self.tool(["--remove"])
         self.assertEqual(result.returncode, 0, result.stderr)

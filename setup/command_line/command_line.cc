@@ -315,6 +315,8 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     std::printf("%s\n", VersionLine().c_str());
     return finish(kExitDone);
   }
+  if (line.has("--quiet") && !line.has("--verify"))
+    return finish(BadOptions("--quiet goes with --verify"));
   if (line.has("--verify")) {
     const bool quiet = line.has("--quiet");
     if (line.values.size() + line.flags.size() > 1u + quiet)
