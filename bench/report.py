@@ -66,6 +66,18 @@ def main():
     print(f"raw fgets loop               {fgets / 2**20:10.1f} MiB/s   GetLine / fgets = {line / fgets:.2f}x   "
           + verdict(line / fgets >= 0.75, ">= 0.75x"))
 
+    print("\n=== The record of an installation: parsed at 1,250 to 20,000 entries ===")
+    per_line = {}
+    for name, b in runs.items():
+        if name.startswith("BM_ParseRecord/"):
+            per_line[int(name.split("/")[1])] = ns(name) / int(name.split("/")[1])
+    small, large = min(per_line), max(per_line)
+    for size in sorted(per_line):
+        print(f"{size:6d} entries              {per_line[size]:10.1f} ns per entry")
+    print(f"per entry at {large} / at {small} = {per_line[large] / per_line[small]:.2f}x   "
+          + verdict(per_line[large] / per_line[small] <= 4.0,
+                    "<= 4x (one sort: about 1.4x; a sort at each line: 16x)"))
+
     print("\n=== Start-up: exec to the mapped window, under Xvfb ===")
     times = {"bare": [], "setup": []}
     with open(startup_file) as f:

@@ -7,7 +7,8 @@ far longer than any field takes, through a pipe and typed on a terminal
 (a pseudo-terminal, so that libedit reads it), and --check, --check --diff
 and --dry-run --diff over a directory whose compile script and settings
 file are far larger than anything the tool writes (sparse, so that they
-cost no disk).  Every run stays under 64 MiB; in a sanitizer build, whose
+cost no disk); --verify, --remove and --check over such a listed file and
+over a record that is a link to /dev/zero.  Every run stays under 64 MiB; in a sanitizer build, whose
 runtime alone takes much of that, it grows no more than that over the same
 run with small input.
 """
@@ -240,6 +241,30 @@ class Memory(unittest.TestCase):
             self.assert_small(peak, baselines[tuple(mode)], " ".join(mode))
         self.assertIn(f"{self.product}/CompRhs: holds".encode(), out)
         self.assertIn(f"{self.product}/.velorixrc: holds".encode(), out)
+
+    def test_the_record_and_its_files_are_read_a_piece_at_a_time(self):
+        status, _, err, _ = peak_kib([TOOL, "--unattended", "--full"], self.product, self.env)
+        self.assertEqual(status, 0, err)
+        runs = {("--verify",): 0, ("--remove", "--dry-run"): 0, ("--check", "--full"): 0}
+        baselines = {}
+        for run, status in runs.items():
+            got, _, err, baselines[run] = peak_kib([TOOL, *run], self.product, self.env)
+            self.assertEqual(got, status, err)
+        with open(os.path.join(self.product, "CompRhs"), "r+b") as f:
+            f.truncate(LARGE_FILE)
+        for run in runs:
+            status, _, err, peak = peak_kib([TOOL, *run], self.product, self.env)
+            self.assertEqual(status, 1, err)
+            self.assert_small(peak, baselines[run], " ".join(run) + " over a huge listed file")
+        record = os.path.join(self.product, ".velorix-setup.sha256")
+        os.remove(record)
+        os.symlink("/dev/zero", record)
+        for run, status in {("--verify",): 2, ("--remove", "--dry-run"): 2, ("--check", "--full"): 1,
+                            ("--remove",): 2}.items():
+            got, _, err, peak = peak_kib([TOOL, *run], self.product, self.env)
+            self.assertEqual(got, status, err)
+            self.assert_small(peak, baselines.get(run, baselines[("--verify",)]),
+                              " ".join(run) + " over a record linked to /dev/zero")
 
 
 if __name__ == "__main__":

@@ -11,8 +11,11 @@ through the command line with a stand-in compiler:
 - --remove keeps a file changed since, removes the rest and the record,
   and says so in its status; without a record it removes nothing;
 - the settings backups are bounded, the newest named .velorixrc.bak;
-- a run that changes nothing says so.
+- a run that changes nothing says so;
+- a record tampered with reaches no file an installation does not write,
+  and is read bounded and as sha256sum -c reads it (TamperedRecord).
 """
+import hashlib
 import os
 import stat
 import subprocess
@@ -29,7 +32,8 @@ RECORD = ".velorix-setup.sha256"
 CHANGED = "changed since the last installation"
 
 
-class Record(unittest.TestCase):
+class Installed(unittest.TestCase):
+    """A product directory and a working one, and the tool run in them."""
 
     def setUp(self):
         self.root = harness.make_scratch_dir("vx_record_")
@@ -56,6 +60,9 @@ class Record(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.product, name)
+
+
+class Record(Installed):
 
     def test_a_file_changed_by_hand_is_kept_and_named(self):
         self.full()
@@ -156,9 +163,16 @@ class Record(unittest.TestCase):
 
     def test_settings_backups_are_bounded(self):
         for n in range(6):
-            self.full("--printer", f"lp{n} %s", "--keep-backups", "3")
+            result = self.full("--printer", f"lp{n} %s", "--keep-backups", "3")
         backups = sorted(n for n in os.listdir(self.product) if n.startswith(".velorixrc."))
         self.assertEqual(backups, [".velorixrc.bak", ".velorixrc.bak.1", ".velorixrc.bak.2"])
+        # The one dropped is told by what it held: its name is the next one's.
+        dropped = [line for line in result.stdout.splitlines()
+                   if line.startswith("  settings backups removed")]
+        self.assertEqual(len(dropped), 1, result.stdout)
+        self.assertIn("the oldest beyond those kept: the one holding the settings replaced on ",
+                      dropped[0])
+        self.assertNotIn(".velorixrc.bak", dropped[0])
         # The newest first: each holds the printer of the run before.
         for name, n in zip(backups, (4, 3, 2)):
             self.assertIn(f"\nHCPRINTER=lp{n} %s\n", read(self.path(name)))
@@ -184,6 +198,154 @@ class Record(unittest.TestCase):
         self.assertEqual({name: os.stat(self.path(name)).st_mtime_ns
                           for name in os.listdir(self.product)}, times)
         self.assertEqual(stat.S_IMODE(os.stat(self.path(RECORD)).st_mode), 0o644)
+
+
+def digest_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class TamperedRecord(Installed):
+    """A record edited by whoever can write the directory: each entry that
+    names no file of an installation is kept and named, the record stays,
+    and nothing blocks or grows without bound."""
+
+    FOREIGN = "not a file an installation writes"
+
+    def append(self, directory, lines, mode="a"):
+        with open(os.path.join(directory, RECORD), mode + "b") as f:
+            f.write(b"".join(line if isinstance(line, bytes) else line.encode() + b"\n"
+                             for line in lines))
+
+    def test_entries_that_no_installation_writes_are_kept(self):
+        self.full()
+        etc = os.path.join(self.root, "etc")
+        elsewhere = os.path.join(self.root, "elsewhere")
+        for path in (etc, elsewhere):
+            os.makedirs(path)
+        victims = {os.path.join(etc, "passwd"): os.path.join(etc, "passwd"),
+                   "./../x": os.path.join(self.root, "x"),
+                   "./link-to-dir/palette.vpf": os.path.join(elsewhere, "palette.vpf"),
+                   "./velorix": self.path("velorix"),
+                   "./mine.txt": self.path("mine.txt")}
+        os.symlink(elsewhere, self.path("link-to-dir"))
+        for path in victims.values():
+            if not os.path.exists(path):
+                write(path, "someone's\n")
+        self.append(self.product, [f"{digest_of(path)}  {name}" for name, path in victims.items()])
+        refused = [f"{name}: {self.FOREIGN}" for name in victims]
+
+        verify = self.tool(["--verify"])
+        self.assertEqual(verify.returncode, 1, verify.stderr)
+        self.assertEqual(sorted(verify.stdout.splitlines()),
+                         sorted(f"refused     {line}" for line in refused))
+        before = harness.snapshot(self.root)
+        dry = self.tool(["--remove", "--dry-run"])
+        self.assertEqual(dry.returncode, 1, dry.stderr)
+        for line in refused + ["remove ./CompRhs"]:
+            self.assertIn(f"keep {line}\n" if line in refused else line + "\n", dry.stdout)
+        self.assertEqual(harness.snapshot(self.root), before)
+
+        result = self.tool(["--remove"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        for line in refused:
+            self.assertIn(f"kept {line}\n", result.stdout)
+        self.assertIn(f"kept ./{RECORD}: it names files that are not removed\n", result.stdout)
+        for path in victims.values():
+            self.assertTrue(os.path.exists(path), path)
+        self.assertEqual(sorted(os.listdir(self.product)),
+                         [RECORD, "autodif.cc", "classes.vel", "link-to-dir", "mine.txt",
+                          "velorix"])
+
+    def test_pipes_and_a_huge_record_block_nothing(self):
+        self.full()
+        record = self.path(RECORD)
+        os.rename(record, record + ".saved")
+        os.mkfifo(record)
+        for args in (["--verify"], ["--remove"], ["--remove", "--dry-run"]):
+            result = harness.run_tool(args, self.product, self.env, timeout=30)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn("is not a record: it is not a regular file", result.stderr)
+        check = harness.run_tool(["--check", "--full", "--cpp-name", self.cxx, "--shell-style",
+                                  "ksh"], self.product, self.env, timeout=30)
+        self.assertEqual(check.returncode, 1, check.stderr)
+        self.assertIn(f"./{RECORD}: contents differ", check.stdout.replace(self.product, "."))
+        os.remove(record)
+        with open(record, "w") as f:
+            f.write("# padding\n" * (1 << 17))
+        result = harness.run_tool(["--verify"], self.product, self.env, timeout=30)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("is not a record: it is larger than 1048576 bytes", result.stderr)
+        os.replace(record + ".saved", record)
+
+        # A pipe in place of a listed file: not waited on, not removed.
+        os.remove(self.path("palette.vpf"))
+        os.mkfifo(self.path("palette.vpf"))
+        result = harness.run_tool(["--remove"], self.product, self.env, timeout=30)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("kept ./palette.vpf: not a file the installation removes\n", result.stdout)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(self.path("palette.vpf")).st_mode))
+        self.assertTrue(os.path.exists(record))
+
+    def test_read_as_sha256sum_reads_it(self):
+        self.full()
+        record = self.path(RECORD)
+        lines = read(record).splitlines()
+        self.append(self.product, [(line if line.startswith("#") else
+                                    line[:64].upper() + line[64:]) + "\r" for line in lines],
+                    mode="w")
+        check = subprocess.run(["sha256sum", "-c", RECORD], cwd=self.product,
+                               capture_output=True, text=True, timeout=60)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        verify = self.tool(["--verify"])
+        self.assertEqual((verify.returncode, verify.stdout),
+                         (0, f"All 8 files of the installation in {self.product} are as "
+                             "written.\n"))
+        self.assertEqual(self.tool(["--verify", "-q"]).stdout, "")
+        self.assertIn("--quiet goes with --verify", self.tool(["--remove", "-q"]).stderr)
+
+        result = self.tool(["--remove"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.product)),
+                         ["autodif.cc", "classes.vel", "velorix"])
+
+        # A NUL or an escape sha256sum never writes: damaged, by its line.
+        self.full()
+        saved = read(record)
+        entry = saved.splitlines()[-1]
+        for bad, why in ((entry.encode() + b"\0x\n", "holds a NUL in its name"),
+                         (b"\\" + entry.encode() + b"\\q\n",
+                          "holds an escape that sha256sum does not write")):
+            self.append(self.product, [bad])
+            for args in (["--verify"], ["--remove"]):
+                result = self.tool(args)
+                self.assertEqual(result.returncode, 2, args)
+                self.assertIn(f"is damaged: line {len(lines) + 1} {why}.", result.stderr)
+            write(record, saved)
+        self.assertTrue(os.path.exists(self.path("CompRhs")))
+
+    @unittest.skipUnless(os.geteuid() == 0, "root removes as the directory's owner")
+    def test_root_removes_only_what_the_owner_could(self):
+        self.full()
+        os.chmod(self.root, 0o755)
+        os.chown(self.work, 65534, 65534)
+        nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+        made = subprocess.run(nobody + [tool, "--unattended", "--kernel", self.product],
+                              cwd=self.work, env=self.env, capture_output=True, text=True,
+                              timeout=120)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        line = f"{digest_of(self.path('CompRhs'))}  {self.path('CompRhs')}"
+        appended = subprocess.run(nobody + ["sh", "-c", f"echo '{line}' >>{RECORD}"],
+                                  cwd=self.work, timeout=60)
+        self.assertEqual(appended.returncode, 0)
+
+        result = self.tool(["--remove"], self.work)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(f"kept {self.path('CompRhs')}: not a file the owner of the directory "
+                      "could remove\n", result.stdout)
+        self.assertTrue(os.path.exists(self.path("CompRhs")))
+        self.assertEqual(os.listdir(self.work), [RECORD])
 
 
 if __name__ == "__main__":

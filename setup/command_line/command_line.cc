@@ -144,9 +144,10 @@ std::string currentDirectory() {
 }
 
 // The installed files against the record of them, one line per file
-// that differs, as rpm -V prints them: 0 when all hold, 1 when not, 2
-// when there is no record to compare with.
-int verify() {
+// that differs, as rpm -V prints them, and one line when all hold unless
+// quiet: 0 when all hold, 1 when not, 2 when there is no record to
+// compare with.
+int verify(bool quiet) {
   MessagePrinter printer;
   const std::string here = currentDirectory();
   std::optional<InstallRecord> record;
@@ -162,7 +163,12 @@ int verify() {
   }
   const std::vector<VerifyFinding> findings = VerifyInstallation(*record);
   for (const VerifyFinding &finding : findings)
-    std::printf("%s\n", VerifyLine(finding).c_str());
+    printLine(VerifyLine(finding));
+  if (findings.empty() && !quiet) {
+    const std::size_t count = record->entries().size();
+    printLine("All " + std::to_string(count) + (count == 1 ? " file" : " files") +
+              " of the installation in " + here + " are as written.");
+  }
   return findings.empty() ? kExitDone : kExitStopped;
 }
 
@@ -174,7 +180,8 @@ void printRemoval(const RemovalPlan &plan, bool done, LogFile *log) {
     std::printf("%s\n", line.c_str());
     if (log != nullptr) log->write(line);
     removed += step.kind == RemovalStep::Kind::kRemove;
-    kept += step.kind == RemovalStep::Kind::kChanged || step.kind == RemovalStep::Kind::kNotOurs;
+    kept += step.kind != RemovalStep::Kind::kRemove && step.kind != RemovalStep::Kind::kGone &&
+            step.kind != RemovalStep::Kind::kStays;
   }
   std::string outcome =
       !plan.recorded
@@ -308,11 +315,14 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     std::printf("%s\n", VersionLine().c_str());
     return finish(kExitDone);
   }
+  if (line.has("--quiet") && !line.has("--verify"))
+    return finish(BadOptions("--quiet goes with --verify"));
   if (line.has("--verify")) {
-    if (line.values.size() + line.flags.size() > 1)
+    const bool quiet = line.has("--quiet");
+    if (line.values.size() + line.flags.size() > 1u + quiet)
       return finish(BadOptions("--verify compares the directory with its record: it takes no "
-                               "other option"));
-    return finish(verify());
+                               "other option than --quiet"));
+    return finish(verify(quiet));
   }
   if (line.has("--remove")) {
     for (const auto &[name, value] : line.values) {

@@ -37,6 +37,7 @@ constexpr OtherOption kOtherOptions[] = {
     {"--help", no_argument, nullptr},
     {"--version", no_argument, nullptr},
     {"--verify", no_argument, nullptr},
+    {"--quiet", no_argument, nullptr},
     {"--remove", no_argument, nullptr},
     {"--keep-backups", required_argument, "N"},
     {"--no-notify", no_argument, nullptr},
@@ -97,7 +98,8 @@ class OptionTable {
 // the toolkit, which knows the X options (and their values) and leaves
 // the rest.
 bool isOurs(const char *arg) {
-  return std::strncmp(arg, "--", 2) == 0 || std::strcmp(arg, "-h") == 0;
+  return std::strncmp(arg, "--", 2) == 0 || std::strcmp(arg, "-h") == 0 ||
+         std::strcmp(arg, "-q") == 0;
 }
 
 // What getopt_long refused in arg: code is what it returned, missing the
@@ -199,14 +201,16 @@ Result ParseCommandLine(int argc, char **argv, CommandLine *line) {
     const std::string arg = argv[optind];
     // "+": each call reads the one argument at optind and its value, and
     // moves nothing; ":": a missing value is told apart.
-    const int code = getopt_long(argc, argv, "+:h", table.options(), nullptr);
+    const int code = getopt_long(argc, argv, "+:hq", table.options(), nullptr);
     if (code == -1) {  // "--": nothing after it is ours
       while (optind < argc)
         line->others.push_back(argv[optind++]);
       break;
     }
     if (code == '?' || code == ':') return refused(refusal(table, arg, code, optopt));
-    const std::string name = code == 'h' ? std::string("--help") : table.name(code);
+    const std::string name = code == 'h'   ? std::string("--help")
+                             : code == 'q' ? std::string("--quiet")
+                                           : table.name(code);
     const int value = table.value(name);
     // An optional value is a flag that may carry one.
     const bool added = value == required_argument ? line->values.emplace(name, optarg).second
@@ -231,7 +235,7 @@ std::string UsageText() {
          "       velorix-setup --check [--diff[=full]] [OPTION]...\n"
          "       velorix-setup --text [OPTION]...         ask the form's questions in the\n"
          "                                                terminal\n"
-         "       velorix-setup --verify                   compare the installed files\n"
+         "       velorix-setup --verify [-q]              compare the installed files\n"
          "                                                with the record of them\n"
          "       velorix-setup --remove [--dry-run | --text] [--log FILE]\n"
          "       velorix-setup --help | --version\n"
@@ -270,13 +274,17 @@ std::string UsageText() {
          "  --verify              compare the files of the installation here with the\n"
          "                        record the last one left (.velorix-setup.sha256), one\n"
          "                        line per file missing or whose bytes, mode or owner\n"
-         "                        differ (files of data only when missing): status 0\n"
-         "                        when all hold, 1 when not, 2 without a record\n"
+         "                        differ (files of data only when missing), or one\n"
+         "                        line when all hold: status 0 when all hold, 1 when\n"
+         "                        not, 2 without a record\n"
+         "  -q, --quiet           with --verify: no line when all hold\n"
          "  --remove              remove the files of the installation here that still\n"
          "                        hold what it wrote, then its record; a file changed\n"
-         "                        since is kept: status 0 when all went, 1 when some\n"
-         "                        were kept; with --dry-run, only say what would go\n"
-         "                        and what would stay; with --text, ask first\n" +
+         "                        since, or one the record names that no installation\n"
+         "                        writes, is kept and named, and settings backups and\n"
+         "                        kept copies stay: status 0 when all went, 1 when\n"
+         "                        some were kept; with --dry-run, only say what would\n"
+         "                        go and what would stay; with --text, ask first\n" +
          form +
          "  --no-notify           do not send the installation notice (over an answer\n"
          "                        file's notify = yes)\n"

@@ -721,9 +721,11 @@ Result RealActions::installSettings() {
                   path);
   };
   for (const std::string &oldest : backups.removals) {
+    struct stat held;
+    const std::time_t made = lstat(oldest.c_str(), &held) == 0 ? held.st_mtime : 0;
     if (unlink(oldest.c_str()) != 0 && errno != ENOENT)
       return cannot("remove the old settings backup '" + oldest + "'", oldest);
-    endNote_.backupsRemoved.push_back(oldest);
+    endNote_.backupsRemoved.push_back({oldest, made});
   }
   for (const auto &[from, to] : backups.renames) {
     // Into a free name only: no backup is ever written over.

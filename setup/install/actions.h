@@ -28,6 +28,7 @@
 #ifndef VELORIX_SETUP_ACTIONS_H
 #define VELORIX_SETUP_ACTIONS_H
 
+#include <ctime>
 #include <functional>
 #include <map>
 #include <optional>
@@ -80,13 +81,20 @@ struct FileNote {
   std::string keptNew;
 };
 
+// A settings backup removed as one beyond those kept: its name is taken
+// by the next one at once, so it is told by what it held.
+struct RemovedBackup {
+  std::string path;
+  std::time_t replaced = 0;  // when the settings it held were replaced (made)
+};
+
 // How end() left the settings file, its backups and the record.
 struct EndNote {
   bool settingsUnchanged = false;
   // The older backups moved up one name (from, to), and those beyond the
   // number kept, removed (oldest first).
   std::vector<std::pair<std::string, std::string>> backupsMoved;
-  std::vector<std::string> backupsRemoved;
+  std::vector<RemovedBackup> backupsRemoved;
   // The record written (its path; empty when none was), and whether it
   // held that already.
   std::string record;

@@ -140,9 +140,10 @@ namespace {
 // Compared a piece of this size at a time.
 constexpr std::size_t kComparePiece = 64 * 1024;
 
-// A file opened for reading, closed when it goes.
+// A file opened for reading, closed when it goes; a pipe is not waited on.
 struct ReadFd {
-  explicit ReadFd(const std::string &path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  explicit ReadFd(const std::string &path)
+      : fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
   ~ReadFd() {
     if (fd >= 0) close(fd);
   }

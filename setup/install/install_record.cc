@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "atomic_file.h"
+#include "record_reach.h"
 
 namespace {
 
@@ -31,9 +32,33 @@ constexpr std::size_t kDigestChars = 2 * SHA256_DIGEST_SIZE;
 constexpr int kMaxKeptCopies = 99;
 constexpr unsigned kModeBits = 07777;
 
+// As sha256sum -c takes them: in either case.
 bool isHex(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  });
+}
+
+std::string lowered(std::string_view hex) {
+  std::string text(hex);
+  for (char &c : text) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Reads the file open at fd into *text when it holds at most limit bytes.
+ReadOutcome readBounded(int fd, std::size_t limit, std::string *text) {
+  text->clear();
+  std::array<char, 65536> piece;
+  for (;;) {
+    const ssize_t got = read(fd, piece.data(), piece.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return ReadOutcome::kFailed;
+    if (got == 0) return ReadOutcome::kRead;
+    if (text->size() + static_cast<std::size_t>(got) > limit) return ReadOutcome::kTooLarge;
+    text->append(piece.data(), static_cast<std::size_t>(got));
+  }
 }
 
 // A name as sha256sum writes it: a backslash or a line break in it is
@@ -145,23 +170,62 @@ std::string Sha256Hex(std::string_view bytes) {
   return hexOf(context);
 }
 
+int OpenRegularFile(int directory, const std::string &name, bool follow, struct stat *st) {
+  const int fd = openat(directory, name.c_str(),
+                        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+  if (fd < 0) return -1;
+  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    close(fd);
+    errno = ENOTSUP;
+    return -1;
+  }
+  return fd;
+}
+
+ReadOutcome ReadRegularFile(int directory, const std::string &name, std::size_t limit, bool follow,
+                         std::string *text) {
+  struct stat st;
+  const int fd = OpenRegularFile(directory, name, follow, &st);
+  if (fd < 0) {
+    switch (errno) {
+      case ENOENT:
+        return ReadOutcome::kMissing;
+      case ELOOP:
+        return ReadOutcome::kLink;
+      case ENOTSUP:
+      case EISDIR:
+      case ENXIO:
+        return ReadOutcome::kNotRegular;
+      default:
+        return ReadOutcome::kFailed;
+    }
+  }
+  const ReadOutcome read = static_cast<std::size_t>(st.st_size) > limit ? ReadOutcome::kTooLarge
+                                                                      : readBounded(fd, limit, text);
+  close(fd);
+  return read;
+}
+
 std::optional<std::string> FileSha256Hex(const std::string &path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  const int fd = OpenRegularFile(AT_FDCWD, path, true, &st);
   if (fd < 0) return std::nullopt;
+  auto digest = FdSha256Hex(fd);
+  close(fd);
+  return digest;
+}
+
+std::optional<std::string> FdSha256Hex(int fd) {
   sha256_ctx context;
   sha256_init(&context);
   std::array<uint8_t, 65536> piece;
   for (;;) {
     const ssize_t got = read(fd, piece.data(), piece.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      close(fd);
-      return std::nullopt;
-    }
+    if (got < 0) return std::nullopt;
     if (got == 0) break;
     sha256_update(&context, static_cast<std::size_t>(got), piece.data());
   }
-  close(fd);
   return hexOf(context);
 }
 
@@ -216,15 +280,33 @@ const RecordEntry *InstallRecord::find(const std::string &path) const {
 void InstallRecord::put(RecordEntry entry) {
   erase(entry.path);
   entries_.push_back(std::move(entry));
+  settle();
+}
+
+void InstallRecord::settle() {
   // The working directory's files first: they are the ones a reader of
-  // the record looks for.
-  std::stable_sort(entries_.begin(), entries_.end(),
-                   [this](const RecordEntry &a, const RecordEntry &b) {
-                     const bool aHere = inDirectory(a.path, directory_);
-                     const bool bHere = inDirectory(b.path, directory_);
-                     if (aHere != bHere) return aHere;
-                     return a.path < b.path;
-                   });
+  // the record looks for.  Sorted by key, once, and moved once.
+  struct Key {
+    bool here;
+    const std::string *path;
+    std::size_t at;
+  };
+  std::vector<Key> keys;
+  keys.reserve(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    keys.push_back({inDirectory(entries_[i].path, directory_), &entries_[i].path, i});
+  std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+    if (a.here != b.here) return a.here;
+    return *a.path < *b.path;
+  });
+  // Of entries of one path, the last one written counts, as in put().
+  std::vector<RecordEntry> sorted;
+  sorted.reserve(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (i + 1 < keys.size() && *keys[i + 1].path == *keys[i].path) continue;
+    sorted.push_back(std::move(entries_[keys[i].at]));
+  }
+  entries_ = std::move(sorted);
 }
 
 void InstallRecord::erase(const std::string &path) {
@@ -261,11 +343,19 @@ Result InstallRecord::Parse(const std::string &directory, std::string_view text,
   RecordEntry next;
   int number = 0;
   std::size_t start = 0;
+  const auto damaged = [&read, &number](const char *why) {
+    return Result::Failed(Fault::kRefused,
+                          "The record '" + read.file() + "' is damaged: line " +
+                              std::to_string(number) + " " + why + ".",
+                          {read.file()});
+  };
   while (start < text.size()) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
-    const std::string_view line = text.substr(start, end - start);
+    std::string_view line = text.substr(start, end - start);
     start = end + 1;
     ++number;
+    // Lines ended by CR LF, as sha256sum -c reads them.
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     if (line[0] == '#') {
       RecordEntry described;
@@ -274,29 +364,26 @@ Result InstallRecord::Parse(const std::string &directory, std::string_view text,
     }
     const bool escaped = line[0] == '\\';
     const std::string_view rest = line.substr(escaped ? 1 : 0);
-    std::string name;
     const bool formed = rest.size() > kDigestChars + 2 && isHex(rest.substr(0, kDigestChars)) &&
                         rest[kDigestChars] == ' ' &&
                         (rest[kDigestChars + 1] == ' ' || rest[kDigestChars + 1] == '*');
-    if (formed) {
-      const std::string_view shown = rest.substr(kDigestChars + 2);
-      if (escaped) {
-        if (!unescapedName(shown, &name)) name.clear();
-      } else {
-        name = std::string(shown);
-      }
+    if (!formed) return damaged("is not a line of sha256sum");
+    const std::string_view shown = rest.substr(kDigestChars + 2);
+    std::string name;
+    if (escaped) {
+      if (!unescapedName(shown, &name)) return damaged("holds an escape that sha256sum does not write");
+    } else {
+      name = std::string(shown);
     }
-    if (name.empty()) {
-      return Result::Failed(Fault::kRefused,
-                            "The record '" + read.file() + "' is damaged: line " +
-                                std::to_string(number) + " is not a line of sha256sum.",
-                            {read.file()});
-    }
-    next.digest = std::string(rest.substr(0, kDigestChars));
+    if (name.find('\0') != std::string::npos) return damaged("holds a NUL in its name");
+    next.digest = lowered(rest.substr(0, kDigestChars));
     next.path = RecordKey(name[0] == '/' ? name : directory + "/" + name);
-    read.put(next);
+    next.named = std::move(name);
+    read.entries_.push_back(std::move(next));
     next = RecordEntry();
   }
+  // Sorted once: a record of many lines reads in time linear in them.
+  read.settle();
   *record = std::move(read);
   return {};
 }
@@ -304,15 +391,29 @@ Result InstallRecord::Parse(const std::string &directory, std::string_view text,
 Result ReadInstallRecord(const std::string &directory, std::optional<InstallRecord> *record) {
   record->reset();
   const std::string path = directory + "/" + kRecordName;
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) return {};
-  const auto text = ReadWholeFile(path);
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !text) {
-    return Result::Failed(Fault::kNotOpened,
-                          "Cannot read the record of the installation '" + path + "'.", {path});
+  std::string text;
+  const auto notARecord = [&path](const std::string &why) {
+    return Result::Failed(Fault::kRefused, "'" + path + "' is not a record: " + why + ".", {path});
+  };
+  switch (ReadRegularFile(AT_FDCWD, path, kMaxRecordSize, false, &text)) {
+    case ReadOutcome::kRead:
+      break;
+    case ReadOutcome::kMissing:
+      return {};
+    case ReadOutcome::kLink:
+      return notARecord("it is a symbolic link");
+    case ReadOutcome::kNotRegular:
+      return notARecord("it is not a regular file");
+    case ReadOutcome::kTooLarge:
+      return notARecord("it is larger than " + std::to_string(kMaxRecordSize) + " bytes");
+    case ReadOutcome::kFailed:
+      return Result::Failed(Fault::kNotOpened,
+                            "Cannot read the record of the installation '" + path + "' (" +
+                                std::strerror(errno) + ").",
+                            {path});
   }
   InstallRecord read(directory);
-  if (Result parsed = InstallRecord::Parse(directory, *text, &read); !parsed.ok()) return parsed;
+  if (Result parsed = InstallRecord::Parse(directory, text, &read); !parsed.ok()) return parsed;
   record->emplace(std::move(read));
   return {};
 }
@@ -346,17 +447,30 @@ std::optional<std::string> KeptCopyName(const std::string &path, const char *suf
 
 std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record) {
   std::vector<VerifyFinding> findings;
+  const RecordReach reach(record);
   for (const RecordEntry &entry : record.entries()) {
-    VerifyFinding finding{"", entry.data, record.shown(entry.path)};
+    VerifyFinding finding{"", entry.data, record.shown(entry.path), {}};
+    const EntryPlace place = reach.place(entry);
+    if (place.reach != Reach::kOurs) {
+      finding.flags = "refused ";
+      finding.why = ReachWhy(place.reach);
+      if (!entry.named.empty()) finding.path = entry.named;
+      findings.push_back(finding);
+      continue;
+    }
     struct stat st;
-    if (stat(entry.path.c_str(), &st) != 0) {
+    if (fstatat(place.directory, place.name.c_str(), &st, 0) != 0) {
       finding.flags = "missing ";
       findings.push_back(finding);
       continue;
     }
     if (entry.data) continue;
     std::string flags = ".........";
-    const auto digest = S_ISREG(st.st_mode) ? FileSha256Hex(entry.path) : std::nullopt;
+    // What a link in its place reaches is what is compared, as before.
+    struct stat opened;
+    const int fd = OpenRegularFile(place.directory, place.name, true, &opened);
+    const auto digest = fd >= 0 ? FdSha256Hex(fd) : std::nullopt;
+    if (fd >= 0) close(fd);
     if (!digest) {
       flags[2] = '?';
     } else if (*digest != entry.digest) {
@@ -376,5 +490,6 @@ std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record) {
 }
 
 std::string VerifyLine(const VerifyFinding &finding) {
-  return finding.flags + "  " + (finding.data ? "d" : " ") + " " + finding.path;
+  return finding.flags + "  " + (finding.data ? "d" : " ") + " " + finding.path +
+         (finding.why.empty() ? "" : ": " + finding.why);
 }

@@ -33,8 +33,10 @@
 #ifndef VELORIX_SETUP_INSTALL_RECORD_H
 #define VELORIX_SETUP_INSTALL_RECORD_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +55,7 @@ constexpr char kKeptNewSuffix[] = ".velorix-new";
 // One file of the record.
 struct RecordEntry {
   std::string path;    // absolute, without "." and ".." steps
+  std::string named;   // as the record names it (unescaped): "./NAME" or absolute
   std::string digest;  // SHA-256 of its bytes, 64 lower-case hexadecimal digits
   // Its mode, owner, group and size; only when described (a record
   // written by hand for sha256sum may lack them).
@@ -97,12 +100,21 @@ class InstallRecord {
   static Result Parse(const std::string &directory, std::string_view text, InstallRecord *record);
 
  private:
+  // Sorts the entries as put() keeps them, the last of each path kept.
+  void settle();
+
   std::string directory_;
   std::vector<RecordEntry> entries_;
 };
 
+// A record is never larger: one that is, is not a record.
+constexpr std::size_t kMaxRecordSize = 1 << 20;
+
 // Reads the record in directory (absolute) into *record; nothing when
-// there is none, a fault when it cannot be read or is damaged.
+// there is none, a fault when it cannot be read or is damaged, and a
+// refusal when it is not a record (a link, a pipe, a device or a
+// directory in its place, or a file larger than kMaxRecordSize).  It is
+// opened without blocking and read once, in time linear in its size.
 Result ReadInstallRecord(const std::string &directory, std::optional<InstallRecord> *record);
 
 // An absolute path as the record keys it: without "." and ".." steps.
@@ -113,8 +125,24 @@ std::string Sha256Hex(std::string_view bytes);
 
 // SHA-256 of the file at path, read a piece at a time, so that a file of
 // any size costs no more memory than a piece; nothing when it cannot be
-// read.
+// read or is not a regular file (a pipe is never waited on).
 std::optional<std::string> FileSha256Hex(const std::string &path);
+// The same of the file open at fd.
+std::optional<std::string> FdSha256Hex(int fd);
+
+// Opens name in the open directory (AT_FDCWD: the current one) for
+// reading without waiting on a pipe, following a link in its last step
+// only when follow; -1 (errno set, ENOTSUP for no regular file) unless it
+// is a regular file.  *st receives its status.
+int OpenRegularFile(int directory, const std::string &name, bool follow, struct stat *st);
+
+// How reading a file with ReadRegularFile ended.
+enum class ReadOutcome { kRead, kMissing, kLink, kNotRegular, kTooLarge, kFailed };
+
+// Reads the regular file name in the open directory into *text, when it
+// holds at most limit bytes.
+ReadOutcome ReadRegularFile(int directory, const std::string &name, std::size_t limit, bool follow,
+                         std::string *text);
 
 // The entry of the regular file at path (reached through links) as it
 // stands now: its digest, mode, owner and size; nothing when it is not a
@@ -147,14 +175,18 @@ struct VerifyFinding {
   std::string flags;
   bool data = false;
   std::string path;  // as the record names it
+  std::string why;   // why the entry was not looked at; empty when it was
 };
 
 // The recorded files that are missing or whose bytes, mode, owner, group
 // or size differ from the record; a data file only when it is missing.
+// An entry that names no file of an installation (record_reach.h) is a
+// finding of its own, "refused", and is not looked at.
 std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record);
 
 // A finding as --verify prints it, as rpm -V does: "S.5......    ./CompRhs",
-// "missing   d ./.velorixrc", with "d" before the path of a data file.
+// "missing   d ./.velorixrc", with "d" before the path of a data file;
+// "refused     ./../x: not a file an installation writes".
 std::string VerifyLine(const VerifyFinding &finding);
 
 #endif

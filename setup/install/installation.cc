@@ -66,7 +66,7 @@ constexpr char kAutodifC[] = "autodif.c";
 // Beside the object, the command that made it (as kbuild keeps
 // ".NAME.o.cmd"): a changed option leaves every time as it was, and only
 // the command tells that the object is not what the form asks for.
-constexpr char kAutodifRecord[] = ".autodif.o.cmd";
+constexpr const char *kAutodifRecord = kAutodifCommandFile;
 constexpr char kRecordPermissions[] = "rw-r--r--";
 constexpr char kKernelObject[] = "$(Paths.KERNEL)autodif$(Extensions.OBJ)";
 constexpr char kHierarchyLine[] = "&hierarchy";

@@ -30,6 +30,8 @@ constexpr char kAutodifSource[] = "autodif.cc";
 // The object a User installation links; without it symbolic
 // differentiation is turned off.
 constexpr char kProductObject[] = "autodif.o";
+// Beside the object a Full installation compiles, the command that made it.
+constexpr char kAutodifCommandFile[] = ".autodif.o.cmd";
 
 // Where a run of form looks for the file name of the product directory
 // (placed by resolve).

@@ -57,6 +57,17 @@ std::string normal(const std::string &path) {
   return text;
 }
 
+// A removed settings backup, by what it held: "the settings replaced on
+// 2026-12-08 09:01:02".
+std::string heldBy(const RemovedBackup &backup) {
+  char when[32] = "";
+  std::tm local{};
+  if (backup.replaced == 0 || localtime_r(&backup.replaced, &local) == nullptr ||
+      std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local) == 0)
+    return "the settings replaced at a time unknown";
+  return std::string("the settings replaced on ") + when;
+}
+
 // The installed directory: where "." resolves to.
 std::string installedDirectory(const Actions &actions) { return normal(actions.resolve(".")); }
 
@@ -211,8 +222,9 @@ Result RecordActions::end(bool keepSettings) {
     if (done.ok()) {
       settingsInPlace_ = true;
       const EndNote ended = endNote();
-      for (const std::string &oldest : ended.backupsRemoved)
-        note("removed the settings backup " + shown(oldest) + ", the oldest beyond those kept");
+      for (const RemovedBackup &oldest : ended.backupsRemoved)
+        note("removed the settings backup holding " + heldBy(oldest) + " (it was " +
+             shown(oldest.path) + "), the oldest beyond those kept");
       for (const auto &[from, to] : ended.backupsMoved)
         note("moved the settings backup " + shown(from) + " to " + shown(to));
       const std::string backup = settingsBackup();
@@ -336,9 +348,11 @@ std::string RecordActions::summary() const {
   if (!backup.empty()) text += ", the previous one kept as " + shown(backup);
   const EndNote ended = endNote();
   if (!ended.backupsRemoved.empty()) {
+    // Told by what each held: its name is the next one's now.
     text += "\n  settings backups removed, the oldest beyond those kept:";
-    for (const std::string &oldest : ended.backupsRemoved)
-      text += " " + shown(oldest);
+    for (std::size_t i = 0; i < ended.backupsRemoved.size(); ++i)
+      text += std::string(i == 0 ? " the one holding " : ", the one holding ") +
+              heldBy(ended.backupsRemoved[i]);
   }
   text += "\n  files written: " + std::to_string(written_);
   if (unchanged_ > 0) text += ", unchanged: " + std::to_string(unchanged_);

@@ -3,65 +3,144 @@
  */
 #include "removal.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 
 #include "actions.h"
-#include "atomic_file.h"
 #include "install_record.h"
+#include "record_reach.h"
 #include "utility.h"
 
 namespace {
 
-// The product's own files: no record makes them the installation's.
-constexpr const char *kProductFiles[] = {"velorix", "autodif.cc", "classes.vel"};
 constexpr char kSettingsBackups[] = VX_SETTINGS_FILE ".bak";
+constexpr char kWhyBackup[] =
+    "a settings backup (the settings an installation replaced), never removed";
+constexpr char kWhyKeptOld[] =
+    "your copy of a file changed by hand, kept when an installation replaced it; never removed";
+constexpr char kWhyKeptNew[] =
+    "the new file an installation wrote beside one you kept; never removed";
+constexpr char kWhyRecordKept[] = "it names files that are not removed";
 
 bool startsWith(const std::string &text, const std::string &start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
-// Whether a file of that name is one the installation never removes: the
-// product's own, a settings backup, a copy kept of a file changed by hand.
-bool neverRemoved(const std::string &path) {
-  const std::string name = std::filesystem::path(path).filename().string();
-  for (const char *own : kProductFiles) {
-    if (name == own) return true;
-  }
-  return startsWith(name, kSettingsBackups) || name.find(kKeptOldSuffix) != std::string::npos ||
-         name.find(kKeptNewSuffix) != std::string::npos;
-}
+// Where a step of kind kRemove is removed, and what was there when it
+// was planned.
+struct Target {
+  int directory = -1;
+  std::string name;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
 
-RemovalStep stepFor(const InstallRecord &record, const RecordEntry &entry) {
-  RemovalStep step{RemovalStep::Kind::kRemove, entry.path, record.shown(entry.path)};
+RemovalStep stepFor(const InstallRecord &record, const RecordReach &reach,
+                    const RecordEntry &entry, Target *target) {
+  RemovalStep step{RemovalStep::Kind::kRemove, entry.path, record.shown(entry.path), {}};
+  const EntryPlace place = reach.place(entry);
+  if (place.reach != Reach::kOurs) {
+    step.kind = RemovalStep::Kind::kRefused;
+    if (!entry.named.empty()) step.shown = entry.named;
+    step.why = ReachWhy(place.reach);
+    return step;
+  }
   struct stat st;
-  if (lstat(entry.path.c_str(), &st) != 0) {
+  if (fstatat(place.directory, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     step.kind = RemovalStep::Kind::kGone;
-  } else if (neverRemoved(entry.path) || entry.path == record.file()) {
+    return step;
+  }
+  // Through a link, what it reaches is compared; the link is what goes.
+  struct stat reached;
+  const int fd = OpenRegularFile(place.directory, place.name, true, &reached);
+  const auto digest = fd >= 0 ? FdSha256Hex(fd) : std::nullopt;
+  if (fd >= 0) close(fd);
+  if (!digest) {
     step.kind = RemovalStep::Kind::kNotOurs;
+  } else if (*digest != entry.digest) {
+    step.kind = RemovalStep::Kind::kChanged;
   } else {
-    // Through a link, what it reaches is compared; the link is what goes.
-    struct stat reached;
-    const auto bytes = ReadWholeFile(entry.path);
-    if (stat(entry.path.c_str(), &reached) != 0 || !S_ISREG(reached.st_mode) || !bytes) {
-      step.kind = RemovalStep::Kind::kNotOurs;
-    } else if (Sha256Hex(*bytes) != entry.digest) {
-      step.kind = RemovalStep::Kind::kChanged;
-    }
+    *target = {place.directory, place.name, st.st_dev, st.st_ino};
   }
   return step;
+}
+
+// Why the entry name stays whatever the record says; nothing for a name
+// of no backup or kept copy.
+const char *staysBecause(const std::string &name, bool working) {
+  if (working && startsWith(name, kSettingsBackups)) return kWhyBackup;
+  if (name.find(kKeptOldSuffix) != std::string::npos) return kWhyKeptOld;
+  if (name.find(kKeptNewSuffix) != std::string::npos) return kWhyKeptNew;
+  return nullptr;
+}
+
+// The settings backups and kept copies in the directory open at fd.
+void addStaying(int fd, const std::string &path, bool working, const InstallRecord &record,
+                std::vector<RemovalStep> *steps) {
+  const int copy = dup(fd);
+  if (copy < 0) return;
+  DIR *dir = fdopendir(copy);
+  if (dir == nullptr) {
+    close(copy);
+    return;
+  }
+  rewinddir(dir);
+  std::vector<RemovalStep> found;
+  while (const dirent *entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    const char *why = staysBecause(name, working);
+    if (why == nullptr || name == kRecordName) continue;
+    const std::string full = path + "/" + name;
+    found.push_back({RemovalStep::Kind::kStays, full, record.shown(full), why});
+  }
+  closedir(dir);
+  std::sort(found.begin(), found.end(),
+            [](const RemovalStep &a, const RemovalStep &b) { return a.path < b.path; });
+  steps->insert(steps->end(), found.begin(), found.end());
+}
+
+// Plans the removal of the installation of record, reached through
+// reach; targets[i] is where steps[i] is removed.
+void planWith(const InstallRecord &record, const RecordReach &reach, RemovalPlan *plan,
+              std::vector<Target> *targets) {
+  plan->recorded = true;
+  bool keepRecord = false;
+  for (const RecordEntry &entry : record.entries()) {
+    Target target;
+    plan->steps.push_back(stepFor(record, reach, entry, &target));
+    targets->push_back(target);
+    const RemovalStep::Kind kind = plan->steps.back().kind;
+    keepRecord = keepRecord || kind == RemovalStep::Kind::kRefused ||
+                 kind == RemovalStep::Kind::kNotOurs;
+  }
+  const auto directories = reach.directories();
+  RemovalStep last{keepRecord ? RemovalStep::Kind::kRecordKept : RemovalStep::Kind::kRemove,
+                   record.file(), record.shown(record.file()), keepRecord ? kWhyRecordKept : ""};
+  Target recordTarget;
+  struct stat st;
+  if (!keepRecord && !directories.empty() &&
+      fstatat(directories.front().first, kRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    recordTarget = {directories.front().first, kRecordName, st.st_dev, st.st_ino};
+  plan->steps.push_back(last);
+  targets->push_back(recordTarget);
+  for (std::size_t i = 0; i < directories.size(); ++i)
+    addStaying(directories[i].first, directories[i].second, i == 0, record, &plan->steps);
+  targets->resize(plan->steps.size());
 }
 
 }  // namespace
 
 bool RemovalPlan::removesAll() const {
   for (const RemovalStep &step : steps) {
-    if (step.kind == RemovalStep::Kind::kChanged || step.kind == RemovalStep::Kind::kNotOurs)
+    if (step.kind == RemovalStep::Kind::kChanged || step.kind == RemovalStep::Kind::kNotOurs ||
+        step.kind == RemovalStep::Kind::kRefused || step.kind == RemovalStep::Kind::kRecordKept)
       return false;
   }
   return true;
@@ -73,45 +152,66 @@ Result PlanRemoval(const std::string &directory, RemovalPlan *plan) {
   std::optional<InstallRecord> record;
   if (Result read = ReadInstallRecord(directory, &record); !read.ok()) return read;
   if (!record) return {};
-  plan->recorded = true;
-  for (const RecordEntry &entry : record->entries())
-    plan->steps.push_back(stepFor(*record, entry));
-  plan->steps.push_back(
-      {RemovalStep::Kind::kRemove, record->file(), record->shown(record->file())});
+  const RecordReach reach(*record);
+  std::vector<Target> targets;
+  planWith(*record, reach, plan, &targets);
   return {};
 }
 
 Result RemoveInstallation(const std::string &directory, RemovalPlan *done) {
+  *done = RemovalPlan();
+  done->directory = directory;
   DirectoryLock lock;
-  if (Result locked = lock.acquire(directory); !locked.ok()) {
-    *done = RemovalPlan();
-    done->directory = directory;
-    return locked;
-  }
-  if (Result planned = PlanRemoval(directory, done); !planned.ok()) return planned;
+  if (Result locked = lock.acquire(directory); !locked.ok()) return locked;
+  std::optional<InstallRecord> record;
+  if (Result read = ReadInstallRecord(directory, &record); !read.ok()) return read;
+  if (!record) return {};
+  const RecordReach reach(*record);
+  std::vector<Target> targets;
+  planWith(*record, reach, done, &targets);
+  const auto cannot = [done](std::size_t i, const std::string &why) {
+    const std::string shown = done->steps[i].shown;
+    const std::string path = done->steps[i].path;
+    done->steps.resize(i);
+    return Result::Failed(Fault::kNotWritten,
+                          "Cannot remove file '" + shown + "' (" + why +
+                              ").\nThe rest of the installation and its record are left.",
+                          {path});
+  };
   for (std::size_t i = 0; i < done->steps.size(); ++i) {
-    const RemovalStep &step = done->steps[i];
-    if (step.kind != RemovalStep::Kind::kRemove) continue;
-    if (unlink(step.path.c_str()) != 0 && errno != ENOENT) {
-      const std::string why = std::strerror(errno);
-      done->steps.resize(i);
-      return Result::Failed(Fault::kNotWritten,
-                            "Cannot remove file '" + step.shown + "' (" + why +
-                                ").\nThe rest of the installation and its record are left.",
-                            {step.path});
+    if (done->steps[i].kind != RemovalStep::Kind::kRemove) continue;
+    const Target &target = targets[i];
+    struct stat st;
+    if (target.directory < 0 ||
+        fstatat(target.directory, target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (target.directory >= 0 && errno == ENOENT) continue;
+      return cannot(i, target.directory < 0 ? "it cannot be reached" : std::strerror(errno));
     }
+    // Only what was looked at: a file put in its place meanwhile stays.
+    if (st.st_dev != target.device || st.st_ino != target.inode)
+      return cannot(i, "it was replaced while it was removed");
+    if (unlinkat(target.directory, target.name.c_str(), 0) != 0 && errno != ENOENT)
+      return cannot(i, std::strerror(errno));
+    // Never told as removed while it is still there.
+    if (fstatat(target.directory, target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+      return cannot(i, "it is still there");
   }
   return {};
 }
 
 std::string RemovalLine(const RemovalStep &step, bool done) {
+  const std::string keep = done ? "kept " : "keep ";
   switch (step.kind) {
     case RemovalStep::Kind::kRemove:
       return (done ? "removed " : "remove ") + step.shown;
     case RemovalStep::Kind::kChanged:
-      return (done ? "kept " : "keep ") + step.shown + ": changed since the last installation";
+      return keep + step.shown + ": changed since the last installation";
     case RemovalStep::Kind::kNotOurs:
-      return (done ? "kept " : "keep ") + step.shown + ": not a file the installation removes";
+      return keep + step.shown + ": not a file the installation removes";
+    case RemovalStep::Kind::kRefused:
+    case RemovalStep::Kind::kRecordKept:
+    case RemovalStep::Kind::kStays:
+      return keep + step.shown + ": " + step.why;
     case RemovalStep::Kind::kGone:
       return step.shown + ": missing already";
   }

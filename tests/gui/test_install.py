@@ -369,7 +369,8 @@ class Installation(unittest.TestCase):
         self.assertIn("changed since the last installation: %s, kept as %s.velorix-old"
                       % (script, script), self.session.app_output())
         # The window's run leaves the record as the command line's does.
-        result = harness.run_tool(["--verify"], product, harness.unattended_env(**self.env))
+        result = harness.run_tool(["--verify", "--quiet"], product,
+                                  harness.unattended_env(**self.env))
         self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
 
 
