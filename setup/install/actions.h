@@ -440,9 +440,10 @@ class RealActions : public ScratchActions {
   // keeping the copy that its user changed since the last installation
   // (or, when they keep it, writing to NAME.velorix-new instead), and
   // notes it in the next record.  data: the analysis program changes it
-  // in use, and no copy of it is kept.
+  // in use, and no copy of it is kept.  write is told how to place what it
+  // writes: NAME.velorix-new is made anew, never through what is there.
   Result place(const std::string &path, bool data,
-               const std::function<Result(const std::string &where)> &write);
+               const std::function<Result(const std::string &where, Placement how)> &write);
 
   DirectoryLock lock_;
   // Every value stored, by lower-case "section.key": what the settings
@@ -520,6 +521,12 @@ struct SettingsBackups {
 };
 SettingsBackups PlanSettingsBackups(const std::string &path,
                                     const std::optional<std::string> &replaced, int keep);
+// The same, for a settings file that is replaced or not (replacing), where
+// holdsReplaced tells whether the file at a path holds what is kept: a
+// settings file of any size is then compared a piece at a time.
+SettingsBackups PlanSettingsBackups(const std::string &path, bool replacing,
+                                    const std::function<bool(const std::string &)> &holdsReplaced,
+                                    int keep);
 
 // "at most 5 settings backups are kept", for the lines that name a
 // backup removed.
