@@ -218,15 +218,32 @@ Result CopyWholeFile(const std::string &from, const std::string &path, mode_t mo
   Result opened = file.open();
   if (!opened.ok()) return opened;
   std::vector<char> piece(kComparePiece);
+  const std::vector<char> zeros(kComparePiece, '\0');
+  off_t size = 0;
+  bool hole = false;  // the copy ends in a piece not written
   for (;;) {
     const ssize_t got = readPiece(source.fd, piece.data(), piece.size());
     const std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
-    if (got < 0 || std::fwrite(piece.data(), 1, length, file.stream()) != length) {
+    // A piece of zeros is skipped, not written: a sparse file stays sparse,
+    // as cp keeps it.
+    const bool skipped = length > 0 && std::memcmp(piece.data(), zeros.data(), length) == 0;
+    const bool wrote = got >= 0 && (skipped ? std::fseek(file.stream(), static_cast<long>(length),
+                                                         SEEK_CUR) == 0
+                                            : std::fwrite(piece.data(), 1, length,
+                                                          file.stream()) == length);
+    if (!wrote) {
       file.discard();
       return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {path},
                             got < 0 ? "a read failed" : "a write failed");
     }
+    size += static_cast<off_t>(length);
+    if (length > 0) hole = skipped;
     if (length < piece.size()) break;
+  }
+  if (hole && (std::fflush(file.stream()) != 0 || ftruncate(fileno(file.stream()), size) != 0)) {
+    file.discard();
+    return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {path},
+                          "a write failed");
   }
   return placement == Placement::kIfAbsent ? file.commitNew(mode) : file.commit(mode);
 }

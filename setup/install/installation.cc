@@ -502,7 +502,7 @@ Result Procedure::checkPlaces() {
       {"Files", "VN", false, LastPart::kNamed},
       {"Files", "PALETTE", false, LastPart::kFollowed},
   };
-  std::vector<std::pair<std::string, LastPart>> places = {{kSettingsName, LastPart::kFollowed}};
+  std::vector<std::pair<std::string, LastPart>> places;
   if (form_.full) {
     places.emplace_back(kAutodifObject, LastPart::kFollowed);
     places.emplace_back(kAutodifRecord, LastPart::kFollowed);
@@ -810,8 +810,11 @@ InstallOutcome Procedure::run() {
   if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
   if (form_.full) tell(shellMismatch(form_));
   step("Preparing the directory ...");
-  // The lock is never taken through a link or in a pipe.
-  if (!tell(CheckLockPlace(act_.resolve(kLockFileName)))) return InstallOutcome::Refused;
+  // The lock is never taken through a link or in a pipe; the settings
+  // file, checked first of the files written, before it is built.
+  if (!tell(CheckLockPlace(act_.resolve(kLockFileName))) ||
+      !tell(CheckLinksOnPath(act_.resolve(settingsPath()))))
+    return InstallOutcome::Refused;
   if (!tell(act_.begin())) return InstallOutcome::Stopped;
   const Result stopped = steps();
   tell(stopped);

@@ -34,9 +34,8 @@ Result refuse(const std::string &path, std::string message) {
   return Result::Failed(Fault::kRefused, std::move(message) + kNothingWritten, {path});
 }
 
-// Checks the link at path, whose own status is link; isLast: the end of
-// the path, where a link that points to nothing would be written through.
-Result checkLink(const std::string &path, const struct stat &link, bool isLast) {
+// Checks the link at path, whose own status is link.
+Result checkLink(const std::string &path, const struct stat &link) {
   struct stat target;
   const bool reached = stat(path.c_str(), &target) == 0;
   if (!LinkMayBeFollowed(link, reached ? &target : nullptr)) {
@@ -50,10 +49,6 @@ Result checkLink(const std::string &path, const struct stat &link, bool isLast) 
                             userName(target.st_uid) +
                             ": it is not followed, since following it would reach further "
                             "than its owner can.");
-  }
-  if (!reached && isLast) {
-    return refuse(path, "The link '" + path + "' points to '" + pointsTo(path) +
-                            "', which does not exist: nothing is made through it.");
   }
   return {};
 }
@@ -84,7 +79,7 @@ Result CheckLinksOnPath(const std::string &given, LastPart last) {
     // writer tells in its own words.
     if (lstat(part.c_str(), &st) != 0) return {};
     if (S_ISLNK(st.st_mode)) {
-      if (Result checked = checkLink(part, st, isLast); !checked.ok()) return checked;
+      if (Result checked = checkLink(part, st); !checked.ok()) return checked;
     }
     if (isLast) return {};
   }

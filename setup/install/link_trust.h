@@ -35,9 +35,10 @@ bool LinkMayBeFollowed(const struct stat &link, const struct stat *target);
 // Checks every link on the way to path (absolute, or relative to the
 // working directory), and the one at its end when last is kFollowed:
 // Fault::kRefused naming the first one that may not be followed and why,
-// as a run refuses before it writes anything; done otherwise.  A link at
-// the end that points to nothing is refused too when it is followed: the
-// writer could only fail there, half-way through the run.
+// as a run refuses before it writes anything; done otherwise.  A link of
+// another user's that points to nothing is one of those: what it would
+// make is not theirs to make.  The runner's own is left to the writer,
+// which refuses to make a file through it.
 Result CheckLinksOnPath(const std::string &path, LastPart last = LastPart::kFollowed);
 
 // Checks the lock file's place, path: refused when something other than a
