@@ -804,9 +804,10 @@ Result RealActions::place(const std::string &path, bool data,
   const std::string key = RecordKey(target);
   std::string digest;  // of the user's copy
   const bool changed = !data && ChangedSinceRecorded(prior(), target, &digest);
-  if (changed && keepYours_.count(key) != 0) {
+  if (changed && (keepChanged_ || keepYours_.count(key) != 0)) {
     // The user's copy stays as it is; the new one goes beside it.
     const std::string fresh = target + kKeptNewSuffix;
+    const auto before = statusOf(fresh);
     Result written = write(fresh, Placement::kAnew);
     if (!written.ok()) return written;
     auto entry = DescribeFile(fresh, data);
@@ -815,6 +816,8 @@ Result RealActions::place(const std::string &path, bool data,
       lastFile_.unchanged = true;
     } else {
       lastFile_.keptNew = fresh;
+      // Written by an earlier run as it is now.
+      lastFile_.unchanged = sameFile(before, statusOf(fresh));
     }
     // What the installation writes there: the user's copy is told apart
     // from it again next time.
@@ -996,6 +999,13 @@ PlanActions::PlanActions(DiffDetail diffs)
     : ScratchActions(TemporaryDirectory() + "/" + kPlanScratchPrefix + kRandomPart),
       diffs_(diffs) {}
 
+std::string PlanActions::keptLine(const std::string &path, const std::string &kept) const {
+  if (keepChanged_)
+    return "leave " + shown(path) + " as it is (changed since the last installation), and write "
+           "the new one to " + shown(path + kKeptNewSuffix);
+  return "keep " + shown(path) + " as " + shown(kept) + " (changed since the last installation)";
+}
+
 Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
   if (!made.ok()) return made;
   if (diffs_ == DiffDetail::kSized && !exists(resolve(path))) {
@@ -1023,8 +1033,7 @@ std::string PlanActions::addKept(const std::string &path,
   const std::string made = renderPath();
   if (!make(made).ok()) return {};
   const std::string kept = keptCopyFor(path, made);
-  if (!kept.empty())
-    add("keep " + shown(path) + " as " + shown(kept) + " (changed since the last installation)");
+  if (!kept.empty()) add(keptLine(path, kept));
   return made;
 }
 
@@ -1133,8 +1142,7 @@ Result PlanActions::removeFile(const std::string &path) {
 Result PlanActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &why) {
   const std::string kept = keptCopyFor(target, {});
-  if (!kept.empty())
-    add("keep " + shown(target) + " as " + shown(kept) + " (changed since the last installation)");
+  if (!kept.empty()) add(keptLine(target, kept));
   add("compile " + shown(target) + " (" + why + "): " + command(target));
   return wouldWriteFile(target);
 }

@@ -275,6 +275,10 @@ class ScratchActions : public Actions {
   // How many backups of the settings file to keep (0 to
   // kMaxSettingsBackups).
   void keepBackups(int count) { keepBackups_ = count; }
+  // A file changed by hand since the last installation stays as it is,
+  // and the new one goes to NAME.velorix-new (as keepYours does for the
+  // files it names); by default the new one takes its place.
+  void keepChanged(bool keep) { keepChanged_ = keep; }
   // Into the scratch directory, which is the working directory; refused
   // (Fault::kNotOpened) when the installed directory's settings file could
   // not be replaced at the end.
@@ -365,6 +369,7 @@ class ScratchActions : public Actions {
   CommandOutcome lastCommand_;
   WhileCompiling whileCompiling_;
   int keepBackups_ = kDefaultSettingsBackups;
+  bool keepChanged_ = false;
   // The record of the last installation, and what this run puts in the
   // next one: the files it wrote or leaves.
   std::optional<InstallRecord> prior_;
@@ -488,6 +493,9 @@ class PlanActions : public ScratchActions {
 
  private:
   void add(const std::string &line) { lines_.push_back(line); }
+  // The line that says what becomes of path, changed since the last
+  // installation, kept would be its copy's name.
+  std::string keptLine(const std::string &path, const std::string &kept) const;
   // Adds the diff of path against the file made at made, when it differs.
   Result addDiff(const std::string &path, Result made, const std::string &rendered);
   // Lists the copy the run keeps of path, when it keeps one, and returns
