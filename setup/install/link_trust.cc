@@ -90,7 +90,7 @@ Result CheckLockPlace(const std::string &path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
   const char *what = S_ISLNK(st.st_mode) ? "a link" : "not a regular file";
-  return refuse(path, "The lock file '" + path + "' is " + what +
-                          ": the lock is never taken through one; please remove it and try "
-                          "again.");
+  return refuse(path, "Cannot create the lock file '" + path + "': in its place is " + what +
+                          ", and the lock is never taken through one.\nPlease remove it and "
+                          "try again.");
 }
