@@ -18,7 +18,11 @@ enum ExitStatus : int {
   // Could not be done as asked: options or an answer file not understood,
   // answers that cannot be saved, a log that takes no line, a text of the
   // form refused before anything was written (one that would make a
-  // generated line too long); --check: the directory could not be checked.
+  // generated line too long), a link on the way to a file the run writes
+  // that it may not follow (its owner is neither the runner nor the owner
+  // of what it points to) or a lock file that is a link or no regular
+  // file, also refused before anything was written; --check: the directory
+  // could not be checked.
   kExitTrouble = 2,
   // The window was wanted and cannot open: no X display, or its module
   // cannot be loaded.

@@ -48,6 +48,7 @@ class Completion(unittest.TestCase):
         self.assertEqual(complete([TOOL, "--shell-style", ""], self.root), ["csh", "ksh"])
         self.assertEqual(complete([TOOL, "--shell-style", "=", "k"], self.root), ["ksh"])
         self.assertEqual(complete([TOOL, "--diff", "=", ""], self.root), ["full"])
+        self.assertEqual(complete([TOOL, "--changed-files", ""], self.root), ["keep", "take"])
         # A flag takes no value: the next word is an option again, and
         # --diff's value only ever follows "=".
         self.assertEqual(complete([TOOL, "--diff", ""], self.root), [])

@@ -6,6 +6,8 @@ all through the command line, with a stand-in compiler that logs its calls.
 - a failed compile leaves no object (not even the one from before) and is a
   fixed point: the next run changes nothing and --check exits 0;
 - a second run with the same answers leaves every file's time as it was;
+- --changed-files=keep leaves a file changed by hand as it is, the new one
+  beside it, and is a fixed point that --check agrees with;
 - --check exits 0, 1 or 2 as diff(1) does, and --diff names the setting;
 - --diff tells a file that is not there yet in one line, unless =full;
 - an answer file keeps the shell detected as auto, detected anew on replay;
@@ -129,6 +131,32 @@ class Converge(unittest.TestCase):
         after = files(self.root)
         changed = sorted(name for name in after if after[name] != before.get(name))
         self.assertEqual((changed, sorted(after)), ([], sorted(before)))
+
+    def test_changed_files_kept_stay_and_the_run_is_a_fixed_point(self):
+        self.full()
+        script = os.path.join(self.product, "CompRhs")
+        with open(script, "a") as f:
+            f.write("echo mine\n")
+        mine = read(script)
+        result = self.run_tool(["--dry-run", "--full", "--cpp-name", self.cxx, "--shell-style",
+                                "ksh", "--changed-files", "keep"])
+        self.assertIn(f"leave {script} as it is (changed since the last installation), and "
+                      f"write the new one to {script}.velorix-new\n", result.stdout)
+        result = self.full("--changed-files=keep")
+        self.assertIn(f"changed since the last installation: {script}, left as it is; the new "
+                      f"one is {script}.velorix-new", result.stdout)
+        self.assertEqual(read(script), mine)
+        self.assertNotIn("echo mine", read(script + ".velorix-new"))
+        kept = files(self.product)
+        result = self.full("--changed-files=keep")
+        self.assertIn("files written: 0", result.stdout)
+        self.assertEqual(files(self.product), kept)
+        self.assertEqual(self.check("--changed-files=keep").returncode, 0)
+        # By default the new one takes its place, as it always has.
+        self.assertEqual(self.check().returncode, 1)
+        result = self.run_tool(["--unattended", "--changed-files", "mine"])
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--changed-files takes take or keep, not 'mine'", result.stderr)
 
     def test_check_statuses_and_the_diff_of_a_setting(self):
         self.full()

@@ -4,7 +4,8 @@ values that would not read back as typed, references that do not resolve,
 a former names file that is not a file, input files that are not files or
 are too large, a log or saved answers that cannot take what they are
 given, a NUL byte in a value or in a file compared, and a run as root in a
-user's directory.  Every case ends with a message naming what is wrong and
+user's directory: the files it makes are the user's, and the links the
+user planted there give it no more reach than the user has.  Every case ends with a message naming what is wrong and
 where, and never with status 0 over a changed value or with the
 directory's settings replaced.
 """
@@ -362,8 +363,139 @@ class Edges(unittest.TestCase):
             self.assertEqual((info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)),
                              (user, user, mode), name)
         self.assertEqual(harness.read_file(settings + ".bak"), MINE)
-        # A file the run makes anew is the runner's.
-        self.assertEqual(os.stat(os.path.join(self.product, "init.vpf")).st_uid, 0)
+        # A file the run makes anew is the directory owner's, as if they had made it.
+        info = os.stat(os.path.join(self.product, "init.vpf"))
+        self.assertEqual((info.st_uid, info.st_gid), (user, user))
+
+
+USER = 65534
+
+
+def tree(path):
+    """Every name under path with what lstat says of it and, for a file,
+    what it holds."""
+    found = {}
+    for top, dirs, names in os.walk(path):
+        for name in dirs + names:
+            full = os.path.join(top, name)
+            info = os.lstat(full)
+            held = harness.read_file(full) if stat.S_ISREG(info.st_mode) else None
+            found[os.path.relpath(full, path)] = (info.st_mode, info.st_uid, info.st_mtime_ns,
+                                                  held)
+    return found
+
+
+@unittest.skipUnless(os.geteuid() == 0, "needs root, to run in another user's directory")
+class RootInAUsersDirectory(unittest.TestCase):
+    """Root runs the tool in a directory of the user nobody, who planted
+    links there towards root's files."""
+
+    def setUp(self):
+        self.root = harness.make_scratch_dir("vx_links_")
+        os.chmod(self.root, 0o755)
+        self.product = os.path.join(self.root, "product")
+        # The user's directory.
+        os.mkdir(self.product)
+        os.chown(self.product, USER, USER)
+        for name, text, mode in (("velorix", "#!/bin/sh\n", 0o755),
+                                 ("classes.vel", "&classes\nZ z\n&hierarchy\nA b\n", 0o644),
+                                 ("autodif.cc", "int autodif_marker() { return 7; }\n", 0o644)):
+            path = os.path.join(self.product, name)
+            harness.write_file(path, text, mode)
+            os.chown(path, USER, USER)
+        # Root's own files elsewhere.
+        self.roots = os.path.join(self.root, "roots")
+        os.mkdir(self.roots)
+        self.secret = os.path.join(self.roots, "secret")
+        harness.write_file(self.secret, "root's own\n", 0o644)
+
+    def tearDown(self):
+        harness.remove_scratch_dir(self.root)
+
+    def plant(self, name, target):
+        """A link at name in the user's directory, the user's."""
+        link = os.path.join(self.product, name)
+        os.symlink(target, link)
+        os.lchown(link, USER, USER)
+        return link
+
+    def run_tool(self, *mode):
+        return harness.run_tool(list(mode or ["--unattended"]) + ["--full", "--printer", "lp %s"],
+                                self.product)
+
+    def test_links_planted_by_the_user_give_root_no_reach(self):
+        before = tree(self.roots)
+        for name, target, why in (
+                (".velorixrc", self.secret, "belongs to 'root'"),
+                ("palette.vpf", self.secret, "belongs to 'root'"),
+                ("init.vpf", self.secret, "belongs to 'root'"),
+                ("autodif.o", self.secret, "belongs to 'root'"),
+                ("palette.vpf", os.path.join(self.roots, "new"), "does not exist"),
+                (".velorix-setup.lock", os.path.join(self.roots, "new"), "is a link")):
+            link = self.plant(name, target)
+            planted = tree(self.product)
+            for mode, status in (("--unattended", 2), ("--check", 2)):
+                result = self.run_tool(mode)
+                self.assertEqual(result.returncode, status, (name, mode, result.stderr))
+                self.assertIn(f"'{link}'", result.stderr, name)
+                self.assertIn(why, result.stderr, name)
+                self.assertIn("Nothing has been written.", result.stderr, name)
+                self.assertEqual(tree(self.product), planted, (name, mode))
+                self.assertEqual(tree(self.roots), before, (name, mode))
+            os.unlink(link)
+        # Files made anew replace their name and never follow what is there:
+        # the record over a link, a backup over a pipe.
+        self.plant(".velorix-setup.sha256", self.secret)
+        os.mkfifo(os.path.join(self.product, ".velorixrc.bak"))
+        harness.write_file(os.path.join(self.product, ".velorixrc"), "[Mine]\nKEY=mine\n")
+        os.chown(os.path.join(self.product, ".velorixrc"), USER, USER)
+        result = self.run_tool()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(tree(self.roots), before)
+        for name in (".velorix-setup.sha256", ".velorixrc.bak"):
+            info = os.lstat(os.path.join(self.product, name))
+            self.assertTrue(stat.S_ISREG(info.st_mode), name)
+        self.assertEqual(harness.read_file(os.path.join(self.product, ".velorixrc.bak")),
+                         "[Mine]\nKEY=mine\n")
+
+    def test_what_root_makes_in_a_users_directory_is_theirs(self):
+        result = self.run_tool()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        made = tree(self.product)
+        for name in (".velorixrc", "filenums.vpf", ".velorix-setup.sha256", "palette.vpf",
+                     "init.vpf", "CompRhs", "vel_sys.h", "autodif.o", ".autodif.o.cmd"):
+            self.assertIn(name, made)
+        # Changed by the user, and set up again with other answers: the
+        # copies kept and the backup are theirs too.
+        script = os.path.join(self.product, "CompRhs")
+        subprocess.run(["setpriv", f"--reuid={USER}", f"--regid={USER}", "--clear-groups",
+                        "sh", "-c", f"echo mine >>{script}"], check=True)
+        result = harness.run_tool(["--unattended", "--full", "--printer", "lpr %s"], self.product)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        made = tree(self.product)
+        for name in (".velorixrc.bak", "CompRhs.velorix-old"):
+            self.assertIn(name, made)
+        for name, (_, uid, _, _) in made.items():
+            info = os.lstat(os.path.join(self.product, name))
+            self.assertEqual((info.st_uid, info.st_gid), (USER, USER), name)
+
+    def test_a_link_whose_owner_owns_its_target_is_followed(self):
+        # The user's link to the user's own file, and root's link to root's.
+        mine = os.path.join(self.root, "mine")
+        os.mkdir(mine)
+        os.chown(mine, USER, USER)
+        palette = os.path.join(mine, "palette")
+        harness.write_file(palette, "old\n")
+        os.chown(palette, USER, USER)
+        self.plant("palette.vpf", palette)
+        os.symlink(self.secret, os.path.join(self.product, "filenums.vpf"))
+        result = self.run_tool()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.islink(os.path.join(self.product, "palette.vpf")))
+        self.assertNotEqual(harness.read_file(palette), "old\n")
+        self.assertEqual(os.stat(palette).st_uid, USER)
+        # An existing names file is left as it is.
+        self.assertEqual(harness.read_file(self.secret), "root's own\n")
 
 
 if __name__ == "__main__":

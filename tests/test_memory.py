@@ -8,7 +8,8 @@ far longer than any field takes, through a pipe and typed on a terminal
 and --dry-run --diff over a directory whose compile script and settings
 file are far larger than anything the tool writes (sparse, so that they
 cost no disk); --verify, --remove and --check over such a listed file and
-over a record that is a link to /dev/zero.  Every run stays under 64 MiB; in a sanitizer build, whose
+over a record that is a link to /dev/zero; an installation that keeps such
+a settings file as its backup.  Every run stays under 64 MiB; in a sanitizer build, whose
 runtime alone takes much of that, it grows no more than that over the same
 run with small input.
 """
@@ -34,6 +35,8 @@ PIPED_LINE = 100 * 1024 * 1024
 TYPED_LINE = 4 * 1024 * 1024
 # Far larger than any file the tool writes.
 LARGE_FILE = 500 * 1024 * 1024
+# A settings file an installation replaces, and keeps.
+HUGE_SETTINGS = 1024 * 1024 * 1024
 
 
 def sanitized():
@@ -265,6 +268,21 @@ class Memory(unittest.TestCase):
             self.assertEqual(got, status, err)
             self.assert_small(peak, baselines.get(run, baselines[("--verify",)]),
                               " ".join(run) + " over a record linked to /dev/zero")
+
+    def test_a_huge_settings_file_is_kept_a_piece_at_a_time(self):
+        run = [TOOL, "--unattended", "--full", "--printer", "lp %s"]
+        status, _, err, baseline = peak_kib(run, self.product, self.env)
+        self.assertEqual(status, 0, err)
+        settings = os.path.join(self.product, ".velorixrc")
+        with open(settings, "r+b") as f:
+            f.truncate(HUGE_SETTINGS)
+        status, _, err, peak = peak_kib(run, self.product, self.env)
+        self.assertEqual(status, 0, err)
+        self.assert_small(peak, baseline, "a run over %d bytes of settings" % HUGE_SETTINGS)
+        backup = os.stat(settings + ".bak")
+        self.assertEqual(backup.st_size, HUGE_SETTINGS)
+        # Kept sparse, as it was: its zeros cost no disk.
+        self.assertLess(backup.st_blocks * 512, LARGE_FILE)
 
 
 if __name__ == "__main__":

@@ -327,6 +327,9 @@ class TextFrontend(unittest.TestCase):
             with open(path, "a") as f:
                 f.write(line)
         mine = harness.read_file(script)
+        # Made anew, whatever is in the way: a pipe there is neither opened
+        # nor waited on.
+        os.mkfifo(script + ".velorix-new")
         term = self.terminal(self.product, args=["--text", "--printer", "lp %s"] + options)
         for prompt in ("Installation (Full, User) [", "VELORIX directory [",
                        "C compiler: Include:", "C compiler: Libraries [",

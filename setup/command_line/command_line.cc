@@ -98,9 +98,10 @@ SessionResult runSession(const Windowless &run, Actions &actions) {
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups) {
+int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepChanged) {
   PlanActions plan(diffs);
   plan.keepBackups(keepBackups);
+  plan.keepChanged(keepChanged);
   const SessionResult result = runSession(run, plan);
   if (result.end == SessionEnd::kStopped || result.end == SessionEnd::kEnded) {
     for (const std::string &entry : plan.lines())
@@ -115,9 +116,10 @@ int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups) {
 // change when diffs are asked for.  As diff(1): 0 the same, 1 different,
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave, and a check whose log was lost is not all known.
-int check(const Windowless &run, DiffDetail diffs, int keepBackups) {
+int check(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepChanged) {
   CheckActions check(diffs);
   check.keepBackups(keepBackups);
+  check.keepChanged(keepChanged);
   const SessionResult result = runSession(run, check);
   if (result.end != SessionEnd::kEnded) return kExitTrouble;
   for (std::size_t i = 0; i < check.differences().size(); ++i) {
@@ -129,9 +131,10 @@ int check(const Windowless &run, DiffDetail diffs, int keepBackups) {
 }
 
 // An installation, its summary on standard output.
-int install(const Windowless &run, int keepBackups) {
+int install(const Windowless &run, int keepBackups, bool keepChanged) {
   RealActions real;
   real.keepBackups(keepBackups);
+  real.keepChanged(keepChanged);
   const SessionResult result = runSession(run, real);
   std::fputs(result.summary.c_str(), stdout);
   return InstallStatus(result);
@@ -254,6 +257,18 @@ int removeInstallation(const CommandLine &line, const RunContext &context) {
   return closed(plan.removesAll() ? kExitDone : kExitStopped);
 }
 
+// Whether --changed-files says keep, or a refusal.
+Result keptChanged(const CommandLine &line, bool *keep) {
+  *keep = false;
+  if (!line.hasValue("--changed-files")) return {};
+  const std::string text = line.value("--changed-files");
+  if (text != "take" && text != "keep")
+    return Result::Failed(Fault::kRefused,
+                          "--changed-files takes take or keep, not '" + text + "'");
+  *keep = text == "keep";
+  return {};
+}
+
 // The number of --keep-backups, or a refusal.
 Result keptBackups(const CommandLine &line, int *count) {
   *count = kDefaultSettingsBackups;
@@ -345,7 +360,13 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   int keepBackups = kDefaultSettingsBackups;
   if (Result counted = keptBackups(line, &keepBackups); !counted.ok())
     return finish(BadOptions(counted.message()));
+  bool keepChanged = false;
+  if (Result told = keptChanged(line, &keepChanged); !told.ok())
+    return finish(BadOptions(told.message()));
   const int modes = line.has("--unattended") + line.has("--dry-run") + line.has("--check");
+  if (line.hasValue("--changed-files") && modes == 0)
+    return finish(BadOptions("--changed-files goes with --unattended, --dry-run or --check; "
+                             "--text asks about each file"));
   if (line.has("--check") && modes > 1)
     return finish(BadOptions("--check excludes --unattended and --dry-run"));
   if (line.has("--diff") && !line.has("--check") && !line.has("--dry-run"))
@@ -417,11 +438,11 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
                         line.hasValue("--kernel") || line.hasValue("--answers")};
   int status;
   if (check) {
-    status = ::check(each, diffs, keepBackups);
+    status = ::check(each, diffs, keepBackups, keepChanged);
   } else if (dry) {
-    status = dryRun(each, diffs, keepBackups);
+    status = dryRun(each, diffs, keepBackups, keepChanged);
   } else {
-    status = install(each, keepBackups);
+    status = install(each, keepBackups, keepChanged);
   }
   std::fflush(stdout);
   return finish(status);

@@ -40,6 +40,7 @@ constexpr OtherOption kOtherOptions[] = {
     {"--quiet", no_argument, nullptr},
     {"--remove", no_argument, nullptr},
     {"--keep-backups", required_argument, "N"},
+    {"--changed-files", required_argument, "take|keep"},
     {"--no-notify", no_argument, nullptr},
 };
 
@@ -271,6 +272,12 @@ std::string UsageText() {
          "                        default 5): the newest is .velorixrc.bak, the one\n"
          "                        before it .velorixrc.bak.1, and so on; the oldest go\n"
          "                        first\n"
+         "  --changed-files take|keep\n"
+         "                        a file changed by hand since the last installation:\n"
+         "                        take the new one and keep the changed copy as\n"
+         "                        NAME.velorix-old (take, the default), or leave it as\n"
+         "                        it is and write the new one to NAME.velorix-new\n"
+         "                        (keep); with --unattended, --dry-run or --check\n"
          "  --verify              compare the files of the installation here with the\n"
          "                        record the last one left (.velorix-setup.sha256), one\n"
          "                        line per file missing or whose bytes, mode or owner\n"
@@ -306,7 +313,8 @@ std::string UsageText() {
          "stay centred.\n"
          "\n"
          "A file that was changed since the last installation (its record says so) is\n"
-         "kept as NAME.velorix-old when the installation replaces it; --text asks.\n"
+         "kept as NAME.velorix-old when the installation replaces it (see\n"
+         "--changed-files); --text asks.\n"
          "\n"
          "Exit status: 0 installed (the window: the installation ended; --check: the\n"
          "directory matches), 1 stopped by a message (the window: \"Cancel\" or the close\n"

@@ -336,11 +336,10 @@ Result keepCopy(const std::string &path, const std::string &kept, bool *made) {
     return {};
   }
   struct stat st;
-  const auto content = ReadWholeFile(path);
-  if (!content || stat(path.c_str(), &st) != 0)
+  if (stat(path.c_str(), &st) != 0)
     return Result::Failed(Fault::kNotWritten, "", {path}, std::strerror(errno));
-  Result copied = WriteWholeFile(kept, *content, st.st_mode & 07777, kept, Placement::kIfAbsent,
-                                 FileOwner{st.st_uid, st.st_gid});
+  Result copied = CopyWholeFile(path, kept, st.st_mode & 07777, kept, Placement::kIfAbsent,
+                                FileOwner{st.st_uid, st.st_gid});
   *made = copied.ok();
   return copied;
 }
@@ -372,15 +371,23 @@ std::map<int, std::string> settingsBackups(const std::string &path) {
 
 SettingsBackups PlanSettingsBackups(const std::string &path,
                                     const std::optional<std::string> &replaced, int keep) {
+  return PlanSettingsBackups(
+      path, replaced.has_value(),
+      [&replaced](const std::string &file) { return FileHolds(file, *replaced).value_or(false); },
+      keep);
+}
+
+SettingsBackups PlanSettingsBackups(const std::string &path, bool replacing,
+                                    const std::function<bool(const std::string &)> &holdsReplaced,
+                                    int keep) {
   SettingsBackups plan;
   const std::map<int, std::string> held = settingsBackups(path);
   const std::string newest = path + kSettingsBackupSuffix;
   const auto slot = [&newest](int n) { return n == 0 ? newest : newest + "." + std::to_string(n); };
-  bool making = replaced.has_value() && keep > 0;
+  bool making = replacing && keep > 0;
   if (making && held.count(0) != 0) {
     struct stat st;
-    plan.reused = lstat(newest.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-                  FileHolds(newest, *replaced).value_or(false);
+    plan.reused = lstat(newest.c_str(), &st) == 0 && S_ISREG(st.st_mode) && holdsReplaced(newest);
     making = !plan.reused;
   }
   // The backups below the first free name move up one to make room.
@@ -594,14 +601,26 @@ Result DirectoryLock::acquire(const std::string &directory) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds);
   for (;;) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a link, and never a pipe or a device: the lock file
+    // cannot be renamed into place as the other files are.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return lockNotMade(path, errno);
+    struct stat held;
+    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+      close(fd);
+      return lockNotMade(path, EINVAL);
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The holder before us removes the file as it ends: a lock on a
       // file that is no longer there keeps nobody out.
-      struct stat held, named;
-      if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+      struct stat named;
+      if (lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
           held.st_ino == named.st_ino) {
+        // Root in another user's directory leaves what that user could.
+        struct stat place;
+        if (geteuid() == 0 && held.st_uid == 0 && stat(directory.c_str(), &place) == 0 &&
+            place.st_uid != 0)
+          (void)!fchown(fd, place.st_uid, place.st_gid);
         fd_ = fd;
         path_ = path;
         return {};
@@ -697,9 +716,8 @@ Result RealActions::installSettings() {
                   final);
   }
   const mode_t mode = ModeFromPermissions(kSettingsPermissions);
-  const auto old = ReadWholeFile(final);
   struct stat st, link;
-  const bool regular = old && stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const bool regular = stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   // The record of the installation, the settings file in it as it will be,
   // is written beside its place first and put there last: a disk too full
   // for it stops the run before the settings change.  A run that stops
@@ -710,10 +728,15 @@ Result RealActions::installSettings() {
   const std::string recordPath = WithSlash(workDir_) + kRecordName;
   const auto recordBefore = statusOf(recordPath);
   AtomicFile record(recordPath, std::string("./") + kRecordName);
+  record.placeAnew();
   if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
-  std::optional<std::string> replaced;
-  if (regular && SettingsNeedBackup(*old, *content)) replaced = *old;
-  const SettingsBackups backups = PlanSettingsBackups(final, replaced, keepBackups_);
+  // Kept when it holds something, and something else; read a piece at a
+  // time, so that a settings file of any size costs no more memory than
+  // the new one.  One that cannot be read is not kept.
+  const bool replacing = regular && st.st_size > 0 && !FileHolds(final, *content).value_or(true);
+  const SettingsBackups backups = PlanSettingsBackups(
+      final, replacing, [&final](const std::string &file) { return SameFiles(file, final); },
+      keepBackups_);
   const auto cannot = [&shown](const std::string &what, const std::string &path) {
     return failed(Fault::kNotWritten,
                   "Cannot " + what + " (" + std::strerror(errno) +
@@ -736,8 +759,8 @@ Result RealActions::installSettings() {
   }
   if (!backups.backup.empty() && !backups.reused) {
     // The backup keeps the owner and the permissions of the file it keeps.
-    const Result kept = WriteWholeFile(backups.backup, *old, st.st_mode & 0666, {},
-                                       Placement::kReplace, FileOwner{st.st_uid, st.st_gid});
+    const Result kept = CopyWholeFile(final, backups.backup, st.st_mode & 0666, {},
+                                      Placement::kAnew, FileOwner{st.st_uid, st.st_gid});
     if (!kept.ok()) {
       return failed(Fault::kNotWritten,
                     "Cannot keep the settings file '" + shown + "' as '" + backups.backup + "' (" +
@@ -777,16 +800,17 @@ Result RealActions::store(const char *section, const char *key, const std::strin
 }
 
 Result RealActions::place(const std::string &path, bool data,
-                          const std::function<Result(const std::string &where)> &write) {
+                          const std::function<Result(const std::string &where, Placement how)> &write) {
   lastFile_ = {};
   const std::string target = resolve(path);
   const std::string key = RecordKey(target);
   std::string digest;  // of the user's copy
   const bool changed = !data && ChangedSinceRecorded(prior(), target, &digest);
-  if (changed && keepYours_.count(key) != 0) {
+  if (changed && (keepChanged_ || keepYours_.count(key) != 0)) {
     // The user's copy stays as it is; the new one goes beside it.
     const std::string fresh = target + kKeptNewSuffix;
-    Result written = write(fresh);
+    const auto before = statusOf(fresh);
+    Result written = write(fresh, Placement::kAnew);
     if (!written.ok()) return written;
     auto entry = DescribeFile(fresh, data);
     if (entry && entry->digest == digest) {
@@ -794,6 +818,8 @@ Result RealActions::place(const std::string &path, bool data,
       lastFile_.unchanged = true;
     } else {
       lastFile_.keptNew = fresh;
+      // Written by an earlier run as it is now.
+      lastFile_.unchanged = sameFile(before, statusOf(fresh));
     }
     // What the installation writes there: the user's copy is told apart
     // from it again next time.
@@ -820,7 +846,7 @@ Result RealActions::place(const std::string &path, bool data,
     kept = *name;
   }
   const auto before = statusOf(target);
-  Result written = write(target);
+  Result written = write(target, Placement::kReplace);
   if (!written.ok()) {
     if (made) (void)unlink(kept.c_str());
     return written;
@@ -844,17 +870,18 @@ Result RealActions::place(const std::string &path, bool data,
 
 Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
                                   const char *permissions, bool expand) {
-  return place(path, false, [&](const std::string &where) {
-    return CreateFile(where, lines, permissions, expand, where == resolve(path) ? path : where);
+  return place(path, false, [&](const std::string &where, Placement how) {
+    return CreateFile(where, lines, permissions, expand, where == resolve(path) ? path : where,
+                      how);
   });
 }
 
 Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
                                        const std::string &shellPath) {
   return aboutScript(place(path, false,
-                           [&](const std::string &where) {
+                           [&](const std::string &where, Placement how) {
                              return WriteCompileScript(where, shellStyle, shellPath,
-                                                       where == resolve(path) ? path : where);
+                                                       where == resolve(path) ? path : where, how);
                            }),
                      resolve(path));
 }
@@ -883,9 +910,9 @@ Result RealActions::createFile(const std::string &path, const std::string &conte
 
 Result RealActions::writeFile(const std::string &path, const std::string &content,
                               const char *permissions) {
-  return place(path, false, [&](const std::string &where) {
+  return place(path, false, [&](const std::string &where, Placement how) {
     return withDetail(WriteWholeFile(where, content, ModeFromPermissions(permissions),
-                                     where == resolve(path) ? path : where));
+                                     where == resolve(path) ? path : where, how));
   });
 }
 
@@ -926,13 +953,14 @@ Result RealActions::removeFile(const std::string &path) {
 
 Result RealActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &) {
-  return place(target, false, [&](const std::string &where) -> Result {
+  return place(target, false, [&](const std::string &where, Placement how) -> Result {
     // The compiler writes under a temporary name: a run killed meanwhile
     // leaves no object that a later run would take for a good one.
     // In the run's scratch directory until it is whole: should the run be
     // killed, the next one removes that directory, and nothing the
     // compiler still writes lands beside the user's files.
     AtomicFile object(where, target, scratch_);
+    if (how == Placement::kAnew) object.placeAnew();
     Result opened = object.openForProgram();
     if (!opened.ok()) return withDetail(std::move(opened));
     // Named relative to the directory the command runs in, where it can
@@ -973,6 +1001,13 @@ PlanActions::PlanActions(DiffDetail diffs)
     : ScratchActions(TemporaryDirectory() + "/" + kPlanScratchPrefix + kRandomPart),
       diffs_(diffs) {}
 
+std::string PlanActions::keptLine(const std::string &path, const std::string &kept) const {
+  if (keepChanged_)
+    return "leave " + shown(path) + " as it is (changed since the last installation), and write "
+           "the new one to " + shown(path + kKeptNewSuffix);
+  return "keep " + shown(path) + " as " + shown(kept) + " (changed since the last installation)";
+}
+
 Result PlanActions::addDiff(const std::string &path, Result made, const std::string &rendered) {
   if (!made.ok()) return made;
   if (diffs_ == DiffDetail::kSized && !exists(resolve(path))) {
@@ -1000,8 +1035,7 @@ std::string PlanActions::addKept(const std::string &path,
   const std::string made = renderPath();
   if (!make(made).ok()) return {};
   const std::string kept = keptCopyFor(path, made);
-  if (!kept.empty())
-    add("keep " + shown(path) + " as " + shown(kept) + " (changed since the last installation)");
+  if (!kept.empty()) add(keptLine(path, kept));
   return made;
 }
 
@@ -1110,8 +1144,7 @@ Result PlanActions::removeFile(const std::string &path) {
 Result PlanActions::compile(const CommandFor &command, const std::string &target,
                             const std::string &why) {
   const std::string kept = keptCopyFor(target, {});
-  if (!kept.empty())
-    add("keep " + shown(target) + " as " + shown(kept) + " (changed since the last installation)");
+  if (!kept.empty()) add(keptLine(target, kept));
   add("compile " + shown(target) + " (" + why + "): " + command(target));
   return wouldWriteFile(target);
 }

@@ -283,6 +283,10 @@ class ScratchActions : public Actions {
   // How many backups of the settings file to keep (0 to
   // kMaxSettingsBackups).
   void keepBackups(int count) { keepBackups_ = count; }
+  // A file changed by hand since the last installation stays as it is,
+  // and the new one goes to NAME.velorix-new (as keepYours does for the
+  // files it names); by default the new one takes its place.
+  void keepChanged(bool keep) { keepChanged_ = keep; }
   // Into the scratch directory, which is the working directory; refused
   // (Fault::kNotOpened) when the installed directory's settings file could
   // not be replaced at the end.
@@ -373,6 +377,7 @@ class ScratchActions : public Actions {
   CommandOutcome lastCommand_;
   WhileCompiling whileCompiling_;
   int keepBackups_ = kDefaultSettingsBackups;
+  bool keepChanged_ = false;
   // The record of the last installation, and what this run puts in the
   // next one: the files it wrote or leaves.
   std::optional<InstallRecord> prior_;
@@ -448,9 +453,10 @@ class RealActions : public ScratchActions {
   // keeping the copy that its user changed since the last installation
   // (or, when they keep it, writing to NAME.velorix-new instead), and
   // notes it in the next record.  data: the analysis program changes it
-  // in use, and no copy of it is kept.
+  // in use, and no copy of it is kept.  write is told how to place what it
+  // writes: NAME.velorix-new is made anew, never through what is there.
   Result place(const std::string &path, bool data,
-               const std::function<Result(const std::string &where)> &write);
+               const std::function<Result(const std::string &where, Placement how)> &write);
 
   DirectoryLock lock_;
   // Every value stored, by lower-case "section.key": what the settings
@@ -495,6 +501,9 @@ class PlanActions : public ScratchActions {
 
  private:
   void add(const std::string &line) { lines_.push_back(line); }
+  // The line that says what becomes of path, changed since the last
+  // installation, kept would be its copy's name.
+  std::string keptLine(const std::string &path, const std::string &kept) const;
   // Adds the diff of path against the file made at made, when it differs.
   Result addDiff(const std::string &path, Result made, const std::string &rendered);
   // Lists the copy the run keeps of path, when it keeps one, and returns
@@ -528,6 +537,12 @@ struct SettingsBackups {
 };
 SettingsBackups PlanSettingsBackups(const std::string &path,
                                     const std::optional<std::string> &replaced, int keep);
+// The same, for a settings file that is replaced or not (replacing), where
+// holdsReplaced tells whether the file at a path holds what is kept: a
+// settings file of any size is then compared a piece at a time.
+SettingsBackups PlanSettingsBackups(const std::string &path, bool replacing,
+                                    const std::function<bool(const std::string &)> &holdsReplaced,
+                                    int keep);
 
 // "at most 5 settings backups are kept", for the lines that name a
 // backup removed.

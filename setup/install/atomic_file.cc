@@ -3,6 +3,8 @@
  */
 #include "atomic_file.h"
 
+#include "link_trust.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -93,6 +95,17 @@ mode_t newFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// Who a new file at path belongs to when it is not the writer: run as
+// root in another user's directory, that user and the directory's group,
+// so that the file is theirs as if they had made it.
+std::optional<FileOwner> directoryOwner(const std::string &path) {
+  if (geteuid() != 0) return std::nullopt;
+  struct stat directory;
+  if (stat(directoryOf(path).c_str(), &directory) != 0 || directory.st_uid == geteuid())
+    return std::nullopt;
+  return FileOwner{directory.st_uid, directory.st_gid};
+}
+
 std::string lowered(const char *text) {
   std::string out = text;
   for (char &c : out)
@@ -115,6 +128,7 @@ Result WriteWholeFile(const std::string &path, const std::string &content, mode_
                       std::optional<FileOwner> owner) {
   AtomicFile file(path, shownAs);
   if (owner) file.setOwner(*owner);
+  if (placement == Placement::kAnew) file.placeAnew();
   Result written = file.open();
   if (!written.ok()) return written;
   if (std::fwrite(content.data(), 1, content.size(), file.stream()) != content.size()) {
@@ -123,7 +137,7 @@ Result WriteWholeFile(const std::string &path, const std::string &content, mode_
                           "Cannot write file '" + (shownAs.empty() ? path : shownAs) + "'", {path},
                           "a write failed");
   }
-  return placement == Placement::kReplace ? file.commit(mode) : file.commitNew(mode);
+  return placement == Placement::kIfAbsent ? file.commitNew(mode) : file.commit(mode);
 }
 
 std::optional<std::string> ReadWholeFile(const std::string &path) {
@@ -144,6 +158,7 @@ constexpr std::size_t kComparePiece = 64 * 1024;
 struct ReadFd {
   explicit ReadFd(const std::string &path)
       : fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+  explicit ReadFd(int opened) : fd(opened) {}
   ~ReadFd() {
     if (fd >= 0) close(fd);
   }
@@ -184,6 +199,54 @@ std::optional<bool> FileHolds(const std::string &path, std::string_view content)
       return false;
     if (length < piece.size()) return at + length == content.size();
   }
+}
+
+Result CopyWholeFile(const std::string &from, const std::string &path, mode_t mode,
+                     const std::string &shownAs, Placement placement,
+                     std::optional<FileOwner> owner) {
+  const std::string &shown = shownAs.empty() ? path : shownAs;
+  // Without blocking: a pipe put in its place is refused, not waited on.
+  const ReadFd source(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (source.fd < 0 || fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string why =
+        source.fd < 0 ? lowered(std::strerror(errno)) : std::string("not a regular file");
+    return Result::Failed(Fault::kNotOpened, "Cannot open file '" + from + "'", {from}, why);
+  }
+  AtomicFile file(path, shownAs);
+  if (owner) file.setOwner(*owner);
+  if (placement == Placement::kAnew) file.placeAnew();
+  Result opened = file.open();
+  if (!opened.ok()) return opened;
+  std::vector<char> piece(kComparePiece);
+  const std::vector<char> zeros(kComparePiece, '\0');
+  off_t size = 0;
+  bool hole = false;  // the copy ends in a piece not written
+  for (;;) {
+    const ssize_t got = readPiece(source.fd, piece.data(), piece.size());
+    const std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
+    // A piece of zeros is skipped, not written: a sparse file stays sparse,
+    // as cp keeps it.
+    const bool skipped = length > 0 && std::memcmp(piece.data(), zeros.data(), length) == 0;
+    const bool wrote = got >= 0 && (skipped ? std::fseek(file.stream(), static_cast<long>(length),
+                                                         SEEK_CUR) == 0
+                                            : std::fwrite(piece.data(), 1, length,
+                                                          file.stream()) == length);
+    if (!wrote) {
+      file.discard();
+      return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {path},
+                            got < 0 ? "a read failed" : "a write failed");
+    }
+    size += static_cast<off_t>(length);
+    if (length > 0) hole = skipped;
+    if (length < piece.size()) break;
+  }
+  if (hole && (std::fflush(file.stream()) != 0 || ftruncate(fileno(file.stream()), size) != 0)) {
+    file.discard();
+    return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {path},
+                          "a write failed");
+  }
+  return placement == Placement::kIfAbsent ? file.commitNew(mode) : file.commit(mode);
 }
 
 bool SameFiles(const std::string &a, const std::string &b) {
@@ -259,6 +322,19 @@ Result AtomicFile::failed(Fault fault, int error) {
 Result AtomicFile::examine() {
   target_ = path_;
   struct stat link;
+  if (anew_) {
+    // The name alone is replaced: only a regular file there is one that
+    // this file takes the place of.
+    if (lstat(path_.c_str(), &link) != 0) {
+      if (errno != ENOENT) return failed(Fault::kNotOpened, errno);
+    } else if (S_ISDIR(link.st_mode)) {
+      return failed(Fault::kNotOpened, "it is a directory");
+    } else if (S_ISREG(link.st_mode)) {
+      old_ = link;
+      existed_ = true;
+    }
+    return {};
+  }
   if (lstat(path_.c_str(), &link) == 0) {
     if (S_ISLNK(link.st_mode)) {
       throughLink_ = true;
@@ -267,6 +343,9 @@ Result AtomicFile::examine() {
       target_ = resolved.get();
     }
     if (stat(target_.c_str(), &old_) != 0) return failed(Fault::kNotOpened, errno);
+    if (throughLink_ && !LinkMayBeFollowed(link, &old_))
+      return failed(Fault::kNotOpened,
+                    "it is a link of another user's to a file that is not theirs");
     existed_ = true;
     if (S_ISDIR(old_.st_mode)) return failed(Fault::kNotOpened, "it is a directory");
     if (!S_ISREG(old_.st_mode)) {
@@ -315,8 +394,17 @@ Result AtomicFile::open() {
   Result examined = examine();
   if (!examined.ok()) return examined;
   if (!inPlace_) return makeTemporary();
-  stream_ = std::fopen(target_.c_str(), "w");
-  if (stream_ == nullptr) return failed(Fault::kNotOpened, errno);
+  // Without blocking: a pipe that nobody reads is refused, not waited on.
+  const int fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return failed(Fault::kNotOpened, errno);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  stream_ = fdopen(fd, "w");
+  if (stream_ == nullptr) {
+    const int error = errno;
+    close(fd);
+    return failed(Fault::kNotOpened, error);
+  }
   return {};
 }
 
@@ -366,6 +454,7 @@ Result AtomicFile::place(mode_t mode, bool replace) {
     // give a file away, and without it the file is the writer's anyway.
     std::optional<FileOwner> owner = owner_;
     if (!owner && existed_ && S_ISREG(old_.st_mode)) owner = FileOwner{old_.st_uid, old_.st_gid};
+    if (!owner) owner = directoryOwner(target_);
     if (error == 0 && owner && geteuid() == 0 && fchown(fd, owner->uid, owner->gid) != 0)
       error = errno;
     if (error == 0 && fchmod(fd, final) != 0) error = errno;

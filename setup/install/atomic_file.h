@@ -16,7 +16,13 @@
  *  - another kind of file (a device such as /dev/null): written in place,
  *    its permissions left as the system has them;
  *  - a link to anything but a regular file, a dangling link, a directory:
- *    refused.
+ *    refused;
+ *  - a link that belongs to another user than the writer, to a file that
+ *    is not that user's: refused (link_trust.h), since following it would
+ *    reach further than the link's owner can.
+ * A file the run makes anew (placeAnew(): a backup, a kept copy, the
+ * record) replaces its name itself: a link there is replaced, not
+ * followed, and a pipe or a device is never opened.
  *
  * The content comes from this program (open(), then stream()) or from
  * another one that is handed the temporary name (openForProgram(), say a
@@ -25,7 +31,8 @@
  * A file replaced keeps its owner and group (a run as root does not take a
  * user's file away), and is never made more open to its group or to
  * others than it was: a settings file its owner made private stays
- * private.  A file
+ * private.  A new file that root makes in another user's directory is
+ * that user's, with the directory's group, as if they had made it.  A file
  * that already holds the same bytes with the same mode is left as it is,
  * time and all.
  */
@@ -103,6 +110,10 @@ class AtomicFile {
   // writer's.
   void setOwner(FileOwner owner) { owner_ = owner; }
 
+  // The file is made anew: whatever is at the final name (a link, a pipe)
+  // is replaced, never followed or opened.  Before open().
+  void placeAnew() { anew_ = true; }
+
   // The path written in the end: the final name, or the file a link at
   // the final name points to.
   const std::string &target() const { return target_; }
@@ -124,6 +135,7 @@ class AtomicFile {
   bool inPlace_ = false;  // a device: written directly
   bool throughLink_ = false;
   bool existed_ = false;
+  bool anew_ = false;
   struct stat old_ {};  // the replaced file's status, when existed_
   std::optional<FileOwner> owner_;
 };
@@ -154,6 +166,8 @@ mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink = fals
 enum class Placement {
   kReplace,   // replaces it (AtomicFile::commit)
   kIfAbsent,  // keeps it, and drops the new file (AtomicFile::commitNew)
+  kAnew,      // replaces the name itself, never what a link there points to
+              // (AtomicFile::placeAnew)
 };
 
 // Writes content to path whole, with mode: the one way the setup tool
@@ -171,6 +185,13 @@ std::optional<std::string> ReadWholeFile(const std::string &path);
 // and not at all when its size tells, so that a file of any size costs no
 // more memory than content; nothing when it cannot be read.
 std::optional<bool> FileHolds(const std::string &path, std::string_view content);
+
+// Copies the file at from to path whole (as WriteWholeFile), a piece at a
+// time: a file of any size costs no more memory than a piece.  Only a
+// regular file is copied; the messages name the file shownAs, or path.
+Result CopyWholeFile(const std::string &from, const std::string &path, mode_t mode,
+                     const std::string &shownAs = {}, Placement placement = Placement::kReplace,
+                     std::optional<FileOwner> owner = std::nullopt);
 
 // Whether the files at a and b hold the same bytes, compared a piece at a
 // time; false when either cannot be read.

@@ -146,6 +146,12 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
     const std::string kept = data ? std::string() : keptCopyFor(path, made);
     if (kept.empty()) {
       add(shown(path) + ": contents differ from what the installation writes", diff);
+    } else if (keepChanged_) {
+      // Left as it is: only the new one beside it is the installation's.
+      if (!SameFiles(installed + kKeptNewSuffix, made))
+        add(shown(path) + ": changed since the last installation (the installation leaves it, "
+                          "and writes the new one to " +
+                shown(path + kKeptNewSuffix) + ")");
     } else {
       add(shown(path) + ": changed since the last installation (the installation keeps it as " +
               shown(kept) + ")",

@@ -148,7 +148,8 @@ Result renderLines(const char *const *lines, bool expand, int first, const std::
 // Writes the template to path whole, the first line (when given) before
 // it, with mode; nothing is written when a line cannot be expanded.
 Result writeTemplate(const std::string &path, const char *firstLine, const char *const *lines,
-                     int first, bool expand, mode_t mode, const std::string &shown) {
+                     int first, bool expand, mode_t mode, const std::string &shown,
+                     Placement placement) {
   std::string text;
   if (firstLine != nullptr) text = std::string(firstLine) + "\n";
   if (lines != nullptr) {
@@ -156,7 +157,7 @@ Result writeTemplate(const std::string &path, const char *firstLine, const char 
     if (!rendered.ok())
       return Result::Failed(rendered.fault(), rendered.message(), {path}, rendered.detail());
   }
-  Result written = WriteWholeFile(path, text, mode, shown);
+  Result written = WriteWholeFile(path, text, mode, shown, placement);
   // The core library would otherwise write its old parsed copy over the
   // file at the next change of a setting.
   if (written.ok() && isSettingsFile(path)) SettingsReload();
@@ -175,11 +176,11 @@ mode_t ModeFromPermissions(const char *permissions) {
 }
 
 Result CreateFile(const std::string &path, const char *const *lines, const char *permissions,
-                  bool expand, const std::string &shownAs) {
+                  bool expand, const std::string &shownAs, Placement placement) {
   const std::string &shown = shownAs.empty() ? path : shownAs;
   if (path.size() > kMaxNameLength) return nameTooLong(shown);
   const mode_t mode = permissions != nullptr ? ModeFromPermissions(permissions) : defaultMode();
-  return writeTemplate(path, nullptr, lines, 1, expand, mode, shown);
+  return writeTemplate(path, nullptr, lines, 1, expand, mode, shown, placement);
 }
 
 Result CheckTemplatePlace(const std::string &path, const std::string &shownAs) {
@@ -193,7 +194,7 @@ Result CheckCompileScriptPlace(const std::string &path, const std::string &shown
 }
 
 Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          const std::string &shownAs) {
+                          const std::string &shownAs, Placement placement) {
   const std::string &shown = shownAs.empty() ? path : shownAs;
   if (path.size() > kMaxNameLength) return nameTooLong(shown);
   if (shellStyle < 1 || shellStyle > kShellRecords || shells[shellStyle - 1].script == nullptr) {
@@ -212,6 +213,6 @@ Result WriteCompileScript(const std::string &path, int shellStyle, const std::st
   const std::string first = kShebang + shellPath;
   // The template's first line is a placeholder for the one above.
   Result written = writeTemplate(path, first.c_str(), lines[0] != nullptr ? lines + 1 : nullptr, 2,
-                                 true, kScriptMode, shown);
+                                 true, kScriptMode, shown, placement);
   return scriptNotOpened(std::move(written), shown);
 }

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "atomic_file.h"
 #include "result.h"
 
 // Mode of a nine-character permission string ("rw-r--r--" -> 0644).
@@ -22,15 +23,19 @@ mode_t ModeFromPermissions(const char *permissions);
 // the settings code has raised its own message about the line (caught by
 // whoever runs the step), and the first line too long for the settings
 // buffer is this fault's message.
+// placement: Placement::kAnew for a file made anew beside the one it
+// stands for (atomic_file.h).
 Result CreateFile(const std::string &path, const char *const *lines, const char *permissions,
-                  bool expand, const std::string &shownAs = {});
+                  bool expand, const std::string &shownAs = {},
+                  Placement placement = Placement::kReplace);
 
 // Writes the compile script to path for shell style shellStyle (1-based
 // record of shells) with "#! " and shellPath as its first line, mode
 // 0755.  A script that cannot be opened is Fault::kNotOpened with
 // "Cannot open batch file for compiler '...'".
 Result WriteCompileScript(const std::string &path, int shellStyle, const std::string &shellPath,
-                          const std::string &shownAs = {});
+                          const std::string &shownAs = {},
+                          Placement placement = Placement::kReplace);
 
 // What CreateFile, and WriteCompileScript, would meet in opening path,
 // found without writing anything (AtomicFile::check): the fault it would

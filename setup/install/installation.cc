@@ -41,6 +41,7 @@
 #include "atomic_file.h"
 #include "file_writing.h"
 #include "form.h"
+#include "link_trust.h"
 #include "form_tables.h"
 #include "message_route.h"
 #include "notice.h"
@@ -314,6 +315,8 @@ class Procedure {
   Result storeTogether(const std::function<Result()> &stores);
   Result checkReferences();
   Result ensureNamesFile();
+  Result checkPlaces();
+  Result headerPath(std::string &path);
   Result writeProductFiles();
   std::string compileReason() const;
   Result compileAutodif();
@@ -480,6 +483,55 @@ Result Procedure::ensureNamesFile() {
   return {};
 }
 
+// Every link on the way to a file that the run writes, renames or removes
+// is one it may follow (link_trust.h): refused before anything is written.
+// A path that cannot be read from the settings is left to the step that
+// reads it, which says why.
+Result Procedure::checkPlaces() {
+  struct Place {
+    const char *section;
+    const char *key;
+    bool fullOnly;
+    LastPart last;
+  };
+  constexpr Place kPlaces[] = {
+      {"Files", "NAMES", false, LastPart::kFollowed},
+      {"Files", "NAMES1.2", false, LastPart::kNamed},
+      {"Files", "INITFILE", true, LastPart::kFollowed},
+      {"Compiler", "BATCH", true, LastPart::kFollowed},
+      {"Files", "VN", false, LastPart::kNamed},
+      {"Files", "PALETTE", false, LastPart::kFollowed},
+  };
+  std::vector<std::pair<std::string, LastPart>> places;
+  if (form_.full) {
+    places.emplace_back(kAutodifObject, LastPart::kFollowed);
+    places.emplace_back(kAutodifRecord, LastPart::kFollowed);
+    std::string header;
+    if (headerPath(header).ok()) places.emplace_back(header, LastPart::kFollowed);
+  }
+  for (const Place &place : kPlaces) {
+    std::string path;
+    if (place.fullOnly && !form_.full) continue;
+    if (readSetting(place.section, place.key, path).ok()) places.emplace_back(path, place.last);
+  }
+  for (const auto &[path, last] : places) {
+    if (Result checked = CheckLinksOnPath(act_.resolve(path), last); !checked.ok())
+      return checked;
+  }
+  return {};
+}
+
+// The system header's path: [Paths] INCLUDE (not [Compiler] INCLUDE)
+// with the file name appended before the whole is expanded.
+Result Procedure::headerPath(std::string &path) {
+  if (Result r = readSetting("Paths", "INCLUDE", path); !r.ok()) return r;
+  CaughtMessages messages;
+  if (GetParamAppend("Compiler", "HEADERF") == nullptr)
+    return messages.into(missingKey("Compiler", "HEADERF"));
+  path = ParBuf;
+  return messages.into({});
+}
+
 // Interface-strings file, compile script and system header, all in the
 // product directory.  Only a compile script that cannot be opened stops.
 Result Procedure::writeProductFiles() {
@@ -496,15 +548,7 @@ Result Procedure::writeProductFiles() {
   }
   wrote(script);
 
-  // The header lies in [Paths] INCLUDE, not in [Compiler] INCLUDE; the
-  // file name is appended before the whole is expanded.
-  if (Result r = readSetting("Paths", "INCLUDE", path); !r.ok()) return r;
-  {
-    CaughtMessages messages;
-    if (GetParamAppend("Compiler", "HEADERF") == nullptr)
-      return messages.into(missingKey("Compiler", "HEADERF"));
-    path = ParBuf;
-  }
+  if (Result r = headerPath(path); !r.ok()) return r;
   wrote(act_.writeTemplate(path, IncludeRhs, kReadOnlyPermissions, true));
   return {};
 }
@@ -766,6 +810,11 @@ InstallOutcome Procedure::run() {
   if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
   if (form_.full) tell(shellMismatch(form_));
   step("Preparing the directory ...");
+  // The lock is never taken through a link or in a pipe; the settings
+  // file, checked first of the files written, before it is built.
+  if (!tell(CheckLockPlace(act_.resolve(kLockFileName))) ||
+      !tell(CheckLinksOnPath(act_.resolve(settingsPath()))))
+    return InstallOutcome::Refused;
   if (!tell(act_.begin())) return InstallOutcome::Stopped;
   const Result stopped = steps();
   tell(stopped);
@@ -792,6 +841,10 @@ Result Procedure::steps() {
   if (Result r = storeFields(); !r.ok()) return r;
   if (Result r = checkReferences(); !r.ok()) return r;
   if (Result r = checkExpandedTexts(); !r.ok()) {
+    refused_ = true;
+    return r;
+  }
+  if (Result r = checkPlaces(); !r.ok()) {
     refused_ = true;
     return r;
   }

@@ -142,8 +142,14 @@ def the_module_alone(root, env, product):
     result = module(env, present)
     check("module present again: not changed", result.get("changed"), False)
 
-    with open(os.path.join(solo, "palette.vpf"), "a") as f:
+    palette = os.path.join(solo, "palette.vpf")
+    with open(palette, "a") as f:
         f.write("1 2 3\n")
+    result = module(env, dict(present, changed_files="keep"))
+    check("module present, changed files kept: the user's stays, the new one beside it",
+          (result.get("changed"), harness.read_file(palette).endswith("1 2 3\n"),
+           os.path.exists(palette + ".velorix-new")), (True, True, True))
+    os.remove(palette + ".velorix-new")
     installed = snapshot(solo)
     absent = {"path": solo, "executable": TOOL, "state": "absent"}
     result = module(env, absent, "--check", "--diff")

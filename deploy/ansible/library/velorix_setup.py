@@ -105,6 +105,14 @@ options:
       - How many backups of the settings file to keep, the newest named C(.velorixrc.bak).
     type: int
     default: 5
+  changed_files:
+    description:
+      - A file changed by hand since the last installation.
+      - C(take) puts the new one in its place and keeps the changed copy as C(NAME.velorix-old);
+        C(keep) leaves it as it is and writes the new one to C(NAME.velorix-new).
+    type: str
+    choices: [take, keep]
+    default: take
   executable:
     description: The velorix-setup program on the managed host.
     type: str
@@ -284,6 +292,7 @@ def form_options(params):
     if params["notify"] is not None:
         options.append("--notify" if params["notify"] else "--no-notify")
     options += ["--keep-backups", str(params["keep_backups"])]
+    options += ["--changed-files", params["changed_files"]]
     return options
 
 
@@ -382,6 +391,7 @@ def main():
             "shell_path": {"type": "str"},
             "notify": {"type": "bool"},
             "keep_backups": {"type": "int", "default": 5},
+            "changed_files": {"type": "str", "choices": ["take", "keep"], "default": "take"},
             "executable": {"type": "str", "default": "velorix-setup"},
             "log": {"type": "path"},
         },
