@@ -13,10 +13,11 @@ what it predicted; velorix_state=absent removes, in check mode nothing.
 
 The module velorix_setup alone: state present and absent, each in check
 mode and for real, its options winning over an answer file, a file
-changed by hand kept by absent and named, every path it returns absolute; and its documentation through Ansible's
-module validator (validate-modules, run as ansible-test runs it on a
-collection; the GPLv3 header it asks of every module is left out: the
-module carries the tool's own licence).
+changed by hand kept by absent and named, every path it returns
+absolute; and its documentation through Ansible's module validator
+(validate-modules, run as ansible-test runs it on a collection; the GPLv3
+header it asks of every module is left out: the module carries the tool's
+own licence).
 
 Exit status 77 (skipped) without ansible-playbook."""
 import json
