@@ -138,13 +138,12 @@ LineInput::Read readAnswer(LineInput &input, const std::string &prompt, std::str
 // Resolves nothing: the questions are asked in the installed directory.
 std::string asGiven(const std::string &path) { return path; }
 
-// Whether an answer is yes (true) or no (false) to a [y/n] question; the
-// empty answer is answerDefault; nothing for anything else.
+// Whether an answer is yes (true) or no (false) to a [y/n] question, or
+// any beginning of either; the empty answer is answerDefault; nothing for
+// anything else.
 std::optional<bool> yesOrNo(const std::string &line, bool answerDefault) {
-  const std::string word = lowered(line);
-  if (word.empty()) return answerDefault;
-  if (word == "y" || word == "yes") return true;
-  if (word == "n" || word == "no") return false;
+  if (line.empty()) return answerDefault;
+  if (const std::optional<std::size_t> answer = picked(line, {"yes", "no"})) return *answer == 0;
   return std::nullopt;
 }
 
