@@ -199,8 +199,7 @@ LineInput::LineInput(std::size_t longest) : longest_(longest) {
   el_set(editor_, EL_CLIENTDATA, this);
   el_set(editor_, EL_PROMPT, &LineInput::promptOf);
   el_set(editor_, EL_GETCFN, readCharacter);
-  el_set(editor_, EL_ADDFN, "vx-complete", "complete a choice or a path",
-         &LineInput::complete);
+  el_set(editor_, EL_ADDFN, "vx-complete", "complete a choice or a path", &LineInput::complete);
   el_set(editor_, EL_BIND, "^I", "vx-complete", nullptr);
   // The user's own key bindings (~/.editrc), as every libedit program.
   el_source(editor_, nullptr);
@@ -219,8 +218,7 @@ char *LineInput::promptOf(editline *el) {
   return const_cast<char *>(static_cast<LineInput *>(self)->prompt_.c_str());
 }
 
-std::vector<std::string> LineInput::candidates(const std::string &before,
-                                              std::size_t *word) const {
+std::vector<std::string> LineInput::candidates(const std::string &before, std::size_t *word) const {
   std::vector<std::string> found;
   if (completion_ == Completion::kChoices) {
     // A choice is the whole answer.
@@ -267,10 +265,9 @@ unsigned char LineInput::complete(editline *el, int /*key*/) {
   // A path's candidates by their last part, as a shell lists them.
   std::string list = "\n";
   for (const std::string &candidate : found) {
-    const std::size_t slash =
-        self->completion_ == Completion::kPaths && candidate.size() > 1
-            ? candidate.find_last_of('/', candidate.size() - 2)
-            : std::string::npos;
+    const std::size_t slash = self->completion_ == Completion::kPaths && candidate.size() > 1
+                                  ? candidate.find_last_of('/', candidate.size() - 2)
+                                  : std::string::npos;
     list += (slash == std::string::npos ? candidate : candidate.substr(slash + 1)) + "  ";
   }
   list.back() = '\n';

@@ -244,7 +244,8 @@ Answer Questions::answer(const std::string &prompt, const char *help, const std:
     std::printf("\n%s\n\n", help != nullptr ? help : "There is no help text for this question.");
     // The help texts are the window's, where a field is emptied by
     // deleting its text; here Enter keeps the value.
-    if (help != nullptr && std::strstr(help, kBlankWord) != nullptr) std::printf("%s\n\n", kBlankHere);
+    if (help != nullptr && std::strstr(help, kBlankWord) != nullptr)
+      std::printf("%s\n\n", kBlankHere);
   }
 }
 
