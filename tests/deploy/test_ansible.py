@@ -10,6 +10,8 @@ group's, and the directories hold exactly what direct unattended runs with
 the same values leave.  After a host value changes, --check --diff names
 the setting and changes nothing, and the real run then changes exactly
 what it predicted; velorix_state=absent removes, in check mode nothing.
+The README's run for this machine alone and its task of the module run
+too, their places moved into the temporary directory.
 
 The module velorix_setup alone: state present and absent, each in check
 mode and for real, its options winning over an answer file, a file
@@ -27,6 +29,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import textwrap
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
 import harness  # noqa: E402
@@ -118,6 +121,15 @@ def readme_commands():
     lines = [line.strip() for line in text.splitlines() if line.startswith("    ")]
     return [line for line in lines
             if line.startswith("ansible-playbook ") or " " + EXAMPLES + "/" in line]
+
+
+def readme_task():
+    """The README's example of a task of the module: its indented block
+    that begins with "- name:"."""
+    with open(os.path.join(ANSIBLE, "README.md")) as f:
+        blocks = re.findall(r"(?:^    .*\n)+", f.read(), re.M)
+    tasks = [textwrap.dedent(b) for b in blocks if b.startswith("    - name:")]
+    return tasks[0] if len(tasks) == 1 else None
 
 
 def write_vars(path, values):
@@ -372,6 +384,28 @@ def main():
               (0, [True, True]))
         if result.returncode != 0:
             print(result.stdout[-3000:], result.stderr[-2000:])
+
+        # The README's task of the module, in a play of its own beside the
+        # library, with its places here and velorix-setup on the PATH.
+        task = readme_task()
+        check("the README shows a task of the module", task is not None, True)
+        if task:
+            directory = os.path.join(root, "task", "ann")
+            os.makedirs(directory)
+            task = task.replace("/home/ann/velorix", directory).replace("/opt/velorix", product)
+            write(os.path.join(controller, "task.yml"),
+                  "- hosts: localhost\n  gather_facts: false\n  tasks:\n"
+                  + textwrap.indent(task, "    "))
+            bindir = os.path.join(root, "bin")
+            os.makedirs(bindir)
+            os.symlink(TOOL, os.path.join(bindir, "velorix-setup"))
+            result = subprocess.run(
+                ["ansible-playbook", "-i", "localhost,", "-c", "local", "task.yml"],
+                cwd=controller, capture_output=True, text=True, timeout=600,
+                env=dict(env, PATH=bindir + os.pathsep + env["PATH"]))
+            check("the README's task: status, changed, and its printer",
+                  (result.returncode, changed(result.stdout), setting(directory, "HCPRINTER")),
+                  (0, 1, "lp -d lab7 %s"))
 
         the_module_alone(root, env, product)
         validate_module(root)
