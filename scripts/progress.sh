@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/run.sh and scripts/package.sh: runs a long step with
 # its output kept in a log, and says on standard error what it is doing,
 # one line per phase, with the build's count (make's percentage, or ninja's
