@@ -144,7 +144,7 @@ def module(env, args, *extra):
         ["ansible", "localhost", "-i", "localhost,", "-c", "local", "-M", LIBRARY,
          "-m", "velorix_setup", "-a", json.dumps(args)] + list(extra),
         env=env, capture_output=True, text=True, timeout=300)
-    found = re.search(r"^localhost \| [A-Z]+ => \{", result.stdout, re.M)
+    found = re.search(r"^localhost \| [A-Z]+!? => \{", result.stdout, re.M)
     try:
         item = json.JSONDecoder().raw_decode(result.stdout, found.end() - 1)[0]
         # Its warnings are told beside the result.
@@ -193,6 +193,11 @@ def the_module_alone(root, env, product):
     check("module absent: the changed file stays", os.listdir(solo), ["palette.vpf"])
     result = module(env, absent)
     check("module absent again: not changed", result.get("changed"), False)
+
+    missing = os.path.join(root, "no-such-tool")
+    result = module(env, {"path": solo, "executable": missing})
+    check("module without the tool: fails, saying so",
+          result.get("msg", "").startswith(f"{missing} is not installed on this host"), True)
 
 
 def validate_module(root):

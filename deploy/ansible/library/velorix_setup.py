@@ -376,6 +376,25 @@ def present(module, path, tool):
     module.exit_json(**result)
 
 
+def find_tool(module, path):
+    """The path of velorix-setup on the host; one clear message when it is
+    not there."""
+    name = module.params["executable"]
+    found = name if "/" in name else module.get_bin_path(name)
+    if found and os.access(found, os.X_OK):
+        return found
+    msg = ("%s is not installed on this host: install the velorix-setup package (the role's "
+           "velorix_setup_package), or name the tool with executable" % name)
+    state = module.params["state"]
+    if module.check_mode:
+        # Installed by an earlier task that check mode did not run.
+        module.warn(msg)
+        if state == "present":
+            module.exit_json(changed=True, path=path, state=state, differences=[msg])
+        module.exit_json(changed=False, path=path, state=state, removed=[], kept=[])
+    module.fail_json(msg=msg)
+
+
 def main():
     module = AnsibleModule(
         argument_spec={
@@ -402,9 +421,10 @@ def main():
     )
     path = module.params["path"]
     log = ["--log", module.params["log"]] if module.params["log"] else []
+    executable = find_tool(module, path)
 
     def tool(*args):
-        return module.run_command([module.params["executable"]] + list(args) + log, cwd=path)
+        return module.run_command([executable] + list(args) + log, cwd=path)
 
     if module.params["state"] == "absent":
         absent(module, path, tool)
