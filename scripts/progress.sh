@@ -20,7 +20,7 @@ _progress_tty=false
 # _progress_next (no subshell per line: the output has thousands).
 _progress_phase_of() {
   case $1 in
-    " dpkg-source "*"--build"*) _progress_next="making the source package" ;;
+    " dpkg-source -b "* | " dpkg-source --build "*) _progress_next="making the source package" ;;
     "   dh_auto_configure"* | *"override_dh_auto_configure") _progress_next="configuring" ;;
     "   dh_auto_build"*) _progress_next="building" ;;
     *"cmake --install"*) _progress_next="installing into the packages" ;;
