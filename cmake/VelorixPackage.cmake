@@ -7,6 +7,8 @@
 #                                                         for software centres
 #   share/doc/velorix-setup/examples/answers.ini          an answer file
 #   share/doc/velorix-setup/examples/ansible/             the fleet example
+#   share/doc/velorix-setup/examples/product/             a product directory to
+#                                                         try the tool with
 #   share/doc/velorix-setup/*.png                         pictures of the Setup
 #                                                         window and of --text,
 #                                                         made by scripts/pictures.py
@@ -27,6 +29,9 @@ install(FILES ${VX_PACKAGING_DIR}/examples/answers.ini DESTINATION ${VX_EXAMPLES
         COMPONENT setup)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/deploy/ansible DESTINATION ${VX_EXAMPLES_DIR}
         COMPONENT setup)
+# Its velorix stand-in stays executable, as a product's executable is.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/product DESTINATION ${VX_EXAMPLES_DIR}
+        USE_SOURCE_PERMISSIONS COMPONENT setup)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/setup-window-user.png
               ${CMAKE_SOURCE_DIR}/docs/setup-window-full.png
               ${CMAKE_SOURCE_DIR}/docs/text-session.png

@@ -9,9 +9,11 @@
 # OUT_DIR/build.log).  They end up in OUT_DIR/packages, with the .changes
 # and .buildinfo.  Prints the path
 # of the velorix-support-dev package, then that of velorix-setup on the last
-# line.
+# line.  Meanwhile it says on standard error which phase the build is in,
+# with the compile's percentage (see progress.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/progress.sh"
 "$root/scripts/install-deps.sh" package || exit 1
 out=${1:-build-package}
 [ "${out#/}" != "$out" ] || out="$root/$out"
@@ -20,6 +22,7 @@ source="$out/source/velorix-setup-$version"
 log="$out/build.log"
 rm -rf "$out/source" "$out/packages"
 mkdir -p "$source" "$out/packages" || exit 1
+: >"$log"
 
 excludes=(--exclude-vcs --anchored --exclude='./build*' --exclude=./artifacts --exclude='./obj-*')
 [ "${out#"$root"/}" = "$out" ] || excludes+=("--exclude=./${out#"$root"/}")
@@ -29,8 +32,9 @@ tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source" -xf - ||
 # The copy lies inside this checkout: git must not describe the checkout
 # as the copy's, so that the packages say the version of debian/changelog,
 # as they do when built from the source package alone.
-if ! (cd "$source" && GIT_CEILING_DIRECTORIES="$out/source" \
-      dpkg-buildpackage -us -uc -J"$(nproc)") >"$log" 2>&1; then
+if ! progress_run package.sh "$log" "building the packages in $out" \
+    env -C "$source" GIT_CEILING_DIRECTORIES="$out/source" dpkg-buildpackage -us -uc -J"$(nproc)"
+then
   tail -n 60 "$log" >&2
   echo "package.sh: dpkg-buildpackage failed; the whole log is $log" >&2
   exit 1

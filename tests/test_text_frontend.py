@@ -9,7 +9,8 @@ every file as --unattended with the same values does, byte for byte; the
 questions' help, a refused value, going back a question and changing an
 answer at the summary, Ctrl-C and the offer made without a display are
 tried one each, and so is the question about a file changed by hand since
-the last installation.  Answers given through a pipe are read as plain
+the last installation; a choice picked by its beginning and Tab completing a
+choice and a path, once.  Answers given through a pipe are read as plain
 lines; --remove --text asks before it removes.
 
 Every tmux server is private (a socket in the test's scratch directory)
@@ -181,6 +182,31 @@ class TextFrontend(unittest.TestCase):
                          "all Velorix executable and auxiliary files.\n\n")
         self.assertIn("you have to type in the full path to Velorix directory.\n",
                       term.screen())
+        term.key("C-c")
+        self.assertEqual(term.status(), EXIT_STOPPED)
+
+    def test_a_beginning_picks_a_choice_and_tab_completes(self):
+        self.make_tree(with_object=True)
+        term = self.terminal(self.work)
+        term.wait_prompt(KIND)
+        term.tmux("send-keys", "-t", "0", "-l", "--", "fu")
+        term.key("Tab")
+        harness.wait_for(lambda: term.last_line() == KIND + " Full", "Tab completes Full")
+        # Emptied again; a beginning that only one choice has picks it.
+        term.key("C-u")
+        term.answer(KIND, "us")
+        term.wait_prompt("VELORIX directory:")
+        term.tmux("send-keys", "-t", "0", "-l", "--", self.product[:-3])
+        term.key("Tab")
+        harness.wait_for(lambda: term.last_line() == "VELORIX directory: %s/" % self.product,
+                         "Tab completes the product directory")
+        term.key("Enter")
+        # A help text that speaks of a blank field is followed by how to
+        # type one here.
+        term.answer("Printer command [lpr %s]:", "?")
+        term.wait_prompt("Printer command [lpr %s]:", after="set this field to blank.\n\n"
+                         'Here, a blank (empty) field is typed as "" (two double quotes): '
+                         "Enter alone keeps the value in brackets.\n")
         term.key("C-c")
         self.assertEqual(term.status(), EXIT_STOPPED)
 

@@ -5,14 +5,21 @@
 #include "line_input.h"
 
 #include <histedit.h>
+// After histedit.h: libedit's readline interface, for its file-name
+// completion alone.
+#include <editline/readline.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +91,37 @@ int skipRestOfLine() {
 }
 
 extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// Where the word being completed begins: after the last blank or double
+// quote before the cursor (a path is typed in quotes when it has blanks
+// at its ends).
+std::size_t wordStart(const std::string &before) {
+  const std::size_t last = before.find_last_of(" \t\"");
+  return last == std::string::npos ? 0 : last + 1;
+}
+
+bool startsWithNoCase(const std::string &text, const std::string &start) {
+  return text.size() >= start.size() &&
+         std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// The longest beginning that every candidate shares (letter case as the
+// first one has it, since a choice is taken in any case).
+std::string sharedBeginning(const std::vector<std::string> &candidates) {
+  std::string shared = candidates.front();
+  for (const std::string &candidate : candidates) {
+    std::size_t n = 0;
+    while (n < shared.size() && n < candidate.size() &&
+           std::tolower(static_cast<unsigned char>(shared[n])) ==
+               std::tolower(static_cast<unsigned char>(candidate[n])))
+      ++n;
+    shared.resize(n);
+  }
+  return shared;
+}
 
 // libedit's own reader tries a read that a signal cut short once more, so
 // Ctrl-C would have to be pressed twice; this one gives up at once.  It
@@ -161,6 +199,8 @@ LineInput::LineInput(std::size_t longest) : longest_(longest) {
   el_set(editor_, EL_CLIENTDATA, this);
   el_set(editor_, EL_PROMPT, &LineInput::promptOf);
   el_set(editor_, EL_GETCFN, readCharacter);
+  el_set(editor_, EL_ADDFN, "vx-complete", "complete a choice or a path", &LineInput::complete);
+  el_set(editor_, EL_BIND, "^I", "vx-complete", nullptr);
   // The user's own key bindings (~/.editrc), as every libedit program.
   el_source(editor_, nullptr);
 }
@@ -176,6 +216,64 @@ char *LineInput::promptOf(editline *el) {
   void *self = nullptr;
   el_get(el, EL_CLIENTDATA, &self);
   return const_cast<char *>(static_cast<LineInput *>(self)->prompt_.c_str());
+}
+
+std::vector<std::string> LineInput::candidates(const std::string &before, std::size_t *word) const {
+  std::vector<std::string> found;
+  if (completion_ == Completion::kChoices) {
+    // A choice is the whole answer.
+    *word = 0;
+    for (const std::string &choice : choices_)
+      if (startsWithNoCase(choice, before)) found.push_back(choice);
+    return found;
+  }
+  *word = wordStart(before);
+  const std::string start = before.substr(*word);
+  for (int state = 0;; ++state) {
+    char *name = filename_completion_function(start.c_str(), state);
+    if (name == nullptr) break;
+    std::string candidate = name;
+    std::free(name);
+    struct stat info {};
+    if (stat(candidate.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && candidate.back() != '/')
+      candidate += '/';
+    found.push_back(std::move(candidate));
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+unsigned char LineInput::complete(editline *el, int /*key*/) {
+  void *data = nullptr;
+  el_get(el, EL_CLIENTDATA, &data);
+  const LineInput *self = static_cast<LineInput *>(data);
+  if (self->completion_ == Completion::kNothing) return CC_NORM;
+  const LineInfo *line = el_line(el);
+  const std::string before(line->buffer, static_cast<std::size_t>(line->cursor - line->buffer));
+  std::size_t word = 0;
+  const std::vector<std::string> found = self->candidates(before, &word);
+  if (found.empty()) return CC_REFRESH_BEEP;
+  const std::string typed = before.substr(word);
+  const std::string shared = sharedBeginning(found);
+  if (found.size() == 1 || shared.size() > typed.size()) {
+    // As far as the candidates agree, in their own letter case.
+    el_deletestr(el, static_cast<int>(typed.size()));
+    if (el_insertstr(el, shared.c_str()) != 0) return CC_REFRESH_BEEP;
+    return CC_REFRESH;
+  }
+  // Nothing more to add: the candidates, then the line again.
+  // A path's candidates by their last part, as a shell lists them.
+  std::string list = "\n";
+  for (const std::string &candidate : found) {
+    const std::size_t slash = self->completion_ == Completion::kPaths && candidate.size() > 1
+                                  ? candidate.find_last_of('/', candidate.size() - 2)
+                                  : std::string::npos;
+    list += (slash == std::string::npos ? candidate : candidate.substr(slash + 1)) + "  ";
+  }
+  list.back() = '\n';
+  std::fputs(list.c_str(), stdout);
+  std::fflush(stdout);
+  return CC_REDISPLAY;
 }
 
 LineInput::Read LineInput::read(const std::string &prompt, std::string *line,

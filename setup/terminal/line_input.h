@@ -7,6 +7,9 @@
  * read ends the reading, as end of input does, but is told apart.  A line
  * longer than any answer can be is read to its end without being kept, so
  * that no input, however long, makes the reading hold more than that.
+ * On a terminal Tab completes what is being typed: one of a question's
+ * choices, or a path; a beginning that several share is completed as far
+ * as they agree, and a second Tab lists them.
  */
 #ifndef VELORIX_SETUP_LINE_INPUT_H
 #define VELORIX_SETUP_LINE_INPUT_H
@@ -15,6 +18,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct editline;
 struct history;
@@ -36,6 +41,19 @@ class LineInput {
   LineInput(const LineInput &) = delete;
   LineInput &operator=(const LineInput &) = delete;
 
+  // What Tab completes in the lines read from now on.
+  enum class Completion {
+    kNothing,  // Tab does nothing (a yes or no, a letter)
+    kChoices,  // the choices given to completeChoices
+    kPaths,    // the path being typed, from its last blank or quote
+  };
+  void completeNothing() { completion_ = Completion::kNothing; }
+  void completePaths() { completion_ = Completion::kPaths; }
+  void completeChoices(std::vector<std::string> choices) {
+    completion_ = Completion::kChoices;
+    choices_ = std::move(choices);
+  }
+
   // Shows prompt and reads one line into *line, without its line end.
   // recall, when not empty, is offered by Up before the earlier lines, for
   // editing (the value the question starts with).
@@ -45,12 +63,17 @@ class LineInput {
   Read readEdited(std::string *line, const std::string &recall);
   Read readPlain(std::string *line);
   static char *promptOf(struct editline *el);
+  static unsigned char complete(struct editline *el, int key);
+  // The completions of the word before the cursor, and where it begins.
+  std::vector<std::string> candidates(const std::string &before, std::size_t *word) const;
 
   struct editline *editor_ = nullptr;
   struct history *history_ = nullptr;
   std::string oldCharacters_;  // LC_CTYPE before libedit's
   std::string prompt_;
   std::size_t longest_;
+  Completion completion_ = Completion::kNothing;
+  std::vector<std::string> choices_;
   struct sigaction oldInterrupt_ {};
 };
 

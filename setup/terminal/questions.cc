@@ -14,12 +14,14 @@
  */
 #include "questions.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -42,6 +44,10 @@ constexpr const char *kHowToAnswer =
     "Enter keeps the value in brackets, ? shows the help text, Ctrl-C cancels.\n"
     "Type a text with blanks at its ends, or an empty one, in double quotes.\n"
     "< goes back one question; a text that is ? or < alone is typed in double quotes too.";
+constexpr const char *kBlankWord = "blank";
+constexpr const char *kBlankHere =
+    "Here, a blank (empty) field is typed as \"\" (two double quotes): Enter alone keeps the "
+    "value in brackets.";
 constexpr const char *kHowToChange = "A number changes that answer, < goes back one question.";
 constexpr const char *kConfirm = "Set up now? [y/N] ";
 constexpr const char *kNoEarlier = "This is the first question.";
@@ -61,6 +67,23 @@ constexpr std::size_t longestAnswer() {
   return longest + 2;
 }
 constexpr std::size_t kLongestAnswer = longestAnswer();
+
+// The choice that an answer picks: the one it names, in any letter case,
+// or the only one it begins; nothing when it picks none or several.
+std::optional<std::size_t> picked(const std::string &answer,
+                                  const std::vector<std::string> &choices) {
+  std::optional<std::size_t> found;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    const std::string &choice = choices[i];
+    if (answer.size() > choice.size() ||
+        strncasecmp(choice.c_str(), answer.c_str(), answer.size()) != 0)
+      continue;
+    if (answer.size() == choice.size()) return i;
+    if (found) return std::nullopt;
+    found = i;
+  }
+  return found;
+}
 
 std::string lowered(std::string text) {
   for (char &c : text)
@@ -115,13 +138,12 @@ LineInput::Read readAnswer(LineInput &input, const std::string &prompt, std::str
 // Resolves nothing: the questions are asked in the installed directory.
 std::string asGiven(const std::string &path) { return path; }
 
-// Whether an answer is yes (true) or no (false) to a [y/n] question; the
-// empty answer is answerDefault; nothing for anything else.
+// Whether an answer is yes (true) or no (false) to a [y/n] question, or
+// any beginning of either; the empty answer is answerDefault; nothing for
+// anything else.
 std::optional<bool> yesOrNo(const std::string &line, bool answerDefault) {
-  const std::string word = lowered(line);
-  if (word.empty()) return answerDefault;
-  if (word == "y" || word == "yes") return true;
-  if (word == "n" || word == "no") return false;
+  if (line.empty()) return answerDefault;
+  if (const std::optional<std::size_t> answer = picked(line, {"yes", "no"})) return *answer == 0;
   return std::nullopt;
 }
 
@@ -220,6 +242,10 @@ Answer Questions::answer(const std::string &prompt, const char *help, const std:
     if (*line == kBackMark) return Answer::kBack;
     if (*line != "?") return Answer::kGiven;
     std::printf("\n%s\n\n", help != nullptr ? help : "There is no help text for this question.");
+    // The help texts are the window's, where a field is emptied by
+    // deleting its text; here Enter keeps the value.
+    if (help != nullptr && std::strstr(help, kBlankWord) != nullptr)
+      std::printf("%s\n\n", kBlankHere);
   }
 }
 
@@ -246,18 +272,19 @@ Answer Questions::askKind(const FormField &field) {
   const char *user = kKindNames[kUserValue - 1];
   const std::string prompt = std::string(field.label) + " (" + full + ", " + user + ") [" +
                              (form_.full ? full : user) + "]: ";
+  const std::vector<std::string> kinds = {full, user};
+  input_.completeChoices(kinds);
   std::string line;
   for (;;) {
     if (const Answer a = answer(prompt, *field.helpText, {}, &line); a != Answer::kGiven) return a;
-    const std::string word = lowered(line);
     bool chosen = form_.full;
-    if (word == lowered(full).substr(0, 1) || word == lowered(full)) {
-      chosen = true;
-    } else if (word == lowered(user).substr(0, 1) || word == lowered(user)) {
-      chosen = false;
-    } else if (!word.empty()) {
-      std::printf("Please answer %s or %s.\n", full, user);
-      continue;
+    if (!line.empty()) {
+      const std::optional<std::size_t> kind = picked(line, kinds);
+      if (!kind) {
+        std::printf("Please answer %s or %s.\n", full, user);
+        continue;
+      }
+      chosen = *kind == 0;
     }
     // As picking it in the window: only a change of kind fills anything.
     if (chosen != form_.full) tell(ChooseKind(form_, chosen));
@@ -269,11 +296,16 @@ Answer Questions::askShellStyle(const FormField &field) {
   const int current = std::clamp(form_.shellStyle, 1, kShellRecords);
   const std::string prompt = std::string(field.label) + " (" + ShellStyleNames(", ") + ") [" +
                              ShellStyleName(current) + "]: ";
+  std::vector<std::string> styles;
+  for (int style = 1; style <= kShellRecords; ++style)
+    styles.emplace_back(ShellStyleName(style));
+  input_.completeChoices(styles);
   std::string line;
   for (;;) {
     if (const Answer a = answer(prompt, *field.helpText, {}, &line); a != Answer::kGiven) return a;
     if (line.empty()) return Answer::kGiven;
-    const int style = ShellStyleByName(lowered(line));
+    const std::optional<std::size_t> chosen = picked(line, styles);
+    const int style = chosen ? ShellStyleByName(styles[*chosen]) : 0;
     if (style == 0) {
       std::printf("Please answer one of %s.\n", ShellStyleNames(", ").c_str());
       continue;
@@ -289,6 +321,7 @@ Answer Questions::askText(const FormField &field) {
   const std::string prompt =
       std::string(field.label) + (current.empty() ? "" : " [" + shown(current) + "]") + ": ";
   const char *help = field.helpText != nullptr ? *field.helpText : nullptr;
+  input_.completePaths();
   std::string line;
   for (;;) {
     if (const Answer a = answer(prompt, help, current, &line); a != Answer::kGiven) return a;
@@ -313,6 +346,7 @@ Answer Questions::askNotice(const FormField &field) {
     std::printf("%s%s\n", kPreviewIndent, line.c_str());
   std::printf("%s\n", kNoticeNote);
   const std::string prompt = std::string("Send it? ") + (form_.noticeConsent ? "[Y/n] " : "[y/N] ");
+  input_.completeNothing();
   std::string line;
   for (;;) {
     if (const Answer a = answer(prompt, kNoticeNote, {}, &line); a != Answer::kGiven) return a;
@@ -433,6 +467,7 @@ bool Questions::askHandEdited() {
   CheckActions check(DiffDetail::kSized);
   QuietActions quiet(check);
   (void)RunInstallation(form_, quiet);
+  input_.completeNothing();
   std::string line;
   for (const CheckActions::HandEdited &file : check.handEdited()) {
     std::printf("\n%s was changed since the last installation.\n"
@@ -473,6 +508,7 @@ Verdict Questions::summary() {
     std::printf("  %zu. %s: %s\n", rows.size(), field.label, summaryValue(field).c_str());
   }
   std::printf("%s\n", kHowToChange);
+  input_.completeNothing();
   std::string line;
   for (;;) {
     if (readAnswer(input_, kConfirm, &line) != LineInput::Read::kLine) return {Verdict::kCancelled};

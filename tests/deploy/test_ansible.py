@@ -1,27 +1,35 @@
 #!/usr/bin/env python3
 """The fleet example deploy/ansible/velorix.yml, run for real with Debian's
-ansible-core against this machine (connection local) from an inventory
-directory in a temporary directory, as its README says: the first run
+ansible-core against this machine (connection local) by the commands of its
+README, taken from the README as they stand, in a copy of its directory
+with an inventory directory in it: without the product directory on the
+controller the play stops at once, naming its variable; with the example
+product directory copied there as the README says, the first run
 reports changes, the second none, a host's own values win over its
 group's, and the directories hold exactly what direct unattended runs with
 the same values leave.  After a host value changes, --check --diff names
 the setting and changes nothing, and the real run then changes exactly
 what it predicted; velorix_state=absent removes, in check mode nothing.
+The README's run for this machine alone and its task of the module run
+too, their places moved into the temporary directory.
 
 The module velorix_setup alone: state present and absent, each in check
 mode and for real, its options winning over an answer file, a file
-changed by hand kept by absent; and its documentation through Ansible's
-module validator (validate-modules, run as ansible-test runs it on a
-collection; the GPLv3 header it asks of every module is left out: the
-module carries the tool's own licence).
+changed by hand kept by absent and named, every path it returns
+absolute; and its documentation through Ansible's module validator
+(validate-modules, run as ansible-test runs it on a collection; the GPLv3
+header it asks of every module is left out: the module carries the tool's
+own licence).
 
 Exit status 77 (skipped) without ansible-playbook."""
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
+import textwrap
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "gui"))
 import harness  # noqa: E402
@@ -30,8 +38,9 @@ write = harness.write_file
 
 TOOL = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
 ANSIBLE = os.path.join(harness.source_dir(), "deploy", "ansible")
-PLAYBOOK = os.path.join(ANSIBLE, "velorix.yml")
 LIBRARY = os.path.join(ANSIBLE, "library")
+# Where the velorix-setup package puts the examples the README copies.
+EXAMPLES = "/usr/share/doc/velorix-setup/examples"
 VALIDATOR = ("/usr/lib/python3/dist-packages/ansible_test/_util/controller/sanity/"
              "validate-modules")
 SKIP = 77
@@ -103,6 +112,26 @@ def setting(directory, key):
     return None
 
 
+def readme_commands():
+    """The commands of the README's examples (an indented line and the
+    lines it continues with a backslash): the ansible-playbook runs, and
+    the copy of the example product."""
+    with open(os.path.join(ANSIBLE, "README.md")) as f:
+        text = f.read().replace("\\\n", " ")
+    lines = [line.strip() for line in text.splitlines() if line.startswith("    ")]
+    return [line for line in lines
+            if line.startswith("ansible-playbook ") or " " + EXAMPLES + "/" in line]
+
+
+def readme_task():
+    """The README's example of a task of the module: its indented block
+    that begins with "- name:"."""
+    with open(os.path.join(ANSIBLE, "README.md")) as f:
+        blocks = re.findall(r"(?:^    .*\n)+", f.read(), re.M)
+    tasks = [textwrap.dedent(b) for b in blocks if b.startswith("    - name:")]
+    return tasks[0] if len(tasks) == 1 else None
+
+
 def write_vars(path, values):
     """A vars file of the inventory (JSON is YAML)."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -115,9 +144,12 @@ def module(env, args, *extra):
         ["ansible", "localhost", "-i", "localhost,", "-c", "local", "-M", LIBRARY,
          "-m", "velorix_setup", "-a", json.dumps(args)] + list(extra),
         env=env, capture_output=True, text=True, timeout=300)
-    found = re.search(r"^localhost \| [A-Z]+ => \{", result.stdout, re.M)
+    found = re.search(r"^localhost \| [A-Z]+!? => \{", result.stdout, re.M)
     try:
-        return json.JSONDecoder().raw_decode(result.stdout, found.end() - 1)[0]
+        item = json.JSONDecoder().raw_decode(result.stdout, found.end() - 1)[0]
+        # Its warnings are told beside the result.
+        item["told"] = " ".join((result.stdout + result.stderr).split())
+        return item
     except (AttributeError, ValueError) as error:
         failures.append(f"module {args}: no result ({error!r}):\n{result.stdout[-2000:]}"
                         f"{result.stderr[-2000:]}")
@@ -153,17 +185,25 @@ def the_module_alone(root, env, product):
     installed = snapshot(solo)
     absent = {"path": solo, "executable": TOOL, "state": "absent"}
     result = module(env, absent, "--check", "--diff")
+    palette = os.path.join(solo, "palette.vpf")
     check("module absent, check mode: changed, keeps the changed file",
-          (result.get("changed"), result.get("kept")), (True, ["./palette.vpf"]))
+          (result.get("changed"), result.get("kept")), (True, [palette]))
+    check("module absent, check mode: names what stays, and why",
+          f"[WARNING]: kept: {palette} (changed since" in result.get("told", ""), True)
     check("module absent, check mode: nothing removed", snapshot(solo), installed)
     result = module(env, absent)
     check("module absent: what it removed and kept",
           (result.get("changed"), sorted(result.get("removed", [])), result.get("kept")),
-          (True, ["./.velorix-setup.sha256", "./.velorixrc", "./filenums.vpf"],
-           ["./palette.vpf"]))
+          (True, [os.path.join(solo, n) for n in (".velorix-setup.sha256", ".velorixrc",
+                                                   "filenums.vpf")], [palette]))
     check("module absent: the changed file stays", os.listdir(solo), ["palette.vpf"])
     result = module(env, absent)
     check("module absent again: not changed", result.get("changed"), False)
+
+    missing = os.path.join(root, "no-such-tool")
+    result = module(env, {"path": solo, "executable": missing})
+    check("module without the tool: fails, saying so",
+          result.get("msg", "").startswith(f"{missing} is not installed on this host"), True)
 
 
 def validate_module(root):
@@ -200,23 +240,37 @@ def main():
     if shutil.which("ansible-playbook") is None:
         print("test_ansible: ansible-playbook is not installed; skipped")
         return SKIP
+    lines = readme_commands()
+    commands = [shlex.split(line) for line in lines]
+    by_use = {"run": ["ansible-playbook", "-i", "inventory", "velorix.yml"],
+              "check": ["ansible-playbook", "-i", "inventory", "velorix.yml", "--check", "--diff"]}
+    for use, command in by_use.items():
+        check(f"the README shows the {use} command", command in commands, True)
+    local = [c for c in commands if c[:3] == ["ansible-playbook", "-i", "localhost,"]]
+    copy = [line for line in lines if not line.startswith("ansible-playbook")]
+    check("the README shows a run for this machine alone and the example's copy",
+          (len(local), len(copy)), (1, 1))
+    if failures:
+        print("\n".join("FAILED " + f for f in failures))
+        return 1
     with harness.scratch_dir("vx_ansible_") as root:
         env = environment(root)
-        package = os.path.join(root, "package")
-        os.makedirs(package)
-        write(os.path.join(package, "velorix"), "#!/bin/sh\n", 0o755)
-        write(os.path.join(package, "classes.vel"), "&classes\nZ z\n&hierarchy\nA b\n")
-        write(os.path.join(package, "autodif.cc"), "int autodif_marker() { return 7; }\n")
+        # A fresh controller: the playbook's directory as the package has
+        # it, without the product directory.
+        controller = os.path.join(root, "controller")
+        shutil.copytree(ANSIBLE, controller, ignore=shutil.ignore_patterns("__pycache__"))
+        package = os.path.join(controller, "files", "velorix")
         product = os.path.join(root, "opt", "velorix")
         work = os.path.join(root, "home", "ann", "velorix")
 
-        # The fleet's values for the group, and this host's own.
-        inventory = os.path.join(root, "inventory")
+        # The fleet's values for the group, and this host's own; the tool
+        # is this build's, so no package is installed.
+        inventory = os.path.join(controller, "inventory")
         os.makedirs(inventory)
         write(os.path.join(inventory, "hosts"),
               "[velorix_hosts]\nlocalhost ansible_connection=local\n")
         write_vars(os.path.join(inventory, "group_vars", "velorix_hosts.yml"), {
-            "velorix_setup": TOOL, "velorix_package_dir": package,
+            "velorix_setup": TOOL, "velorix_setup_package": "",
             "velorix_product_dir": product, "velorix_user_dirs": [work],
             "velorix_full": {"printer": "lpr -P fleet %s", "shell_style": "ksh"},
             "velorix_user": {"printer": "lpr -P fleet %s"}})
@@ -224,9 +278,19 @@ def main():
         full = {"printer": "lp -d here %s", "shell_style": "ksh"}
         write_vars(host_vars, {"velorix_full": full})
 
-        def play(*extra):
-            return subprocess.run(["ansible-playbook", "-i", inventory, PLAYBOOK] + list(extra),
+        def play(*extra, use="run"):
+            return subprocess.run(by_use[use] + list(extra), cwd=controller,
                                   env=env, capture_output=True, text=True, timeout=600)
+
+        missing = play()
+        check("no product directory on the controller: the play stops at once, naming its "
+              "variable", (missing.returncode != 0, "velorix_package_dir:" in missing.stdout,
+                           os.path.exists(product)), (True, True, False))
+        # The README's copy of the example, from this source tree.
+        examples = os.path.join(harness.source_dir(), "examples")
+        result = subprocess.run(["bash", "-c", copy[0].replace(EXAMPLES, examples)],
+                                cwd=controller, capture_output=True, text=True, timeout=60)
+        check("the README's copy of the example", (result.returncode, result.stderr), (0, ""))
 
         first = play()
         check("first run: status", first.returncode, 0)
@@ -248,7 +312,7 @@ def main():
         # the files it named.
         write_vars(host_vars, {"velorix_full": dict(full, printer="lp -d office %s")})
         before = {product: snapshot(product, True), work: snapshot(work, True)}
-        preview = play("--check", "--diff", "-v")
+        preview = play("-v", use="check")
         check("--check --diff: status", preview.returncode, 0)
         check("--check --diff: shows the setting's change",
               all(text in preview.stdout for text in ("[Visual] HCPRINTER", "-lp -d here %s",
@@ -288,7 +352,7 @@ def main():
         # Removed: in check mode nothing goes; then the installations'
         # files go, the product's own stay; the second time nothing changes.
         installed = (snapshot(product), snapshot(work))
-        preview = play("-e", "velorix_state=absent", "--check", "--diff")
+        preview = play("-e", "velorix_state=absent", use="check")
         check("absent, --check: status and changed", (preview.returncode, changed(preview.stdout)),
               (0, 2))
         check("absent, --check: nothing removed", (snapshot(product), snapshot(work)), installed)
@@ -297,7 +361,7 @@ def main():
         kept = [sorted(n for n in os.listdir(d) if not n.startswith(".velorixrc.bak"))
                 for d in (product, work)]
         check("absent: what stays, besides the settings backups", kept,
-              [["autodif.cc", "classes.vel", "velorix"], []])
+              [sorted(os.listdir(package)), []])
         again = play("-e", "velorix_state=absent")
         check("absent, again: nothing changed", changed(again.stdout), 0)
 
@@ -317,6 +381,42 @@ def main():
         for name, a, b in (("product", by_ansible[0], direct[0]), ("work", by_ansible[1], direct[1])):
             differing = sorted(n for n in set(a) | set(b) if a.get(n) != b.get(n))
             check(f"{name} directory: as a direct unattended run", differing, [])
+
+        # The README's run for this machine alone, as it stands but for
+        # the places (extra values given last win) and the tool.
+        places = os.path.join(root, "local.json")
+        alone = (os.path.join(root, "local", "velorix"), os.path.join(root, "local", "ann"))
+        write_vars(places, {"velorix_setup": TOOL, "velorix_setup_package": "",
+                            "velorix_product_dir": alone[0], "velorix_user_dirs": [alone[1]]})
+        result = subprocess.run(local[0] + ["-e", "@" + places], cwd=controller, env=env,
+                                capture_output=True, text=True, timeout=600)
+        check("the README's run for this machine alone: status and settings files",
+              (result.returncode, [os.path.exists(os.path.join(d, ".velorixrc")) for d in alone]),
+              (0, [True, True]))
+        if result.returncode != 0:
+            print(result.stdout[-3000:], result.stderr[-2000:])
+
+        # The README's task of the module, in a play of its own beside the
+        # library, with its places here and velorix-setup on the PATH.
+        task = readme_task()
+        check("the README shows a task of the module", task is not None, True)
+        if task:
+            directory = os.path.join(root, "task", "ann")
+            os.makedirs(directory)
+            task = task.replace("/home/ann/velorix", directory).replace("/opt/velorix", product)
+            write(os.path.join(controller, "task.yml"),
+                  "- hosts: localhost\n  gather_facts: false\n  tasks:\n"
+                  + textwrap.indent(task, "    "))
+            bindir = os.path.join(root, "bin")
+            os.makedirs(bindir)
+            os.symlink(TOOL, os.path.join(bindir, "velorix-setup"))
+            result = subprocess.run(
+                ["ansible-playbook", "-i", "localhost,", "-c", "local", "task.yml"],
+                cwd=controller, capture_output=True, text=True, timeout=600,
+                env=dict(env, PATH=bindir + os.pathsep + env["PATH"]))
+            check("the README's task: status, changed, and its printer",
+                  (result.returncode, changed(result.stdout), setting(directory, "HCPRINTER")),
+                  (0, 1, "lp -d lab7 %s"))
 
         the_module_alone(root, env, product)
         validate_module(root)

@@ -10,6 +10,7 @@ byte: both must start from the same defaults and write the same things.
 import os
 import shutil
 import stat
+import subprocess
 import sys
 import tempfile
 
@@ -284,6 +285,40 @@ def test_a_newcomers_empty_product_directory(root):
           and result.stderr.endswith(missing((source, SOURCE))), True)
 
 
+def test_the_example_product_of_the_readme(root):
+    """The README's way to try the tool: its one line, which copies the
+    example product directory and makes a Full installation there, run as
+    it stands (but for the copy's place) with velorix-setup on the PATH:
+    a finished installation, with the example's object compiled and its
+    class taken from classes.vel."""
+    with open(os.path.join(harness.source_dir(), "README.md")) as f:
+        lines = [line.strip() for line in f if line.strip().startswith("cp -r examples/product")]
+    check("the README shows how to try the example", len(lines), 1)
+    if not lines:
+        return
+    copy = os.path.join(root, "velorix")
+    command = lines[0].replace("/tmp/velorix", copy)
+    bindir = os.path.join(root, "bin")
+    os.makedirs(bindir)
+    os.symlink(TOOL, os.path.join(bindir, "velorix-setup"))
+    env = environment(PATH=bindir + os.pathsep + os.environ["PATH"])
+    result = subprocess.run(["bash", "-c", command], cwd=harness.source_dir(), env=env,
+                            capture_output=True, text=True, timeout=120)
+    check("the example: status and messages", (result.returncode, result.stderr), (0, ""))
+    check("the example: a Full installation's summary",
+          result.stdout.startswith(f"Full installation in {copy}"), True)
+    check("the example: its object compiled",
+          os.path.exists(os.path.join(copy, "autodif.o")), True)
+    values = settings(os.path.join(copy, ".velorixrc"))
+    check("the example: its class, and symbolic differentiation on",
+          (values.get("Currents.CLASSCUR"), values.get("Libraries.AUTODIFOPT") != "-"),
+          ("Lorenz", True))
+    stand_in = subprocess.run([os.path.join(copy, "velorix")], capture_output=True, text=True,
+                              timeout=30)
+    check("the example: its velorix says it is a stand-in",
+          (stand_in.returncode, "stand-in" in stand_in.stderr), (1, True))
+
+
 def test_notice(root):
     product = os.path.join(root, "product")
     bindir = os.path.join(root, "bin")
@@ -417,8 +452,8 @@ def main():
         print(f"{TOOL} is missing: build the velorix-setup target", file=sys.stderr)
         return 1
     for test in (test_full_and_user, test_messages_and_status,
-                 test_a_newcomers_empty_product_directory, test_notice, test_dry_run,
-                 test_same_as_the_window):
+                 test_a_newcomers_empty_product_directory, test_the_example_product_of_the_readme,
+                 test_notice, test_dry_run, test_same_as_the_window):
         with harness.scratch_dir("vx_unattended_") as root:
             try:
                 test(root)

@@ -12,9 +12,9 @@ The checks:
     tree was configured for: the files are there, the .pc files name that
     prefix in plain paths, the installed tool runs (--version, a --dry-run
     that changes nothing);
-  * the README's C example, written to a directory outside the tree, builds
-    with pkg-config and with its CMakeLists.txt (find_package) against that
-    install, and runs; a Vibrant program (tests/packaging/window_demo)
+  * the C example of docs/installing.md, written to a directory outside
+    the tree, builds with pkg-config and with its CMakeLists.txt
+    (find_package) against that install, and runs; a Vibrant program (tests/packaging/window_demo)
     builds both ways, with the toolkit's static archives too
     (pkg-config --static), and runs under a private X server;
   * find_package fails with a clear message when the toolkit is missing;
@@ -23,7 +23,7 @@ The checks:
     .changes without errors, warnings or hardening tags; the tool hardened
     (PIE, full RELRO, stack protector, fortified functions); debian/tests
     pass under autopkgtest's null runner (in a throwaway overlay of this
-    machine: see autopkgtest_null.sh), among them the README's program and
+    machine: see autopkgtest_null.sh), among them docs/installing.md's program and
     a headless program on velorix-support-core; appstreamcli compose lists
     the tool with its icon, as a software centre would; the extracted tool
     runs.
@@ -122,6 +122,10 @@ SETUP_INSTALLED = [
     "share/doc/velorix-setup/examples/ansible/roles/velorix/defaults/main.yml",
     "share/doc/velorix-setup/examples/ansible/roles/velorix/tasks/main.yml",
     "share/doc/velorix-setup/examples/ansible/velorix.yml",
+    "share/doc/velorix-setup/examples/product/autodif.cc",
+    "share/doc/velorix-setup/examples/product/classes.vel",
+    "share/doc/velorix-setup/examples/product/lorenz.vel",
+    "share/doc/velorix-setup/examples/product/velorix",
     "share/doc/velorix-setup/setup-window-full.png",
     "share/doc/velorix-setup/setup-window-user.png",
     "share/doc/velorix-setup/text-session.png",
@@ -204,10 +208,10 @@ def check_window_found(tool, which):
 
 
 def readme_blocks():
-    """The C program and the CMakeLists.txt of the README's section on the
-    support library: its indented blocks that begin with #include and with
-    cmake_minimum_required."""
-    with open(os.path.join(SOURCE, "README.md")) as f:
+    """The C program and the CMakeLists.txt of the section on the support
+    library in docs/installing.md: its indented blocks that begin with
+    #include and with cmake_minimum_required."""
+    with open(os.path.join(SOURCE, "docs", "installing.md")) as f:
         text = f.read()
     section = text.split("## Using the support library from C", 1)[1].split("\n## ", 1)[0]
     blocks = re.findall(r"(?:^    .*\n)+", section, re.M)
@@ -215,7 +219,7 @@ def readme_blocks():
     program = [b for b in code if b.startswith("#include")]
     cmake = [b for b in code if b.startswith("cmake_minimum_required")]
     if len(program) != 1 or len(cmake) != 1:
-        raise AssertionError("the README's support-library section lost its C program or "
+        raise AssertionError("docs/installing.md's support-library section lost its C program or "
                              "its CMakeLists.txt")
     return program[0], cmake[0]
 
@@ -262,17 +266,18 @@ def check_readme_program(root, libdir, scratch):
     check("utility.h reads the same without -DWIN_MOTIF", (plain.returncode, plain.stdout),
           (0, motif.stdout))
 
-    check_built("README program with pkg-config: builds",
+    check_built("docs/installing.md's program with pkg-config: builds",
                 compile_c("demo.c", "demo-pkg-config", flags, project))
     must(run(["cmake", "-S", project, "-B", os.path.join(project, "build"),
-              f"-DCMAKE_PREFIX_PATH={root}"]), "README CMakeLists.txt: configure")
-    must(run(["cmake", "--build", os.path.join(project, "build")]), "README CMakeLists.txt: build")
+              f"-DCMAKE_PREFIX_PATH={root}"]), "docs/installing.md's CMakeLists.txt: configure")
+    must(run(["cmake", "--build", os.path.join(project, "build")]),
+         "docs/installing.md's CMakeLists.txt: build")
 
     work = settings_dir(os.path.join(scratch, "readme-run"), "[Paths]\nKERNEL=/opt/velorix/\n")
     for name, binary in (("pkg-config", os.path.join(project, "demo-pkg-config")),
                          ("find_package", os.path.join(project, "build", "demo"))):
         result = run([binary], cwd=work, env=without_display())
-        check(f"README program with {name}: runs",
+        check(f"docs/installing.md's program with {name}: runs",
               (result.returncode, result.stdout, result.stderr),
               (0, "[velorix] /opt/velorix/\n", ""))
 

@@ -22,7 +22,7 @@ description:
     runs C(velorix-setup --unattended) there, and checks again that it now matches.
   - With I(state=absent), runs C(velorix-setup --remove) in I(path), which removes the files
     that the last installation there recorded and that still hold what it wrote; a file
-    changed since is kept, and the module warns about it.
+    changed since is kept; the module names in a warning each file that stays, with why.
   - The values of the Setup form are options of their own, named as the keys of an answer
     file with C(_) for C(-). Those given win over the answer file I(answers); those given in
     neither have the values the Setup window starts with.
@@ -182,17 +182,20 @@ summary:
   returned: when it ran
   sample: "Removed the installation in /home/ann/velorix: 4 files removed."
 removed:
-  description: The files that were removed, or would be in check mode, the record included.
+  description: The files that were removed, or would be in check mode, the record included,
+    by their absolute paths.
   type: list
   elements: str
   returned: when I(state=absent)
-  sample: ["./.velorixrc", "./filenums.vpf", "./palette.vpf", "./.velorix-setup.sha256"]
+  sample: ["/home/ann/velorix/.velorixrc", "/home/ann/velorix/filenums.vpf",
+           "/home/ann/velorix/palette.vpf", "/home/ann/velorix/.velorix-setup.sha256"]
 kept:
-  description: The recorded files that stay, changed since the last installation.
+  description: The files that stay, by their absolute paths, such as the recorded files
+    changed since the last installation.
   type: list
   elements: str
   returned: when I(state=absent)
-  sample: ["./palette.vpf"]
+  sample: ["/home/ann/velorix/palette.vpf"]
 """
 
 import os
@@ -296,9 +299,21 @@ def form_options(params):
     return options
 
 
-def matching(pattern, lines):
+def matching(pattern, lines, path):
+    """The paths of the lines that match, absolute (velorix-setup names the
+    files of the directory it ran in relative to it)."""
     found = (pattern.match(line) for line in lines)
-    return [m.group("path") for m in found if m]
+    return [os.path.normpath(os.path.join(path, m.group("path"))) for m in found if m]
+
+
+def warn_kept(module, pattern, lines, path):
+    """Names in a warning each file that stays, with why, as velorix-setup
+    gives it."""
+    found = [m for m in (pattern.match(line) for line in lines) if m]
+    if found:
+        module.warn("kept: " + "; ".join(
+            "%s (%s)" % (os.path.normpath(os.path.join(path, m.group("path"))), m.group("why"))
+            for m in found))
 
 
 def absent(module, path, tool):
@@ -311,27 +326,25 @@ def absent(module, path, tool):
         module.fail_json(msg=err.strip() or "velorix-setup --remove --dry-run ended with status %d"
                          % rc, rc=rc, stdout=out, stderr=err, **result)
     lines = out.splitlines()
-    result["removed"] = matching(TO_REMOVE, lines)
-    result["kept"] = matching(TO_KEEP, lines)
+    result["removed"] = matching(TO_REMOVE, lines, path)
+    result["kept"] = matching(TO_KEEP, lines, path)
     result["changed"] = bool(result["removed"])
     if module._diff and result["changed"]:
         result["diff"] = {"before_header": path, "after_header": path,
                           "before": "".join(p + "\n" for p in result["removed"] + result["kept"]),
                           "after": "".join(p + "\n" for p in result["kept"])}
     if not result["changed"] or module.check_mode:
-        if result["kept"]:
-            module.warn("kept, changed since the last installation: " + ", ".join(result["kept"]))
+        warn_kept(module, TO_KEEP, lines, path)
         module.exit_json(**result)
     rc, out, err = tool("--remove")
     lines = out.splitlines()
-    result["removed"] = matching(REMOVED, lines)
-    result["kept"] = matching(KEPT, lines)
+    result["removed"] = matching(REMOVED, lines, path)
+    result["kept"] = matching(KEPT, lines, path)
     result["summary"] = out
     if rc not in (0, 1):
         module.fail_json(msg=err.strip() or "velorix-setup --remove ended with status %d" % rc,
                          rc=rc, stdout=out, stderr=err, **result)
-    if result["kept"]:
-        module.warn("kept, changed since the last installation: " + ", ".join(result["kept"]))
+    warn_kept(module, KEPT, lines, path)
     module.exit_json(**result)
 
 
@@ -372,6 +385,25 @@ def present(module, path, tool):
     module.exit_json(**result)
 
 
+def find_tool(module, path):
+    """The path of velorix-setup on the host; one clear message when it is
+    not there."""
+    name = module.params["executable"]
+    found = name if "/" in name else module.get_bin_path(name)
+    if found and os.access(found, os.X_OK):
+        return found
+    msg = ("%s is not installed on this host: install the velorix-setup package (the role's "
+           "velorix_setup_package), or name the tool with executable" % name)
+    state = module.params["state"]
+    if module.check_mode:
+        # Installed by an earlier task that check mode did not run.
+        module.warn(msg)
+        if state == "present":
+            module.exit_json(changed=True, path=path, state=state, differences=[msg])
+        module.exit_json(changed=False, path=path, state=state, removed=[], kept=[])
+    module.fail_json(msg=msg)
+
+
 def main():
     module = AnsibleModule(
         argument_spec={
@@ -399,9 +431,10 @@ def main():
     )
     path = module.params["path"]
     log = ["--log", module.params["log"]] if module.params["log"] else []
+    executable = find_tool(module, path)
 
     def tool(*args):
-        return module.run_command([module.params["executable"]] + list(args) + log, cwd=path)
+        return module.run_command([executable] + list(args) + log, cwd=path)
 
     if module.params["state"] == "absent":
         absent(module, path, tool)
