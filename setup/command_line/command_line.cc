@@ -15,6 +15,8 @@
  */
 #include "command_line.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +37,7 @@
 #include "removal.h"
 #include "report.h"
 #include "session.h"
+#include "site_defaults.h"
 #include "text_setup.h"
 
 namespace {
@@ -346,6 +349,15 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   if (line.has("--text") && (modes > 0 || !line.others.empty() || line.has("--choose-directory")))
     return finish(BadOptions("--text asks in the terminal: it excludes --unattended, --dry-run, "
                              "--check, --choose-directory and the X options"));
+  const bool saveSiteDefaults = line.has("--save-site-defaults");
+  if (saveSiteDefaults && (line.has("--check") || line.has("--dry-run")))
+    return finish(BadOptions("--save-site-defaults writes the site defaults: it excludes --check "
+                             "and --dry-run"));
+  // They are the starting values of every user of the host.
+  if (saveSiteDefaults && geteuid() != 0)
+    return finish(BadOptions(std::string("--save-site-defaults writes ") + kSiteDefaultsFile +
+                             ", for every user of this host: only root may"));
+  const std::string siteDefaults = saveSiteDefaults ? kSiteDefaultsFile : "";
   const RunContext context{VersionLine(), QuotedCommandLine(argc, argv),
                            line.hasValue("--answers") ? absolute(line.value("--answers")) : ""};
 
@@ -374,6 +386,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
       return line.hasValue(name) ? absolute(line.value(name)) : std::string();
     };
     run.window.saveAnswers = path("--save-answers");
+    run.window.saveSiteDefaults = siteDefaults;
     run.window.log = path("--log");
     run.window.chooseDirectory = line.has("--choose-directory");
     run.window.context = context;
@@ -395,6 +408,10 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   }
   const bool check = line.has("--check");
   const bool dry = line.has("--dry-run");
+  // What the run is compared with, or planned from, starts there.
+  if ((check || dry) && !form.siteDefaults.empty())
+    printer.print(Result::Notice("The form starts from the site defaults " + form.siteDefaults +
+                                 " (answer files and options win over them)."));
   const DiffDetail diffs = !line.has("--diff")       ? DiffDetail::kNone
                            : line.hasValue("--diff") ? DiffDetail::kFull
                                                      : DiffDetail::kSized;
@@ -402,7 +419,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
                         {check ? "check"
                          : dry ? "dry run"
                                : "unattended",
-                         line.value("--save-answers"), line.value("--log"), context},
+                         line.value("--save-answers"), siteDefaults, line.value("--log"), context},
                         printer,
                         line.hasValue("--kernel") || line.hasValue("--answers")};
   int status;

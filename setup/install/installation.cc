@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <functional>
 #include <string>
@@ -46,6 +47,7 @@
 #include "notice.h"
 #include "object_file.h"
 #include "product_files.h"
+#include "setting_up.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
@@ -306,6 +308,7 @@ class Procedure {
   // not written, as it always has, but does not end as if all was well.
   void wrote(const Result &result) { failed_ = !tell(result) || failed_; }
 
+  void adviseWhere();
   Result steps();
   Result writeSettingsFile();
   Result checkExpandedTexts();
@@ -765,6 +768,7 @@ InstallOutcome Procedure::run() {
   step("Checking the form ...");
   if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
   if (form_.full) tell(shellMismatch(form_));
+  if (form_.full) adviseWhere();
   step("Preparing the directory ...");
   if (!tell(act_.begin())) return InstallOutcome::Stopped;
   const Result stopped = steps();
@@ -782,6 +786,24 @@ InstallOutcome Procedure::run() {
   if (!tell(act_.end(keep))) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;
+}
+
+// Before anything is written, what a Full installation may not expect:
+// that it runs outside its product directory, and an autodif.cc missing
+// where the compile looks, listed as the other files are.  Neither stops
+// it.
+void Procedure::adviseWhere() {
+  std::string here = std::filesystem::path(act_.resolve(".")).lexically_normal().string();
+  if (here.size() > 1 && here.back() == '/') here.pop_back();
+  const std::vector<MissingFile> missing = missingFiles();
+  const std::string words = FullFromElsewhereWords(form_, here);
+  if (!words.empty()) {
+    act_.advise(words, {"", {}, {}, missing});
+  } else if (!missing.empty()) {
+    act_.advise(std::string(kAutodifSource) + " is not in " + here +
+                    ", where this Full installation compiles " + kAutodifObject + ".",
+                {"", {}, {}, missing});
+  }
 }
 
 // The steps in their order; the fault that stops them, or done.

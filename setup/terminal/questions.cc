@@ -131,6 +131,7 @@ class QuietActions : public ForwardingActions {
  public:
   using ForwardingActions::ForwardingActions;
   void show(const std::string &, const MessageSubject &) override {}
+  void advise(const std::string &, const MessageSubject &) override {}
 };
 
 // Whether the record in the current directory lists a file that its

@@ -31,7 +31,7 @@ int InstallStatus(const SessionResult &result) {
     case SessionEnd::kRefused:
       return kExitTrouble;
     case SessionEnd::kEnded:
-      return result.logLost ? kExitStopped : kExitDone;
+      return result.logLost || result.siteDefaultsLost ? kExitStopped : kExitDone;
   }
   return kExitStopped;
 }
@@ -51,7 +51,7 @@ int RunTextSetup(const WindowStart &start) {
   real.keepYours(answered->keepYours);
   PrintingActions printing(real, printer);
   const SessionResult result = RunSession(
-      answered->form, printing, {"terminal", start.saveAnswers, start.log, start.context});
+      answered->form, printing, {"terminal", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
   return InstallStatus(result);

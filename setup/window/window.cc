@@ -310,6 +310,11 @@ WindowStart &Start() {
   return start;
 }
 
+std::string &StartingSiteDefaults() {
+  static std::string file;
+  return file;
+}
+
 void PrepareSetupWindow(WindowStart start) { Start() = std::move(start); }
 
 SetupWindowResources TakeSetupWindowResources() {
@@ -343,6 +348,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   // The form as it starts; its shell style and path come from detection.
   Result told;
   const InstallForm initial = InitialForm(false, &told);
+  StartingSiteDefaults() = initial.siteDefaults;
   Builder b{c, window, Nlm_PulldownMenu(window, Title("Help")), s, initial, nullptr, {}};
   for (const GroupRow &group : kFormGroups)
     makeGroup(b, group, notice);
@@ -353,6 +359,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   alignControls(c);
   makeStatusLine(c, window, s);
   if (Start().preset) applyPreset(c, *Start().preset);
+  ShowSettingUp();
   b.tabOrder.push_back(buttons.setup);
   b.tabOrder.push_back(buttons.cancel);
   SetTabOrder(b.tabOrder.data(), static_cast<int>(b.tabOrder.size()));

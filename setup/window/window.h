@@ -12,6 +12,7 @@
 #include <vibrant.h>
 
 #include <array>
+#include <string>
 
 #include "form_fields.h"
 #include "run_window.h"
@@ -49,6 +50,13 @@ Nlm_TexT TextControl(const SetupControls &c, Field field);
 
 // How the window was asked to start (run_window.h).
 WindowStart &Start();
+
+// The site defaults file the form started from; empty for none.
+std::string &StartingSiteDefaults();
+
+// Shows on the status line what the form, as it stands, sets up and
+// where: the line of an idle window.
+void ShowSettingUp();
 
 void InstActnProc(Nlm_GrouP g);
 void ShellStyleProc(Nlm_GrouP g);

@@ -7,10 +7,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "form.h"
+#include "setting_up.h"
 #include "utility.h"
 #include "raii.h"
 #include "window.h"
@@ -49,7 +51,55 @@ void fillKernel() {
   if (form.has(Field::kKernel)) Nlm_SetTitle(field, Title(form.text(Field::kKernel).c_str()));
 }
 
+// The whole text of a field.
+std::string fieldText(Nlm_TexT field) {
+  const std::size_t length = Nlm_TextLength(field);
+  vx::MemBlock text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
+  if (!text) return {};
+  Nlm_GetTitle(field, text.get(), length + 1);
+  return text.get();
+}
+
+// Takes out of a path field the first character it refuses, with a beep.
+void refusePathCharacter(Nlm_TexT t) {
+  const std::size_t length = Nlm_TextLength(t);
+  vx::MemBlock text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
+  if (!text) return;  // no memory: leave the field alone this time
+  Nlm_GetTitle(t, text.get(), length + 1);
+  std::size_t position = 0;
+  while (text.get()[position] != '\0' && !IsRefusedPathCharacter(text.get()[position]))
+    ++position;
+  if (text.get()[position] == '\0') return;
+  Nlm_Beep();
+  char *refused = text.get() + position;
+  std::memmove(refused, refused + 1, std::strlen(refused + 1) + 1);
+  Nlm_SetTitle(t, text.get());
+  // Writing the text back moves the caret to the start; put it back where
+  // the refused character was, so that typing goes on in place.
+  const auto caret = static_cast<Nlm_Int4>(position);
+  Nlm_SelectText(t, caret, caret);
+}
+
 }  // namespace
+
+void ShowSettingUp() {
+  const SetupControls &c = Controls();
+  if (c.status == nullptr) return;
+  InstallForm form;
+  const auto kind = static_cast<Nlm_GrouP>(c.of(Field::kKind));
+  form.full = kind != nullptr && Nlm_GetValue(kind) == kFullValue;
+  if (const Nlm_TexT kernel = TextControl(c, Field::kKernel); kernel != nullptr)
+    form.text(Field::kKernel) = fieldText(kernel);
+  std::error_code error;
+  const std::string here = std::filesystem::current_path(error).string();
+  // Set only when it changes: each keystroke in the product directory
+  // field comes here.
+  static std::string shown;
+  const std::string line = error ? std::string() : SettingUpLine(form, here);
+  if (line == shown) return;
+  shown = line;
+  Nlm_SetTitle(c.status, Title(line.c_str()));
+}
 
 // What only a Full installation uses is enabled (a box of fields) or
 // shown (a switch) for Full alone, its Help item with it.
@@ -67,6 +117,7 @@ void InstActnProc(Nlm_GrouP g) {
     }
     setEnabled(c.groupHelp[index], full);
   }
+  ShowSettingUp();
 }
 
 void ShellStyleProc(Nlm_GrouP g) {
@@ -80,24 +131,11 @@ void ShellStyleProc(Nlm_GrouP g) {
 }
 
 // The whole text is checked, however long: a block sized to it is read, so
-// nothing is cut when the text is written back.
+// nothing is cut when the text is written back.  The status line follows
+// the product directory.
 void PathCheckProc(Nlm_TexT t) {
-  const std::size_t length = Nlm_TextLength(t);
-  vx::MemBlock text(static_cast<char *>(Nlm_MemGet(length + 1, MGET_CLEAR)));
-  if (!text) return;  // no memory: leave the field alone this time
-  Nlm_GetTitle(t, text.get(), length + 1);
-  std::size_t position = 0;
-  while (text.get()[position] != '\0' && !IsRefusedPathCharacter(text.get()[position]))
-    ++position;
-  if (text.get()[position] == '\0') return;
-  Nlm_Beep();
-  char *refused = text.get() + position;
-  std::memmove(refused, refused + 1, std::strlen(refused + 1) + 1);
-  Nlm_SetTitle(t, text.get());
-  // Writing the text back moves the caret to the start; put it back where
-  // the refused character was, so that typing goes on in place.
-  const auto caret = static_cast<Nlm_Int4>(position);
-  Nlm_SelectText(t, caret, caret);
+  refusePathCharacter(t);
+  ShowSettingUp();
 }
 
 // While "Setup" works, "Cancel" can be pressed only during the compile,
