@@ -796,14 +796,8 @@ void Procedure::adviseWhere() {
   std::string here = std::filesystem::path(act_.resolve(".")).lexically_normal().string();
   if (here.size() > 1 && here.back() == '/') here.pop_back();
   const std::vector<MissingFile> missing = missingFiles();
-  const std::string words = FullFromElsewhereWords(form_, here);
-  if (!words.empty()) {
-    act_.advise(words, {"", {}, {}, missing});
-  } else if (!missing.empty()) {
-    act_.advise(std::string(kAutodifSource) + " is not in " + here +
-                    ", where this Full installation compiles " + kAutodifObject + ".",
-                {"", {}, {}, missing});
-  }
+  const std::string words = AdviceBeforeWriting(form_, here, missing);
+  if (!words.empty()) act_.advise(words, {"", {}, {}, missing});
 }
 
 // The steps in their order; the fault that stops them, or done.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "form.h"
+#include "product_files.h"
 
 namespace {
 
@@ -34,11 +35,20 @@ std::string FullFromElsewhereWords(const InstallForm &form, const std::string &h
          "directory alone, choose a User installation.";
 }
 
-std::string SettingUpLine(const InstallForm &form, const std::string &here) {
-  if (FullFromElsewhere(form, here)) {
-    return "Full installation from here: shared files go to " +
-           WithSlash(form.text(Field::kKernel)) +
-           ", autodif.o is compiled here. Run it there, or choose User.";
-  }
-  return "Setting up " + here + " (" + (form.full ? "Full" : "User") + " installation)";
+std::string AdviceBeforeWriting(const InstallForm &form, const std::string &here,
+                                const std::vector<MissingFile> &missing) {
+  if (!form.full) return {};
+  if (std::string words = FullFromElsewhereWords(form, here); !words.empty()) return words;
+  if (missing.empty()) return {};
+  return std::string(kAutodifSource) + " is not in " + here +
+         ", where this Full installation compiles " + kProductObject + ".";
+}
+
+std::array<std::string, 2> SettingUpLines(const InstallForm &form, const std::string &here) {
+  const std::string kind = form.full ? "Full" : "User";
+  if (!FullFromElsewhere(form, here))
+    return {"Setting up " + here + " (" + kind + " installation)", ""};
+  return {"Setting up " + here + " (Full installation): autodif.o is compiled here,",
+          "installation-wide files go to " + WithSlash(form.text(Field::kKernel)) +
+              ". Run it there, or choose User."};
 }

@@ -12,9 +12,12 @@
 #ifndef VELORIX_SETUP_SETTING_UP_H
 #define VELORIX_SETUP_SETTING_UP_H
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include "form_fields.h"
+#include "result.h"
 
 // Whether form is a Full installation whose product directory is not
 // here (the directory it is run in, absolute).  A product directory that
@@ -25,9 +28,17 @@ bool FullFromElsewhere(const InstallForm &form, const std::string &here);
 // in a few lines; empty when form is none.
 std::string FullFromElsewhereWords(const InstallForm &form, const std::string &here);
 
-// The window's status line while it waits: the directory set up and the
-// kind ("Setting up /home/ann/work (User installation)"), or for a Full
-// installation from elsewhere, what it does in one line.
-std::string SettingUpLine(const InstallForm &form, const std::string &here);
+// What a Full installation of form says before it writes anything, or
+// nothing: that it runs outside its product directory, or else that
+// autodif.cc is missing where it compiles; missing is every file the run
+// needs and lacks (product_files.h), listed beneath these words.
+std::string AdviceBeforeWriting(const InstallForm &form, const std::string &here,
+                                const std::vector<MissingFile> &missing);
+
+// The window's status lines while it waits: the directory set up and the
+// kind ("Setting up /home/ann/work (User installation)"), and for a Full
+// installation from elsewhere, on the second line, where the rest goes
+// and what to do instead; the second line is empty otherwise.
+std::array<std::string, 2> SettingUpLines(const InstallForm &form, const std::string &here);
 
 #endif

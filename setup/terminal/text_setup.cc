@@ -14,6 +14,14 @@ namespace {
 
 constexpr const char *kNothingWritten = "Nothing written.";
 
+// The summary has said where the run puts what: the run does not say it
+// again (the log still has it).
+class TextActions : public PrintingActions {
+ public:
+  using PrintingActions::PrintingActions;
+  void advise(const std::string &, const MessageSubject &) override {}
+};
+
 }  // namespace
 
 int NothingWritten() {
@@ -49,7 +57,7 @@ int RunTextSetup(const WindowStart &start) {
   RealActions real;
   real.keepBackups(start.keepBackups);
   real.keepYours(answered->keepYours);
-  PrintingActions printing(real, printer);
+  TextActions printing(real, printer);
   const SessionResult result = RunSession(
       answered->form, printing, {"terminal", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
   std::fputs(result.summary.c_str(), stdout);

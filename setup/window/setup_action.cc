@@ -71,6 +71,7 @@ void showStatus(const std::string &step) {
   const SetupControls &c = Controls();
   if (c.status == nullptr) return;
   Nlm_SetTitle(c.status, Title(step.c_str()));
+  if (c.statusMore != nullptr) Nlm_SetTitle(c.statusMore, Title(""));
   Nlm_Update();
   ProcessEventsWhileBusy(c.cancelButton);
 }

@@ -34,8 +34,10 @@ struct SetupControls {
   Nlm_GrouP gTerm = nullptr;   // the button row
   Nlm_ButtoN setupButton = nullptr;
   Nlm_ButtoN cancelButton = nullptr;
-  // Below the buttons: the step "Setup" is at, empty when it is idle.
+  // Below the buttons: the step "Setup" is at, or while the form waits,
+  // what it sets up and where, which may take the second line too.
   Nlm_PrompT status = nullptr;
+  Nlm_PrompT statusMore = nullptr;
 
   Nlm_Handle of(Field f) const { return field[static_cast<std::size_t>(f)]; }
   Nlm_GrouP of(FormGroup g) const { return group[static_cast<std::size_t>(g)]; }

@@ -5,6 +5,7 @@
  */
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +21,10 @@
 namespace {
 
 bool cancelled = false;
+
+// Longer than any status line the window shows, so that a changed line
+// never reads back as the one shown.
+constexpr std::size_t kPromptRead = 8192;
 
 void setEnabled(Nlm_Handle control, bool enabled) {
   if (control == nullptr) return;  // not made yet, or never
@@ -60,6 +65,13 @@ std::string fieldText(Nlm_TexT field) {
   return text.get();
 }
 
+// The text of a prompt.
+std::string promptText(Nlm_PrompT prompt) {
+  std::array<char, kPromptRead> text{};
+  Nlm_GetTitle(prompt, text.data(), text.size());
+  return text.data();
+}
+
 // Takes out of a path field the first character it refuses, with a beep.
 void refusePathCharacter(Nlm_TexT t) {
   const std::size_t length = Nlm_TextLength(t);
@@ -92,13 +104,15 @@ void ShowSettingUp() {
     form.text(Field::kKernel) = fieldText(kernel);
   std::error_code error;
   const std::string here = std::filesystem::current_path(error).string();
+  const std::array<std::string, 2> lines =
+      error ? std::array<std::string, 2>{} : SettingUpLines(form, here);
   // Set only when it changes: each keystroke in the product directory
   // field comes here.
-  static std::string shown;
-  const std::string line = error ? std::string() : SettingUpLine(form, here);
-  if (line == shown) return;
-  shown = line;
-  Nlm_SetTitle(c.status, Title(line.c_str()));
+  const auto show = [](Nlm_PrompT line, const std::string &text) {
+    if (line != nullptr && promptText(line) != text) Nlm_SetTitle(line, Title(text.c_str()));
+  };
+  show(c.status, lines[0]);
+  show(c.statusMore, lines[1]);
 }
 
 // What only a Full installation uses is enabled (a box of fields) or

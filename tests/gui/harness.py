@@ -198,6 +198,37 @@ def run_tool(args, cwd, env=None, timeout=120):
                           capture_output=True, text=True, timeout=timeout)
 
 
+# Runs "$@" in a private mount namespace with a copy-on-write /etc (an
+# overlay whose changes go to a tmpfs on $1, an empty directory), in which
+# /etc/velorix-setup/defaults holds $2 unless $2 is "-".
+_SITE_NAMESPACE = r'''
+upper=$1 text=$2; shift 2
+mount -t tmpfs tmpfs "$upper" && mkdir "$upper/u" "$upper/w" &&
+  mount -t overlay overlay -o "lowerdir=/etc,upperdir=$upper/u,workdir=$upper/w" /etc || exit 99
+if [ "$text" != - ]; then
+  mkdir -p /etc/velorix-setup && printf %s "$text" >/etc/velorix-setup/defaults || exit 99
+fi
+exec "$@"
+'''
+
+
+def site_defaults_prefix(scratch, text):
+    """The argv prefix that runs a command with /etc/velorix-setup/defaults
+    holding text (None: no such file), in a private mount namespace over a
+    copy-on-write /etc, so that the real /etc is never touched; scratch is
+    a directory of the test's own.  None when the system allows no such
+    namespace (not root, no unshare, no overlay)."""
+    upper = tempfile.mkdtemp(prefix="etc-overlay-", dir=scratch)
+    prefix = ["unshare", "-m", "--propagation", "private", "sh", "-c", _SITE_NAMESPACE, "sh",
+              upper, "-" if text is None else text]
+    try:
+        probe = subprocess.run(prefix + ["test", "-d", "/etc"], capture_output=True,
+                               timeout=TIMEOUT)
+    except OSError:
+        return None
+    return prefix if probe.returncode == 0 else None
+
+
 def make_scratch_dir(prefix):
     """A fresh directory for a test's files, by its real path."""
     return os.path.realpath(tempfile.mkdtemp(prefix=prefix))
@@ -487,12 +518,13 @@ class Session(_Closing):
 
     # ---- the tool ---------------------------------------------------
 
-    def start_setup(self, env=None, cwd=None, user=None, args=()):
+    def start_setup(self, env=None, cwd=None, user=None, args=(), prefix=()):
         """Starts velorix-setup with args in cwd (default workdir) with env
         changes (a value of None unsets a variable).  With user (root
         only), the tool runs as that user, in the user's own group and no
         other; the display needs no authorization, since Xvfb runs without
-        -auth.  Returns the process."""
+        -auth.  prefix is a command that runs the tool (such as
+        site_defaults_prefix's).  Returns the process."""
         tool = os.path.join(build_dir(), PROGRAM_NAME)
         if not os.access(tool, os.X_OK):
             raise AssertionError("no tool at %s: build it first" % tool)
@@ -501,6 +533,7 @@ class Session(_Closing):
             account = pwd.getpwnam(user)
             argv = ["setpriv", "--reuid=%d" % account.pw_uid, "--regid=%d" % account.pw_gid,
                     "--clear-groups"] + argv
+        argv = list(prefix) + argv
         extra = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0")}
         extra.update(env or {})
         self._app_log = os.path.join(self.logdir, "velorix-setup.log")
