@@ -200,12 +200,14 @@ def run_tool(args, cwd, env=None, timeout=120):
 
 # Runs "$@" in a private mount namespace with a copy-on-write /etc (an
 # overlay whose changes go to a tmpfs on $1, an empty directory), in which
-# /etc/velorix-setup/defaults holds $2 unless $2 is "-".
+# /etc/velorix-setup/defaults holds $2, or with $2 "-" is not there.
 _SITE_NAMESPACE = r'''
 upper=$1 text=$2; shift 2
 mount -t tmpfs tmpfs "$upper" && mkdir "$upper/u" "$upper/w" &&
   mount -t overlay overlay -o "lowerdir=/etc,upperdir=$upper/u,workdir=$upper/w" /etc || exit 99
-if [ "$text" != - ]; then
+if [ "$text" = - ]; then
+  rm -f /etc/velorix-setup/defaults || exit 99
+else
   mkdir -p /etc/velorix-setup && printf %s "$text" >/etc/velorix-setup/defaults || exit 99
 fi
 exec "$@"
@@ -403,7 +405,7 @@ class SetupWindow:
     shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
     consent (the check box, or None); setup, cancel (buttons); prompts
     (prompts and group titles above the buttons); status (the status line
-    below the buttons, or None); menu_title (the "Help" title of the menu
+    below the buttons, or None); prompts_below (the status lines); menu_title (the "Help" title of the menu
     bar); top (the top-level window).
     """
 
@@ -426,6 +428,7 @@ class SetupWindow:
         # The status line: the prompt below the buttons.
         below = [w for w in self.prompts if w.y >= buttons[0].bottom]
         self.status = below[0] if below else None
+        self.prompts_below = below
         self.prompts = [w for w in self.prompts if w not in below]
         (self.kernel, self.include, self.lib, self.cpp_name,
          self.cpp_options) = self.fields[:5]
