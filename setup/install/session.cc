@@ -44,9 +44,11 @@ SessionResult RunSession(const InstallForm &form, Actions &actions,
                                                     : SessionEnd::kStopped;
   result.summary = record.summary();
   if (outcome == InstallOutcome::Ended && !request.saveSiteDefaults.empty()) {
-    const Result saved = SaveSiteDefaults(request.saveSiteDefaults, form);
+    bool unchanged = false;
+    const Result saved = SaveSiteDefaults(request.saveSiteDefaults, form, &unchanged);
     if (saved.ok()) {
-      result.summary += "Site defaults written: " + request.saveSiteDefaults + "\n";
+      result.summary += std::string("Site defaults ") + (unchanged ? "unchanged" : "written") +
+                        ": " + request.saveSiteDefaults + "\n";
     } else {
       actions.show(saved.message(), saved.about());
       result.siteDefaultsLost = true;

@@ -74,7 +74,19 @@ std::string SiteDefaultsText(const InstallForm &form) {
   return out;
 }
 
-Result SaveSiteDefaults(const std::string &path, const InstallForm &form) {
+bool SiteDefaultsHold(const std::string &path, const InstallForm &form) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 ||
+      (st.st_mode & 07777) != ModeFromPermissions(kPermissions))
+    return false;
+  return FileHolds(path, SiteDefaultsText(form)).value_or(false);
+}
+
+Result SaveSiteDefaults(const std::string &path, const InstallForm &form, bool *unchanged) {
+  // Run again with the same values, it changes nothing, not even a time.
+  const bool same = SiteDefaultsHold(path, form);
+  if (unchanged != nullptr) *unchanged = same;
+  if (same) return {};
   const std::string directory = std::filesystem::path(path).parent_path().string();
   if (mkdir(directory.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
     return Result::Failed(Fault::kNotOpened,

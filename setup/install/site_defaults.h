@@ -32,9 +32,15 @@ Result ApplySiteDefaults(const std::string &path, InstallForm *form);
 // The site defaults of form: its product directory and compiler fields.
 std::string SiteDefaultsText(const InstallForm &form);
 
+// Whether the file at path is what SaveSiteDefaults writes for form: its
+// text, readable by all and written by root alone.
+bool SiteDefaultsHold(const std::string &path, const InstallForm &form);
+
 // Writes SiteDefaultsText(form) to path, whole or not at all, readable by
 // all (its directory made when missing); refused, saying why, when it
-// cannot be.
-Result SaveSiteDefaults(const std::string &path, const InstallForm &form);
+// cannot be.  A file that holds it already is left as it is (*unchanged,
+// when given, says so).
+Result SaveSiteDefaults(const std::string &path, const InstallForm &form,
+                        bool *unchanged = nullptr);
 
 #endif

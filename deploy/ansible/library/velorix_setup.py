@@ -105,6 +105,13 @@ options:
       - How many backups of the settings file to keep, the newest named C(.velorixrc.bak).
     type: int
     default: 5
+  save_site_defaults:
+    description:
+      - With I(kind=full), keep the product directory and the compiler values as the site
+        defaults of the managed host, C(/etc/velorix-setup/defaults), from which every user's
+        Setup form starts (see velorix-setup(1), SITE DEFAULTS). Needs root.
+    type: bool
+    default: false
   executable:
     description: The velorix-setup program on the managed host.
     type: str
@@ -284,6 +291,8 @@ def form_options(params):
     if params["notify"] is not None:
         options.append("--notify" if params["notify"] else "--no-notify")
     options += ["--keep-backups", str(params["keep_backups"])]
+    if params["save_site_defaults"]:
+        options.append("--save-site-defaults")
     return options
 
 
@@ -382,6 +391,7 @@ def main():
             "shell_path": {"type": "str"},
             "notify": {"type": "bool"},
             "keep_backups": {"type": "int", "default": 5},
+            "save_site_defaults": {"type": "bool", "default": False},
             "executable": {"type": "str", "default": "velorix-setup"},
             "log": {"type": "path"},
         },
