@@ -117,15 +117,20 @@ class SiteDefaults(unittest.TestCase):
 
     def test_root_saves_them_from_a_full_installation_and_a_user_just_installs(self):
         prefix = self.within(None)
-        script = ('"$0" --unattended --full --cpp-name "$1" --save-site-defaults || exit 10\n'
+        script = ('"$0" --check --full --cpp-name "$1" --save-site-defaults\n'
+                  '[ $? = 1 ] || exit 9\n'
+                  '"$0" --unattended --full --cpp-name "$1" --save-site-defaults || exit 10\n'
                   'stat -c %a /etc/velorix-setup/defaults || exit 11\n'
                   'cat /etc/velorix-setup/defaults\n'
+                  '"$0" --unattended --full --cpp-name "$1" --save-site-defaults || exit 12\n'
                   'cd "$2" && "$0" --unattended')
         result = subprocess.run(prefix + ["sh", "-c", script, TOOL, self.stand_in, self.work],
                                 cwd=self.product, env=harness.unattended_env(),
                                 capture_output=True, text=True, timeout=120)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("%s: missing\n" % SITE_FILE, result.stdout)
         self.assertIn("Site defaults written: %s\n644\n" % SITE_FILE, result.stdout)
+        self.assertIn("Site defaults unchanged: %s\n" % SITE_FILE, result.stdout)
         self.assertIn('\n[form]\nkernel = "%s"\ninclude = ""\nlibs = "-lc -lm"\ncpp-name = "%s"\n'
                       'cpp-options = " -O2 -fPIC -lc -lm"\n' % (self.product, self.stand_in),
                       result.stdout)
@@ -149,8 +154,8 @@ class SiteDefaults(unittest.TestCase):
         result = self.run_tool(prefix, ["--unattended", "--user", "--kernel", self.product,
                                         "--save-site-defaults"])
         self.assertEqual(result.returncode, 2, result.stderr)
-        self.assertIn("--save-site-defaults saves the values of a Full installation, and this "
-                      "is a User one.\nNothing was done.", result.stderr)
+        self.assertIn("--save-site-defaults saves the values of a Full installation: it goes "
+                      "with --full", result.stderr)
         self.assertEqual(harness.snapshot(self.root), before)
 
 
