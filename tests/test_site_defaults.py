@@ -173,30 +173,14 @@ class SiteDefaultsInTheWindow(unittest.TestCase):
             s.start_setup(prefix=prefix)
             w = s.setup_window()
             self.assertEqual(s.read_text(w.kernel), product)
-            expected = expected_line(s, "Setting up %s (User installation)" % s.workdir,
-                                     w.status.width)
+            expected = s.status_picture("Setting up %s (User installation)" % s.workdir,
+                                        w.status.width)
             s.wait_until(lambda: s.control_pixels(w.top, w.status) == expected,
                          "the status line names the directory and the kind")
             # Start, press Setup.
             s.click(w.setup)
             s.assert_clean_exit()
             self.assertEqual(settings(s.workdir)["KERNEL"], product + "/")
-
-
-def expected_line(s, text, width):
-    """The pixels of a status line of that width showing text, as the
-    prompt probe draws it."""
-    probe = s._spawn([os.path.join(harness.build_dir(), "prompt_probe")],
-                     env=s.env({"VX_PROMPT_TEXT": text, "VX_PROMPT_WIDTH": str(width)}),
-                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        top = s.wait_until(lambda: [w for w in s.top_levels()
-                                    if w.name == "prompt_probe" and s.is_viewable(w.id)],
-                           "the probe's line is shown")[0]
-        line = [w for w in s.tree(top.id).leaves() if w.width == width][0]
-        return s.control_pixels(s.window_info(top.id), line)
-    finally:
-        harness.kill(probe)
 
 
 if __name__ == "__main__":

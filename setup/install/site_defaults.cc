@@ -24,9 +24,6 @@ constexpr char kNotUsed[] = "The site defaults were not used.";
 constexpr Field kSavedFields[] = {Field::kKernel, Field::kInclude, Field::kLibraries,
                                   Field::kCppName, Field::kCppOptions};
 
-// What ApplySiteDefaults tells: the lines joined, or nothing.
-Result told(const std::string &lines) { return Result::Notice(lines); }
-
 void addLine(std::string &lines, const std::string &line) {
   lines += (lines.empty() ? "" : "\n") + line;
 }
@@ -38,7 +35,7 @@ Result ApplySiteDefaults(const std::string &path, InstallForm *form) {
   if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return {};
   Answers answers;
   if (Result read = ReadAnswers(path, &answers); !read.ok())
-    return told(read.message() + "\n" + kNotUsed);
+    return Result::Notice(read.message() + "\n" + kNotUsed);
   // Each user chooses these for their own installation.
   std::string lines;
   const auto ignore = [&](Field field, bool given) {
@@ -57,11 +54,11 @@ Result ApplySiteDefaults(const std::string &path, InstallForm *form) {
   Result applied = ApplyAnswers(answers, form);
   if (!applied.ok()) {
     addLine(lines, applied.message() + "\n" + kNotUsed);
-    return told(lines);
+    return Result::Notice(lines);
   }
   if (!applied.message().empty()) addLine(lines, applied.message());
   form->siteDefaults = path;
-  return told(lines);
+  return Result::Notice(lines);
 }
 
 std::string SiteDefaultsText(const InstallForm &form) {
@@ -89,10 +86,9 @@ Result SaveSiteDefaults(const std::string &path, const InstallForm &form, bool *
   if (same) return {};
   const std::string directory = std::filesystem::path(path).parent_path().string();
   if (mkdir(directory.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
-    return Result::Failed(Fault::kNotOpened,
-                          "Cannot write the site defaults '" + path + "' (" +
-                              std::strerror(errno) + ")",
-                          {path});
+    return Result::Failed(
+        Fault::kNotOpened,
+        "Cannot write the site defaults '" + path + "' (" + std::strerror(errno) + ")", {path});
   }
   const Result saved =
       WriteWholeFile(path, SiteDefaultsText(form), ModeFromPermissions(kPermissions));

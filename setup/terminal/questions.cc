@@ -479,8 +479,7 @@ Verdict Questions::summary() {
     const std::vector<MissingFile> missing =
         MissingProductFiles(form_, [](const std::string &path) { return path; });
     const std::string advice = AdviceBeforeWriting(form_, here, missing);
-    if (!advice.empty())
-      std::printf("%s\n%s", advice.c_str(), MissingFilesText(missing).c_str());
+    if (!advice.empty()) std::printf("%s\n%s", advice.c_str(), MissingFilesText(missing).c_str());
   }
   std::printf("%s\n", kHowToChange);
   std::string line;

@@ -58,8 +58,9 @@ int RunTextSetup(const WindowStart &start) {
   real.keepBackups(start.keepBackups);
   real.keepYours(answered->keepYours);
   TextActions printing(real, printer);
-  const SessionResult result = RunSession(
-      answered->form, printing, {"terminal", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
+  const SessionResult result =
+      RunSession(answered->form, printing,
+                 {"terminal", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
   return InstallStatus(result);

@@ -163,8 +163,8 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   real.keepBackups(start.keepBackups);
   WindowActions actions(real);
   const SessionResult result =
-      RunSession(form, actions, {"window", start.saveAnswers, start.saveSiteDefaults, start.log,
-                                 start.context});
+      RunSession(form, actions,
+                 {"window", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
   ShowSettingUp();
   CurrentWork() = {};
   Nlm_ArrowCursor();

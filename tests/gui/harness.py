@@ -405,8 +405,9 @@ class SetupWindow:
     shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
     consent (the check box, or None); setup, cancel (buttons); prompts
     (prompts and group titles above the buttons); status (the status line
-    below the buttons, or None); prompts_below (the status lines); menu_title (the "Help" title of the menu
-    bar); top (the top-level window).
+    below the buttons, or None); prompts_below (the status lines);
+    menu_title (the "Help" title of the menu bar); top (the top-level
+    window).
     """
 
     def __init__(self, top):
@@ -687,6 +688,21 @@ class Session(_Closing):
         """Waits until window wid (an "0x..." id) has the keyboard."""
         self.wait_until(lambda: self.focus() == int(wid, 16),
                         what or "window %s has the keyboard" % wid)
+
+    def status_picture(self, text, width):
+        """The pixels of a status line of that width showing text, as
+        tests/tools/prompt_probe draws it: the line the tool must show."""
+        probe = self._spawn([os.path.join(build_dir(), "prompt_probe")],
+                            env=self.env({"VX_PROMPT_TEXT": text, "VX_PROMPT_WIDTH": str(width)}),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            top = self.wait_until(lambda: [w for w in self.top_levels()
+                                           if w.name == "prompt_probe" and self.is_viewable(w.id)],
+                                  "the probe's line is shown")[0]
+            line = [w for w in self.tree(top.id).leaves() if w.width == width][0]
+            return self.control_pixels(self.window_info(top.id), line)
+        finally:
+            kill(probe)
 
     def message_picture(self, text):
         """The picture of the message box that tests/tools/message_probe

@@ -93,18 +93,7 @@ class Progress(unittest.TestCase):
 
     def expected_line(self, text, width):
         """The pixels of a status line of that width showing text."""
-        s = self.s
-        probe = s._spawn([os.path.join(harness.build_dir(), "prompt_probe")],
-                         env=s.env({"VX_PROMPT_TEXT": text, "VX_PROMPT_WIDTH": str(width)}),
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            top = s.wait_until(lambda: [w for w in s.top_levels()
-                                        if w.name == "prompt_probe" and s.is_viewable(w.id)],
-                               "the probe's line is shown")[0]
-            line = [w for w in s.tree(top.id).leaves() if w.width == width][0]
-            return s.control_pixels(s.window_info(top.id), line)
-        finally:
-            harness.kill(probe)
+        return self.s.status_picture(text, width)
 
     def cursor(self, *where):
         """The cursor shown at the point where, or the X watch cursor for
