@@ -150,7 +150,9 @@ def make_product(path):
 def window_picture(cwd, args, picture):
     """The Setup window, started in cwd with args, once it is drawn whole."""
     with harness.Session() as session:
-        session.start_setup(cwd=cwd, args=args)
+        # A caret that does not blink: two grabs that agree may otherwise
+        # both have caught it on, or both off.
+        session.start_setup(cwd=cwd, args=list(args) + ["-xrm", "*blinkRate: 0"])
         window = session.setup_window()
         # Drawn whole when two grabs in a row agree.
         last = [None]

@@ -110,8 +110,9 @@ export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 # Where the system allows it, the tests run in a private mount namespace in
-# which the home directory and /etc/ncbi are empty, so that not even a
-# faulty test can reach the user's settings file.
+# which the home directory, /etc/ncbi and the host's site defaults are
+# empty, so that not even a faulty test can reach the user's settings
+# file, and no test starts from the host's own defaults.
 isolated() {
   if [ "${root#"$home"/}" != "$root" ] || ! unshare -m true 2>/dev/null; then
     "$@"
@@ -120,6 +121,7 @@ isolated() {
   unshare -m --propagation private bash -c '
     mount -t tmpfs tmpfs "$0" || exit 1
     if [ -d /etc/ncbi ]; then mount -t tmpfs tmpfs /etc/ncbi || exit 1; fi
+    if [ -d /etc/velorix-setup ]; then mount -t tmpfs tmpfs /etc/velorix-setup || exit 1; fi
     exec "$@"' "$home" "$@"
 }
 

@@ -38,6 +38,9 @@ struct WindowStart {
   // Where "Setup" saves the form's values before it installs; empty for
   // nowhere.
   std::string saveAnswers;
+  // Where "Setup" saves a Full installation's values as the host's site
+  // defaults once it has ended; empty for nowhere.
+  std::string saveSiteDefaults;
   // The log each press of "Setup" appends to; empty for none.
   std::string log;
   // What the log's header names of the run.

@@ -349,6 +349,41 @@ class Edges(unittest.TestCase):
         self.assertEqual(os.listdir(tmp), [])
 
     @unittest.skipUnless(os.geteuid() == 0, "only root can give a file to another user")
+    def test_a_full_installation_from_another_directory_says_where_it_writes(self):
+        work = os.path.join(self.root, "work")
+        os.makedirs(work)
+        words = ("velorix-setup: This Full installation is run from %s,\nnot from its VELORIX "
+                 "directory %s/:\n" % (work, self.product))
+        missing = "  missing: %s/autodif.cc (" % work
+        full = ["--full", "--kernel", self.product]
+        for mode in (["--dry-run"], ["--check"]):
+            result = harness.run_tool(mode + full, work)
+            self.assertIn(words, result.stderr, mode)
+            self.assertIn(missing, result.stderr, mode)
+            self.assertIn("run velorix-setup there;\nto set up this directory alone, choose a "
+                          "User installation.\n", result.stderr)
+        # --text says it at its summary, before the yes.
+        result = subprocess.run([os.path.join(harness.build_dir(), "velorix-setup"), "--text"]
+                                + full, cwd=work, env=harness.unattended_env(),
+                                input="\n" * 12 + "n\n", capture_output=True, text=True,
+                                timeout=harness.TIMEOUT)
+        self.assertIn(words[len("velorix-setup: "):], result.stdout)
+        self.assertLess(result.stdout.index(missing), result.stdout.index("Set up now?"))
+        self.assertEqual(os.listdir(work), [])
+        # As the system does: the installation-wide files to the product
+        # directory, the compile here, which fails, and status 0.
+        result = harness.run_tool(["--unattended"] + full, work)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(result.stderr.startswith(words), result.stderr)
+        self.assertIn(missing, result.stderr)
+        self.assertIn("Cannot compile autodif.cc.\n", result.stderr)
+        self.assertTrue(os.path.exists(os.path.join(self.product, "init.vpf")))
+        self.assertIn("AUTODIFOPT=-\n", harness.read_file(os.path.join(work, ".velorixrc")))
+        # From the product directory itself nothing of it is said.
+        result = harness.run_tool(["--dry-run", "--full"], self.product)
+        self.assertNotIn("This Full installation is run from", result.stderr)
+        self.assertNotIn("missing:", result.stderr)
+
     def test_a_run_as_root_leaves_the_users_files_theirs(self):
         user = 1234
         settings = os.path.join(self.product, ".velorixrc")

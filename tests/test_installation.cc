@@ -288,12 +288,18 @@ TEST_F(Installation, UserInstallationAgainstAFullOne) {
 }
 
 // Full from elsewhere: the installation-wide files go into the product
-// directory, the object is compiled and the working files are written here.
+// directory, the object is compiled and the working files are written here;
+// the one message says so beforehand.
 TEST_F(Installation, FullInstallationFromAnotherDirectory) {
   WriteFile(work_ / "autodif.cc", "int autodif_marker() { return 7; }\n");
   WriteFile(work_ / "visuals.vpf", "old");
   ASSERT_EQ(RunUser(Form(true)), InstallOutcome::Ended);
-  EXPECT_TRUE(Messages().empty()) << Messages().front();
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0].rfind("This Full installation is run from " + work_.string() +
+                                    ",\nnot from its VELORIX directory " + Kernel() + ":\n",
+                                0),
+            0u)
+      << Messages()[0];
 
   for (const char *made : {"init.vpf", "CompRhs", "vel_sys.h"}) {
     EXPECT_TRUE(fs::exists(product_ / made)) << made;
@@ -540,9 +546,10 @@ TEST_F(Installation, StyleAndShellOfDifferentFamiliesAreWarnedAbout) {
   Messages().clear();
   fs::create_directory(work_ / ".velorixrc");
   EXPECT_EQ(RunUser(form), InstallOutcome::Stopped);
-  ASSERT_EQ(Messages().size(), 3u);
+  ASSERT_EQ(Messages().size(), 4u);
   EXPECT_NE(Messages()[0].find("shell style is ksh"), std::string::npos);
-  EXPECT_EQ(Messages()[1], "Cannot open file './.velorixrc'");
+  EXPECT_EQ(Messages()[1].rfind("This Full installation is run from ", 0), 0u);
+  EXPECT_EQ(Messages()[2], "Cannot open file './.velorixrc'");
   fs::remove(work_ / ".velorixrc");
 
   // A shell of the style's family or of neither, or a User installation,

@@ -193,6 +193,7 @@ TEST_F(Safety, ALongProductDirectoryNeverGivesAnEmptyScriptLine) {
   fs::create_directory(product);
   WriteFile(product / "velorix", "");
   WriteFile(product / "classes.vel", vxtest::kClassFile);
+  WriteFile(product / "autodif.cc", "int autodif_marker() { return 7; }\n");
   InstallForm form = Form(true);
   form.text(Field::kKernel) = product.string();
   fs::current_path(product);

@@ -15,6 +15,9 @@
  */
 #include "command_line.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +38,7 @@
 #include "removal.h"
 #include "report.h"
 #include "session.h"
+#include "site_defaults.h"
 #include "text_setup.h"
 
 namespace {
@@ -98,7 +102,8 @@ SessionResult runSession(const Windowless &run, Actions &actions) {
 // The procedure against a scratch settings file in a directory of its
 // own; plan lines (and with diffs, what each would change) go to standard
 // output.
-int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepChanged) {
+int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepChanged,
+           const std::string &siteDefaults) {
   PlanActions plan(diffs);
   plan.keepBackups(keepBackups);
   plan.keepChanged(keepChanged);
@@ -106,9 +111,28 @@ int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepCh
   if (result.end == SessionEnd::kStopped || result.end == SessionEnd::kEnded) {
     for (const std::string &entry : plan.lines())
       printLine(entry);
+    if (result.end == SessionEnd::kEnded && !siteDefaults.empty() &&
+        !SiteDefaultsHold(siteDefaults, run.form))
+      printLine("write " + siteDefaults + " (rw-r--r--), the site defaults");
     if (result.end == SessionEnd::kEnded) std::printf("end\n");
   }
   return InstallStatus(result);
+}
+
+// Prints what --check says of site defaults that --save-site-defaults
+// would change, as of a file of the installation: missing (with diffs, its
+// size as a new file), or differing.
+void printSiteDefaultsChange(const std::string &path, const InstallForm &form, bool diffs) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    printLine(path + ": not the site defaults this installation saves");
+    return;
+  }
+  printLine(path + ": missing");
+  if (!diffs) return;
+  const std::string text = SiteDefaultsText(form);
+  const auto lines = std::count(text.begin(), text.end(), '\n');
+  printLine(path + ": new file, " + std::to_string(lines) + (lines == 1 ? " line" : " lines"));
 }
 
 // The directory against what an installation of form would make of it;
@@ -377,6 +401,12 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   if (line.has("--text") && (modes > 0 || !line.others.empty() || line.has("--choose-directory")))
     return finish(BadOptions("--text asks in the terminal: it excludes --unattended, --dry-run, "
                              "--check, --choose-directory and the X options"));
+  const bool saveSiteDefaults = line.has("--save-site-defaults");
+  // They are the starting values of every user of the host.
+  if (saveSiteDefaults && geteuid() != 0)
+    return finish(BadOptions(std::string("--save-site-defaults writes ") + kSiteDefaultsFile +
+                             ", for every user of this host: only root may"));
+  const std::string siteDefaults = saveSiteDefaults ? kSiteDefaultsFile : "";
   const RunContext context{VersionLine(), QuotedCommandLine(argc, argv),
                            line.hasValue("--answers") ? absolute(line.value("--answers")) : ""};
 
@@ -405,6 +435,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
       return line.hasValue(name) ? absolute(line.value(name)) : std::string();
     };
     run.window.saveAnswers = path("--save-answers");
+    run.window.saveSiteDefaults = siteDefaults;
     run.window.log = path("--log");
     run.window.chooseDirectory = line.has("--choose-directory");
     run.window.context = context;
@@ -426,6 +457,13 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   }
   const bool check = line.has("--check");
   const bool dry = line.has("--dry-run");
+  if (saveSiteDefaults && !form.full)
+    return finish(BadOptions("--save-site-defaults saves the values of a Full installation: "
+                             "it goes with --full"));
+  // What the run is compared with, or planned from, starts there.
+  if ((check || dry) && !form.siteDefaults.empty())
+    printer.print(Result::Notice("The form starts from the site defaults " + form.siteDefaults +
+                                 " (answer files and options win over them)."));
   const DiffDetail diffs = !line.has("--diff")       ? DiffDetail::kNone
                            : line.hasValue("--diff") ? DiffDetail::kFull
                                                      : DiffDetail::kSized;
@@ -433,14 +471,19 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
                         {check ? "check"
                          : dry ? "dry run"
                                : "unattended",
-                         line.value("--save-answers"), line.value("--log"), context},
+                         line.value("--save-answers"), check || dry ? "" : siteDefaults,
+                         line.value("--log"), context},
                         printer,
                         line.hasValue("--kernel") || line.hasValue("--answers")};
   int status;
   if (check) {
     status = ::check(each, diffs, keepBackups, keepChanged);
+    if (status != kExitTrouble && !siteDefaults.empty() && !SiteDefaultsHold(siteDefaults, form)) {
+      printSiteDefaultsChange(siteDefaults, form, diffs != DiffDetail::kNone);
+      status = kExitStopped;
+    }
   } else if (dry) {
-    status = dryRun(each, diffs, keepBackups, keepChanged);
+    status = dryRun(each, diffs, keepBackups, keepChanged, siteDefaults);
   } else {
     status = install(each, keepBackups, keepChanged);
   }

@@ -33,6 +33,7 @@ constexpr OtherOption kOtherOptions[] = {
     {"--text", no_argument, nullptr},
     {"--answers", required_argument, "FILE"},
     {"--save-answers", required_argument, "FILE"},
+    {"--save-site-defaults", no_argument, nullptr},
     {"--log", required_argument, "FILE"},
     {"--help", no_argument, nullptr},
     {"--version", no_argument, nullptr},
@@ -267,6 +268,10 @@ std::string UsageText() {
          "                        --unattended, open the window filled from it\n"
          "  --save-answers FILE   save the form's values as an answer file before\n"
          "                        installing (the window: when \"Setup\" is pressed)\n"
+         "  --save-site-defaults  root, with a Full installation: once it has ended,\n"
+         "                        save its product directory and compiler fields as\n"
+         "                        the starting values of every user's form on this\n"
+         "                        host (/etc/velorix-setup/defaults)\n"
          "  --log FILE            append what each run does to FILE\n"
          "  --keep-backups N      keep at most N backups of the settings file (0 to 99,\n"
          "                        default 5): the newest is .velorixrc.bak, the one\n"

@@ -109,6 +109,14 @@ class Actions {
   // modal box with OK.  The text is never a format.
   virtual void show(const std::string &text, const MessageSubject &about = {});
 
+  // Tells, before anything is written, where the run puts what when that
+  // may surprise its user (a Full installation run outside its product
+  // directory).  Shown as any message, unless the frontend says it its own
+  // way: the window does on its status line, without a box.
+  virtual void advise(const std::string &text, const MessageSubject &about = {}) {
+    show(text, about);
+  }
+
   // Tells that a step of the procedure begins, in a few words for the
   // user ("Compiling autodif.cc ..."), for a frontend that shows it while
   // the step runs.  Nothing by default.
@@ -216,6 +224,9 @@ class ForwardingActions : public Actions {
 
   void show(const std::string &text, const MessageSubject &about) override {
     inner_.show(text, about);
+  }
+  void advise(const std::string &text, const MessageSubject &about) override {
+    inner_.advise(text, about);
   }
   void progress(const std::string &step) override { inner_.progress(step); }
   std::string resolve(const std::string &path) const override { return inner_.resolve(path); }

@@ -366,6 +366,12 @@ Result ApplyAnswers(const Answers &answers, InstallForm *form) {
   return told;
 }
 
+std::string AnswerTextLine(const char *key, const std::string &value) {
+  std::string out;
+  addText(out, key, value);
+  return out;
+}
+
 std::string AnswersText(const InstallForm &form) {
   std::string out = "; velorix-setup answers: the values of the Setup form.\n"
                     "; Install from them with: velorix-setup --unattended --answers FILE\n";

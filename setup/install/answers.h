@@ -69,6 +69,11 @@ Result ApplyAnswers(const Answers &answers, InstallForm *form);
 // The answer file of form.
 std::string AnswersText(const InstallForm &form);
 
+// One text value as an answer file writes it: key = "value", going on in
+// quoted pieces on indented lines below when it is long; ends with a line
+// feed.
+std::string AnswerTextLine(const char *key, const std::string &value);
+
 // Writes the answer file of form to path, whole or not at all; refused
 // when path is there and is not a regular file (or a link to one).
 Result SaveAnswers(const std::string &path, const InstallForm &form);

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "shell_detection.h"
+#include "site_defaults.h"
 #include "templates.h"
 #include "tuning_fields.h"
 
@@ -69,13 +70,23 @@ InstallForm InitialForm(bool full, Result *told) {
       if (!values.empty()) form.text(field.id) = values.back();
     }
   }
-  // The first thing worth telling is told.
-  Result first = ChooseKind(form, full);
   Result detected;
   form.shellStyle = DetectedShellStyle(&detected);
-  if (first.message().empty()) first = detected;
   Result path = DetectShellPath(form.shellStyle, &form.text(Field::kShellPath));
+  // The host's own starting texts, over the built-in ones; the kind comes
+  // after them, so that a Full installation still takes the current
+  // directory.
+  const Result site = ApplySiteDefaults(kSiteDefaultsFile, &form);
+  // The first thing worth telling is told, after what the site defaults
+  // had to say: that is for the administrator, whom the user may tell.
+  Result first = ChooseKind(form, full);
+  if (first.message().empty()) first = detected;
   if (first.message().empty()) first = path;
+  if (!site.message().empty()) {
+    first = first.message().empty()
+                ? site
+                : Result::Notice(site.message() + "\n" + first.message(), first.about());
+  }
   if (told != nullptr) *told = first;
   return form;
 }

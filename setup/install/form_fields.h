@@ -295,6 +295,9 @@ struct InstallForm {
   // the host that replays it.
   bool shellStyleGiven = false;
   bool shellPathGiven = false;
+  // The site defaults file the starting texts came from; empty when none
+  // was read.
+  std::string siteDefaults;
 
   bool has(Field field) const { return texts[static_cast<std::size_t>(field)].has_value(); }
   // The text of field; empty when the form has no such field.

@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <functional>
 #include <string>
@@ -47,6 +48,7 @@
 #include "notice.h"
 #include "object_file.h"
 #include "product_files.h"
+#include "setting_up.h"
 #include "shell_detection.h"
 #include "templates.h"
 #include "utility.h"
@@ -307,6 +309,7 @@ class Procedure {
   // not written, as it always has, but does not end as if all was well.
   void wrote(const Result &result) { failed_ = !tell(result) || failed_; }
 
+  void adviseWhere();
   Result steps();
   Result writeSettingsFile();
   Result checkExpandedTexts();
@@ -809,6 +812,7 @@ InstallOutcome Procedure::run() {
   step("Checking the form ...");
   if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
   if (form_.full) tell(shellMismatch(form_));
+  if (form_.full) adviseWhere();
   step("Preparing the directory ...");
   // The lock is never taken through a link or in a pipe; the settings
   // file, checked first of the files written, before it is built.
@@ -831,6 +835,18 @@ InstallOutcome Procedure::run() {
   if (!tell(act_.end(keep))) outcome = InstallOutcome::Stopped;
   if (outcome == InstallOutcome::Ended) sendNotice();
   return outcome;
+}
+
+// Before anything is written, what a Full installation may not expect:
+// that it runs outside its product directory, and an autodif.cc missing
+// where the compile looks, listed as the other files are.  Neither stops
+// it.
+void Procedure::adviseWhere() {
+  std::string here = std::filesystem::path(act_.resolve(".")).lexically_normal().string();
+  if (here.size() > 1 && here.back() == '/') here.pop_back();
+  const std::vector<MissingFile> missing = missingFiles();
+  const std::string words = AdviceBeforeWriting(form_, here, missing);
+  if (!words.empty()) act_.advise(words, {"", {}, {}, missing});
 }
 
 // The steps in their order; the fault that stops them, or done.

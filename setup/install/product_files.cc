@@ -44,8 +44,8 @@ std::vector<MissingFile> MissingProductFiles(const InstallForm &form, const Path
   lookFor(ProductFilePath(form, kProductExecutable, resolve), kExecutableIs);
   lookFor(ProductFilePath(form, kProductClassFile, resolve), kClassFileIs);
   if (form.full) {
-    // Compiled where the installation runs, which for a Full one is the
-    // product directory.
+    // Compiled where the installation runs: the product directory, or
+    // the directory a Full installation is run in when that is another.
     lookFor(resolve(kAutodifSource), kSourceIs);
   } else {
     lookFor(ProductFilePath(form, kProductObject, resolve), kObjectIs);

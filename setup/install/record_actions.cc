@@ -130,6 +130,7 @@ RecordActions::RecordActions(Actions &inner, const InstallForm &form, const char
   note("  command line: " + context.commandLine);
   note("  answer file: " +
        (context.answerFile.empty() ? std::string("none") : shown(context.answerFile)));
+  if (!form.siteDefaults.empty()) note("  site defaults: " + form.siteDefaults);
 }
 
 RecordActions::~RecordActions() {
@@ -205,14 +206,25 @@ void RecordActions::noteCommand(const char *what, bool done) {
   if (!done && !ran.errors.empty()) note("  its error output:\n" + indented(ran.errors));
 }
 
-void RecordActions::show(const std::string &text, const MessageSubject &about) {
+void RecordActions::noteMessage(const std::string &text, const MessageSubject &about) {
   std::string missing;
   for (const MissingFile &file : about.missing)
     missing += "\n  (missing " + shown(file.path) + ")";
   note("message:\n" + indented(text) +
        (about.path.empty() ? "" : "\n  (about " + shown(about.path) + ")") + missing);
+}
+
+void RecordActions::show(const std::string &text, const MessageSubject &about) {
+  noteMessage(text, about);
   forwarding_ = true;
   ForwardingActions::show(text, about);
+  forwarding_ = false;
+}
+
+void RecordActions::advise(const std::string &text, const MessageSubject &about) {
+  noteMessage(text, about);
+  forwarding_ = true;
+  ForwardingActions::advise(text, about);
   forwarding_ = false;
 }
 

@@ -74,6 +74,7 @@ class RecordActions : public ForwardingActions, private MessageListener {
   RecordActions &operator=(const RecordActions &) = delete;
 
   void show(const std::string &text, const MessageSubject &about) override;
+  void advise(const std::string &text, const MessageSubject &about) override;
   Result end(bool keepSettings) override;
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
@@ -100,6 +101,8 @@ class RecordActions : public ForwardingActions, private MessageListener {
 
  private:
   void note(const std::string &line);
+  // Notes a message shown (or advised) with what it is about.
+  void noteMessage(const std::string &text, const MessageSubject &about);
   // path as the log shows it: absolute, without "." and ".." steps.
   std::string shown(const std::string &path) const;
   // Notes a file's action; returns result.

@@ -24,6 +24,10 @@ struct SessionRequest {
   // Where to save the form's values as an answer file before anything is
   // done; empty for nowhere.
   std::string saveAnswers;
+  // Where to save a Full installation's product directory and compiler
+  // fields as the host's site defaults once it has ended; empty for
+  // nowhere.
+  std::string saveSiteDefaults;
   // The log to append to; empty for none.
   std::string log;
   // What the log's header names of the run.
@@ -42,6 +46,9 @@ struct SessionResult {
   SessionEnd end = SessionEnd::kStopped;
   // The log lost a line on the way: what the run did is not all in it.
   bool logLost = false;
+  // The installation ended, but the site defaults asked for were not
+  // written.
+  bool siteDefaultsLost = false;
   // What was installed and where, for a run that began; empty otherwise.
   std::string summary;
 };

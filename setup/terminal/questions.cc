@@ -37,6 +37,7 @@
 #include "line_input.h"
 #include "notice.h"
 #include "product_files.h"
+#include "setting_up.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ class QuietActions : public ForwardingActions {
  public:
   using ForwardingActions::ForwardingActions;
   void show(const std::string &, const MessageSubject &) override {}
+  void advise(const std::string &, const MessageSubject &) override {}
 };
 
 // Whether the record in the current directory lists a file that its
@@ -506,6 +508,13 @@ Verdict Questions::summary() {
     if (!asked(field)) continue;
     rows.push_back(row);
     std::printf("  %zu. %s: %s\n", rows.size(), field.label, summaryValue(field).c_str());
+  }
+  // Before the yes: what the run would tell once it is underway.
+  if (!error) {
+    const std::vector<MissingFile> missing =
+        MissingProductFiles(form_, [](const std::string &path) { return path; });
+    const std::string advice = AdviceBeforeWriting(form_, here, missing);
+    if (!advice.empty()) std::printf("%s\n%s", advice.c_str(), MissingFilesText(missing).c_str());
   }
   std::printf("%s\n", kHowToChange);
   input_.completeNothing();

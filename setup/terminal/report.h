@@ -47,6 +47,10 @@ class PrintingActions : public ForwardingActions {
       : ForwardingActions(inner), printer_(printer) {}
 
   void show(const std::string &text, const MessageSubject &about) override;
+  // Said as any message is, on standard error.
+  void advise(const std::string &text, const MessageSubject &about) override {
+    show(text, about);
+  }
 
   // The fields of the last message shown.
   const std::vector<Field> &lastFields() const { return lastFields_; }

@@ -14,6 +14,14 @@ namespace {
 
 constexpr const char *kNothingWritten = "Nothing written.";
 
+// The summary has said where the run puts what: the run does not say it
+// again (the log still has it).
+class TextActions : public PrintingActions {
+ public:
+  using PrintingActions::PrintingActions;
+  void advise(const std::string &, const MessageSubject &) override {}
+};
+
 }  // namespace
 
 int NothingWritten() {
@@ -31,7 +39,7 @@ int InstallStatus(const SessionResult &result) {
     case SessionEnd::kRefused:
       return kExitTrouble;
     case SessionEnd::kEnded:
-      return result.logLost ? kExitStopped : kExitDone;
+      return result.logLost || result.siteDefaultsLost ? kExitStopped : kExitDone;
   }
   return kExitStopped;
 }
@@ -49,9 +57,10 @@ int RunTextSetup(const WindowStart &start) {
   RealActions real;
   real.keepBackups(start.keepBackups);
   real.keepYours(answered->keepYours);
-  PrintingActions printing(real, printer);
-  const SessionResult result = RunSession(
-      answered->form, printing, {"terminal", start.saveAnswers, start.log, start.context});
+  TextActions printing(real, printer);
+  const SessionResult result =
+      RunSession(answered->form, printing,
+                 {"terminal", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
   return InstallStatus(result);

@@ -62,6 +62,7 @@ InstallForm readForm() {
     (void)DetectShellPath(form.shellStyle, &detected);
   form.shellPathGiven =
       (preset && preset->shellPathGiven) || form.text(Field::kShellPath) != detected;
+  form.siteDefaults = preset ? preset->siteDefaults : StartingSiteDefaults();
   return form;
 }
 
@@ -70,6 +71,7 @@ void showStatus(const std::string &step) {
   const SetupControls &c = Controls();
   if (c.status == nullptr) return;
   Nlm_SetTitle(c.status, Title(step.c_str()));
+  if (c.statusMore != nullptr) Nlm_SetTitle(c.statusMore, Title(""));
   Nlm_Update();
   ProcessEventsWhileBusy(c.cancelButton);
 }
@@ -95,6 +97,14 @@ class WindowActions : public ForwardingActions {
       std::fflush(stderr);
     }
     ForwardingActions::show(text, about);
+  }
+
+  // The status line said it while the form waited: no box, but the
+  // terminal the window was started from gets it whole.
+  void advise(const std::string &text, const MessageSubject &about) override {
+    std::fprintf(stderr, "velorix-setup: %s\n%s", text.c_str(),
+                 MissingFilesText(about.missing).c_str());
+    std::fflush(stderr);
   }
 
   void progress(const std::string &step) override { showStatus(step); }
@@ -153,14 +163,15 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   real.keepBackups(start.keepBackups);
   WindowActions actions(real);
   const SessionResult result =
-      RunSession(form, actions, {"window", start.saveAnswers, start.log, start.context});
-  showStatus("");
+      RunSession(form, actions,
+                 {"window", start.saveAnswers, start.saveSiteDefaults, start.log, start.context});
+  ShowSettingUp();
   CurrentWork() = {};
   Nlm_ArrowCursor();
   // Summed up on standard output, as a run without the window is.
   std::fputs(result.summary.c_str(), stdout);
   std::fflush(stdout);
-  if (result.end == SessionEnd::kEnded && !result.logLost) {
+  if (result.end == SessionEnd::kEnded && !result.logLost && !result.siteDefaultsLost) {
     // Started from the desktop menu, there is no terminal to read the
     // summary in.
     if (start.chooseDirectory) Nlm_Message(MSG_OK, "%s", boxText(result.summary).c_str());

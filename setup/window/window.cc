@@ -229,9 +229,9 @@ ButtonRow makeButtonRow(SetupControls &c, Nlm_WindoW window, Nlm_GrouP firstRow,
   return row;
 }
 
-// The status line below the buttons: from where the first group's
-// prompts start to the right edge of the widest group; empty until
-// "Setup" works.  Made once the groups are aligned, which widens them.
+// The two status lines below the buttons: from where the first group's
+// prompts start to the right edge of the widest group.  Made once the
+// groups are aligned, which widens them.
 void makeStatusLine(SetupControls &c, Nlm_WindoW window, Spacing s) {
   Nlm_RecT first;
   Nlm_GetPosition(c.group[0], &first);
@@ -244,8 +244,9 @@ void makeStatusLine(SetupControls &c, Nlm_WindoW window, Spacing s) {
   }
   Nlm_GrouP line = Nlm_HiddenGroup(window, 1, 0, nullptr);
   setMarginsAndSpacing(line, s);
-  c.status = Nlm_StaticPrompt(line, Title(""), static_cast<Nlm_Int2>(right - first.left - 2 * s.h),
-                              0, Nlm_systemFont, 'l');
+  const auto width = static_cast<Nlm_Int2>(right - first.left - 2 * s.h);
+  c.status = Nlm_StaticPrompt(line, Title(""), width, 0, Nlm_systemFont, 'l');
+  c.statusMore = Nlm_StaticPrompt(line, Title(""), width, 0, Nlm_systemFont, 'l');
 }
 
 // The alignment the table's columns ask for: the column of text fields
@@ -310,6 +311,11 @@ WindowStart &Start() {
   return start;
 }
 
+std::string &StartingSiteDefaults() {
+  static std::string file;
+  return file;
+}
+
 void PrepareSetupWindow(WindowStart start) { Start() = std::move(start); }
 
 SetupWindowResources TakeSetupWindowResources() {
@@ -343,6 +349,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   // The form as it starts; its shell style and path come from detection.
   Result told;
   const InstallForm initial = InitialForm(false, &told);
+  StartingSiteDefaults() = initial.siteDefaults;
   Builder b{c, window, Nlm_PulldownMenu(window, Title("Help")), s, initial, nullptr, {}};
   for (const GroupRow &group : kFormGroups)
     makeGroup(b, group, notice);
@@ -353,6 +360,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   alignControls(c);
   makeStatusLine(c, window, s);
   if (Start().preset) applyPreset(c, *Start().preset);
+  ShowSettingUp();
   b.tabOrder.push_back(buttons.setup);
   b.tabOrder.push_back(buttons.cancel);
   SetTabOrder(b.tabOrder.data(), static_cast<int>(b.tabOrder.size()));

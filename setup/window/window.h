@@ -12,6 +12,7 @@
 #include <vibrant.h>
 
 #include <array>
+#include <string>
 
 #include "form_fields.h"
 #include "run_window.h"
@@ -33,8 +34,10 @@ struct SetupControls {
   Nlm_GrouP gTerm = nullptr;   // the button row
   Nlm_ButtoN setupButton = nullptr;
   Nlm_ButtoN cancelButton = nullptr;
-  // Below the buttons: the step "Setup" is at, empty when it is idle.
+  // Below the buttons: the step "Setup" is at, or while the form waits,
+  // what it sets up and where, which may take the second line too.
   Nlm_PrompT status = nullptr;
+  Nlm_PrompT statusMore = nullptr;
 
   Nlm_Handle of(Field f) const { return field[static_cast<std::size_t>(f)]; }
   Nlm_GrouP of(FormGroup g) const { return group[static_cast<std::size_t>(g)]; }
@@ -49,6 +52,13 @@ Nlm_TexT TextControl(const SetupControls &c, Field field);
 
 // How the window was asked to start (run_window.h).
 WindowStart &Start();
+
+// The site defaults file the form started from; empty for none.
+std::string &StartingSiteDefaults();
+
+// Shows on the status line what the form, as it stands, sets up and
+// where: the line of an idle window.
+void ShowSettingUp();
 
 void InstActnProc(Nlm_GrouP g);
 void ShellStyleProc(Nlm_GrouP g);

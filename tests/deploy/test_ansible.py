@@ -206,6 +206,35 @@ def the_module_alone(root, env, product):
           result.get("msg", "").startswith(f"{missing} is not installed on this host"), True)
 
 
+def site_defaults_by_the_role(root, env, playbook, product, work):
+    """velorix_site_defaults: true writes the hosts' site defaults from the
+    Full installation's values, and the working directory, whose form now
+    starts from them, takes their compiler; the next run changes nothing.
+    In a private mount namespace over a copy-on-write /etc, so that the
+    real /etc is never touched."""
+    prefix = harness.site_defaults_prefix(root, None)
+    if prefix is None:
+        print("test_ansible: no private mount namespace over /etc here; site defaults not run")
+        return
+    script = ('ansible-playbook "$@" && echo ===== && ansible-playbook "$@" && echo ===== && '
+              'cat /etc/velorix-setup/defaults')
+    result = subprocess.run(prefix + ["sh", "-c", script, "sh"] + playbook
+                            + ["-e", "velorix_site_defaults=true"],
+                            env=env, capture_output=True, text=True, timeout=600)
+    parts = result.stdout.split("=====\n")
+    check("site defaults: status and three parts", (result.returncode, len(parts)), (0, 3))
+    if len(parts) != 3:
+        print(result.stdout[-3000:], result.stderr[-2000:])
+        return
+    check("site defaults: the first run changes them and the working directory, the second "
+          "nothing", (changed(parts[0]), changed(parts[1])), (2, 0))
+    check("site defaults: the working directory takes their compiler",
+          setting(work, "CPPNAME"), "false")
+    check("site defaults: the product directory and the compiler",
+          all(line in parts[2] for line in ('kernel = "%s"\n' % product, 'cpp-name = "false"\n')),
+          True)
+
+
 def validate_module(root):
     """Ansible's module validator on the module, in a collection of its
     own; what it finds, but for the GPLv3 header it asks of every module."""
@@ -348,6 +377,7 @@ def main():
               False)
         again = play()
         check("failing compile, again: nothing changed", changed(again.stdout), 0)
+        site_defaults_by_the_role(root, env, ["-i", inventory, PLAYBOOK], product, work)
 
         # Removed: in check mode nothing goes; then the installations'
         # files go, the product's own stay; the second time nothing changes.

@@ -198,6 +198,39 @@ def run_tool(args, cwd, env=None, timeout=120):
                           capture_output=True, text=True, timeout=timeout)
 
 
+# Runs "$@" in a private mount namespace with a copy-on-write /etc (an
+# overlay whose changes go to a tmpfs on $1, an empty directory), in which
+# /etc/velorix-setup/defaults holds $2, or with $2 "-" is not there.
+_SITE_NAMESPACE = r'''
+upper=$1 text=$2; shift 2
+mount -t tmpfs tmpfs "$upper" && mkdir "$upper/u" "$upper/w" &&
+  mount -t overlay overlay -o "lowerdir=/etc,upperdir=$upper/u,workdir=$upper/w" /etc || exit 99
+if [ "$text" = - ]; then
+  rm -f /etc/velorix-setup/defaults || exit 99
+else
+  mkdir -p /etc/velorix-setup && printf %s "$text" >/etc/velorix-setup/defaults || exit 99
+fi
+exec "$@"
+'''
+
+
+def site_defaults_prefix(scratch, text):
+    """The argv prefix that runs a command with /etc/velorix-setup/defaults
+    holding text (None: no such file), in a private mount namespace over a
+    copy-on-write /etc, so that the real /etc is never touched; scratch is
+    a directory of the test's own.  None when the system allows no such
+    namespace (not root, no unshare, no overlay)."""
+    upper = tempfile.mkdtemp(prefix="etc-overlay-", dir=scratch)
+    prefix = ["unshare", "-m", "--propagation", "private", "sh", "-c", _SITE_NAMESPACE, "sh",
+              upper, "-" if text is None else text]
+    try:
+        probe = subprocess.run(prefix + ["test", "-d", "/etc"], capture_output=True,
+                               timeout=TIMEOUT)
+    except OSError:
+        return None
+    return prefix if probe.returncode == 0 else None
+
+
 def make_scratch_dir(prefix):
     """A fresh directory for a test's files, by its real path."""
     return os.path.realpath(tempfile.mkdtemp(prefix=prefix))
@@ -372,8 +405,9 @@ class SetupWindow:
     shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
     consent (the check box, or None); setup, cancel (buttons); prompts
     (prompts and group titles above the buttons); status (the status line
-    below the buttons, or None); menu_title (the "Help" title of the menu
-    bar); top (the top-level window).
+    below the buttons, or None); prompts_below (the status lines);
+    menu_title (the "Help" title of the menu bar); top (the top-level
+    window).
     """
 
     def __init__(self, top):
@@ -395,6 +429,7 @@ class SetupWindow:
         # The status line: the prompt below the buttons.
         below = [w for w in self.prompts if w.y >= buttons[0].bottom]
         self.status = below[0] if below else None
+        self.prompts_below = below
         self.prompts = [w for w in self.prompts if w not in below]
         (self.kernel, self.include, self.lib, self.cpp_name,
          self.cpp_options) = self.fields[:5]
@@ -487,12 +522,13 @@ class Session(_Closing):
 
     # ---- the tool ---------------------------------------------------
 
-    def start_setup(self, env=None, cwd=None, user=None, args=()):
+    def start_setup(self, env=None, cwd=None, user=None, args=(), prefix=()):
         """Starts velorix-setup with args in cwd (default workdir) with env
         changes (a value of None unsets a variable).  With user (root
         only), the tool runs as that user, in the user's own group and no
         other; the display needs no authorization, since Xvfb runs without
-        -auth.  Returns the process."""
+        -auth.  prefix is a command that runs the tool (such as
+        site_defaults_prefix's).  Returns the process."""
         tool = os.path.join(build_dir(), PROGRAM_NAME)
         if not os.access(tool, os.X_OK):
             raise AssertionError("no tool at %s: build it first" % tool)
@@ -501,6 +537,7 @@ class Session(_Closing):
             account = pwd.getpwnam(user)
             argv = ["setpriv", "--reuid=%d" % account.pw_uid, "--regid=%d" % account.pw_gid,
                     "--clear-groups"] + argv
+        argv = list(prefix) + argv
         extra = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0")}
         extra.update(env or {})
         self._app_log = os.path.join(self.logdir, "velorix-setup.log")
@@ -651,6 +688,21 @@ class Session(_Closing):
         """Waits until window wid (an "0x..." id) has the keyboard."""
         self.wait_until(lambda: self.focus() == int(wid, 16),
                         what or "window %s has the keyboard" % wid)
+
+    def status_picture(self, text, width):
+        """The pixels of a status line of that width showing text, as
+        tests/tools/prompt_probe draws it: the line the tool must show."""
+        probe = self._spawn([os.path.join(build_dir(), "prompt_probe")],
+                            env=self.env({"VX_PROMPT_TEXT": text, "VX_PROMPT_WIDTH": str(width)}),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            top = self.wait_until(lambda: [w for w in self.top_levels()
+                                           if w.name == "prompt_probe" and self.is_viewable(w.id)],
+                                  "the probe's line is shown")[0]
+            line = [w for w in self.tree(top.id).leaves() if w.width == width][0]
+            return self.control_pixels(self.window_info(top.id), line)
+        finally:
+            kill(probe)
 
     def message_picture(self, text):
         """The picture of the message box that tests/tools/message_probe

@@ -1,6 +1,7 @@
 """The start from the desktop menu: the desktop entry's command opens a
 directory chooser before the form, and the tool then works in the
-directory chosen, not in the one it was started in; a directory that
+directory chosen, not in the one it was started in, and its status line
+names it; a directory that
 cannot be worked in is said so and another can be chosen; Cancel ends it
 with the window's Cancel status.
 
@@ -63,6 +64,9 @@ class DesktopStart(unittest.TestCase):
             s.click(w.radio["Full"])
             s.wait_until(lambda: s.read_text(w.kernel) == chosen,
                          "Full puts the chosen directory into the form")
+            line = s.status_picture("Setting up %s (Full installation)" % chosen, w.status.width)
+            s.wait_until(lambda: s.control_pixels(w.top, w.status) == line,
+                         "the status line names the chosen directory")
             s.click(w.cancel)
             s.assert_clean_exit(harness.EXIT_CANCELLED)
             self.assertEqual(harness.snapshot(s.workdir), before)

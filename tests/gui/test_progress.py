@@ -1,6 +1,8 @@
 """The Setup window while "Setup" works, with a stand-in compiler that
-takes its time: the status line below the buttons names the step (and is
-empty when nothing runs), the busy cursor is over the window, the window
+takes its time: the status line below the buttons names the step (and
+while the form waits, the directory it sets up and the kind, with a second
+line for a Full installation run outside its product directory), the busy
+cursor is over the window, the window
 is drawn again when another window has covered it, "Setup" cannot be
 pressed again, and "Cancel" (or the close box, or Escape) stops the
 compile at once: its processes end, no object is placed, the settings
@@ -91,18 +93,7 @@ class Progress(unittest.TestCase):
 
     def expected_line(self, text, width):
         """The pixels of a status line of that width showing text."""
-        s = self.s
-        probe = s._spawn([os.path.join(harness.build_dir(), "prompt_probe")],
-                         env=s.env({"VX_PROMPT_TEXT": text, "VX_PROMPT_WIDTH": str(width)}),
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            top = s.wait_until(lambda: [w for w in s.top_levels()
-                                        if w.name == "prompt_probe" and s.is_viewable(w.id)],
-                               "the probe's line is shown")[0]
-            line = [w for w in s.tree(top.id).leaves() if w.width == width][0]
-            return s.control_pixels(s.window_info(top.id), line)
-        finally:
-            harness.kill(probe)
+        return self.s.status_picture(text, width)
 
     def cursor(self, *where):
         """The cursor shown at the point where, or the X watch cursor for
@@ -167,14 +158,18 @@ class Progress(unittest.TestCase):
                       args=STEADY)
         w = s.setup_window()
         self.assertIsNotNone(w.status, "the Setup window has no status line")
-        idle = self.status_line(w)
-        self.assertEqual(idle, self.expected_line("", w.status.width), "the idle line is not empty")
+        self.assertEqual(self.status_line(w),
+                         self.expected_line("Setting up %s (User installation)" % self.product,
+                                            w.status.width))
+        idle = self.expected_line("Setting up %s (Full installation)" % self.product,
+                                  w.status.width)
         compiling = self.expected_line(COMPILING, w.status.width)
         over_window = w.status.center
         self.assertNotEqual(self.cursor(*over_window), watch)
 
         s.click(w.radio["Full"])
         s.wait_until(lambda: s.read_text(w.kernel) == self.product, "Full fills the directory")
+        s.wait_until(lambda: self.status_line(w) == idle, "the status line says Full")
         s.click(w.cpp_name, repeat=3)
         s.type_text(self.compiler)
         s.wait_until(lambda: s.read_text(w.cpp_name) == self.compiler, "the compiler is typed")
@@ -216,6 +211,33 @@ class Progress(unittest.TestCase):
         s.click(w.cancel)
         s.assert_clean_exit(harness.EXIT_CANCELLED)
         self.assertEqual(harness.snapshot(self.product), stopped)
+
+    def test_a_full_installation_from_elsewhere_says_so_on_the_status_line_alone(self):
+        s = self.s
+        work = os.path.join(s.workdir, "work")
+        os.makedirs(work)
+        harness.write_file(os.path.join(work, ".velorixrc"), "")
+        harness.write_file(os.path.join(work, "autodif.cc"), "int marker() { return 7; }\n")
+        compiler = harness.write_stand_in_compiler(s.workdir)
+        s.start_setup(cwd=work, args=STEADY + ["--full", "--kernel", self.product,
+                                               "--cpp-name", compiler])
+        w = s.setup_window()
+        width = w.status.width
+        first = self.expected_line("Setting up %s (Full installation): autodif.o is compiled "
+                                   "here," % work, width)
+        second = self.expected_line("installation-wide files go to %s/. Run it there, or "
+                                    "choose User." % self.product, width)
+        more = [p for p in w.prompts_below if p is not w.status]
+        self.assertEqual(len(more), 1, "no second status line")
+        s.wait_until(lambda: self.status_line(w) == first and
+                     s.control_pixels(w.top, more[0]) == second, "the status lines say where")
+        # No box: the run ends; what the lines said is on standard error.
+        s.click(w.setup)
+        s.assert_clean_exit()
+        self.assertIn("This Full installation is run from %s,\nnot from its VELORIX directory "
+                      "%s/:" % (work, self.product), s.app_output())
+        self.assertTrue(os.path.exists(os.path.join(self.product, "init.vpf")))
+        self.assertTrue(os.path.exists(os.path.join(work, "autodif.o")))
 
 
 if __name__ == "__main__":

@@ -113,6 +113,13 @@ options:
     type: str
     choices: [take, keep]
     default: take
+  save_site_defaults:
+    description:
+      - With I(kind=full), keep the product directory and the compiler values as the site
+        defaults of the managed host, C(/etc/velorix-setup/defaults), from which every user's
+        Setup form starts (see velorix-setup(1), SITE DEFAULTS). Needs root.
+    type: bool
+    default: false
   executable:
     description: The velorix-setup program on the managed host.
     type: str
@@ -296,6 +303,8 @@ def form_options(params):
         options.append("--notify" if params["notify"] else "--no-notify")
     options += ["--keep-backups", str(params["keep_backups"])]
     options += ["--changed-files", params["changed_files"]]
+    if params["save_site_defaults"]:
+        options.append("--save-site-defaults")
     return options
 
 
@@ -424,6 +433,7 @@ def main():
             "notify": {"type": "bool"},
             "keep_backups": {"type": "int", "default": 5},
             "changed_files": {"type": "str", "choices": ["take", "keep"], "default": "take"},
+            "save_site_defaults": {"type": "bool", "default": False},
             "executable": {"type": "str", "default": "velorix-setup"},
             "log": {"type": "path"},
         },
