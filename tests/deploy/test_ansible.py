@@ -377,7 +377,8 @@ def main():
               False)
         again = play()
         check("failing compile, again: nothing changed", changed(again.stdout), 0)
-        site_defaults_by_the_role(root, env, ["-i", inventory, PLAYBOOK], product, work)
+        site_defaults_by_the_role(root, env, ["-i", inventory, os.path.join(controller, "velorix.yml")],
+                                  product, work)
 
         # Removed: in check mode nothing goes; then the installations'
         # files go, the product's own stay; the second time nothing changes.
