@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -112,33 +113,41 @@ enum class Stop { kNone, kLoop, kRunaway, kMissing, kValueTooLong, kNoRoom };
 template <typename T, std::size_t N>
 class SmallStack {
  public:
+  SmallStack() = default;
+  SmallStack(const SmallStack &) = delete;
+  SmallStack &operator=(const SmallStack &) = delete;
+
   std::size_t size() const { return size_; }
-  T *data() { return heap_.empty() ? own_.data() : heap_.data(); }
-  const T *data() const { return heap_.empty() ? own_.data() : heap_.data(); }
-  T &operator[](std::size_t i) { return data()[i]; }
-  const T &operator[](std::size_t i) const { return data()[i]; }
-  T &back() { return data()[size_ - 1]; }
+  T *data() { return data_; }
+  const T *data() const { return data_; }
+  T &operator[](std::size_t i) { return data_[i]; }
+  const T &operator[](std::size_t i) const { return data_[i]; }
+  T &back() { return data_[size_ - 1]; }
   void push_back(const T &entry) {
-    reserve(size_ + 1);
-    data()[size_++] = entry;
+    if (size_ == capacity_) reserve(size_ + 1);
+    data_[size_++] = entry;
   }
   void pop_back() { --size_; }
   // Grows to n entries, the new ones unset, or shrinks to n.
   void resize(std::size_t n) {
-    reserve(n);
+    if (n > capacity_) reserve(n);
     size_ = n;
   }
 
  private:
   void reserve(std::size_t n) {
-    if (n <= N && heap_.empty()) return;
-    if (heap_.empty()) heap_.assign(own_.begin(), own_.begin() + static_cast<std::ptrdiff_t>(size_));
-    if (heap_.size() < n) heap_.resize(std::max(n, 2 * heap_.size()));
+    heap_.resize(std::max(n, 2 * capacity_));
+    if (data_ == own_.data())
+      std::copy(own_.begin(), own_.begin() + static_cast<std::ptrdiff_t>(size_), heap_.begin());
+    data_ = heap_.data();
+    capacity_ = heap_.size();
   }
 
   std::array<T, N> own_;
   std::vector<T> heap_;  // holds the entries once there are more than N
+  T *data_ = own_.data();
   std::size_t size_ = 0;
+  std::size_t capacity_ = N;
 };
 
 // Case-blind equality of two names of known length.
@@ -237,9 +246,9 @@ class Stack {
   void push(const Reference &ref, std::uint64_t sketch, std::size_t after) {
     const std::size_t at = names.size();
     names.resize(at + ref.sectionLength + ref.keyLength + 2);
-    char *to = names.data() + at;
-    std::memcpy(to, ref.section, ref.sectionLength + 1);
-    std::memcpy(to + ref.sectionLength + 1, ref.key, ref.keyLength + 1);
+    // A scanned reference's names lie one after the other, each ended.
+    assert(ref.key == ref.section + ref.sectionLength + 1);
+    std::memcpy(names.data() + at, ref.section, ref.sectionLength + ref.keyLength + 2);
     chain.push_back(Active{at, ref.sectionLength, ref.keyLength, sketch, after});
   }
 
@@ -451,8 +460,8 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
 bool expandInto(char *text, std::size_t *length, std::size_t capacity, std::size_t first, char *out,
                 std::size_t size, const char *section, const char *key, bool forFormat) {
   std::memcpy(out, text, first);
-  return expand(out, first, size, text + first, text + *length, text + capacity - 1, length, section,
-                key, forFormat);
+  return expand(out, first, size, text + first, text + *length, text + capacity - 1, length,
+                section, key, forFormat);
 }
 
 }  // namespace vx

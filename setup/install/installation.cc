@@ -433,12 +433,12 @@ Result Procedure::checkReferences() {
     const std::string wrong = unresolvedReference(form_.text(field.id));
     if (wrong.empty()) continue;
     const std::string given = form_.origin(field.id);
-    return refused(std::string("The text of the field '") + field.label +
-                       "' holds a reference that the settings cannot resolve:\n" + wrong +
-                       "\nOnly references to settings that exist may be used, such as "
-                       "$(Paths.KERNEL).",
-                   {"", {field.id},
-                    given.empty() ? "" : given + ": the value of " + field.answerKey});
+    return refused(
+        std::string("The text of the field '") + field.label +
+            "' holds a reference that the settings cannot resolve:\n" + wrong +
+            "\nOnly references to settings that exist may be used, such as "
+            "$(Paths.KERNEL).",
+        {"", {field.id}, given.empty() ? "" : given + ": the value of " + field.answerKey});
   }
   return {};
 }

@@ -79,7 +79,7 @@ std::string MissingFilesText(const std::vector<MissingFile> &missing) {
   if (missing.empty()) return {};
   std::string text;
   for (const MissingFile &file : missing)
-    text += "  " + file.wrong + ": " + std::filesystem::path(file.path).lexically_normal().string() + " (" +
-            file.what + ")\n";
+    text += "  " + file.wrong + ": " +
+            std::filesystem::path(file.path).lexically_normal().string() + " (" + file.what + ")\n";
   return text + "  " + kWhereToRead + "\n";
 }
