@@ -4,15 +4,15 @@
  *
  * The text is read as if each reference were replaced by its value and
  * the scan went on at the start of that value: references in referenced
- * values expand too, and a reference that a value begins may end in the
- * text after it ("$(S." and then "K)" read as $(S.K)).  A reference that
- * is undefined, loops back to a key it came from, nests too deep or would
- * make the text longer than the buffer stops the expansion with a report;
- * the text then ends just before the "." of that reference.  A "%" spliced
- * in from a referenced value is doubled when the text is to be formatted,
- * so that it stays literal (a product directory may hold one), except in
- * values of KernelErrors, whose message texts are built from one
- * another's directives.
+ * values expand too, to any depth, and a reference that a value begins may
+ * end in the text after it ("$(S." and then "K)" read as $(S.K)).  A
+ * reference that is undefined, that names a key whose value is still being
+ * read (a cycle), or that would make the text longer than the buffer stops
+ * the expansion with a report; the text then ends just before the "." of
+ * that reference.  A "%" spliced in from a referenced value is doubled
+ * when the text is to be formatted, so that it stays literal (a product
+ * directory may hold one), except in values of KernelErrors, whose message
+ * texts are built from one another's directives.
  *
  * Nothing is moved to make room for a value.  Each value stays in a buffer
  * of its own, where the core library put it, as one level of a stack; the
@@ -20,16 +20,28 @@
  * level below it, the text itself at the bottom.  What has been read is
  * written to the front of the caller's buffer, and the text itself is
  * first moved to the back, out of the way.  Only a reference that runs on
- * past the end of a value makes the levels one again.  This runs for
- * every value read and every description-file line that holds a "$": a
- * reference is found a character at a time, which for names this short
- * costs less than a library search.
+ * past the end of a value makes the levels one again.  A value that ends
+ * with a reference gives its level to the referenced value: a level is
+ * kept only while text of its own is left to read, so the levels are
+ * never more than the characters the buffer holds, however long a chain
+ * of references is.  The keys on the chain, each with its names, are kept
+ * apart from the levels, in the order they were met: memory grows with
+ * the chain, and a cycle is the same key met again on it.  This runs for
+ * every value read and every description-file line that holds a "$": the
+ * first levels and keys live on the stack, and a reference is found a
+ * character at a time, which for names this short costs less than a
+ * library search.
  */
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "settings_messages.h"
 #include "settings_read.h"
@@ -40,23 +52,22 @@ namespace {
 using vx::kBufSize;
 using vx::Read;
 
-// References nested deeper than this are surely a mistake; a loop is
-// caught earlier by name.
-constexpr std::size_t kMaxReferenceDepth = 32;
-// A backstop for expansions that neither loop by name nor nest deeply
-// but go on splicing, say, empty values without end.
-constexpr int kMaxSubstitutions = 10000;
+// A backstop for expansions that do not loop but splice the same keys
+// over and over (each value referring twice to the next doubles the work
+// at every step): the substitutions beyond the longest chain met are
+// counted, so that a chain itself, however long, never reaches it.
+constexpr int kMaxRepeatedSubstitutions = 10000;
 // A value read for splicing: one byte more than a value may have, so
 // that readValue reads into it directly.
 constexpr std::size_t kValueSize = kBufSize + 1;
 // Names longer than this (section, key and their two ends) cannot be in
 // the settings file, whose values and lines are shorter.
 constexpr std::size_t kMaxNames = kBufSize;
-// A slot for the names of each key being expanded.
-constexpr std::size_t kNameStore = kMaxReferenceDepth * kMaxNames;
-// The text itself, and a value for each key being expanded and for the
-// one being read.
-constexpr std::size_t kLevels = kMaxReferenceDepth + 2;
+// What one expansion keeps on the stack before it takes memory from the
+// heap: levels, keys on the chain, and the characters of their names.
+constexpr std::size_t kInlineLevels = 8;
+constexpr std::size_t kInlineKeys = 16;
+constexpr std::size_t kInlineNames = 512;
 
 // What a value spliced in loses (the empty mark) or, in a text to be
 // formatted, has doubled ("%").
@@ -71,13 +82,16 @@ struct Reference {
   std::size_t keyLength;
 };
 
-// A key whose value is being expanded: its names, and where its value
-// ends, counted as the characters of the text that follow it; that count
-// does not change when a value is spliced in before it.  The names lie in
-// the value they were read from while that stays put, or else in the
-// key's slot of the name store.
+// A key on the chain, whose value is being expanded: where its names lie
+// in the chain's name store (section, NUL, key, NUL), their lengths, their
+// sketch, and where its value ends, counted as the characters of the text
+// that follow it; that count does not change when a value is spliced in
+// before it.
 struct Active {
-  Reference name;
+  std::size_t names;
+  std::size_t sectionLength;
+  std::size_t keyLength;
+  std::uint64_t sketch;
   std::size_t after;
 };
 
@@ -92,6 +106,49 @@ enum class Scan { kReference, kNone, kIncomplete };
 
 // Why an expansion stops at a reference.
 enum class Stop { kNone, kLoop, kRunaway, kMissing, kValueTooLong, kNoRoom };
+
+// A stack of plain entries that holds its first N in itself and goes to
+// the heap only beyond them.  Entries may move when it grows: hold their
+// indexes, not their addresses.
+template <typename T, std::size_t N>
+class SmallStack {
+ public:
+  SmallStack() = default;
+  SmallStack(const SmallStack &) = delete;
+  SmallStack &operator=(const SmallStack &) = delete;
+
+  std::size_t size() const { return size_; }
+  T *data() { return data_; }
+  const T *data() const { return data_; }
+  T &operator[](std::size_t i) { return data_[i]; }
+  const T &operator[](std::size_t i) const { return data_[i]; }
+  T &back() { return data_[size_ - 1]; }
+  void push_back(const T &entry) {
+    if (size_ == capacity_) reserve(size_ + 1);
+    data_[size_++] = entry;
+  }
+  void pop_back() { --size_; }
+  // Grows to n entries, the new ones unset, or shrinks to n.
+  void resize(std::size_t n) {
+    if (n > capacity_) reserve(n);
+    size_ = n;
+  }
+
+ private:
+  void reserve(std::size_t n) {
+    heap_.resize(std::max(n, 2 * capacity_));
+    if (data_ == own_.data())
+      std::copy(own_.begin(), own_.begin() + static_cast<std::ptrdiff_t>(size_), heap_.begin());
+    data_ = heap_.data();
+    capacity_ = heap_.size();
+  }
+
+  std::array<T, N> own_;
+  std::vector<T> heap_;  // holds the entries once there are more than N
+  T *data_ = own_.data();
+  std::size_t size_ = 0;
+  std::size_t capacity_ = N;
+};
 
 // Case-blind equality of two names of known length.
 bool sameName(const char *a, std::size_t aLength, const char *b, std::size_t bLength) {
@@ -157,42 +214,69 @@ bool cleanValue(char *value, std::size_t *length, bool doublePercent) {
   return true;
 }
 
-// The levels and the keys of one expansion.  Not cleared: only the
-// entries below the top and the depth, and the names they point to, are
-// ever read.
-struct Stack {
-  std::array<Level, kLevels> levels;
-  std::array<Active, kMaxReferenceDepth> active;
-  std::array<std::uint64_t, kMaxReferenceDepth> sketches;  // of their names
-  // Level n > 0 reads from values[n].
-  std::array<std::array<char, kValueSize>, kLevels> values;
-  std::array<char, kNameStore> names;
+using ValueBuffer = std::array<char, kValueSize>;
+
+// The levels and the chain of one expansion.
+class Stack {
+ public:
+  // Level n > 0 reads from value(n); a buffer, once given, stays where it
+  // is for the whole expansion.
+  char *value(std::size_t level) {
+    if (level < kInlineLevels) return values_[level].data();
+    const std::size_t deep = level - kInlineLevels;
+    while (deeper_.size() <= deep)
+      deeper_.push_back(std::unique_ptr<ValueBuffer>(new ValueBuffer));
+    return deeper_[deep]->data();
+  }
+
+  SmallStack<Level, kInlineLevels> levels;
+  SmallStack<Active, kInlineKeys> chain;
+  SmallStack<char, kInlineNames> names;  // of the keys on the chain
+
+  // The names of the key on the chain at index i.
+  Reference nameOf(std::size_t i) const {
+    const Active &key = chain[i];
+    const char *section = names.data() + key.names;
+    return Reference{section, key.sectionLength, section + key.sectionLength + 1, key.keyLength};
+  }
+
+  // Puts ref on the chain, its value ending after characters after it;
+  // the names are copied, so that the buffer they were read from may be
+  // read over.
+  void push(const Reference &ref, std::uint64_t sketch, std::size_t after) {
+    const std::size_t at = names.size();
+    names.resize(at + ref.sectionLength + ref.keyLength + 2);
+    // A scanned reference's names lie one after the other, each ended.
+    assert(ref.key == ref.section + ref.sectionLength + 1);
+    std::memcpy(names.data() + at, ref.section, ref.sectionLength + ref.keyLength + 2);
+    chain.push_back(Active{at, ref.sectionLength, ref.keyLength, sketch, after});
+  }
+
+  void pop() {
+    names.resize(chain.back().names);
+    chain.pop_back();
+  }
+
+ private:
+  // Not cleared: only what lies before the ends of a level is read.
+  std::array<ValueBuffer, kInlineLevels> values_;
+  std::vector<std::unique_ptr<ValueBuffer>> deeper_;
 };
 
-// Whether ref, whose sketch matched that of outer, names the same key.
-bool sameKey(const Reference &outer, const Reference &ref) {
-  return sameName(outer.key, outer.keyLength, ref.key, ref.keyLength) &&
-         sameName(outer.section, outer.sectionLength, ref.section, ref.sectionLength);
-}
-
 // Whether ref (whose sketch is given) stops the expansion before its
-// value is read: it names one of the keys being expanded, the expansion
-// has gone too deep or on too long, or its names are too long to be in
-// the file.
-inline Stop checkReference(const Stack &stack, std::size_t depth, std::size_t top,
-                           int substitutions, const Reference &ref, std::uint64_t sketch) {
-  // The sketches first, in a loop of their own that calls nothing.
-  std::size_t i = 0;
-  while (i < depth && stack.sketches[i] != sketch)
-    ++i;
-  for (; i < depth; ++i) {
-    if (stack.sketches[i] == sketch && sameKey(stack.active[i].name, ref)) return Stop::kLoop;
+// value is read: it names one of the keys on the chain, the expansion has
+// gone on too long, or its names are too long to be in the file.
+inline Stop checkReference(const Stack &stack, int repeated, const Reference &ref,
+                           std::uint64_t sketch) {
+  const std::size_t depth = stack.chain.size();
+  for (std::size_t i = 0; i < depth; ++i) {
+    if (stack.chain[i].sketch != sketch) continue;
+    const Reference outer = stack.nameOf(i);
+    if (sameName(outer.key, outer.keyLength, ref.key, ref.keyLength) &&
+        sameName(outer.section, outer.sectionLength, ref.section, ref.sectionLength))
+      return Stop::kLoop;
   }
-  // Every level above the text holds the value of a key being expanded,
-  // so the levels cannot run out before the depth does; the test keeps the
-  // buffers safe all the same.
-  if (depth >= kMaxReferenceDepth || substitutions >= kMaxSubstitutions || top + 1 >= kLevels)
-    return Stop::kRunaway;
+  if (repeated >= kMaxRepeatedSubstitutions) return Stop::kRunaway;
   return ref.sectionLength + ref.keyLength + 2 > kMaxNames ? Stop::kMissing : Stop::kNone;
 }
 
@@ -236,26 +320,12 @@ void reportStop(const char *section, const char *key, std::size_t size, const Re
   }
 }
 
-// Names read from the text itself are written over as the text is
-// written at the front of the buffer: they go to the key's slot.
-void keepNames(Stack &stack, std::size_t key) {
-  Reference &name = stack.active[key].name;
-  char *const slot = stack.names.data() + key * kMaxNames;
-  if (name.section == slot) return;
-  std::memcpy(slot, name.section, name.sectionLength + name.keyLength + 2);
-  name = Reference{slot, name.sectionLength, slot + name.sectionLength + 1, name.keyLength};
-}
-
 // Makes the rest of levels 1 to top one with the rest of level 0, for a
 // reference that runs on past the end of a value: level 0's rest goes to
 // the end of its buffer, zeroEnd, and the others in front of it.  There is
 // room: the buffer holds as much as the result may, and the result so far
-// is written no further than the buffer leaves beside the rest.  The
-// values are read over from now on, so every key's names go to its slot
-// first.
-void flatten(Stack &stack, std::size_t top, std::size_t depth, char *zeroEnd) {
-  for (std::size_t key = 0; key < depth; ++key)
-    keepNames(stack, key);
+// is written no further than the buffer leaves beside the rest.
+void flatten(Stack &stack, std::size_t top, char *zeroEnd) {
   Level &zero = stack.levels[0];
   char *to = zeroEnd - (zero.end - zero.next);
   std::memmove(to, zero.next, static_cast<std::size_t>(zero.end - zero.next));
@@ -265,24 +335,23 @@ void flatten(Stack &stack, std::size_t top, std::size_t depth, char *zeroEnd) {
     to -= rest.end - rest.next;
     std::memcpy(to, rest.next, static_cast<std::size_t>(rest.end - rest.next));
   }
-  zero.next = to;
+  stack.levels[0].next = to;
 }
 
 // The expansion.  The result goes to out (size bytes), where the first
 // written characters are already; the text still to read begins with the
 // "$" at first and ends at end, in a buffer that ends at zeroEnd with room
-// for size - 1 characters before it.  inPlace: that buffer is out itself,
-// and the text lies at its back.  *length is the length of the whole text
-// and is set to that of the result.
+// for size - 1 characters before it.  *length is the length of the whole
+// text and is set to that of the result.
 bool expand(char *out, std::size_t written, std::size_t size, char *first, char *end, char *zeroEnd,
-            bool inPlace, std::size_t *textLength, const char *section, const char *key,
-            bool forFormat) {
+            std::size_t *textLength, const char *section, const char *key, bool forFormat) {
   Stack stack;
+  stack.levels.resize(1);
   std::size_t length = *textLength;  // of the text once every value so far is spliced in
   char *p = first;
   std::size_t top = 0;  // the level that p and end read
-  std::size_t depth = 0;
   int substitutions = 0;
+  std::size_t longestChain = 0;
   for (;;) {
     char *to = out + written;
     while (p != end && *p != '$')
@@ -297,15 +366,15 @@ bool expand(char *out, std::size_t written, std::size_t size, char *first, char 
     }
     // Keys whose values lie wholly before this "$" are done.
     const std::size_t remaining = length - written;
-    while (depth > 0 && stack.active[depth - 1].after >= remaining)
-      --depth;
+    while (stack.chain.size() > 0 && stack.chain.back().after >= remaining)
+      stack.pop();
     Reference ref{};
     char *after = nullptr;
     const Scan scan = scanReference(p, end, &ref, &after);
     if (scan == Scan::kIncomplete) {
       stack.levels[top] = Level{p, end};
       if (top > 0) {
-        flatten(stack, top, depth, zeroEnd);
+        flatten(stack, top, zeroEnd);
         top = 0;
         p = stack.levels[0].next;
         end = stack.levels[0].end;
@@ -323,38 +392,46 @@ bool expand(char *out, std::size_t written, std::size_t size, char *first, char 
     }
     const std::size_t refLength = ref.sectionLength + ref.keyLength + 4;
     const std::uint64_t sketch = sketchOf(ref);
-    char *const value = stack.values[top + 1].data();
+    const int repeated = substitutions - static_cast<int>(longestChain);
+    Stop stop = checkReference(stack, repeated, ref, sketch);
+    // A value that ends with this reference has nothing left to read: the
+    // referenced value takes its level.  The names go on the chain first,
+    // out of the buffer that the value is read into.
+    const bool tail = top > 0 && after == end;
+    const std::size_t level = tail ? top : top + 1;
+    const std::size_t valueEnds = remaining - refLength;
     std::size_t valueLength = 0;
-    Stop stop = checkReference(stack, depth, top, substitutions, ref, sketch);
-    if (stop == Stop::kNone) stop = fetchValue(ref, forFormat, value, &valueLength);
-    if (stop == Stop::kNone && length - refLength + valueLength > size - 1) stop = Stop::kNoRoom;
+    if (stop == Stop::kNone) {
+      // An outer value that ended inside the reference (after a run-on
+      // one, the innermost ones can) now ends with the spliced value,
+      // which counts as coming from it.
+      for (std::size_t i = stack.chain.size(); i > 0 && stack.chain[i - 1].after > valueEnds; --i)
+        stack.chain[i - 1].after = valueEnds;
+      stack.push(ref, sketch, valueEnds);
+      ref = stack.nameOf(stack.chain.size() - 1);
+      stop = fetchValue(ref, forFormat, stack.value(level), &valueLength);
+      if (stop == Stop::kNone && length - refLength + valueLength > size - 1) stop = Stop::kNoRoom;
+    }
     if (stop != Stop::kNone) {
-      // Shown first: the names may lie where the text is cut.
+      // Shown first: a report's own expansion may use the buffers.  The
+      // text is cut after the section name, copied from where it still
+      // lies whole.
       reportStop(section, key, size, ref, stop);
-      std::memmove(out + written, p, ref.sectionLength + 2);
+      std::memmove(out + written, "$(", 2);
+      std::memmove(out + written + 2, ref.section, ref.sectionLength);
       out[written + ref.sectionLength + 2] = '\0';
       return false;
     }
-
-    // An outer value that ended inside the reference (after a run-on one,
-    // the innermost ones can) now ends with the spliced value, which
-    // counts as coming from it.
-    const std::size_t tail = remaining - refLength;
-    for (std::size_t i = depth; i > 0 && stack.active[i - 1].after > tail; --i)
-      stack.active[i - 1].after = tail;
-    stack.active[depth] = Active{ref, tail};
-    stack.sketches[depth] = sketch;
-    // A value is not read over while the key it holds the names of is
-    // being expanded; the text itself is, when the result is written over
-    // it.
-    if (top == 0 && inPlace) keepNames(stack, depth);
-    ++depth;
     ++substitutions;
+    longestChain = std::max(longestChain, stack.chain.size());
     length = length - refLength + valueLength;
-    stack.levels[top] = Level{after, end};
-    ++top;
-    p = value;
-    end = value + valueLength;
+    if (!tail) {
+      stack.levels[top] = Level{after, end};
+      ++top;
+      if (stack.levels.size() <= top) stack.levels.resize(top + 1);
+    }
+    p = stack.value(level);
+    end = p + valueLength;
   }
   out[written] = '\0';
   *textLength = written;
@@ -377,13 +454,13 @@ bool expandReferences(char *text, std::size_t *textLength, std::size_t size, con
   char *const end = text + size - 1;
   char *const back = end - (length - written);
   std::memmove(back, first, length - written);
-  return expand(text, written, size, back, end, end, true, textLength, section, key, forFormat);
+  return expand(text, written, size, back, end, end, textLength, section, key, forFormat);
 }
 
 bool expandInto(char *text, std::size_t *length, std::size_t capacity, std::size_t first, char *out,
                 std::size_t size, const char *section, const char *key, bool forFormat) {
   std::memcpy(out, text, first);
-  return expand(out, first, size, text + first, text + *length, text + capacity - 1, false, length,
+  return expand(out, first, size, text + first, text + *length, text + capacity - 1, length,
                 section, key, forFormat);
 }
 

@@ -64,7 +64,8 @@ void reportHalted(const char *where, const char *key, const char *refSection, co
   reportOn(where, shown(key, kNoKey), "\nthe reference $(%.*s.%.*s) %s.", kShownName, refSection,
            kShownName, refKey,
            looped ? "refers back to itself, directly or through other keys"
-                  : "is nested too deep or expands without end");
+                  : "is expanded too many times: the values it leads to refer to the same "
+                    "keys over and over");
 }
 
 void reportUnread(Read read, const char *section, const char *key, const char *where,

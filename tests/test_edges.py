@@ -63,14 +63,22 @@ class Edges(unittest.TestCase):
         settings_as_they_were(self, self.product)
 
     def test_a_reference_must_resolve_and_one_that_does_is_kept(self):
+        answers = os.path.join(self.root, "answers.ini")
+        harness.write_file(answers, '[form]\nkind = full\n\ninclude = "-I$(X.Y)"\n')
         for mode in (["--unattended"], ["--dry-run"]):
-            result = self.run_tool(mode + ["--full", "--include", "-I$(X.Y)"])
-            self.assertEqual(result.returncode, 1, result.stderr)
-            self.assertIn("The text of the field 'C compiler: Include' holds a reference that the "
-                          "settings cannot resolve:\n$(X.Y)\n", result.stderr)
-            self.assertIn("option: --include", result.stderr)
-            self.assertNotIn("'TMP'", result.stderr)
+            for given in (["--include", "-I$(X.Y)"], ["--answers", answers]):
+                result = self.run_tool(mode + ["--full"] + given)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn("The text of the field 'C compiler: Include' holds a reference that "
+                              "the settings cannot resolve:\n$(X.Y)\n", result.stderr)
+                self.assertIn("option: --include", result.stderr)
+                self.assertNotIn("'TMP'", result.stderr)
+                # Named by its line where an answer file gave it.
+                self.assertEqual(f"  {answers}:4: the value of include\n" in result.stderr,
+                                 given[0] == "--answers", result.stderr)
         settings_as_they_were(self, self.product)
+        self.assertEqual(sorted(os.listdir(self.product)),
+                         [".velorixrc", "autodif.cc", "classes.vel", "velorix"])
         result = self.run_tool(["--unattended", "--full", "--include", "-I$(Paths.KERNEL)inc"])
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("INCLUDE=-I$(Paths.KERNEL)inc -I" + self.product + "/\n",

@@ -438,6 +438,33 @@ TEST_F(Installation, MissingClassFileStopsAndASecondPressCompletes) {
                                                  "classes.vel"});
   EXPECT_EQ(Snapshot(root_), before);
 
+  // One too large for the reader's positions, or no file, stops as early,
+  // and the list says what is wrong with it.
+  const fs::path classes = product_ / "classes.vel";
+  for (const char *wrong : {"too large", "not a regular file"}) {
+    if (std::string(wrong) == "too large") {
+      WriteFile(classes, kClassFile);
+      fs::resize_file(classes, 18u << 20);
+    } else {
+      fs::remove(classes);
+      fs::create_directory(classes);
+    }
+    const auto unread = Snapshot(root_);
+    Messages().clear();
+    EXPECT_EQ(RunFull(Form(true)), InstallOutcome::Stopped) << wrong;
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open class description file\n" +
+                                                   Kernel() + "classes.vel"});
+    EXPECT_EQ(Snapshot(root_), unread) << wrong;
+    const Result refused = CheckBeforeWriting(Form(true), [](const std::string &p) { return p; });
+    ASSERT_EQ(refused.about().missing.size(), 1u) << wrong;
+    EXPECT_NE(MissingFilesText(refused.about().missing)
+                  .find(std::string("  ") + wrong + ": " + classes.string() +
+                        " (the class description file"),
+              std::string::npos)
+        << wrong;
+  }
+  fs::remove(product_ / "classes.vel");
+
   InstallForm form = Form(true);
   form.noticeBoxExists = form.noticeConsent = true;
   WriteFile(product_ / "classes.vel", kClassFile);
@@ -451,16 +478,29 @@ TEST_F(Installation, MissingClassFileStopsAndASecondPressCompletes) {
   EXPECT_TRUE(fs::exists(root_ / "mail.args"));
 }
 
+// Entries that name no class store nothing; a "&hierarchy" with none
+// after it is said, a file without "&hierarchy" is not.
 TEST_F(Installation, HierarchyEntriesThatNameNoClassStoreNothing) {
-  for (const char *text :
-       {"&hierarchy\n", "&hierarchy\nonlyone\n", "&hierarchy\n&other\nA b\n", "&classes\nA b\n"}) {
+  const std::string file = Kernel() + "classes.vel";
+  const std::string notTwoWords = "The entry after &hierarchy in\n" + file +
+                                  "\nis not a class and the name of its description file (two "
+                                  "words).\nThe current class has not been stored.";
+  const std::pair<const char *, std::string> cases[] = {
+      {"&hierarchy\n", "The class description file\n" + file +
+                           "\nends with its line &hierarchy: no class entry follows it.\nThe "
+                           "current class has not been stored."},
+      {"&hierarchy\nonlyone\n", notTwoWords},
+      {"&hierarchy\n&other\nA b\n", notTwoWords},
+      {"&classes\nA b\n", ""}};
+  for (const auto &[text, told] : cases) {
     WriteFile(product_ / "classes.vel", text);
+    Messages().clear();
     ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended) << text;
+    EXPECT_EQ(Messages(), told.empty() ? std::vector<std::string>{} : std::vector{told}) << text;
     const SettingsFile settings = ReadSettings(product_ / ".velorixrc");
     EXPECT_EQ(settings["Currents.CLASSCUR"], "") << text;
     EXPECT_EQ(settings["Files.CLASSFILECUR"], "$(Paths.KERNEL)%s$(Extensions.DESC)") << text;
   }
-  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(Installation, OverlongClassEntryIsReportedAndNotStored) {

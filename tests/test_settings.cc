@@ -198,6 +198,38 @@ TEST_F(SettingsTest, ReferenceCyclesEndWithAReport) {
   EXPECT_EQ(Shown().size(), 4u);
 }
 
+// A chain of references has no depth limit of its own: only a key met
+// again on it (a cycle) or a text too long for the buffer stops it.
+TEST_F(SettingsTest, ChainsExpandToAnyDepthAndStopOnlyAtAKeyMetAgain) {
+  constexpr int kLength = 2000;
+  std::string chains = "[C]\n";
+  for (int i = 0; i < kLength; ++i) {
+    const std::string next = std::to_string(i + 1);
+    // Ending with the reference, holding text before it, and after it
+    // (a level kept open for each: only as many as the buffer has room).
+    chains += "E" + std::to_string(i) + "=$(c.E" + next + ")\n";
+    chains += "B" + std::to_string(i) + "=b$(C.B" + next + ")\n";
+    if (i < 400) chains += "A" + std::to_string(i) + "=$(C.A" + next + ")a\n";
+  }
+  chains += "E" + std::to_string(kLength) + "=end\nB" + std::to_string(kLength) + "=`\nA400=z\n";
+  // The same chain whose last key leads back into its middle.
+  for (int i = 0; i < 100; ++i)
+    chains += "R" + std::to_string(i) + "=$(C.R" + std::to_string(i + 1) + ")\n";
+  chains += "R100=r$(C.R50)\n";
+  WriteSettings(chains);
+  EXPECT_EQ(Or(GetParamString("C", "E0")), "end");
+  EXPECT_EQ(Or(GetParamString("C", "B1800")), std::string(200, 'b'));
+  EXPECT_EQ(Or(GetParamString("C", "A0")), "z" + std::string(400, 'a'));
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(GetParamString("C", "B0"), nullptr);  // 2000 characters
+  EXPECT_EQ(GetParamString("C", "R0"), nullptr);
+  ASSERT_EQ(Shown().size(), 2u);
+  EXPECT_NE(Shown()[0].find("longer than 499 characters"), std::string::npos) << Shown()[0];
+  EXPECT_NE(Shown()[1].find("key 'R0':\nthe reference $(C.R50) refers back to itself"),
+            std::string::npos)
+      << Shown()[1];
+}
+
 TEST_F(SettingsTest, OverlongExpansionIsRefusedNotWrittenPastTheBuffer) {
   const std::string hundred(100, 'x');
   WriteSettings("[L]\nH=" + hundred +
@@ -690,10 +722,12 @@ TEST_F(SettingsTest, ReportsNameTheFileSectionAndKeyInOneWording) {
   WriteSettings(
       "[S]\nSELF=x$(S.SELF)\nFORMAT=velo%04x\n[L]\nH=" + hundred +
       "\n[Compiler]\nHEADERF=velorix.h\n[KernelErrors]\n_Open=cannot open file '%s'\n[D]\n" + [] {
-        std::string deep;
-        for (int i = 0; i < 40; ++i)
-          deep += "DEEP" + std::to_string(i) + "=$(D.DEEP" + std::to_string(i + 1) + ")\n";
-        return deep;
+        // Each value refers twice to the next: 2^20 splices of nothing.
+        std::string twice;
+        for (int i = 0; i < 20; ++i)
+          twice += "F" + std::to_string(i) + "=$(D.F" + std::to_string(i + 1) + ")$(D.F" +
+                   std::to_string(i + 1) + ")\n";
+        return twice + "F20=`\n";
       }());
   const std::string prefix = "Settings file 'velorix', section ";
   std::vector<std::string> expected;
@@ -716,10 +750,10 @@ TEST_F(SettingsTest, ReportsNameTheFileSectionAndKeyInOneWording) {
   expected.push_back(prefix +
                      "'S', key 'SELF':\nthe reference $(S.SELF) refers back to itself, directly "
                      "or through other keys.");
-  EXPECT_EQ(GetParamString("D", "DEEP0"), nullptr);
+  EXPECT_EQ(GetParamString("D", "F0"), nullptr);
   expected.push_back(prefix +
-                     "'D', key 'DEEP0':\nthe reference $(D.DEEP33) is nested too deep or expands "
-                     "without end.");
+                     "'D', key 'F0':\nthe reference $(D.F19) is expanded too many times: the "
+                     "values it leads to refer to the same keys over and over.");
 
   char small[40] = "<$(L.H)>";
   EXPECT_FALSE(TranslateSized(small, sizeof small, "L", "SMALL"));

@@ -337,7 +337,12 @@ Result ApplyAnswers(const Answers &answers, InstallForm *form) {
   for (const FormField &field : kFormFields) {
     const auto &text = answers.texts[static_cast<std::size_t>(field.id)];
     // A Tuning value for a field that the form lacks is left out.
-    if (text && (applied.has(field.id) || !field.tuning())) applied.text(field.id) = *text;
+    if (text && (applied.has(field.id) || !field.tuning())) {
+      applied.text(field.id) = *text;
+      const int line = answers.lineOf[static_cast<std::size_t>(field.id)];
+      applied.origins[static_cast<std::size_t>(field.id)] =
+          InstallForm::Origin{answers.file + ":" + std::to_string(line), *text};
+    }
   }
   if (answers.texts[static_cast<std::size_t>(Field::kShellPath)]) applied.shellPathGiven = true;
   Result told;

@@ -20,6 +20,11 @@ std::string &InstallForm::text(Field field) {
   return *slot;
 }
 
+std::string InstallForm::origin(Field field) const {
+  const auto &given = origins[static_cast<std::size_t>(field)];
+  return given && has(field) && given->text == text(field) ? given->where : std::string();
+}
+
 const FormField *FieldByOption(const std::string &name) {
   for (const FormField &field : kFormFields) {
     if (name == field.option) return &field;

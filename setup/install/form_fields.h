@@ -299,7 +299,19 @@ struct InstallForm {
   // was read.
   std::string siteDefaults;
 
+  // Where an answer file gave a text ("FILE:LINE"), with the text given
+  // there: a refusal of the field names that line for as long as the field
+  // still holds that text.
+  struct Origin {
+    std::string where;
+    std::string text;
+  };
+  std::array<std::optional<Origin>, kFieldCount> origins;
+
   bool has(Field field) const { return texts[static_cast<std::size_t>(field)].has_value(); }
+  // "FILE:LINE" of the answer file that gave the text field holds; empty
+  // when the text came from elsewhere or was changed since.
+  std::string origin(Field field) const;
   // The text of field; empty when the form has no such field.
   const std::string &text(Field field) const;
   // The text of field, made present.

@@ -438,11 +438,13 @@ Result Procedure::checkReferences() {
     if (field.section == nullptr || !form_.has(field.id)) continue;
     const std::string wrong = unresolvedReference(form_.text(field.id));
     if (wrong.empty()) continue;
-    return refused(std::string("The text of the field '") + field.label +
-                       "' holds a reference that the settings cannot resolve:\n" + wrong +
-                       "\nOnly references to settings that exist may be used, such as "
-                       "$(Paths.KERNEL).",
-                   {"", {field.id}});
+    const std::string given = form_.origin(field.id);
+    return refused(
+        std::string("The text of the field '") + field.label +
+            "' holds a reference that the settings cannot resolve:\n" + wrong +
+            "\nOnly references to settings that exist may be used, such as "
+            "$(Paths.KERNEL).",
+        {"", {field.id}, given.empty() ? "" : given + ": the value of " + field.answerKey});
   }
   return {};
 }
@@ -759,10 +761,14 @@ Result Procedure::classFilePath(const std::string &base, std::string &out) const
 // The first entry of "&hierarchy" names the current class and, second,
 // the base name of its description file.  An entry with fewer than two
 // words, or none at all, stores nothing: the two keys belong together.
+// A file without "&hierarchy" names no class, and that is no fault; but a
+// "&hierarchy" with no usable entry after it is a broken file, and said.
 Result Procedure::storeCurrentClass() {
   std::string path;
   if (Result r = readSetting("Files", "CLASSFILE", path); !r.ok()) return r;
   std::vector<std::string> entry;
+  bool found = false;
+  bool last = false;
   Result read;
   {
     CaughtMessages messages;
@@ -771,8 +777,10 @@ Result Procedure::storeCurrentClass() {
       return messages.into(refused(kMsgNoClassFile + path, {path, {Field::kKernel}}));
     }
     if (FindLine(kHierarchyLine) != -1) {
+      found = true;
       std::array<char, VX_PARBUF_SIZE> line;
       const char *text = GetLineSized(line.data(), line.size());
+      last = text == nullptr;
       if (text != nullptr && text[0] != kSectionMark) entry = words(text);
     }
     DescClose();
@@ -781,6 +789,15 @@ Result Procedure::storeCurrentClass() {
   // What the reader said of the file (an include skipped) is told, once
   // nothing catches messages any more.
   tell(read);
+  if (found && entry.size() < 2) {
+    tell(Result::Notice(
+        last ? "The class description file\n" + path + "\nends with its line " + kHierarchyLine +
+                   ": no class entry follows it.\nThe current class has not been stored."
+             : "The entry after " + std::string(kHierarchyLine) + " in\n" + path +
+                   "\nis not a class and the name of its description file (two words)."
+                   "\nThe current class has not been stored.",
+        {path}));
+  }
   if (entry.size() < 2) return {};
 
   std::string classFile;
@@ -855,7 +872,12 @@ Result Procedure::steps() {
   if (Result r = writeSettingsFile(); !r.ok()) return r;
   step("Storing the form's values ...");
   if (Result r = storeFields(); !r.ok()) return r;
-  if (Result r = checkReferences(); !r.ok()) return r;
+  // Both are the form's faults, found before anything reaches the
+  // directory: refused, as the form's other checks are.
+  if (Result r = checkReferences(); !r.ok()) {
+    refused_ = true;
+    return r;
+  }
   if (Result r = checkExpandedTexts(); !r.ok()) {
     refused_ = true;
     return r;
@@ -894,7 +916,7 @@ Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) 
   // Read only at the end of the procedure, but looked for now, so that
   // nothing is written for a product directory without one.
   const std::string classFile = ProductFilePath(form, kProductClassFile, resolve);
-  if (access(classFile.c_str(), F_OK) != 0)
+  if (access(classFile.c_str(), F_OK) != 0 || !ClassFileProblem(classFile).path.empty())
     return refused(kMsgNoClassFile + WithSlash(kernelOf(form)) + kProductClassFile,
                    {classFile, {Field::kKernel}, {}, missing});
   return {};

@@ -37,8 +37,14 @@ constexpr char kAutodifCommandFile[] = ".autodif.o.cmd";
 // (placed by resolve).
 std::string ProductFilePath(const InstallForm &form, const char *name, const PathResolver &resolve);
 
-// Every file that a run of form needs and that is not there, in the order
-// above; nothing when the product directory is empty.
+// What keeps the reader from reading the class description file at path
+// to its end (not a regular file, or too large for its positions), with
+// an empty path when nothing does or nothing is there.
+MissingFile ClassFileProblem(const std::string &path);
+
+// Every file that a run of form needs and that is not there, or (the
+// class description file) cannot be read, in the order above; nothing
+// when the product directory is empty.
 std::vector<MissingFile> MissingProductFiles(const InstallForm &form, const PathResolver &resolve);
 
 // The lines that list missing beneath a message, each indented by two

@@ -209,7 +209,7 @@ void RecordActions::noteCommand(const char *what, bool done) {
 void RecordActions::noteMessage(const std::string &text, const MessageSubject &about) {
   std::string missing;
   for (const MissingFile &file : about.missing)
-    missing += "\n  (missing " + shown(file.path) + ")";
+    missing += "\n  (" + file.wrong + " " + shown(file.path) + ")";
   note("message:\n" + indented(text) +
        (about.path.empty() ? "" : "\n  (about " + shown(about.path) + ")") + missing);
 }

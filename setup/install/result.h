@@ -20,11 +20,13 @@
 
 #include "form_fields.h"
 
-// A file that a run needs and that is not there: where it was looked
-// for, and what it is (product_files.h).
+// A file that a run needs and that is not there, or not as it can be
+// read: where it was looked for, what it is (product_files.h), and what is
+// wrong with it, in one or two words ("missing", "too large").
 struct MissingFile {
   std::string path;
   std::string what;
+  std::string wrong = "missing";
 };
 
 // What a message is about, for a reader who cannot see the form: the
