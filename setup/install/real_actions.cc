@@ -1,0 +1,496 @@
+/*
+ * real_actions.cc - the actions of a real run: the files written, kept,
+ * renamed and removed, the object compiled, the settings file and the
+ * record put in place at the end, the notice sent.
+ */
+#include "actions.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "action_messages.h"
+#include "atomic_file.h"
+#include "file_writing.h"
+#include "form.h"
+#include "form_tables.h"
+#include "settings_lines.h"
+#include "templates.h"
+#include "utility.h"
+
+using namespace action_messages;
+
+namespace {
+
+constexpr char kMailCommand[] = "mail";
+constexpr char kRecordPermissions[] = "rw-r--r--";
+
+// Whether an executable named name is found on PATH.
+bool onPath(const char *name) {
+  const char *path = std::getenv("PATH");
+  std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return true;
+  }
+  return false;
+}
+
+// A settings file's values by "section.key" (names in lower case, as the
+// core library compares them without regard to case; the first of two
+// equal keys counts), trimmed as the core library reads them.
+using SettingsValues = std::map<std::string, std::string>;
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char &c : out)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+void addLine(SettingsValues &values, std::string &section, std::string_view text) {
+  const vx::SettingsLine line = vx::ReadSettingsLine(text);
+  if (line.kind == vx::SettingsLine::Kind::kSection) {
+    section = lowered(line.name);
+  } else if (line.kind == vx::SettingsLine::Kind::kKey && line.hasEquals && !section.empty()) {
+    values.emplace(section + "." + lowered(line.name), std::string(line.value));
+  }
+}
+
+// Whether the settings file at path is whole: it ends with a line feed and
+// holds every value of the template and every value stored since, as they
+// were stored.  The core library rewrites the whole file at each change
+// and says nothing when a full disk cuts it short.
+bool settingsComplete(const std::string &path, const SettingsValues &stored) {
+  const auto text = ReadWholeFile(path);
+  if (!text || text->empty() || text->back() != '\n') return false;
+  SettingsValues expected;
+  std::string section;
+  for (std::size_t i = 0; SetData[i] != nullptr; ++i)
+    addLine(expected, section, SetData[i]);
+  for (const auto &[name, value] : stored)
+    expected[name] = value;
+  SettingsValues held;
+  section.clear();
+  vx::ForEachSettingsLine(*text, [&](std::string_view line) { addLine(held, section, line); });
+  for (const auto &[name, value] : expected) {
+    const auto found = held.find(name);
+    if (found == held.end() || found->second != value) return false;
+  }
+  return true;
+}
+
+// The status of the file at path (through links); nothing when there is
+// none.
+std::optional<struct stat> statusOf(const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st;
+}
+
+// Whether a file whose status was before is still the same file, as it
+// was: not replaced, not rewritten, its mode unchanged.  Its change time
+// is not compared: keeping a copy of it under a second name changes that.
+bool sameFile(const std::optional<struct stat> &before, const std::optional<struct stat> &after) {
+  return before && after && before->st_dev == after->st_dev && before->st_ino == after->st_ino &&
+         before->st_mode == after->st_mode && before->st_size == after->st_size &&
+         before->st_mtim.tv_sec == after->st_mtim.tv_sec &&
+         before->st_mtim.tv_nsec == after->st_mtim.tv_nsec;
+}
+
+// Keeps the file at path as kept: a second name for the same file where
+// the file system allows it (so that it keeps its owner, mode and times),
+// a copy with its owner and mode otherwise.  *made: the name was made here,
+// and is to go should the file not be replaced after all.
+Result keepCopy(const std::string &path, const std::string &kept, bool *made) {
+  *made = false;
+  if (exists(kept)) return {};  // holds the same bytes already (KeptCopyName)
+  if (linkat(AT_FDCWD, path.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    *made = true;
+    return {};
+  }
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0)
+    return Result::Failed(Fault::kNotWritten, "", {path}, std::strerror(errno));
+  Result copied = CopyWholeFile(path, kept, st.st_mode & 07777, kept, Placement::kIfAbsent,
+                                FileOwner{st.st_uid, st.st_gid});
+  *made = copied.ok();
+  return copied;
+}
+
+}  // namespace
+
+// ---- RealActions ----------------------------------------------------------
+
+RealActions::RealActions() : ScratchActions("") {
+  pattern_ = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
+}
+
+RealActions::~RealActions() {
+  leaveScratch();
+  lock_.release();
+}
+
+Result RealActions::begin() {
+  Result locked = lock_.acquire(workDir_);
+  if (!locked.ok()) return locked;
+  // What a killed run left: its scratch directory, and the temporary
+  // files beside the files it wrote here.  Ours alone hold these names,
+  // and the lock keeps every other run of ours out.
+  std::error_code error;
+  std::vector<std::filesystem::path> stale;
+  for (const auto &entry : std::filesystem::directory_iterator(workDir_, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == std::strlen(kRunScratchPrefix) + std::strlen(kRandomPart) &&
+        name.compare(0, std::strlen(kRunScratchPrefix), kRunScratchPrefix) == 0 &&
+        entry.is_directory(error) && !entry.is_symlink(error)) {
+      stale.push_back(entry.path());
+    } else if (IsTemporaryName(name) && entry.is_regular_file(error) && !entry.is_symlink(error)) {
+      stale.push_back(entry.path());
+    }
+  }
+  for (const auto &path : stale) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  Result entered = enterScratch();
+  if (!entered.ok()) {
+    lock_.release();
+    return entered;
+  }
+  return readRecord();
+}
+
+Result RealActions::end(bool keepSettings) {
+  Result installed = keepSettings ? installSettings() : Result();
+  leaveScratch();
+  lock_.release();
+  return installed;
+}
+
+Result RealActions::prepareRecord(AtomicFile &record) {
+  const std::string text = recordLeft().text();
+  Result opened = record.open();
+  if (opened.ok() && (std::fwrite(text.data(), 1, text.size(), record.stream()) != text.size() ||
+                      std::fflush(record.stream()) != 0)) {
+    opened = Result::Failed(Fault::kNotWritten, "", {}, std::strerror(errno));
+  }
+  if (opened.ok()) return {};
+  record.discard();
+  return failed(Fault::kNotWritten,
+                "Cannot write the record of this installation '" + record.target() + "' (" +
+                    opened.detail() + ").\nThe directory keeps the settings it had.",
+                record.target());
+}
+
+// Puts the settings file built in the scratch directory in place in one
+// step, after keeping the one it replaces.
+Result RealActions::installSettings() {
+  const std::string shown = std::string("./") + kSettingsName;
+  const std::string final = WithSlash(workDir_) + kSettingsName;
+  const auto content = ReadWholeFile(scratchSettings());
+  if (!content) {
+    return failed(Fault::kNotWritten,
+                  "Cannot read the new settings file '" + scratchSettings() + "'.",
+                  scratchSettings());
+  }
+  if (!settingsComplete(scratchSettings(), stored_)) {
+    return failed(Fault::kNotWritten,
+                  "The settings file '" + shown +
+                      "' could not be written whole (is the disk full?).\nThe directory keeps the "
+                      "settings it had.",
+                  final);
+  }
+  const mode_t mode = ModeFromPermissions(kSettingsPermissions);
+  struct stat st, link;
+  const bool regular = stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  // The record of the installation, the settings file in it as it will be,
+  // is written beside its place first and put there last: a disk too full
+  // for it stops the run before the settings change.  A run that stops
+  // leaves the record of the last installation.
+  const bool throughLink = lstat(final.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  next_.put(PredictedEntry(final, *content,
+                           NarrowedMode(mode, regular ? &st : nullptr, throughLink), true));
+  const std::string recordPath = WithSlash(workDir_) + kRecordName;
+  const auto recordBefore = statusOf(recordPath);
+  AtomicFile record(recordPath, std::string("./") + kRecordName);
+  record.placeAnew();
+  if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
+  // Kept when it holds something, and something else; read a piece at a
+  // time, so that a settings file of any size costs no more memory than
+  // the new one.  One that cannot be read is not kept.
+  const bool replacing = regular && st.st_size > 0 && !FileHolds(final, *content).value_or(true);
+  const SettingsBackups backups = PlanSettingsBackups(
+      final, replacing, [&final](const std::string &file) { return SameFiles(file, final); },
+      keepBackups_);
+  const auto cannot = [&shown](const std::string &what, const std::string &path) {
+    return failed(Fault::kNotWritten,
+                  "Cannot " + what + " (" + std::strerror(errno) +
+                      ").\nThe new settings have not been stored in '" + shown + "'.",
+                  path);
+  };
+  for (const std::string &oldest : backups.removals) {
+    struct stat held;
+    const std::time_t made = lstat(oldest.c_str(), &held) == 0 ? held.st_mtime : 0;
+    if (unlink(oldest.c_str()) != 0 && errno != ENOENT)
+      return cannot("remove the old settings backup '" + oldest + "'", oldest);
+    endNote_.backupsRemoved.push_back({oldest, made});
+  }
+  for (const auto &[from, to] : backups.renames) {
+    // Into a free name only: no backup is ever written over.
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
+        (errno != EINVAL || exists(to) || std::rename(from.c_str(), to.c_str()) != 0))
+      return cannot("move the settings backup '" + from + "' to '" + to + "'", from);
+    endNote_.backupsMoved.emplace_back(from, to);
+  }
+  if (!backups.backup.empty() && !backups.reused) {
+    // The backup keeps the owner and the permissions of the file it keeps.
+    const Result kept = CopyWholeFile(final, backups.backup, st.st_mode & 0666, {},
+                                      Placement::kAnew, FileOwner{st.st_uid, st.st_gid});
+    if (!kept.ok()) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the settings file '" + shown + "' as '" + backups.backup + "' (" +
+                        kept.detail() + ").\nThe new settings have not been stored.",
+                    backups.backup);
+    }
+  }
+  backup_ = backups.backup;
+  const auto before = statusOf(final);
+  if (!WriteWholeFile(final, *content, mode, shown).ok())
+    return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
+  endNote_.settingsUnchanged = sameFile(before, statusOf(final));
+  const Result recorded = record.commit(ModeFromPermissions(kRecordPermissions));
+  if (!recorded.ok()) {
+    return failed(Fault::kNotWritten,
+                  "Cannot write the record of this installation '" + recordPath + "' (" +
+                      recorded.detail() +
+                      ").\nThe settings are in place, but the next run cannot tell which files "
+                      "were changed by hand since.",
+                  recordPath);
+  }
+  endNote_.record = recordPath;
+  endNote_.recordUnchanged = sameFile(recordBefore, statusOf(recordPath));
+  return {};
+}
+
+Result RealActions::store(const char *section, const char *key, const std::string &value) {
+  Result stored = ScratchActions::store(section, key, value);
+  if (!stored.ok()) return stored;
+  // As the file holds it: line feeds become line-break marks.
+  std::string held = value;
+  for (char &c : held) {
+    if (c == '\n') c = VX_LINE_BREAK_MARK;
+  }
+  stored_[lowered(section) + "." + lowered(key)] = std::string(vx::TrimSettingsBlanks(held));
+  return {};
+}
+
+Result RealActions::place(const std::string &path, bool data,
+                          const std::function<Result(const std::string &where, Placement how)> &write) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  const std::string key = RecordKey(target);
+  std::string digest;  // of the user's copy
+  const bool changed = !data && ChangedSinceRecorded(prior(), target, &digest);
+  if (changed && (keepChanged_ || keepYours_.count(key) != 0)) {
+    // The user's copy stays as it is; the new one goes beside it.
+    const std::string fresh = target + kKeptNewSuffix;
+    const auto before = statusOf(fresh);
+    Result written = write(fresh, Placement::kAnew);
+    if (!written.ok()) return written;
+    auto entry = DescribeFile(fresh, data);
+    if (entry && entry->digest == digest) {
+      (void)unlink(fresh.c_str());  // it holds nothing new
+      lastFile_.unchanged = true;
+    } else {
+      lastFile_.keptNew = fresh;
+      // Written by an earlier run as it is now.
+      lastFile_.unchanged = sameFile(before, statusOf(fresh));
+    }
+    // What the installation writes there: the user's copy is told apart
+    // from it again next time.
+    if (entry) {
+      entry->path = key;
+      next_.put(std::move(*entry));
+    }
+    return written;
+  }
+  std::string kept;
+  bool made = false;
+  if (changed) {
+    const auto name = KeptCopyName(target, kKeptOldSuffix);
+    Result keptCopy = name ? keepCopy(target, *name, &made)
+                           : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
+    if (!keptCopy.ok()) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the copy of '" + path +
+                        "' that was changed since the last installation as '" +
+                        (name ? *name : target + kKeptOldSuffix) + "' (" + keptCopy.detail() +
+                        ").\nThe file has not been replaced.",
+                    target);
+    }
+    kept = *name;
+  }
+  const auto before = statusOf(target);
+  Result written = write(target, Placement::kReplace);
+  if (!written.ok()) {
+    if (made) (void)unlink(kept.c_str());
+    return written;
+  }
+  lastFile_.unchanged = sameFile(before, statusOf(target));
+  auto entry = DescribeFile(target, data);
+  if (!kept.empty()) {
+    if (entry && entry->digest == digest) {
+      // The new one holds what the user made of it: nothing is lost.
+      if (made) (void)unlink(kept.c_str());
+    } else {
+      lastFile_.keptOld = kept;
+    }
+  }
+  if (entry) {
+    entry->path = key;
+    next_.put(std::move(*entry));
+  }
+  return written;
+}
+
+Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
+                                  const char *permissions, bool expand) {
+  return place(path, false, [&](const std::string &where, Placement how) {
+    return CreateFile(where, lines, permissions, expand, where == resolve(path) ? path : where,
+                      how);
+  });
+}
+
+Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
+                                       const std::string &shellPath) {
+  return aboutScript(place(path, false,
+                           [&](const std::string &where, Placement how) {
+                             return WriteCompileScript(where, shellStyle, shellPath,
+                                                       where == resolve(path) ? path : where, how);
+                           }),
+                     resolve(path));
+}
+
+Result RealActions::createFile(const std::string &path, const std::string &content,
+                               const char *permissions) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  // An existing file is kept as it is; a directory in the way is not one,
+  // and the writer below says so.
+  struct stat st;
+  if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    lastFile_.unchanged = true;
+    return {};
+  }
+  // A file that appeared meanwhile is kept, and is not the installation's.
+  Result made = withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
+                                          Placement::kIfAbsent));
+  auto entry = made.ok() ? DescribeFile(target, true) : std::nullopt;
+  if (entry && entry->digest == Sha256Hex(content)) {
+    entry->path = RecordKey(target);
+    next_.put(std::move(*entry));
+  }
+  return made;
+}
+
+Result RealActions::writeFile(const std::string &path, const std::string &content,
+                              const char *permissions) {
+  return place(path, false, [&](const std::string &where, Placement how) {
+    return withDetail(WriteWholeFile(where, content, ModeFromPermissions(permissions),
+                                     where == resolve(path) ? path : where, how));
+  });
+}
+
+Result RealActions::renameFile(const std::string &from, const std::string &to) {
+  lastFile_ = {};
+  if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
+    return {};
+  return notRenamed(from, to, resolve(from), errno);
+}
+
+Result RealActions::removeFile(const std::string &path) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  const std::string key = RecordKey(target);
+  next_.erase(key);
+  std::string digest;
+  if (ChangedSinceRecorded(prior(), target, &digest)) {
+    // Changed by hand since the last installation: kept where a copy
+    // replaced would be.
+    const auto kept = KeptCopyName(target, kKeptOldSuffix);
+    if (kept && (exists(*kept) ? unlink(target.c_str()) == 0
+                               : renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, kept->c_str(),
+                                           RENAME_NOREPLACE) == 0)) {
+      lastFile_.keptOld = *kept;
+      return {};
+    }
+    return failed(Fault::kNotWritten,
+                  "Cannot keep the copy of '" + path +
+                      "' that was changed since the last installation as '" +
+                      (kept ? *kept : target + kKeptOldSuffix) + "' (" +
+                      (kept ? std::strerror(errno) : "every name is taken") + ")",
+                  target);
+  }
+  // A file that stays would be read as if it belonged to this installation.
+  if (unlink(target.c_str()) == 0 || errno == ENOENT) return {};
+  return notRemoved(path, target, errno);
+}
+
+Result RealActions::compile(const CommandFor &command, const std::string &target,
+                            const std::string &) {
+  return place(target, false, [&](const std::string &where, Placement how) -> Result {
+    // The compiler writes under a temporary name: a run killed meanwhile
+    // leaves no object that a later run would take for a good one.
+    // In the run's scratch directory until it is whole: should the run be
+    // killed, the next one removes that directory, and nothing the
+    // compiler still writes lands beside the user's files.
+    AtomicFile object(where, target, scratch_);
+    if (how == Placement::kAnew) object.placeAnew();
+    Result opened = object.openForProgram();
+    if (!opened.ok()) return withDetail(std::move(opened));
+    // Named relative to the directory the command runs in, where it can
+    // be: the directory's own path may hold blanks.
+    const std::string here = WithSlash(workDir_);
+    std::string output = object.temporary();
+    if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
+    Result compiled = runCompiler(command, target, object.temporary(), output);
+    if (!compiled.ok()) {
+      object.discard();
+      return compiled;
+    }
+    return object.commit(kModeAsWritten);
+  });
+}
+
+Result RealActions::sendNotice(const std::string &command) {
+  if (!onPath(kMailCommand))
+    return failed(Fault::kCommandFailed,
+                  "The installation notice was not sent: no mail command was found.");
+  // The notice's scratch files are made in a directory of its own, never
+  // beside the user's files.
+  ScratchDirectory directory;
+  if (!directory.make(TemporaryDirectory() + "/" + kNoticeScratchPrefix + kRandomPart))
+    return failed(Fault::kNotOpened,
+                  "The installation notice was not sent: no scratch directory could be made.");
+  const int status = run(directory.path(), command);
+  directory.remove();
+  if (status == -1)
+    return failed(Fault::kCommandFailed,
+                  "The installation notice was not sent: the shell could not be started.");
+  return {};
+}
