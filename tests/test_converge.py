@@ -158,6 +158,34 @@ class Converge(unittest.TestCase):
         self.assertEqual(result.returncode, 2)
         self.assertIn("--changed-files takes take or keep, not 'mine'", result.stderr)
 
+    def test_the_dry_run_says_unchanged_where_the_check_and_the_run_find_nothing_to_do(self):
+        self.full()
+        dry = ["--dry-run", "--full", "--cpp-name", self.cxx, "--shell-style", "ksh"]
+
+        def told(result, verb):
+            return sorted(line.split(" ")[1].rstrip(",") for line in result.stdout.splitlines()
+                          if line.startswith(verb + " "))
+        result = self.run_tool(dry)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(told(result, "write"), [])
+        every = told(result, "unchanged")
+        for name in (".velorixrc", "init.vpf", "CompRhs", "palette.vpf", ".velorix-setup.sha256"):
+            self.assertIn(os.path.join(self.product, name), every)
+        self.assertEqual(self.check().returncode, 0)
+        self.assertIn("files written: 0", self.full().stdout)
+        # One setting changed: the settings file and the record change, no
+        # other file; the check names the same, and the backup kept.
+        result = self.run_tool(dry + ["--printer", "lp -d office %s"])
+        changed = told(result, "write")
+        self.assertEqual(changed, sorted(os.path.join(self.product, name)
+                                         for name in (".velorixrc", ".velorix-setup.sha256")))
+        check = self.check("--printer", "lp -d office %s")
+        self.assertEqual(sorted(line.split(":")[0] for line in check.stdout.splitlines()
+                                if line.startswith("/")),
+                         sorted(changed + [os.path.join(self.product, ".velorixrc.bak")]))
+        self.full("--printer", "lp -d office %s")
+        self.assertEqual(self.check("--printer", "lp -d office %s").returncode, 0)
+
     def test_check_statuses_and_the_diff_of_a_setting(self):
         self.full()
         self.assertEqual(self.check().returncode, 0)

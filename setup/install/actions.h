@@ -369,6 +369,9 @@ class ScratchActions : public Actions {
   // for it, or what it holds now when it is not data (made: nullptr) or
   // holds what made holds.
   void claimInRecord(const std::string &path, const std::string *made);
+  // Notes in the record this run makes the file that it leaves at path,
+  // holding what made holds, with mode.
+  void predict(const std::string &path, const std::string &made, unsigned mode, bool data);
   // The record of what this run wrote and claimed, which it leaves when it
   // runs to its end.
   InstallRecord recordLeft() const;
@@ -518,13 +521,21 @@ class PlanActions : public ScratchActions {
   // Adds the diff of path against the file made at made, when it differs.
   Result addDiff(const std::string &path, Result made, const std::string &rendered);
   // Lists the copy the run keeps of path, when it keeps one, and returns
-  // the path of a file made (rendered) to compare with, or empty when
-  // there is none to make.
+  // the path of a file made (rendered) to compare with, or empty when it
+  // could not be made.
   std::string addKept(const std::string &path,
                       const std::function<Result(const std::string &)> &make);
+  // "write " when writing the file made at made to path with mode changes
+  // what is there (or beside it, where the user keeps their copy), and
+  // "unchanged " when it does not; notes the file in the record this run
+  // would leave.
+  std::string writeVerb(const std::string &path, const std::string &made, mode_t mode,
+                        bool data = false);
 
   DiffDetail diffs_;
   std::vector<std::string> lines_;
+  // The line of the settings file, told at the end whether it changes.
+  std::optional<std::size_t> settingsLine_;
 };
 
 // The settings file of a directory, and where the one it replaces is kept.

@@ -6,15 +6,24 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include "action_messages.h"
 #include "atomic_file.h"
 #include "differences.h"
 #include "file_writing.h"
 #include "form.h"
+#include "form_tables.h"
 #include "templates.h"
 #include "utility.h"
 
 using namespace action_messages;
+
+namespace {
+
+constexpr mode_t kRecordMode = 0644;  // rw-r--r--
+
+}  // namespace
 
 PlanActions::PlanActions(DiffDetail diffs)
     : ScratchActions(TemporaryDirectory() + "/" + kPlanScratchPrefix + kRandomPart),
@@ -46,11 +55,23 @@ Result PlanActions::begin() {
   return readRecord();
 }
 
+std::string PlanActions::writeVerb(const std::string &path, const std::string &made,
+                                   mode_t mode, bool data) {
+  if (made.empty()) return "write ";
+  std::string target = resolve(path);
+  // The run writes the new one beside a copy its user keeps.
+  if (keepChanged_ && !keptCopyFor(path, made).empty()) target += kKeptNewSuffix;
+  struct stat st, link;
+  const bool there = stat(target.c_str(), &st) == 0;
+  const bool throughLink = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  predict(path, made, there ? NarrowedMode(mode, &st, throughLink) : mode, data);
+  return WriteLeavesUnchanged(target, made, mode) ? "unchanged " : "write ";
+}
+
 std::string PlanActions::addKept(const std::string &path,
                                  const std::function<Result(const std::string &)> &make) {
-  std::string digest;
-  const bool changed = ChangedSinceRecorded(prior(), resolve(path), &digest);
-  if (!changed && diffs_ == DiffDetail::kNone) return {};
+  // Made whether or not it is shown: only what it holds tells whether the
+  // run changes the file.
   const std::string made = renderPath();
   if (!make(made).ok()) return {};
   const std::string kept = keptCopyFor(path, made);
@@ -84,13 +105,25 @@ Result PlanActions::end(bool keepSettings) {
       for (const std::string &change : SettingsChanges(old.value_or(""), *content))
         add(change);
     }
-    add("write " + shown(kRecordName) + ", the record of the files of this installation");
+    // Told as the run tells them: the settings file and the record it
+    // would leave, compared with those there.
+    const mode_t settingsMode = ModeFromPermissions(kSettingsPermissions);
+    const std::string settingsVerb = writeVerb(kSettingsName, scratchSettings(), settingsMode, true);
+    if (settingsLine_ && settingsVerb != "write ")
+      lines_[*settingsLine_] = settingsVerb + lines_[*settingsLine_].substr(std::strlen("write "));
+    const std::string record = renderPath();
+    const bool rendered = WriteWholeFile(record, recordLeft().text(), kRecordMode).ok();
+    add((rendered && WriteLeavesUnchanged(resolve(kRecordName), record, kRecordMode)
+             ? "unchanged "
+             : "write ") +
+        shown(kRecordName) + ", the record of the files of this installation");
   }
   leaveScratch();
   return {};
 }
 
 Result PlanActions::writeSettingsFile(const std::string &path, const char *permissions) {
+  settingsLine_ = lines_.size();
   add("write " + shown(path) + " (" + permissions + ") from the settings template");
   // The scratch copy: the steps read back what they store in it.
   return ScratchActions::writeSettingsFile(path, permissions);
@@ -107,7 +140,8 @@ Result PlanActions::writeTemplate(const std::string &path, const char *const *li
   const std::string made = addKept(path, [&](const std::string &where) {
     return rendered = CreateFile(where, lines, permissions, expand, path);
   });
-  add("write " + shown(path) + " (" + permissions + ") from the " + TemplateName(lines));
+  add(writeVerb(path, made, ModeFromPermissions(permissions)) + shown(path) + " (" + permissions +
+      ") from the " + TemplateName(lines));
   if (Result problem = wouldWriteTemplate(path); !problem.ok()) return problem;
   if (diffs_ == DiffDetail::kNone) return {};
   return addDiff(path, rendered, made);
@@ -119,7 +153,8 @@ Result PlanActions::writeCompileScript(const std::string &path, int shellStyle,
   const std::string made = addKept(path, [&](const std::string &where) {
     return rendered = WriteCompileScript(where, shellStyle, shellPath, path);
   });
-  add("write " + shown(path) + " (" + kScriptPermissions + "), the " + shells[shellStyle - 1].name +
+  add(writeVerb(path, made, ModeFromPermissions(kScriptPermissions)) + shown(path) + " (" +
+      kScriptPermissions + "), the " + shells[shellStyle - 1].name +
       " compile script, first line \"#! " + shellPath + "\"");
   if (Result problem = wouldWriteScript(path); !problem.ok()) return problem;
   if (diffs_ == DiffDetail::kNone) return {};
@@ -131,6 +166,9 @@ Result PlanActions::createFile(const std::string &path, const std::string &conte
   add("create " + shown(path) + " (" + permissions + ") holding \"" + content + "\"");
   struct stat st;
   if (stat(resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+  const std::string made = renderPath();
+  if (WriteWholeFile(made, content, ModeFromPermissions(permissions)).ok())
+    predict(path, made, ModeFromPermissions(permissions), true);
   return wouldWriteFile(path);
 }
 
@@ -140,7 +178,8 @@ Result PlanActions::writeFile(const std::string &path, const std::string &conten
   const std::string made = addKept(path, [&](const std::string &where) {
     return rendered = WriteWholeFile(where, content, ModeFromPermissions(permissions));
   });
-  add("write " + shown(path) + " (" + permissions + ")");
+  add(writeVerb(path, made, ModeFromPermissions(permissions)) + shown(path) + " (" + permissions +
+      ")");
   if (Result problem = wouldWriteFile(path); !problem.ok()) return problem;
   if (diffs_ == DiffDetail::kNone) return {};
   return addDiff(path, rendered, made);
@@ -152,6 +191,7 @@ Result PlanActions::renameFile(const std::string &from, const std::string &to) {
 }
 
 Result PlanActions::removeFile(const std::string &path) {
+  next_.erase(recordKey(path));
   if (!exists(resolve(path))) return {};
   const std::string kept = keptCopyFor(path, {});
   add(kept.empty() ? "remove " + shown(path)

@@ -98,6 +98,12 @@ std::string ScratchActions::keptCopyFor(const std::string &path, const std::stri
   return path + (kept ? kept->substr(target.size()) : std::string(kKeptOldSuffix));
 }
 
+void ScratchActions::predict(const std::string &path, const std::string &made, unsigned mode,
+                             bool data) {
+  const auto bytes = ReadWholeFile(made);
+  if (bytes) next_.put(PredictedEntry(resolve(path), *bytes, mode, data));
+}
+
 InstallRecord ScratchActions::recordLeft() const { return next_; }
 
 ScratchActions::~ScratchActions() { leaveScratch(); }
