@@ -28,6 +28,13 @@ Result lockNotMade(const std::string &path, int error) {
                 path);
 }
 
+Result lockNotMadeIn(const std::string &directory, const std::string &path, int error) {
+  if (exists(path) || (error != EACCES && error != EPERM && error != EROFS))
+    return lockNotMade(path, error);
+  return failed(Fault::kNotOpened, std::string("Cannot open file './") + kSettingsName + "'",
+                directory + "/" + kSettingsName);
+}
+
 Result scratchNotMade(const std::string &pattern, int error) {
   return failed(Fault::kNotOpened,
                 "Cannot make a scratch directory for the settings file ('" + pattern +

@@ -29,6 +29,11 @@ Result failed(Fault fault, std::string message, std::string path = {},
 
 Result lockNotMade(const std::string &path, int error);
 
+// The lock of directory, at path, could not be made: told as the settings
+// file that cannot be made there when the directory cannot be written
+// (error), for that is what it means to whoever runs the installation.
+Result lockNotMadeIn(const std::string &directory, const std::string &path, int error);
+
 Result scratchNotMade(const std::string &pattern, int error);
 
 // The compile script lies in the product directory.

@@ -31,6 +31,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -100,6 +101,8 @@ struct EndNote {
   std::string record;
   bool recordUnchanged = false;
 };
+
+class FileTransaction;
 
 class Actions {
  public:
@@ -473,6 +476,8 @@ class RealActions : public ScratchActions {
                const std::function<Result(const std::string &where, Placement how)> &write);
 
   DirectoryLock lock_;
+  // The files of the run, staged until its end.
+  std::unique_ptr<FileTransaction> transaction_;
   // Every value stored, by lower-case "section.key": what the settings
   // file must hold before it goes into place.
   std::map<std::string, std::string> stored_;

@@ -3,6 +3,7 @@
  */
 #include "atomic_file.h"
 
+#include "file_transaction.h"
 #include "link_trust.h"
 
 #include <dirent.h>
@@ -476,6 +477,17 @@ Result AtomicFile::place(mode_t mode, bool replace) {
   if (inPlace_) return error == 0 ? Result() : failed(Fault::kNotWritten, error);
   if (error == 0 && same) {
     discard();
+    return {};
+  }
+  if (error == 0 && FileTransaction::open() != nullptr && !inScratch(target_)) {
+    // Whole and durable under its temporary name; put in place with the
+    // run's other files at its end.
+    FileTransaction::open()->stage(temporary_, target_, replace, [shown = shown_,
+                                                                  about = target_](int failure) {
+      return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {about},
+                            lowered(std::strerror(failure)));
+    });
+    temporary_.clear();
     return {};
   }
   if (error == 0) {

@@ -22,6 +22,7 @@
 
 #include "action_messages.h"
 #include "atomic_file.h"
+#include "file_transaction.h"
 #include "file_writing.h"
 #include "form.h"
 #include "form_tables.h"
@@ -94,42 +95,35 @@ bool settingsComplete(const std::string &path, const SettingsValues &stored) {
   return true;
 }
 
-// The status of the file at path (through links); nothing when there is
-// none.
-std::optional<struct stat> statusOf(const std::string &path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return std::nullopt;
-  return st;
-}
-
-// Whether a file whose status was before is still the same file, as it
-// was: not replaced, not rewritten, its mode unchanged.  Its change time
-// is not compared: keeping a copy of it under a second name changes that.
-bool sameFile(const std::optional<struct stat> &before, const std::optional<struct stat> &after) {
-  return before && after && before->st_dev == after->st_dev && before->st_ino == after->st_ino &&
-         before->st_mode == after->st_mode && before->st_size == after->st_size &&
-         before->st_mtim.tv_sec == after->st_mtim.tv_sec &&
-         before->st_mtim.tv_nsec == after->st_mtim.tv_nsec;
-}
-
-// Keeps the file at path as kept: a second name for the same file where
-// the file system allows it (so that it keeps its owner, mode and times),
-// a copy with its owner and mode otherwise.  *made: the name was made here,
-// and is to go should the file not be replaced after all.
-Result keepCopy(const std::string &path, const std::string &kept, bool *made) {
+// Keeps the file at path as kept when the run's files are put in place
+// (files): a second name for the same file where the file system allows
+// it (so that it keeps its owner, mode and times), a copy with its owner
+// and mode otherwise.  *made: the name is to be made, and is to be dropped
+// should the file not be replaced after all.  A directory that cannot
+// take the name is told now.
+Result keepCopy(FileTransaction &files, const std::string &path, const std::string &kept,
+                bool *made, FileTransaction::FaultFor fault) {
   *made = false;
   if (exists(kept)) return {};  // holds the same bytes already (KeptCopyName)
-  if (linkat(AT_FDCWD, path.c_str(), AT_FDCWD, kept.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-    *made = true;
-    return {};
-  }
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0)
+  const std::string directory = std::filesystem::path(kept).parent_path().string();
+  if (access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) != 0)
     return Result::Failed(Fault::kNotWritten, "", {path}, std::strerror(errno));
-  Result copied = CopyWholeFile(path, kept, st.st_mode & 07777, kept, Placement::kIfAbsent,
-                                FileOwner{st.st_uid, st.st_gid});
-  *made = copied.ok();
-  return copied;
+  files.link(path, kept, std::move(fault));
+  *made = true;
+  return {};
+}
+
+// Whether path could be removed, as far as can be told without removing
+// it: errno tells why not.
+bool removable(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return true;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  const std::string directory = std::filesystem::path(path).parent_path().string();
+  return access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) == 0;
 }
 
 }  // namespace
@@ -141,6 +135,7 @@ RealActions::RealActions() : ScratchActions("") {
 }
 
 RealActions::~RealActions() {
+  transaction_.reset();
   leaveScratch();
   lock_.release();
 }
@@ -172,11 +167,23 @@ Result RealActions::begin() {
     lock_.release();
     return entered;
   }
+  // From here on every file is staged beside its place, and put there at
+  // the end when the run ends whole.
+  transaction_ = std::make_unique<FileTransaction>();
   return readRecord();
 }
 
 Result RealActions::end(bool keepSettings) {
   Result installed = keepSettings ? installSettings() : Result();
+  // A run that stops leaves every file as it was.
+  if (keepSettings && installed.ok()) installed = transaction_->commit();
+  if (installed.ok() && keepSettings) {
+    endNote_.record = WithSlash(workDir_) + kRecordName;
+  } else {
+    backup_.clear();
+    endNote_ = {};
+  }
+  transaction_.reset();
   leaveScratch();
   lock_.release();
   return installed;
@@ -226,7 +233,6 @@ Result RealActions::installSettings() {
   next_.put(PredictedEntry(final, *content,
                            NarrowedMode(mode, regular ? &st : nullptr, throughLink), true));
   const std::string recordPath = WithSlash(workDir_) + kRecordName;
-  const auto recordBefore = statusOf(recordPath);
   AtomicFile record(recordPath, std::string("./") + kRecordName);
   record.placeAnew();
   if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
@@ -246,15 +252,21 @@ Result RealActions::installSettings() {
   for (const std::string &oldest : backups.removals) {
     struct stat held;
     const std::time_t made = lstat(oldest.c_str(), &held) == 0 ? held.st_mtime : 0;
-    if (unlink(oldest.c_str()) != 0 && errno != ENOENT)
-      return cannot("remove the old settings backup '" + oldest + "'", oldest);
+    const std::string what = "remove the old settings backup '" + oldest + "'";
+    if (!removable(oldest)) return cannot(what, oldest);
+    transaction_->remove(oldest, [cannot, what, oldest](int error) {
+      errno = error;
+      return cannot(what, oldest);
+    });
     endNote_.backupsRemoved.push_back({oldest, made});
   }
   for (const auto &[from, to] : backups.renames) {
     // Into a free name only: no backup is ever written over.
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
-        (errno != EINVAL || exists(to) || std::rename(from.c_str(), to.c_str()) != 0))
-      return cannot("move the settings backup '" + from + "' to '" + to + "'", from);
+    const std::string what = "move the settings backup '" + from + "' to '" + to + "'";
+    transaction_->rename(from, to, true, [cannot, what, from = from](int error) {
+      errno = error;
+      return cannot(what, from);
+    });
     endNote_.backupsMoved.emplace_back(from, to);
   }
   if (!backups.backup.empty() && !backups.reused) {
@@ -269,21 +281,17 @@ Result RealActions::installSettings() {
     }
   }
   backup_ = backups.backup;
-  const auto before = statusOf(final);
   if (!WriteWholeFile(final, *content, mode, shown).ok())
     return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
-  endNote_.settingsUnchanged = sameFile(before, statusOf(final));
+  endNote_.settingsUnchanged = !transaction_->staged(final);
   const Result recorded = record.commit(ModeFromPermissions(kRecordPermissions));
   if (!recorded.ok()) {
     return failed(Fault::kNotWritten,
                   "Cannot write the record of this installation '" + recordPath + "' (" +
-                      recorded.detail() +
-                      ").\nThe settings are in place, but the next run cannot tell which files "
-                      "were changed by hand since.",
+                      recorded.detail() + ").\nThe directory keeps the settings it had.",
                   recordPath);
   }
-  endNote_.record = recordPath;
-  endNote_.recordUnchanged = sameFile(recordBefore, statusOf(recordPath));
+  endNote_.recordUnchanged = !transaction_->staged(recordPath);
   return {};
 }
 
@@ -309,17 +317,21 @@ Result RealActions::place(const std::string &path, bool data,
   if (changed && (keepChanged_ || keepYours_.count(key) != 0)) {
     // The user's copy stays as it is; the new one goes beside it.
     const std::string fresh = target + kKeptNewSuffix;
-    const auto before = statusOf(fresh);
     Result written = write(fresh, Placement::kAnew);
     if (!written.ok()) return written;
-    auto entry = DescribeFile(fresh, data);
+    auto entry = DescribeFile(transaction_->current(fresh), data);
     if (entry && entry->digest == digest) {
-      (void)unlink(fresh.c_str());  // it holds nothing new
+      // It holds nothing new.
+      if (transaction_->staged(fresh)) {
+        transaction_->drop(fresh);
+      } else if (exists(fresh)) {
+        transaction_->remove(fresh, [fresh](int error) { return notRemoved(fresh, fresh, error); });
+      }
       lastFile_.unchanged = true;
     } else {
       lastFile_.keptNew = fresh;
       // Written by an earlier run as it is now.
-      lastFile_.unchanged = sameFile(before, statusOf(fresh));
+      lastFile_.unchanged = !transaction_->staged(fresh);
     }
     // What the installation writes there: the user's copy is told apart
     // from it again next time.
@@ -333,30 +345,32 @@ Result RealActions::place(const std::string &path, bool data,
   bool made = false;
   if (changed) {
     const auto name = KeptCopyName(target, kKeptOldSuffix);
-    Result keptCopy = name ? keepCopy(target, *name, &made)
-                           : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
-    if (!keptCopy.ok()) {
+    const auto notKept = [path, target, name](const std::string &why) {
       return failed(Fault::kNotWritten,
                     "Cannot keep the copy of '" + path +
                         "' that was changed since the last installation as '" +
-                        (name ? *name : target + kKeptOldSuffix) + "' (" + keptCopy.detail() +
+                        (name ? *name : target + kKeptOldSuffix) + "' (" + why +
                         ").\nThe file has not been replaced.",
                     target);
-    }
+    };
+    Result keptCopy =
+        name ? keepCopy(*transaction_, target, *name, &made,
+                        [notKept](int error) { return notKept(std::strerror(error)); })
+             : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
+    if (!keptCopy.ok()) return notKept(keptCopy.detail());
     kept = *name;
   }
-  const auto before = statusOf(target);
   Result written = write(target, Placement::kReplace);
   if (!written.ok()) {
-    if (made) (void)unlink(kept.c_str());
+    if (made) transaction_->drop(kept);
     return written;
   }
-  lastFile_.unchanged = sameFile(before, statusOf(target));
-  auto entry = DescribeFile(target, data);
+  lastFile_.unchanged = !transaction_->staged(target);
+  auto entry = DescribeFile(transaction_->current(target), data);
   if (!kept.empty()) {
     if (entry && entry->digest == digest) {
       // The new one holds what the user made of it: nothing is lost.
-      if (made) (void)unlink(kept.c_str());
+      if (made) transaction_->drop(kept);
     } else {
       lastFile_.keptOld = kept;
     }
@@ -400,7 +414,7 @@ Result RealActions::createFile(const std::string &path, const std::string &conte
   // A file that appeared meanwhile is kept, and is not the installation's.
   Result made = withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
                                           Placement::kIfAbsent));
-  auto entry = made.ok() ? DescribeFile(target, true) : std::nullopt;
+  auto entry = made.ok() ? DescribeFile(transaction_->current(target), true) : std::nullopt;
   if (entry && entry->digest == Sha256Hex(content)) {
     entry->path = RecordKey(target);
     next_.put(std::move(*entry));
@@ -418,9 +432,11 @@ Result RealActions::writeFile(const std::string &path, const std::string &conten
 
 Result RealActions::renameFile(const std::string &from, const std::string &to) {
   lastFile_ = {};
-  if (std::rename(resolve(from).c_str(), resolve(to).c_str()) == 0 || exists(resolve(to)))
-    return {};
-  return notRenamed(from, to, resolve(from), errno);
+  if (Result problem = wouldRename(from, to); !problem.ok()) return problem;
+  transaction_->rename(resolve(from), resolve(to), false, [this, from, to](int error) {
+    return notRenamed(from, to, resolve(from), error);
+  });
+  return {};
 }
 
 Result RealActions::removeFile(const std::string &path) {
@@ -433,22 +449,32 @@ Result RealActions::removeFile(const std::string &path) {
     // Changed by hand since the last installation: kept where a copy
     // replaced would be.
     const auto kept = KeptCopyName(target, kKeptOldSuffix);
-    if (kept && (exists(*kept) ? unlink(target.c_str()) == 0
-                               : renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, kept->c_str(),
-                                           RENAME_NOREPLACE) == 0)) {
-      lastFile_.keptOld = *kept;
-      return {};
+    const auto notKept = [path, target, kept](const std::string &why) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the copy of '" + path +
+                        "' that was changed since the last installation as '" +
+                        (kept ? *kept : target + kKeptOldSuffix) + "' (" + why + ")",
+                    target);
+    };
+    if (!kept) return notKept("every name is taken");
+    if (!removable(target)) return notKept(std::strerror(errno));
+    const auto fault = [notKept](int error) { return notKept(std::strerror(error)); };
+    if (exists(*kept)) {
+      transaction_->remove(target, fault);
+    } else {
+      transaction_->rename(target, *kept, true, fault);
     }
-    return failed(Fault::kNotWritten,
-                  "Cannot keep the copy of '" + path +
-                      "' that was changed since the last installation as '" +
-                      (kept ? *kept : target + kKeptOldSuffix) + "' (" +
-                      (kept ? std::strerror(errno) : "every name is taken") + ")",
-                  target);
+    lastFile_.keptOld = *kept;
+    return {};
   }
   // A file that stays would be read as if it belonged to this installation.
-  if (unlink(target.c_str()) == 0 || errno == ENOENT) return {};
-  return notRemoved(path, target, errno);
+  if (!removable(target)) return notRemoved(path, target, errno);
+  struct stat st;
+  if (lstat(target.c_str(), &st) == 0)
+    transaction_->remove(target, [path, target](int error) {
+      return notRemoved(path, target, error);
+    });
+  return {};
 }
 
 Result RealActions::compile(const CommandFor &command, const std::string &target,
