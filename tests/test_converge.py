@@ -186,6 +186,51 @@ class Converge(unittest.TestCase):
         self.full("--printer", "lp -d office %s")
         self.assertEqual(self.check("--printer", "lp -d office %s").returncode, 0)
 
+    def test_a_stopped_run_leaves_every_file_as_it_was(self):
+        self.full()
+        # Changed options change the compile script, the object and the
+        # settings; a directory in the way of the palette, the last file
+        # written, stops the run after all the others were written.
+        palette = os.path.join(self.product, "palette.vpf")
+        os.unlink(palette)
+        os.mkdir(palette)
+        before = files(self.product)
+        result = self.run_tool(["--unattended", "--full", "--cpp-name", self.cxx,
+                                "--shell-style", "csh", "--cpp-options", " -O1"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Cannot open file './palette.vpf'", result.stderr)
+        self.assertEqual(len(self.compiles()), 2)
+        self.assertEqual(files(self.product), before)
+        self.assertEqual(sorted(os.listdir(self.product)), sorted(list(before) + ["palette.vpf"]))
+
+    def test_a_fault_while_placing_puts_back_what_was_placed(self):
+        self.full()
+        # The interface strings changed by hand: the run keeps them as
+        # init.vpf.velorix-old and puts its own in their place, first; a
+        # compiler that puts a directory where the compile script goes,
+        # staged by then and placed next, makes the placing fail.
+        strings = os.path.join(self.product, "init.vpf")
+        os.chmod(strings, 0o644)
+        with open(strings, "a") as f:
+            f.write("mine\n")
+        script = os.path.join(self.product, "CompRhs")
+        cxx = os.path.join(self.root, "bin", "in-the-way-cxx")
+        write(cxx, "#!/bin/sh\n"
+                   'while [ $# -gt 0 ]; do [ "$1" = -o ] && out=$2; shift; done\n'
+                   f'rm -f "{script}" && mkdir "{script}" && : >"{script}/mine"\n'
+                   f'cp "{self.cxx}.o" "$out"\n', 0o755)
+        before = files(self.product)
+        del before["CompRhs"]
+        result = self.run_tool(["--unattended", "--full", "--cpp-name", cxx,
+                                "--shell-style", "csh"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("CompRhs'", result.stderr)
+        self.assertIn("has been put back: the directory is as it was", result.stderr)
+        after = files(self.product)
+        del after["CompRhs/mine"]
+        self.assertEqual(after, before)
+        self.assertEqual([n for n in os.listdir(self.product) if ".vx-" in n], [])
+
     def test_check_statuses_and_the_diff_of_a_setting(self):
         self.full()
         self.assertEqual(self.check().returncode, 0)

@@ -198,7 +198,8 @@ Result FileTransaction::commit() {
     for (const Changed &done : changed) {
       if (!done.saved.empty() && there(done.saved)) putBack = false;
     }
-    steps_.erase(steps_.begin(), steps_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    // Those not done, this one among them, leave nothing.
+    steps_.erase(steps_.begin(), steps_.begin() + static_cast<std::ptrdiff_t>(i));
     abandon();
     openTransaction = this;
     return Result::Failed(fault.fault(), fault.message() + (putBack ? kPutBack : kNotPutBack),
