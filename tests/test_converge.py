@@ -16,7 +16,9 @@ all through the command line, with a stand-in compiler that logs its calls.
   one) is compiled again by a Full run and is no object to a User one.
 """
 import os
+import signal
 import stat
+import subprocess
 import sys
 import unittest
 
@@ -202,6 +204,28 @@ class Converge(unittest.TestCase):
         self.assertEqual(len(self.compiles()), 2)
         self.assertEqual(files(self.product), before)
         self.assertEqual(sorted(os.listdir(self.product)), sorted(list(before) + ["palette.vpf"]))
+
+    def test_a_run_ended_by_sigterm_during_the_compile_leaves_every_file_as_it_was(self):
+        self.full()
+        started = os.path.join(self.root, "started")
+        cxx = os.path.join(self.root, "bin", "waiting-cxx")
+        write(cxx, f'#!/bin/sh\n: >"{started}"\nexec sleep 60\n', 0o755)
+        before = files(self.product)
+        names = sorted(os.listdir(self.product))
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+        proc = subprocess.Popen([tool, "--unattended", "--full", "--cpp-name", cxx,
+                                 "--shell-style", "csh"], cwd=self.product, env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            harness.wait_for(lambda: os.path.exists(started) or proc.poll() is not None,
+                             "the compile starts")
+            proc.terminate()
+            self.assertEqual(proc.wait(timeout=30), -signal.SIGTERM)
+        finally:
+            proc.kill()
+            proc.wait()
+        self.assertEqual(files(self.product), before)
+        self.assertEqual(sorted(os.listdir(self.product)), names)
 
     def test_a_fault_while_placing_puts_back_what_was_placed(self):
         self.full()

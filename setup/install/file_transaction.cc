@@ -3,11 +3,16 @@
  */
 #include "file_transaction.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -27,6 +32,91 @@ constexpr char kPutBack[] =
     "\nWhat had already been put in place has been put back: the directory is as it was.";
 constexpr char kNotPutBack[] =
     "\nWhat had already been put in place could not all be put back.";
+
+// ---- what a signal removes ------------------------------------------------
+//
+// A handler may only read what is whole: each path is copied into its slot
+// before the slot is marked used, and unmarked before it is changed.
+
+constexpr std::size_t kSignalSlots = 64;
+constexpr std::size_t kSignalPath = 4096;
+constexpr std::array<int, 3> kEndingSignals = {SIGINT, SIGTERM, SIGHUP};
+
+struct SignalSlot {
+  volatile sig_atomic_t used = 0;
+  char path[kSignalPath] = {};
+};
+std::array<SignalSlot, kSignalSlots> stagedSlots;
+SignalSlot scratchSlot, lockSlot;
+std::array<struct sigaction, kEndingSignals.size()> formerActions;
+
+void fill(SignalSlot &slot, const std::string &path) {
+  slot.used = 0;
+  if (path.size() >= kSignalPath) return;  // left for the next run to sweep
+  std::memcpy(slot.path, path.c_str(), path.size() + 1);
+  slot.used = 1;
+}
+
+void noteStaged(const std::string &path) {
+  for (SignalSlot &slot : stagedSlots) {
+    if (slot.used == 0) {
+      fill(slot, path);
+      return;
+    }
+  }
+}
+
+void forgetStaged(const std::string &path) {
+  for (SignalSlot &slot : stagedSlots) {
+    if (slot.used != 0 && path == slot.path) slot.used = 0;
+  }
+}
+
+// Empties a directory of files and removes it, with system calls alone.
+void removeFlatDirectory(const char *path) {
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  alignas(8) char entries[4096];
+  for (;;) {
+    const long got = syscall(SYS_getdents64, fd, entries, sizeof entries);
+    if (got <= 0) break;
+    for (long at = 0; at < got;) {
+      struct Entry {
+        ino64_t inode;
+        off64_t offset;
+        unsigned short length;
+        unsigned char type;
+        char name[1];
+      };
+      const auto *entry = reinterpret_cast<const Entry *>(entries + at);
+      const char *name = entry->name;
+      if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
+        (void)unlinkat(fd, name, 0);
+      at += entry->length;
+    }
+  }
+  close(fd);
+  (void)rmdir(path);
+}
+
+void endWithCleanup(int signal) {
+  for (SignalSlot &slot : stagedSlots) {
+    if (slot.used != 0) (void)unlink(slot.path);
+  }
+  if (scratchSlot.used != 0) removeFlatDirectory(scratchSlot.path);
+  if (lockSlot.used != 0) (void)unlink(lockSlot.path);
+  // Ended as the signal ends the tool, for whoever waits on it.
+  ::signal(signal, SIG_DFL);
+  (void)raise(signal);
+}
+
+void blockEndingSignals(int how) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : kEndingSignals)
+    sigaddset(&set, signal);
+  sigprocmask(how, &set, nullptr);
+}
 
 std::string directoryOf(const std::string &path) {
   const std::size_t slash = path.rfind('/');
@@ -59,11 +149,28 @@ std::string resolved(const std::string &path) {
 
 }  // namespace
 
-FileTransaction::FileTransaction() { openTransaction = this; }
+FileTransaction::FileTransaction() {
+  openTransaction = this;
+  struct sigaction ending {};
+  ending.sa_handler = endWithCleanup;
+  sigemptyset(&ending.sa_mask);
+  for (std::size_t i = 0; i < kEndingSignals.size(); ++i)
+    sigaction(kEndingSignals[i], &ending, &formerActions[i]);
+}
 
 FileTransaction::~FileTransaction() {
   abandon();
+  scratchSlot.used = 0;
+  lockSlot.used = 0;
+  for (std::size_t i = 0; i < kEndingSignals.size(); ++i)
+    sigaction(kEndingSignals[i], &formerActions[i], nullptr);
   if (openTransaction == this) openTransaction = nullptr;
+}
+
+void FileTransaction::removeOnSignal(const std::string &scratchDirectory,
+                                     const std::string &lockFile) {
+  fill(scratchSlot, scratchDirectory);
+  fill(lockSlot, lockFile);
 }
 
 FileTransaction *FileTransaction::open() { return openTransaction; }
@@ -71,6 +178,7 @@ FileTransaction *FileTransaction::open() { return openTransaction; }
 void FileTransaction::stage(const std::string &temporary, const std::string &target, bool replace,
                             FaultFor fault) {
   drop(target);
+  noteStaged(temporary);
   steps_.push_back(
       {replace ? Kind::kPlace : Kind::kPlaceIfAbsent, temporary, target, std::move(fault)});
 }
@@ -111,7 +219,10 @@ void FileTransaction::drop(const std::string &path) {
       ++it;
       continue;
     }
-    if (it->kind == Kind::kPlace || it->kind == Kind::kPlaceIfAbsent) (void)unlink(it->from.c_str());
+    if (it->kind == Kind::kPlace || it->kind == Kind::kPlaceIfAbsent) {
+      (void)unlink(it->from.c_str());
+      forgetStaged(it->from);
+    }
     it = steps_.erase(it);
   }
 }
@@ -186,6 +297,17 @@ void FileTransaction::undo(std::vector<Changed> &changed) {
 }
 
 Result FileTransaction::commit() {
+  // A signal waits until the directory is whole again, one way or the
+  // other.
+  blockEndingSignals(SIG_BLOCK);
+  const Result committed = placeAll();
+  for (SignalSlot &slot : stagedSlots)
+    slot.used = 0;
+  blockEndingSignals(SIG_UNBLOCK);
+  return committed;
+}
+
+Result FileTransaction::placeAll() {
   // What the steps write themselves goes straight to its place.
   openTransaction = nullptr;
   std::vector<Changed> changed;
@@ -224,8 +346,10 @@ Result FileTransaction::commit() {
 
 void FileTransaction::abandon() {
   for (const Step &step : steps_) {
-    if (step.kind == Kind::kPlace || step.kind == Kind::kPlaceIfAbsent)
+    if (step.kind == Kind::kPlace || step.kind == Kind::kPlaceIfAbsent) {
       (void)unlink(step.from.c_str());
+      forgetStaged(step.from);
+    }
   }
   steps_.clear();
 }

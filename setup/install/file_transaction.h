@@ -13,6 +13,9 @@
  * A transaction that ends without commit() removes what it staged.
  *
  * Only one is open at a time: the real run's, from its begin to its end.
+ * While it is open, SIGINT, SIGTERM and SIGHUP remove what it staged (and
+ * the run's scratch directory and lock file, when told them) before they
+ * end the tool; while commit() runs they wait for its end.
  */
 #ifndef VELORIX_SETUP_FILE_TRANSACTION_H
 #define VELORIX_SETUP_FILE_TRANSACTION_H
@@ -64,6 +67,11 @@ class FileTransaction {
   // Removes what was staged, and forgets every step.
   void abandon();
 
+  // What a signal that ends the tool removes besides the files staged:
+  // the run's scratch directory (which holds files only) and its lock
+  // file.
+  void removeOnSignal(const std::string &scratchDirectory, const std::string &lockFile);
+
  private:
   enum class Kind { kPlace, kPlaceIfAbsent, kLink, kRename, kRenameNoReplace, kRemove };
   struct Step {
@@ -79,6 +87,7 @@ class FileTransaction {
     std::string saved;
   };
 
+  Result placeAll();
   const Step *find(const std::string &path) const;
   // Keeps what is at name before a step changes it; false (errno set) when
   // it could not be kept.

@@ -170,6 +170,7 @@ Result RealActions::begin() {
   // From here on every file is staged beside its place, and put there at
   // the end when the run ends whole.
   transaction_ = std::make_unique<FileTransaction>();
+  transaction_->removeOnSignal(scratch_, WithSlash(workDir_) + kLockFileName);
   return readRecord();
 }
 
