@@ -11,9 +11,11 @@
  * own, which is the working directory while a run lasts (the core library
  * finds the settings file there): the steps read back what they store, so
  * even a plan needs a real one.  Paths of the installed directory are
- * therefore resolved against it (resolve()).  At the end RealActions puts
- * the settings file into the installed directory in one step, keeping the
- * one it replaces as a backup; a plan throws it away.
+ * therefore resolved against it (resolve()).  RealActions stages every
+ * file it writes beside its place (file_transaction.h) and, at the end of
+ * a run that ends whole, puts them all in place, the settings file among
+ * them, keeping the settings file it replaces as a backup; a run that
+ * stops puts nothing in place.  A plan throws its settings file away.
  *
  * Every kind of run also works out the record of what the installation
  * leaves (install_record.h): RealActions writes it at the end, keeping

@@ -32,7 +32,7 @@ Result DirectoryLock::acquire(const std::string &directory) {
     // Never through a link, and never a pipe or a device: the lock file
     // cannot be renamed into place as the other files are.
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) return lockNotMadeIn(directory, path, errno);
+    if (fd < 0) return lockNotMade(path, errno);
     struct stat held;
     if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
       close(fd);

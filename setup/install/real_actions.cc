@@ -142,6 +142,9 @@ RealActions::~RealActions() {
 
 Result RealActions::begin() {
   Result locked = lock_.acquire(workDir_);
+  if (!locked.ok() && locked.fault() == Fault::kNotOpened &&
+      access(workDir_.c_str(), W_OK | X_OK) != 0)
+    return lockNotMadeIn(workDir_, WithSlash(workDir_) + kLockFileName, errno);
   if (!locked.ok()) return locked;
   // What a killed run left: its scratch directory, and the temporary
   // files beside the files it wrote here.  Ours alone hold these names,
