@@ -16,7 +16,9 @@ all through the command line, with a stand-in compiler that logs its calls.
   one) is compiled again by a Full run and is no object to a User one.
 """
 import os
+import signal
 import stat
+import subprocess
 import sys
 import unittest
 
@@ -157,6 +159,101 @@ class Converge(unittest.TestCase):
         result = self.run_tool(["--unattended", "--changed-files", "mine"])
         self.assertEqual(result.returncode, 2)
         self.assertIn("--changed-files takes take or keep, not 'mine'", result.stderr)
+
+    def test_the_dry_run_says_unchanged_where_the_check_and_the_run_find_nothing_to_do(self):
+        self.full()
+        dry = ["--dry-run", "--full", "--cpp-name", self.cxx, "--shell-style", "ksh"]
+
+        def told(result, verb):
+            return sorted(line.split(" ")[1].rstrip(",") for line in result.stdout.splitlines()
+                          if line.startswith(verb + " "))
+        result = self.run_tool(dry)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(told(result, "write"), [])
+        every = told(result, "unchanged")
+        for name in (".velorixrc", "init.vpf", "CompRhs", "palette.vpf", ".velorix-setup.sha256"):
+            self.assertIn(os.path.join(self.product, name), every)
+        self.assertEqual(self.check().returncode, 0)
+        self.assertIn("files written: 0", self.full().stdout)
+        # One setting changed: the settings file and the record change, no
+        # other file; the check names the same, and the backup kept.
+        result = self.run_tool(dry + ["--printer", "lp -d office %s"])
+        changed = told(result, "write")
+        self.assertEqual(changed, sorted(os.path.join(self.product, name)
+                                         for name in (".velorixrc", ".velorix-setup.sha256")))
+        check = self.check("--printer", "lp -d office %s")
+        self.assertEqual(sorted(line.split(":")[0] for line in check.stdout.splitlines()
+                                if line.startswith("/")),
+                         sorted(changed + [os.path.join(self.product, ".velorixrc.bak")]))
+        self.full("--printer", "lp -d office %s")
+        self.assertEqual(self.check("--printer", "lp -d office %s").returncode, 0)
+
+    def test_a_stopped_run_leaves_every_file_as_it_was(self):
+        self.full()
+        # Changed options change the compile script, the object and the
+        # settings; a directory in the way of the palette, the last file
+        # written, stops the run after all the others were written.
+        palette = os.path.join(self.product, "palette.vpf")
+        os.unlink(palette)
+        os.mkdir(palette)
+        before = files(self.product)
+        result = self.run_tool(["--unattended", "--full", "--cpp-name", self.cxx,
+                                "--shell-style", "csh", "--cpp-options", " -O1"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Cannot open file './palette.vpf'", result.stderr)
+        self.assertEqual(len(self.compiles()), 2)
+        self.assertEqual(files(self.product), before)
+        self.assertEqual(sorted(os.listdir(self.product)), sorted(list(before) + ["palette.vpf"]))
+
+    def test_a_run_ended_by_sigterm_during_the_compile_leaves_every_file_as_it_was(self):
+        self.full()
+        started = os.path.join(self.root, "started")
+        cxx = os.path.join(self.root, "bin", "waiting-cxx")
+        write(cxx, f'#!/bin/sh\n: >"{started}"\nexec sleep 60\n', 0o755)
+        before = files(self.product)
+        names = sorted(os.listdir(self.product))
+        tool = os.path.join(harness.build_dir(), harness.PROGRAM_NAME)
+        proc = subprocess.Popen([tool, "--unattended", "--full", "--cpp-name", cxx,
+                                 "--shell-style", "csh"], cwd=self.product, env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            harness.wait_for(lambda: os.path.exists(started) or proc.poll() is not None,
+                             "the compile starts")
+            proc.terminate()
+            self.assertEqual(proc.wait(timeout=30), -signal.SIGTERM)
+        finally:
+            proc.kill()
+            proc.wait()
+        self.assertEqual(files(self.product), before)
+        self.assertEqual(sorted(os.listdir(self.product)), names)
+
+    def test_a_fault_while_placing_puts_back_what_was_placed(self):
+        self.full()
+        # The interface strings changed by hand: the run keeps them as
+        # init.vpf.velorix-old and puts its own in their place, first; a
+        # compiler that puts a directory where the compile script goes,
+        # staged by then and placed next, makes the placing fail.
+        strings = os.path.join(self.product, "init.vpf")
+        os.chmod(strings, 0o644)
+        with open(strings, "a") as f:
+            f.write("mine\n")
+        script = os.path.join(self.product, "CompRhs")
+        cxx = os.path.join(self.root, "bin", "in-the-way-cxx")
+        write(cxx, "#!/bin/sh\n"
+                   'while [ $# -gt 0 ]; do [ "$1" = -o ] && out=$2; shift; done\n'
+                   f'rm -f "{script}" && mkdir "{script}" && : >"{script}/mine"\n'
+                   f'cp "{self.cxx}.o" "$out"\n', 0o755)
+        before = files(self.product)
+        del before["CompRhs"]
+        result = self.run_tool(["--unattended", "--full", "--cpp-name", cxx,
+                                "--shell-style", "csh"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("CompRhs'", result.stderr)
+        self.assertIn("has been put back: the directory is as it was", result.stderr)
+        after = files(self.product)
+        del after["CompRhs/mine"]
+        self.assertEqual(after, before)
+        self.assertEqual([n for n in os.listdir(self.product) if ".vx-" in n], [])
 
     def test_check_statuses_and_the_diff_of_a_setting(self):
         self.full()

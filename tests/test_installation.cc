@@ -405,7 +405,7 @@ TEST_F(Installation, NamesFileThatCannotBeCreatedIsReported) {
   // goes on, but does not end as if the directory were ready.
   fs::create_symlink(root_ / "missing-dir" / "x", work_ / "filenums.vpf");
   EXPECT_EQ(RunUser(Form(false)), InstallOutcome::Stopped);
-  EXPECT_TRUE(fs::exists(work_ / "palette.vpf"));
+  EXPECT_FALSE(fs::exists(work_ / "palette.vpf"));
   EXPECT_EQ(
       std::count(Messages().begin(), Messages().end(),
                  "Cannot open file './filenums.vpf' (it is a link to a file that does not exist)"),
@@ -638,13 +638,13 @@ TEST_F(Installation, UnwritableSettingsFileStops) {
   EXPECT_FALSE(fs::exists(work_ / "filenums.vpf"));
 }
 
-TEST_F(Installation, UnwritableCompileScriptStopsAfterTheEarlierFiles) {
+TEST_F(Installation, UnwritableCompileScriptStopsAndLeavesTheEarlierFilesUnwritten) {
   fs::create_directory(product_ / "CompRhs");
   EXPECT_EQ(RunFull(Form(true)), InstallOutcome::Stopped);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open batch file for compiler '" +
                                                  Kernel() + "CompRhs'"});
-  EXPECT_TRUE(fs::exists(product_ / "filenums.vpf"));
-  EXPECT_TRUE(fs::exists(product_ / "init.vpf"));
+  EXPECT_FALSE(fs::exists(product_ / "filenums.vpf"));
+  EXPECT_FALSE(fs::exists(product_ / "init.vpf"));
   EXPECT_FALSE(fs::exists(product_ / "vel_sys.h"));
   EXPECT_FALSE(fs::exists(product_ / "palette.vpf"));
 }

@@ -211,9 +211,9 @@ TEST_F(Safety, ANamesFileThatIsADirectoryIsNamed) {
   EXPECT_EQ(std::count(Messages().begin(), Messages().end(),
                        "Cannot open file './filenums.vpf' (it is a directory)"),
             1);
-  // The rest of the installation was done, as the procedure goes on, but
-  // the directory keeps the settings it had (none): the run stopped.
-  EXPECT_TRUE(fs::exists(work_ / "palette.vpf"));
+  // The procedure goes on to its end, but the run stopped: nothing of it
+  // is put in place.
+  EXPECT_FALSE(fs::exists(work_ / "palette.vpf"));
   EXPECT_FALSE(fs::exists(work_ / ".velorixrc"));
 }
 

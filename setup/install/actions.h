@@ -11,9 +11,11 @@
  * own, which is the working directory while a run lasts (the core library
  * finds the settings file there): the steps read back what they store, so
  * even a plan needs a real one.  Paths of the installed directory are
- * therefore resolved against it (resolve()).  At the end RealActions puts
- * the settings file into the installed directory in one step, keeping the
- * one it replaces as a backup; a plan throws it away.
+ * therefore resolved against it (resolve()).  RealActions stages every
+ * file it writes beside its place (file_transaction.h) and, at the end of
+ * a run that ends whole, puts them all in place, the settings file among
+ * them, keeping the settings file it replaces as a backup; a run that
+ * stops puts nothing in place.  A plan throws its settings file away.
  *
  * Every kind of run also works out the record of what the installation
  * leaves (install_record.h): RealActions writes it at the end, keeping
@@ -31,6 +33,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -100,6 +103,8 @@ struct EndNote {
   std::string record;
   bool recordUnchanged = false;
 };
+
+class FileTransaction;
 
 class Actions {
  public:
@@ -369,6 +374,9 @@ class ScratchActions : public Actions {
   // for it, or what it holds now when it is not data (made: nullptr) or
   // holds what made holds.
   void claimInRecord(const std::string &path, const std::string *made);
+  // Notes in the record this run makes the file that it leaves at path,
+  // holding what made holds, with mode.
+  void predict(const std::string &path, const std::string &made, unsigned mode, bool data);
   // The record of what this run wrote and claimed, which it leaves when it
   // runs to its end.
   InstallRecord recordLeft() const;
@@ -470,6 +478,8 @@ class RealActions : public ScratchActions {
                const std::function<Result(const std::string &where, Placement how)> &write);
 
   DirectoryLock lock_;
+  // The files of the run, staged until its end.
+  std::unique_ptr<FileTransaction> transaction_;
   // Every value stored, by lower-case "section.key": what the settings
   // file must hold before it goes into place.
   std::map<std::string, std::string> stored_;
@@ -518,13 +528,21 @@ class PlanActions : public ScratchActions {
   // Adds the diff of path against the file made at made, when it differs.
   Result addDiff(const std::string &path, Result made, const std::string &rendered);
   // Lists the copy the run keeps of path, when it keeps one, and returns
-  // the path of a file made (rendered) to compare with, or empty when
-  // there is none to make.
+  // the path of a file made (rendered) to compare with, or empty when it
+  // could not be made.
   std::string addKept(const std::string &path,
                       const std::function<Result(const std::string &)> &make);
+  // "write " when writing the file made at made to path with mode changes
+  // what is there (or beside it, where the user keeps their copy), and
+  // "unchanged " when it does not; notes the file in the record this run
+  // would leave.
+  std::string writeVerb(const std::string &path, const std::string &made, mode_t mode,
+                        bool data = false);
 
   DiffDetail diffs_;
   std::vector<std::string> lines_;
+  // The line of the settings file, told at the end whether it changes.
+  std::optional<std::size_t> settingsLine_;
 };
 
 // The settings file of a directory, and where the one it replaces is kept.

@@ -3,6 +3,7 @@
  */
 #include "atomic_file.h"
 
+#include "file_transaction.h"
 #include "link_trust.h"
 
 #include <dirent.h>
@@ -266,6 +267,14 @@ bool SameFiles(const std::string &a, const std::string &b) {
   }
 }
 
+bool WriteLeavesUnchanged(const std::string &path, const std::string &made, mode_t mode) {
+  struct stat link, st;
+  if (lstat(path.c_str(), &link) != 0 || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  const mode_t given = NarrowedMode(mode, &st, S_ISLNK(link.st_mode));
+  return (st.st_mode & 07777) == given && SameFiles(made, path);
+}
+
 void RemoveStaleTemporaries(const std::string &path) {
   const std::string prefix = "." + baseOf(path) + kTemporaryMark;
   const std::string directory = directoryOf(path);
@@ -438,17 +447,16 @@ Result AtomicFile::place(mode_t mode, bool replace) {
   }
   bool same = false;
   if (!inPlace_ && fd >= 0) {
-    mode_t final = mode;
+    mode_t wanted = mode;
     if (mode == kModeAsWritten) {
       struct stat written;
-      final = fstat(fd, &written) == 0 ? written.st_mode & 07777 : newFileMode();
+      wanted = fstat(fd, &written) == 0 ? written.st_mode & 07777 : newFileMode();
     }
-    final = NarrowedMode(final, existed_ ? &old_ : nullptr, throughLink_);
+    const mode_t final = NarrowedMode(wanted, existed_ ? &old_ : nullptr, throughLink_);
     // The same bytes with the same mode: the file stays as it is.  Not for
     // a program's output, whose new time may be what it was made for.
-    if (error == 0 && stream != nullptr && existed_ && S_ISREG(old_.st_mode) &&
-        (old_.st_mode & 07777) == final)
-      same = SameFiles(temporary_, target_);
+    if (error == 0 && stream != nullptr && existed_ && S_ISREG(old_.st_mode))
+      same = WriteLeavesUnchanged(path_, temporary_, wanted);
     // A file replaced keeps its owner and group, as one rewritten in place
     // would, and a new one takes the owner it was given; only root can
     // give a file away, and without it the file is the writer's anyway.
@@ -469,6 +477,17 @@ Result AtomicFile::place(mode_t mode, bool replace) {
   if (inPlace_) return error == 0 ? Result() : failed(Fault::kNotWritten, error);
   if (error == 0 && same) {
     discard();
+    return {};
+  }
+  if (error == 0 && FileTransaction::open() != nullptr && !inScratch(target_)) {
+    // Whole and durable under its temporary name; put in place with the
+    // run's other files at its end.
+    FileTransaction::open()->stage(temporary_, target_, replace, [shown = shown_,
+                                                                  about = target_](int failure) {
+      return Result::Failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", {about},
+                            lowered(std::strerror(failure)));
+    });
+    temporary_.clear();
     return {};
   }
   if (error == 0) {

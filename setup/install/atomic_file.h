@@ -197,6 +197,13 @@ Result CopyWholeFile(const std::string &from, const std::string &path, mode_t mo
 // time; false when either cannot be read.
 bool SameFiles(const std::string &a, const std::string &b);
 
+// Whether writing the file made at made to path with mode leaves path as
+// it is: path is a regular file, or a link to one, that holds the same
+// bytes and has the mode the write gives it (NarrowedMode).  The one test
+// by which a run leaves a file unchanged, a check finds no difference and
+// a plan says "unchanged".
+bool WriteLeavesUnchanged(const std::string &path, const std::string &made, mode_t mode);
+
 // Removes what a killed run may have left beside path: ".NAME.vx-XXXXXX".
 void RemoveStaleTemporaries(const std::string &path);
 

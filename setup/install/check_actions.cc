@@ -86,12 +86,6 @@ Result CheckActions::end(bool keepSettings) {
   return compared;
 }
 
-void CheckActions::predict(const std::string &path, const std::string &made, unsigned mode,
-                           bool data) {
-  const auto bytes = ReadWholeFile(made);
-  if (bytes) next_.put(PredictedEntry(resolve(path), *bytes, mode, data));
-}
-
 void CheckActions::add(const std::string &line, const std::string &diff) {
   differences_.push_back(line);
   diffs_.push_back(diff);
@@ -140,6 +134,7 @@ Result CheckActions::compare(const std::string &path, const std::string &made, u
   const bool throughLink = lstat(installed.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   const mode_t given = NarrowedMode(mode, &st, throughLink);
   predict(path, made, given, data);
+  if (WriteLeavesUnchanged(installed, made, mode)) return {};
   Result diffed;
   if (!*same) {
     diffed = diffOf(path, made, &diff);

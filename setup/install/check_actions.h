@@ -71,9 +71,6 @@ class CheckActions : public ScratchActions {
   Result compare(const std::string &path, const std::string &made, unsigned mode,
                  bool data = false);
   Result compareSettings();
-  // Notes in the record the file that the run leaves at path, holding
-  // what made holds, with mode.
-  void predict(const std::string &path, const std::string &made, unsigned mode, bool data);
   // The diff of path against made, when diffs are wanted.
   Result diffOf(const std::string &path, const std::string &made, std::string *diff) const;
   void add(const std::string &line, const std::string &diff = {});

@@ -312,6 +312,7 @@ class Procedure {
   void adviseWhere();
   Result steps();
   Result writeSettingsFile();
+  Result settingsNotOpened(const Result &opened);
   Result checkExpandedTexts();
   Field longestField(const char *line) const;
   Result storeFields();
@@ -372,10 +373,14 @@ Result Procedure::writeSettingsFile() {
     return written;
   }
   if (written.fault() != Fault::kNotOpened) return written;
-  // Two messages, the file's and then the settings file's.
-  tell(written);
-  return Result::Failed(Fault::kNotOpened, "Cannot open settings file '" + path + "'",
-                        written.about());
+  return settingsNotOpened(written);
+}
+
+// Two messages, the file's and then the settings file's.
+Result Procedure::settingsNotOpened(const Result &opened) {
+  tell(opened);
+  return Result::Failed(Fault::kNotOpened, "Cannot open settings file '" + settingsPath() + "'",
+                        opened.about());
 }
 
 // Runs stores, whose values go into the settings file with one rewrite
@@ -836,7 +841,11 @@ InstallOutcome Procedure::run() {
   if (!tell(CheckLockPlace(act_.resolve(kLockFileName))) ||
       !tell(CheckLinksOnPath(act_.resolve(settingsPath()))))
     return InstallOutcome::Refused;
-  if (!tell(act_.begin())) return InstallOutcome::Stopped;
+  // A directory that cannot be written holds no settings file of theirs.
+  Result begun = act_.begin();
+  if (begun.message() == "Cannot open file '" + settingsPath() + "'")
+    begun = settingsNotOpened(begun);
+  if (!tell(begun)) return InstallOutcome::Stopped;
   const Result stopped = steps();
   tell(stopped);
   // The settings file goes into the directory when every step has run

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "file_transaction.h"
 #include "utility.h"
 
 namespace {
@@ -30,8 +31,11 @@ std::string permissionsOf(mode_t mode) {
 
 // "(1234 bytes, rw-r--r--)" for a file that is there.
 std::string sizeAndMode(const std::string &path) {
+  // A file written is staged until the run's end: told as it will be.
+  const FileTransaction *files = FileTransaction::open();
+  const std::string held = files != nullptr ? files->current(path) : path;
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return "(not there)";
+  if (stat(held.c_str(), &st) != 0) return "(not there)";
   return "(" + std::to_string(static_cast<long long>(st.st_size)) + " bytes, " +
          permissionsOf(st.st_mode & 0777) + ")";
 }

@@ -4,9 +4,9 @@ device that refuses writes, kills at every write, two runs at once, and the
 inputs that once broke it.
 
 Each case asserts: no hang, no exit status 0 over a result that differs
-from a clean run, no file of the user's lost, and a re-run (with the fault
-gone) that leaves exactly what a clean run leaves, byte for byte and mode
-for mode.
+from a clean run, no file of the user's lost, a run that stops (exit status
+1) leaves every file as it was, and a re-run (with the fault gone) that
+leaves exactly what a clean run leaves, byte for byte and mode for mode.
 
 Needs root for the small tmpfs that fills up (it runs in a private mount
 namespace: scripts/test.sh gives it one, scripts/faults.sh makes its own)
@@ -48,7 +48,7 @@ USER_NAMES = "alpha\nbeta\n"
 SLOW_COMPILE = 2          # seconds the slow compiler takes
 
 figures = {"fill levels tried": 0, "kill points tried": 0, "false successes": 0,
-           "user files lost": 0, "re-runs that differ from a clean run": 0, "hangs": 0,
+           "user files lost": 0, "stops that changed a file": 0, "re-runs that differ from a clean run": 0, "hangs": 0,
            "cases": 0, "files written after the run": 0, "stops": 0, "stops reached": 0}
 failures = []
 
@@ -161,6 +161,16 @@ def snapshot(root):
     return found
 
 
+def snapshot_exact(root):
+    """snapshot(), each regular file with its owner and time as well."""
+    found = snapshot(root)
+    for rel, entry in found.items():
+        if entry[0] not in ("link", "dir"):
+            st = os.lstat(os.path.join(root, rel))
+            found[rel] = entry + (st.st_uid, st.st_gid, st.st_mtime_ns)
+    return found
+
+
 def differences(got, expected):
     names = sorted(set(got) | set(expected))
     return [n for n in names if got.get(n) != expected.get(n)]
@@ -242,6 +252,10 @@ class Scene:
         broken = [] if degraded else half_written(after, clean, before)
         if broken:
             fail(case, f"half-written files under their final names: {broken}")
+        # A run that stops puts nothing of itself in place.
+        if status == 1 and differences(after, before):
+            figures["stops that changed a file"] += 1
+            fail(case, f"stopped, but changed {differences(after, before)}")
         if status == 1 and not err.strip():
             fail(case, "status 1 without a message")
         if repair:
@@ -560,7 +574,8 @@ def inputs_that_once_broke_it(root, bin_dir):
 def stops(root, bin_dir):
     """Every way the procedure stops, each reached with the user's own
     settings in the directory: the message is shown, the status is not 0,
-    and the settings file is left byte for byte and mode for mode."""
+    and every file of the directory is left as it was: bytes, mode, owner
+    and time."""
     env = environment(bin_dir)
     args = tool_args(bin_dir)
 
@@ -638,9 +653,8 @@ def stops(root, bin_dir):
         product = os.path.join(root, "stop")
         shutil.rmtree(product, ignore_errors=True)
         make_product(product, bin_dir, True)
-        settings = os.path.join(product, ".velorixrc")
-        before = (stat.S_IMODE(os.stat(settings).st_mode), open(settings, "rb").read())
         undo = prepare(product) if prepare else None
+        before = snapshot_exact(product)
         try:
             status, err = run(run_args, product, env)
         finally:
@@ -650,7 +664,7 @@ def stops(root, bin_dir):
                 undo.close()
         case = f"stop: {name}"
         figures["cases"] += 1
-        after = (stat.S_IMODE(os.stat(settings).st_mode), open(settings, "rb").read())
+        after = snapshot_exact(product)
         if status in (0, None):
             fail(case, f"status {status}")
         elif message not in err:
@@ -658,7 +672,8 @@ def stops(root, bin_dir):
         else:
             figures["stops reached"] += 1
         if after != before:
-            fail(case, "the settings file the directory had was replaced")
+            figures["stops that changed a file"] += 1
+            fail(case, f"changed what the directory had: {differences(after, before)}")
         shutil.rmtree(product, ignore_errors=True)
 
 
@@ -690,7 +705,7 @@ def main():
         inputs_that_once_broke_it(root, bin_dir)
         stops(root, bin_dir)
     for name in ("fill levels tried", "kill points tried", "cases", "false successes",
-                 "user files lost", "re-runs that differ from a clean run", "hangs",
+                 "user files lost", "stops that changed a file", "re-runs that differ from a clean run", "hangs",
                  "files written after the run", "stops", "stops reached"):
         print(f"{name}: {figures[name]}")
     for f in failures[:40]:

@@ -1,0 +1,526 @@
+/*
+ * real_actions.cc - the actions of a real run: the files written, kept,
+ * renamed and removed, the object compiled, the settings file and the
+ * record put in place at the end, the notice sent.
+ */
+#include "actions.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "action_messages.h"
+#include "atomic_file.h"
+#include "file_transaction.h"
+#include "file_writing.h"
+#include "form.h"
+#include "form_tables.h"
+#include "settings_lines.h"
+#include "templates.h"
+#include "utility.h"
+
+using namespace action_messages;
+
+namespace {
+
+constexpr char kMailCommand[] = "mail";
+constexpr char kRecordPermissions[] = "rw-r--r--";
+
+// Whether an executable named name is found on PATH.
+bool onPath(const char *name) {
+  const char *path = std::getenv("PATH");
+  std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return true;
+  }
+  return false;
+}
+
+// A settings file's values by "section.key" (names in lower case, as the
+// core library compares them without regard to case; the first of two
+// equal keys counts), trimmed as the core library reads them.
+using SettingsValues = std::map<std::string, std::string>;
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char &c : out)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+void addLine(SettingsValues &values, std::string &section, std::string_view text) {
+  const vx::SettingsLine line = vx::ReadSettingsLine(text);
+  if (line.kind == vx::SettingsLine::Kind::kSection) {
+    section = lowered(line.name);
+  } else if (line.kind == vx::SettingsLine::Kind::kKey && line.hasEquals && !section.empty()) {
+    values.emplace(section + "." + lowered(line.name), std::string(line.value));
+  }
+}
+
+// Whether the settings file at path is whole: it ends with a line feed and
+// holds every value of the template and every value stored since, as they
+// were stored.  The core library rewrites the whole file at each change
+// and says nothing when a full disk cuts it short.
+bool settingsComplete(const std::string &path, const SettingsValues &stored) {
+  const auto text = ReadWholeFile(path);
+  if (!text || text->empty() || text->back() != '\n') return false;
+  SettingsValues expected;
+  std::string section;
+  for (std::size_t i = 0; SetData[i] != nullptr; ++i)
+    addLine(expected, section, SetData[i]);
+  for (const auto &[name, value] : stored)
+    expected[name] = value;
+  SettingsValues held;
+  section.clear();
+  vx::ForEachSettingsLine(*text, [&](std::string_view line) { addLine(held, section, line); });
+  for (const auto &[name, value] : expected) {
+    const auto found = held.find(name);
+    if (found == held.end() || found->second != value) return false;
+  }
+  return true;
+}
+
+// Keeps the file at path as kept when the run's files are put in place
+// (files): a second name for the same file where the file system allows
+// it (so that it keeps its owner, mode and times), a copy with its owner
+// and mode otherwise.  *made: the name is to be made, and is to be dropped
+// should the file not be replaced after all.  A directory that cannot
+// take the name is told now.
+Result keepCopy(FileTransaction &files, const std::string &path, const std::string &kept,
+                bool *made, FileTransaction::FaultFor fault) {
+  *made = false;
+  if (exists(kept)) return {};  // holds the same bytes already (KeptCopyName)
+  const std::string directory = std::filesystem::path(kept).parent_path().string();
+  if (access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) != 0)
+    return Result::Failed(Fault::kNotWritten, "", {path}, std::strerror(errno));
+  files.link(path, kept, std::move(fault));
+  *made = true;
+  return {};
+}
+
+// Whether path could be removed, as far as can be told without removing
+// it: errno tells why not.
+bool removable(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return true;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  const std::string directory = std::filesystem::path(path).parent_path().string();
+  return access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+// ---- RealActions ----------------------------------------------------------
+
+RealActions::RealActions() : ScratchActions("") {
+  pattern_ = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
+}
+
+RealActions::~RealActions() {
+  transaction_.reset();
+  leaveScratch();
+  lock_.release();
+}
+
+Result RealActions::begin() {
+  Result locked = lock_.acquire(workDir_);
+  if (!locked.ok() && locked.fault() == Fault::kNotOpened &&
+      access(workDir_.c_str(), W_OK | X_OK) != 0)
+    return lockNotMadeIn(workDir_, WithSlash(workDir_) + kLockFileName, errno);
+  if (!locked.ok()) return locked;
+  // What a killed run left: its scratch directory, and the temporary
+  // files beside the files it wrote here.  Ours alone hold these names,
+  // and the lock keeps every other run of ours out.
+  std::error_code error;
+  std::vector<std::filesystem::path> stale;
+  for (const auto &entry : std::filesystem::directory_iterator(workDir_, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == std::strlen(kRunScratchPrefix) + std::strlen(kRandomPart) &&
+        name.compare(0, std::strlen(kRunScratchPrefix), kRunScratchPrefix) == 0 &&
+        entry.is_directory(error) && !entry.is_symlink(error)) {
+      stale.push_back(entry.path());
+    } else if (IsTemporaryName(name) && entry.is_regular_file(error) && !entry.is_symlink(error)) {
+      stale.push_back(entry.path());
+    }
+  }
+  for (const auto &path : stale) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  Result entered = enterScratch();
+  if (!entered.ok()) {
+    lock_.release();
+    return entered;
+  }
+  // From here on every file is staged beside its place, and put there at
+  // the end when the run ends whole.
+  transaction_ = std::make_unique<FileTransaction>();
+  transaction_->removeOnSignal(scratch_, WithSlash(workDir_) + kLockFileName);
+  return readRecord();
+}
+
+Result RealActions::end(bool keepSettings) {
+  Result installed = keepSettings ? installSettings() : Result();
+  // A run that stops leaves every file as it was.
+  if (keepSettings && installed.ok()) installed = transaction_->commit();
+  if (installed.ok() && keepSettings) {
+    endNote_.record = WithSlash(workDir_) + kRecordName;
+  } else {
+    backup_.clear();
+    endNote_ = {};
+  }
+  transaction_.reset();
+  leaveScratch();
+  lock_.release();
+  return installed;
+}
+
+Result RealActions::prepareRecord(AtomicFile &record) {
+  const std::string text = recordLeft().text();
+  Result opened = record.open();
+  if (opened.ok() && (std::fwrite(text.data(), 1, text.size(), record.stream()) != text.size() ||
+                      std::fflush(record.stream()) != 0)) {
+    opened = Result::Failed(Fault::kNotWritten, "", {}, std::strerror(errno));
+  }
+  if (opened.ok()) return {};
+  record.discard();
+  return failed(Fault::kNotWritten,
+                "Cannot write the record of this installation '" + record.target() + "' (" +
+                    opened.detail() + ").\nThe directory keeps the settings it had.",
+                record.target());
+}
+
+// Puts the settings file built in the scratch directory in place in one
+// step, after keeping the one it replaces.
+Result RealActions::installSettings() {
+  const std::string shown = std::string("./") + kSettingsName;
+  const std::string final = WithSlash(workDir_) + kSettingsName;
+  const auto content = ReadWholeFile(scratchSettings());
+  if (!content) {
+    return failed(Fault::kNotWritten,
+                  "Cannot read the new settings file '" + scratchSettings() + "'.",
+                  scratchSettings());
+  }
+  if (!settingsComplete(scratchSettings(), stored_)) {
+    return failed(Fault::kNotWritten,
+                  "The settings file '" + shown +
+                      "' could not be written whole (is the disk full?).\nThe directory keeps the "
+                      "settings it had.",
+                  final);
+  }
+  const mode_t mode = ModeFromPermissions(kSettingsPermissions);
+  struct stat st, link;
+  const bool regular = stat(final.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  // The record of the installation, the settings file in it as it will be,
+  // is written beside its place first and put there last: a disk too full
+  // for it stops the run before the settings change.  A run that stops
+  // leaves the record of the last installation.
+  const bool throughLink = lstat(final.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  next_.put(PredictedEntry(final, *content,
+                           NarrowedMode(mode, regular ? &st : nullptr, throughLink), true));
+  const std::string recordPath = WithSlash(workDir_) + kRecordName;
+  AtomicFile record(recordPath, std::string("./") + kRecordName);
+  record.placeAnew();
+  if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
+  // Kept when it holds something, and something else; read a piece at a
+  // time, so that a settings file of any size costs no more memory than
+  // the new one.  One that cannot be read is not kept.
+  const bool replacing = regular && st.st_size > 0 && !FileHolds(final, *content).value_or(true);
+  const SettingsBackups backups = PlanSettingsBackups(
+      final, replacing, [&final](const std::string &file) { return SameFiles(file, final); },
+      keepBackups_);
+  const auto cannot = [&shown](const std::string &what, const std::string &path) {
+    return failed(Fault::kNotWritten,
+                  "Cannot " + what + " (" + std::strerror(errno) +
+                      ").\nThe new settings have not been stored in '" + shown + "'.",
+                  path);
+  };
+  for (const std::string &oldest : backups.removals) {
+    struct stat held;
+    const std::time_t made = lstat(oldest.c_str(), &held) == 0 ? held.st_mtime : 0;
+    const std::string what = "remove the old settings backup '" + oldest + "'";
+    if (!removable(oldest)) return cannot(what, oldest);
+    transaction_->remove(oldest, [cannot, what, oldest](int error) {
+      errno = error;
+      return cannot(what, oldest);
+    });
+    endNote_.backupsRemoved.push_back({oldest, made});
+  }
+  for (const auto &[from, to] : backups.renames) {
+    // Into a free name only: no backup is ever written over.
+    const std::string what = "move the settings backup '" + from + "' to '" + to + "'";
+    transaction_->rename(from, to, true, [cannot, what, from = from](int error) {
+      errno = error;
+      return cannot(what, from);
+    });
+    endNote_.backupsMoved.emplace_back(from, to);
+  }
+  if (!backups.backup.empty() && !backups.reused) {
+    // The backup keeps the owner and the permissions of the file it keeps.
+    const Result kept = CopyWholeFile(final, backups.backup, st.st_mode & 0666, {},
+                                      Placement::kAnew, FileOwner{st.st_uid, st.st_gid});
+    if (!kept.ok()) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the settings file '" + shown + "' as '" + backups.backup + "' (" +
+                        kept.detail() + ").\nThe new settings have not been stored.",
+                    backups.backup);
+    }
+  }
+  backup_ = backups.backup;
+  if (!WriteWholeFile(final, *content, mode, shown).ok())
+    return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
+  endNote_.settingsUnchanged = !transaction_->staged(final);
+  const Result recorded = record.commit(ModeFromPermissions(kRecordPermissions));
+  if (!recorded.ok()) {
+    return failed(Fault::kNotWritten,
+                  "Cannot write the record of this installation '" + recordPath + "' (" +
+                      recorded.detail() + ").\nThe directory keeps the settings it had.",
+                  recordPath);
+  }
+  endNote_.recordUnchanged = !transaction_->staged(recordPath);
+  return {};
+}
+
+Result RealActions::store(const char *section, const char *key, const std::string &value) {
+  Result stored = ScratchActions::store(section, key, value);
+  if (!stored.ok()) return stored;
+  // As the file holds it: line feeds become line-break marks.
+  std::string held = value;
+  for (char &c : held) {
+    if (c == '\n') c = VX_LINE_BREAK_MARK;
+  }
+  stored_[lowered(section) + "." + lowered(key)] = std::string(vx::TrimSettingsBlanks(held));
+  return {};
+}
+
+Result RealActions::place(const std::string &path, bool data,
+                          const std::function<Result(const std::string &where, Placement how)> &write) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  const std::string key = RecordKey(target);
+  std::string digest;  // of the user's copy
+  const bool changed = !data && ChangedSinceRecorded(prior(), target, &digest);
+  if (changed && (keepChanged_ || keepYours_.count(key) != 0)) {
+    // The user's copy stays as it is; the new one goes beside it.
+    const std::string fresh = target + kKeptNewSuffix;
+    Result written = write(fresh, Placement::kAnew);
+    if (!written.ok()) return written;
+    auto entry = DescribeFile(transaction_->current(fresh), data);
+    if (entry && entry->digest == digest) {
+      // It holds nothing new.
+      if (transaction_->staged(fresh)) {
+        transaction_->drop(fresh);
+      } else if (exists(fresh)) {
+        transaction_->remove(fresh, [fresh](int error) { return notRemoved(fresh, fresh, error); });
+      }
+      lastFile_.unchanged = true;
+    } else {
+      lastFile_.keptNew = fresh;
+      // Written by an earlier run as it is now.
+      lastFile_.unchanged = !transaction_->staged(fresh);
+    }
+    // What the installation writes there: the user's copy is told apart
+    // from it again next time.
+    if (entry) {
+      entry->path = key;
+      next_.put(std::move(*entry));
+    }
+    return written;
+  }
+  std::string kept;
+  bool made = false;
+  if (changed) {
+    const auto name = KeptCopyName(target, kKeptOldSuffix);
+    const auto notKept = [path, target, name](const std::string &why) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the copy of '" + path +
+                        "' that was changed since the last installation as '" +
+                        (name ? *name : target + kKeptOldSuffix) + "' (" + why +
+                        ").\nThe file has not been replaced.",
+                    target);
+    };
+    Result keptCopy =
+        name ? keepCopy(*transaction_, target, *name, &made,
+                        [notKept](int error) { return notKept(std::strerror(error)); })
+             : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
+    if (!keptCopy.ok()) return notKept(keptCopy.detail());
+    kept = *name;
+  }
+  Result written = write(target, Placement::kReplace);
+  if (!written.ok()) {
+    if (made) transaction_->drop(kept);
+    return written;
+  }
+  lastFile_.unchanged = !transaction_->staged(target);
+  auto entry = DescribeFile(transaction_->current(target), data);
+  if (!kept.empty()) {
+    if (entry && entry->digest == digest) {
+      // The new one holds what the user made of it: nothing is lost.
+      if (made) transaction_->drop(kept);
+    } else {
+      lastFile_.keptOld = kept;
+    }
+  }
+  if (entry) {
+    entry->path = key;
+    next_.put(std::move(*entry));
+  }
+  return written;
+}
+
+Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
+                                  const char *permissions, bool expand) {
+  return place(path, false, [&](const std::string &where, Placement how) {
+    return CreateFile(where, lines, permissions, expand, where == resolve(path) ? path : where,
+                      how);
+  });
+}
+
+Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
+                                       const std::string &shellPath) {
+  return aboutScript(place(path, false,
+                           [&](const std::string &where, Placement how) {
+                             return WriteCompileScript(where, shellStyle, shellPath,
+                                                       where == resolve(path) ? path : where, how);
+                           }),
+                     resolve(path));
+}
+
+Result RealActions::createFile(const std::string &path, const std::string &content,
+                               const char *permissions) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  // An existing file is kept as it is; a directory in the way is not one,
+  // and the writer below says so.
+  struct stat st;
+  if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    lastFile_.unchanged = true;
+    return {};
+  }
+  // A file that appeared meanwhile is kept, and is not the installation's.
+  Result made = withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
+                                          Placement::kIfAbsent));
+  auto entry = made.ok() ? DescribeFile(transaction_->current(target), true) : std::nullopt;
+  if (entry && entry->digest == Sha256Hex(content)) {
+    entry->path = RecordKey(target);
+    next_.put(std::move(*entry));
+  }
+  return made;
+}
+
+Result RealActions::writeFile(const std::string &path, const std::string &content,
+                              const char *permissions) {
+  return place(path, false, [&](const std::string &where, Placement how) {
+    return withDetail(WriteWholeFile(where, content, ModeFromPermissions(permissions),
+                                     where == resolve(path) ? path : where, how));
+  });
+}
+
+Result RealActions::renameFile(const std::string &from, const std::string &to) {
+  lastFile_ = {};
+  if (Result problem = wouldRename(from, to); !problem.ok()) return problem;
+  transaction_->rename(resolve(from), resolve(to), false, [this, from, to](int error) {
+    return notRenamed(from, to, resolve(from), error);
+  });
+  return {};
+}
+
+Result RealActions::removeFile(const std::string &path) {
+  lastFile_ = {};
+  const std::string target = resolve(path);
+  const std::string key = RecordKey(target);
+  next_.erase(key);
+  std::string digest;
+  if (ChangedSinceRecorded(prior(), target, &digest)) {
+    // Changed by hand since the last installation: kept where a copy
+    // replaced would be.
+    const auto kept = KeptCopyName(target, kKeptOldSuffix);
+    const auto notKept = [path, target, kept](const std::string &why) {
+      return failed(Fault::kNotWritten,
+                    "Cannot keep the copy of '" + path +
+                        "' that was changed since the last installation as '" +
+                        (kept ? *kept : target + kKeptOldSuffix) + "' (" + why + ")",
+                    target);
+    };
+    if (!kept) return notKept("every name is taken");
+    if (!removable(target)) return notKept(std::strerror(errno));
+    const auto fault = [notKept](int error) { return notKept(std::strerror(error)); };
+    if (exists(*kept)) {
+      transaction_->remove(target, fault);
+    } else {
+      transaction_->rename(target, *kept, true, fault);
+    }
+    lastFile_.keptOld = *kept;
+    return {};
+  }
+  // A file that stays would be read as if it belonged to this installation.
+  if (!removable(target)) return notRemoved(path, target, errno);
+  struct stat st;
+  if (lstat(target.c_str(), &st) == 0)
+    transaction_->remove(target, [path, target](int error) {
+      return notRemoved(path, target, error);
+    });
+  return {};
+}
+
+Result RealActions::compile(const CommandFor &command, const std::string &target,
+                            const std::string &) {
+  return place(target, false, [&](const std::string &where, Placement how) -> Result {
+    // The compiler writes under a temporary name: a run killed meanwhile
+    // leaves no object that a later run would take for a good one.
+    // In the run's scratch directory until it is whole: should the run be
+    // killed, the next one removes that directory, and nothing the
+    // compiler still writes lands beside the user's files.
+    AtomicFile object(where, target, scratch_);
+    if (how == Placement::kAnew) object.placeAnew();
+    Result opened = object.openForProgram();
+    if (!opened.ok()) return withDetail(std::move(opened));
+    // Named relative to the directory the command runs in, where it can
+    // be: the directory's own path may hold blanks.
+    const std::string here = WithSlash(workDir_);
+    std::string output = object.temporary();
+    if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
+    Result compiled = runCompiler(command, target, object.temporary(), output);
+    if (!compiled.ok()) {
+      object.discard();
+      return compiled;
+    }
+    return object.commit(kModeAsWritten);
+  });
+}
+
+Result RealActions::sendNotice(const std::string &command) {
+  if (!onPath(kMailCommand))
+    return failed(Fault::kCommandFailed,
+                  "The installation notice was not sent: no mail command was found.");
+  // The notice's scratch files are made in a directory of its own, never
+  // beside the user's files.
+  ScratchDirectory directory;
+  if (!directory.make(TemporaryDirectory() + "/" + kNoticeScratchPrefix + kRandomPart))
+    return failed(Fault::kNotOpened,
+                  "The installation notice was not sent: no scratch directory could be made.");
+  const int status = run(directory.path(), command);
+  directory.remove();
+  if (status == -1)
+    return failed(Fault::kCommandFailed,
+                  "The installation notice was not sent: the shell could not be started.");
+  return {};
+}
