@@ -29,7 +29,7 @@ WHITE = b"\xff\xff\xff"
 # path, and each goes into a field that takes it.  The External
 # differentiator's is REFUSED_MARKER, the settings file's line break, which
 # the form refuses.
-MARKERS = "@#^:!?&=+"
+MARKERS = "@#^:!?&()"
 REFUSED_MARKER = "~"
 
 
