@@ -312,7 +312,10 @@ class TextFrontend(unittest.TestCase):
         self.make_tree(with_object=False)
         # User, then back from the directory to Full; at the summary the
         # kind goes back to User, and its questions are asked again.
-        answers = (["", "<", "full", self.product] + [""] * 10
+        # Full asks the text fields after the directory, the shell style
+        # and the notice.
+        full_rest = len(harness.text_fields()) - 1 + 2
+        answers = (["", "<", "full", self.product] + [""] * full_rest
                    + ["1", "user"] + [""] * 5 + ["y"])
         result = subprocess.run([TOOL, "--text"], cwd=self.work,
                                 env=harness.unattended_env(**self.env),
