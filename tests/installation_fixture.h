@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "form.h"
+#include "initial_form.h"
 #include "installation.h"
 #include "shell_detection.h"
 #include "settings_fixture.h"

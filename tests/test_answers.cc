@@ -11,6 +11,7 @@
 
 #include "answers.h"
 #include "form.h"
+#include "initial_form.h"
 #include "shell_detection.h"
 #include "settings_fixture.h"
 

@@ -19,8 +19,10 @@
 #include <vector>
 
 #include "file_writing.h"
+#include "form_fields.h"
 #include "settings_fixture.h"
 #include "templates.h"
+#include "tuning_fields.h"
 
 namespace {
 
@@ -269,13 +271,21 @@ TEST_F(TemplateSettings, MessageTexts) {
 // only the analysis program fills and the values built from them.
 TEST_F(TemplateSettings, EveryOtherKeyReads) {
   InstallTemplate();
-  const std::set<std::string> unfilled = {
+  std::set<std::string> unfilled = {
       "Libraries.RHSLIB", "Libraries.WINLIB", "Libraries.PARLIB", "Libraries.UDFLIB",
       "Libraries.WINCLASSLIB", "Libraries.LIBNAME", "Compiler.SOURCE", "Compiler.TARGET",
       "Compiler.CURERMSG", "Compiler.MAKERHS", "Compiler.CERRLINEO",
-      // filled by the installation from the form
-      "Compiler.INCLUDE", "Compiler.LIB", "Compiler.CPPNAME", "Compiler.CPPLIB",
+      // filled by the installation
       "Currents.CLASSCUR"};
+  // and the keys of the form's fields that the template leaves empty,
+  // which the installation fills from the form (the directory's
+  // InstallTemplate stores)
+  for (const FormField &field : kFormFields) {
+    if (field.section == nullptr || field.id == Field::kKernel) continue;
+    const auto values = TemplateValues(SetData, kSetDataLines, field.section, field.key);
+    if (!values.empty() && *values.back() == '\0')
+      unfilled.insert(std::string(field.section) + "." + field.key);
+  }
   std::string section;
   for (const auto &line : TemplateLines()) {
     if (IsHeader(line)) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "form.h"
+#include "initial_form.h"
 #include "shell_detection.h"
 
 // The core library names its message function Message too.

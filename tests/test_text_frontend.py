@@ -45,6 +45,7 @@ class Terminal:
         # tell it); it ignores Ctrl-C, which is the tool's alone.
         command = ["sh", "-c", 'trap "" INT; "$@"; echo $? >"$0"', self.status_file,
                    "env", "-u", "DISPLAY"] + ["%s=%s" % kv for kv in env.items()]
+        self.answered_lines = 0
         self.tmux("-f", conf, "new-session", "-d", "-x", "200", "-y", "80", "-c", cwd, "--",
                   *command, TOOL, *args)
 
@@ -78,6 +79,27 @@ class Terminal:
 
     def answer(self, prompt, text="", after=""):
         self.wait_prompt(prompt, after)
+        self.send(text)
+
+    def answer_form(self, prompt, text=""):
+        """Answers prompt as answer() does; a question of the form that
+        comes first and that the test does not name (a field it leaves
+        alone) keeps its default: Enter."""
+        def asked():
+            lines = [line.rstrip() for line in self.screen().splitlines() if line.strip()]
+            if len(lines) <= self.answered_lines:
+                return None
+            last = lines[-1]
+            if last.startswith(prompt) if prompt.endswith("[") else last == prompt:
+                return prompt
+            return "another question" if last.endswith(":") else None
+        while harness.wait_for(asked, "the terminal asks %r" % prompt) != prompt:
+            self.send("")
+        self.send(text)
+
+    def send(self, text):
+        """Types text and Enter."""
+        self.answered_lines = len([line for line in self.screen().splitlines() if line.strip()])
         if text:
             self.tmux("send-keys", "-t", "0", "-l", "--", text)
         self.tmux("send-keys", "-t", "0", "Enter")
@@ -136,19 +158,19 @@ class TextFrontend(unittest.TestCase):
     def test_full_installation_as_unattended(self):
         term = self.terminal(self.product)
         term.answer(KIND, "full")
-        term.answer("VELORIX directory [%s]:" % self.product)
-        term.answer("C compiler: Include:")
-        term.answer("C compiler: Libraries [-lc -lm]:", "-lm  -lc")
-        term.answer("C++ compiler: Name [c++]:", "vx-cxx")
-        term.answer('C++ compiler: Options [" -O2 -fPIC -lc -lm"]:')
-        term.answer("Printer command [lpr %s]:", "lp -d office %s")
-        term.answer("PostScript previewer [ghostview -a5 -magstep 0 %s]:", '""')
-        term.answer("External differentiator [")
+        term.answer_form("VELORIX directory [%s]:" % self.product)
+        term.answer_form("C compiler: Include:")
+        term.answer_form("C compiler: Libraries [-lc -lm]:", "-lm  -lc")
+        term.answer_form("C++ compiler: Name [c++]:", "vx-cxx")
+        term.answer_form('C++ compiler: Options [" -O2 -fPIC -lc -lm"]:')
+        term.answer_form("Printer command [lpr %s]:", "lp -d office %s")
+        term.answer_form("PostScript previewer [ghostview -a5 -magstep 0 %s]:", '""')
+        term.answer_form("External differentiator [")
         # The path follows the style picked, as in the window; then it is
         # typed over.
-        term.answer("Shell style (csh, ksh) [csh]:", "ksh")
-        term.answer('Shell path ["/bin/tcsh "]:', '"/bin/sh "')
-        term.answer("Send it? [y/N]")
+        term.answer_form("Shell style (csh, ksh) [csh]:", "ksh")
+        term.answer_form('Shell path ["/bin/tcsh "]:', '"/bin/sh "')
+        term.answer_form("Send it? [y/N]")
         term.answer(CONFIRM, "y")
         self.assertEqual(term.status(), 0, term.screen())
         self.assertIn("Full installation in %s" % self.product, term.screen())
@@ -290,7 +312,10 @@ class TextFrontend(unittest.TestCase):
         self.make_tree(with_object=False)
         # User, then back from the directory to Full; at the summary the
         # kind goes back to User, and its questions are asked again.
-        answers = (["", "<", "full", self.product] + [""] * 10
+        # Full asks the text fields after the directory, the shell style
+        # and the notice.
+        full_rest = len(harness.text_fields()) - 1 + 2
+        answers = (["", "<", "full", self.product] + [""] * full_rest
                    + ["1", "user"] + [""] * 5 + ["y"])
         result = subprocess.run([TOOL, "--text"], cwd=self.work,
                                 env=harness.unattended_env(**self.env),
@@ -362,7 +387,7 @@ class TextFrontend(unittest.TestCase):
                        "C++ compiler: Name [", "C++ compiler: Options [", "Printer command [",
                        "PostScript previewer [", "External differentiator [",
                        "Shell style (csh, ksh) [", "Shell path [", "Send it? ["):
-            term.answer(prompt)
+            term.answer_form(prompt)
         choices = "Take the new one, keep yours, or show the differences? [T/k/d]"
         term.answer(choices, "d", after=script + " was changed since the last installation.")
         term.answer(choices, "k", after="-echo mine\n")

@@ -33,6 +33,7 @@
 #include "form.h"
 #include "form_options.h"
 #include "install_record.h"
+#include "record_verify.h"
 #include "options.h"
 #include "questions.h"
 #include "removal.h"
@@ -440,7 +441,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     run.window.chooseDirectory = line.has("--choose-directory");
     run.window.context = context;
     run.window.keepBackups = keepBackups;
-    if (line.has("--text")) return finish(RunTextSetup(run.window));
+    if (line.has("--text")) return finish(RunTextSetup(TextStartOf(run.window)));
     run.openWindow = true;
     return run;
   }
@@ -489,4 +490,15 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   }
   std::fflush(stdout);
   return finish(status);
+}
+
+TextStart TextStartOf(const WindowStart &window) {
+  TextStart start;
+  start.preset = window.preset;
+  start.saveAnswers = window.saveAnswers;
+  start.saveSiteDefaults = window.saveSiteDefaults;
+  start.log = window.log;
+  start.context = window.context;
+  start.keepBackups = window.keepBackups;
+  return start;
 }

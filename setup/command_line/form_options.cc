@@ -5,6 +5,7 @@
 
 #include "answers.h"
 #include "form.h"
+#include "initial_form.h"
 
 namespace {
 

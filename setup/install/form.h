@@ -17,13 +17,6 @@
 #include "form_fields.h"
 #include "result.h"
 
-// The form as the Setup window starts it: the fields' initial texts (a
-// Tuning field's from the settings template), the kind chosen as
-// ChooseKind does, and the shell style and path detected from SHELL and
-// "shells.vel".  *told, when given, receives what detection or the current
-// directory had to say (a notice), or nothing.
-InstallForm InitialForm(bool full, Result *told = nullptr);
-
 // Chooses the installation kind.  Full puts the current directory into the
 // product directory field; when that cannot be read, the field keeps its
 // text and the notice says so.  User leaves the field as it is.

@@ -9,8 +9,11 @@
  * the questions in a terminal, the check of the form before anything is
  * written, and the check that the generated lines stay short.  A rule
  * about a field is a column here, so that it holds everywhere at once.  A
- * field is added by one row, its help text (help_texts.cc) and its line in
- * the settings template; what the form does with the fields is form.h's.
+ * field is added by its Field, one row, its help text (help_texts.cc and
+ * form_tables.h) and its line in the settings template; what the form does
+ * with the fields is form.h's.  The Ansible module, the manual page and
+ * the reference name the options by hand: tests/test_surfaces.py fails
+ * until they name a new one.
  */
 #ifndef VELORIX_SETUP_FORM_FIELDS_H
 #define VELORIX_SETUP_FORM_FIELDS_H

@@ -52,6 +52,9 @@ constexpr char kRecordName[] = ".velorix-setup.sha256";
 constexpr char kKeptOldSuffix[] = ".velorix-old";
 constexpr char kKeptNewSuffix[] = ".velorix-new";
 
+// The bits of a file's mode that a record holds and compares.
+constexpr unsigned kModeBits = 07777;
+
 // One file of the record.
 struct RecordEntry {
   std::string path;    // absolute, without "." and ".." steps
@@ -166,27 +169,5 @@ bool ChangedSinceRecorded(const InstallRecord *record, const std::string &path,
 // so on, so that no copy kept before is ever lost; a name that holds the
 // same bytes already is taken as it is.  Nothing when every name is taken.
 std::optional<std::string> KeptCopyName(const std::string &path, const char *suffix);
-
-// What --verify finds of one recorded file, in the manner of rpm -V: what
-// differs, then the path.
-struct VerifyFinding {
-  // "missing ", or nine columns SM5DLUGTP, each the letter when that
-  // differs ("?" when it could not be read), "." when it holds.
-  std::string flags;
-  bool data = false;
-  std::string path;  // as the record names it
-  std::string why;   // why the entry was not looked at; empty when it was
-};
-
-// The recorded files that are missing or whose bytes, mode, owner, group
-// or size differ from the record; a data file only when it is missing.
-// An entry that names no file of an installation (record_reach.h) is a
-// finding of its own, "refused", and is not looked at.
-std::vector<VerifyFinding> VerifyInstallation(const InstallRecord &record);
-
-// A finding as --verify prints it, as rpm -V does: "S.5......    ./CompRhs",
-// "missing   d ./.velorixrc", with "d" before the path of a data file;
-// "refused     ./../x: not a file an installation writes".
-std::string VerifyLine(const VerifyFinding &finding);
 
 #endif

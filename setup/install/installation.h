@@ -12,10 +12,10 @@
 #define VELORIX_SETUP_INSTALLATION_H
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
 #include "form_fields.h"
+#include "path_resolver.h"
 #include "result.h"
 #include "utility.h"
 
@@ -32,10 +32,6 @@ enum class InstallOutcome {
   Stopped,  // a message was shown; the form stays for another try
   Ended     // done; the caller ends the program
 };
-
-// Where a path of the installed directory lies for the file system
-// (Actions::resolve).
-using PathResolver = std::function<std::string(const std::string &)>;
 
 // What the procedure refuses before it writes anything, in the order in
 // which it tells it: an empty product directory, a field the form refuses

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "form_fields.h"
-#include "installation.h"
+#include "path_resolver.h"
 #include "result.h"
 
 // The product's executable: without it the installation stops.

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "install_record.h"
 #include "product_files.h"
 #include "templates.h"
 #include "utility.h"

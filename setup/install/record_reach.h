@@ -31,7 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "install_record.h"
+class InstallRecord;
+struct RecordEntry;
 
 // Why an entry of a record is out of reach.
 enum class Reach {

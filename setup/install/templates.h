@@ -10,18 +10,32 @@
 
 #include <cstddef>
 
-constexpr std::size_t kSetDataLines = 215;    // settings file
-constexpr std::size_t kInitLines = 290;       // interface-strings file
-constexpr std::size_t kCompileRhsLines = 21;  // compile script, placeholder first
-constexpr std::size_t kIncludeRhsLines = 13;  // system header
-constexpr std::size_t kPaletteLines = 26;     // palette file
+// Each template's number of lines, its NULL end excluded.  They are taken
+// from the arrays where the lines are defined, so a line is added or
+// removed there alone.
+extern const std::size_t kSetDataLines;     // settings file
+extern const std::size_t kInitLines;        // interface-strings file
+extern const std::size_t kCompileRhsLines;  // compile script, placeholder first
+extern const std::size_t kIncludeRhsLines;  // system header
+extern const std::size_t kPaletteLines;     // palette file
 
-extern const char *const SetData[kSetDataLines + 1];
-extern const char *const init[kInitLines + 1];
-extern const char *const CompileRhs[kCompileRhsLines + 1];
-extern const char *const CompileRhsKsh[kCompileRhsLines + 1];
-extern const char *const IncludeRhs[kIncludeRhsLines + 1];
-extern const char *const Palette[kPaletteLines + 1];
+extern const char *const SetData[];
+extern const char *const init[];
+extern const char *const CompileRhs[];
+extern const char *const CompileRhsKsh[];
+extern const char *const IncludeRhs[];
+extern const char *const Palette[];
+
+// The number of lines of a template array, checked at compile time to
+// hold its one NULL end, last; for the definitions of the counts above.
+template <std::size_t N>
+constexpr std::size_t TemplateLines(const char *const (&lines)[N]) {
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (lines[i] == nullptr) throw "a template line is NULL before its end";
+  }
+  if (lines[N - 1] != nullptr) throw "a template lacks its NULL end";
+  return N - 1;
+}
 
 // What a template makes, for messages and plans ("palette template").
 const char *TemplateName(const char *const *lines);

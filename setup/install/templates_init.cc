@@ -13,7 +13,7 @@
  */
 #include "templates.h"
 
-const char *const init[kInitLines + 1] = {
+constexpr const char *const init[] = {
     "&archive",
     "SELARCH_C=Waiting for Archives selection",
 
@@ -322,3 +322,4 @@ const char *const init[kInitLines + 1] = {
 
     nullptr,
 };
+constexpr std::size_t kInitLines = TemplateLines(init);

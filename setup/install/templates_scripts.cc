@@ -17,7 +17,7 @@
 // Run as: script source-base target-base y|n.  Builds target.so from
 // source.c; with "y" it first rebuilds and runs the derivative generator
 // tmp_der and the external differentiator, then compiles the model again.
-const char *const CompileRhs[kCompileRhsLines + 1] = {
+constexpr const char *const CompileRhs[] = {
     "#! /bin/csh -f                                                                  ",
     "unset noclobber",
     "cc -c -O2 -fPIC -o delete$(Extensions.OBJ) $(Compiler.INCLUDE) $1$(Extensions.C) >&$(Compiler.LOGFILE)",
@@ -41,9 +41,10 @@ const char *const CompileRhs[kCompileRhsLines + 1] = {
     "rm -f delete$(Extensions.OBJ)",
     nullptr,
 };
+constexpr std::size_t kCompileRhsLines = TemplateLines(CompileRhs);
 
 // The same script in Bourne/Korn shell syntax.
-const char *const CompileRhsKsh[kCompileRhsLines + 1] = {
+constexpr const char *const CompileRhsKsh[] = {
     "#! /bin/bash                                                                    ",
     "unset noclobber",
     "cc -c -O2 -fPIC -o delete$(Extensions.OBJ) $(Compiler.INCLUDE) $1$(Extensions.C) >$(Compiler.LOGFILE) 2>&1",
@@ -67,10 +68,12 @@ const char *const CompileRhsKsh[kCompileRhsLines + 1] = {
     "rm -f delete$(Extensions.OBJ)",
     nullptr,
 };
+static_assert(TemplateLines(CompileRhsKsh) == TemplateLines(CompileRhs),
+              "both compile scripts have the same lines");
 
 // The system header: helper macros for users' models.  The dersub macros
 // give the packed index of a derivative for index tuples of length 2 to 5.
-const char *const IncludeRhs[kIncludeRhsLines + 1] = {
+constexpr const char *const IncludeRhs[] = {
     "#include <math.h>",
     "`",
     "#define iff(cond,e1,e2) ((cond) ? (e1) : (e2))",
@@ -86,11 +89,12 @@ const char *const IncludeRhs[kIncludeRhsLines + 1] = {
     "#define TRUE  1",
     nullptr,
 };
+constexpr std::size_t kIncludeRhsLines = TemplateLines(IncludeRhs);
 
 // The palette: one colour a line, red, green and blue from 0 to 255, the
 // first two left-aligned in four columns.
 // clang-format off
-const char *const Palette[kPaletteLines + 1] = {
+constexpr const char *const Palette[] = {
     "64  0   0",
     "128 0   0",
     "255 0   0",
@@ -119,6 +123,7 @@ const char *const Palette[kPaletteLines + 1] = {
     "0   0   0",
     nullptr,
 };
+constexpr std::size_t kPaletteLines = TemplateLines(Palette);
 // clang-format on
 
 const char *TemplateName(const char *const *lines) {

@@ -10,7 +10,7 @@
  */
 #include "templates.h"
 
-const char *const SetData[kSetDataLines + 1] = {
+constexpr const char *const SetData[] = {
     ";",
     "[Paths]",
     "KERNEL=",
@@ -245,3 +245,4 @@ const char *const SetData[kSetDataLines + 1] = {
     "In the first case click 'Yes', otherwise click 'No'~Terminate now?",
     nullptr,
 };
+constexpr std::size_t kSetDataLines = TemplateLines(SetData);

@@ -7,6 +7,7 @@
 
 #include "exit_status.h"
 #include "form.h"
+#include "initial_form.h"
 #include "questions.h"
 #include "report.h"
 
@@ -44,7 +45,7 @@ int InstallStatus(const SessionResult &result) {
   return kExitStopped;
 }
 
-int RunTextSetup(const WindowStart &start) {
+int RunTextSetup(const TextStart &start) {
   MessagePrinter printer;
   // The window's start: shell detection says what it ran into even when
   // a preset replaces what it found.

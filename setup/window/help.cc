@@ -3,23 +3,26 @@
  * menu.
  *
  * Each choice of a Help item opens a new small window with one prompt per
- * line of the item's text; any number may be open at once.  Closing one
- * selects the window that was current when the most recent help window
- * opened.  The open help windows are tracked so that the window to select
- * is never one that has been closed meanwhile: in that case the Setup
- * window is selected instead.  A help window takes the keyboard when it
- * opens, and Escape closes it as its close box does.
+ * line of the item's text (a group's item: the texts of all its fields);
+ * any number may be open at once.  Closing one selects the window that was
+ * current when the most recent help window opened.  The open help windows
+ * are tracked so that the window to select is never one that has been
+ * closed meanwhile: in that case the Setup window is selected instead.  A
+ * help window takes the keyboard when it opens, and Escape closes it as its
+ * close box does.
  */
 #include "help.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "motif_conventions.h"
 #include "raii.h"
-#include "window.h"
+#include "setup_controls.h"
 
 Nlm_WindoW msgPrevWin = nullptr;
 
@@ -86,26 +89,40 @@ void helpMessage(const char *text) {
   Nlm_Show(window);
 }
 
-// The text of a Help item: a group's item shows its fields' text, a
-// Tuning item its field's.  NULL for any other item.
-const char *chooseText(Nlm_IteM item) {
+// The text of a Help item: a Tuning item shows its field's text; a group's
+// item shows the texts of the group's fields, in table order, each once
+// (fields that share a text show it once), a blank line between two.
+// Empty for any other item.
+std::string chooseText(Nlm_IteM item) {
   const SetupControls &c = Controls();
-  if (item == nullptr) return nullptr;
+  std::string text;
+  if (item == nullptr) return text;
   for (const FormField &field : kFormFields) {
     if (field.helpText == nullptr) continue;
-    if (item == c.fieldHelp[static_cast<std::size_t>(field.id)] ||
-        item == c.groupHelp[static_cast<std::size_t>(field.group)])
-      return *field.helpText;
+    if (item == c.fieldHelp[static_cast<std::size_t>(field.id)]) return *field.helpText;
+    if (item != c.groupHelp[static_cast<std::size_t>(field.group)]) continue;
+    const bool shown = std::any_of(kFormFields, &field, [&](const FormField &earlier) {
+      return earlier.group == field.group && earlier.helpText == field.helpText;
+    });
+    if (shown) continue;
+    if (!text.empty()) text += "\n\n";
+    text += *field.helpText;
   }
-  return nullptr;
+  return text;
 }
 
 }  // namespace
 
 void HelpProc(Nlm_IteM item) {
   if (helpHome == nullptr) helpHome = Nlm_ParentWindow(item);
-  const char *text = chooseText(item);
-  if (text != nullptr) helpMessage(text);
+  std::string text;
+  const char *shown = kNoMemoryText;
+  try {
+    text = chooseText(item);
+    shown = text.c_str();
+  } catch (const std::bad_alloc &) {
+  }
+  if (*shown != '\0') helpMessage(shown);
 }
 
 void msgCloseProc(Nlm_WindoW w) {

@@ -9,7 +9,7 @@
 #include <vibrant.h>
 
 #include "notice.h"
-#include "window.h"
+#include "setup_controls.h"
 
 // Finishes command and, when its preview can be read, adds to window the
 // Registration group with the consent box (cleared) and one prompt per

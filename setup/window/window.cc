@@ -24,6 +24,7 @@
 #include "directory_chooser.h"
 #include "exit_status.h"
 #include "form.h"
+#include "initial_form.h"
 #include "help.h"
 #include "motif_conventions.h"
 #include "notice_preview.h"
@@ -295,16 +296,6 @@ void applyPreset(const SetupControls &c, const InstallForm &form) {
 }
 
 }  // namespace
-
-SetupControls &Controls() {
-  static SetupControls controls;
-  return controls;
-}
-
-Nlm_TexT TextControl(const SetupControls &c, Field field) {
-  if (FieldRow(field).type != FieldType::kText) return nullptr;
-  return static_cast<Nlm_TexT>(c.of(field));
-}
 
 WindowStart &Start() {
   static WindowStart start;

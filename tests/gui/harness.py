@@ -81,6 +81,8 @@ HELP_ITEMS = ["VELORIX directory", "C compiler", "C++ compiler", "Tuning",
               "Installation", "Shell"]
 TUNING_ITEMS = ["Printer command", "PostScript previewer",
                 "External differentiator"]
+# The Tuning group's text fields, by name.
+TUNING_FIELDS = ["printer", "previewer", "differentiator"]
 
 _GEOMETRY = re.compile(
     r"^(?P<indent>\s*)(?P<id>0x[0-9a-f]+) (?P<name>.*?): \((?P<cls>.*?)\)\s+"
@@ -102,6 +104,24 @@ def source_dir():
     if source:
         return source
     return os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+_text_fields = []
+
+
+def text_fields():
+    """The form's text fields, by name (an option without "--"), in the
+    order in which the window makes them: the rows of --completion-table
+    whose value is a text (TEXT) or a directory (DIR); the other options'
+    values are a FILE, a number N or words."""
+    if not _text_fields:
+        table = subprocess.run([os.path.join(build_dir(), PROGRAM_NAME), "--completion-table"],
+                               capture_output=True, text=True, timeout=TIMEOUT, check=True)
+        for line in table.stdout.splitlines():
+            option, _, value = line.partition(" ")
+            if value in ("TEXT", "DIR"):
+                _text_fields.append(option[2:])
+    return _text_fields
 
 
 def artifacts_dir():
@@ -401,8 +421,9 @@ class SetupWindow:
     prompts and group titles, text fields, toggles (radio buttons and the
     check box), push buttons.  Hidden controls are listed too.
 
-    Attributes: kernel, include, lib, cpp_name, cpp_options, tuning (list),
-    shell_path (text fields); radio (dict "Full", "User", "csh", "ksh");
+    Attributes: field (the text fields by name, text_fields()), and of
+    them kernel, include, lib, cpp_name, cpp_options, tuning (list: the
+    Tuning fields, TUNING_FIELDS), shell_path; radio (dict "Full", "User", "csh", "ksh");
     consent (the check box, or None); setup, cancel (buttons); prompts
     (prompts and group titles above the buttons); status (the status line
     below the buttons, or None); prompts_below (the status lines);
@@ -431,10 +452,15 @@ class SetupWindow:
         self.status = below[0] if below else None
         self.prompts_below = below
         self.prompts = [w for w in self.prompts if w not in below]
-        (self.kernel, self.include, self.lib, self.cpp_name,
-         self.cpp_options) = self.fields[:5]
-        self.tuning = self.fields[5:-1]
-        self.shell_path = self.fields[-1]
+        names = text_fields()
+        if len(names) != len(self.fields):
+            raise AssertionError("the Setup window has %d text fields, the form %d (%s)"
+                                 % (len(self.fields), len(names), ", ".join(names)))
+        self.field = dict(zip(names, self.fields))
+        (self.kernel, self.include, self.lib, self.cpp_name, self.cpp_options,
+         self.shell_path) = (self.field[name] for name in (
+             "kernel", "include", "libs", "cpp-name", "cpp-options", "shell-path"))
+        self.tuning = [self.field[name] for name in TUNING_FIELDS]
         self.radio = dict(zip(["Full", "User", "csh", "ksh"], toggles[:4]))
         self.consent = toggles[4] if len(toggles) > 4 else None
         self.setup, self.cancel = buttons

@@ -24,9 +24,20 @@ TCSH = "/bin/tcsh"
 MSG_NO_EXECUTABLE = "The path you've specified does not contain VELORIX executable"
 RED = b"\xff\x00\x00"
 WHITE = b"\xff\xff\xff"
-# One marker character for each text field, in the order of w.fields: none
-# of them is in any field's initial text or in a scratch directory's path.
-MARKERS = "@#^:!?&~`"
+# Marker characters for the text fields, one each in the order of w.fields:
+# none of them is in any field's initial text or in a scratch directory's
+# path, and each goes into a field that takes it.  The External
+# differentiator's is REFUSED_MARKER, the settings file's line break, which
+# the form refuses.
+MARKERS = "@#^:!?&()"
+REFUSED_MARKER = "~"
+
+
+def markers(w):
+    """The marker of each text field, in the order of w.fields."""
+    others = iter(MARKERS)
+    return [REFUSED_MARKER if field is w.field["differentiator"] else next(others)
+            for field in w.fields]
 FRAME_ROWS = 3
 
 
@@ -131,14 +142,16 @@ class TabOrder(unittest.TestCase):
             s.wait_until(lambda: state() == expected, "Tab reaches %s" % name)
             if control in w.fields:
                 index = w.fields.index(control)
-                s.type_text(MARKERS[index])
+                s.type_text(markers(w)[index])
                 typed[index] = typed.get(index, 0) + 1
 
     def test_tab_visits_every_enabled_control_in_order(self):
         with harness.Session() as s:
             w = start(s)
-            self.assertEqual(len(w.fields), len(MARKERS))
             tuning = [("Tuning field %d" % i, f) for i, f in enumerate(w.tuning)]
+            # The form's column of text fields below the directory, in order.
+            column = [(name, f) for name, f in w.field.items()
+                      if f is not w.kernel and f is not w.shell_path]
             typed = {}
             # User: the compiler groups are disabled, the shell controls hidden.
             self.visit(s, w, tuning + [("Full", w.radio["Full"]), ("User", w.radio["User"]),
@@ -153,9 +166,8 @@ class TabOrder(unittest.TestCase):
                               ("ksh", w.radio["ksh"]), ("the shell path field", w.shell_path),
                               ("the consent box", w.consent), ("Setup", w.setup)]
             self.visit(s, w, full_from_user + [
-                ("Cancel", w.cancel), ("the directory field", w.kernel), ("Include", w.include),
-                ("Libraries", w.lib), ("Name", w.cpp_name), ("Options", w.cpp_options)]
-                + tuning + [("Full", w.radio["Full"])] + full_from_user, typed)
+                ("Cancel", w.cancel), ("the directory field", w.kernel)]
+                + column + [("Full", w.radio["Full"])] + full_from_user, typed)
             s.screenshot(w.top.id, "setup_window_tab_on_setup.png")
 
             # Space on "Setup" presses it: its message comes, and goes with Return.
@@ -169,14 +181,14 @@ class TabOrder(unittest.TestCase):
             # its marker "~" (the settings file's line break): the keyboard
             # is in that field, its text selected; End keeps the text.
             s.key("End")
-            differentiator = w.fields.index(w.tuning[2])
-            s.type_text(MARKERS[differentiator])
+            differentiator = w.fields.index(w.field["differentiator"])
+            s.type_text(REFUSED_MARKER)
             typed[differentiator] += 1
             # Shift+Tab goes the other way, and from the first control round
             # to the last.
-            self.visit(s, w, [(name, control) for name, control in reversed(tuning[:2])] + [
-                ("Options", w.cpp_options), ("Name", w.cpp_name), ("Libraries", w.lib),
-                ("Include", w.include), ("the directory field", w.kernel), ("Cancel", w.cancel),
+            above = column[:[f for _, f in column].index(w.field["differentiator"])]
+            self.visit(s, w, list(reversed(above)) + [
+                ("the directory field", w.kernel), ("Cancel", w.cancel),
                 ("Setup", w.setup), ("the consent box", w.consent)], typed, key="shift+Tab")
             texts = [s.read_text(field) for field in w.fields]
             s.key("Escape")
@@ -184,9 +196,10 @@ class TabOrder(unittest.TestCase):
 
             # Each text field holds its own markers, as often as it was
             # visited, and no other field's.
+            marks = markers(w)
             for index, text in enumerate(texts):
-                found = "".join(c for c in text if c in MARKERS)
-                self.assertEqual(found, MARKERS[index] * typed.get(index, 0),
+                found = "".join(c for c in text if c in marks)
+                self.assertEqual(found, marks[index] * typed.get(index, 0),
                                  "field %d: %r" % (index, text))
             self.assertEqual(len(typed), len(w.fields))
 
@@ -200,7 +213,7 @@ class AfterARefusal(unittest.TestCase):
         with harness.Session() as s:
             w = start(s)
             s.type_text("/opt/velorix")
-            previewer = w.tuning[1]
+            previewer = w.field["previewer"]
             s.click(previewer, repeat=3)
             s.type_text(refused)
             s.wait_until(lambda: s.read_text(previewer) == refused, "the previewer is typed")
