@@ -15,6 +15,14 @@ set(VX_SUPPORT_GUI_SOURCES
 file(GLOB VX_SUPPORT_CORE_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/support/*.cc)
 list(REMOVE_ITEM VX_SUPPORT_CORE_SOURCES ${VX_SUPPORT_GUI_SOURCES})
 
-file(GLOB VX_INSTALL_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/install/*.cc)
+# The installation core's rooms, each a folder of setup/install.
+set(VX_INSTALL_ROOMS form templates procedure product files record)
+set(VX_INSTALL_SOURCES)
+set(VX_INSTALL_INCLUDE_DIRS)
+foreach(room IN LISTS VX_INSTALL_ROOMS)
+  file(GLOB room_sources CONFIGURE_DEPENDS ${VX_ROOT}/setup/install/${room}/*.cc)
+  list(APPEND VX_INSTALL_SOURCES ${room_sources})
+  list(APPEND VX_INSTALL_INCLUDE_DIRS ${VX_ROOT}/setup/install/${room})
+endforeach()
 file(GLOB VX_WINDOW_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/setup/window/*.cc
      ${VX_ROOT}/setup/window/*.c)
