@@ -2,9 +2,9 @@
 # Installs what is missing, builds twice (warnings as errors; then with
 # AddressSanitizer and UndefinedBehaviorSanitizer), starts private Xvfbs
 # and runs every test in both builds, runs the fuzz targets a few seconds
-# each, then installs and links against the plain build and builds and
-# tests the Debian packages (tests/packaging).  Exits non-zero when
-# anything failed.
+# each, builds and tests the Debian packages, and installs and links
+# against the plain build (tests/packaging).  Exits non-zero when anything
+# failed.
 #
 # The GUI tests mostly wait (for a window, a file, a selection), so on a
 # machine of two cores they run beside the work that computes, which runs
@@ -127,7 +127,8 @@ tests_in() {
   local tree=$1 fifo display server rc
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  # No auto-repeat: a stalled typing client would type a key twice.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -r 3>"$fifo" >/dev/null 2>&1 &
   server=$!
   if ! read -r -t 20 display <"$fifo"; then
     echo "Xvfb did not start"
@@ -164,10 +165,10 @@ fuzz() {
   fi
 }
 
-# The Debian packages built with dpkg-buildpackage (in build-package),
+# The Debian packages built with dpkg-buildpackage (in build/package),
 # checked with lintian and their own tests (autopkgtest).
 debian_packages() {
-  isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" --debian "$root/build-package"
+  isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" --debian "$root/build/package"
 }
 
 # Installed and linked from outside the tree, from the plain build.
