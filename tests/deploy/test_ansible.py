@@ -188,8 +188,10 @@ def the_module_alone(root, env, product):
     palette = os.path.join(solo, "palette.vpf")
     check("module absent, check mode: changed, keeps the changed file",
           (result.get("changed"), result.get("kept")), (True, [palette]))
+    # Ansible wraps a warning at its width, a long path at a hyphen too.
     check("module absent, check mode: names what stays, and why",
-          f"[WARNING]: kept: {palette} (changed since" in result.get("told", ""), True)
+          "".join(f"[WARNING]: kept: {palette} (changed since".split())
+          in "".join(result.get("told", "").split()), True)
     check("module absent, check mode: nothing removed", snapshot(solo), installed)
     result = module(env, absent)
     check("module absent: what it removed and kept",
