@@ -7,8 +7,9 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # SECONDS per target (default 600, or FUZZ_SECONDS); all targets when none
-# is named.  The build and the targets run at low priority, one target at a
-# time.  Inputs found to add coverage are kept in
+# is named.  With SECONDS 0 it only builds them (libFuzzer itself would
+# take 0 for no limit).  The build and the targets run at low priority,
+# one target at a time.  Inputs found to add coverage are kept in
 # build-fuzz/corpus/<target>, never in the committed seeds; a crash leaves
 # build-fuzz/crashes/<target>-crash-* and makes the script exit 1.
 set -uo pipefail
@@ -24,6 +25,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" >/dev/null || { echo "fuzz configure failed"; exit 1; }
 fi
 nice cmake --build "$build" -j "$(nproc)" >/dev/null || { echo "fuzz build failed"; cmake --build "$build" 2>&1 | tail -20; exit 1; }
+[ "$seconds" != 0 ] || exit 0
 
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

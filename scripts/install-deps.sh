@@ -40,6 +40,7 @@ test_packages=(
   python3-voluptuous  # Ansible's module validator (validate-modules) on its module
   tmux  # a real terminal for the tests of --text
   fonts-dejavu-core  # the terminal's font in the pictures of scripts/pictures.py
+  iproute2  # ss: whether the window of scripts/pictures.py has read all its events
 )
 
 case $group in

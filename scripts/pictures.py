@@ -18,7 +18,7 @@ private mount namespace (unshare) in which scratch directories lie over
 database and /etc/ncbi; a stand-in uname gives the installation notice
 the README's host line, so that the pictures do not depend on the
 machine they are made on.  Needs Xvfb, xdotool, xwininfo, ImageMagick,
-tmux, fonts-dejavu-core and unshare (scripts/install-deps.sh).
+tmux, fonts-dejavu-core, unshare and ss (scripts/install-deps.sh).
 """
 import os
 import pwd
@@ -152,19 +152,35 @@ def window_picture(cwd, args, picture):
     with harness.Session() as session:
         # A caret that does not blink: two grabs that agree may otherwise
         # both have caught it on, or both off.
-        session.start_setup(cwd=cwd, args=list(args) + ["-xrm", "*blinkRate: 0"])
+        tool = session.start_setup(cwd=cwd, args=list(args) + ["-xrm", "*blinkRate: 0"])
         window = session.setup_window()
-        # Drawn whole when two grabs in a row agree.
-        last = [None]
 
-        def steady():
-            now = session.grab(window.top.id)
-            same, last[0] = now == last[0], now
-            return same
-        session.wait_until(steady, "the Setup window is drawn")
+        # Drawn whole when the tool, after a grab, waits for events with
+        # none left unread (it has handled its Expose and focus events and
+        # sent what they draw), and a second grab agrees.  Two grabs alone
+        # may both come before the tool, on a busy machine, has drawn.
+        def drawn():
+            first = session.grab(window.top.id)
+            if not waiting_for_events(tool.pid):
+                return False
+            return session.grab(window.top.id) == first and waiting_for_events(tool.pid)
+        session.wait_until(drawn, "the Setup window is drawn")
         session.x("import", "-window", window.top.id, *PNG_OPTIONS, picture)
         session.click(window.cancel)
         session.assert_clean_exit(harness.EXIT_CANCELLED)
+
+
+def waiting_for_events(pid):
+    """Whether the program's main thread sleeps and no byte waits unread on
+    its sockets (its connection to the X server among them)."""
+    with open("/proc/%d/stat" % pid) as f:
+        # The state follows the command's closing parenthesis.
+        if f.read().rpartition(")")[2].split()[0] != "S":
+            return False
+    sockets = subprocess.run(["ss", "--unix", "--processes", "--no-header"], capture_output=True,
+                             text=True, timeout=harness.TIMEOUT, check=True).stdout
+    unread = [line.split()[2] for line in sockets.splitlines() if "pid=%d," % pid in line]
+    return bool(unread) and all(count == "0" for count in unread)
 
 
 class Terminal:

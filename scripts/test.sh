@@ -2,18 +2,22 @@
 # Installs what is missing, builds twice (warnings as errors; then with
 # AddressSanitizer and UndefinedBehaviorSanitizer), starts private Xvfbs
 # and runs every test in both builds, runs the fuzz targets a few seconds
-# each, then installs and links against the plain build and builds and
-# tests the Debian packages (tests/packaging).  Exits non-zero when
-# anything failed.
+# each, builds and tests the Debian packages, and installs and links
+# against the plain build (tests/packaging).  Exits non-zero when anything
+# failed.
 #
 # The GUI tests mostly wait (for a window, a file, a selection), so on a
 # machine of two cores they run beside the work that computes, which runs
 # at low priority so as not to slow them:
 #   the packages the builds need; the rest install during the first build
-#   the sanitizer build
-#   its tests, and beside them the plain build
-#   the plain build's tests, and beside them the fuzz targets and the
-#   Debian packages (which need only the plain build)
+#   the sanitizer build; once the rest is installed, beside it and at low
+#   priority the work that needs no build tree of this run: the Debian
+#   packages with their checks, and the fuzz targets' build
+#   the sanitizer build's tests, and beside them the plain build
+#   the plain build's tests, and beside them the fuzz targets' runs and the
+#   checks of the plain build installed and linked against
+# What needs no build tree thus starts as early as the packages allow, and
+# no single long phase is left to run alone at the end.
 # Each phase's output is printed whole when it ends, with its time; a
 # summary of the times closes the run.
 set -uo pipefail
@@ -94,14 +98,6 @@ finish_all() {
   echo "whole run: $(($(date +%s) - run_start)) s"
 }
 
-run "packages for the builds" "$root/scripts/install-deps.sh" build || exit 1
-# apt holds its lock until this ends: nothing else installs meanwhile.
-start "packages for the tests" "$root/scripts/install-deps.sh" all
-
-run "sanitizer build" "$root/scripts/build.sh" build-asan -DVX_SANITIZE=ON ||
-  { echo "sanitizer build failed"; exit 1; }
-finish "packages for the tests" || exit 1
-
 # Tests must never touch the settings file of the real home directory.
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
 before=$(md5sum "$home/.velorixrc" 2>/dev/null || echo none)
@@ -131,7 +127,8 @@ tests_in() {
   local tree=$1 fifo display server rc
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  # No auto-repeat: a stalled typing client would type a key twice.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -r 3>"$fifo" >/dev/null 2>&1 &
   server=$!
   if ! read -r -t 20 display <"$fifo"; then
     echo "Xvfb did not start"
@@ -155,7 +152,8 @@ tests_in() {
   return $rc
 }
 
-# Each fuzz target a few seconds from its seed corpus; a crash fails the run.
+# Each fuzz target a few seconds from its seed corpus (built already by
+# the phase before); a crash fails the run.
 fuzz() {
   echo "fuzz targets (libFuzzer), ${FUZZ_SECONDS:-5} s each"
   isolated "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-5}" || return 1
@@ -167,29 +165,49 @@ fuzz() {
   fi
 }
 
-# Installed and linked from outside the tree, from the plain build; the
-# Debian packages built with dpkg-buildpackage, checked with lintian and
-# their own tests (autopkgtest).
-packaging() {
-  isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" "$root/build"
+# The Debian packages built with dpkg-buildpackage (in build/package),
+# checked with lintian and their own tests (autopkgtest).
+debian_packages() {
+  isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" --debian "$root/build/package"
 }
+
+# Installed and linked from outside the tree, from the plain build.
+installation() {
+  isolated /usr/bin/python3 "$root/tests/packaging/test_packaging.py" --installed "$root/build"
+}
+
+run "packages for the builds" "$root/scripts/install-deps.sh" build || exit 1
+# apt holds its lock until this ends: nothing else installs meanwhile.
+start "packages for the tests" "$root/scripts/install-deps.sh" all
+start "sanitizer build" "$root/scripts/build.sh" build-asan -DVX_SANITIZE=ON
+finish "packages for the tests" || exit 1
+start -low "Debian packages" debian_packages
+start "fuzz targets' build" "$root/scripts/fuzz.sh" 0
+finish "sanitizer build" || { echo "sanitizer build failed"; exit 1; }
 
 start "tests under AddressSanitizer and UBSan" tests_in build-asan
 if run -low "build" "$root/scripts/build.sh" build; then
   start "tests" tests_in build
-  start -low "installation and Debian packages" packaging
+  start -low "installation" installation
 else
   echo "build failed"
   status=1
 fi
-# fuzz.sh itself builds and fuzzes at low priority, as low as the
-# packages: no lower, so that the targets get their share of the time.
-start "fuzz targets" fuzz
+# fuzz.sh itself fuzzes at low priority, as low as the checks beside it:
+# no lower, so that the targets get their share of the time.
+if finish "fuzz targets' build"; then
+  start "fuzz targets" fuzz
+else
+  status=1
+fi
 
 finish "tests under AddressSanitizer and UBSan" || status=1
-finish "fuzz targets" || status=1
-if [ -n "${pid["installation and Debian packages"]:-}" ]; then
-  finish "installation and Debian packages" || status=1
+if [ -n "${pid["fuzz targets"]:-}" ]; then
+  finish "fuzz targets" || status=1
+fi
+finish "Debian packages" || status=1
+if [ -n "${pid[installation]:-}" ]; then
+  finish "installation" || status=1
 fi
 if [ -n "${pid[tests]:-}" ]; then
   finish "tests" || status=1

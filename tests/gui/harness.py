@@ -47,6 +47,7 @@ order, and prompts, text fields, toggles and push buttons differ in height.
 """
 
 import contextlib
+import ctypes
 import hashlib
 import os
 import pwd
@@ -311,11 +312,13 @@ def start_xvfb(screen=SCREEN, log=subprocess.DEVNULL, reset=False, options=()):
     and its display (":N").  -displayfd lets the server pick a free display
     number.  -noreset unless reset is set: otherwise the server resets
     whenever its last client leaves, and a client that connects meanwhile
-    is refused.  options: more of the server's options."""
+    is refused.  Without auto-repeat (-r): a typing client that a busy
+    machine stalls between a key's press and its release would otherwise
+    type the key again.  options: more of the server's options."""
     read_end, write_end = os.pipe()
     try:
         proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
-                                 "-nolisten", "tcp"] + ([] if reset else ["-noreset"])
+                                 "-nolisten", "tcp", "-r"] + ([] if reset else ["-noreset"])
                                 + list(options),
                                 start_new_session=True, pass_fds=(write_end,),
                                 stdout=log, stderr=log)
@@ -780,10 +783,14 @@ class Session(_Closing):
             self.x("xdotool", "mousemove", "--sync", str(x), str(y))
 
     def click(self, target, button=1, repeat=1):
-        """Clicks the middle of an XWindow, or an (x, y) point."""
+        """Clicks the middle of an XWindow, or an (x, y) point; repeat
+        times, as one series (a double or triple click)."""
         x, y = target.center if isinstance(target, XWindow) else target
         self.move_pointer(x, y)
-        self.x("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
+        if repeat == 1:
+            self.x("xdotool", "click", str(button))
+        else:
+            _click_series(self.display, button, repeat)
         self._last_click = time.monotonic()
 
     def type_text(self, text):
@@ -913,6 +920,35 @@ class Session(_Closing):
         first = control.y - top.y
         return tuple(image[(first + i) * stride + left:(first + i) * stride + left
                            + control.width * 3] for i in range(control.height))
+
+
+def _click_series(display, button, repeat):
+    """Clicks repeat times where the pointer is.  Motif takes clicks for one
+    series only while each follows the last within its multi-click time,
+    by the times the X server gives them; a client that sends them one by
+    one (xdotool) can be stalled between them by a busy machine, and a
+    triple click then selects a word, or nothing.  So the clicks go in one
+    batch of XTest requests, each of which the server itself delays by a
+    few milliseconds: the server spaces them."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    xtest = ctypes.CDLL("libXtst.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xtest.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                           ctypes.c_ulong]
+    connection = x11.XOpenDisplay(display.encode())
+    if not connection:
+        raise AssertionError("cannot open display %s" % display)
+    try:
+        for i in range(repeat):
+            # Milliseconds before each press and each release.
+            xtest.XTestFakeButtonEvent(connection, button, True, 40 if i else 0)
+            xtest.XTestFakeButtonEvent(connection, button, False, 10)
+        x11.XSync(connection, False)
+    finally:
+        x11.XCloseDisplay(connection)
 
 
 def _window_from_match(m):

@@ -3,9 +3,15 @@
 and linked from outside the repository.
 
     python3 tests/packaging/test_packaging.py BUILD_DIR
+    python3 tests/packaging/test_packaging.py --installed BUILD_DIR
+    python3 tests/packaging/test_packaging.py --debian OUT_DIR
 
 BUILD_DIR is a plain (not sanitizer) build tree that is already built.
-The checks:
+All the checks below run by default; they fall into two halves that can
+run apart, so that a CI run starts the Debian packages, which need no
+build tree, before its builds: --installed runs all but the last, the
+Debian packages' checks; --debian runs only those, building the packages
+in OUT_DIR.  The checks:
   * the manual page renders without warnings and names every option of
     --help; the desktop entry and the AppStream file validate;
   * cmake --install into a DESTDIR, under a prefix other than the one the
@@ -121,6 +127,7 @@ SETUP_INSTALLED = [
     "share/doc/velorix-setup/examples/ansible/library/velorix_setup.py",
     "share/doc/velorix-setup/examples/ansible/roles/velorix/defaults/main.yml",
     "share/doc/velorix-setup/examples/ansible/roles/velorix/tasks/main.yml",
+    "share/doc/velorix-setup/examples/ansible/roles/velorix/tasks/site_defaults.yml",
     "share/doc/velorix-setup/examples/ansible/velorix.yml",
     "share/doc/velorix-setup/examples/product/autodif.cc",
     "share/doc/velorix-setup/examples/product/classes.vel",
@@ -457,8 +464,7 @@ def check_software_centre(unpacked, scratch):
         check(f"software centre: icon {name} made", bool(found), True)
 
 
-def check_packages(build, scratch):
-    out = os.path.join(build, "package")
+def check_packages(out, scratch):
     result = must(run(["bash", os.path.join(SOURCE, "scripts", "package.sh"), out]),
                   "scripts/package.sh")
     paths = result.stdout.splitlines()
@@ -514,23 +520,31 @@ def check_packages(build, scratch):
     check_autopkgtest(out, setup, dev, scratch)
 
 
+def check_installed(build, scratch):
+    check_manual_and_desktop_files(build)
+    root, libdir = install(build, os.path.join(scratch, "dest"))
+    check_installed_tool(root, build, scratch)
+    check_readme_program(root, libdir, scratch)
+    check_window_program(root, libdir, scratch)
+    check_missing_toolkit(root, scratch)
+
+
 def main():
-    if len(sys.argv) != 2:
+    args = sys.argv[1:]
+    half = args.pop(0) if args and args[0] in ("--installed", "--debian") else None
+    if len(args) != 1:
         print(__doc__, file=sys.stderr)
         return 2
-    build = os.path.abspath(sys.argv[1])
-    if not os.access(os.path.join(build, "velorix-setup"), os.X_OK):
-        print(f"{build}/velorix-setup is missing: build the tree first", file=sys.stderr)
+    path = os.path.abspath(args[0])
+    if half != "--debian" and not os.access(os.path.join(path, "velorix-setup"), os.X_OK):
+        print(f"{path}/velorix-setup is missing: build the tree first", file=sys.stderr)
         return 1
     with harness.scratch_dir("vx_packaging_") as scratch:
         try:
-            check_manual_and_desktop_files(build)
-            root, libdir = install(build, os.path.join(scratch, "dest"))
-            check_installed_tool(root, build, scratch)
-            check_readme_program(root, libdir, scratch)
-            check_window_program(root, libdir, scratch)
-            check_missing_toolkit(root, scratch)
-            check_packages(build, scratch)
+            if half != "--debian":
+                check_installed(path, scratch)
+            if half != "--installed":
+                check_packages(path if half else os.path.join(path, "package"), scratch)
         except Exception as error:  # a step that later ones need failed
             failures.append(f"{error!r}")
     return harness.report(failures, "packaging: all checks passed")
