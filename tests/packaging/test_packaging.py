@@ -50,6 +50,7 @@ import harness  # noqa: E402
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 PREFIX = "/opt/velorix"  # not the configured one: the install must be relocatable
 TIMEOUT = 300
+PACKAGE_TIMEOUT = 1800
 VERSION_LINE = re.compile(r"^velorix-setup 1\.5( \(git [0-9A-Za-z._+-]+\))?\n$")
 
 failures = []
@@ -465,7 +466,10 @@ def check_software_centre(unpacked, scratch):
 
 
 def check_packages(out, scratch):
-    result = must(run(["bash", os.path.join(SOURCE, "scripts", "package.sh"), out]),
+    # A whole build of the project, run at low priority beside the other
+    # builds: its time is theirs to set, so the limit only catches a hang.
+    result = must(run(["bash", os.path.join(SOURCE, "scripts", "package.sh"), out],
+                      timeout=PACKAGE_TIMEOUT),
                   "scripts/package.sh")
     paths = result.stdout.splitlines()
     setup, dev = paths[-1], paths[-2]
