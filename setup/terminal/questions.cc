@@ -32,7 +32,7 @@
 #include "actions.h"
 #include "check_actions.h"
 #include "form.h"
-#include "install_record.h"
+#include "hand_edited.h"
 #include "installation.h"
 #include "line_input.h"
 #include "notice.h"
@@ -146,29 +146,6 @@ std::optional<bool> yesOrNo(const std::string &line, bool answerDefault) {
   if (line.empty()) return answerDefault;
   if (const std::optional<std::size_t> answer = picked(line, {"yes", "no"})) return *answer == 0;
   return std::nullopt;
-}
-
-// Runs a check and shows none of its messages: the installation that
-// follows shows them.
-class QuietActions : public ForwardingActions {
- public:
-  using ForwardingActions::ForwardingActions;
-  void show(const std::string &, const MessageSubject &) override {}
-  void advise(const std::string &, const MessageSubject &) override {}
-};
-
-// Whether the record in the current directory lists a file that its
-// user changed since the installation that wrote it.
-bool anyChangedByHand() {
-  std::error_code error;
-  const std::string here = std::filesystem::current_path(error).string();
-  std::optional<InstallRecord> record;
-  if (error || !ReadInstallRecord(here, &record).ok() || !record) return false;
-  std::string digest;
-  for (const RecordEntry &entry : record->entries()) {
-    if (ChangedSinceRecorded(&*record, entry.path, &digest)) return true;
-  }
-  return false;
 }
 
 // How a question was left.
@@ -465,13 +442,11 @@ bool Questions::askHandEdited() {
   // only when the record says a file was changed, since it compiles the
   // object when that is due.  Asked again after an answer has changed.
   keepYours_.clear();
-  if (!anyChangedByHand()) return true;
-  CheckActions check(DiffDetail::kSized);
-  QuietActions quiet(check);
-  (void)RunInstallation(form_, quiet);
+  const std::vector<CheckActions::HandEdited> files = HandEditedFiles(form_, DiffDetail::kSized);
+  if (files.empty()) return true;
   input_.completeNothing();
   std::string line;
-  for (const CheckActions::HandEdited &file : check.handEdited()) {
+  for (const CheckActions::HandEdited &file : files) {
     std::printf("\n%s was changed since the last installation.\n"
                 "  t: take the new one, and keep yours as %s\n"
                 "  k: keep yours, and write the new one to %s%s\n"

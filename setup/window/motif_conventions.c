@@ -179,15 +179,21 @@ void SetInputFocusSafely(Display *display, Window window) {
   XSetErrorHandler(previous);
 }
 
-/* Counts below widget the push buttons, keeping the last in *button, and
- * the controls that take input of their own (text, toggles, lists). */
+static Position leftOf(Widget widget) {
+  Position x = 0;
+  XtVaGetValues(widget, XmNx, &x, NULL);
+  return x;
+}
+
+/* Counts below widget the push buttons, keeping the leftmost in *button,
+ * and the controls that take input of their own (text, toggles, lists). */
 static void countControls(Widget widget, int *buttons, Widget *button, int *inputs) {
   WidgetList children;
   Cardinal count = childrenOf(widget, &children);
   Cardinal i;
   if (XmIsPushButton(widget)) {
     ++*buttons;
-    *button = widget;
+    if (*button == NULL || leftOf(widget) < leftOf(*button)) *button = widget;
   } else if (XmIsText(widget) || XmIsTextField(widget) || XmIsToggleButton(widget) ||
              XmIsList(widget)) {
     ++*inputs;
@@ -196,18 +202,21 @@ static void countControls(Widget widget, int *buttons, Widget *button, int *inpu
     countControls(children[i], buttons, button, inputs);
 }
 
-/* The OK button of a message box (prompts and one push button), or NULL
- * for any other window: the Setup window, a help window, a file dialog. */
+/* The default button of a message box (prompts and push buttons side by
+ * side): its OK, or the Yes of a question, which Vibrant puts left of its
+ * No; NULL for any other window: the Setup window, a help window, a file
+ * dialog. */
 static Widget messageBoxButton(Widget shell) {
   int buttons = 0, inputs = 0;
   Widget button = NULL;
   countControls(shell, &buttons, &button, &inputs);
-  if (buttons != 1 || inputs != 0 || !XmIsBulletinBoard(XtParent(button))) return NULL;
+  if (buttons < 1 || buttons > 2 || inputs != 0 || !XmIsBulletinBoard(XtParent(button)))
+    return NULL;
   return button;
 }
 
 /* A shell realized, not yet drawn: in a message box, Return anywhere
- * presses its one button, which is drawn as the default from the start. */
+ * presses its default button, which is drawn as such from the start. */
 static void shellRealized(Widget hooks, XtPointer unused, XtPointer callData) {
   XtChangeHookData change = (XtChangeHookData)callData;
   Widget button;

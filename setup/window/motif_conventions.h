@@ -30,9 +30,10 @@ int SetTabOrder(const Nlm_Handle *controls, int count);
 Nlm_Boolean SetEscapeButton(Nlm_ButtoN button);
 
 /* From now on each message box of the program (a window holding prompts
- * and one push button) takes the keyboard when it appears, Return presses
- * its button, and the keyboard goes back to the window that had it when
- * the box goes.  Call once, after the toolkit is set up. */
+ * and one push button, or a question's Yes and No) takes the keyboard when
+ * it appears, Return presses its button (a question's Yes), and the
+ * keyboard goes back to the window that had it when the box goes.  Call
+ * once, after the toolkit is set up. */
 void FocusMessageBoxes(void);
 
 /* Escape in window, from whichever of its parts has the keyboard, does

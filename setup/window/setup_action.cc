@@ -10,16 +10,22 @@
  * either ends the program (from the desktop menu, after a message box
  * that sums the installation up) or gives the form back to the user, with
  * the caret in the field that a refusal was about, its text selected.
+ * Before the run, each file that it would replace although its user
+ * changed it since the last installation is asked about in a Yes/No box:
+ * Yes (Return) takes the new one, No keeps the user's.
  */
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "actions.h"
 #include "form.h"
+#include "hand_edited.h"
+#include "install_record.h"
 #include "motif_conventions.h"
 #include "product_files.h"
 #include "run_window.h"
@@ -149,6 +155,26 @@ std::string boxText(std::string summary) {
   return summary;
 }
 
+// The question about a file changed by hand, with the words of the
+// terminal's.
+std::string handEditQuestion(const CheckActions::HandEdited &file) {
+  return file.shown + " was changed since the last installation.\n" +
+         "Yes: take the new one, and keep yours as " + file.kept + "\n" +
+         "No: keep yours, and write the new one to " + file.shown + kKeptNewSuffix + "\n" +
+         "Take the new one?";
+}
+
+// Asks about each file that the run would replace although its user
+// changed it; the ones whose user keeps their copy.
+std::set<std::string> askHandEdited(const InstallForm &form) {
+  std::set<std::string> keepYours;
+  for (const CheckActions::HandEdited &file : HandEditedFiles(form, DiffDetail::kNone)) {
+    if (Nlm_Message(MSG_YN, "%s", handEditQuestion(file).c_str()) == ANS_NO)
+      keepYours.insert(file.path);
+  }
+  return keepYours;
+}
+
 }  // namespace
 
 void SetupProc(Nlm_ButtoN /*button*/) {
@@ -161,6 +187,7 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   const WindowStart &start = Start();
   RealActions real;
   real.keepBackups(start.keepBackups);
+  real.keepYours(askHandEdited(form));
   WindowActions actions(real);
   const SessionResult result =
       RunSession(form, actions,

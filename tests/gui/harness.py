@@ -733,12 +733,14 @@ class Session(_Closing):
         finally:
             kill(probe)
 
-    def message_picture(self, text):
+    def message_picture(self, text, question=False):
         """The picture of the message box that tests/tools/message_probe
-        shows for text: the box the tool must show for it."""
+        shows for text (with Yes and No for a question): the box the tool
+        must show for it."""
         self.move_pointer(1, 1)  # no pointer over the box
         probe = self._spawn([os.path.join(build_dir(), "message_probe")],
-                            env=self.env({"VX_MESSAGE_TEXT": text}),
+                            env=self.env({"VX_MESSAGE_TEXT": text,
+                                          "VX_MESSAGE_KEY": "yn" if question else "ok"}),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             reference = self.wait_until(

@@ -6,7 +6,7 @@ another directory against it; the stopping failures (empty product
 directory, no velorix executable, no class description file, each before
 anything is written, then a second press that completes), a compiler that
 makes no object, and a file changed by hand since the last installation,
-which the window keeps as the command line does.  After
+which the window asks about before it writes anything.  After
 each run the files are checked: contents, permissions, and what must not
 exist.  Each message box is compared, pixel for pixel, with the box that
 tests/tools/message_probe shows for the expected text, so the wording is
@@ -28,6 +28,10 @@ MSG_COMPILE = ("Cannot compile autodif.cc.\nSymbolical differentiation feature w
                "disabled.\nPlease check the name of C++ compiler\nand ensure it is accessable "
                "via the PATH variable")
 MSG_CLASS_FILE = "Cannot open class description file\n%s"
+MSG_HAND_EDITED = ("%s was changed since the last installation.\n"
+                   "Yes: take the new one, and keep yours as %s.velorix-old\n"
+                   "No: keep yours, and write the new one to %s.velorix-new\n"
+                   "Take the new one?")
 MSG_TOO_LONG = "The text of the field '%s' is longer than %d characters.\nPlease shorten it."
 MSG_STYLE_MISMATCH = ("The shell style is csh, but the shell path %s names a shell of the ksh "
                       "family:\nthe compile script may fail when it runs.")
@@ -353,7 +357,8 @@ class Installation(unittest.TestCase):
         self.assertEqual(values["Libraries.AUTODIFOPT"], "-")
         self.assertFalse(os.path.exists(os.path.join(product, "autodif.o")))
 
-    def test_a_file_changed_by_hand_is_kept(self):
+    def test_a_file_changed_by_hand_is_asked_about_and_kept(self):
+        s = self.session
         product = os.path.join(self.root, "product")
         make_product(product)
         result = harness.run_tool(["--unattended", "--full", "--cpp-name", "false"], product,
@@ -363,16 +368,27 @@ class Installation(unittest.TestCase):
         with open(script, "a") as f:
             f.write("echo mine\n")
         mine = read(script)
-        self.set_up_full_with_a_compiler_that_fails(product)
-        self.assertEqual(read(script + ".velorix-old"), mine)
-        self.assertNotIn("echo mine", read(script))
-        self.assertIn("changed since the last installation: %s, kept as %s.velorix-old"
-                      % (script, script), self.session.app_output())
-        # The window's run leaves the record as the command line's does.
-        result = harness.run_tool(["--verify", "--quiet"], product,
-                                  harness.unattended_env(**self.env))
-        self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
-
+        window = self.start(product)
+        self.choose_full(window, product)
+        self.set_text(window.cpp_name, "false")
+        s.click(window.setup)
+        box = s.wait_until(s.message_boxes, "the question about CompRhs is shown")[0]
+        question = MSG_HAND_EDITED % (script, script, script)
+        if not s.message_shows(box, s.message_picture(question, question=True)):
+            self.fail("the question does not show %r (see the artifacts)" % question)
+        self.assertEqual(read(script), mine, "written before the answer")
+        # "No" keeps the user's copy: the right one of the two buttons.
+        buttons = sorted(s.tree(box.id).leaves(), key=lambda w: (w.height, w.x))[-2:]
+        s.click(max(buttons, key=lambda w: w.x))
+        s.wait_until(lambda: box.id not in [w.id for w in s.message_boxes()],
+                     "the question is answered")
+        self.expect_message(MSG_COMPILE)
+        s.assert_clean_exit()
+        self.assertEqual(read(script), mine)
+        self.assertNotIn("echo mine", read(script + ".velorix-new"))
+        self.assertFalse(os.path.exists(script + ".velorix-old"))
+        self.assertIn("changed since the last installation: %s, left as it is; the new one is "
+                      "%s.velorix-new" % (script, script), s.app_output())
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -33,9 +33,9 @@ MsgAnswer LIBCALLBACK route(MsgKey key, ErrSev severity, const char *caption, co
   // without a hook.
   if (now.before != nullptr) return now.before(key, severity, caption, message);
   Nlm_SetMessageHook(nullptr);
-  Nlm_Message(key, "%s", text.c_str());
+  const MsgAnswer answer = Nlm_Message(key, "%s", text.c_str());
   Nlm_SetMessageHook(route);
-  return ANS_OK;
+  return answer;
 }
 
 }  // namespace
