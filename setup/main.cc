@@ -65,7 +65,7 @@ int main(int argc, char **argv) {
     if (OnTerminal()) {
       switch (OfferTextSetup()) {
         case TextOffer::kAccepted:
-          return RunTextSetup(TextStartOf(run.window));
+          return RunTextSetup(run.window);
         case TextOffer::kCancelled:
           return NothingWritten();
         case TextOffer::kDeclined:

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "form_fields.h"
-#include "record_actions.h"
+#include "session.h"
 
 // What the toolkit's start-up parses: the program's name and every
 // argument that is not the program's own (the X options, -display,
@@ -28,25 +28,11 @@ struct XOptions {
   int toolkitArgc() const { return static_cast<int>(toolkitArgv.size()) - 1; }
 };
 
-// How the window starts, from the command line.
-struct WindowStart {
+// How the window starts, from the command line: as the questions in a
+// terminal start, and perhaps by asking for the directory first.
+struct WindowStart : SessionStart {
   // Ask which directory to set up, and work there, before the form opens.
   bool chooseDirectory = false;
-  // The form's values to show instead of the usual ones (from an answer
-  // file and form options), or nothing.
-  std::optional<InstallForm> preset;
-  // Where "Setup" saves the form's values before it installs; empty for
-  // nowhere.
-  std::string saveAnswers;
-  // Where "Setup" saves a Full installation's values as the host's site
-  // defaults once it has ended; empty for nowhere.
-  std::string saveSiteDefaults;
-  // The log each press of "Setup" appends to; empty for none.
-  std::string log;
-  // What the log's header names of the run.
-  RunContext context;
-  // How many backups of the settings file each installation keeps.
-  int keepBackups = kDefaultSettingsBackups;
 };
 
 struct SetupWindowModule {

@@ -441,7 +441,7 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
     run.window.chooseDirectory = line.has("--choose-directory");
     run.window.context = context;
     run.window.keepBackups = keepBackups;
-    if (line.has("--text")) return finish(RunTextSetup(TextStartOf(run.window)));
+    if (line.has("--text")) return finish(RunTextSetup(run.window));
     run.openWindow = true;
     return run;
   }
@@ -492,13 +492,3 @@ CommandLineRun RunCommandLine(int argc, char **argv) {
   return finish(status);
 }
 
-TextStart TextStartOf(const WindowStart &window) {
-  TextStart start;
-  start.preset = window.preset;
-  start.saveAnswers = window.saveAnswers;
-  start.saveSiteDefaults = window.saveSiteDefaults;
-  start.log = window.log;
-  start.context = window.context;
-  start.keepBackups = window.keepBackups;
-  return start;
-}

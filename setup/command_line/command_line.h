@@ -8,7 +8,6 @@
 #define VELORIX_SETUP_COMMAND_LINE_H
 
 #include "exit_status.h"
-#include "text_setup.h"
 #include "window_module.h"
 
 // What the command line comes to: an exit status, or the window to open.
@@ -24,8 +23,5 @@ struct CommandLineRun {
 // window is to start and hands every argument that is not ours to the
 // toolkit.
 CommandLineRun RunCommandLine(int argc, char **argv);
-
-// The terminal's questions started as window says the window starts.
-TextStart TextStartOf(const WindowStart &window);
 
 #endif

@@ -5,29 +5,10 @@
 #ifndef VELORIX_SETUP_TERMINAL_TEXT_SETUP_H
 #define VELORIX_SETUP_TERMINAL_TEXT_SETUP_H
 
-#include <optional>
-#include <string>
-
-#include "form_fields.h"
 #include "session.h"
 
 // How the questions start, from the command line.
-struct TextStart {
-  // The form's values to start from instead of the usual ones (from an
-  // answer file and form options), or nothing.
-  std::optional<InstallForm> preset;
-  // Where the answers are saved before installing; empty for nowhere.
-  std::string saveAnswers;
-  // Where a Full installation's values are saved as the host's site
-  // defaults once it has ended; empty for nowhere.
-  std::string saveSiteDefaults;
-  // The log the run appends to; empty for none.
-  std::string log;
-  // What the log's header names of the run.
-  RunContext context;
-  // How many backups of the settings file the installation keeps.
-  int keepBackups = kDefaultSettingsBackups;
-};
+using TextStart = SessionStart;
 
 // Asks the form's questions in the terminal, starting as the window would
 // (start's preset included), and installs once the user has said yes;

@@ -11,9 +11,11 @@
 #ifndef VELORIX_SETUP_SESSION_H
 #define VELORIX_SETUP_SESSION_H
 
+#include <optional>
 #include <string>
 
 #include "actions.h"
+#include "form_fields.h"
 #include "installation.h"
 #include "record_actions.h"
 
@@ -32,6 +34,25 @@ struct SessionRequest {
   std::string log;
   // What the log's header names of the run.
   RunContext context;
+};
+
+// How a frontend that asks for the form (the window, the questions in a
+// terminal) starts its sessions, from the command line.
+struct SessionStart {
+  // The form's values to start from instead of the usual ones (from an
+  // answer file and form options), or nothing.
+  std::optional<InstallForm> preset;
+  // Where the answers are saved before installing; empty for nowhere.
+  std::string saveAnswers;
+  // Where a Full installation's values are saved as the host's site
+  // defaults once it has ended; empty for nowhere.
+  std::string saveSiteDefaults;
+  // The log each installation appends to; empty for none.
+  std::string log;
+  // What the log's header names of the run.
+  RunContext context;
+  // How many backups of the settings file each installation keeps.
+  int keepBackups = kDefaultSettingsBackups;
 };
 
 enum class SessionEnd {
