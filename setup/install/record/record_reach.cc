@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "install_record.h"
+#include "link_trust.h"
 #include "product_files.h"
 #include "templates.h"
 #include "utility.h"
@@ -249,5 +250,5 @@ bool RecordReach::mayFollow(int directory, const std::string &name) const {
   if (!asOwner_ || fstatat(directory, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISLNK(link.st_mode))
     return true;
-  return fstatat(directory, name.c_str(), &target, 0) != 0 || target.st_uid == link.st_uid;
+  return fstatat(directory, name.c_str(), &target, 0) != 0 || LinkMayBeFollowed(link, &target);
 }
