@@ -18,6 +18,7 @@
 #include "install_record.h"
 #include "link_trust.h"
 #include "product_files.h"
+#include "settings_lines.h"
 #include "templates.h"
 #include "utility.h"
 
@@ -112,26 +113,21 @@ std::string productDirectoryOf(int directory) {
   std::string text;
   if (ReadRegularFile(directory, VX_SETTINGS_FILE, kSettingsLimit, true, &text) != ReadOutcome::kRead)
     return {};
+  // Read as the core library reads it, but bounded: a huge or planted
+  // settings file is not read whole for one key.
   bool inPaths = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty() && line.front() == '[') {
-      inPaths = line == "[Paths]";
-      continue;
+  std::string kernel;
+  vx::ForEachSettingsLine(text, [&](std::string_view piece) {
+    const vx::SettingsLine line = vx::ReadSettingsLine(piece);
+    if (line.kind == vx::SettingsLine::Kind::kSection) {
+      inPaths = vx::SameSettingsName(line.name, "Paths");
+    } else if (inPaths && kernel.empty() && line.kind == vx::SettingsLine::Kind::kKey &&
+               line.hasEquals && vx::SameSettingsName(line.name, "KERNEL")) {
+      kernel = std::string(line.value);
     }
-    constexpr std::string_view kKernel = "KERNEL=";
-    if (inPaths && line.substr(0, kKernel.size()) == kKernel) {
-      const std::string_view value = line.substr(kKernel.size());
-      if (value.empty() || value.front() != '/') return {};
-      return RecordKey(std::string(value));
-    }
-  }
-  return {};
+  });
+  if (kernel.empty() || kernel.front() != '/') return {};
+  return RecordKey(kernel);
 }
 
 // Whether name has a ".." step.
