@@ -16,7 +16,7 @@ file(GLOB VX_SUPPORT_CORE_SOURCES CONFIGURE_DEPENDS ${VX_ROOT}/support/*.cc)
 list(REMOVE_ITEM VX_SUPPORT_CORE_SOURCES ${VX_SUPPORT_GUI_SOURCES})
 
 # The installation core's rooms, each a folder of setup/install.
-set(VX_INSTALL_ROOMS form templates procedure product files record)
+set(VX_INSTALL_ROOMS form templates procedure plan product files record)
 set(VX_INSTALL_SOURCES)
 set(VX_INSTALL_INCLUDE_DIRS)
 foreach(room IN LISTS VX_INSTALL_ROOMS)

@@ -17,7 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "actions.h"
-#include "check_actions.h"
+#include "plan_report.h"
+#include "planner.h"
 #include "installation.h"
 #include "installation_fixture.h"
 #include "record_actions.h"
@@ -37,10 +38,13 @@ using CheckAndLog = Installation;
 
 // The differences a check of the current directory finds for form.
 std::vector<std::string> Check(const InstallForm &form, InstallOutcome *outcome = nullptr) {
-  CheckActions check;
+  Planner check(DiffDetail::kNone, Planner::Compile::kToKnow);
   const InstallOutcome result = RunInstallation(form, check);
   if (outcome != nullptr) *outcome = result;
-  return check.differences();
+  std::vector<std::string> lines;
+  for (const Difference &difference : PlanDifferences(check.plan()))
+    lines.push_back(difference.line);
+  return lines;
 }
 
 TEST_F(CheckAndLog, ACheckFindsEachDifferenceAndChangesNothing) {

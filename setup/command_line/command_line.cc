@@ -28,7 +28,8 @@
 #include <vector>
 
 #include "actions.h"
-#include "check_actions.h"
+#include "plan_report.h"
+#include "planner.h"
 #include "differences.h"
 #include "form.h"
 #include "form_options.h"
@@ -105,12 +106,12 @@ SessionResult runSession(const Windowless &run, Actions &actions) {
 // output.
 int dryRun(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepChanged,
            const std::string &siteDefaults) {
-  PlanActions plan(diffs);
-  plan.keepBackups(keepBackups);
-  plan.keepChanged(keepChanged);
-  const SessionResult result = runSession(run, plan);
+  Planner planner(diffs, Planner::Compile::kNo);
+  planner.keepBackups(keepBackups);
+  planner.keepChanged(keepChanged);
+  const SessionResult result = runSession(run, planner);
   if (result.end == SessionEnd::kStopped || result.end == SessionEnd::kEnded) {
-    for (const std::string &entry : plan.lines())
+    for (const std::string &entry : PlanLines(planner.plan()))
       printLine(entry);
     if (result.end == SessionEnd::kEnded && !siteDefaults.empty() &&
         !SiteDefaultsHold(siteDefaults, run.form))
@@ -142,16 +143,17 @@ void printSiteDefaultsChange(const std::string &path, const InstallForm &form, b
 // 2 not known, for a procedure that stopped cannot say what it would
 // leave, and a check whose log was lost is not all known.
 int check(const Windowless &run, DiffDetail diffs, int keepBackups, bool keepChanged) {
-  CheckActions check(diffs);
-  check.keepBackups(keepBackups);
-  check.keepChanged(keepChanged);
-  const SessionResult result = runSession(run, check);
+  Planner planner(diffs, Planner::Compile::kToKnow);
+  planner.keepBackups(keepBackups);
+  planner.keepChanged(keepChanged);
+  const SessionResult result = runSession(run, planner);
   if (result.end != SessionEnd::kEnded) return kExitTrouble;
-  for (std::size_t i = 0; i < check.differences().size(); ++i) {
-    printLine(check.differences()[i]);
-    if (!check.diffs()[i].empty()) printLine(check.diffs()[i]);
+  const std::vector<Difference> differences = PlanDifferences(planner.plan());
+  for (const Difference &difference : differences) {
+    printLine(difference.line);
+    if (!difference.diff.empty()) printLine(difference.diff);
   }
-  if (!check.differences().empty()) return kExitStopped;
+  if (!differences.empty()) return kExitStopped;
   return result.logLost ? kExitTrouble : kExitDone;
 }
 

@@ -30,7 +30,7 @@
 #include <ncbi.h>
 
 #include "actions.h"
-#include "check_actions.h"
+#include "hand_edited.h"
 #include "form.h"
 #include "hand_edited.h"
 #include "installation.h"
@@ -442,11 +442,11 @@ bool Questions::askHandEdited() {
   // only when the record says a file was changed, since it compiles the
   // object when that is due.  Asked again after an answer has changed.
   keepYours_.clear();
-  const std::vector<CheckActions::HandEdited> files = HandEditedFiles(form_, DiffDetail::kSized);
+  const std::vector<HandEdited> files = HandEditedFiles(form_, DiffDetail::kSized);
   if (files.empty()) return true;
   input_.completeNothing();
   std::string line;
-  for (const CheckActions::HandEdited &file : files) {
+  for (const HandEdited &file : files) {
     std::printf("\n%s was changed since the last installation.\n"
                 "  t: take the new one, and keep yours as %s\n"
                 "  k: keep yours, and write the new one to %s%s\n"

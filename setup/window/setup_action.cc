@@ -157,7 +157,7 @@ std::string boxText(std::string summary) {
 
 // The question about a file changed by hand, with the words of the
 // terminal's.
-std::string handEditQuestion(const CheckActions::HandEdited &file) {
+std::string handEditQuestion(const HandEdited &file) {
   return file.shown + " was changed since the last installation.\n" +
          "Yes: take the new one, and keep yours as " + file.kept + "\n" +
          "No: keep yours, and write the new one to " + file.shown + kKeptNewSuffix + "\n" +
@@ -168,7 +168,7 @@ std::string handEditQuestion(const CheckActions::HandEdited &file) {
 // changed it; the ones whose user keeps their copy.
 std::set<std::string> askHandEdited(const InstallForm &form) {
   std::set<std::string> keepYours;
-  for (const CheckActions::HandEdited &file : HandEditedFiles(form, DiffDetail::kNone)) {
+  for (const HandEdited &file : HandEditedFiles(form, DiffDetail::kNone)) {
     if (Nlm_Message(MSG_YN, "%s", handEditQuestion(file).c_str()) == ANS_NO)
       keepYours.insert(file.path);
   }

@@ -755,10 +755,14 @@ class Session(_Closing):
         """TRUE when the message box's picture equals expected (from
         message_picture); on a difference it is kept in the artifacts."""
         self.move_pointer(1, 1)
-        if self.grab(box.id) == expected:
+        # A busy server may show the box before it has drawn all of it.
+        try:
+            self.wait_until(lambda: self.grab(box.id) == expected, "the box is drawn whole",
+                            timeout=min(TIMEOUT, 5))
             return True
-        self.screenshot(box.id, "message-shown.png")
-        return False
+        except AssertionError:
+            self.screenshot(box.id, "message-shown.png")
+            return False
 
     def close_window(self, wid):
         """Asks a top-level window to close, as its close box would."""

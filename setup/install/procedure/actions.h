@@ -3,9 +3,9 @@
  * interface.
  *
  * The steps (installation.cc) decide what is to be done; an Actions object
- * does it.  RealActions writes, removes, renames and runs; PlanActions
- * only lists what it would do, for a dry run; CheckActions
- * (check_actions.h) compares with what is there.
+ * does it.  RealActions writes, removes, renames and runs; a Planner
+ * (planner.h) works out the plan of the run as data, which a dry run
+ * prints and a check compares with what is there.
  *
  * All of them build the settings file in a scratch directory of their
  * own, which is the working directory while a run lasts (the core library
@@ -20,8 +20,7 @@
  * Every kind of run also works out the record of what the installation
  * leaves (install_record.h): RealActions writes it at the end, keeping
  * beforehand the copy of a file that its user changed since the last
- * installation; PlanActions lists what it would keep; CheckActions
- * compares.
+ * installation; the plan says what it would keep.
  *
  * An action shows nothing: it returns a Result that carries the message
  * for the user, and the procedure shows it (show()) and decides what
@@ -487,62 +486,6 @@ class RealActions : public ScratchActions {
   std::set<std::string> keepYours_;
   FileNote lastFile_;
   EndNote endNote_;
-};
-
-// Lists, one line each in procedure order, every file written, removed,
-// renamed or compiled and every setting stored, and changes nothing
-// outside its scratch directory.  Where the real run could not write, the
-// plan fails as it would, with its message.  With diffs, each text file
-// that would change is followed by its unified diff (a new file by one
-// line, unless DiffDetail::kFull), and the end by one line per setting that
-// would change.
-class PlanActions : public ScratchActions {
- public:
-  explicit PlanActions(DiffDetail diffs = DiffDetail::kNone);
-
-  const std::vector<std::string> &lines() const { return lines_; }
-
-  Result begin() override;
-  Result end(bool keepSettings) override;
-  Result writeSettingsFile(const std::string &path, const char *permissions) override;
-  Result store(const char *section, const char *key, const std::string &value) override;
-  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                       bool expand) override;
-  Result writeCompileScript(const std::string &path, int shellStyle,
-                            const std::string &shellPath) override;
-  Result createFile(const std::string &path, const std::string &content,
-                    const char *permissions) override;
-  Result writeFile(const std::string &path, const std::string &content,
-                   const char *permissions) override;
-  Result renameFile(const std::string &from, const std::string &to) override;
-  Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target,
-                 const std::string &why) override;
-  Result sendNotice(const std::string &command) override;
-
- private:
-  void add(const std::string &line) { lines_.push_back(line); }
-  // The line that says what becomes of path, changed since the last
-  // installation, kept would be its copy's name.
-  std::string keptLine(const std::string &path, const std::string &kept) const;
-  // Adds the diff of path against the file made at made, when it differs.
-  Result addDiff(const std::string &path, Result made, const std::string &rendered);
-  // Lists the copy the run keeps of path, when it keeps one, and returns
-  // the path of a file made (rendered) to compare with, or empty when it
-  // could not be made.
-  std::string addKept(const std::string &path,
-                      const std::function<Result(const std::string &)> &make);
-  // "write " when writing the file made at made to path with mode changes
-  // what is there (or beside it, where the user keeps their copy), and
-  // "unchanged " when it does not; notes the file in the record this run
-  // would leave.
-  std::string writeVerb(const std::string &path, const std::string &made, mode_t mode,
-                        bool data = false);
-
-  DiffDetail diffs_;
-  std::vector<std::string> lines_;
-  // The line of the settings file, told at the end whether it changes.
-  std::optional<std::size_t> settingsLine_;
 };
 
 // The settings file of a directory, and where the one it replaces is kept.

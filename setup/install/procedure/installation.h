@@ -44,7 +44,7 @@ enum class InstallOutcome {
 Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve);
 
 // Runs the installation for form, each step carried out by actions
-// (actions.h): RealActions installs, PlanActions only lists.
+// (actions.h): RealActions installs, a Planner (planner.h) plans.
 InstallOutcome RunInstallation(const InstallForm &form, Actions &actions);
 
 // Runs the installation for form with RealActions.

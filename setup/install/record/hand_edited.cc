@@ -12,6 +12,8 @@
 #include "actions.h"
 #include "install_record.h"
 #include "installation.h"
+#include "plan_report.h"
+#include "planner.h"
 
 namespace {
 
@@ -40,10 +42,10 @@ bool anyChangedByHand() {
 
 }  // namespace
 
-std::vector<CheckActions::HandEdited> HandEditedFiles(const InstallForm &form, DiffDetail diffs) {
+std::vector<HandEdited> HandEditedFiles(const InstallForm &form, DiffDetail diffs) {
   if (!anyChangedByHand()) return {};
-  CheckActions check(diffs);
-  QuietActions quiet(check);
+  Planner planner(diffs, Planner::Compile::kToKnow);
+  QuietActions quiet(planner);
   (void)RunInstallation(form, quiet);
-  return check.handEdited();
+  return PlanHandEdited(planner.plan());
 }

@@ -11,14 +11,15 @@
 
 #include <vector>
 
-#include "check_actions.h"
+#include "actions.h"
 #include "form_fields.h"
+#include "plan_report.h"
 
 // The files that installing form in the current directory would replace
 // although the record says their user changed them; none when there is
 // no record or no such file.  Runs the check only when the record names
 // a changed file, since the check compiles the object when that is due.
 // diffs: whether each comes with its diff.
-std::vector<CheckActions::HandEdited> HandEditedFiles(const InstallForm &form, DiffDetail diffs);
+std::vector<HandEdited> HandEditedFiles(const InstallForm &form, DiffDetail diffs);
 
 #endif

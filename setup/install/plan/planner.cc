@@ -1,0 +1,327 @@
+/*
+ * planner.cc - the plan of an installation, worked out in a scratch
+ * directory.
+ */
+#include "planner.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "action_messages.h"
+#include "atomic_file.h"
+#include "differences.h"
+#include "file_writing.h"
+#include "form.h"
+#include "form_tables.h"
+#include "scratch_directory.h"
+#include "templates.h"
+#include "utility.h"
+
+using namespace action_messages;
+
+namespace {
+
+constexpr mode_t kRecordMode = 0644;  // rw-r--r--
+
+// path as one word for the shell, whatever it holds.
+std::string shellWord(const std::string &path) {
+  std::string word = "'";
+  for (const char c : path)
+    word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+
+std::string withoutLastLineFeed(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+bool named(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// A dry run and a check leave their scratch directories under names of
+// their own, so that one left by a killed run tells what made it.
+std::string scratchPattern(Planner::Compile compile) {
+  return TemporaryDirectory() + "/" +
+         (compile == Planner::Compile::kToKnow ? kCheckScratchPrefix : kPlanScratchPrefix) +
+         kRandomPart;
+}
+
+}  // namespace
+
+Planner::Planner(DiffDetail diffs, Compile compile)
+    : ScratchActions(scratchPattern(compile)), compile_(compile) {
+  plan_.diffs = diffs;
+}
+
+PlanStep &Planner::add(StepKind kind, const std::string &path) {
+  PlanStep &step = plan_.steps.emplace_back();
+  step.kind = kind;
+  step.path = path;
+  step.shown = shown(path);
+  return step;
+}
+
+Result Planner::begin() {
+  plan_.keepChanged = keepChanged_;
+  plan_.keepBackups = keepBackups_;
+  if (Result problem = wouldBegin(); !problem.ok()) return problem;
+  Result entered = enterScratch();
+  if (!entered.ok()) return entered;
+  return readRecord();
+}
+
+PlannedFile Planner::compare(const std::string &path, const std::string &made, mode_t mode,
+                             bool data) {
+  PlannedFile file;
+  const std::string target = resolve(path);
+  file.made = true;
+  file.mode = mode;
+  if (!data) noteKept(file, keptCopyFor(path, made));
+  struct stat st, link;
+  file.there = stat(target.c_str(), &st) == 0;
+  // A file reached through a link keeps the mode its owner gave it.
+  const bool throughLink = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  file.regular = file.there && S_ISREG(st.st_mode);
+  file.has = file.there ? st.st_mode & 07777 : 0;
+  file.given = file.there ? NarrowedMode(mode, &st, throughLink) : mode;
+  // Never read whole: one far larger than ours differs by its size alone.
+  if (const auto bytes = ReadWholeFile(made)) file.same = FileHolds(target, *bytes);
+  file.unchangedInPlace = WriteLeavesUnchanged(target, made, mode);
+  file.unchanged = file.unchangedInPlace;
+  std::string where = target;
+  if (plan_.keepChanged && !file.kept.empty()) {
+    // The run leaves the user's copy, and writes the new one beside it.
+    where = target + kKeptNewSuffix;
+    file.besideHolds = SameFiles(where, made);
+    file.unchanged = WriteLeavesUnchanged(where, made, mode);
+  }
+  struct stat at;
+  const bool atThere = stat(where.c_str(), &at) == 0;
+  const bool atLink = lstat(where.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  predict(path, made, atThere ? NarrowedMode(mode, &at, atLink) : mode, data);
+  return file;
+}
+
+void Planner::noteKept(PlannedFile &file, const std::string &kept) const {
+  file.kept = kept;
+  if (kept.empty()) return;
+  file.keptShown = shown(kept);
+  file.keptThere = named(resolve(kept));
+}
+
+Result Planner::diffOf(const std::string &path, const std::string &made, std::string *diff) const {
+  if (plan_.diffs == DiffDetail::kNone) return {};
+  if (plan_.diffs == DiffDetail::kSized && access(resolve(path).c_str(), F_OK) != 0) {
+    *diff = NewFileLine(shown(path), ReadWholeFile(made).value_or(""));
+    return {};
+  }
+  const auto found = UnifiedDiff(resolve(path), made, shown(path));
+  if (!found) {
+    return Result::Failed(
+        Fault::kNotOpened,
+        "Cannot compare '" + path + "' with what the installation writes: diff did not run.",
+        {resolve(path)});
+  }
+  *diff = withoutLastLineFeed(*found);
+  return {};
+}
+
+Result Planner::planFile(const std::string &path, const std::string &words, mode_t mode,
+                         const std::function<Result(const std::string &made)> &make,
+                         const Result &place) {
+  const std::string made = renderPath();
+  const Result rendered = make(made);
+  const std::size_t index = plan_.steps.size();
+  add(StepKind::kFile, path).words = words;
+  if (rendered.ok()) plan_.steps[index].file = compare(path, made, mode, false);
+  // Where the run could not write, it says so and goes on or stops: the
+  // plan does the same.
+  if (!place.ok()) {
+    plan_.steps[index].blocked = true;
+    return place;
+  }
+  if (!rendered.ok()) return rendered;
+  return diffOf(path, made, &plan_.steps[index].file.diff);
+}
+
+Result Planner::writeSettingsFile(const std::string &path, const char *permissions) {
+  add(StepKind::kSettings, path).words =
+      std::string("(") + permissions + ") from the settings template";
+  plan_.steps.back().data = true;
+  // The scratch copy: the steps read back what they store in it.
+  return ScratchActions::writeSettingsFile(path, permissions);
+}
+
+Result Planner::store(const char *section, const char *key, const std::string &value) {
+  add(StepKind::kStore, kSettingsName).words =
+      std::string("[") + section + "] " + key + "=" + value;
+  return ScratchActions::store(section, key, value);
+}
+
+Result Planner::writeTemplate(const std::string &path, const char *const *lines,
+                              const char *permissions, bool expand) {
+  return planFile(
+      path, std::string("(") + permissions + ") from the " + TemplateName(lines),
+      ModeFromPermissions(permissions),
+      [&](const std::string &made) { return CreateFile(made, lines, permissions, expand, path); },
+      wouldWriteTemplate(path));
+}
+
+Result Planner::writeCompileScript(const std::string &path, int shellStyle,
+                                   const std::string &shellPath) {
+  return planFile(path,
+                  std::string("(") + kScriptPermissions + "), the " +
+                      shells[shellStyle - 1].name + " compile script, first line \"#! " +
+                      shellPath + "\"",
+                  ModeFromPermissions(kScriptPermissions),
+                  [&](const std::string &made) {
+                    return WriteCompileScript(made, shellStyle, shellPath, path);
+                  },
+                  wouldWriteScript(path));
+}
+
+Result Planner::writeFile(const std::string &path, const std::string &content,
+                          const char *permissions) {
+  const mode_t mode = ModeFromPermissions(permissions);
+  return planFile(
+      path, std::string("(") + permissions + ")", mode,
+      [&](const std::string &made) { return WriteWholeFile(made, content, mode, path); },
+      wouldWriteFile(path));
+}
+
+Result Planner::createFile(const std::string &path, const std::string &content,
+                           const char *permissions) {
+  const std::size_t index = plan_.steps.size();
+  add(StepKind::kCreate, path).words =
+      std::string("(") + permissions + ") holding \"" + content + "\"";
+  plan_.steps[index].data = true;
+  // An existing file is kept as it is.
+  struct stat st;
+  if (stat(resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+  const mode_t mode = ModeFromPermissions(permissions);
+  if (Result place = wouldWriteFile(path); !place.ok()) {
+    plan_.steps[index].blocked = true;
+    return place;
+  }
+  const std::string made = renderPath();
+  Result written = WriteWholeFile(made, content, mode);
+  if (written.ok()) written = diffOf(path, made, &plan_.steps[index].file.diff);
+  if (!written.ok()) return written;
+  plan_.steps[index].file.made = true;
+  predict(path, made, mode, true);
+  return {};
+}
+
+Result Planner::renameFile(const std::string &from, const std::string &to) {
+  PlanStep &step = add(StepKind::kRename, from);
+  step.to = to;
+  step.toShown = shown(to);
+  Result place = wouldRename(from, to);
+  step.blocked = !place.ok();
+  return place;
+}
+
+Result Planner::removeFile(const std::string &path) {
+  next_.erase(recordKey(path));
+  if (!exists(resolve(path))) return {};
+  PlanStep &step = add(StepKind::kRemove, path);
+  noteKept(step.file, keptCopyFor(path, {}));
+  Result place = wouldRemove(path);
+  step.blocked = !place.ok();
+  return place;
+}
+
+Result Planner::compile(const CommandFor &command, const std::string &target,
+                        const std::string &why) {
+  const std::size_t index = plan_.steps.size();
+  {
+    PlanStep &step = add(StepKind::kCompile, target);
+    step.why = why;
+    step.command = command(target);
+  }
+  Result place = wouldWriteFile(target);
+  plan_.steps[index].blocked = !place.ok();
+  if (compile_ == Compile::kNo || !place.ok()) {
+    noteKept(plan_.steps[index].file, keptCopyFor(target, {}));
+    return place;
+  }
+  // Compiled as the run would, into the scratch directory: only then is
+  // it known whether the run would leave an object.
+  const std::string output = renderPath();
+  Result compiled = runCompiler(command, target, output, shellWord(output));
+  if (!compiled.ok()) return compiled;
+  PlanStep &step = plan_.steps[index];
+  step.compiled = true;
+  struct stat made, there;
+  const std::string installed = resolve(target);
+  const bool existed = stat(installed.c_str(), &there) == 0;
+  const mode_t mode =
+      stat(output.c_str(), &made) == 0 ? made.st_mode & 07777 : static_cast<mode_t>(0644);
+  predict(target, output, NarrowedMode(mode, existed ? &there : nullptr), false);
+  noteKept(step.file, keptCopyFor(target, output));
+  return {};
+}
+
+Result Planner::sendNotice(const std::string &command) {
+  add(StepKind::kNotice, {}).command = command;
+  return {};
+}
+
+Result Planner::planSettings(PlannedEnd &end) {
+  end.settingsShown = shown(kSettingsName);
+  const std::string final = resolve(kSettingsName);
+  const auto content = ReadWholeFile(scratchSettings());
+  if (!content) {
+    return Result::Failed(Fault::kNotOpened,
+                          "Cannot read the settings file the installation would write.",
+                          {scratchSettings()});
+  }
+  // One far larger than the installation writes is not read: it is kept
+  // whatever it holds.
+  end.tooLarge = TooLargeToCompare(final, end.settingsShown);
+  const auto old = end.tooLarge ? std::nullopt : ReadWholeFile(final);
+  end.newFile = !old && !end.tooLarge;
+  end.newFileLine = NewFileLine(end.settingsShown, *content);
+  if (!end.tooLarge) end.changes = SettingsChanges(old.value_or(""), *content);
+  end.settings = compare(kSettingsName, scratchSettings(),
+                         ModeFromPermissions(kSettingsPermissions), true);
+  // The same values in other words: only a diff of the lines tells.
+  if (end.settings.there && end.settings.same == false && end.changes.empty()) {
+    if (Result diffed = diffOf(kSettingsName, scratchSettings(), &end.lineDiff); !diffed.ok())
+      return diffed;
+  }
+  // What the run does to the backups beside it.
+  std::optional<std::string> replaced;
+  if (end.tooLarge) replaced.emplace();
+  if (old && SettingsNeedBackup(*old, *content)) replaced = *old;
+  const SettingsBackups backups = PlanSettingsBackups(final, replaced, plan_.keepBackups);
+  for (const std::string &oldest : backups.removals)
+    end.backupRemovals.push_back(shown(oldest));
+  for (const auto &[from, to] : backups.renames)
+    end.backupRenames.push_back({shown(from), shown(to), named(to)});
+  end.backup = backups.backup.empty() ? std::string() : shown(backups.backup);
+  end.backupReused = backups.reused;
+  end.backupThere = !backups.backup.empty() && named(backups.backup);
+  // The record last, as the run writes it, the settings file in it.
+  end.recordShown = shown(kRecordName);
+  const std::string record = renderPath();
+  if (Result rendered = WriteWholeFile(record, recordLeft().text(), kRecordMode); !rendered.ok())
+    return rendered;
+  end.record = compare(kRecordName, record, kRecordMode, false);
+  return {};
+}
+
+Result Planner::end(bool keepSettings) {
+  // A procedure that stopped has said why; its settings are not planned.
+  Result planned;
+  if (keepSettings) {
+    PlannedEnd end;
+    planned = planSettings(end);
+    if (planned.ok()) plan_.end = std::move(end);
+  }
+  leaveScratch();
+  return planned;
+}
