@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "actions.h"
+#include "real_actions.h"
 #include "plan_report.h"
 #include "planner.h"
 #include "installation.h"

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "actions.h"
+#include "real_actions.h"
 #include "installation.h"
 #include "installation_fixture.h"
 #include "record_actions.h"

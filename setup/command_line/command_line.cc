@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "real_actions.h"
 #include "plan_report.h"
 #include "planner.h"
 #include "differences.h"

@@ -9,6 +9,7 @@
 #include "form.h"
 #include "initial_form.h"
 #include "questions.h"
+#include "real_actions.h"
 #include "report.h"
 
 namespace {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "real_actions.h"
 #include "form.h"
 #include "hand_edited.h"
 #include "install_record.h"
@@ -117,12 +118,12 @@ class WindowActions : public ForwardingActions {
 
   // Only the compile takes long enough to be worth stopping, and stopping
   // it leaves nothing half-done: "Cancel" is for it alone.
-  Result compile(const CommandFor &command, const std::string &target,
-                 const std::string &why) override {
+  Result take(const FileStep &step) override {
+    if (step.kind != StepKind::kCompile) return ForwardingActions::take(step);
     const Nlm_ButtoN cancel = Controls().cancelButton;
     CurrentWork().stopAsked = false;
     Nlm_Enable(cancel);
-    Result compiled = ForwardingActions::compile(command, target, why);
+    Result compiled = ForwardingActions::take(step);
     Nlm_Disable(cancel);
     return compiled;
   }

@@ -21,30 +21,23 @@
 #include <vector>
 
 #include "actions.h"
-
-enum class StepKind {
-  kSettings,  // the settings file from its template; its state is told at the end
-  kStore,     // a value stored in it
-  kFile,      // a file written (a template, the compile script, bytes)
-  kCreate,    // a file made only where there is none (the names file)
-  kRename,
-  kRemove,
-  kCompile,   // the one step whose outcome only running tells
-  kNotice,
-};
+#include "file_step.h"
 
 // A file the run leaves, against what is there now.
 struct PlannedFile {
   bool made = false;   // its bytes were made, and compared
+  std::string at;      // where: a file in the run's scratch directory
   mode_t mode = 0;     // the mode the run writes it with
   mode_t given = 0;    // the mode it would have (a file reached through a link keeps its own)
   bool there = false;  // something is at its path now
   bool regular = false;
-  mode_t has = 0;                // the mode of what is there
-  std::optional<bool> same;      // whether that holds the run's bytes; nothing: not read
-  bool unchanged = false;        // writing it where the run writes changes nothing
-  bool unchangedInPlace = false; // the same at its own path (not beside a copy kept)
-  bool besideHolds = false;      // NAME.velorix-new holds the run's bytes already
+  mode_t has = 0;                 // the mode of what is there
+  std::optional<bool> same;       // whether that holds the run's bytes; nothing: not read
+  bool unchanged = false;         // writing it where the run writes changes nothing
+  bool unchangedInPlace = false;  // the same at its own path (not beside a copy kept)
+  bool besideHolds = false;       // NAME.velorix-new holds the run's bytes already
+  // Its user keeps their copy, changed by hand: the new one goes beside it.
+  bool keepsTheirs = false;
   // Where the copy its user changed since the last installation is kept
   // (as the procedure names it); empty for none.
   std::string kept;
@@ -64,6 +57,7 @@ struct PlanStep {
   bool data = false;  // the analysis program changes it in use
   // A real run could not take this step: the plan has told why.
   bool blocked = false;
+  Writer writer = Writer::kBytes;
   // kRename: where to; kCompile: why it is due, and its command; kStore:
   // "[section] KEY=value"; kNotice: its command.
   std::string to;

@@ -30,9 +30,12 @@ bool missing(const PlannedFile &file) { return !file.there || !file.same.has_val
 // Where a file changed by hand goes, for the dry run.
 std::string keptLine(const InstallPlan &plan, const PlanStep &step) {
   if (plan.keepChanged)
-    return "leave " + step.shown + " as it is (changed since the last installation), and write "
-           "the new one to " + step.shown + kKeptNewSuffix;
-  return "keep " + step.shown + " as " + step.file.keptShown + " (changed since the last installation)";
+    return "leave " + step.shown +
+           " as it is (changed since the last installation), and write "
+           "the new one to " +
+           step.shown + kKeptNewSuffix;
+  return "keep " + step.shown + " as " + step.file.keptShown +
+         " (changed since the last installation)";
 }
 
 std::string verb(const PlannedFile &file) { return file.unchanged ? "unchanged " : "write "; }
@@ -58,8 +61,10 @@ class Differences {
       } else if (plan_.keepChanged) {
         // Left as it is: only the new one beside it is the installation's.
         if (!file.besideHolds)
-          add(shown + ": changed since the last installation (the installation leaves it, "
-                      "and writes the new one to " + shown + kKeptNewSuffix + ")");
+          add(shown +
+              ": changed since the last installation (the installation leaves it, "
+              "and writes the new one to " +
+              shown + kKeptNewSuffix + ")");
       } else {
         keptAt(shown, file, diff);
       }
@@ -190,7 +195,8 @@ std::vector<Difference> PlanDifferences(const InstallPlan &plan) {
                       ? step.shown + ": present (the installation removes it)"
                       : step.shown +
                             ": changed since the last installation (the installation keeps it "
-                            "as " + step.file.keptShown + " instead of removing it)");
+                            "as " +
+                            step.file.keptShown + " instead of removing it)");
         break;
       case StepKind::kCompile:
         if (!step.compiled) break;

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "action_messages.h"
 #include "atomic_file.h"
 #include "differences.h"
@@ -56,6 +59,18 @@ Planner::Planner(DiffDetail diffs, Compile compile)
   plan_.diffs = diffs;
 }
 
+Planner::Planner(std::string pattern, Compile compile)
+    : ScratchActions(std::move(pattern)), compile_(compile) {}
+
+void Planner::startPlan() {
+  plan_.keepChanged = keepChanged_;
+  plan_.keepBackups = keepBackups_;
+}
+
+bool Planner::keepsTheirs(const std::string &path) const {
+  return keepChanged_ || keepYours_.count(recordKey(path)) != 0;
+}
+
 PlanStep &Planner::add(StepKind kind, const std::string &path) {
   PlanStep &step = plan_.steps.emplace_back();
   step.kind = kind;
@@ -65,8 +80,7 @@ PlanStep &Planner::add(StepKind kind, const std::string &path) {
 }
 
 Result Planner::begin() {
-  plan_.keepChanged = keepChanged_;
-  plan_.keepBackups = keepBackups_;
+  startPlan();
   if (Result problem = wouldBegin(); !problem.ok()) return problem;
   Result entered = enterScratch();
   if (!entered.ok()) return entered;
@@ -78,6 +92,7 @@ PlannedFile Planner::compare(const std::string &path, const std::string &made, m
   PlannedFile file;
   const std::string target = resolve(path);
   file.made = true;
+  file.at = made;
   file.mode = mode;
   if (!data) noteKept(file, keptCopyFor(path, made));
   struct stat st, link;
@@ -92,8 +107,9 @@ PlannedFile Planner::compare(const std::string &path, const std::string &made, m
   file.unchangedInPlace = WriteLeavesUnchanged(target, made, mode);
   file.unchanged = file.unchangedInPlace;
   std::string where = target;
-  if (plan_.keepChanged && !file.kept.empty()) {
+  if (!file.kept.empty() && keepsTheirs(path)) {
     // The run leaves the user's copy, and writes the new one beside it.
+    file.keepsTheirs = true;
     where = target + kKeptNewSuffix;
     file.besideHolds = SameFiles(where, made);
     file.unchanged = WriteLeavesUnchanged(where, made, mode);
@@ -129,14 +145,39 @@ Result Planner::diffOf(const std::string &path, const std::string &made, std::st
   return {};
 }
 
-Result Planner::planFile(const std::string &path, const std::string &words, mode_t mode,
-                         const std::function<Result(const std::string &made)> &make,
-                         const Result &place) {
+Result Planner::take(const FileStep &step) {
+  switch (step.kind) {
+    case StepKind::kFile:
+      return planFile(step);
+    case StepKind::kCreate:
+      return planCreate(step);
+    case StepKind::kRename:
+      return planRename(step);
+    case StepKind::kRemove:
+      return planRemoval(step);
+    case StepKind::kCompile:
+      return planCompile(step);
+    case StepKind::kSettings:
+    case StepKind::kStore:
+    case StepKind::kNotice:
+      break;
+  }
+  return Result::Failed(Fault::kRefused, "Not a step that touches a file.");
+}
+
+Result Planner::planFile(const FileStep &step) {
+  // What a real run would meet where it writes.
+  const Result place = step.writer == Writer::kTemplate ? wouldWriteTemplate(step.path)
+                       : step.writer == Writer::kScript ? wouldWriteScript(step.path)
+                                                        : wouldWriteFile(step.path);
   const std::string made = renderPath();
-  const Result rendered = make(made);
+  const Result rendered = step.make(made);
   const std::size_t index = plan_.steps.size();
-  add(StepKind::kFile, path).words = words;
-  if (rendered.ok()) plan_.steps[index].file = compare(path, made, mode, false);
+  add(StepKind::kFile, step.path).words = step.words;
+  plan_.steps[index].writer = step.writer;
+  if (rendered.ok())
+    plan_.steps[index].file =
+        compare(step.path, made, ModeFromPermissions(step.permissions.c_str()), false);
   // Where the run could not write, it says so and goes on or stops: the
   // plan does the same.
   if (!place.ok()) {
@@ -144,7 +185,7 @@ Result Planner::planFile(const std::string &path, const std::string &words, mode
     return place;
   }
   if (!rendered.ok()) return rendered;
-  return diffOf(path, made, &plan_.steps[index].file.diff);
+  return diffOf(step.path, made, &plan_.steps[index].file.diff);
 }
 
 Result Planner::writeSettingsFile(const std::string &path, const char *permissions) {
@@ -161,86 +202,68 @@ Result Planner::store(const char *section, const char *key, const std::string &v
   return ScratchActions::store(section, key, value);
 }
 
-Result Planner::writeTemplate(const std::string &path, const char *const *lines,
-                              const char *permissions, bool expand) {
-  return planFile(
-      path, std::string("(") + permissions + ") from the " + TemplateName(lines),
-      ModeFromPermissions(permissions),
-      [&](const std::string &made) { return CreateFile(made, lines, permissions, expand, path); },
-      wouldWriteTemplate(path));
-}
-
-Result Planner::writeCompileScript(const std::string &path, int shellStyle,
-                                   const std::string &shellPath) {
-  return planFile(path,
-                  std::string("(") + kScriptPermissions + "), the " +
-                      shells[shellStyle - 1].name + " compile script, first line \"#! " +
-                      shellPath + "\"",
-                  ModeFromPermissions(kScriptPermissions),
-                  [&](const std::string &made) {
-                    return WriteCompileScript(made, shellStyle, shellPath, path);
-                  },
-                  wouldWriteScript(path));
-}
-
-Result Planner::writeFile(const std::string &path, const std::string &content,
-                          const char *permissions) {
-  const mode_t mode = ModeFromPermissions(permissions);
-  return planFile(
-      path, std::string("(") + permissions + ")", mode,
-      [&](const std::string &made) { return WriteWholeFile(made, content, mode, path); },
-      wouldWriteFile(path));
-}
-
-Result Planner::createFile(const std::string &path, const std::string &content,
-                           const char *permissions) {
+Result Planner::planCreate(const FileStep &step) {
   const std::size_t index = plan_.steps.size();
-  add(StepKind::kCreate, path).words =
-      std::string("(") + permissions + ") holding \"" + content + "\"";
+  add(StepKind::kCreate, step.path).words = step.words;
   plan_.steps[index].data = true;
   // An existing file is kept as it is.
   struct stat st;
-  if (stat(resolve(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
-  const mode_t mode = ModeFromPermissions(permissions);
-  if (Result place = wouldWriteFile(path); !place.ok()) {
+  if (stat(resolve(step.path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};
+  if (Result place = wouldWriteFile(step.path); !place.ok()) {
     plan_.steps[index].blocked = true;
     return place;
   }
   const std::string made = renderPath();
-  Result written = WriteWholeFile(made, content, mode);
-  if (written.ok()) written = diffOf(path, made, &plan_.steps[index].file.diff);
+  Result written = step.make(made);
+  if (written.ok()) written = diffOf(step.path, made, &plan_.steps[index].file.diff);
   if (!written.ok()) return written;
-  plan_.steps[index].file.made = true;
-  predict(path, made, mode, true);
+  PlannedFile &file = plan_.steps[index].file;
+  file.made = true;
+  file.at = made;
+  file.mode = ModeFromPermissions(step.permissions.c_str());
+  predict(step.path, made, file.mode, true);
   return {};
 }
 
-Result Planner::renameFile(const std::string &from, const std::string &to) {
-  PlanStep &step = add(StepKind::kRename, from);
-  step.to = to;
-  step.toShown = shown(to);
-  Result place = wouldRename(from, to);
-  step.blocked = !place.ok();
+Result Planner::planRename(const FileStep &step) {
+  PlanStep &planned = add(StepKind::kRename, step.path);
+  planned.to = step.to;
+  planned.toShown = shown(step.to);
+  Result place = wouldRename(step.path, step.to);
+  planned.blocked = !place.ok();
   return place;
 }
 
-Result Planner::removeFile(const std::string &path) {
-  next_.erase(recordKey(path));
-  if (!exists(resolve(path))) return {};
-  PlanStep &step = add(StepKind::kRemove, path);
-  noteKept(step.file, keptCopyFor(path, {}));
-  Result place = wouldRemove(path);
-  step.blocked = !place.ok();
+Result Planner::planRemoval(const FileStep &step) {
+  next_.erase(recordKey(step.path));
+  if (!exists(resolve(step.path))) return {};
+  PlanStep &planned = add(StepKind::kRemove, step.path);
+  noteKept(planned.file, keptCopyFor(step.path, {}));
+  Result place = wouldRemove(step.path);
+  planned.blocked = !place.ok();
   return place;
 }
 
-Result Planner::compile(const CommandFor &command, const std::string &target,
-                        const std::string &why) {
+std::string Planner::outputName(const std::string &target) {
+  // Named as a file written whole is named while it is written, so that
+  // a compile that was killed is told by its name; free, not made: the
+  // compiler makes it with the mode it gives its objects.
+  std::string name =
+      scratch_ + "/." + std::filesystem::path(target).filename().string() + ".vx-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return renderPath();
+  close(fd);
+  unlink(name.c_str());
+  return name;
+}
+
+Result Planner::planCompile(const FileStep &step) {
+  const std::string &target = step.path;
   const std::size_t index = plan_.steps.size();
   {
-    PlanStep &step = add(StepKind::kCompile, target);
-    step.why = why;
-    step.command = command(target);
+    PlanStep &planned = add(StepKind::kCompile, target);
+    planned.why = step.why;
+    planned.command = step.command(target);
   }
   Result place = wouldWriteFile(target);
   plan_.steps[index].blocked = !place.ok();
@@ -249,19 +272,28 @@ Result Planner::compile(const CommandFor &command, const std::string &target,
     return place;
   }
   // Compiled as the run would, into the scratch directory: only then is
-  // it known whether the run would leave an object.
-  const std::string output = renderPath();
-  Result compiled = runCompiler(command, target, output, shellWord(output));
+  // it known whether the run would leave an object.  Named relative to
+  // the directory the command runs in where it can be, since that
+  // directory's own path may hold blanks.
+  const std::string output = outputName(target);
+  const std::string here = WithSlash(workDir_);
+  const std::string named =
+      output.compare(0, here.size(), here) == 0 ? output.substr(here.size()) : shellWord(output);
+  Result compiled = runCompiler(step.command, target, output, named);
   if (!compiled.ok()) return compiled;
-  PlanStep &step = plan_.steps[index];
-  step.compiled = true;
+  PlanStep &planned = plan_.steps[index];
+  planned.compiled = true;
   struct stat made, there;
   const std::string installed = resolve(target);
   const bool existed = stat(installed.c_str(), &there) == 0;
   const mode_t mode =
       stat(output.c_str(), &made) == 0 ? made.st_mode & 07777 : static_cast<mode_t>(0644);
+  planned.file.made = true;
+  planned.file.at = output;
+  planned.file.mode = mode;
   predict(target, output, NarrowedMode(mode, existed ? &there : nullptr), false);
-  noteKept(step.file, keptCopyFor(target, output));
+  noteKept(planned.file, keptCopyFor(target, output));
+  planned.file.keepsTheirs = !planned.file.kept.empty() && keepsTheirs(target);
   return {};
 }
 
@@ -286,8 +318,8 @@ Result Planner::planSettings(PlannedEnd &end) {
   end.newFile = !old && !end.tooLarge;
   end.newFileLine = NewFileLine(end.settingsShown, *content);
   if (!end.tooLarge) end.changes = SettingsChanges(old.value_or(""), *content);
-  end.settings = compare(kSettingsName, scratchSettings(),
-                         ModeFromPermissions(kSettingsPermissions), true);
+  end.settings =
+      compare(kSettingsName, scratchSettings(), ModeFromPermissions(kSettingsPermissions), true);
   // The same values in other words: only a diff of the lines tells.
   if (end.settings.there && end.settings.same == false && end.changes.empty()) {
     if (Result diffed = diffOf(kSettingsName, scratchSettings(), &end.lineDiff); !diffed.ok())

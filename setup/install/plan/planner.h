@@ -7,7 +7,8 @@
  * with the one it would replace; where a real run could not write, the
  * plan fails as the run would, with its message.  An object due to be
  * compiled is compiled into the scratch directory only when the outcome is
- * wanted (a check): only then is it known whether the run leaves one.
+ * wanted (a check, a real run): only then is it known whether the run
+ * leaves one.
  */
 #ifndef VELORIX_SETUP_PLANNER_H
 #define VELORIX_SETUP_PLANNER_H
@@ -15,6 +16,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <set>
 #include <string>
 
 #include "actions.h"
@@ -23,38 +25,47 @@
 class Planner : public ScratchActions {
  public:
   enum class Compile {
-    kNo,    // the plan says that it would compile, and why
-    kToKnow // compiled into scratch, so that a compile that fails is known to change nothing
+    kNo,     // the plan says that it would compile, and why
+    kToKnow  // compiled into scratch, so that a compile that fails is known to change nothing
   };
   Planner(DiffDetail diffs, Compile compile);
 
   // The plan, complete once the procedure has ended.
   const InstallPlan &plan() const { return plan_; }
 
+  // The files (absolute, as RecordKey gives them) whose user keeps the
+  // copy they changed since the last installation: the new one goes
+  // beside it, as keepChanged() does for every file.
+  void keepYours(std::set<std::string> paths) { keepYours_ = std::move(paths); }
+
   Result begin() override;
   Result end(bool keepSettings) override;
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
-  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                       bool expand) override;
-  Result writeCompileScript(const std::string &path, int shellStyle,
-                            const std::string &shellPath) override;
-  Result createFile(const std::string &path, const std::string &content,
-                    const char *permissions) override;
-  Result writeFile(const std::string &path, const std::string &content,
-                   const char *permissions) override;
-  Result renameFile(const std::string &from, const std::string &to) override;
-  Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target,
-                 const std::string &why) override;
+  Result take(const FileStep &step) override;
   Result sendNotice(const std::string &command) override;
+
+ protected:
+  // pattern: the scratch directory's path, ending in XXXXXX.
+  Planner(std::string pattern, Compile compile);
+  // Notes the options of the run in the plan, before its first step.
+  void startPlan();
+  // Whether the user keeps their copy of path, changed by hand.
+  bool keepsTheirs(const std::string &path) const;
+
+  InstallPlan plan_;
 
  private:
   PlanStep &add(StepKind kind, const std::string &path);
-  // A file step for path, its bytes made in the scratch directory by make;
-  // place: what a real run would meet where it writes it.
-  Result planFile(const std::string &path, const std::string &words, mode_t mode,
-                  const std::function<Result(const std::string &made)> &make, const Result &place);
+  // A file step, its bytes made in the scratch directory by step.make.
+  Result planFile(const FileStep &step);
+  Result planCreate(const FileStep &step);
+  Result planRename(const FileStep &step);
+  Result planRemoval(const FileStep &step);
+  Result planCompile(const FileStep &step);
+  // A free name in the scratch directory for the object compiled for
+  // target.
+  std::string outputName(const std::string &target);
   // Compares the file made at made with path, which the run gives mode,
   // and notes it in the record the run would leave.
   PlannedFile compare(const std::string &path, const std::string &made, mode_t mode, bool data);
@@ -64,8 +75,8 @@ class Planner : public ScratchActions {
   Result diffOf(const std::string &path, const std::string &made, std::string *diff) const;
   Result planSettings(PlannedEnd &end);
 
-  InstallPlan plan_;
   Compile compile_;
+  std::set<std::string> keepYours_;
 };
 
 #endif

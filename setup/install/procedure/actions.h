@@ -3,24 +3,21 @@
  * interface.
  *
  * The steps (installation.cc) decide what is to be done; an Actions object
- * does it.  RealActions writes, removes, renames and runs; a Planner
- * (planner.h) works out the plan of the run as data, which a dry run
- * prints and a check compares with what is there.
+ * does it.  Every kind of run works the steps out as one plan (planner.h:
+ * each file with its bytes, mode and state against the disk, each
+ * removal, rename and compile, the settings file, its backups and the
+ * record), and one executor reads it: a dry run prints it, a check lists
+ * its differences (plan_report.h), a real run (real_actions.h) stages each
+ * step as planned beside its place and, at the end of a run that ends
+ * whole, puts them all in place together; a run that stops puts nothing
+ * in place.  A step that touches a file is one FileStep (file_step.h),
+ * handed over by take().
  *
  * All of them build the settings file in a scratch directory of their
  * own, which is the working directory while a run lasts (the core library
  * finds the settings file there): the steps read back what they store, so
  * even a plan needs a real one.  Paths of the installed directory are
- * therefore resolved against it (resolve()).  RealActions stages every
- * file it writes beside its place (file_transaction.h) and, at the end of
- * a run that ends whole, puts them all in place, the settings file among
- * them, keeping the settings file it replaces as a backup; a run that
- * stops puts nothing in place.  A plan throws its settings file away.
- *
- * Every kind of run also works out the record of what the installation
- * leaves (install_record.h): RealActions writes it at the end, keeping
- * beforehand the copy of a file that its user changed since the last
- * installation; the plan says what it would keep.
+ * therefore resolved against it (resolve()).
  *
  * An action shows nothing: it returns a Result that carries the message
  * for the user, and the procedure shows it (show()) and decides what
@@ -40,6 +37,7 @@
 #include <vector>
 
 #include "atomic_file.h"
+#include "file_step.h"
 #include "install_record.h"
 #include "result.h"
 #include "scratch_directory.h"
@@ -51,9 +49,6 @@ enum class DiffDetail {
            // there yet in one line
   kFull,   // the same, but every line of a file that is not there yet too
 };
-
-// The compile command for a given output file name.
-using CommandFor = std::function<std::string(const std::string &output)>;
 
 // How the last command run went: its exit status as the shell gave it
 // (-1: none ran), and what it wrote to its standard error (the end of it).
@@ -155,40 +150,16 @@ class Actions {
   virtual void holdStores() {}
   virtual Result writeStores() { return {}; }
 
-  // Writes a template (NULL-terminated lines), each line expanded through
-  // the settings when expand is set, and applies permissions.
-  virtual Result writeTemplate(const std::string &path, const char *const *lines,
-                               const char *permissions, bool expand) = 0;
-
-  // Writes the compile script of shell style shellStyle (1-based record of
-  // shells) with "#! " and shellPath as its first line: Fault::kNotOpened
-  // when it cannot be opened.
-  virtual Result writeCompileScript(const std::string &path, int shellStyle,
-                                    const std::string &shellPath) = 0;
-
-  // Makes a new file holding content with the mode of permissions; an
-  // existing file is left as it is.
-  virtual Result createFile(const std::string &path, const std::string &content,
-                            const char *permissions) = 0;
-
-  // Makes path hold content with the mode of permissions; a file that
-  // holds them already is left as it is.
-  virtual Result writeFile(const std::string &path, const std::string &content,
-                           const char *permissions) = 0;
-
-  // Renames from to to; a fault when to is not there afterwards.
-  virtual Result renameFile(const std::string &from, const std::string &to) = 0;
-
-  // Removes path when it exists; a fault when it is still there afterwards.
-  virtual Result removeFile(const std::string &path) = 0;
-
-  // Runs command(output) through the shell in the installed directory to
-  // make target, which is needed for the reason why ("missing", ...);
-  // output is a temporary name that is put in place as target once the
-  // command has left it.  Fault::kCommandFailed when the command did not
-  // make it; target is then as it was.
-  virtual Result compile(const CommandFor &command, const std::string &target,
-                         const std::string &why) = 0;
+  // Takes a step that leaves, renames or removes a file, or compiles one
+  // (file_step.h).  A file written holds what step.make makes, with the
+  // mode of its permissions; one made by kCreate is left as it is when it
+  // exists; a rename fails when step.to is not there afterwards, a removal
+  // when the file is.  A compile runs step.command(output) through the
+  // shell in the installed directory, output a temporary name that is put
+  // in place as step.path once the command has left it: Fault::kCommandFailed
+  // when it did not make it, and step.path is then as it was.  A compile
+  // script that cannot be opened is Fault::kNotOpened.
+  virtual Result take(const FileStep &step) = 0;
 
   // Sends the installation notice by running command through the shell.
   virtual Result sendNotice(const std::string &command) = 0;
@@ -244,30 +215,7 @@ class ForwardingActions : public Actions {
   }
   void holdStores() override { inner_.holdStores(); }
   Result writeStores() override { return inner_.writeStores(); }
-  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                       bool expand) override {
-    return inner_.writeTemplate(path, lines, permissions, expand);
-  }
-  Result writeCompileScript(const std::string &path, int shellStyle,
-                            const std::string &shellPath) override {
-    return inner_.writeCompileScript(path, shellStyle, shellPath);
-  }
-  Result createFile(const std::string &path, const std::string &content,
-                    const char *permissions) override {
-    return inner_.createFile(path, content, permissions);
-  }
-  Result writeFile(const std::string &path, const std::string &content,
-                   const char *permissions) override {
-    return inner_.writeFile(path, content, permissions);
-  }
-  Result renameFile(const std::string &from, const std::string &to) override {
-    return inner_.renameFile(from, to);
-  }
-  Result removeFile(const std::string &path) override { return inner_.removeFile(path); }
-  Result compile(const CommandFor &command, const std::string &target,
-                 const std::string &why) override {
-    return inner_.compile(command, target, why);
-  }
+  Result take(const FileStep &step) override { return inner_.take(step); }
   Result sendNotice(const std::string &command) override { return inner_.sendNotice(command); }
   CommandOutcome lastCommand() const override { return inner_.lastCommand(); }
   std::string settingsBackup() const override { return inner_.settingsBackup(); }
@@ -425,67 +373,6 @@ class DirectoryLock {
  private:
   std::string path_;
   int fd_ = -1;
-};
-
-// Does it all.  Only one installation at a time runs in a directory: a
-// second one waits a few seconds for the first and then gives up.  A file
-// that its user changed since the last installation is kept as
-// NAME.velorix-old before it is replaced, unless the user asked to keep
-// it (keepYours()): then it stays, and the new one is written to
-// NAME.velorix-new.
-class RealActions : public ScratchActions {
- public:
-  RealActions();
-  ~RealActions() override;
-
-  // The files (absolute, as RecordKey gives them) whose user keeps the
-  // copy they changed since the last installation.
-  void keepYours(std::set<std::string> paths) { keepYours_ = std::move(paths); }
-
-  Result begin() override;
-  Result end(bool keepSettings) override;
-  Result store(const char *section, const char *key, const std::string &value) override;
-  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                       bool expand) override;
-  Result writeCompileScript(const std::string &path, int shellStyle,
-                            const std::string &shellPath) override;
-  Result createFile(const std::string &path, const std::string &content,
-                    const char *permissions) override;
-  Result writeFile(const std::string &path, const std::string &content,
-                   const char *permissions) override;
-  Result renameFile(const std::string &from, const std::string &to) override;
-  Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target,
-                 const std::string &why) override;
-  Result sendNotice(const std::string &command) override;
-  std::string settingsBackup() const override { return backup_; }
-  FileNote lastFile() const override { return lastFile_; }
-  EndNote endNote() const override { return endNote_; }
-
- private:
-  Result installSettings();
-  // Writes the record of what this run wrote beside its place, for
-  // record.commit() to put in place.
-  Result prepareRecord(AtomicFile &record);
-  // Writes the file of the installed directory path with write(where),
-  // keeping the copy that its user changed since the last installation
-  // (or, when they keep it, writing to NAME.velorix-new instead), and
-  // notes it in the next record.  data: the analysis program changes it
-  // in use, and no copy of it is kept.  write is told how to place what it
-  // writes: NAME.velorix-new is made anew, never through what is there.
-  Result place(const std::string &path, bool data,
-               const std::function<Result(const std::string &where, Placement how)> &write);
-
-  DirectoryLock lock_;
-  // The files of the run, staged until its end.
-  std::unique_ptr<FileTransaction> transaction_;
-  // Every value stored, by lower-case "section.key": what the settings
-  // file must hold before it goes into place.
-  std::map<std::string, std::string> stored_;
-  std::string backup_;
-  std::set<std::string> keepYours_;
-  FileNote lastFile_;
-  EndNote endNote_;
 };
 
 // The settings file of a directory, and where the one it replaces is kept.

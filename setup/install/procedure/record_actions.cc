@@ -275,53 +275,41 @@ Result RecordActions::store(const char *section, const char *key, const std::str
   return done;
 }
 
-Result RecordActions::writeTemplate(const std::string &path, const char *const *lines,
-                                    const char *permissions, bool expand) {
-  return noteFile("written", path,
-                  ForwardingActions::writeTemplate(path, lines, permissions, expand));
-}
-
-Result RecordActions::writeCompileScript(const std::string &path, int shellStyle,
-                                         const std::string &shellPath) {
-  return noteFile("written", path,
-                  ForwardingActions::writeCompileScript(path, shellStyle, shellPath));
-}
-
-Result RecordActions::createFile(const std::string &path, const std::string &content,
-                                 const char *permissions) {
-  return noteFile("created", path, ForwardingActions::createFile(path, content, permissions));
-}
-
-Result RecordActions::writeFile(const std::string &path, const std::string &content,
-                                const char *permissions) {
-  return noteFile("written", path, ForwardingActions::writeFile(path, content, permissions));
-}
-
-Result RecordActions::renameFile(const std::string &from, const std::string &to) {
-  Result done = ForwardingActions::renameFile(from, to);
-  note(std::string(done.ok() ? "renamed " : "NOT renamed ") + shown(from) + " to " + shown(to) +
-       (done.ok() ? "" : ": " + done.message()));
-  return done;
-}
-
-Result RecordActions::removeFile(const std::string &path) {
-  const bool there = access(resolve(path).c_str(), F_OK) == 0;
-  Result gone = ForwardingActions::removeFile(path);
-  if (gone.ok() && !lastFile().keptOld.empty()) {
-    noteKept(path);
-  } else if (there) {
-    note(std::string(gone.ok() ? "removed " : "NOT removed ") + shown(path));
+Result RecordActions::take(const FileStep &step) {
+  switch (step.kind) {
+    case StepKind::kFile:
+      return noteFile("written", step.path, ForwardingActions::take(step));
+    case StepKind::kCreate:
+      return noteFile("created", step.path, ForwardingActions::take(step));
+    case StepKind::kRename: {
+      Result done = ForwardingActions::take(step);
+      note(std::string(done.ok() ? "renamed " : "NOT renamed ") + shown(step.path) + " to " +
+           shown(step.to) + (done.ok() ? "" : ": " + done.message()));
+      return done;
+    }
+    case StepKind::kRemove: {
+      const bool there = access(resolve(step.path).c_str(), F_OK) == 0;
+      Result gone = ForwardingActions::take(step);
+      if (gone.ok() && !lastFile().keptOld.empty()) {
+        noteKept(step.path);
+      } else if (there) {
+        note(std::string(gone.ok() ? "removed " : "NOT removed ") + shown(step.path));
+      }
+      return gone;
+    }
+    case StepKind::kCompile: {
+      note("compiling " + step.path + ": " + step.why);
+      Result done = ForwardingActions::take(step);
+      noteCommand("compile", done.ok());
+      compiled_ = compiled_ || done.ok();
+      return noteFile("compiled", step.path, std::move(done));
+    }
+    case StepKind::kSettings:
+    case StepKind::kStore:
+    case StepKind::kNotice:
+      break;
   }
-  return gone;
-}
-
-Result RecordActions::compile(const CommandFor &command, const std::string &target,
-                              const std::string &why) {
-  note("compiling " + target + ": " + why);
-  Result done = ForwardingActions::compile(command, target, why);
-  noteCommand("compile", done.ok());
-  compiled_ = compiled_ || done.ok();
-  return noteFile("compiled", target, std::move(done));
+  return ForwardingActions::take(step);
 }
 
 Result RecordActions::sendNotice(const std::string &command) {

@@ -78,18 +78,7 @@ class RecordActions : public ForwardingActions, private MessageListener {
   Result end(bool keepSettings) override;
   Result writeSettingsFile(const std::string &path, const char *permissions) override;
   Result store(const char *section, const char *key, const std::string &value) override;
-  Result writeTemplate(const std::string &path, const char *const *lines, const char *permissions,
-                       bool expand) override;
-  Result writeCompileScript(const std::string &path, int shellStyle,
-                            const std::string &shellPath) override;
-  Result createFile(const std::string &path, const std::string &content,
-                    const char *permissions) override;
-  Result writeFile(const std::string &path, const std::string &content,
-                   const char *permissions) override;
-  Result renameFile(const std::string &from, const std::string &to) override;
-  Result removeFile(const std::string &path) override;
-  Result compile(const CommandFor &command, const std::string &target,
-                 const std::string &why) override;
+  Result take(const FileStep &step) override;
   Result sendNotice(const std::string &command) override;
 
   // Notes how the run ended.

@@ -4,7 +4,7 @@
  *
  * Every frontend that asks about them (the terminal's questions, the
  * window) learns them here, so that they ask about the same files; the
- * answers go into the run through RealActions::keepYours.
+ * answers go into the run through Planner::keepYours.
  */
 #ifndef VELORIX_SETUP_INSTALL_PROCEDURE_HAND_EDITED_H
 #define VELORIX_SETUP_INSTALL_PROCEDURE_HAND_EDITED_H

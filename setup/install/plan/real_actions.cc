@@ -3,7 +3,7 @@
  * renamed and removed, the object compiled, the settings file and the
  * record put in place at the end, the notice sent.
  */
-#include "actions.h"
+#include "real_actions.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -130,7 +130,7 @@ bool removable(const std::string &path) {
 
 // ---- RealActions ----------------------------------------------------------
 
-RealActions::RealActions() : ScratchActions("") {
+RealActions::RealActions() : Planner("", Compile::kToKnow) {
   pattern_ = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
 }
 
@@ -174,6 +174,7 @@ Result RealActions::begin() {
   // the end when the run ends whole.
   transaction_ = std::make_unique<FileTransaction>();
   transaction_->removeOnSignal(scratch_, WithSlash(workDir_) + kLockFileName);
+  startPlan();
   return readRecord();
 }
 
@@ -300,7 +301,7 @@ Result RealActions::installSettings() {
 }
 
 Result RealActions::store(const char *section, const char *key, const std::string &value) {
-  Result stored = ScratchActions::store(section, key, value);
+  Result stored = Planner::store(section, key, value);
   if (!stored.ok()) return stored;
   // As the file holds it: line feeds become line-break marks.
   std::string held = value;
@@ -311,14 +312,15 @@ Result RealActions::store(const char *section, const char *key, const std::strin
   return {};
 }
 
-Result RealActions::place(const std::string &path, bool data,
-                          const std::function<Result(const std::string &where, Placement how)> &write) {
+Result RealActions::place(
+    const std::string &path, bool data,
+    const std::function<Result(const std::string &where, Placement how)> &write) {
   lastFile_ = {};
   const std::string target = resolve(path);
   const std::string key = RecordKey(target);
   std::string digest;  // of the user's copy
   const bool changed = !data && ChangedSinceRecorded(prior(), target, &digest);
-  if (changed && (keepChanged_ || keepYours_.count(key) != 0)) {
+  if (changed && keepsTheirs(path)) {
     // The user's copy stays as it is; the new one goes beside it.
     const std::string fresh = target + kKeptNewSuffix;
     Result written = write(fresh, Placement::kAnew);
@@ -357,10 +359,10 @@ Result RealActions::place(const std::string &path, bool data,
                         ").\nThe file has not been replaced.",
                     target);
     };
-    Result keptCopy =
-        name ? keepCopy(*transaction_, target, *name, &made,
-                        [notKept](int error) { return notKept(std::strerror(error)); })
-             : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
+    Result keptCopy = name
+                          ? keepCopy(*transaction_, target, *name, &made,
+                                     [notKept](int error) { return notKept(std::strerror(error)); })
+                          : Result::Failed(Fault::kNotWritten, "", {}, "every name is taken");
     if (!keptCopy.ok()) return notKept(keptCopy.detail());
     kept = *name;
   }
@@ -386,68 +388,85 @@ Result RealActions::place(const std::string &path, bool data,
   return written;
 }
 
-Result RealActions::writeTemplate(const std::string &path, const char *const *lines,
-                                  const char *permissions, bool expand) {
-  return place(path, false, [&](const std::string &where, Placement how) {
-    return CreateFile(where, lines, permissions, expand, where == resolve(path) ? path : where,
-                      how);
-  });
-}
-
-Result RealActions::writeCompileScript(const std::string &path, int shellStyle,
-                                       const std::string &shellPath) {
-  return aboutScript(place(path, false,
-                           [&](const std::string &where, Placement how) {
-                             return WriteCompileScript(where, shellStyle, shellPath,
-                                                       where == resolve(path) ? path : where, how);
-                           }),
-                     resolve(path));
-}
-
-Result RealActions::createFile(const std::string &path, const std::string &content,
-                               const char *permissions) {
+Result RealActions::take(const FileStep &step) {
   lastFile_ = {};
-  const std::string target = resolve(path);
-  // An existing file is kept as it is; a directory in the way is not one,
-  // and the writer below says so.
-  struct stat st;
-  if (stat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-    lastFile_.unchanged = true;
-    return {};
-  }
-  // A file that appeared meanwhile is kept, and is not the installation's.
-  Result made = withDetail(WriteWholeFile(target, content, ModeFromPermissions(permissions), path,
-                                          Placement::kIfAbsent));
-  auto entry = made.ok() ? DescribeFile(transaction_->current(target), true) : std::nullopt;
-  if (entry && entry->digest == Sha256Hex(content)) {
-    entry->path = RecordKey(target);
-    next_.put(std::move(*entry));
-  }
-  return made;
+  const std::size_t planned = plan_.steps.size();
+  Result result = Planner::take(step);
+  // A step that the plan found it could not take, or that it found
+  // nothing to do for (a file to remove that is not there), is not
+  // staged.
+  if (!result.ok() || plan_.steps.size() == planned) return result;
+  return stage(plan_.steps.back());
 }
 
-Result RealActions::writeFile(const std::string &path, const std::string &content,
-                              const char *permissions) {
-  return place(path, false, [&](const std::string &where, Placement how) {
-    return withDetail(WriteWholeFile(where, content, ModeFromPermissions(permissions),
-                                     where == resolve(path) ? path : where, how));
-  });
-}
-
-Result RealActions::renameFile(const std::string &from, const std::string &to) {
-  lastFile_ = {};
-  if (Result problem = wouldRename(from, to); !problem.ok()) return problem;
-  transaction_->rename(resolve(from), resolve(to), false, [this, from, to](int error) {
-    return notRenamed(from, to, resolve(from), error);
-  });
+Result RealActions::stage(const PlanStep &step) {
+  const PlannedFile &file = step.file;
+  const std::string target = resolve(step.path);
+  const auto named = [&](const std::string &where) { return where == target ? step.path : where; };
+  switch (step.kind) {
+    case StepKind::kFile: {
+      const Result placed = place(step.path, false, [&](const std::string &where, Placement how) {
+        Result written = CopyWholeFile(file.at, where, file.mode, named(where), how);
+        return step.writer == Writer::kBytes ? withDetail(std::move(written)) : written;
+      });
+      return step.writer == Writer::kScript ? aboutScript(placed, target) : placed;
+    }
+    case StepKind::kCreate: {
+      // An existing file is kept as it is; a directory in the way is not
+      // one, and the plan has said so.
+      if (!file.made) {
+        lastFile_.unchanged = true;
+        return {};
+      }
+      // A file that appeared meanwhile is kept, and is not the
+      // installation's.
+      Result made =
+          withDetail(CopyWholeFile(file.at, target, file.mode, step.path, Placement::kIfAbsent));
+      auto entry = made.ok() ? DescribeFile(transaction_->current(target), true) : std::nullopt;
+      if (entry && entry->digest == FileSha256Hex(file.at).value_or("")) {
+        entry->path = RecordKey(target);
+        next_.put(std::move(*entry));
+      }
+      return made;
+    }
+    case StepKind::kRename:
+      transaction_->rename(target, resolve(step.to), false,
+                           [this, from = step.path, to = step.to](int error) {
+                             return notRenamed(from, to, resolve(from), error);
+                           });
+      return {};
+    case StepKind::kRemove:
+      return stageRemoval(step);
+    case StepKind::kCompile:
+      // The object the plan compiled into the scratch directory, put in
+      // place as the compiler's output: with its new time, which is what
+      // tells that it is up to date, even when it holds what the old one
+      // held.
+      return place(step.path, false, [&](const std::string &where, Placement how) -> Result {
+        AtomicFile object(where, named(where), scratch_);
+        if (how == Placement::kAnew) object.placeAnew();
+        Result opened = object.openForProgram();
+        if (!opened.ok()) return withDetail(std::move(opened));
+        if (std::rename(file.at.c_str(), object.temporary().c_str()) != 0) {
+          const int error = errno;
+          object.discard();
+          return failed(Fault::kNotWritten,
+                        "Cannot write file '" + named(where) + "' (" + std::strerror(error) + ")",
+                        where);
+        }
+        return object.commit(kModeAsWritten);
+      });
+    case StepKind::kSettings:
+    case StepKind::kStore:
+    case StepKind::kNotice:
+      break;
+  }
   return {};
 }
 
-Result RealActions::removeFile(const std::string &path) {
-  lastFile_ = {};
+Result RealActions::stageRemoval(const PlanStep &step) {
+  const std::string &path = step.path;
   const std::string target = resolve(path);
-  const std::string key = RecordKey(target);
-  next_.erase(key);
   std::string digest;
   if (ChangedSinceRecorded(prior(), target, &digest)) {
     // Changed by hand since the last installation: kept where a copy
@@ -475,36 +494,9 @@ Result RealActions::removeFile(const std::string &path) {
   if (!removable(target)) return notRemoved(path, target, errno);
   struct stat st;
   if (lstat(target.c_str(), &st) == 0)
-    transaction_->remove(target, [path, target](int error) {
-      return notRemoved(path, target, error);
-    });
+    transaction_->remove(target,
+                         [path, target](int error) { return notRemoved(path, target, error); });
   return {};
-}
-
-Result RealActions::compile(const CommandFor &command, const std::string &target,
-                            const std::string &) {
-  return place(target, false, [&](const std::string &where, Placement how) -> Result {
-    // The compiler writes under a temporary name: a run killed meanwhile
-    // leaves no object that a later run would take for a good one.
-    // In the run's scratch directory until it is whole: should the run be
-    // killed, the next one removes that directory, and nothing the
-    // compiler still writes lands beside the user's files.
-    AtomicFile object(where, target, scratch_);
-    if (how == Placement::kAnew) object.placeAnew();
-    Result opened = object.openForProgram();
-    if (!opened.ok()) return withDetail(std::move(opened));
-    // Named relative to the directory the command runs in, where it can
-    // be: the directory's own path may hold blanks.
-    const std::string here = WithSlash(workDir_);
-    std::string output = object.temporary();
-    if (output.compare(0, here.size(), here) == 0) output.erase(0, here.size());
-    Result compiled = runCompiler(command, target, object.temporary(), output);
-    if (!compiled.ok()) {
-      object.discard();
-      return compiled;
-    }
-    return object.commit(kModeAsWritten);
-  });
 }
 
 Result RealActions::sendNotice(const std::string &command) {
