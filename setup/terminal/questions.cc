@@ -30,13 +30,13 @@
 #include <ncbi.h>
 
 #include "actions.h"
-#include "hand_edited.h"
 #include "form.h"
 #include "hand_edited.h"
 #include "installation.h"
 #include "line_input.h"
 #include "notice.h"
 #include "product_files.h"
+#include "report.h"
 #include "setting_up.h"
 
 namespace {
@@ -111,28 +111,26 @@ std::string typedText(const std::string &line) {
   return line;
 }
 
-// A message as the window shows one: through the core library, to
-// whoever shows messages in this run; beneath it, on standard error as
-// the message, the files missing from the product directory.
-void tell(const Result &result) {
-  if (result.message().empty()) return;
+// A message as the window shows one, in the terminal's one way
+// (report.h): beneath it, the files missing from the product directory.
+// Not the path and option lines of a command line's messages: the answer
+// was just typed.
+void tell(MessagePrinter &printer, const Result &result) {
   std::fflush(stdout);
-  Nlm_Message(MSG_OK, "%s", result.message().c_str());
-  std::fputs(MissingFilesText(result.about().missing).c_str(), stderr);
-  std::fflush(stderr);
+  printer.print(result.message(), {{}, {}, {}, result.about().missing});
 }
 
 // Reads an answer to prompt; a line longer than any answer is told and
 // asked again.
-LineInput::Read readAnswer(LineInput &input, const std::string &prompt, std::string *line,
-                           const std::string &recall = {}) {
+LineInput::Read readAnswer(LineInput &input, MessagePrinter &printer, const std::string &prompt,
+                           std::string *line, const std::string &recall = {}) {
   for (;;) {
     const LineInput::Read read = input.read(prompt, line, recall);
     if (read != LineInput::Read::kTooLong) return read;
-    tell(Result::Failed(Fault::kRefused, "The answer is longer than " +
-                                             std::to_string(kLongestAnswer) +
-                                             " characters, which no answer is.\nIt has not been "
-                                             "taken; please answer again."));
+    tell(printer, Result::Failed(Fault::kRefused,
+                                 "The answer is longer than " + std::to_string(kLongestAnswer) +
+                                     " characters, which no answer is.\nIt has not been "
+                                     "taken; please answer again."));
   }
 }
 
@@ -163,7 +161,8 @@ struct Verdict {
 
 class Questions {
  public:
-  Questions(LineInput &input, const InstallForm &form) : input_(input), form_(form) {
+  Questions(LineInput &input, MessagePrinter &printer, const InstallForm &form)
+      : input_(input), printer_(printer), form_(form) {
     notice_.start();
   }
 
@@ -203,6 +202,7 @@ class Questions {
   bool refuses(const InstallForm &form, Field field) const;
 
   LineInput &input_;
+  MessagePrinter &printer_;
   InstallForm form_;
   NoticePreviewCommand notice_;
   std::optional<std::vector<std::string>> noticeLines_;
@@ -216,7 +216,7 @@ class Questions {
 Answer Questions::answer(const std::string &prompt, const char *help, const std::string &recall,
                          std::string *line) {
   for (;;) {
-    if (readAnswer(input_, prompt, line, recall) != LineInput::Read::kLine)
+    if (readAnswer(input_, printer_, prompt, line, recall) != LineInput::Read::kLine)
       return Answer::kCancelled;
     if (*line == kBackMark) return Answer::kBack;
     if (*line != "?") return Answer::kGiven;
@@ -242,7 +242,7 @@ bool Questions::refuses(const InstallForm &form, Field field) const {
   if (refusal.ok()) return false;
   const std::vector<Field> &about = refusal.about().fields;
   if (std::find(about.begin(), about.end(), field) == about.end()) return false;
-  tell(refusal);
+  tell(printer_, refusal);
   return true;
 }
 
@@ -266,7 +266,7 @@ Answer Questions::askKind(const FormField &field) {
       chosen = *kind == 0;
     }
     // As picking it in the window: only a change of kind fills anything.
-    if (chosen != form_.full) tell(ChooseKind(form_, chosen));
+    if (chosen != form_.full) tell(printer_, ChooseKind(form_, chosen));
     return Answer::kGiven;
   }
 }
@@ -290,7 +290,7 @@ Answer Questions::askShellStyle(const FormField &field) {
       continue;
     }
     // A style typed is the user's, kept as it is in an answer file.
-    tell(ChooseShellStyle(form_, style));
+    tell(printer_, ChooseShellStyle(form_, style));
     return Answer::kGiven;
   }
 }
@@ -397,7 +397,7 @@ bool Questions::askRefused() {
         std::find_if(about.begin(), about.end(), [this](Field f) { return asked(FieldRow(f)); });
     // A refusal of no field asked is the procedure's to tell.
     if (again == about.end()) return true;
-    tell(refusal);
+    tell(printer_, refusal);
     const auto row = static_cast<std::size_t>(*again);
     switch (askField(FieldRow(*again))) {
       case Answer::kGiven:
@@ -453,7 +453,8 @@ bool Questions::askHandEdited() {
                 "  d: show the differences between yours and the new one\n",
                 file.shown.c_str(), file.kept.c_str(), file.shown.c_str(), kKeptNewSuffix);
     for (;;) {
-      if (readAnswer(input_, kHandEditChoices, &line) != LineInput::Read::kLine) return false;
+      if (readAnswer(input_, printer_, kHandEditChoices, &line) != LineInput::Read::kLine)
+        return false;
       const std::string word = lowered(line);
       if (word == "d") {
         std::printf("%s\n", file.diff.c_str());
@@ -495,7 +496,8 @@ Verdict Questions::summary() {
   input_.completeNothing();
   std::string line;
   for (;;) {
-    if (readAnswer(input_, kConfirm, &line) != LineInput::Read::kLine) return {Verdict::kCancelled};
+    if (readAnswer(input_, printer_, kConfirm, &line) != LineInput::Read::kLine)
+      return {Verdict::kCancelled};
     if (line == kBackMark) return {Verdict::kBack};
     if (const auto yes = yesOrNo(line, false)) return {*yes ? Verdict::kYes : Verdict::kNo};
     const bool digits = line.find_first_not_of("0123456789") == std::string::npos;
@@ -549,9 +551,9 @@ bool Questions::run() {
 
 bool OnTerminal() { return isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0; }
 
-std::optional<TextAnswers> AskForm(const InstallForm &form) {
+std::optional<TextAnswers> AskForm(const InstallForm &form, MessagePrinter &printer) {
   LineInput input(kLongestAnswer);
-  Questions questions(input, form);
+  Questions questions(input, printer, form);
   if (!questions.run()) return std::nullopt;
   return TextAnswers{questions.form(), questions.keepYours()};
 }
@@ -567,10 +569,12 @@ bool AskYesNo(const std::string &prompt, bool answerDefault) {
 }
 
 TextOffer OfferTextSetup() {
+  MessagePrinter printer;
   LineInput input(kLongestAnswer);
   std::string line;
   for (;;) {
-    if (readAnswer(input, kOffer, &line) != LineInput::Read::kLine) return TextOffer::kCancelled;
+    if (readAnswer(input, printer, kOffer, &line) != LineInput::Read::kLine)
+      return TextOffer::kCancelled;
     if (const auto yes = yesOrNo(line, true))
       return *yes ? TextOffer::kAccepted : TextOffer::kDeclined;
     std::printf("Please answer y or n.\n");

@@ -23,6 +23,8 @@
 
 #include "form_fields.h"
 
+class MessagePrinter;
+
 struct TextAnswers {
   InstallForm form;
   // The files changed since the last installation whose user keeps their
@@ -34,7 +36,7 @@ struct TextAnswers {
 // values, or a preset).  The answers once the user has said yes to the
 // summary; nothing after no, Ctrl-C or end of input, with nothing
 // written.
-std::optional<TextAnswers> AskForm(const InstallForm &form);
+std::optional<TextAnswers> AskForm(const InstallForm &form, MessagePrinter &printer);
 
 // Asks prompt until the answer is yes or no (Enter: answerDefault);
 // false on Ctrl-C or end of input.

@@ -54,7 +54,7 @@ int RunTextSetup(const TextStart &start) {
   InstallForm form = InitialForm(false, &told);
   printer.print(told);
   if (start.preset) form = *start.preset;
-  const std::optional<TextAnswers> answered = AskForm(form);
+  const std::optional<TextAnswers> answered = AskForm(form, printer);
   if (!answered) return NothingWritten();
   RealActions real;
   real.keepBackups(start.keepBackups);

@@ -27,6 +27,7 @@
 #include "form.h"
 #include "hand_edited.h"
 #include "install_record.h"
+#include "message_box.h"
 #include "motif_conventions.h"
 #include "product_files.h"
 #include "run_window.h"
@@ -98,12 +99,7 @@ class WindowActions : public ForwardingActions {
   // as well, for the box keeps its words.
   void show(const std::string &text, const MessageSubject &about) override {
     lastFields_ = about.fields;
-    if (!about.missing.empty()) {
-      std::fprintf(stderr, "velorix-setup: %s\n%s", text.c_str(),
-                   MissingFilesText(about.missing).c_str());
-      std::fflush(stderr);
-    }
-    ForwardingActions::show(text, about);
+    ShowInBox(text, about);
   }
 
   // The status line said it while the form waited: no box, but the
@@ -147,13 +143,6 @@ void focusField(const std::vector<Field> &fields) {
     Nlm_SelectText(text, 0, static_cast<Nlm_Int4>(Nlm_TextLength(text)));
     return;
   }
-}
-
-// The summary as a message box shows it: without its last line feed.
-std::string boxText(std::string summary) {
-  while (!summary.empty() && summary.back() == '\n')
-    summary.pop_back();
-  return summary;
 }
 
 // The question about a file changed by hand, with the words of the
@@ -202,7 +191,7 @@ void SetupProc(Nlm_ButtoN /*button*/) {
   if (result.end == SessionEnd::kEnded && !result.logLost && !result.siteDefaultsLost) {
     // Started from the desktop menu, there is no terminal to read the
     // summary in.
-    if (start.chooseDirectory) Nlm_Message(MSG_OK, "%s", boxText(result.summary).c_str());
+    if (start.chooseDirectory) ShowSummary(result.summary);
     Nlm_QuitProgram();
     return;
   }

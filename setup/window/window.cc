@@ -24,6 +24,7 @@
 #include "directory_chooser.h"
 #include "exit_status.h"
 #include "form.h"
+#include "message_box.h"
 #include "initial_form.h"
 #include "help.h"
 #include "motif_conventions.h"
@@ -344,7 +345,7 @@ int RunSetupWindow(const SetupWindowResources &own) {
   Builder b{c, window, Nlm_PulldownMenu(window, Title("Help")), s, initial, nullptr, {}};
   for (const GroupRow &group : kFormGroups)
     makeGroup(b, group, notice);
-  if (!told.message().empty()) Nlm_Message(MSG_OK, "%s", told.message().c_str());
+  ShowResult(told);
   // Now that every control it switches exists.
   InstActnProc(static_cast<Nlm_GrouP>(c.of(Field::kKind)));
   const ButtonRow buttons = makeButtonRow(c, window, c.group[0], s);

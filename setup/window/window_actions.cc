@@ -13,6 +13,7 @@
 #include <string>
 
 #include "form.h"
+#include "message_box.h"
 #include "setting_up.h"
 #include "utility.h"
 #include "raii.h"
@@ -52,7 +53,7 @@ void fillKernel() {
   if (field == nullptr) return;
   InstallForm form;
   const Result chosen = ChooseKind(form, true);
-  if (!chosen.message().empty()) Nlm_Message(MSG_OK, "%s", chosen.message().c_str());
+  ShowResult(chosen);
   if (form.has(Field::kKernel)) Nlm_SetTitle(field, Title(form.text(Field::kKernel).c_str()));
 }
 
@@ -140,7 +141,7 @@ void ShellStyleProc(Nlm_GrouP g) {
   if (style < 1 || style > kShellRecords || field == nullptr) return;
   std::string path;
   const Result detected = DetectShellPath(style, &path);
-  if (!detected.message().empty()) Nlm_Message(MSG_OK, "%s", detected.message().c_str());
+  ShowResult(detected);
   Nlm_SetTitle(field, Title(path.c_str()));
 }
 

@@ -231,16 +231,17 @@ Field Procedure::longestField(const char *line) const {
   return longest;
 }
 
-}  // namespace install_procedure
+std::vector<MissingFile> MissingFrom(const InstallForm &form, const PathResolver &resolve) {
+  if (kernelOf(form).empty()) return {};
+  return MissingProductFiles(form, resolve);
+}
 
-using namespace install_procedure;
-
-Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) {
+Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve,
+                          const std::vector<MissingFile> &missing) {
   if (kernelOf(form).empty()) return refused(kMsgNoDirectory, {"", {Field::kKernel}});
   if (Result problem = checkForm(form); !problem.ok()) return problem;
   // The files the run needs from the product directory, each one that is
   // missing listed beneath the message of the first: all at once.
-  const std::vector<MissingFile> missing = MissingProductFiles(form, resolve);
   const std::string executable = ProductFilePath(form, kProductExecutable, resolve);
   if (access(executable.c_str(), F_OK) != 0)
     return refused(kMsgNoExecutable, {executable, {Field::kKernel}, {}, missing});
@@ -251,4 +252,11 @@ Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) 
     return refused(kMsgNoClassFile + WithSlash(kernelOf(form)) + kProductClassFile,
                    {classFile, {Field::kKernel}, {}, missing});
   return {};
+}
+
+}  // namespace install_procedure
+
+Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve) {
+  return install_procedure::CheckBeforeWriting(form, resolve,
+                                               install_procedure::MissingFrom(form, resolve));
 }

@@ -242,8 +242,7 @@ Result Procedure::compileAutodif() {
     return compileCommand(form_, output);
   };
   step("Compiling autodif.cc ...");
-  const Result compiled =
-      act_.take(CompileStep(command, kAutodifObject, why)).listing(missingFiles());
+  const Result compiled = act_.take(CompileStep(command, kAutodifObject, why)).listing(missing_);
   // The user stopped it: the run stops, and what was there stays.
   if (compiled.fault() == Fault::kCancelled) return compiled;
   if (tell(compiled)) {
@@ -270,7 +269,7 @@ Result Procedure::checkKernelObject() {
   if (Result r = store("TMP", "TMP", kKernelObject); !r.ok()) return r;
   if (Result r = readSetting("TMP", "TMP", path); !r.ok()) return r;
   if (IsRelocatableObject(act_.resolve(path))) return {};
-  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}).listing(missingFiles()));
+  tell(Result::Notice(kMsgNoProductObject, {path, {Field::kKernel}}).listing(missing_));
   return store("Libraries", "AUTODIFOPT", kDisabledOption);
 }
 
@@ -294,7 +293,8 @@ void Procedure::sendNotice() {
 InstallOutcome Procedure::run() {
   const PathResolver resolve = [this](const std::string &path) { return act_.resolve(path); };
   step("Checking the form ...");
-  if (!tell(CheckBeforeWriting(form_, resolve))) return InstallOutcome::Stopped;
+  missing_ = MissingFrom(form_, resolve);
+  if (!tell(CheckBeforeWriting(form_, resolve, missing_))) return InstallOutcome::Stopped;
   if (form_.full) tell(shellMismatch(form_));
   if (form_.full) adviseWhere();
   step("Preparing the directory ...");
@@ -332,9 +332,8 @@ InstallOutcome Procedure::run() {
 void Procedure::adviseWhere() {
   std::string here = std::filesystem::path(act_.resolve(".")).lexically_normal().string();
   if (here.size() > 1 && here.back() == '/') here.pop_back();
-  const std::vector<MissingFile> missing = missingFiles();
-  const std::string words = AdviceBeforeWriting(form_, here, missing);
-  if (!words.empty()) act_.advise(words, {"", {}, {}, missing});
+  const std::string words = AdviceBeforeWriting(form_, here, missing_);
+  if (!words.empty()) act_.advise(words, {"", {}, {}, missing_});
 }
 
 // The steps in their order; the fault that stops them, or done.

@@ -95,6 +95,15 @@ inline Result refused(std::string message, MessageSubject about) {
   return Result::Failed(Fault::kRefused, std::move(message), std::move(about));
 }
 
+// The files the run needs from the product directory of form that are
+// missing, their paths placed by resolve: found once for a run, and
+// listed beneath each message about them.
+std::vector<MissingFile> MissingFrom(const InstallForm &form, const PathResolver &resolve);
+
+// CheckBeforeWriting (installation.h), the missing files found already.
+Result CheckBeforeWriting(const InstallForm &form, const PathResolver &resolve,
+                          const std::vector<MissingFile> &missing);
+
 // The compile script's shell style against the shell its first line
 // names (form_checks.cc).
 Result shellMismatch(const InstallForm &form);
@@ -158,10 +167,7 @@ class Procedure {
   }
   bool newer(const char *source, const char *object) const;
   Result missingKey(const char *section, const char *key) const;
-  std::vector<MissingFile> missingFiles() const {
-    return MissingProductFiles(form_,
-                               [this](const std::string &path) { return act_.resolve(path); });
-  }
+
   Result readSetting(const char *section, const char *key, std::string &out) const;
   // Tells that the step named what begins, for a frontend that shows it.
   void step(const char *what) { act_.progress(what); }
@@ -205,10 +211,11 @@ class Procedure {
 
   const InstallForm &form_;
   CatchingActions act_;
-  bool settingsWritten_ = false;  // the template is in the scratch settings file
-  bool settingsSound_ = true;     // and every value was stored in it
-  bool failed_ = false;           // a file was not written whole
-  bool refused_ = false;          // the form was refused before anything was written
+  bool settingsWritten_ = false;      // the template is in the scratch settings file
+  bool settingsSound_ = true;         // and every value was stored in it
+  bool failed_ = false;               // a file was not written whole
+  bool refused_ = false;              // the form was refused before anything was written
+  std::vector<MissingFile> missing_;  // what the product directory lacks
 };
 
 }  // namespace install_procedure
