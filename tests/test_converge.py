@@ -42,6 +42,11 @@ def files(root):
     return found
 
 
+def directory_times(root):
+    """Every directory below root, root too: its time in ns."""
+    return {os.path.relpath(top, root): os.lstat(top).st_mtime_ns for top, _, _ in os.walk(root)}
+
+
 class Converge(unittest.TestCase):
 
     def setUp(self):
@@ -126,13 +131,16 @@ class Converge(unittest.TestCase):
         self.full()
         self.assertEqual(self.run_tool(["--unattended", "--kernel", self.product],
                                        self.work).returncode, 0)
-        before = files(self.root)
+        before, directories = files(self.root), directory_times(self.root)
         self.full()
         result = self.run_tool(["--unattended", "--kernel", self.product], self.work)
         self.assertEqual(result.returncode, 0, result.stderr)
         after = files(self.root)
         changed = sorted(name for name in after if after[name] != before.get(name))
         self.assertEqual((changed, sorted(after)), ([], sorted(before)))
+        # Nothing made and removed in them either: a lock, a scratch
+        # directory or a temporary file would change their times.
+        self.assertEqual(directory_times(self.root), directories)
 
     def test_changed_files_kept_stay_and_the_run_is_a_fixed_point(self):
         self.full()

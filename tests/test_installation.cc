@@ -30,6 +30,7 @@
 
 #include "installation.h"
 #include "notice.h"
+#include "scratch_directory.h"
 #include "installation_fixture.h"
 #include "product_files.h"
 #include "settings_fixture.h"
@@ -346,12 +347,12 @@ TEST_F(Installation, CompilesOnlyWhenTheObjectIsMissingOrOlder) {
   const time_t base = time(nullptr) - 1000;
   ASSERT_EQ(RunFull(Form(true)), InstallOutcome::Ended);
   EXPECT_EQ(Compiles(), 1);
-  // The compiler writes into the run's scratch directory under a temporary
-  // name, which is renamed once it is there: a killed compile leaves no
-  // object behind.
+  // The compiler writes into the run's scratch directory under TMPDIR,
+  // under a temporary name: a killed compile leaves nothing in the
+  // directory.
   const std::string command = ReadFile(root_ / "compiler.log");
-  const std::string head = "-c -o .velorix-setup.vx-", middle = "/.autodif.o.vx-",
-                    tail = " autodif.cc -O2 -fPIC -lc -lm\n";
+  const std::string head = "-c -o " + TemporaryDirectory() + "/velorix-install-",
+                    middle = "/.autodif.o.vx-", tail = " autodif.cc -O2 -fPIC -lc -lm\n";
   ASSERT_EQ(command.size(), head.size() + 6 + middle.size() + 6 + tail.size()) << command;
   EXPECT_EQ(command.substr(0, head.size()), head);
   EXPECT_EQ(command.substr(head.size() + 6, middle.size()), middle);

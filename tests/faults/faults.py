@@ -595,8 +595,8 @@ def stops(root, bin_dir):
         return held
 
     def immutable(product):
-        # Even root cannot make the scratch directory in it; the lock file
-        # is there already, as a run before left it.
+        # Even root cannot write in it; the lock file of an earlier
+        # version is there already, as a run of it left it.
         write(os.path.join(product, ".velorix-setup.lock"), "")
         subprocess.run(["chattr", "+i", product], check=True)
         return lambda: subprocess.run(["chattr", "-i", product])
@@ -626,7 +626,8 @@ def stops(root, bin_dir):
         ("another run holds the lock", args, hold_lock, "Another installation is running"),
         ("the lock file cannot be made", args, obstacle(".velorix-setup.lock", os.mkdir),
          "Cannot create the lock file"),
-        ("no scratch directory", args, immutable, "Cannot make a scratch directory"),
+        ("a directory nobody can write", args, immutable,
+         "Cannot open settings file './.velorixrc'"),
         ("a former names file that is no file", args,
          obstacle("filenums.vel", os.mkdir, "filenums.vpf"),
          "The names file of an earlier version"),

@@ -30,8 +30,7 @@ constexpr int kNameTries = 100;
 
 constexpr char kPutBack[] =
     "\nWhat had already been put in place has been put back: the directory is as it was.";
-constexpr char kNotPutBack[] =
-    "\nWhat had already been put in place could not all be put back.";
+constexpr char kNotPutBack[] = "\nWhat had already been put in place could not all be put back.";
 
 // ---- what a signal removes ------------------------------------------------
 //
@@ -52,7 +51,8 @@ std::array<struct sigaction, kEndingSignals.size()> formerActions;
 
 void fill(SignalSlot &slot, const std::string &path) {
   slot.used = 0;
-  if (path.size() >= kSignalPath) return;  // left for the next run to sweep
+  if (path.empty() || path.size() >= kSignalPath)
+    return;  // none, or left for the next run to sweep
   std::memcpy(slot.path, path.c_str(), path.size() + 1);
   slot.used = 1;
 }
@@ -189,7 +189,8 @@ void FileTransaction::link(const std::string &from, const std::string &to, Fault
 
 void FileTransaction::rename(const std::string &from, const std::string &to, bool noReplace,
                              FaultFor fault) {
-  steps_.push_back({noReplace ? Kind::kRenameNoReplace : Kind::kRename, from, to, std::move(fault)});
+  steps_.push_back(
+      {noReplace ? Kind::kRenameNoReplace : Kind::kRename, from, to, std::move(fault)});
 }
 
 void FileTransaction::remove(const std::string &path, FaultFor fault) {
@@ -257,7 +258,8 @@ int FileTransaction::apply(const Step &step, std::vector<Changed> &changed) cons
       return std::rename(step.from.c_str(), step.to.c_str()) == 0 ? 0 : errno;
     case Kind::kPlaceIfAbsent: {
       // A file that appeared meanwhile is kept, and this one dropped.
-      const int error = ::link(step.from.c_str(), step.to.c_str()) == 0 || errno == EEXIST ? 0 : errno;
+      const int error =
+          ::link(step.from.c_str(), step.to.c_str()) == 0 || errno == EEXIST ? 0 : errno;
       (void)unlink(step.from.c_str());
       return error;
     }

@@ -47,7 +47,8 @@ bool stillNamed(const std::string &path, int fd) {
 
 // Whether name is one that a run of ours gives its scratch directories.
 bool scratchName(const std::string &name) {
-  for (const char *prefix : {kCheckScratchPrefix, kPlanScratchPrefix, kNoticeScratchPrefix}) {
+  for (const char *prefix :
+       {kCheckScratchPrefix, kPlanScratchPrefix, kInstallScratchPrefix, kNoticeScratchPrefix}) {
     const std::size_t length = std::strlen(prefix);
     if (name.size() == length + kRandomChars && name.compare(0, length, prefix) == 0) return true;
   }

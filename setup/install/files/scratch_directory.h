@@ -1,6 +1,7 @@
 /*
  * scratch_directory.h - the directories a run makes for its own files
- * (the settings file of a plan or a check, the notice's scratch files),
+ * (the settings file and the files of a plan, a check or an installation,
+ * the notice's scratch files),
  * and the removal of those that a killed run left.
  *
  * A run removes what it makes when it ends, but a run that is killed
@@ -18,6 +19,7 @@
 // TMPDIR; six random characters follow (mkdtemp).
 constexpr char kCheckScratchPrefix[] = "velorix-check-";
 constexpr char kPlanScratchPrefix[] = "velorix-dry-run-";
+constexpr char kInstallScratchPrefix[] = "velorix-install-";
 constexpr char kNoticeScratchPrefix[] = "velorix-notice-";
 
 // TMPDIR, or /tmp when it is not set or empty.

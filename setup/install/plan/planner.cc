@@ -81,7 +81,6 @@ PlanStep &Planner::add(StepKind kind, const std::string &path) {
 
 Result Planner::begin() {
   startPlan();
-  if (Result problem = wouldBegin(); !problem.ok()) return problem;
   Result entered = enterScratch();
   if (!entered.ok()) return entered;
   return readRecord();

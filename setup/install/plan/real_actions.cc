@@ -26,6 +26,7 @@
 #include "file_writing.h"
 #include "form.h"
 #include "form_tables.h"
+#include "scratch_directory.h"
 #include "settings_lines.h"
 #include "templates.h"
 #include "utility.h"
@@ -130,9 +131,10 @@ bool removable(const std::string &path) {
 
 // ---- RealActions ----------------------------------------------------------
 
-RealActions::RealActions() : Planner("", Compile::kToKnow) {
-  pattern_ = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
-}
+// Under TMPDIR, as a plan's: a run that changes nothing makes nothing in
+// the installed directory, whose own time stays as it was.
+RealActions::RealActions()
+    : Planner(TemporaryDirectory() + "/" + kInstallScratchPrefix + kRandomPart, Compile::kToKnow) {}
 
 RealActions::~RealActions() {
   transaction_.reset();
@@ -146,9 +148,10 @@ Result RealActions::begin() {
       access(workDir_.c_str(), W_OK | X_OK) != 0)
     return lockNotMadeIn(workDir_, WithSlash(workDir_) + kLockFileName, errno);
   if (!locked.ok()) return locked;
-  // What a killed run left: its scratch directory, and the temporary
-  // files beside the files it wrote here.  Ours alone hold these names,
-  // and the lock keeps every other run of ours out.
+  // What a killed run left: the temporary files beside the files it
+  // wrote here, and the scratch directory that earlier versions made
+  // here.  Ours alone hold these names, and the lock keeps every other
+  // run of ours out.
   std::error_code error;
   std::vector<std::filesystem::path> stale;
   for (const auto &entry : std::filesystem::directory_iterator(workDir_, error)) {
@@ -173,7 +176,7 @@ Result RealActions::begin() {
   // From here on every file is staged beside its place, and put there at
   // the end when the run ends whole.
   transaction_ = std::make_unique<FileTransaction>();
-  transaction_->removeOnSignal(scratch_, WithSlash(workDir_) + kLockFileName);
+  transaction_->removeOnSignal(scratch_, lock_.file());
   startPlan();
   return readRecord();
 }
@@ -240,7 +243,17 @@ Result RealActions::installSettings() {
   const std::string recordPath = WithSlash(workDir_) + kRecordName;
   AtomicFile record(recordPath, std::string("./") + kRecordName);
   record.placeAnew();
-  if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
+  // A record that holds this one already is left as it is, time and all.
+  const std::string recordMade = renderPath();
+  struct stat recordStat;
+  const bool recordHeld =
+      lstat(recordPath.c_str(), &recordStat) == 0 && S_ISREG(recordStat.st_mode) &&
+      WriteWholeFile(recordMade, recordLeft().text(), ModeFromPermissions(kRecordPermissions))
+          .ok() &&
+      WriteLeavesUnchanged(recordPath, recordMade, ModeFromPermissions(kRecordPermissions));
+  if (!recordHeld) {
+    if (Result prepared = prepareRecord(record); !prepared.ok()) return prepared;
+  }
   // Kept when it holds something, and something else; read a piece at a
   // time, so that a settings file of any size costs no more memory than
   // the new one.  One that cannot be read is not kept.
@@ -286,10 +299,12 @@ Result RealActions::installSettings() {
     }
   }
   backup_ = backups.backup;
-  if (!WriteWholeFile(final, *content, mode, shown).ok())
+  if (!WriteLeavesUnchanged(final, scratchSettings(), mode) &&
+      !WriteWholeFile(final, *content, mode, shown).ok())
     return failed(Fault::kNotWritten, "Cannot write file '" + shown + "'", final);
   endNote_.settingsUnchanged = !transaction_->staged(final);
-  const Result recorded = record.commit(ModeFromPermissions(kRecordPermissions));
+  const Result recorded =
+      recordHeld ? Result() : record.commit(ModeFromPermissions(kRecordPermissions));
   if (!recorded.ok()) {
     return failed(Fault::kNotWritten,
                   "Cannot write the record of this installation '" + recordPath + "' (" +
@@ -405,6 +420,9 @@ Result RealActions::stage(const PlanStep &step) {
   const auto named = [&](const std::string &where) { return where == target ? step.path : where; };
   switch (step.kind) {
     case StepKind::kFile: {
+      // Left as it is, time and all: nothing is written, not even beside
+      // it, so that the directory's own time stays too.
+      if (file.unchanged && file.kept.empty()) return leftAsItIs(target, false);
       const Result placed = place(step.path, false, [&](const std::string &where, Placement how) {
         Result written = CopyWholeFile(file.at, where, file.mode, named(where), how);
         return step.writer == Writer::kBytes ? withDetail(std::move(written)) : written;
@@ -443,15 +461,16 @@ Result RealActions::stage(const PlanStep &step) {
       // tells that it is up to date, even when it holds what the old one
       // held.
       return place(step.path, false, [&](const std::string &where, Placement how) -> Result {
-        AtomicFile object(where, named(where), scratch_);
+        AtomicFile object(where, named(where));
         if (how == Placement::kAnew) object.placeAnew();
         Result opened = object.openForProgram();
         if (!opened.ok()) return withDetail(std::move(opened));
-        if (std::rename(file.at.c_str(), object.temporary().c_str()) != 0) {
-          const int error = errno;
+        std::error_code error;
+        std::filesystem::copy_file(file.at, object.temporary(), error);
+        if (error) {
           object.discard();
           return failed(Fault::kNotWritten,
-                        "Cannot write file '" + named(where) + "' (" + std::strerror(error) + ")",
+                        "Cannot write file '" + named(where) + "' (" + error.message() + ")",
                         where);
         }
         return object.commit(kModeAsWritten);
@@ -460,6 +479,15 @@ Result RealActions::stage(const PlanStep &step) {
     case StepKind::kStore:
     case StepKind::kNotice:
       break;
+  }
+  return {};
+}
+
+Result RealActions::leftAsItIs(const std::string &target, bool data) {
+  lastFile_.unchanged = true;
+  if (auto entry = DescribeFile(target, data)) {
+    entry->path = RecordKey(target);
+    next_.put(std::move(*entry));
   }
   return {};
 }

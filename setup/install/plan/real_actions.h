@@ -48,6 +48,8 @@ class RealActions : public Planner {
   // Takes a step as it was planned.
   Result stage(const PlanStep &step);
   Result stageRemoval(const PlanStep &step);
+  // Notes target, which the run leaves as it is, as the installation's.
+  Result leftAsItIs(const std::string &target, bool data);
   Result installSettings();
   // Writes the record of what this run wrote beside its place, for
   // record.commit() to put in place.

@@ -287,12 +287,10 @@ class ScratchActions : public Actions {
   // A fresh name in the scratch directory for a file made to compare.
   std::string renderPath();
   // What a real run would meet, found without writing anything, each
-  // told as the real action tells it: begin() (the lock file and the
-  // scratch directory in the installed directory), and writing a template,
+  // told as the real action tells it: writing a template,
   // the compile script or another file (or the object compiled), renaming
   // or removing one.  A plan and a check say by them where the
   // installation would stop.
-  Result wouldBegin() const;
   Result wouldWriteTemplate(const std::string &path) const;
   Result wouldWriteScript(const std::string &path) const;
   Result wouldWriteFile(const std::string &path) const;
@@ -354,9 +352,12 @@ class ScratchActions : public Actions {
 };
 
 // Keeps every other installation out of a directory while it lives: a
-// lock on ".velorix-setup.lock" there, which the kernel releases when the
-// process dies.  A second one waits a few seconds for the first and then
-// gives up.
+// lock on the directory itself, which the kernel releases when the
+// process dies, and which makes nothing in it; where the file system
+// cannot lock a directory, a lock on the file ".velorix-setup.lock" there,
+// as earlier versions took it (a lock file an earlier version holds is
+// waited for too).  A second one waits a few seconds for the first and
+// then gives up.
 class DirectoryLock {
  public:
   DirectoryLock() = default;
@@ -367,12 +368,15 @@ class DirectoryLock {
   // Takes the lock of directory; a fault with the message to show when
   // another run holds it or the lock file cannot be made.
   Result acquire(const std::string &directory);
-  // Gives it back, and removes the lock file.
+  // Gives it back, and removes the lock file it held.
   void release();
+  // The lock file held; empty when the directory itself is locked.
+  const std::string &file() const { return path_; }
 
  private:
-  std::string path_;
+  std::string path_;  // the lock file held, if any
   int fd_ = -1;
+  int directoryFd_ = -1;
 };
 
 // The settings file of a directory, and where the one it replaces is kept.

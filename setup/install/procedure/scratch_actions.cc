@@ -147,16 +147,6 @@ void ScratchActions::leaveScratch() {
   scratch_.clear();
 }
 
-Result ScratchActions::wouldBegin() const {
-  const std::string lock = WithSlash(workDir_) + kLockFileName;
-  if (access(lock.c_str(), F_OK) == 0 ? access(lock.c_str(), R_OK | W_OK) != 0
-                                      : !directoryWritable(lock))
-    return lockNotMadeIn(workDir_, lock, errno);
-  const std::string scratch = WithSlash(workDir_) + kRunScratchPrefix + kRandomPart;
-  if (!directoryWritable(scratch)) return scratchNotMade(scratch, errno);
-  return {};
-}
-
 Result ScratchActions::wouldWriteTemplate(const std::string &path) const {
   return CheckTemplatePlace(resolve(path), path);
 }
