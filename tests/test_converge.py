@@ -204,13 +204,15 @@ class Converge(unittest.TestCase):
         palette = os.path.join(self.product, "palette.vpf")
         os.unlink(palette)
         os.mkdir(palette)
-        before = files(self.product)
+        before, directories = files(self.product), directory_times(self.product)
         result = self.run_tool(["--unattended", "--full", "--cpp-name", self.cxx,
                                 "--shell-style", "csh", "--cpp-options", " -O1"])
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("Cannot open file './palette.vpf'", result.stderr)
         self.assertEqual(len(self.compiles()), 2)
         self.assertEqual(files(self.product), before)
+        # Planned whole before anything is staged: nothing was made there.
+        self.assertEqual(directory_times(self.product), directories)
         self.assertEqual(sorted(os.listdir(self.product)), sorted(list(before) + ["palette.vpf"]))
 
     def test_a_run_ended_by_sigterm_during_the_compile_leaves_every_file_as_it_was(self):
@@ -235,32 +237,45 @@ class Converge(unittest.TestCase):
         self.assertEqual(files(self.product), before)
         self.assertEqual(sorted(os.listdir(self.product)), names)
 
-    def test_a_fault_while_placing_puts_back_what_was_placed(self):
+    def test_a_fault_while_staging_or_placing_leaves_the_directory_as_it_was(self):
         self.full()
         # The interface strings changed by hand: the run keeps them as
-        # init.vpf.velorix-old and puts its own in their place, first; a
-        # compiler that puts a directory where the compile script goes,
-        # staged by then and placed next, makes the placing fail.
+        # init.vpf.velorix-old and puts its own in their place, first.
         strings = os.path.join(self.product, "init.vpf")
         os.chmod(strings, 0o644)
         with open(strings, "a") as f:
             f.write("mine\n")
+        before = files(self.product)
+
+        # A compiler that puts a directory where the compile script goes:
+        # found when the plan's files are staged, before any is placed.
         script = os.path.join(self.product, "CompRhs")
         cxx = os.path.join(self.root, "bin", "in-the-way-cxx")
         write(cxx, "#!/bin/sh\n"
                    'while [ $# -gt 0 ]; do [ "$1" = -o ] && out=$2; shift; done\n'
-                   f'rm -f "{script}" && mkdir "{script}" && : >"{script}/mine"\n'
+                   f'mv "{script}" "{script}.aside" && mkdir "{script}"\n'
                    f'cp "{self.cxx}.o" "$out"\n', 0o755)
-        before = files(self.product)
-        del before["CompRhs"]
         result = self.run_tool(["--unattended", "--full", "--cpp-name", cxx,
                                 "--shell-style", "csh"])
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("CompRhs'", result.stderr)
+        os.rmdir(script)
+        os.rename(script + ".aside", script)
+        self.assertEqual(files(self.product), before)
+        self.assertEqual([n for n in os.listdir(self.product) if ".vx-" in n], [])
+
+        # A fault of the system while the files go into place (the third
+        # second name a placing makes, after the kept copy and the
+        # interface strings): what was placed is put back.
+        tool = os.path.abspath(os.path.join(harness.build_dir(), "velorix-setup"))
+        result = subprocess.run(
+            ["strace", "-qq", "-o", "/dev/null", "-e", "trace=linkat",
+             "-e", "inject=linkat:error=EIO:when=3+", tool, "--unattended", "--full",
+             "--cpp-name", self.cxx, "--shell-style", "csh"],
+            cwd=self.product, env=self.env, capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("has been put back: the directory is as it was", result.stderr)
-        after = files(self.product)
-        del after["CompRhs/mine"]
-        self.assertEqual(after, before)
+        self.assertEqual(files(self.product), before)
         self.assertEqual([n for n in os.listdir(self.product) if ".vx-" in n], [])
 
     def test_check_statuses_and_the_diff_of_a_setting(self):

@@ -182,7 +182,11 @@ Result RealActions::begin() {
 }
 
 Result RealActions::end(bool keepSettings) {
-  Result installed = keepSettings ? installSettings() : Result();
+  // The plan is complete: its files are staged beside their places, and
+  // put there with the settings file.  A run that stops has made nothing
+  // in the directory.
+  Result installed = keepSettings ? stageAll() : Result();
+  if (keepSettings && installed.ok()) installed = installSettings();
   // A run that stops leaves every file as it was.
   if (keepSettings && installed.ok()) installed = transaction_->commit();
   if (installed.ok() && keepSettings) {
@@ -407,11 +411,56 @@ Result RealActions::take(const FileStep &step) {
   lastFile_ = {};
   const std::size_t planned = plan_.steps.size();
   Result result = Planner::take(step);
-  // A step that the plan found it could not take, or that it found
-  // nothing to do for (a file to remove that is not there), is not
-  // staged.
-  if (!result.ok() || plan_.steps.size() == planned) return result;
-  return stage(plan_.steps.back());
+  // Staged at the end, once every step is planned; what the step will do
+  // is known now.
+  if (result.ok() && plan_.steps.size() > planned) lastFile_ = noteOf(plan_.steps.back());
+  return result;
+}
+
+FileNote RealActions::noteOf(const PlanStep &step) const {
+  FileNote note;
+  const PlannedFile &file = step.file;
+  const std::string target = resolve(step.path);
+  switch (step.kind) {
+    case StepKind::kFile:
+    case StepKind::kCompile:
+      if (step.kind == StepKind::kCompile && !step.compiled) break;
+      note.unchanged = file.unchanged;
+      note.bytes = file.unchanged ? target : file.at;
+      note.mode = file.given;
+      if (file.kept.empty()) break;
+      if (keepsTheirs(step.path)) {
+        note.keptNew = target + kKeptNewSuffix;
+        if (file.unchanged) note.bytes = note.keptNew;
+        note.mode = file.mode;
+      } else {
+        note.keptOld = resolve(file.kept);
+      }
+      break;
+    case StepKind::kCreate:
+      note.unchanged = !file.made;
+      note.bytes = file.made ? file.at : target;
+      note.mode = file.mode;
+      break;
+    case StepKind::kRemove:
+      if (!file.kept.empty()) note.keptOld = resolve(file.kept);
+      break;
+    case StepKind::kRename:
+    case StepKind::kSettings:
+    case StepKind::kStore:
+    case StepKind::kNotice:
+      break;
+  }
+  return note;
+}
+
+Result RealActions::stageAll() {
+  for (const PlanStep &step : plan_.steps) {
+    // A step the plan found the run could not take has stopped the run.
+    if (step.blocked) continue;
+    if (Result staged = stage(step); !staged.ok()) return staged;
+  }
+  return {};
 }
 
 Result RealActions::stage(const PlanStep &step) {
@@ -420,6 +469,7 @@ Result RealActions::stage(const PlanStep &step) {
   const auto named = [&](const std::string &where) { return where == target ? step.path : where; };
   switch (step.kind) {
     case StepKind::kFile: {
+      if (!file.made) return {};  // told when it was planned
       // Left as it is, time and all: nothing is written, not even beside
       // it, so that the directory's own time stays too.
       if (file.unchanged && file.kept.empty()) return leftAsItIs(target, false);
@@ -456,6 +506,8 @@ Result RealActions::stage(const PlanStep &step) {
     case StepKind::kRemove:
       return stageRemoval(step);
     case StepKind::kCompile:
+      // A compile that failed has been told, and leaves what was there.
+      if (!step.compiled) return {};
       // The object the plan compiled into the scratch directory, put in
       // place as the compiler's output: with its new time, which is what
       // tells that it is up to date, even when it holds what the old one

@@ -4,12 +4,13 @@
  *
  * RealActions works out each step of the procedure as a plan does
  * (planner.h), its file made in the run's scratch directory and compared
- * with the one there, the object compiled into that directory; then takes
- * the step as planned: the file's bytes written whole beside its place
+ * with the one there, the object compiled into that directory.  At the
+ * end of a run that ends whole, it takes every step as planned, in order:
+ * each file that changes written whole beside its place
  * (file_transaction.h), the copy its user changed since the last
- * installation kept, a rename or removal noted.  At the end of a run that
- * ends whole, every staged file, the settings file, its backups and the
- * record go into place together; a run that stops puts nothing in place.
+ * installation kept, a rename or removal noted; then every staged file,
+ * the settings file, its backups and the record go into place together.
+ * A run that stops has made nothing in the directory.
  *
  * Only one installation at a time runs in a directory: a second one
  * waits a few seconds for the first and then gives up.  A file that its
@@ -45,6 +46,10 @@ class RealActions : public Planner {
   EndNote endNote() const override { return endNote_; }
 
  private:
+  // What a planned step will do to its file, for whoever notes it.
+  FileNote noteOf(const PlanStep &step) const;
+  // Stages every step of the plan, in its order: the first fault.
+  Result stageAll();
   // Takes a step as it was planned.
   Result stage(const PlanStep &step);
   Result stageRemoval(const PlanStep &step);

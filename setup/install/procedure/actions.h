@@ -67,7 +67,7 @@ struct CommandOutcome {
 // itself alive with it.  False stops the compile at once.
 using WhileCompiling = std::function<bool()>;
 constexpr int kWaitSliceMilliseconds = 25;
-// What the last action that wrote a file did to it, beyond writing it.
+// What the last step that wrote a file does to it, beyond writing it.
 struct FileNote {
   // It held what the run writes, mode and all, and was left as it was.
   bool unchanged = false;
@@ -76,6 +76,10 @@ struct FileNote {
   // theirs, it was left and the new one written to keptNew.
   std::string keptOld;
   std::string keptNew;
+  // Where the bytes it is left holding are now (nothing placed yet: a
+  // scratch file of the plan), and the mode it is left with.
+  std::string bytes;
+  mode_t mode = 0;
 };
 
 // A settings backup removed as one beyond those kept: its name is taken

@@ -30,14 +30,14 @@ std::string permissionsOf(mode_t mode) {
 }
 
 // "(1234 bytes, rw-r--r--)" for a file that is there.
-std::string sizeAndMode(const std::string &path) {
+std::string sizeAndMode(const std::string &path, mode_t mode = 0) {
   // A file written is staged until the run's end: told as it will be.
   const FileTransaction *files = FileTransaction::open();
   const std::string held = files != nullptr ? files->current(path) : path;
   struct stat st;
   if (stat(held.c_str(), &st) != 0) return "(not there)";
   return "(" + std::to_string(static_cast<long long>(st.st_size)) + " bytes, " +
-         permissionsOf(st.st_mode & 0777) + ")";
+         permissionsOf((mode != 0 ? mode : st.st_mode) & 0777) + ")";
 }
 
 // A message's lines, each after a marker, as one block of the log.
@@ -172,12 +172,15 @@ Result RecordActions::noteFile(const std::string &verb, const std::string &path,
     noteKept(path);
     const FileNote file = lastFile();
     const std::string written = file.keptNew.empty() ? path : file.keptNew;
+    // What the file will hold: the plan's bytes, when it has them.
+    const std::string held =
+        file.bytes.empty() ? sizeAndMode(resolve(written)) : sizeAndMode(file.bytes, file.mode);
     if (file.unchanged) {
       ++unchanged_;
-      note("unchanged " + shown(written) + " " + sizeAndMode(resolve(written)));
+      note("unchanged " + shown(written) + " " + held);
     } else {
       ++written_;
-      note(verb + " " + shown(written) + " " + sizeAndMode(resolve(written)));
+      note(verb + " " + shown(written) + " " + held);
     }
   } else {
     // Said with what the path holds, since a file not written is never
