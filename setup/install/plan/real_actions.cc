@@ -173,8 +173,9 @@ Result RealActions::begin() {
     lock_.release();
     return entered;
   }
-  // From here on every file is staged beside its place, and put there at
-  // the end when the run ends whole.
+  // Open from here on, so that a signal that ends the tool removes the
+  // scratch directory (and a lock file); the files are staged into it at
+  // the end, when the run ends whole.
   transaction_ = std::make_unique<FileTransaction>();
   transaction_->removeOnSignal(scratch_, lock_.file());
   startPlan();
