@@ -287,7 +287,7 @@ wait
       << ReadFile(logPath);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "The compile of autodif.cc was cancelled.\nThe installation has "
-                            "been stopped; the directory keeps the settings it had."});
+                            "been stopped; nothing in the directory has changed."});
   // The compiler and what it started end with it: the whole group goes.
   std::istringstream noted(ReadFile(pids));
   pid_t helper = 0, compiler = 0;

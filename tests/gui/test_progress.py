@@ -28,7 +28,7 @@ import harness  # noqa: E402
 TCSH = "/bin/tcsh"
 COMPILING = "Compiling autodif.cc ..."
 MSG_CANCELLED = ("The compile of autodif.cc was cancelled.\nThe installation has been stopped; "
-                 "the directory keeps the settings it had.")
+                 "nothing in the directory has changed.")
 # A steady caret, so that two pictures of the window can be compared.
 STEADY = ["-xrm", "*blinkRate: 0"]
 # The X cursor font's own cursors, for the tool and cursor_probe alike: a

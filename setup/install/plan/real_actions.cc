@@ -213,7 +213,7 @@ Result RealActions::prepareRecord(AtomicFile &record) {
   record.discard();
   return failed(Fault::kNotWritten,
                 "Cannot write the record of this installation '" + record.target() + "' (" +
-                    opened.detail() + ").\nThe directory keeps the settings it had.",
+                    opened.detail() + ").\nNothing in the directory has changed.",
                 record.target());
 }
 
@@ -313,7 +313,7 @@ Result RealActions::installSettings() {
   if (!recorded.ok()) {
     return failed(Fault::kNotWritten,
                   "Cannot write the record of this installation '" + recordPath + "' (" +
-                      recorded.detail() + ").\nThe directory keeps the settings it had.",
+                      recorded.detail() + ").\nNothing in the directory has changed.",
                   recordPath);
   }
   endNote_.recordUnchanged = !transaction_->staged(recordPath);

@@ -310,11 +310,10 @@ InstallOutcome Procedure::run() {
   if (!tell(begun)) return InstallOutcome::Stopped;
   const Result stopped = steps();
   tell(stopped);
-  // The settings file goes into the directory when every step has run
-  // and it is whole.  After a step that stopped the procedure, the
-  // directory keeps the settings it had: the files written before the
-  // stop are what any run writes, but settings half-way through are not
-  // what the analysis program may start from.
+  // The run's files go into the directory when every step has run and
+  // the settings file is whole.  After a step that stopped the
+  // procedure, nothing goes: settings half-way through are not what the
+  // analysis program may start from, nor files beside the old ones.
   InstallOutcome outcome = refused_                   ? InstallOutcome::Refused
                            : stopped.ok() && !failed_ ? InstallOutcome::Ended
                                                       : InstallOutcome::Stopped;

@@ -32,8 +32,8 @@ constexpr char kMsgCompileFailed[] =
     "accessable via the PATH variable";
 
 constexpr char kMsgCompileCancelled[] =
-    "The compile of autodif.cc was cancelled.\nThe installation has been stopped; the "
-    "directory keeps the settings it had.";
+    "The compile of autodif.cc was cancelled.\nThe installation has been stopped; nothing "
+    "in the directory has changed.";
 
 // The first line of text that is not blank, for a message; a compiler's
 // first complaint is most often the one that tells.
