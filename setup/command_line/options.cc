@@ -9,6 +9,7 @@
 
 #include "form.h"
 #include "form_fields.h"
+#include "process_guard.h"
 #include "velorix_version.h"
 
 namespace {
@@ -362,16 +363,8 @@ std::string QuotedCommandLine(int argc, char **argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
-    std::string shown;
-    if (!arg.empty() && arg.find_first_not_of(kPlain) == std::string::npos) {
-      shown = arg;
-    } else {
-      shown = "'";
-      for (const char c : arg)
-        shown += c == '\'' ? std::string("'\\''") : std::string(1, c);
-      shown += "'";
-    }
-    line += (i == 0 ? "" : " ") + shown;
+    const bool plain = !arg.empty() && arg.find_first_not_of(kPlain) == std::string::npos;
+    line += (i == 0 ? "" : " ") + (plain ? arg : ShellWord(arg));
   }
   return line;
 }

@@ -69,6 +69,11 @@ class Differences {
         keptAt(shown, file, diff);
       }
     }
+    modeOf(shown, file);
+  }
+
+  // The mode of a regular file that the run changes.
+  void modeOf(const std::string &shown, const PlannedFile &file) {
     if (file.regular && file.has != file.given)
       add(shown + ": mode " + octal(file.has) + ", the installation gives it " + octal(file.given));
   }
@@ -104,8 +109,7 @@ class Differences {
     if (!end.backup.empty() && !end.backupReused)
       add(end.backup + ": " + (end.backupThere ? "replaced" : "missing") +
           " (the installation keeps the settings file it replaces there)");
-    if (!missing(file) && file.regular && file.has != file.given)
-      add(shown + ": mode " + octal(file.has) + ", the installation gives it " + octal(file.given));
+    if (!missing(file)) modeOf(shown, file);
   }
 
   std::vector<Difference> take() { return std::move(found_); }

@@ -16,6 +16,7 @@
 #include "file_writing.h"
 #include "form.h"
 #include "form_tables.h"
+#include "process_guard.h"
 #include "scratch_directory.h"
 #include "templates.h"
 #include "utility.h"
@@ -25,14 +26,6 @@ using namespace action_messages;
 namespace {
 
 constexpr mode_t kRecordMode = 0644;  // rw-r--r--
-
-// path as one word for the shell, whatever it holds.
-std::string shellWord(const std::string &path) {
-  std::string word = "'";
-  for (const char c : path)
-    word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return word + "'";
-}
 
 std::string withoutLastLineFeed(std::string text) {
   if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -271,14 +264,10 @@ Result Planner::planCompile(const FileStep &step) {
     return place;
   }
   // Compiled as the run would, into the scratch directory: only then is
-  // it known whether the run would leave an object.  Named relative to
-  // the directory the command runs in where it can be, since that
-  // directory's own path may hold blanks.
+  // it known whether the run would leave an object.  Its path may hold
+  // blanks (TMPDIR's).
   const std::string output = outputName(target);
-  const std::string here = WithSlash(workDir_);
-  const std::string named =
-      output.compare(0, here.size(), here) == 0 ? output.substr(here.size()) : shellWord(output);
-  Result compiled = runCompiler(step.command, target, output, named);
+  Result compiled = runCompiler(step.command, target, output, ShellWord(output));
   if (!compiled.ok()) return compiled;
   PlanStep &planned = plan_.steps[index];
   planned.compiled = true;

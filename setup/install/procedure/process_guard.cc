@@ -142,3 +142,10 @@ int RunGuarded(const std::string &directory, const std::string &command, std::st
   }
   return status;
 }
+
+std::string ShellWord(const std::string &text) {
+  std::string word = "'";
+  for (const char c : text)
+    word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}

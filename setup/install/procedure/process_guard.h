@@ -19,4 +19,8 @@
 int RunGuarded(const std::string &directory, const std::string &command, std::string *errors,
                const std::function<bool()> &goOn, bool *stopped);
 
+// text as one word for the shell, whatever it holds: in single quotes,
+// each single quote in it written '\''.
+std::string ShellWord(const std::string &text);
+
 #endif
