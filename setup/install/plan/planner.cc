@@ -95,7 +95,13 @@ PlannedFile Planner::compare(const std::string &path, const std::string &made, m
   file.has = file.there ? st.st_mode & 07777 : 0;
   file.given = file.there ? NarrowedMode(mode, &st, throughLink) : mode;
   // Never read whole: one far larger than ours differs by its size alone.
-  if (const auto bytes = ReadWholeFile(made)) file.same = FileHolds(target, *bytes);
+  // Only a file is read: a pipe or a device in its place differs, and is
+  // not opened to find that out.
+  if (file.there && !file.regular) {
+    if (!S_ISDIR(st.st_mode)) file.same = false;
+  } else if (const auto bytes = ReadWholeFile(made)) {
+    file.same = FileHolds(target, *bytes);
+  }
   file.unchangedInPlace = WriteLeavesUnchanged(target, made, mode);
   file.unchanged = file.unchangedInPlace;
   std::string where = target;
@@ -103,7 +109,9 @@ PlannedFile Planner::compare(const std::string &path, const std::string &made, m
     // The run leaves the user's copy, and writes the new one beside it.
     file.keepsTheirs = true;
     where = target + kKeptNewSuffix;
-    file.besideHolds = SameFiles(where, made);
+    struct stat beside;
+    file.besideHolds =
+        stat(where.c_str(), &beside) == 0 && S_ISREG(beside.st_mode) && SameFiles(where, made);
     file.unchanged = WriteLeavesUnchanged(where, made, mode);
   }
   struct stat at;
