@@ -116,6 +116,14 @@ std::string lowered(const char *text) {
 
 }  // namespace
 
+FileOwner NewFileOwner(const std::string &path) {
+  if (const auto given = directoryOwner(path)) return *given;
+  struct stat directory;
+  const bool handsOn =
+      stat(directoryOf(path).c_str(), &directory) == 0 && (directory.st_mode & S_ISGID);
+  return {geteuid(), handsOn ? directory.st_gid : getegid()};
+}
+
 mode_t NarrowedMode(mode_t mode, const struct stat *old, bool throughLink) {
   if (old == nullptr || !S_ISREG(old->st_mode)) return mode;
   const mode_t held = old->st_mode & 07777;

@@ -157,6 +157,12 @@ class BatchedSyncs {
   void flush();
 };
 
+// Who a file made anew at path belongs to: root's in another user's
+// directory is that user's, with the directory's group (as if they had
+// made it); anyone else's is theirs, with the directory's group where the
+// directory hands it on (set-group-ID) and their own otherwise.
+FileOwner NewFileOwner(const std::string &path);
+
 // The mode a file written with mode gets in place of one whose status is
 // old (when it existed): never more open to the group or others than the
 // old one; through a link, never more open to anyone.

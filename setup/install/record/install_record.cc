@@ -253,16 +253,13 @@ RecordEntry PredictedEntry(const std::string &path, std::string_view bytes, mode
   entry.mode = mode & kModeBits;
   entry.size = static_cast<long long>(bytes.size());
   entry.data = data;
-  struct stat st, directory;
-  if (stat(path.c_str(), &st) == 0) {
-    entry.uid = st.st_uid;
-    entry.gid = st.st_gid;
-  } else {
-    entry.uid = geteuid();
-    const std::string parent = std::filesystem::path(path).parent_path().string();
-    const bool handsOn = stat(parent.c_str(), &directory) == 0 && (directory.st_mode & S_ISGID);
-    entry.gid = handsOn ? directory.st_gid : getegid();
-  }
+  // A file replaced keeps its owner; a new one gets the one a file made
+  // there gets.
+  struct stat st;
+  const FileOwner owner =
+      stat(path.c_str(), &st) == 0 ? FileOwner{st.st_uid, st.st_gid} : NewFileOwner(path);
+  entry.uid = owner.uid;
+  entry.gid = owner.gid;
   return entry;
 }
 
