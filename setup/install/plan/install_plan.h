@@ -54,7 +54,6 @@ struct PlanStep {
   // The dry run's words after the path: "(rw-r--r--) from the ... template".
   std::string words;
   PlannedFile file;
-  bool data = false;  // the analysis program changes it in use
   // A real run could not take this step: the plan has told why.
   bool blocked = false;
   Writer writer = Writer::kBytes;

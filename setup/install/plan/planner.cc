@@ -191,7 +191,6 @@ Result Planner::planFile(const FileStep &step) {
 Result Planner::writeSettingsFile(const std::string &path, const char *permissions) {
   add(StepKind::kSettings, path).words =
       std::string("(") + permissions + ") from the settings template";
-  plan_.steps.back().data = true;
   // The scratch copy: the steps read back what they store in it.
   return ScratchActions::writeSettingsFile(path, permissions);
 }
@@ -205,7 +204,6 @@ Result Planner::store(const char *section, const char *key, const std::string &v
 Result Planner::planCreate(const FileStep &step) {
   const std::size_t index = plan_.steps.size();
   add(StepKind::kCreate, step.path).words = step.words;
-  plan_.steps[index].data = true;
   // An existing file is kept as it is.
   struct stat st;
   if (stat(resolve(step.path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return {};

@@ -430,7 +430,7 @@ FileNote RealActions::noteOf(const PlanStep &step) const {
       note.bytes = file.unchanged ? target : file.at;
       note.mode = file.given;
       if (file.kept.empty()) break;
-      if (keepsTheirs(step.path)) {
+      if (file.keepsTheirs) {
         note.keptNew = target + kKeptNewSuffix;
         if (file.unchanged) note.bytes = note.keptNew;
         note.mode = file.mode;
